@@ -1,0 +1,43 @@
+// Queries on an aligned database (table Align_Peaklist) used by the viewer.
+// Each opens the database read-only, appends the matching rows as whole
+// records (shapes included) to peaklist without clearing it, and closes it.
+// A file without the table appends nothing. Failures throw
+// CppSQLite3Exception / std::invalid_argument / std::out_of_range naming the file.
+#ifndef VARNEL_STORAGE_ALIGNED_QUERIES_H_
+#define VARNEL_STORAGE_ALIGNED_QUERIES_H_
+
+#include <string>
+#include <vector>
+
+#include "model/peak.h"
+
+using Align_Peak_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
+
+void Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Align_ID, Align_Peak_List& peaklist);
+void Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Sample_ID, int Compound_ID,
+    Align_Peak_List& peaklist);
+void Query_GroupedChromatographPeaklist_FromAlignDataBase(std::string Path, std::string FileName,
+                                                          int Sample_ID, int Group_ID,
+                                                          Align_Peak_List& peaklist);
+void Query_ChromatographPeak_FromAlignDataBase(std::string Path, std::string FileName,
+                                               int Sample_ID, int EIC_ID, int Peak_ID,
+                                               Align_Peak_List& peaklist);
+
+// The wrappers the window calls. The first also sorts the whole of peaklist
+// by ascending SAMPLE_ID (Comp_Alignpeak_by_Sample_ID); the others only query.
+void Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Align_ID, Align_Peak_List& peaklist);
+void Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+    std::string Path, std::string FileName, int Sample_ID, int Compound_ID,
+    Align_Peak_List& peaklist);
+void Engine_Query_GroupedChromatographPeaklist_FromAlignDataBase(std::string Path,
+                                                                 std::string FileName,
+                                                                 int Sample_ID, int Group_ID,
+                                                                 Align_Peak_List& peaklist);
+void Engine_Query_ChromatographPeak_FromAlignDataBase(std::string Path, std::string FileName,
+                                                      int Sample_ID, int EIC_ID, int Peak_ID,
+                                                      Align_Peak_List& peaklist);
+
+#endif  // VARNEL_STORAGE_ALIGNED_QUERIES_H_

@@ -1,0 +1,152 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "model/peak.h"
+#include "model/peak_order.h"
+#include "storage/path.h"
+
+namespace {
+
+using Align = Chromatogram_Peak_Group_Compound_Align;
+
+Align WithAlignId(std::uint32_t id) { return Make_Align_ID_Key(id); }
+
+TEST(PeakRecordTest, NewRecordsAreZeroAndEmpty) {
+  Align a;
+  EXPECT_TRUE(a.Peak_shape.empty());
+  EXPECT_TRUE(a.SAMPLE_NAME.empty());
+  EXPECT_EQ(a.EIC_ID, 0u);
+  EXPECT_EQ(a.Compound_Intensity, 0.0);
+  EXPECT_EQ(a.Align_RT, 0.0);
+  Data_Point d;
+  EXPECT_EQ(d.Scan, 0u);
+  EXPECT_EQ(d.Intensity, 0.0);
+}
+
+TEST(PeakRecordTest, CopiesAreDeep) {
+  Align a;
+  a.Peak_shape = {{1, 2.0, 3.0, 4.0}};
+  a.SAMPLE_NAME = "QC_01";
+  Align b = a;
+  b.Peak_shape[0].Intensity = 99.0;
+  b.SAMPLE_NAME[0] = 'X';
+  EXPECT_EQ(a.Peak_shape[0].Intensity, 4.0);
+  EXPECT_EQ(a.SAMPLE_NAME, "QC_01");
+  Align c;
+  c = a;
+  c.Peak_shape.clear();
+  EXPECT_EQ(a.Peak_shape.size(), 1u);
+  const Align& self = a;
+  a = self;
+  EXPECT_EQ(a.Peak_shape.size(), 1u);
+  EXPECT_EQ(a.SAMPLE_NAME, "QC_01");
+}
+
+TEST(PeakRecordTest, ConversionCopiesSharedFieldsAndResetsAlignment) {
+  Chromatogram_Peak_Group_Compound p;
+  p.Peak_shape = {{7, 60.5, 301.1, 1000.0}, {8, 61.0, 301.2, 500.0}};
+  p.EIC_ID = 3;
+  p.Peak_ID = 4;
+  p.Apex_MZ = 301.1234;
+  p.Apex_Pos = 5;
+  p.Apex_Retention_Time = 60.7;
+  p.Apex_Intensity = 1000.0;
+  p.Peak_Area = 12345.0;
+  p.Peak_SNR = 42.0;
+  p.Left_Boundary = 7;
+  p.Right_Boundary = 8;
+  p.Group_ID = 9;
+  p.Adduct_Annotation = "[M+H]+";
+  p.Compound_ID = 11;
+  p.Compound_MolecularMass = 300.11;
+  p.Compound_Retention_Time = 60.6;
+  p.Compound_Intensity = 2000.0;
+
+  const Align a(p, 2, "S2");
+  EXPECT_EQ(a.Peak_shape, p.Peak_shape);
+  EXPECT_EQ(a.EIC_ID, 3u);
+  EXPECT_EQ(a.Peak_ID, 4u);
+  EXPECT_EQ(a.Apex_MZ, 301.1234);
+  EXPECT_EQ(a.Apex_Pos, 5u);
+  EXPECT_EQ(a.Apex_Retention_Time, 60.7);
+  EXPECT_EQ(a.Apex_Intensity, 1000.0);
+  EXPECT_EQ(a.Peak_Area, 12345.0);
+  EXPECT_EQ(a.Peak_SNR, 42.0);
+  EXPECT_EQ(a.Left_Boundary, 7u);
+  EXPECT_EQ(a.Right_Boundary, 8u);
+  EXPECT_EQ(a.Group_ID, 9u);
+  EXPECT_EQ(a.Adduct_Annotation, "[M+H]+");
+  EXPECT_EQ(a.Compound_ID, 11u);
+  EXPECT_EQ(a.Compound_MolecularMass, 300.11);
+  EXPECT_EQ(a.Compound_Retention_Time, 60.6);
+  EXPECT_EQ(a.Compound_Intensity, 2000.0);
+  EXPECT_EQ(a.SAMPLE_ID, 2u);
+  EXPECT_EQ(a.SAMPLE_NAME, "S2");
+  EXPECT_EQ(a.Align_ID, 0u);
+  EXPECT_EQ(a.Align_RT, 0.0);
+  EXPECT_EQ(p.Peak_shape.size(), 2u);  // the source keeps its shape
+
+  Chromatogram_Peak_Group_Compound q = p;
+  const Align moved(std::move(q), 1, "S1");
+  EXPECT_EQ(moved.Peak_shape, p.Peak_shape);
+  EXPECT_EQ(moved.Adduct_Annotation, "[M+H]+");
+}
+
+TEST(PeakOrderTest, AlignIdSortAndBounds) {
+  std::vector<Align> v = {WithAlignId(2), WithAlignId(0), WithAlignId(1), WithAlignId(0)};
+  std::sort(v.begin(), v.end(), Comp_Alignpeak_by_Align_ID);
+  EXPECT_EQ(v[0].Align_ID, 0u);
+  EXPECT_EQ(v[1].Align_ID, 0u);
+  const Align key = Make_Align_ID_Key(1);
+  EXPECT_EQ(std::lower_bound(v.begin(), v.end(), key, Comp_Alignpeak_by_Align_ID) - v.begin(), 2);
+  EXPECT_EQ(std::upper_bound(v.begin(), v.end(), key, Comp_Alignpeak_by_Align_ID) - v.begin(), 3);
+}
+
+TEST(PeakOrderTest, IdentifiersCompareUnsigned) {
+  Align a, b;
+  a.SAMPLE_ID = static_cast<std::uint32_t>(-1);
+  b.SAMPLE_ID = 5;
+  EXPECT_TRUE(Comp_Alignpeak_by_Sample_ID(b, a));
+  EXPECT_FALSE(Comp_Alignpeak_by_Sample_ID(a, b));
+  a.Align_ID = 0x80000000u;
+  b.Align_ID = 1;
+  EXPECT_TRUE(Comp_Alignpeak_by_Align_ID(b, a));
+}
+
+TEST(PeakOrderTest, IntensityMaximumTakesFirstAndIgnoresNaN) {
+  std::vector<Align> v(5);
+  const double values[] = {5.0, 9.0, std::numeric_limits<double>::quiet_NaN(), 9.0, 3.0};
+  for (int i = 0; i < 5; ++i) v[i].Compound_Intensity = values[i];
+  auto it = std::max_element(v.begin(), v.end(), Comp_Alignpeak_by_Compound_Intensity);
+  EXPECT_EQ(it - v.begin(), 1);
+  EXPECT_FALSE(Comp_Alignpeak_by_Compound_Intensity(v[2], v[1]));
+  EXPECT_FALSE(Comp_Alignpeak_by_Compound_Intensity(v[1], v[2]));
+}
+
+TEST(PathTest, JoinAndSplitAreInverse) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    const char* name;
+  } cases[] = {
+      {"/data/study/QC_01.db", "/data/study", "QC_01.db"},
+      {"/a.db", "", "a.db"},
+      {"/d/with space/it's, ü.db", "/d/with space", "it's, ü.db"},
+      {"/d/", "/d", ""},
+  };
+  for (const auto& c : cases) {
+    const auto s = Split_Path(c.path);
+    EXPECT_EQ(s.folder, c.folder) << c.path;
+    EXPECT_EQ(s.name, c.name) << c.path;
+    EXPECT_EQ(Join_Path(s.folder, s.name), c.path);
+  }
+  const auto bare = Split_Path("run7.db");
+  EXPECT_EQ(bare.folder, ".");
+  EXPECT_EQ(Join_Path(bare.folder, bare.name), "./run7.db");
+}
+
+}  // namespace
