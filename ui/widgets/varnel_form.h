@@ -10,13 +10,17 @@
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "ui/align_tab.h"
+
 class QCheckBox;
 class QColor;
 class QCustomPlot;
+class QEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -47,9 +51,6 @@ class Form_Dialogs {
 // QFileDialog and QMessageBox.
 std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs();
 
-// One picked database: column 0 the folder, column 1 the file name.
-using Load_Row = std::array<QString, 2>;
-
 class Varnel_Form : public QWidget {
   Q_OBJECT
 
@@ -64,6 +65,10 @@ class Varnel_Form : public QWidget {
                                           QString& col2, QObject* parent = nullptr);
   // Fills Color_Array[0 .. Color_NUM-1]; the caller allocates them.
   static void Generate_Color_Vect(int Color_NUM, QColor* Color_Array);
+
+  // Replaces the alignment run that an accepted Align request calls (tests
+  // pass their own). An empty function restores the real run.
+  void Set_Align_Run(Align_Run_Function run);
 
   // Window state carried between handlers.
   std::optional<std::vector<Load_Row>> Result_Data_Load;  // absent until the first pick
@@ -138,14 +143,30 @@ class Varnel_Form : public QWidget {
   QRadioButton* radioButton_CompoundPlot = nullptr;
   QCustomPlot* zedGraphControl_SlectedPeaks = nullptr;
 
+ protected:
+  // Keeps the header tick box over its header cell when the header moves,
+  // resizes or scrolls.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  // Runs a handler's body; a failure that escapes it (CppSQLite3Exception,
+  // std::exception, anything else) restores the default cursor and is shown
+  // in a message box. Every slot body goes through here.
+  void Guarded(const std::function<void()>& body);
+
+  // Puts the header tick box at the header cell of the Align column, moved
+  // 2 pixels right and 4 down. No-op without a tick box.
+  void Place_Header_Check_Box();
+
   // Builds the visualization tab's behaviour (chart set-up, wiring of the
   // grid click and the radio handlers). Called once at the end of the
-  // constructor, after the whole control tree exists.
+  // constructor, after the whole control tree exists and after the
+  // constructor has wired button_Align_File_Browse to its handler.
   void Setup_Visualization();
 
   std::unique_ptr<Form_Dialogs> dialogs_;
   QStandardItemModel* annotation_table_ = nullptr;  // file table of the last load
+  Align_Run_Function align_run_;                    // empty: the real alignment run
 
   // ---- visualization state (owned by varnel_form_visualization.cpp) ----
   Align_Table_Model* align_table_model_ = nullptr;

@@ -1,0 +1,143 @@
+// What the alignment tab reads, checks, computes and calls, without widgets.
+//
+// The window reads its controls into the plain values below, asks these
+// functions for a decision (a refusal text or the run's arguments) and shows
+// it. The file table is a QStandardItemModel so the grid can show it as is.
+#ifndef VARNEL_UI_ALIGN_TAB_H_
+#define VARNEL_UI_ALIGN_TAB_H_
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QObject;
+class QStandardItemModel;
+
+namespace Varnel {
+
+// One picked database: column 0 the folder, column 1 the file name.
+using Load_Row = std::array<QString, 2>;
+
+// The tab's own texts.
+inline constexpr char kAnnotationDialogTitle[] = "Select Annotation Database Files";
+inline constexpr char kAnnotationDialogFilter[] = ".db Files (*.db *.DB)";
+inline constexpr char kSelectAnnotationMessage[] =
+    "Please select the Annotation result Files(.db) that outputed from Ostrand!";
+inline constexpr char kLoadAnnotationMessage[] =
+    "Please load the Annotation result Files(.db) that outputed from Ostrand!";
+inline constexpr char kInvalidWindow2Message[] = "You must configure a valid Align Window2!";
+inline constexpr char kInvalidMassTolMessage[] = "You must configure a valid Align Mass Tolerance!";
+inline constexpr char kInvalidWindow1Message[] = "You must configure a valid Align Window1!";
+inline constexpr char kAlignFinishedMessage[] = "Align Process Finished!";
+inline constexpr char kResultFolderName[] = "Result";
+inline constexpr char kHeaderCheckBoxName[] = "checkboxHeader_Align";
+
+// File table columns.
+inline constexpr int kFileNameColumn = 0;
+inline constexpr int kFolderNameColumn = 1;
+inline constexpr int kAlignColumn = 2;
+inline constexpr char kFileNameHeader[] = "File Name";
+inline constexpr char kFolderNameHeader[] = "Folder Name";
+inline constexpr char kAlignHeader[] = "     Align";  // five spaces: room for the header tick box
+inline constexpr int kAlignColumnWidth = 70;          // pixels
+inline constexpr int kFileColumnsWidth = 250;         // pixels, File Name + Align
+
+// The deep window passed in fast mode when its box holds no number (the
+// one-phase alignment does not use it); seconds.
+inline constexpr double kFastModeFallbackWindow2 = 10.0;
+
+// ---- Pick ----------------------------------------------------------------
+
+// Splits a picked full path at its last separator into {folder, file name}.
+// A file at the root gives the empty folder.
+Load_Row Split_Picked_Path(const QString& path);
+
+struct Pick_Outcome {
+  QString path_text;                          // the path box's new text
+  std::optional<std::vector<Load_Row>> rows;  // replaces Result_Data_Load when set
+  std::optional<QString> message;             // shown when set
+};
+// The outcome of a file dialog closed with OK that returned `paths`: every
+// path followed by ";" in the path box and one row per path in dialog order;
+// no path gives an empty box, the select message and no new rows.
+Pick_Outcome Pick_Annotation_Files(const QStringList& paths);
+
+// ---- Load ----------------------------------------------------------------
+
+// The refusal text of a load, or nothing when it goes ahead: a load needs
+// text in the path box and files from an earlier pick.
+std::optional<QString> Check_Load(const QString& path_text,
+                                  const std::optional<std::vector<Load_Row>>& picked);
+
+// A new file table: one row per picked file in pick order, "File Name",
+// "Folder Name", and an unticked, user-checkable "     Align" cell. Text cells
+// are read-only. The caller owns the model (parented to `parent` if given).
+QStandardItemModel* Build_File_Table(const std::vector<Load_Row>& rows, QObject* parent = nullptr);
+
+// Ticks (or clears) column 2 of every row, first to last.
+void Set_All_Ticks(QStandardItemModel& table, bool ticked);
+
+// "File Name" of every ticked row, in row order. A table with fewer than
+// three columns has no ticked rows.
+QStringList Ticked_File_Names(const QStandardItemModel& table);
+
+// ---- Align ---------------------------------------------------------------
+
+// True when `text` is non-empty and `locale` reads it as a finite double
+// (surrounding blanks and the locale's group separators are accepted).
+bool Holds_Number(const QString& text, const QLocale& locale);
+
+// The controls of the tab as Align reads them.
+struct Align_Form_Values {
+  std::optional<std::vector<Load_Row>> picked;  // Result_Data_Load
+  QStringList ticked_files;                     // Ticked_File_Names of the grid
+  bool two_phase = false;                       // radioButton_Two_Phase_Align checked
+  QString window1;                              // textBox_Align_Window1
+  QString window2;                              // textBox_Align_Window2
+  QString mass_tol;                             // textBox_Align_Mass_Tol
+};
+
+// The arguments of Compound_Align_For_Annotation_Files, in its order.
+struct Align_Request {
+  int One_Two_Phase_Align = 0;
+  double Mass_Tol = 0.0;
+  double Align_Window1 = 0.0;
+  double Align_Window2 = 0.0;
+  std::string Data_Folder;
+  std::string Result_folder;
+  std::vector<std::string> Annotation_File_Vec;
+
+  friend bool operator==(const Align_Request&, const Align_Request&) = default;
+};
+
+struct Align_Plan {
+  // Folder of the first pick + "/Result"; empty when nothing was ever picked.
+  // The caller stores it in FilePathOut and creates it before it shows a
+  // refusal.
+  QString result_folder;
+  std::optional<QString> refusal;  // first failed check, in the tab's order
+  Align_Request request;           // meaningful only without a refusal
+};
+
+// Checks in order: a pick exists (else the load message), deep mode needs a
+// number in window2, then mass tolerance, then window1. Names and folders
+// become engine strings.
+Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale = QLocale());
+
+// Creates `folder` (and missing parents) unless it exists. Returns false when
+// it cannot be created or a non-folder is in the way.
+bool Make_Folder(const QString& folder);
+
+// The run an accepted request calls; Compound_Align_For_Annotation_Files by
+// default. Throws whatever the run throws.
+using Align_Run_Function = std::function<void(const Align_Request&)>;
+void Run_Compound_Align(const Align_Request& request);
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_ALIGN_TAB_H_
