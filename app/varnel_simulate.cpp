@@ -1,0 +1,84 @@
+// varnel-simulate: writes a realistic simulated study (annotated databases and
+// a ground-truth CSV) for trying, testing and benchmarking Varnel.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "tools/progress_bar.h"
+#include "tools/simulate.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Writes a simulated LC-MS study: one annotated peak-list database per sample "
+      "and ground_truth.csv (sample, EIC_ID, Peak_ID, true compound; 0 = unannotated)."};
+  Simulation_Options options;
+  std::string out_dir;
+  bool quiet = false;
+  app.add_option("--samples", options.samples, "Number of samples")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 100000u));
+  app.add_option("--compounds", options.compounds, "Compounds in the study")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 10000000u));
+  app.add_option("--seed", options.seed, "Random seed; equal seeds give equal studies")
+      ->capture_default_str();
+  app.add_option("--peaks-per-sample", options.peaks_per_sample,
+                 "Choose the number of compounds to give about this many peaks per sample "
+                 "(overrides --compounds)")
+      ->check(CLI::Range(1u, 100000000u));
+  app.add_option("--presence", options.presence, "Chance that a compound is in a sample")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--unannotated", options.unannotated_fraction,
+                 "Share of a sample's peaks left unannotated (Compound_ID 0)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 0.95));
+  app.add_option("--drift", options.drift_seconds, "Typical retention-time drift, seconds")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 600.0));
+  app.add_option("--mass-noise", options.mass_noise_ppm, "Mass error, ppm (standard deviation)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 1000.0));
+  app.add_flag("--quiet", quiet, "No progress bar");
+  app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
+      ->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+
+  try {
+    const auto start = std::chrono::steady_clock::now();
+    Progress_Bar bar(std::cerr, !quiet && Stderr_Is_Terminal());
+    bar.Stage("simulating");
+    std::size_t peaks = 0;
+    const Simulation_Result result =
+        Simulate_Study(options, out_dir, [&](std::size_t sample, std::size_t sample_peaks) {
+          peaks += sample_peaks;
+          bar.Update(sample + 1, options.samples,
+                     std::to_string(sample + 1) + "/" + std::to_string(options.samples) +
+                         " samples, " + std::to_string(peaks) + " peaks",
+                     sample + 1 == options.samples);
+        });
+    bar.Finish(options.samples, options.samples,
+               std::to_string(options.samples) + " samples, " + std::to_string(peaks) + " peaks");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "samples: " << result.database_names.size() << '\n'
+              << "compounds: " << result.compounds << '\n'
+              << "peaks: " << result.peaks << '\n'
+              << "seconds: " << seconds << '\n'
+              << "folder: " << out_dir << '\n'
+              << "ground truth: " << result.ground_truth_path << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-simulate: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,410 @@
+#include "tools/simulate.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "align/alignment_run.h"
+#include "storage/path.h"
+#include "storage/peak_shape.h"
+
+namespace {
+
+// Chromatography and instrument constants of the simulated studies.
+constexpr double kMassLow = 100.0;             // Da
+constexpr double kMassHigh = 1200.0;           // Da
+constexpr double kRtLow = 30.0;                // s
+constexpr double kRtHigh = 1500.0;             // s
+constexpr double kScanSeconds = 0.5;           // time between two scans
+constexpr std::uint32_t kPointsLow = 15;       // points of the narrowest peak
+constexpr std::uint32_t kPointsHigh = 60;      // points of the widest peak
+constexpr double kSecondaryIonPresence = 0.9;  // chance that a non-[M+H]+ ion is seen
+constexpr double kEicWidth = 0.01;             // Da: peaks closer in m/z share an EIC
+constexpr double kProton = 1.007276;           // Da
+constexpr double kC13Shift = 1.003355;         // Da
+
+struct Ion_Kind {
+  const char* annotation;
+  double shift;  // Da added to the neutral mass
+};
+
+// The first ion is always present; the others are drawn without replacement.
+constexpr Ion_Kind kIons[] = {
+    {"[M+H]+", kProton},
+    {"[M+Na]+", 22.989218},
+    {"[M+NH4]+", 18.033823},
+    {"[M+K]+", 38.963158},
+    {"[M+H-H2O]+", kProton - 18.010565},
+    {"[M+1+H]+", kProton + kC13Shift},
+};
+constexpr std::size_t kIonKinds = sizeof(kIons) / sizeof(kIons[0]);
+constexpr std::size_t kIsotopeIon = kIonKinds - 1;
+
+std::uint64_t Split_Mix(std::uint64_t x) {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+// mt19937_64 is fully specified by the standard; the distributions below are
+// our own so that a seed gives the same study with every standard library.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : engine_(seed) {}
+
+  double Uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }  // [0, 1)
+  double Uniform(double low, double high) { return low + (high - low) * Uniform(); }
+  std::uint32_t Integer(std::uint32_t low, std::uint32_t high) {  // inclusive
+    const auto span = static_cast<std::uint64_t>(high - low) + 1;
+    return low + static_cast<std::uint32_t>(engine_() % span);
+  }
+  bool Chance(double p) { return Uniform() < p; }
+  double Normal() {                     // Box-Muller, one value per call
+    const double u1 = 1.0 - Uniform();  // (0, 1]
+    const double u2 = Uniform();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+  }
+  double Log_Normal(double mu, double sigma) { return std::exp(mu + sigma * Normal()); }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+struct Ion {
+  std::size_t kind;
+  double ratio;  // apex intensity relative to the compound's [M+H]+
+};
+
+struct Compound {
+  double mass;
+  double rt;
+  double log_abundance;
+  std::uint32_t points;
+  std::vector<Ion> ions;
+};
+
+std::vector<Compound> Make_Catalogue(std::uint32_t count, std::uint64_t seed) {
+  Random random(Split_Mix(seed ^ 0x5eedc0ffeeULL));
+  std::vector<Compound> catalogue(count);
+  for (Compound& c : catalogue) {
+    c.mass = random.Uniform(kMassLow, kMassHigh);
+    c.rt = random.Uniform(kRtLow, kRtHigh);
+    c.log_abundance = std::log(1.0e5) + 1.2 * random.Normal();
+    c.points = random.Integer(kPointsLow, kPointsHigh);
+    const std::uint32_t ion_count = random.Integer(1, 4);
+    std::size_t order[kIonKinds - 1];
+    for (std::size_t i = 0; i < kIonKinds - 1; ++i) order[i] = i + 1;
+    for (std::size_t i = 0; i + 1 < kIonKinds - 1; ++i) {  // partial Fisher-Yates
+      std::swap(order[i],
+                order[i + random.Integer(0, static_cast<std::uint32_t>(kIonKinds - 2 - i))]);
+    }
+    c.ions.push_back({0, 1.0});
+    for (std::uint32_t i = 1; i < ion_count; ++i) {
+      const std::size_t kind = order[i - 1];
+      // About 1.1 % 13C per carbon, roughly one carbon per 15 Da.
+      const double ratio =
+          kind == kIsotopeIon ? 0.011 * c.mass / 15.0 : random.Log_Normal(std::log(0.3), 0.5);
+      c.ions.push_back({kind, ratio});
+    }
+  }
+  return catalogue;
+}
+
+// A smooth retention-time drift of a few seconds: an offset plus a slow wave.
+struct Drift {
+  double offset, amplitude, period, phase;
+  double At(double rt) const {
+    return offset + amplitude * std::sin(2.0 * std::numbers::pi * rt / period + phase);
+  }
+};
+
+struct Sim_Peak {
+  Chromatogram_Peak_Group_Compound peak;
+  std::uint32_t true_compound;  // 1-based catalogue index; 0 for unannotated peaks
+  double group_rt;              // orders the groups of the sample
+  std::uint32_t group_key;      // peaks of one compound share it
+};
+
+void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity,
+                std::uint32_t points, double mass_noise_ppm, Chromatogram_Peak_Group_Compound& p) {
+  const double sigma = points * kScanSeconds / 6.0;
+  const auto apex_scan = static_cast<std::uint32_t>(std::lround(apex_rt / kScanSeconds));
+  const std::uint32_t first = apex_scan > points / 2 ? apex_scan - points / 2 : 0;
+  p.Peak_shape.clear();
+  p.Peak_shape.reserve(points);
+  double area = 0.0;
+  double top = 0.0;
+  for (std::uint32_t i = 0; i < points; ++i) {
+    Data_Point d;
+    d.Scan = first + i;
+    d.RT = d.Scan * kScanSeconds;
+    const double z = (d.RT - apex_rt) / sigma;
+    d.Intensity =
+        std::max(0.0, apex_intensity * std::exp(-0.5 * z * z) * (1.0 + 0.02 * random.Normal()));
+    d.MZ = mz * (1.0 + 1e-6 * mass_noise_ppm * random.Normal());
+    area += d.Intensity * kScanSeconds;
+    top = std::max(top, d.Intensity);
+    p.Peak_shape.push_back(d);
+  }
+  p.Apex_MZ = mz;
+  p.Apex_Pos = apex_scan;
+  p.Apex_Retention_Time = apex_rt;
+  p.Apex_Intensity = top;
+  p.Peak_Area = area;
+  p.Peak_SNR = top / random.Log_Normal(std::log(200.0), 0.5);
+  p.Left_Boundary = first;
+  p.Right_Boundary = first + points - 1;
+}
+
+std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
+                                  const std::vector<Compound>& catalogue, std::uint32_t sample) {
+  Random random(Split_Mix(options.seed) ^ Split_Mix(0x51a3ULL + sample));
+  const Drift drift{options.drift_seconds * 0.5 * random.Normal(),
+                    options.drift_seconds * random.Uniform(0.5, 1.0),
+                    random.Uniform(1500.0, 3000.0), random.Uniform(0.0, 2.0 * std::numbers::pi)};
+  std::vector<Sim_Peak> peaks;
+  peaks.reserve(static_cast<std::size_t>(catalogue.size() * 3.2));
+  std::uint32_t group_key = 0;
+  for (std::uint32_t c = 0; c < catalogue.size(); ++c) {
+    const Compound& compound = catalogue[c];
+    if (!random.Chance(options.presence)) continue;
+    ++group_key;
+    const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
+    const double rt = std::clamp(
+        compound.rt + drift.At(compound.rt) + options.rt_jitter_seconds * random.Normal(),
+        kRtLow * 0.5, kRtHigh + kRtLow);
+    const double abundance = std::exp(compound.log_abundance + 0.3 * random.Normal());
+    const std::uint32_t points = std::clamp<std::uint32_t>(
+        compound.points + random.Integer(0, 6) - 3, kPointsLow, kPointsHigh);
+    const std::size_t first = peaks.size();
+    double compound_intensity = 0.0;
+    for (std::size_t i = 0; i < compound.ions.size(); ++i) {
+      if (i > 0 && !random.Chance(kSecondaryIonPresence)) continue;
+      const Ion& ion = compound.ions[i];
+      Sim_Peak s;
+      s.true_compound = c + 1;
+      s.group_rt = rt;
+      s.group_key = group_key;
+      const double mz = (compound.mass + kIons[ion.kind].shift) *
+                        (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
+      Make_Shape(random, rt + 0.05 * random.Normal(), mz, abundance * ion.ratio, points,
+                 options.mass_noise_ppm, s.peak);
+      s.peak.Adduct_Annotation = kIons[ion.kind].annotation;
+      s.peak.Compound_MolecularMass = mass;
+      s.peak.Compound_Retention_Time = rt;
+      compound_intensity += s.peak.Apex_Intensity;
+      peaks.push_back(std::move(s));
+    }
+    for (std::size_t i = first; i < peaks.size(); ++i) {
+      peaks[i].peak.Compound_Intensity = compound_intensity;
+    }
+  }
+  const double f = std::clamp(options.unannotated_fraction, 0.0, 0.95);
+  const auto noise = static_cast<std::size_t>(std::lround(peaks.size() * f / (1.0 - f)));
+  for (std::size_t i = 0; i < noise; ++i) {
+    Sim_Peak s;
+    s.true_compound = 0;
+    s.group_key = ++group_key;
+    const double rt = random.Uniform(kRtLow, kRtHigh);
+    s.group_rt = rt;
+    Make_Shape(random, rt, random.Uniform(kMassLow, kMassHigh + 50.0),
+               random.Log_Normal(std::log(2.0e4), 1.0), random.Integer(kPointsLow, kPointsHigh),
+               options.mass_noise_ppm, s.peak);
+    s.peak.Compound_MolecularMass = 0.0;
+    s.peak.Compound_Retention_Time = 0.0;
+    s.peak.Compound_Intensity = 0.0;
+    peaks.push_back(std::move(s));
+  }
+
+  // Group_ID over all groups and Compound_ID over annotated ones, both by
+  // retention time; EIC_ID by m/z; Peak_ID in EIC order.
+  std::vector<std::pair<double, std::uint32_t>> groups;  // (rt, key) of every group
+  std::vector<std::uint32_t> annotated(group_key + 1, 0);
+  for (const Sim_Peak& s : peaks) {
+    if (groups.empty() || groups.back().second != s.group_key) {
+      groups.emplace_back(s.group_rt, s.group_key);
+      annotated[s.group_key] = s.true_compound != 0;
+    }
+  }
+  std::sort(groups.begin(), groups.end());
+  std::vector<std::uint32_t> group_id(group_key + 1, 0), compound_id(group_key + 1, 0);
+  std::uint32_t next_compound = 0;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const std::uint32_t key = groups[g].second;
+    group_id[key] = static_cast<std::uint32_t>(g + 1);
+    if (annotated[key] != 0) compound_id[key] = ++next_compound;
+  }
+  std::sort(peaks.begin(), peaks.end(), [](const Sim_Peak& a, const Sim_Peak& b) {
+    if (a.peak.Apex_MZ != b.peak.Apex_MZ) return a.peak.Apex_MZ < b.peak.Apex_MZ;
+    return a.peak.Apex_Retention_Time < b.peak.Apex_Retention_Time;
+  });
+  std::uint32_t eic = 0;
+  double eic_start = -1.0;
+  for (std::size_t i = 0; i < peaks.size(); ++i) {
+    Chromatogram_Peak_Group_Compound& p = peaks[i].peak;
+    if (eic == 0 || p.Apex_MZ - eic_start > kEicWidth) {
+      ++eic;
+      eic_start = p.Apex_MZ;
+    }
+    p.EIC_ID = eic;
+    p.Peak_ID = static_cast<std::uint32_t>(i + 1);
+    p.Group_ID = group_id[peaks[i].group_key];
+    p.Compound_ID = compound_id[peaks[i].group_key];
+  }
+  return peaks;
+}
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw std::runtime_error(path + ": " + what);
+}
+
+class Database {
+ public:
+  explicit Database(const std::string& path) : path_(path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+      const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open";
+      sqlite3_close(db_);
+      Fail(path, message);
+    }
+  }
+  ~Database() {
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+  }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void Exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string message = error != nullptr ? error : sqlite3_errmsg(db_);
+      sqlite3_free(error);
+      Fail(path_, message);
+    }
+  }
+  sqlite3_stmt* Prepare(const char* sql) {
+    if (sqlite3_prepare_v2(db_, sql, -1, &insert_, nullptr) != SQLITE_OK) Check(SQLITE_ERROR);
+    return insert_;
+  }
+  void Check(int rc) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) Fail(path_, sqlite3_errmsg(db_));
+  }
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+};
+
+}  // namespace
+
+std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
+                                             std::uint32_t peaks_per_sample) {
+  // Ions per compound: 1 to 4 chosen evenly, every ion but [M+H]+ seen 90 %.
+  const double ions = 1.0 + kSecondaryIonPresence * 1.5;
+  const double f = std::clamp(options.unannotated_fraction, 0.0, 0.95);
+  const double per_compound = std::max(options.presence, 1e-6) * ions / (1.0 - f);
+  return std::max<std::uint32_t>(
+      1, static_cast<std::uint32_t>(std::lround(peaks_per_sample / per_compound)));
+}
+
+void Write_Annotated_Database(const std::string& path,
+                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  Database db(path);
+  db.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+  db.Exec(
+      "create table Annotate_Peaklist(EIC_ID int, Peak_ID int, Apex_MZ double, Apex_Pos int, "
+      "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
+      "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
+      "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
+      "Compound_Intensity double, Peak_shape blob);");
+  db.Exec("begin transaction;");
+  sqlite3_stmt* insert = db.Prepare(
+      "insert into Annotate_Peaklist values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+      "?13, ?14, ?15, ?16, ?17);");
+  std::string text;
+  for (const Chromatogram_Peak_Group_Compound& p : peaks) {
+    text.clear();
+    Format_Peak_Shape_Text(p.Peak_shape, text);
+    const std::string stored = Encode_Peak_Shape(text);
+    // Identifiers are stored as the signed 32-bit value, as the writers do.
+    auto id = [](std::uint32_t v) { return static_cast<std::int32_t>(v); };
+    sqlite3_bind_int(insert, 1, id(p.EIC_ID));
+    sqlite3_bind_int(insert, 2, id(p.Peak_ID));
+    sqlite3_bind_double(insert, 3, p.Apex_MZ);
+    sqlite3_bind_int(insert, 4, id(p.Apex_Pos));
+    sqlite3_bind_double(insert, 5, p.Apex_Retention_Time);
+    sqlite3_bind_double(insert, 6, p.Apex_Intensity);
+    sqlite3_bind_double(insert, 7, p.Peak_Area);
+    sqlite3_bind_double(insert, 8, p.Peak_SNR);
+    sqlite3_bind_int(insert, 9, id(p.Left_Boundary));
+    sqlite3_bind_int(insert, 10, id(p.Right_Boundary));
+    sqlite3_bind_int(insert, 11, id(p.Group_ID));
+    sqlite3_bind_text(insert, 12, p.Adduct_Annotation.data(),
+                      static_cast<int>(p.Adduct_Annotation.size()), SQLITE_STATIC);
+    sqlite3_bind_int(insert, 13, id(p.Compound_ID));
+    sqlite3_bind_double(insert, 14, p.Compound_MolecularMass);
+    sqlite3_bind_double(insert, 15, p.Compound_Retention_Time);
+    sqlite3_bind_double(insert, 16, p.Compound_Intensity);
+    sqlite3_bind_text(insert, 17, stored.data(), static_cast<int>(stored.size()), SQLITE_STATIC);
+    db.Check(sqlite3_step(insert));
+    db.Check(sqlite3_reset(insert));
+  }
+  db.Exec("commit transaction;");
+  db.Exec("CREATE INDEX Annotate_Peaklist_EIC_ID_index ON Annotate_Peaklist(EIC_ID);");
+}
+
+Simulation_Result Simulate_Study(
+    const Simulation_Options& options, const std::string& out_dir,
+    const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample) {
+  std::error_code error;
+  std::filesystem::create_directories(out_dir, error);
+  if (error) Fail(out_dir, "cannot create folder: " + error.message());
+
+  Simulation_Result result;
+  result.compounds = options.peaks_per_sample != 0
+                         ? Compounds_For_Peaks_Per_Sample(options, options.peaks_per_sample)
+                         : options.compounds;
+  const std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+
+  result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
+  std::ofstream truth(result.ground_truth_path, std::ios::binary | std::ios::trunc);
+  if (!truth) Fail(result.ground_truth_path, "cannot open for writing");
+  truth << "sample,EIC_ID,Peak_ID,true_compound\n";
+
+  std::vector<Chromatogram_Peak_Group_Compound> rows;
+  for (std::uint32_t sample = 0; sample < options.samples; ++sample) {
+    char name[32];
+    std::snprintf(name, sizeof name, "sample_%03u", sample + 1);
+    std::vector<Sim_Peak> peaks = Make_Sample(options, catalogue, sample);
+    rows.clear();
+    rows.reserve(peaks.size());
+    for (Sim_Peak& s : peaks) {
+      truth << name << ',' << s.peak.EIC_ID << ',' << s.peak.Peak_ID << ',' << s.true_compound
+            << '\n';
+      rows.push_back(std::move(s.peak));
+    }
+    const std::string file = std::string(name) + kAnnotatedSuffix;
+    Write_Annotated_Database(Join_Path(out_dir, file), rows);
+    result.database_names.push_back(file);
+    result.sample_names.push_back(name);
+    result.peaks += rows.size();
+    if (on_sample) on_sample(sample, rows.size());
+  }
+  truth.close();
+  if (!truth) Fail(result.ground_truth_path, "write failed");
+  return result;
+}

@@ -1,0 +1,72 @@
+// The study simulator: writes annotated peak-list databases that look like
+// real LC-MS studies, with a ground truth of which compound each peak is.
+//
+// The model, per study: a catalogue of compounds (neutral mass 100-1200 Da,
+// retention time 30-1500 s, log-normal abundance, 1-4 ions: [M+H]+ and a few
+// of [M+Na]+, [M+NH4]+, [M+K]+, [M+H-H2O]+ and the 13C isotope of [M+H]+).
+// Per sample: each compound present with probability `presence`; its mass off
+// by a few ppm, its retention time moved by a smooth drift of a few seconds
+// plus a small jitter; its ions share its Group_ID and Compound_ID (numbered
+// per sample) and carry their own Apex_MZ and Adduct_Annotation. About
+// `unannotated_fraction` of a sample's peaks are unannotated (Compound_ID 0,
+// true compound 0). Peaks are Gaussian, 15-60 points.
+//
+// Deterministic: the same options give byte-identical files on every platform
+// with IEEE doubles (mt19937_64 and hand-written distributions).
+#ifndef VARNEL_TOOLS_SIMULATE_H_
+#define VARNEL_TOOLS_SIMULATE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/peak.h"
+
+inline constexpr const char* kGroundTruthName = "ground_truth.csv";
+
+struct Simulation_Options {
+  std::uint32_t samples = 12;
+  std::uint32_t compounds = 300;
+  std::uint64_t seed = 1;
+  // When non-zero, overrides `compounds` so that a sample holds about this
+  // many peaks on average.
+  std::uint32_t peaks_per_sample = 0;
+  double presence = 0.85;              // probability that a compound is in a sample
+  double unannotated_fraction = 0.20;  // share of a sample's peaks with Compound_ID 0
+  double drift_seconds = 3.0;          // typical size of a sample's retention-time drift
+  double mass_noise_ppm = 3.0;         // standard deviation of the mass error
+  double rt_jitter_seconds = 0.5;      // standard deviation of a compound's own RT error
+};
+
+struct Simulation_Result {
+  std::vector<std::string> database_names;  // bare file names inside the output folder, in order
+  std::vector<std::string> sample_names;    // sample i of database_names[i]
+  std::string ground_truth_path;
+  std::size_t peaks = 0;        // peaks written in all databases
+  std::uint32_t compounds = 0;  // compounds in the catalogue
+};
+
+// Number of compounds whose study gives about `peaks_per_sample` peaks per
+// sample under `options` (presence, ions per compound, unannotated share).
+std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
+                                             std::uint32_t peaks_per_sample);
+
+// Writes options.samples databases "sample_NNN_annotated_grouped_chromatograph_peaklist.db"
+// and kGroundTruthName (header "sample,EIC_ID,Peak_ID,true_compound") into
+// out_dir, created when missing; existing files of those names are replaced.
+// on_sample(i, peaks) is called after sample i (0-based) is written.
+// Throws std::runtime_error naming the file on any failure.
+Simulation_Result Simulate_Study(
+    const Simulation_Options& options, const std::string& out_dir,
+    const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample = {});
+
+// Writes `peaks` as a fresh annotated database at `path` (table
+// Annotate_Peaklist, the 17 columns, shapes in the stored Peak_shape form),
+// replacing any file there. One transaction, rows in list order.
+// Throws std::runtime_error naming the file on any failure.
+void Write_Annotated_Database(const std::string& path,
+                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks);
+
+#endif  // VARNEL_TOOLS_SIMULATE_H_
