@@ -1,0 +1,25 @@
+// The two conversions of column text to numbers, shared by the readers of
+// annotated and aligned databases, and the fixed six-decimal form of a double.
+#ifndef VARNEL_STORAGE_NUMBER_TEXT_H_
+#define VARNEL_STORAGE_NUMBER_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+// Strict integer, with the semantics of std::stoi in base 10: leading white
+// space (C locale) and one sign accepted, conversion stops at the first
+// non-digit ("12.0" gives 12, "7abc" gives 7). Throws std::invalid_argument
+// ("invalid stoi argument") without a digit, std::out_of_range ("stoi
+// argument out of range") outside the signed 32-bit range.
+int Strict_Int(std::string_view text);
+
+// Lenient real: strtod in the C locale whatever the process locale is, its
+// result taken whatever it is (no number gives 0.0; never throws). Plain
+// decimals take a std::from_chars fast path, which gives the same value.
+double Lenient_Real(std::string_view text);
+
+// Appends value as printf's "%f" would (six digits after the point; "nan",
+// "inf", "-inf" for non-finite values).
+void Append_Fixed6(double value, std::string& out);
+
+#endif  // VARNEL_STORAGE_NUMBER_TEXT_H_

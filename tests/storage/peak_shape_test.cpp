@@ -1,0 +1,288 @@
+#include "storage/peak_shape.h"
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "storage/cppsqlite3.h"
+#include "storage/number_text.h"
+
+namespace {
+
+const char kExampleText[] =
+    "10500.000000,301.123400,745.250000,1500,20250.500000,301.123500,745.780000,1501";
+
+std::vector<Data_Point> ExamplePoints() {
+  return {{1500, 745.25, 301.1234, 10500.0}, {1501, 745.78, 301.1235, 20250.5}};
+}
+
+double CStrtod(const std::string& text) {
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return strtod_l(text.c_str(), nullptr, c_locale);
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::string Message(const std::exception& e) { return e.what(); }
+
+TEST(StrictIntTest, AcceptedTexts) {
+  const std::pair<const char*, int> accepted[] = {
+      {"0", 0},
+      {"12", 12},
+      {"-5", -5},
+      {" -5", -5},
+      {"\t\n\v\f\r +7", 7},
+      {"12.0", 12},
+      {"7abc", 7},
+      {"007", 7},
+      {"-0", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", std::numeric_limits<int>::min()},
+      {"1e5", 1},
+      {"42 ", 42},
+  };
+  for (const auto& [text, value] : accepted) {
+    EXPECT_EQ(Strict_Int(text), value) << text;
+    EXPECT_EQ(Strict_Int(text), std::stoi(text)) << text;
+  }
+}
+
+TEST(StrictIntTest, RejectedTexts) {
+  for (const char* text : {"", " ", "abc", "-", "+", "+-5", "- 5", ".5", "x1",
+                           "\xc2\xa0"
+                           "5"}) {
+    try {
+      Strict_Int(text);
+      ADD_FAILURE() << "accepted '" << text << "'";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(Message(e), "invalid stoi argument") << text;
+    }
+    EXPECT_THROW((void)std::stoi(text), std::invalid_argument) << text;
+  }
+  for (const char* text :
+       {"2147483648", "-2147483649", "4294967295", "99999999999", "99999999999999999999999999"}) {
+    try {
+      Strict_Int(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const std::out_of_range& e) {
+      EXPECT_EQ(Message(e), "stoi argument out of range") << text;
+    }
+    EXPECT_THROW((void)std::stoi(text), std::out_of_range) << text;
+  }
+}
+
+TEST(LenientRealTest, AgreesWithCStrtod) {
+  const char* texts[] = {"301.123457",
+                         "0.5e-7",
+                         "5e-8",
+                         "1e15",
+                         "-0.000000",
+                         "nan",
+                         "-nan",
+                         "NaN(12)",
+                         "inf",
+                         "-inf",
+                         "Infinity",
+                         "abc",
+                         "",
+                         " 12.5",
+                         "+3",
+                         "0x1p3",
+                         "1e400",
+                         "-1e400",
+                         "1e-400",
+                         "4.9e-324",
+                         "2.2250738585072011e-308",
+                         "12abc",
+                         "1.",
+                         ".5",
+                         "1e",
+                         "1e+",
+                         "-",
+                         "nanx",
+                         "7,5",
+                         "123456789012345678901234567890.5",
+                         "0.30000000000000004"};
+  for (const char* text : texts) {
+    const double expected = CStrtod(text);
+    const double actual = Lenient_Real(text);
+    EXPECT_TRUE(SameBits(actual, expected) || (std::isnan(actual) && std::isnan(expected)))
+        << "'" << text << "': " << actual << " vs " << expected;
+  }
+  EXPECT_EQ(Lenient_Real("abc"), 0.0);
+  EXPECT_EQ(Lenient_Real("12abc"), 12.0);
+}
+
+TEST(LenientRealTest, RandomDecimalsAgreeBitForBit) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-30, 30);
+  char buf[64];
+  for (int i = 0; i < 200000; ++i) {
+    const double v = mantissa(rng) * std::pow(10.0, exponent(rng));
+    std::snprintf(buf, sizeof buf, i % 3 == 0 ? "%f" : i % 3 == 1 ? "%.17g" : "%.6e", v);
+    ASSERT_TRUE(SameBits(Lenient_Real(buf), CStrtod(buf))) << buf;
+  }
+}
+
+TEST(LenientRealTest, ProcessLocaleDoesNotMatter) {
+  const char* previous = setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!setlocale(LC_NUMERIC, "de_DE.UTF-8") && !setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+    GTEST_SKIP() << "no locale with a decimal comma installed";
+  }
+  EXPECT_EQ(Lenient_Real("1.5"), 1.5);
+  EXPECT_EQ(Lenient_Real(" 1.5"), 1.5);
+  setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(FixedSixTest, MatchesPrintf) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-9, 20);
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.5e-7,
+                                5e-7,
+                                1e15,
+                                301.1234567,
+                                2.5e-6,
+                                1e300,
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  for (int i = 0; i < 100000; ++i) values.push_back(mantissa(rng) * std::pow(10.0, exponent(rng)));
+  char buf[400];
+  for (double v : values) {
+    std::snprintf(buf, sizeof buf, "%f", v);
+    std::string out;
+    Append_Fixed6(v, out);
+    ASSERT_EQ(out, buf);
+  }
+}
+
+TEST(PeakShapeTextTest, FormatsTheExample) {
+  std::string text;
+  Format_Peak_Shape_Text(ExamplePoints(), text);
+  EXPECT_EQ(text, kExampleText);
+  std::string empty = "keep";
+  Format_Peak_Shape_Text({}, empty);
+  EXPECT_EQ(empty, "keep");
+}
+
+TEST(PeakShapeTextTest, ParsesFourTokensPerPoint) {
+  std::vector<Data_Point> points;
+  Parse_Peak_Shape_Text(kExampleText, points);
+  EXPECT_EQ(points, ExamplePoints());
+
+  std::vector<Data_Point> trailing;
+  Parse_Peak_Shape_Text(std::string(kExampleText) + ",", trailing);
+  EXPECT_EQ(trailing, ExamplePoints());
+
+  std::vector<Data_Point> nine;  // the ninth token is ignored even if it is not a number
+  Parse_Peak_Shape_Text(std::string(kExampleText) + ",garbage", nine);
+  EXPECT_EQ(nine, ExamplePoints());
+
+  std::vector<Data_Point> none;
+  Parse_Peak_Shape_Text("", none);
+  Parse_Peak_Shape_Text("1,2,3", none);
+  Parse_Peak_Shape_Text(",", none);
+  EXPECT_TRUE(none.empty());
+
+  std::vector<Data_Point> odd;
+  Parse_Peak_Shape_Text("abc,,-1e3, 12.0,x,y,z,-1", odd);
+  ASSERT_EQ(odd.size(), 2u);
+  EXPECT_EQ(odd[0].Intensity, 0.0);
+  EXPECT_EQ(odd[0].MZ, 0.0);
+  EXPECT_EQ(odd[0].RT, -1000.0);
+  EXPECT_EQ(odd[0].Scan, 12u);
+  EXPECT_EQ(odd[1].Scan, 4294967295u);  // a negative text wraps
+}
+
+TEST(PeakShapeTextTest, BadScanTokensThrow) {
+  std::vector<Data_Point> points;
+  try {
+    Parse_Peak_Shape_Text("1,2,3,4,5,6,7,,9", points);
+    ADD_FAILURE();
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(Message(e), "invalid stoi argument");
+  }
+  EXPECT_EQ(points.size(), 1u);  // points before the bad one stay
+  EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,abc", points), std::invalid_argument);
+  EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,4294967296", points), std::out_of_range);
+}
+
+TEST(PeakShapeStoredFormTest, ShapeTextsUseOffsetOneWithoutEscapes) {
+  const std::string stored = Encode_Peak_Shape(kExampleText);
+  ASSERT_EQ(stored.size(), std::strlen(kExampleText) + 1);
+  EXPECT_EQ(stored[0], '\x01');
+  for (std::size_t i = 0; i < std::strlen(kExampleText); ++i) {
+    ASSERT_EQ(stored[i + 1], kExampleText[i] - 1);
+  }
+  EXPECT_EQ(Encode_Peak_Shape(""), "x");
+  std::vector<Data_Point> points;
+  Decode_Peak_Shape(stored, points);
+  EXPECT_EQ(points, ExamplePoints());
+  Decode_Peak_Shape("x", points);
+  EXPECT_EQ(points.size(), 2u);
+}
+
+TEST(PeakShapeStoredFormTest, DecodesLikeTheCodec) {
+  // Escapes, a decoded NUL ending the text, and a stored NUL ending the input.
+  const std::string raw = std::string("1,2,3,4'\x01") + '\0' + "junk";
+  const std::string stored = Encode_Peak_Shape(raw);
+  std::string text;
+  Decode_Peak_Shape_Text(stored, text);
+  EXPECT_EQ(text, "1,2,3,4'\x01");
+  Decode_Peak_Shape_Text(Encode_Peak_Shape("1,2,3,4") + std::string(1, '\0') + "\x01\x09", text);
+  EXPECT_EQ(text, "1,2,3,4");
+
+  for (const std::string& bad : {std::string("\x05"
+                                             "ab\x01\x04"),
+                                 std::string("\x05"
+                                             "ab\x01")}) {
+    try {
+      Decode_Peak_Shape_Text(bad, text);
+      ADD_FAILURE();
+    } catch (const CppSQLite3Exception& e) {
+      EXPECT_EQ(e.errorCode(), 1000);
+      EXPECT_EQ(e.errorDetail(), "Cannot decode binary");
+    }
+  }
+  for (const std::string& empty : {std::string(), std::string(1, '\0')}) {
+    try {
+      Decode_Peak_Shape_Text(empty, text);
+      ADD_FAILURE();
+    } catch (const CppSQLite3Exception& e) {
+      EXPECT_EQ(e.errorDetail(), "Empty Peak_shape text");
+    }
+  }
+}
+
+TEST(PeakShapeStoredFormTest, AgreesWithTheCodecOnRandomTexts) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 200; ++round) {
+    std::string raw(rng() % 300 + 1, '\0');
+    for (char& c : raw) c = static_cast<char>(rng() % 255 + 1);  // no NUL
+    const std::string stored = Encode_Peak_Shape(raw);
+    CppSQLite3Binary holder;
+    holder.setEncoded(reinterpret_cast<const unsigned char*>(stored.c_str()));
+    const int n = holder.getBinaryLength();
+    std::string text;
+    Decode_Peak_Shape_Text(stored, text);
+    ASSERT_EQ(text, std::string(reinterpret_cast<const char*>(holder.getBinary()), n));
+    ASSERT_EQ(text, raw);
+  }
+}
+
+}  // namespace
