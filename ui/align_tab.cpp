@@ -7,7 +7,6 @@
 #include <QStandardItemModel>
 #include <cmath>
 
-#include "align/alignment_run.h"
 #include "storage/path.h"
 #include "ui/text_codec.h"
 
@@ -133,12 +132,6 @@ bool Make_Folder(const QString& folder) {
   if (folder.isEmpty()) return false;
   if (QFileInfo(folder).isDir()) return true;
   return QDir().mkpath(folder) && QFileInfo(folder).isDir();
-}
-
-void Run_Compound_Align(const Align_Request& request) {
-  Compound_Align_For_Annotation_Files(
-      request.One_Two_Phase_Align, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
-      request.Data_Folder, request.Result_folder, request.Annotation_File_Vec);
 }
 
 }  // namespace Varnel

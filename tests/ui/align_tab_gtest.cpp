@@ -1,0 +1,225 @@
+// The alignment tab's logic without a window: picks, loads, number checks and
+// the order in which an Align request is refused.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <cmath>
+#include <limits>
+
+#include "ui/align_tab.h"
+#include "ui/text_codec.h"
+
+namespace Varnel {
+namespace {
+
+TEST(PickTest, TwoFilesFillTheBoxAndTheRowsInDialogOrder) {
+  const Pick_Outcome outcome = Pick_Annotation_Files({"/data/run 1/b.DB", "/data/run 1/a.db"});
+  EXPECT_EQ(outcome.path_text, "/data/run 1/b.DB;/data/run 1/a.db;");
+  ASSERT_TRUE(outcome.rows);
+  ASSERT_EQ(outcome.rows->size(), 2u);
+  EXPECT_EQ((*outcome.rows)[0], (Load_Row{"/data/run 1", "b.DB"}));
+  EXPECT_EQ((*outcome.rows)[1], (Load_Row{"/data/run 1", "a.db"}));
+  EXPECT_FALSE(outcome.message);
+}
+
+TEST(PickTest, NoFileEmptiesTheBoxKeepsTheRowsAndAsksForFiles) {
+  const Pick_Outcome outcome = Pick_Annotation_Files({});
+  EXPECT_TRUE(outcome.path_text.isEmpty());
+  EXPECT_FALSE(outcome.rows);
+  EXPECT_EQ(outcome.message,
+            QString("Please select the Annotation result Files(.db) that outputed from Ostrand!"));
+}
+
+TEST(PickTest, OddPathsSplitAtTheLastSeparator) {
+  EXPECT_EQ(Split_Picked_Path("/a.db"), (Load_Row{"", "a.db"}));
+  EXPECT_EQ(Split_Picked_Path("/d/it's here/x y.db"), (Load_Row{"/d/it's here", "x y.db"}));
+  EXPECT_EQ(Split_Picked_Path(QString::fromUtf8("/données/échantillon_1.db")),
+            (Load_Row{QString::fromUtf8("/données"), QString::fromUtf8("échantillon_1.db")}));
+}
+
+TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
+  const QString name = QString::fromUtf8("Probe_ä_数据_annotated.db");
+  const std::string bytes = To_Engine_String(name);
+  EXPECT_EQ(bytes, "Probe_\xC3\xA4_\xE6\x95\xB0\xE6\x8D\xAE_annotated.db");
+  EXPECT_EQ(From_Engine_String(bytes), name);
+  EXPECT_EQ(From_Engine_String(std::string("a\0b", 3)).size(), 3);
+}
+
+TEST(LoadTest, RefusesWithoutTextOrWithoutAPick) {
+  const std::vector<Load_Row> rows{{"/d", "a.db"}};
+  const QString load_message =
+      "Please load the Annotation result Files(.db) that outputed from Ostrand!";
+  EXPECT_EQ(Check_Load("", rows), load_message);
+  EXPECT_EQ(Check_Load("/d/typed.db;", std::nullopt), load_message);
+  EXPECT_FALSE(Check_Load("/d/a.db;", rows));
+}
+
+TEST(FileTableTest, ShowsPickOrderUntickedAndReadsTicksInRowOrder) {
+  QStandardItemModel* table = Build_File_Table({{"/d", "c.db"}, {"/d", "a.db"}, {"/e", "b.db"}});
+  ASSERT_EQ(table->rowCount(), 3);
+  ASSERT_EQ(table->columnCount(), 3);
+  EXPECT_EQ(table->headerData(0, Qt::Horizontal).toString(), "File Name");
+  EXPECT_EQ(table->headerData(1, Qt::Horizontal).toString(), "Folder Name");
+  EXPECT_EQ(table->headerData(2, Qt::Horizontal).toString(), "     Align");
+  EXPECT_EQ(table->item(2, 1)->text(), "/e");
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_TRUE(table->item(row, 2)->isCheckable());
+    EXPECT_EQ(table->item(row, 2)->checkState(), Qt::Unchecked);
+    EXPECT_FALSE(table->item(row, 0)->isEditable());
+  }
+  EXPECT_TRUE(Ticked_File_Names(*table).isEmpty());
+
+  table->item(2, 2)->setCheckState(Qt::Checked);
+  table->item(0, 2)->setCheckState(Qt::Checked);
+  EXPECT_EQ(Ticked_File_Names(*table), (QStringList{"c.db", "b.db"}));
+  Set_All_Ticks(*table, true);
+  EXPECT_EQ(Ticked_File_Names(*table), (QStringList{"c.db", "a.db", "b.db"}));
+  Set_All_Ticks(*table, false);
+  EXPECT_TRUE(Ticked_File_Names(*table).isEmpty());
+  delete table;
+}
+
+TEST(NumberTest, AcceptedAndRejectedTexts) {
+  const QLocale c(QLocale::C);
+  for (const char* text : {"0.1", "20", "-3", "1e3", " 10 ", "0", "1,000.5"}) {
+    EXPECT_TRUE(Holds_Number(text, c)) << text;
+  }
+  for (const char* text : {"", " ", "abc", "0.1x", "1..2", "nan", "inf", "1e999"}) {
+    EXPECT_FALSE(Holds_Number(text, c)) << text;
+  }
+}
+
+TEST(NumberTest, FollowsTheLocalesDecimalSeparator) {
+  const QLocale german(QLocale::German, QLocale::Germany);
+  EXPECT_TRUE(Holds_Number("0,1", german));
+  EXPECT_DOUBLE_EQ(german.toDouble("0,1"), 0.1);
+  EXPECT_FALSE(Holds_Number("0,1x", german));
+}
+
+// The fixture's verbs: a form state with one pick, changed one box at a time.
+class PlanAlignTest : public ::testing::Test {
+ protected:
+  Align_Form_Values Defaults() const {
+    Align_Form_Values values;
+    values.picked = std::vector<Load_Row>{{"/data/study", "s1.db"}, {"/other", "s2.db"}};
+    values.ticked_files = {"s2.db", "s1.db"};
+    values.window1 = "20";
+    values.window2 = "10";
+    values.mass_tol = "0.1";
+    return values;
+  }
+  const QLocale c_{QLocale::C};
+};
+
+TEST_F(PlanAlignTest, DefaultsPassModeZeroAndTheThreeNumbers) {
+  const Align_Plan plan = Plan_Align(Defaults(), c_);
+  ASSERT_FALSE(plan.refusal);
+  EXPECT_EQ(plan.result_folder, "/data/study/Result");
+  Align_Request expected;
+  expected.One_Two_Phase_Align = 0;
+  expected.Mass_Tol = 0.1;
+  expected.Align_Window1 = 20;
+  expected.Align_Window2 = 10;
+  expected.Data_Folder = "/data/study";
+  expected.Result_folder = "/data/study/Result";
+  expected.Annotation_File_Vec = {"s2.db", "s1.db"};
+  EXPECT_EQ(plan.request, expected);
+}
+
+TEST_F(PlanAlignTest, DeepModePassesOneAndItsWindow) {
+  Align_Form_Values values = Defaults();
+  values.two_phase = true;
+  values.window2 = "7.5";
+  const Align_Plan plan = Plan_Align(values, c_);
+  ASSERT_FALSE(plan.refusal);
+  EXPECT_EQ(plan.request.One_Two_Phase_Align, 1);
+  EXPECT_EQ(plan.request.Align_Window2, 7.5);
+}
+
+TEST_F(PlanAlignTest, FastModeIgnoresABadDeepWindowAndPassesTen) {
+  Align_Form_Values values = Defaults();
+  values.window2 = "";
+  Align_Plan plan = Plan_Align(values, c_);
+  ASSERT_FALSE(plan.refusal);
+  EXPECT_EQ(plan.request.Align_Window2, 10.0);
+  values.window2 = "3";
+  plan = Plan_Align(values, c_);
+  EXPECT_EQ(plan.request.Align_Window2, 3.0);
+}
+
+TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
+  struct Case {
+    const char* name;
+    bool two_phase;
+    const char* window1;
+    const char* window2;
+    const char* mass_tol;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"deep, all three bad", true, "", "", "", "You must configure a valid Align Window2!"},
+      {"deep, window2 and mass tol empty", true, "20", "", "",
+       "You must configure a valid Align Window2!"},
+      {"fast, all three bad", false, "x", "", "x",
+       "You must configure a valid Align Mass Tolerance!"},
+      {"deep, mass tol and window1 bad", true, "x", "10", "0.1.",
+       "You must configure a valid Align Mass Tolerance!"},
+      {"window1 bad", false, "twenty", "10", "0.1", "You must configure a valid Align Window1!"},
+      {"window1 infinite", false, "inf", "10", "0.1", "You must configure a valid Align Window1!"},
+  };
+  for (const Case& c : cases) {
+    Align_Form_Values values = Defaults();
+    values.two_phase = c.two_phase;
+    values.window1 = c.window1;
+    values.window2 = c.window2;
+    values.mass_tol = c.mass_tol;
+    const Align_Plan plan = Plan_Align(values, c_);
+    EXPECT_EQ(plan.refusal, QString(c.expected)) << c.name;
+    EXPECT_EQ(plan.result_folder, "/data/study/Result") << c.name;
+  }
+}
+
+TEST_F(PlanAlignTest, NoPickRefusesWithoutAResultFolder) {
+  Align_Form_Values values = Defaults();
+  values.picked.reset();
+  const Align_Plan plan = Plan_Align(values, c_);
+  EXPECT_EQ(plan.refusal,
+            QString("Please load the Annotation result Files(.db) that outputed from Ostrand!"));
+  EXPECT_TRUE(plan.result_folder.isEmpty());
+}
+
+TEST_F(PlanAlignTest, FileAtTheRootGivesResultAtTheRoot) {
+  Align_Form_Values values = Defaults();
+  values.picked = std::vector<Load_Row>{Split_Picked_Path("/s1.db")};
+  const Align_Plan plan = Plan_Align(values, c_);
+  EXPECT_EQ(plan.result_folder, "/Result");
+  EXPECT_EQ(plan.request.Data_Folder, "");
+  EXPECT_EQ(plan.request.Result_folder, "/Result");
+}
+
+TEST_F(PlanAlignTest, NoTickedFileIsNoRefusal) {
+  Align_Form_Values values = Defaults();
+  values.ticked_files.clear();
+  const Align_Plan plan = Plan_Align(values, c_);
+  EXPECT_FALSE(plan.refusal);
+  EXPECT_TRUE(plan.request.Annotation_File_Vec.empty());
+}
+
+TEST(MakeFolderTest, CreatesMissingKeepsExistingAndReportsAFileInTheWay) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = dir.filePath("Result");
+  EXPECT_TRUE(Make_Folder(folder));
+  EXPECT_TRUE(QDir(folder).exists());
+  EXPECT_TRUE(Make_Folder(folder));
+  QFile blocker(dir.filePath("blocked"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  EXPECT_FALSE(Make_Folder(dir.filePath("blocked")));
+  EXPECT_FALSE(Make_Folder(dir.filePath("blocked/Result")));
+}
+
+}  // namespace
+}  // namespace Varnel
