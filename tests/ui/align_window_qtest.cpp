@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #include "align/alignment_run.h"
+#include "storage/cppsqlite3.h"
 #include "tests/ui/support/align_study.h"
 #include "ui/widgets/varnel_form.h"
 
@@ -386,6 +387,13 @@ class AlignWindowTest : public QObject {
     });
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"cannot read /x/a.db: disk I/O error"});
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    form_->Set_Align_Run(
+        [](const Align_Request&) { throw CppSQLite3Exception(1000, "Database not open"); });
+    Click_Align();
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QCOMPARE(dialogs_->messages[1], QString("CPPSQLITE_ERROR[1000]: Database not open"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 

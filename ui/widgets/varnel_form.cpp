@@ -20,10 +20,7 @@
 #include <QTableView>
 #include <exception>
 
-#if __has_include("storage/cppsqlite3.h")
 #include "storage/cppsqlite3.h"
-#define VARNEL_HAVE_CPPSQLITE3 1
-#endif
 #include "ui/align_tab.h"
 #include "ui/text_codec.h"
 
@@ -275,10 +272,8 @@ void Varnel_Form::Guarded(const std::function<void()>& body) {
   try {
     body();
     return;
-#ifdef VARNEL_HAVE_CPPSQLITE3
   } catch (const CppSQLite3Exception& e) {
     failure = From_Engine_String(e.errorMessage());
-#endif
   } catch (const std::exception& e) {
     failure = From_Engine_String(e.what());
   } catch (...) {
