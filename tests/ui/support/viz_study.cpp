@@ -1,0 +1,137 @@
+#include "tests/ui/support/viz_study.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "storage/aligned_writers.h"
+
+namespace Varnel::Test {
+
+Viz_Temp_Dir::Viz_Temp_Dir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "varnel-viz-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+Viz_Temp_Dir::~Viz_Temp_Dir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+Align_Peak Make_Peak(const Peak_Spec& spec) {
+  Align_Peak peak;
+  peak.SAMPLE_ID = spec.sample_id;
+  peak.SAMPLE_NAME = spec.sample_name;
+  peak.EIC_ID = spec.eic_id;
+  peak.Peak_ID = spec.peak_id;
+  peak.Group_ID = spec.group_id;
+  peak.Compound_ID = spec.compound_id;
+  peak.Align_ID = spec.align_id;
+  peak.Align_RT = spec.align_rt;
+  peak.Apex_MZ = spec.apex_mz;
+  peak.Apex_Retention_Time = spec.apex_rt;
+  peak.Compound_Retention_Time = spec.apex_rt;
+  peak.Apex_Intensity = spec.height;
+  peak.Compound_Intensity = spec.height;
+  peak.Compound_MolecularMass = spec.apex_mz - 1.007276;
+  peak.Adduct_Annotation = spec.adduct;
+  const long apex_scan = std::lround(spec.apex_rt / spec.scan_seconds);
+  const int half = spec.points / 2;
+  const double sigma = std::max(1.0, spec.points / 6.0);  // scans
+  double area = 0.0;
+  for (int k = 0; k < spec.points; ++k) {
+    const long scan = apex_scan - half + k;
+    Data_Point p;
+    p.Scan = static_cast<std::uint32_t>(std::max(0L, scan));
+    p.RT = spec.apex_rt + (k - half) * spec.scan_seconds;
+    p.MZ = spec.apex_mz;
+    const double z = (k - half) / sigma;
+    p.Intensity = spec.height * std::exp(-0.5 * z * z);
+    area += p.Intensity;
+    peak.Peak_shape.push_back(p);
+  }
+  peak.Apex_Pos = static_cast<std::uint32_t>(std::max(0L, apex_scan));
+  peak.Left_Boundary = peak.Peak_shape.empty() ? 0 : peak.Peak_shape.front().Scan;
+  peak.Right_Boundary = peak.Peak_shape.empty() ? 0 : peak.Peak_shape.back().Scan;
+  peak.Peak_Area = area * spec.scan_seconds;
+  peak.Peak_SNR = spec.height / 25.0;
+  return peak;
+}
+
+std::vector<Align_Peak> Make_Demo_Study(std::uint32_t samples, std::uint32_t compounds,
+                                        std::uint64_t seed, int points) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  static const char* const kAdducts[] = {"[M+H]+", "[M+Na]+", "[M+NH4]+"};
+  static const double kAdductShift[] = {1.007276, 22.989218, 18.033823};
+
+  std::vector<double> drift(samples);  // seconds, per sample
+  for (auto& d : drift) d = (uniform(rng) - 0.5) * 12.0;
+  std::vector<std::uint32_t> next_eic(samples, 1), next_group(samples, 1);
+
+  std::vector<Align_Peak> unaligned;
+  std::vector<Align_Peak> aligned;
+  for (std::uint32_t c = 0; c < compounds; ++c) {
+    const double mass = 100.0 + uniform(rng) * 900.0;
+    const double rt = 60.0 + uniform(rng) * 840.0;
+    const double abundance = std::pow(10.0, 4.0 + uniform(rng) * 2.5);
+    const int ions = 1 + static_cast<int>(uniform(rng) * 3.0);
+    double rt_sum = 0.0;
+    std::vector<double> sample_rt(samples);
+    for (std::uint32_t s = 0; s < samples; ++s) {
+      sample_rt[s] = rt + drift[s] + (uniform(rng) - 0.5);
+      rt_sum += sample_rt[s];
+    }
+    const double align_rt = rt_sum / samples;
+    for (std::uint32_t s = 0; s < samples; ++s) {
+      const std::uint32_t group = next_group[s]++;
+      const double sample_abundance = abundance * (0.6 + 0.8 * uniform(rng));
+      for (int ion = 0; ion < ions; ++ion) {
+        Peak_Spec spec;
+        spec.sample_id = s;
+        spec.sample_name = "Sample_" + std::to_string(s + 1);
+        spec.eic_id = next_eic[s]++;
+        spec.peak_id = 1;
+        spec.group_id = group;
+        spec.compound_id = group;
+        spec.align_id = c + 1;
+        spec.apex_mz = mass + kAdductShift[ion];
+        spec.apex_rt = sample_rt[s];
+        spec.align_rt = align_rt;
+        spec.height = sample_abundance / (1.0 + 2.0 * ion);
+        spec.points = points;
+        spec.adduct = kAdducts[ion];
+        aligned.push_back(Make_Peak(spec));
+      }
+      if (uniform(rng) < 0.1) {  // an unannotated peak near by
+        Peak_Spec spec;
+        spec.sample_id = s;
+        spec.sample_name = "Sample_" + std::to_string(s + 1);
+        spec.eic_id = next_eic[s]++;
+        spec.group_id = next_group[s]++;
+        spec.compound_id = 0;
+        spec.apex_mz = 100.0 + uniform(rng) * 900.0;
+        spec.apex_rt = sample_rt[s] + 20.0 * uniform(rng);
+        spec.height = abundance * 0.1;
+        spec.points = points;
+        spec.adduct = "";
+        unaligned.push_back(Make_Peak(spec));
+      }
+    }
+  }
+  unaligned.insert(unaligned.end(), std::make_move_iterator(aligned.begin()),
+                   std::make_move_iterator(aligned.end()));
+  return unaligned;
+}
+
+void Write_Aligned_Result(const std::vector<Align_Peak>& peaks, const std::string& folder,
+                          const std::string& file) {
+  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(peaks, folder, file);
+}
+
+}  // namespace Varnel::Test

@@ -1,0 +1,141 @@
+#include "ui/widgets/viz_chart.h"
+
+#include <qcustomplot.h>
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <algorithm>
+#include <cmath>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kMaxTickDecimals = 6;
+constexpr double kTicksPerAxis = 5.0;
+constexpr double kLineWidth = 1.5;
+
+Save_Path_Hook& Hook() {
+  static Save_Path_Hook hook = [](QWidget* parent, const QString& title) {
+    return QFileDialog::getSaveFileName(parent, title, QString(),
+                                        QStringLiteral("PNG image (*.png);;PDF document (*.pdf)"));
+  };
+  return hook;
+}
+
+// Tick labels as plain numbers with as many decimals as the visible range
+// needs: never a power-of-ten factor.
+void Fit_Tick_Format(QCPAxis* axis) {
+  const double span = axis->range().size();
+  int decimals = 0;
+  if (span > 0.0 && std::isfinite(span))
+    decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(span / kTicksPerAxis))), 0,
+                          kMaxTickDecimals);
+  axis->setNumberFormat(QStringLiteral("f"));
+  axis->setNumberPrecision(decimals);
+}
+
+void Set_Up_Axis(QCPAxis* axis) {
+  axis->grid()->setVisible(true);
+  axis->grid()->setSubGridVisible(false);
+  Fit_Tick_Format(axis);
+  QObject::connect(axis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), axis,
+                   [axis](const QCPRange&) { Fit_Tick_Format(axis); });
+}
+
+void Show_Context_Menu(QCustomPlot* plot, const QPoint& pos) {
+  auto* menu = new QMenu(plot);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  auto save = [plot](const QString& suffix) {
+    QString path = Hook()(plot, QStringLiteral("Save Chart"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
+    Save_Chart(plot, path);
+  };
+  menu->addAction(QStringLiteral("Save as PNG..."), plot, [save] { save(QStringLiteral("png")); });
+  menu->addAction(QStringLiteral("Save as PDF..."), plot, [save] { save(QStringLiteral("pdf")); });
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Fit to Curves"), plot, [plot] { Refit_Chart(plot); });
+  menu->popup(plot->mapToGlobal(pos));
+}
+
+}  // namespace
+
+void Set_Save_Path_Hook(Save_Path_Hook hook) { Hook() = std::move(hook); }
+
+void Setup_Chart(QCustomPlot* plot) {
+  plot->plotLayout()->insertRow(0);
+  QFont title_font = plot->font();
+  title_font.setBold(true);
+  auto* title = new QCPTextElement(plot, QString(), title_font);
+  title->setObjectName(QStringLiteral("chart_title"));
+  plot->plotLayout()->addElement(0, 0, title);
+  plot->plotLayout()->setRowSpacing(0);
+
+  Set_Up_Axis(plot->xAxis);
+  Set_Up_Axis(plot->yAxis);
+
+  QFont legend_font = plot->font();
+  legend_font.setPointSizeF(std::max(6.0, legend_font.pointSizeF() - 2.0));
+  plot->legend->setFont(legend_font);
+  plot->legend->setVisible(true);
+  plot->legend->setRowSpacing(0);
+  plot->legend->setBrush(QColor(255, 255, 255, 210));
+  plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+
+  plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  QObject::connect(plot, &QCustomPlot::mouseDoubleClick, plot,
+                   [plot](QMouseEvent*) { Refit_Chart(plot); });
+  plot->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(plot, &QWidget::customContextMenuRequested, plot,
+                   [plot](const QPoint& pos) { Show_Context_Menu(plot, pos); });
+}
+
+QCPTextElement* Chart_Title(QCustomPlot* plot) {
+  if (plot->plotLayout()->rowCount() == 0) return nullptr;
+  return qobject_cast<QCPTextElement*>(plot->plotLayout()->element(0, 0));
+}
+
+void Clear_Chart(QCustomPlot* plot) {
+  plot->clearPlottables();
+  plot->clearItems();
+  plot->legend->clearItems();
+  if (QCPTextElement* title = Chart_Title(plot)) title->setText(QString());
+  plot->xAxis->setLabel(QString());
+  plot->yAxis->setLabel(QString());
+  plot->xAxis->setRange(0.0, 1.0);  // undo any zoom
+  plot->yAxis->setRange(0.0, 1.0);
+}
+
+void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
+  Clear_Chart(plot);
+  if (QCPTextElement* title = Chart_Title(plot)) title->setText(content.title);
+  plot->xAxis->setLabel(content.x_title);
+  plot->yAxis->setLabel(content.y_title);
+  for (const Curve& curve : content.curves) {
+    QCPGraph* graph = plot->addGraph();
+    graph->setPen(QPen(curve.color, kLineWidth));
+    graph->setLineStyle(QCPGraph::lsLine);
+    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    graph->setData(curve.x, curve.y);
+    graph->setName(curve.label);
+    if (curve.label.isEmpty()) graph->removeFromLegend();
+  }
+  plot->legend->setVisible(plot->legend->itemCount() > 0);
+  Refit_Chart(plot);
+}
+
+void Refit_Chart(QCustomPlot* plot) {
+  if (plot->graphCount() > 0) plot->rescaleAxes();
+  plot->replot();
+}
+
+bool Save_Chart(QCustomPlot* plot, const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == QLatin1String("pdf")) return plot->savePdf(path);
+  if (suffix == QLatin1String("png")) return plot->savePng(path);
+  return plot->savePng(path + QStringLiteral(".png"));
+}
+
+}  // namespace Varnel
