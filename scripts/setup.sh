@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config git
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 time
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev libqt6sql6-sqlite libqcustomplot-dev
   xvfb xauth

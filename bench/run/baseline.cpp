@@ -1,0 +1,151 @@
+// The floor under the alignment run: a raw SQLite scan of the annotated
+// databases (the reader's query, every column's text touched) streamed into a
+// bulk insert of the same rows into Align_Peaklist (one transaction, one
+// prepared statement). Also prints the size of the run's gathered list for
+// the same data: records + shape points + heap-held strings.
+//
+//   bench_run_baseline OUTPUT.aligndb DATABASE...
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "model/peak.h"
+
+namespace {
+
+// libstdc++ keeps strings of up to 15 characters inside the object.
+constexpr std::size_t kInlineString = 15;
+
+[[noreturn]] void Die(const char* what, sqlite3* db) {
+  std::fprintf(stderr, "bench_run_baseline: %s: %s\n", what, db ? sqlite3_errmsg(db) : "");
+  std::exit(1);
+}
+
+void Exec(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Die(sql, db);
+}
+
+std::size_t Heap_Bytes(std::size_t length) { return length > kInlineString ? length + 1 : 0; }
+
+// Points of a stored shape: the stored form lowers every byte of the point
+// text by one, so each comma (44) is stored as '+' (43).
+std::size_t Points_Of(const unsigned char* stored, int bytes) {
+  if (bytes <= 1) return 0;
+  std::size_t commas = 0;
+  for (int i = 1; i < bytes; ++i) commas += stored[i] == '+';
+  return (commas + 1) / 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: bench_run_baseline OUTPUT.aligndb DATABASE...\n");
+    return 2;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::remove(argv[1]);
+  sqlite3* out = nullptr;
+  if (sqlite3_open(argv[1], &out) != SQLITE_OK) Die(argv[1], out);
+  Exec(out,
+       "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos int, "
+       "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
+       "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
+       "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
+       "Compound_Intensity double, SAMPLE_ID int, SAMPLE_NAME char(256), Align_ID int, "
+       "Align_RT double, Peak_shape blob);");
+  for (const char* column :
+       {"EIC_ID", "Peak_ID", "Group_ID", "Compound_ID", "SAMPLE_ID", "Align_ID"}) {
+    const std::string sql = std::string("CREATE INDEX if not exists Align_Peaklist_") + column +
+                            "_index ON Align_Peaklist(" + column + ");";
+    Exec(out, sql.c_str());
+  }
+  Exec(out, "begin transaction;");
+  sqlite3_stmt* insert = nullptr;
+  if (sqlite3_prepare_v2(out,
+                         "insert into Align_Peaklist values(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,"
+                         "?12,?13,?14,?15,?16,?17,?18,?19,?20,?21)",
+                         -1, &insert, nullptr) != SQLITE_OK) {
+    Die("prepare insert", out);
+  }
+
+  // Reader's column order; Peak_shape last, as in Align_Peaklist.
+  const char* columns[] = {"EIC_ID",
+                           "Peak_ID",
+                           "Apex_MZ",
+                           "Apex_Pos",
+                           "Apex_Retention_Time",
+                           "Apex_Intensity",
+                           "Peak_Area",
+                           "Peak_SNR",
+                           "Left_Boundary",
+                           "Right_Boundary",
+                           "Group_ID",
+                           "Adduct_Annotation",
+                           "Compound_ID",
+                           "Compound_MolecularMass",
+                           "Compound_Retention_Time",
+                           "Compound_Intensity",
+                           "Peak_shape"};
+  std::size_t rows = 0, points = 0, string_bytes = 0;
+  for (int f = 2; f < argc; ++f) {
+    sqlite3* in = nullptr;
+    if (sqlite3_open_v2(argv[f], &in, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      Die(argv[f], in);
+    }
+    sqlite3_stmt* scan = nullptr;
+    if (sqlite3_prepare_v2(in, "select * from Annotate_Peaklist Order by EIC_ID", -1, &scan,
+                           nullptr) != SQLITE_OK) {
+      Die(argv[f], in);
+    }
+    int index[17];
+    for (int c = 0; c < 17; ++c) {
+      index[c] = -1;
+      for (int k = 0; k < sqlite3_column_count(scan); ++k) {
+        if (std::strcmp(sqlite3_column_name(scan, k), columns[c]) == 0) index[c] = k;
+      }
+      if (index[c] < 0) Die(columns[c], in);
+    }
+    std::string name = argv[f];
+    name = name.substr(name.rfind('/') + 1);
+    name = name.substr(0, name.find("_annotated_grouped_chromatograph_peaklist.db"));
+    while (sqlite3_step(scan) == SQLITE_ROW) {
+      for (int c = 0; c < 16; ++c) {
+        const unsigned char* text = sqlite3_column_text(scan, index[c]);
+        sqlite3_bind_text(insert, c + 1, reinterpret_cast<const char*>(text),
+                          sqlite3_column_bytes(scan, index[c]), SQLITE_STATIC);
+      }
+      const unsigned char* shape = sqlite3_column_text(scan, index[16]);
+      const int shape_bytes = sqlite3_column_bytes(scan, index[16]);
+      sqlite3_bind_int(insert, 17, f - 2);
+      sqlite3_bind_text(insert, 18, name.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_int(insert, 19, 0);
+      sqlite3_bind_double(insert, 20, 0.0);
+      sqlite3_bind_text(insert, 21, reinterpret_cast<const char*>(shape), shape_bytes,
+                        SQLITE_STATIC);
+      if (sqlite3_step(insert) != SQLITE_DONE) Die("insert", out);
+      sqlite3_reset(insert);
+      ++rows;
+      points += Points_Of(shape, shape_bytes);
+      string_bytes += Heap_Bytes(static_cast<std::size_t>(sqlite3_column_bytes(scan, index[11]))) +
+                      Heap_Bytes(name.size());
+    }
+    sqlite3_finalize(scan);
+    sqlite3_close(in);
+  }
+  sqlite3_finalize(insert);
+  Exec(out, "commit transaction;");
+  sqlite3_close(out);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  const std::size_t list_bytes = rows * sizeof(Chromatogram_Peak_Group_Compound_Align) +
+                                 points * sizeof(Data_Point) + string_bytes;
+  std::printf("rows: %zu\npoints: %zu\nseconds: %.3f\nrecord_bytes: %zu\nlist_bytes: %zu\n", rows,
+              points, seconds, sizeof(Chromatogram_Peak_Group_Compound_Align), list_bytes);
+  return 0;
+}

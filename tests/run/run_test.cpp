@@ -1,0 +1,201 @@
+// The alignment run: sample numbering and names, call order and results,
+// mode selection, and failures passing through.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "align/alignment_run.h"
+#include "run_support.h"
+#include "storage/cppsqlite3.h"
+#include "storage/path.h"
+
+namespace {
+
+const std::string kSuffix = kAnnotatedSuffix;
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunTest() : result_(Join_Path(folder_.path(), "Result")) {
+    std::filesystem::create_directory(result_);
+  }
+
+  // A sample with one peak of its own, at a mass no other sample shares.
+  std::string Sample(const std::string& name, double mass) {
+    Write_Sample(folder_.path(), name, {Make_Peak(1, mass, 100.0, 1000.0)});
+    return name;
+  }
+
+  void AlignAll(const std::vector<std::string>& names, int mode = 0) {
+    Compound_Align_For_Annotation_Files(mode, 0.1, 20.0, 10.0, folder_.path(), result_, names);
+  }
+
+  std::vector<Csv_Row> Rows() const { return Read_Csv(Join_Path(result_, kAlignedCsvName)); }
+
+  // SAMPLE_NAME by SAMPLE_ID, from the CSV.
+  std::map<std::string, std::string> NamesById() const {
+    std::map<std::string, std::string> names;
+    for (const Csv_Row& row : Rows()) names[row.at("SAMPLE_ID")] = row.at("SAMPLE_NAME");
+    return names;
+  }
+
+  Temp_Folder folder_;
+  std::string result_;
+};
+
+TEST_F(RunTest, SamplesAreNumberedByListPosition) {
+  AlignAll(
+      {Sample("B" + kSuffix, 200.0), Sample("A" + kSuffix, 300.0), Sample("C" + kSuffix, 400.0)});
+  const std::map<std::string, std::string> expected{{"0", "B"}, {"1", "A"}, {"2", "C"}};
+  EXPECT_EQ(NamesById(), expected);
+  for (const Csv_Row& row : Rows()) {
+    const double mass = std::stod(row.at("Compound_MolecularMass"));
+    EXPECT_EQ(row.at("SAMPLE_ID"), mass == 200.0 ? "0" : mass == 300.0 ? "1" : "2");
+  }
+}
+
+TEST_F(RunTest, SkippedRepeatedAndUnsuffixedFilesKeepTheirPositions) {
+  Write_Database_Without_Table(Join_Path(folder_.path(), "empty" + kSuffix));
+  AlignAll(
+      {Sample("A" + kSuffix, 200.0), "empty" + kSuffix, Sample("run7.db", 300.0), "A" + kSuffix});
+  // The file without the table consumes number 1; the repeated file becomes
+  // a sample of its own with the same name.
+  const std::map<std::string, std::string> expected{{"0", "A"}, {"2", "run7.db"}, {"3", "A"}};
+  EXPECT_EQ(NamesById(), expected);
+  EXPECT_EQ(Rows().size(), 3u);
+}
+
+TEST_F(RunTest, SampleNameIsCutAtTheFirstSuffix) {
+  EXPECT_EQ(Sample_Name_Of("QC_01" + kSuffix), "QC_01");
+  EXPECT_EQ(Sample_Name_Of("x" + kSuffix + "y" + kSuffix), "x");
+  EXPECT_EQ(Sample_Name_Of("run7.db"), "run7.db");
+  EXPECT_EQ(Sample_Name_Of(kSuffix), "");
+  EXPECT_EQ(Sample_Name_Of("x_annotated_grouped_chromatograph_peaklist.DB"),
+            "x_annotated_grouped_chromatograph_peaklist.DB");
+}
+
+TEST_F(RunTest, EmptyListStillWritesBothResults) {
+  AlignAll({});
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_TRUE(Read_Aligned_Keys(Join_Path(result_, kAlignedDbName)).empty());
+}
+
+TEST_F(RunTest, BothResultsHoldTheSameRowsInTheSameOrder) {
+  std::vector<std::string> names;
+  for (int s = 0; s < 3; ++s) {
+    const std::string name = "S" + std::to_string(s) + kSuffix;
+    Write_Sample(folder_.path(), name,
+                 {Make_Peak(3, 150.0, 60.0 + s, 100.0 + s), Make_Peak(1, 250.0, 90.0, 50.0),
+                  Make_Peak(2, 350.0, 120.0 + 30.0 * s, 10.0, 0)});
+    names.push_back(name);
+  }
+  AlignAll(names);
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  const auto keys = Read_Aligned_Keys(Join_Path(result_, kAlignedDbName));
+  const auto rows = Rows();
+  ASSERT_EQ(keys.size(), 9u);
+  ASSERT_EQ(rows.size(), 9u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(std::to_string(keys[i][0]), rows[i].at("SAMPLE_ID"));
+    EXPECT_EQ(std::to_string(keys[i][1]), rows[i].at("EIC_ID"));
+    EXPECT_EQ(std::to_string(keys[i][2]), rows[i].at("Peak_ID"));
+    EXPECT_EQ(std::to_string(keys[i][3]), rows[i].at("Align_ID"));
+  }
+  // Two groups of three; the unannotated peaks stay out.
+  std::multiset<std::string> align_ids;
+  for (const Csv_Row& row : rows) align_ids.insert(row.at("Align_ID"));
+  EXPECT_EQ(align_ids.count("0"), 3u);
+  EXPECT_EQ(align_ids.count("1"), 3u);
+  EXPECT_EQ(align_ids.count("2"), 3u);
+}
+
+// Three samples where the deep alignment splits what the fast one keeps
+// together: first-phase median 68, second window +-2 leaves the seed at 60 out.
+class ModeTest : public RunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModeTest, ZeroIsFastAnythingElseDeep) {
+  Write_Sample(folder_.path(), "a.db", {Make_Peak(1, 200.0, 60.0, 10.0)});
+  Write_Sample(folder_.path(), "b.db", {Make_Peak(1, 200.0, 68.0, 5.0)});
+  Write_Sample(folder_.path(), "c.db", {Make_Peak(1, 200.0, 68.0, 4.0)});
+  Compound_Align_For_Annotation_Files(GetParam(), 0.1, 20.0, 4.0, folder_.path(), result_,
+                                      {"a.db", "b.db", "c.db"});
+  std::set<std::string> groups;
+  for (const Csv_Row& row : Rows()) groups.insert(row.at("Align_ID"));
+  EXPECT_EQ(groups.size(), GetParam() == 0 ? 1u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, ::testing::Values(0, 1, 2, -1));
+
+TEST_F(RunTest, ReadFailurePassesThroughAndLeavesEarlierResults) {
+  AlignAll({Sample("A" + kSuffix, 200.0)});
+  const std::string csv = Read_File(Join_Path(result_, kAlignedCsvName));
+  const std::string db = Read_File(Join_Path(result_, kAlignedDbName));
+  Write_File(Join_Path(folder_.path(), "bad" + kSuffix), std::string(4096, 'z'));
+  try {
+    AlignAll({"A" + kSuffix, "bad" + kSuffix});
+    FAIL() << "a file that is no database was read";
+  } catch (const CppSQLite3Exception& e) {
+    EXPECT_NE(std::string(e.errorMessage()).find("bad" + kSuffix), std::string::npos)
+        << e.errorMessage();
+  }
+  EXPECT_EQ(Read_File(Join_Path(result_, kAlignedCsvName)), csv);
+  EXPECT_EQ(Read_File(Join_Path(result_, kAlignedDbName)), db);
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+}
+
+TEST_F(RunTest, ConversionFailurePassesThroughAndWritesNothing) {
+  Sample("A" + kSuffix, 200.0);
+  Exec_Sql(Join_Path(folder_.path(), "A" + kSuffix), "update Annotate_Peaklist set EIC_ID='abc'");
+  EXPECT_THROW(AlignAll({"A" + kSuffix}), std::invalid_argument);
+  EXPECT_TRUE(List_Folder(result_).empty());
+}
+
+TEST_F(RunTest, RunTakesFilesFromSeveralFoldersAndReports) {
+  Temp_Folder other;
+  Write_Sample(folder_.path(), "A" + kSuffix,
+               {Make_Peak(1, 200.0, 60.0, 10.0), Make_Peak(2, 500.0, 300.0, 20.0)});
+  Write_Sample(other.path(), "B" + kSuffix,
+               {Make_Peak(1, 200.02, 62.0, 8.0), Make_Peak(2, 800.0, 900.0, 0.0)});
+  std::vector<std::size_t> peaks_after_file;
+  std::size_t align_calls = 0;
+  std::map<std::string, std::size_t> rows_written;
+  Alignment_Run_Observer observer;
+  observer.on_read = [&](std::size_t read, std::size_t total, std::size_t peaks) {
+    EXPECT_EQ(total, 2u);
+    EXPECT_EQ(read, peaks_after_file.size() + 1);
+    peaks_after_file.push_back(peaks);
+  };
+  observer.on_align = [&](std::uint32_t, std::size_t) { ++align_calls; };
+  observer.on_write = [&](const char* name, std::size_t rows, std::size_t total) {
+    EXPECT_EQ(total, 4u);
+    EXPECT_LE(rows, total);
+    rows_written[name] = rows;
+  };
+  std::ostringstream lines;
+  observer.align_lines = &lines;
+  const Alignment_Run_Summary summary =
+      Run_Alignment(One_Phase_Align, 0.1, 20.0, 10.0, result_,
+                    {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}}, observer);
+  EXPECT_EQ(peaks_after_file, (std::vector<std::size_t>{2, 4}));
+  EXPECT_GE(align_calls, 1u);
+  EXPECT_EQ(rows_written[kAlignedCsvName], 4u);
+  EXPECT_EQ(rows_written[kAlignedDbName], 4u);
+  EXPECT_NE(lines.str().find("Compound Alignment Finished"), std::string::npos);
+  EXPECT_EQ(summary.samples, 2u);
+  EXPECT_EQ(summary.peaks, 4u);
+  EXPECT_EQ(summary.groups, 2u);     // {A 200, B 200.02} and {A 500}
+  EXPECT_EQ(summary.unaligned, 1u);  // B 800 has no intensity
+  EXPECT_EQ(summary.csv_path, Join_Path(result_, kAlignedCsvName));
+  EXPECT_EQ(summary.database_path, Join_Path(result_, kAlignedDbName));
+  EXPECT_GE(summary.seconds, 0.0);
+  std::map<std::string, std::string> expected{{"0", "A"}, {"1", "B"}};
+  EXPECT_EQ(NamesById(), expected);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The command-line number reader, the progress bar and the study simulator.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../run/run_support.h"
+#include "storage/annotated_reader.h"
+#include "storage/path.h"
+#include "tools/cli_number.h"
+#include "tools/progress_bar.h"
+#include "tools/simulate.h"
+
+namespace {
+
+TEST(CliNumberTest, AcceptedTexts) {
+  const std::vector<std::pair<std::string, double>> accepted = {
+      {"0.1", 0.1},       {"20", 20.0},        {" 10 ", 10.0},
+      {"\t-2.5\n", -2.5}, {"+3", 3.0},         {".5", 0.5},
+      {"5.", 5.0},        {"1e3", 1000.0},     {"1E-3", 0.001},
+      {"-0", -0.0},       {"1e400", HUGE_VAL}, {"-1e400", -HUGE_VAL},
+      {"1e-400", 0.0},    {"inf", HUGE_VAL},   {"-Infinity", -HUGE_VAL},
+  };
+  for (const auto& [text, value] : accepted) {
+    const std::optional<double> parsed = Parse_Cli_Number(text);
+    ASSERT_TRUE(parsed.has_value()) << '"' << text << '"';
+    EXPECT_EQ(*parsed, value) << '"' << text << '"';
+  }
+  EXPECT_TRUE(std::isnan(Parse_Cli_Number("NaN").value_or(0.0)));
+}
+
+TEST(CliNumberTest, RejectedTexts) {
+  for (const std::string text : {"", " ", "abc", "0,1", "1,000.5", "0.1x", "1e", "--1", "+-1",
+                                 "- 1", "0x10", "1 2", "١٢", "20s", "e5", "."}) {
+    EXPECT_FALSE(Parse_Cli_Number(text).has_value()) << '"' << text << '"';
+  }
+}
+
+TEST(ProgressBarTest, LineShowsShareAndDetail) {
+  EXPECT_EQ(Progress_Bar::Line("reading", 5, 10, "5/10 files", 10),
+            "reading [#####.....]  50% 5/10 files");
+  EXPECT_EQ(Progress_Bar::Line("w", 0, 0, "", 4), "w [####] 100% ");
+  EXPECT_EQ(Progress_Bar::Line("w", 12, 10, "", 4), "w [####] 100% ");
+  EXPECT_EQ(Progress_Bar::Line("w", 1, 3, "", 3), "w [#..]  33% ");
+}
+
+TEST(ProgressBarTest, DrawsOnlyWhenEnabledAndEndsItsLine) {
+  std::ostringstream off;
+  {
+    Progress_Bar bar(off, false);
+    bar.Stage("reading");
+    bar.Update(1, 2, "x", true);
+    bar.Finish(2, 2, "y");
+  }
+  EXPECT_EQ(off.str(), "");
+  std::ostringstream on;
+  {
+    Progress_Bar bar(on, true);
+    bar.Stage("a");
+    bar.Update(1, 2, "long detail", true);
+    bar.Update(2, 2, "d", true);  // blanks the rest of the longer line
+    bar.Stage("b");
+    bar.Update(1, 1, "", true);
+  }  // the destructor ends the open line
+  const std::string text = on.str();
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_NE(text.find("\ra ["), std::string::npos);
+  EXPECT_NE(text.find("\nb ["), std::string::npos);
+  EXPECT_NE(text.find("] 100% d          "), std::string::npos) << text;
+}
+
+Simulation_Options Small(std::uint64_t seed) {
+  Simulation_Options options;
+  options.samples = 3;
+  options.compounds = 60;
+  options.seed = seed;
+  return options;
+}
+
+TEST(SimulatorTest, SameSeedGivesTheSameBytes) {
+  Temp_Folder a, b, c;
+  const Simulation_Result first = Simulate_Study(Small(42), a.path());
+  const Simulation_Result second = Simulate_Study(Small(42), b.path());
+  const Simulation_Result other = Simulate_Study(Small(43), c.path());
+  ASSERT_EQ(first.database_names, second.database_names);
+  for (const std::string& name : first.database_names) {
+    EXPECT_EQ(Read_File(Join_Path(a.path(), name)), Read_File(Join_Path(b.path(), name))) << name;
+    EXPECT_NE(Read_File(Join_Path(a.path(), name)), Read_File(Join_Path(c.path(), name))) << name;
+  }
+  EXPECT_EQ(Read_File(first.ground_truth_path), Read_File(second.ground_truth_path));
+  // Simulating again into the same folder replaces the study, not adds to it.
+  Simulate_Study(Small(42), b.path());
+  EXPECT_EQ(Read_File(Join_Path(a.path(), first.database_names[0])),
+            Read_File(Join_Path(b.path(), first.database_names[0])));
+}
+
+TEST(SimulatorTest, StudyReadsBackAsARealisticStudy) {
+  Temp_Folder folder;
+  Simulation_Options options = Small(5);
+  options.samples = 4;
+  options.compounds = 300;
+  const Simulation_Result study = Simulate_Study(options, folder.path());
+  ASSERT_EQ(study.database_names.size(), 4u);
+  EXPECT_EQ(study.database_names[0], "sample_001_annotated_grouped_chromatograph_peaklist.db");
+
+  std::map<std::tuple<std::string, std::uint32_t, std::uint32_t>, std::string> truth;
+  for (const Csv_Row& row : Read_Csv(study.ground_truth_path)) {
+    truth[{row.at("sample"), std::stoul(row.at("EIC_ID")), std::stoul(row.at("Peak_ID"))}] =
+        row.at("true_compound");
+  }
+  EXPECT_EQ(truth.size(), study.peaks);
+
+  std::size_t peaks = 0, unannotated = 0, compounds_seen = 0;
+  std::set<std::string> adducts;
+  for (std::size_t s = 0; s < study.database_names.size(); ++s) {
+    std::vector<Chromatogram_Peak_Group_Compound> list;
+    Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
+        folder.path(), study.database_names[s], list);
+    peaks += list.size();
+    std::map<std::uint32_t, const Chromatogram_Peak_Group_Compound*> first_of_compound;
+    std::map<std::uint32_t, std::string> true_of_compound;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const Chromatogram_Peak_Group_Compound& p = list[i];
+      if (i > 0) EXPECT_LE(list[i - 1].EIC_ID, p.EIC_ID);
+      const std::string& compound = truth.at({study.sample_names[s], p.EIC_ID, p.Peak_ID});
+      ASSERT_EQ(p.Compound_ID == 0, compound == "0");
+      ASSERT_GE(p.Peak_shape.size(), 15u);
+      ASSERT_LE(p.Peak_shape.size(), 60u);
+      EXPECT_EQ(p.Right_Boundary - p.Left_Boundary + 1, p.Peak_shape.size());
+      EXPECT_EQ(p.Peak_shape.front().Scan, p.Left_Boundary);
+      EXPECT_GT(p.Apex_Intensity, 0.0);
+      if (p.Compound_ID == 0) {
+        ++unannotated;
+        EXPECT_EQ(p.Compound_Intensity, 0.0);
+        continue;
+      }
+      adducts.insert(p.Adduct_Annotation);
+      EXPECT_GE(p.Compound_MolecularMass, 99.9);
+      EXPECT_LE(p.Compound_MolecularMass, 1200.1);
+      EXPECT_GT(p.Compound_Retention_Time, 10.0);
+      EXPECT_LT(p.Compound_Retention_Time, 1520.0);
+      // The ions of one compound share its group and compound fields.
+      auto [it, fresh] = first_of_compound.emplace(p.Compound_ID, &p);
+      if (fresh) {
+        true_of_compound[p.Compound_ID] = compound;
+        ++compounds_seen;
+      } else {
+        EXPECT_EQ(true_of_compound[p.Compound_ID], compound);
+        EXPECT_EQ(it->second->Group_ID, p.Group_ID);
+        EXPECT_EQ(it->second->Compound_MolecularMass, p.Compound_MolecularMass);
+        EXPECT_EQ(it->second->Compound_Retention_Time, p.Compound_Retention_Time);
+        EXPECT_EQ(it->second->Compound_Intensity, p.Compound_Intensity);
+        EXPECT_NE(it->second->Apex_MZ, p.Apex_MZ);
+      }
+    }
+  }
+  EXPECT_EQ(peaks, study.peaks);
+  const double unannotated_share = static_cast<double>(unannotated) / peaks;
+  EXPECT_GT(unannotated_share, 0.15);
+  EXPECT_LT(unannotated_share, 0.25);
+  const double presence = static_cast<double>(compounds_seen) / (4.0 * 300.0);
+  EXPECT_GT(presence, 0.78);
+  EXPECT_LT(presence, 0.92);
+  for (const char* adduct : {"[M+H]+", "[M+Na]+", "[M+H-H2O]+", "[M+1+H]+"}) {
+    EXPECT_EQ(adducts.count(adduct), 1u) << adduct;
+  }
+}
+
+TEST(SimulatorTest, PeaksPerSampleChoosesTheCompounds) {
+  Temp_Folder folder;
+  Simulation_Options options = Small(9);
+  options.samples = 2;
+  options.peaks_per_sample = 3000;
+  const Simulation_Result study = Simulate_Study(options, folder.path());
+  EXPECT_EQ(study.compounds, Compounds_For_Peaks_Per_Sample(options, 3000));
+  EXPECT_GT(study.peaks, 2 * 2700u);
+  EXPECT_LT(study.peaks, 2 * 3300u);
+}
+
+TEST(SimulatorTest, WrittenDatabaseReadsBackField) {
+  Temp_Folder folder;
+  Chromatogram_Peak_Group_Compound p = Make_Peak(4, 301.1234567, 745.25, 20250.5, 9);
+  p.Adduct_Annotation = "[M+Na]+ it's";
+  p.Peak_ID = 4000000000u;  // stored as a negative 32-bit value, read back as is
+  Chromatogram_Peak_Group_Compound empty = Make_Peak(2, 100.0, 50.0, 1.0, 0);
+  empty.Peak_shape.clear();
+  empty.Adduct_Annotation = "";
+  Write_Sample(folder.path(), "x.db", {p, empty});
+  std::vector<Chromatogram_Peak_Group_Compound> back;
+  Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder.path(), "x.db", back);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_TRUE(back[0].Peak_shape.empty());  // ordered by EIC_ID: 2 before 4
+  EXPECT_EQ(back[0].Adduct_Annotation, "");
+  const Chromatogram_Peak_Group_Compound& r = back[1];
+  EXPECT_EQ(r.Peak_ID, 4000000000u);
+  EXPECT_EQ(r.Adduct_Annotation, p.Adduct_Annotation);
+  EXPECT_EQ(r.Compound_ID, 9u);
+  EXPECT_DOUBLE_EQ(r.Compound_MolecularMass, p.Compound_MolecularMass);
+  EXPECT_DOUBLE_EQ(r.Apex_MZ, p.Apex_MZ);
+  ASSERT_EQ(r.Peak_shape.size(), p.Peak_shape.size());
+  for (std::size_t i = 0; i < r.Peak_shape.size(); ++i) {
+    EXPECT_EQ(r.Peak_shape[i].Scan, p.Peak_shape[i].Scan);
+    EXPECT_NEAR(r.Peak_shape[i].MZ, p.Peak_shape[i].MZ, 1e-6);
+    EXPECT_NEAR(r.Peak_shape[i].RT, p.Peak_shape[i].RT, 1e-6);
+    EXPECT_NEAR(r.Peak_shape[i].Intensity, p.Peak_shape[i].Intensity, 1e-6);
+  }
+}
+
+TEST(SimulatorTest, UnwritablePlacesAreReportedByName) {
+  Temp_Folder folder;
+  const std::string file = Join_Path(folder.path(), "plain");
+  Write_File(file, "x");
+  try {
+    Simulate_Study(Small(1), file);
+    FAIL() << "simulated into a regular file";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(file), std::string::npos) << e.what();
+  }
+  const std::string in_missing = Join_Path(folder.path(), "no/such/x.db");
+  try {
+    Write_Annotated_Database(in_missing, {});
+    FAIL() << "wrote into a missing folder";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(in_missing), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
