@@ -70,7 +70,7 @@ TEST(ProgressBarTest, DrawsOnlyWhenEnabledAndEndsItsLine) {
   const std::string text = on.str();
   EXPECT_EQ(text.back(), '\n');
   EXPECT_NE(text.find("\ra ["), std::string::npos);
-  EXPECT_NE(text.find("\nb ["), std::string::npos);
+  EXPECT_NE(text.find("\n\rb ["), std::string::npos);
   EXPECT_NE(text.find("] 100% d          "), std::string::npos) << text;
 }
 
@@ -126,7 +126,9 @@ TEST(SimulatorTest, StudyReadsBackAsARealisticStudy) {
     std::map<std::uint32_t, std::string> true_of_compound;
     for (std::size_t i = 0; i < list.size(); ++i) {
       const Chromatogram_Peak_Group_Compound& p = list[i];
-      if (i > 0) EXPECT_LE(list[i - 1].EIC_ID, p.EIC_ID);
+      if (i > 0) {
+        EXPECT_LE(list[i - 1].EIC_ID, p.EIC_ID);
+      }
       const std::string& compound = truth.at({study.sample_names[s], p.EIC_ID, p.Peak_ID});
       ASSERT_EQ(p.Compound_ID == 0, compound == "0");
       ASSERT_GE(p.Peak_shape.size(), 15u);
@@ -182,7 +184,7 @@ TEST(SimulatorTest, PeaksPerSampleChoosesTheCompounds) {
   EXPECT_LT(study.peaks, 2 * 3300u);
 }
 
-TEST(SimulatorTest, WrittenDatabaseReadsBackField) {
+TEST(SimulatorTest, WrittenDatabaseReadsBackFieldByField) {
   Temp_Folder folder;
   Chromatogram_Peak_Group_Compound p = Make_Peak(4, 301.1234567, 745.25, 20250.5, 9);
   p.Adduct_Annotation = "[M+Na]+ it's";
