@@ -15,6 +15,7 @@
 // NULL values) and std::invalid_argument / std::out_of_range (integer text);
 // every message names the file.
 void Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
-    std::string Path, std::string FileName, std::vector<Chromatogram_Peak_Group_Compound>& peaklist);
+    std::string Path, std::string FileName,
+    std::vector<Chromatogram_Peak_Group_Compound>& peaklist);
 
 #endif  // VARNEL_STORAGE_ANNOTATED_READER_H_

@@ -444,6 +444,12 @@ void CppSQLite3Statement::bind(int nParam, const char* szValue, int nLen) {
   if (rc != SQLITE_OK) ThrowSqlite(rc, mpDB);
 }
 
+void CppSQLite3Statement::bindStatic(int nParam, const char* szValue, int nLen) {
+  checkVM();
+  const int rc = sqlite3_bind_text(mpVM, nParam, szValue, nLen, SQLITE_STATIC);
+  if (rc != SQLITE_OK) ThrowSqlite(rc, mpDB);
+}
+
 void CppSQLite3Statement::bindNull(int nParam) {
   checkVM();
   const int rc = sqlite3_bind_null(mpVM, nParam);

@@ -190,6 +190,9 @@ class CppSQLite3Statement {
   // Text bound as a copy (SQLITE_TRANSIENT); a null szValue binds NULL. nLen < 0:
   // up to the first NUL.
   void bind(int nParam, const char* szValue, int nLen = -1);
+  // Text bound without a copy: szValue must stay unchanged until the next
+  // step, reset or bind of nParam.
+  void bindStatic(int nParam, const char* szValue, int nLen);
   void bindNull(int nParam);
 
   // One step: true on a row, false when done. A failure resets the statement
@@ -212,6 +215,8 @@ class CppSQLite3Statement {
   int fieldBytes(int nCol) const;
   long long fieldInt64(int nCol) const;
   double fieldDouble(int nCol) const;
+  // For the row decoders of this library; null without a statement.
+  sqlite3_stmt* handle() const { return mpVM; }
 
  private:
   void checkVM() const;

@@ -51,6 +51,18 @@ void Encode_Peak_Shape(std::string_view point_text, std::string& out) {
     throw CppSQLite3Exception(CPPSQLITE_ERROR, "Peak_shape text too long to encode");
   }
   const int n = static_cast<int>(point_text.size());
+  // Point texts hold none of the bytes 1, 2 and 40, so the offset is 1 and
+  // nothing is escaped: each byte is lowered by one.
+  const auto* in = reinterpret_cast<const unsigned char*>(point_text.data());
+  bool plain = n > 0;
+  for (int i = 0; i < n; ++i) plain &= in[i] != 1 && in[i] != 2 && in[i] != 40;
+  if (plain) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    o[0] = 1;
+    for (int i = 0; i < n; ++i) o[i + 1] = static_cast<unsigned char>(in[i] - 1);
+    return;
+  }
   out.resize(2 + (257 * static_cast<std::size_t>(n)) / 254);
   const int written =
       sqlite3_encode_binary(reinterpret_cast<const unsigned char*>(point_text.data()), n,
@@ -76,7 +88,11 @@ void Decode_Peak_Shape_Text(std::string_view stored, std::string& text) {
   text.resize(n - 1);
   char* out = text.data();
   std::size_t written = 0;
-  for (std::size_t i = 1; i < n; ++i) {
+  if (!std::memchr(in + 1, 1, n - 1)) {  // no escapes: the common case
+    for (std::size_t i = 1; i < n; ++i) out[i - 1] = static_cast<char>((in[i] + e) & 0xffu);
+    written = n - 1;
+  }
+  for (std::size_t i = 1 + written; i < n; ++i) {
     unsigned c = in[i];
     if (c == 1) {
       if (++i >= n) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Cannot decode binary");

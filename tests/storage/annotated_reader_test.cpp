@@ -1,0 +1,227 @@
+#include "storage/annotated_reader.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "storage/cppsqlite3.h"
+#include "storage/path.h"
+#include "storage/peak_shape.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Peak = Chromatogram_Peak_Group_Compound;
+
+constexpr const char* kAnnotatedTable =
+    "create table Annotate_Peaklist(Peak_shape blob, EIC_ID int, Peak_ID int, Apex_MZ double, "
+    "Apex_Pos int, Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, "
+    "Peak_SNR double, Left_Boundary int, Right_Boundary int, Group_ID int, "
+    "Adduct_Annotation char(80), Compound_ID int, Compound_MolecularMass double, "
+    "Compound_Retention_Time double, Compound_Intensity double);";
+
+constexpr const char* kShapeText = "100.5,301.1,12.25,7,200.000000,301.2,12.5,8";
+
+// One row's SQL values, in table order; each a literal or an expression.
+struct Row {
+  std::string shape = "'" + Encode_Peak_Shape(kShapeText) + "'";
+  std::string eic = "12", peak = "3", apex_mz = "301.15", apex_pos = "41", apex_rt = "12.4",
+              apex_int = "200.5", area = "1000", snr = "9.5", left = "40", right = "57",
+              group = "5", adduct = "'[M+H]+'", compound = "77", mass = "300.1",
+              compound_rt = "12.3", compound_int = "5000";
+  std::string Sql() const {
+    return shape + "," + eic + "," + peak + "," + apex_mz + "," + apex_pos + "," + apex_rt + "," +
+           apex_int + "," + area + "," + snr + "," + left + "," + right + "," + group + "," +
+           adduct + "," + compound + "," + mass + "," + compound_rt + "," + compound_int;
+  }
+};
+
+class AnnotatedReaderTest : public ::testing::Test {
+ protected:
+  // Writes name as an annotated database holding rows (table made by create).
+  void WriteDb(const std::string& name, const std::vector<Row>& rows,
+               const char* create = kAnnotatedTable) {
+    CppSQLite3DB db;
+    db.open(Join_Path(dir_.path(), name).c_str());
+    if (create) db.execDML(create);
+    for (const Row& row : rows) {
+      db.execDML(("insert into Annotate_Peaklist values(" + row.Sql() + ");").c_str());
+    }
+  }
+  std::vector<Peak> ReadBack(const std::string& name, std::vector<Peak> peaks = {}) {
+    Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir_.path(), name, peaks);
+    return peaks;
+  }
+  std::string File(const std::string& name) const { return Join_Path(dir_.path(), name); }
+  // The message of the CppSQLite3Exception that reading name raises.
+  std::string SqliteError(const std::string& name, int* code = nullptr) {
+    try {
+      ReadBack(name);
+    } catch (const CppSQLite3Exception& e) {
+      if (code) *code = e.errorCode();
+      return e.errorMessage();
+    }
+    return "no error";
+  }
+  template <typename E>
+  std::string StdError(const std::string& name, std::vector<Peak>& peaks) {
+    try {
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir_.path(), name,
+                                                                           peaks);
+    } catch (const E& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+  TempDir dir_;
+};
+
+TEST_F(AnnotatedReaderTest, ReadsEveryFieldInEicOrderAndAppends) {
+  Row late, early, text_forms;
+  late.eic = "30";
+  early.eic = "10";
+  early.adduct = "'it''s [M+Na]+'";
+  text_forms.eic = "'20'";
+  text_forms.apex_pos = "12.0";     // a real in an int column
+  text_forms.left = "'7abc'";       // digits, then anything
+  text_forms.right = "-1";          // wraps into the unsigned field
+  text_forms.apex_mz = "'abc'";     // no number: 0.0
+  text_forms.snr = "' 12.5e1xyz'";  // strtod takes what it can
+  text_forms.shape =
+      "X'"
+      "01302f2f"
+      "'";  // the same bytes as a blob: "1,00" lowered
+  WriteDb("a.db", {late, early, text_forms});
+
+  Peak old;
+  old.EIC_ID = 999;
+  const std::vector<Peak> peaks = ReadBack("a.db", {old});
+  ASSERT_EQ(peaks.size(), 4u);
+  EXPECT_EQ(peaks[0].EIC_ID, 999u);
+  EXPECT_EQ(peaks[1].EIC_ID, 10u);
+  EXPECT_EQ(peaks[2].EIC_ID, 20u);
+  EXPECT_EQ(peaks[3].EIC_ID, 30u);
+
+  const Peak& p = peaks[1];
+  EXPECT_EQ(p.Peak_ID, 3u);
+  EXPECT_EQ(p.Apex_MZ, 301.15);
+  EXPECT_EQ(p.Apex_Pos, 41u);
+  EXPECT_EQ(p.Apex_Retention_Time, 12.4);
+  EXPECT_EQ(p.Apex_Intensity, 200.5);
+  EXPECT_EQ(p.Peak_Area, 1000.0);
+  EXPECT_EQ(p.Peak_SNR, 9.5);
+  EXPECT_EQ(p.Left_Boundary, 40u);
+  EXPECT_EQ(p.Right_Boundary, 57u);
+  EXPECT_EQ(p.Group_ID, 5u);
+  EXPECT_EQ(p.Adduct_Annotation, "it's [M+Na]+");
+  EXPECT_EQ(p.Compound_ID, 77u);
+  EXPECT_EQ(p.Compound_MolecularMass, 300.1);
+  EXPECT_EQ(p.Compound_Retention_Time, 12.3);
+  EXPECT_EQ(p.Compound_Intensity, 5000.0);
+  const std::vector<Data_Point> shape = {{7, 12.25, 301.1, 100.5}, {8, 12.5, 301.2, 200.0}};
+  EXPECT_EQ(p.Peak_shape, shape);
+
+  const Peak& t = peaks[2];
+  EXPECT_EQ(t.Apex_Pos, 12u);
+  EXPECT_EQ(t.Left_Boundary, 7u);
+  EXPECT_EQ(t.Right_Boundary, 4294967295u);
+  EXPECT_EQ(t.Apex_MZ, 0.0);
+  EXPECT_EQ(t.Peak_SNR, 125.0);
+  EXPECT_TRUE(t.Peak_shape.empty());  // "1,00" has fewer than four tokens
+}
+
+TEST_F(AnnotatedReaderTest, NoTableOrNoRowsAppendsNothing) {
+  WriteDb("other.db", {}, "create table Something(a);");
+  WriteDb("empty.db", {});
+  Row x;
+  x.shape = "'x'";
+  WriteDb("flat.db", {x});
+  EXPECT_TRUE(ReadBack("other.db").empty());
+  EXPECT_TRUE(ReadBack("empty.db").empty());
+  const auto flat = ReadBack("flat.db");
+  ASSERT_EQ(flat.size(), 1u);
+  EXPECT_TRUE(flat[0].Peak_shape.empty());
+}
+
+TEST_F(AnnotatedReaderTest, MissingFileIsAnErrorAndNothingIsCreated) {
+  int code = 0;
+  EXPECT_EQ(SqliteError("none.db", &code),
+            "SQLITE_CANTOPEN[14]: " + File("none.db") + ": unable to open database file");
+  EXPECT_EQ(code, SQLITE_CANTOPEN);
+  EXPECT_FALSE(std::filesystem::exists(File("none.db")));
+  EXPECT_NE(SqliteError("no/such/folder.db").find(File("no/such/folder.db")), std::string::npos);
+}
+
+TEST_F(AnnotatedReaderTest, NotADatabaseNamesTheFile) {
+  std::FILE* f = std::fopen(File("words.db").c_str(), "wb");
+  for (int i = 0; i < 100; ++i) std::fputs("plain text, not a database. ", f);
+  std::fclose(f);
+  int code = 0;
+  EXPECT_EQ(SqliteError("words.db", &code),
+            "UNKNOWN_ERROR[26]: " + File("words.db") + ": file is not a database");
+  EXPECT_EQ(code, SQLITE_NOTADB);
+}
+
+TEST_F(AnnotatedReaderTest, BadValuesNameFileColumnAndRow) {
+  const std::string prefix = "CPPSQLITE_ERROR[1000]: ";
+  WriteDb("nocol.db", {Row()},
+          "create table Annotate_Peaklist(Peak_shape blob, EIC_ID int, Peak_ID int, Apex_MZ "
+          "double, apex_pos int, Apex_Retention_Time double, Apex_Intensity double, Peak_Area "
+          "double, Peak_SNR double, Left_Boundary int, Right_Boundary int, Group_ID int, "
+          "Adduct_Annotation char(80), Compound_ID int, Compound_MolecularMass double, "
+          "Compound_Retention_Time double, Compound_Intensity double);");
+  EXPECT_EQ(SqliteError("nocol.db"),
+            prefix + File("nocol.db") + ": column Apex_Pos: Invalid field name requested");
+
+  Row null_mz, empty_shape, broken, null_shape, null_text;
+  null_mz.apex_mz = "NULL";
+  empty_shape.shape = "''";
+  broken.shape = "'" +
+                 std::string(
+                     "\x05"
+                     "ab\x01\x04") +
+                 "'";
+  null_shape.shape = "NULL";
+  null_text.adduct = "NULL";
+  const std::pair<Row, std::string> cases[] = {
+      {null_mz, "column Apex_MZ, EIC_ID 12 Peak_ID 3: NULL value"},
+      {empty_shape, "column Peak_shape, EIC_ID 12 Peak_ID 3: Empty Peak_shape text"},
+      {broken, "column Peak_shape, EIC_ID 12 Peak_ID 3: Cannot decode binary"},
+      {null_shape, "column Peak_shape, EIC_ID 12 Peak_ID 3: NULL value"},
+      {null_text, "column Adduct_Annotation, EIC_ID 12 Peak_ID 3: NULL value"},
+  };
+  int n = 0;
+  for (const auto& [row, message] : cases) {
+    const std::string name = "bad" + std::to_string(n++) + ".db";
+    WriteDb(name, {row});
+    EXPECT_EQ(SqliteError(name), prefix + File(name) + ": " + message);
+  }
+}
+
+TEST_F(AnnotatedReaderTest, BadIntegersKeepTheStandardExceptions) {
+  Row good, bad_int, big_int, bad_scan;
+  good.eic = "1";
+  bad_int.eic = "2";
+  bad_int.apex_pos = "'abc'";
+  big_int.group = "99999999999";
+  bad_scan.shape = "'" + Encode_Peak_Shape("1,2,3,x") + "'";
+  WriteDb("int.db", {good, bad_int});
+  WriteDb("big.db", {big_int});
+  WriteDb("scan.db", {bad_scan});
+
+  std::vector<Peak> peaks;
+  EXPECT_EQ(StdError<std::invalid_argument>("int.db", peaks),
+            File("int.db") + ": column Apex_Pos, EIC_ID 2 Peak_ID 3: invalid stoi argument");
+  EXPECT_EQ(peaks.size(), 1u);  // the record before the failure stays
+  EXPECT_EQ(StdError<std::out_of_range>("big.db", peaks),
+            File("big.db") + ": column Group_ID, EIC_ID 12 Peak_ID 3: stoi argument out of range");
+  EXPECT_EQ(StdError<std::invalid_argument>("scan.db", peaks),
+            File("scan.db") + ": column Peak_shape, EIC_ID 12 Peak_ID 3: invalid stoi argument");
+}
+
+}  // namespace
