@@ -114,7 +114,8 @@ TEST_F(AlignedResultTest, LoadsTheGridColumnsOrderedByAlignId) {
   const std::string name = Write({Make_Peak(a), Make_Peak(b), Make_Peak(c)});
   const Aligned_Table table = Load(name);
   ASSERT_EQ(table.Row_Count(), 3u);
-  EXPECT_EQ(table.Column_Name(kCol_Right_Boundary), "Right_boundary");
+  // The statement says Right_boundary; SQLite reports the table's own name.
+  EXPECT_EQ(table.Column_Name(kCol_Right_Boundary), "Right_Boundary");
   EXPECT_EQ(table.Column_Name(kCol_Align_RT), "Align_RT");
   std::vector<std::int64_t> align_ids;
   for (std::size_t r = 0; r < 3; ++r) align_ids.push_back(table.Integer(r, kCol_Align_ID));
