@@ -50,6 +50,7 @@ QStandardItemModel* Build_File_Table(const std::vector<Load_Row>& rows, QObject*
   for (const Load_Row& row : rows) {
     auto* name = new QStandardItem(row[1]);
     name->setEditable(false);
+    name->setToolTip(row[1]);  // the column is narrower than most names
     auto* folder = new QStandardItem(row[0]);
     folder->setEditable(false);
     auto* tick = new QStandardItem();

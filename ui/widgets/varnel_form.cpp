@@ -3,6 +3,7 @@
 
 #include <qcustomplot.h>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFileDialog>
@@ -94,11 +95,23 @@ QPushButton* Make_Button(QWidget* parent, const char* name, const char* text,
   return button;
 }
 
-QRadioButton* Make_Radio(QWidget* parent, const char* name, const char* text, bool checked,
-                         const QRect& geometry) {
-  auto* radio = Make<QRadioButton>(parent, name, geometry);
-  radio->setText(QString::fromUtf8(text));
+// A frame holding one radio group; its buttons are laid out in a row or a
+// column so that every caption keeps its natural width.
+QGroupBox* Make_Radio_Group(QWidget* parent, const char* name, const QRect& geometry,
+                            Qt::Orientation orientation) {
+  auto* group = Make<QGroupBox>(parent, name, geometry);
+  auto* layout = new QBoxLayout(
+      orientation == Qt::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom, group);
+  layout->setContentsMargins(6, 4, 6, 4);
+  layout->setSpacing(orientation == Qt::Horizontal ? 6 : 4);
+  return group;
+}
+
+QRadioButton* Make_Radio(QGroupBox* group, const char* name, const char* text, bool checked) {
+  auto* radio = new QRadioButton(QString::fromUtf8(text), group);
+  radio->setObjectName(QString::fromLatin1(name));
   radio->setChecked(checked);
+  group->layout()->addWidget(radio);
   return radio;
 }
 
@@ -136,11 +149,11 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
       Make_Label(page, "label_Input_Annotation",
                  "Input Annotation Result Files:", QRect(kMargin, kRowTop, 200, kRowHeight));
   textBox_Align_FilePath =
-      Make_Text_Box(page, "textBox_Align_FilePath", "", QRect(212, kRowTop, 390, kRowHeight));
+      Make_Text_Box(page, "textBox_Align_FilePath", "", QRect(212, kRowTop, 378, kRowHeight));
   button_Annotation_File_Browse = Make_Button(page, "button_Annotation_File_Browse", "Browse",
-                                              QRect(610, kRowTop, 80, kRowHeight));
+                                              QRect(596, kRowTop, 76, kRowHeight));
   button_Annotation_Load = Make_Button(page, "button_Annotation_Load", "Annotation_File_Load",
-                                       QRect(696, kRowTop, 134, kRowHeight));
+                                       QRect(678, kRowTop, 152, kRowHeight));
 
   panel_Align_Process = Make<QWidget>(page, "panel_Align_Process", QRect(0, kPanelTop, 838, 600));
   QWidget* panel = panel_Align_Process;
@@ -165,12 +178,13 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
 
   constexpr int kParamLeft = 400;
   groupBox_Align_Mode =
-      Make<QGroupBox>(panel, "groupBox_Align_Mode", QRect(kParamLeft, 4, 220, 84));
+      Make_Radio_Group(panel, "groupBox_Align_Mode", QRect(kParamLeft, 4, 220, 84), Qt::Vertical);
   groupBox_Align_Mode->setTitle(QStringLiteral("Align Mode"));
-  radioButton_One_Phase_Align = Make_Radio(groupBox_Align_Mode, "radioButton_One_Phase_Align",
-                                           "Fast_Align", true, QRect(16, 26, 190, 22));
-  radioButton_Two_Phase_Align = Make_Radio(groupBox_Align_Mode, "radioButton_Two_Phase_Align",
-                                           "Deep_Align", false, QRect(16, 52, 190, 22));
+  groupBox_Align_Mode->layout()->setContentsMargins(16, 8, 10, 8);
+  radioButton_One_Phase_Align =
+      Make_Radio(groupBox_Align_Mode, "radioButton_One_Phase_Align", "Fast_Align", true);
+  radioButton_Two_Phase_Align =
+      Make_Radio(groupBox_Align_Mode, "radioButton_Two_Phase_Align", "Deep_Align", false);
 
   constexpr int kLabelWidth = 180;
   constexpr int kBoxLeft = kParamLeft + kLabelWidth + 6;
@@ -218,31 +232,36 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
   panel_Align_Peaklist_Table->hide();
 
   panel_align_peak_visualization =
-      Make<QWidget>(page, "panel_align_peak_visualization", QRect(300, kPanelTop, 536, 600));
+      Make<QWidget>(page, "panel_align_peak_visualization", QRect(290, kPanelTop, 548, 600));
   panel = panel_align_peak_visualization;
   groupBox_Standard_Normalize =
-      Make<QGroupBox>(panel, "groupBox_Standard_Normalize", QRect(4, 0, 196, 40));
-  radioButton_Standard = Make_Radio(groupBox_Standard_Normalize, "radioButton_Standard", "Standard",
-                                    true, QRect(10, 10, 86, 22));
-  radioButton_Normalized = Make_Radio(groupBox_Standard_Normalize, "radioButton_Normalized",
-                                      "Normalized", false, QRect(98, 10, 96, 22));
-  groupBox_Scan_RT = Make<QGroupBox>(panel, "groupBox_Scan_RT", QRect(206, 0, 326, 40));
-  radioButton_Scan =
-      Make_Radio(groupBox_Scan_RT, "radioButton_Scan", "Scan Number", true, QRect(10, 10, 106, 22));
-  radioButton_RT_Original = Make_Radio(groupBox_Scan_RT, "radioButton_RT_Original", "RT_Original",
-                                       false, QRect(118, 10, 98, 22));
-  radioButton_RT_Corrected = Make_Radio(groupBox_Scan_RT, "radioButton_RT_Corrected",
-                                        "RT_Corrected", false, QRect(218, 10, 106, 22));
+      Make_Radio_Group(panel, "groupBox_Standard_Normalize", QRect(4, 0, 206, 40), Qt::Horizontal);
+  radioButton_Standard =
+      Make_Radio(groupBox_Standard_Normalize, "radioButton_Standard", "Standard", true);
+  radioButton_Normalized =
+      Make_Radio(groupBox_Standard_Normalize, "radioButton_Normalized", "Normalized", false);
+  groupBox_Scan_RT =
+      Make_Radio_Group(panel, "groupBox_Scan_RT", QRect(216, 0, 316, 40), Qt::Horizontal);
+  radioButton_Scan = Make_Radio(groupBox_Scan_RT, "radioButton_Scan", "Scan Number", true);
+  radioButton_RT_Original =
+      Make_Radio(groupBox_Scan_RT, "radioButton_RT_Original", "RT_Original", false);
+  radioButton_RT_Corrected =
+      Make_Radio(groupBox_Scan_RT, "radioButton_RT_Corrected", "RT_Corrected", false);
+  // The two option frames sit side by side, each as wide as its captions.
+  groupBox_Standard_Normalize->resize(groupBox_Standard_Normalize->sizeHint().width(), 40);
+  groupBox_Scan_RT->setGeometry(groupBox_Standard_Normalize->geometry().right() + 6, 0,
+                                groupBox_Scan_RT->sizeHint().width(), 40);
   zedGraphControl_AlignedPeaks =
       Make<QCustomPlot>(panel, "zedGraphControl_AlignedPeaks", QRect(4, 48, 474, 213));
   groupBox_SelectedPeak_Mode =
-      Make<QGroupBox>(panel, "groupBox_SelectedPeak_Mode", QRect(4, 270, 350, 40));
-  radioButton_PeakPlot = Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_PeakPlot", "Peak Plot",
-                                    true, QRect(10, 10, 96, 22));
-  radioButton_GroupPlot = Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_GroupPlot",
-                                     "Group Plot", false, QRect(110, 10, 104, 22));
-  radioButton_CompoundPlot = Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_CompoundPlot",
-                                        "Compound Plot", false, QRect(218, 10, 128, 22));
+      Make_Radio_Group(panel, "groupBox_SelectedPeak_Mode", QRect(4, 270, 350, 40), Qt::Horizontal);
+  radioButton_PeakPlot =
+      Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_PeakPlot", "Peak Plot", true);
+  radioButton_GroupPlot =
+      Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_GroupPlot", "Group Plot", false);
+  radioButton_CompoundPlot =
+      Make_Radio(groupBox_SelectedPeak_Mode, "radioButton_CompoundPlot", "Compound Plot", false);
+  groupBox_SelectedPeak_Mode->resize(groupBox_SelectedPeak_Mode->sizeHint().width(), 40);
   zedGraphControl_SlectedPeaks =
       Make<QCustomPlot>(panel, "zedGraphControl_SlectedPeaks", QRect(4, 318, 462, 237));
   panel_align_peak_visualization->hide();

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the screenshot programs (tests/ui/screens_*.cpp) and runs each of
+# them, saving PNGs under build/screenshots/. Uses xvfb-run when it is
+# installed, the offscreen platform otherwise (or when QT_QPA_PLATFORM is set).
+#   BUILD_DIR   build tree to use (default build/screens)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${BUILD_DIR:-build/screens}
+out=$root/build/screenshots
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCH=OFF >/dev/null
+targets=()
+for src in tests/ui/screens_*.cpp; do
+  [ -e "$src" ] || continue
+  targets+=("$(basename "$src" .cpp)")
+done
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "screenshots.sh: no screens_*.cpp programs" >&2
+  exit 1
+fi
+cmake --build "$build" -j 2 --target "${targets[@]}"
+
+mkdir -p "$out"
+run() {
+  if [ -z "${QT_QPA_PLATFORM:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+  else
+    QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$@"
+  fi
+}
+status=0
+for target in "${targets[@]}"; do
+  echo "== $target =="
+  if ! run "$build/tests/ui/$target" "$out"; then
+    echo "screenshots.sh: $target failed" >&2
+    status=1
+  fi
+done
+echo "Pictures in $out"
+exit $status
