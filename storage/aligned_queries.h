@@ -1,8 +1,11 @@
 // Queries on an aligned database (table Align_Peaklist) used by the viewer.
 // Each opens the database read-only, appends the matching rows as whole
 // records (shapes included) to peaklist without clearing it, and closes it.
-// A file without the table appends nothing. Failures throw
-// CppSQLite3Exception / std::invalid_argument / std::out_of_range naming the file.
+// A file without the table appends nothing; a missing file is an error (and
+// is not created). Values convert as in the annotated reader; a NULL real (the
+// writer's NaN) reads as NaN, a NULL elsewhere is an error. Failures throw
+// CppSQLite3Exception / std::invalid_argument / std::out_of_range naming the
+// file (and for a bad value the column and the row's EIC_ID/Peak_ID).
 #ifndef VARNEL_STORAGE_ALIGNED_QUERIES_H_
 #define VARNEL_STORAGE_ALIGNED_QUERIES_H_
 
@@ -15,9 +18,10 @@ using Align_Peak_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
 
 void Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
     std::string Path, std::string FileName, int Align_ID, Align_Peak_List& peaklist);
-void Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
-    std::string Path, std::string FileName, int Sample_ID, int Compound_ID,
-    Align_Peak_List& peaklist);
+void Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(std::string Path,
+                                                                   std::string FileName,
+                                                                   int Sample_ID, int Compound_ID,
+                                                                   Align_Peak_List& peaklist);
 void Query_GroupedChromatographPeaklist_FromAlignDataBase(std::string Path, std::string FileName,
                                                           int Sample_ID, int Group_ID,
                                                           Align_Peak_List& peaklist);

@@ -10,20 +10,28 @@
 
 #include "model/peak.h"
 
-// Called now and then while rows are written, with the number written so far.
+// Called every 10000 rows and once more when all rows are written (before the
+// file replaces the old one), with the number written so far. An exception
+// from it abandons the write: the old file stays as it was.
 using Row_Progress = std::function<void(std::size_t rows_written)>;
 
 // Writes Join_Path(Path, FileName) as a fresh database holding Align_Peaklist
 // with its six indexes and one row per record, in list order. The file is
 // built under a temporary name in Path and renamed over any old file only when
 // complete: on failure the old file is left intact and nothing half-written
-// remains. Throws CppSQLite3Exception naming the file.
+// remains. Stored values are those of the formatted insert "%d" (32-bit
+// signed), "%f" (six decimals), '%s' (texts stored exactly), "%Q" (the encoded
+// shape as TEXT); NaN is stored as NULL and +-infinity as REAL infinity.
+// Throws CppSQLite3Exception naming the file.
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
     std::string FileName, const Row_Progress& progress = {});
 
 // Writes Join_Path(Path, FileName) as CSV: the header line, then one line per
 // record (20 fields, no shape), replacing any old file only when complete.
+// Integers unsigned, doubles as an output stream's default ("%g"), texts as
+// they are unless they hold a comma, a double quote or a line break (then
+// quoted, RFC 4180); "\n" line ends.
 // Throws CppSQLite3Exception (code 1000) naming the file on any write failure.
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,

@@ -97,11 +97,18 @@ double Peak_Row_Decoder::Real(Column c) {
   current_ = c;
   sqlite3_stmt* stmt = stmt_.handle();
   const int index = index_[c];
-  if (sqlite3_column_type(stmt, index) == SQLITE_NULL) {
-    if (null_reals_ == Null_Reals::kNaN) return std::numeric_limits<double>::quiet_NaN();
-    ThrowNull();
+  switch (sqlite3_column_type(stmt, index)) {
+    case SQLITE_FLOAT:
+      // The stored double itself. Its text would be SQLite's 15-digit
+      // rendering, which gives the same value back for every double of up to
+      // 15 significant digits and drops the digits beyond.
+      return sqlite3_column_double(stmt, index);
+    case SQLITE_NULL:
+      if (null_reals_ == Null_Reals::kNaN) return std::numeric_limits<double>::quiet_NaN();
+      ThrowNull();
+    default:
+      return Lenient_Real(ColumnText(stmt, index));
   }
-  return Lenient_Real(ColumnText(stmt, index));
 }
 
 std::string Peak_Row_Decoder::Text(Column c) {

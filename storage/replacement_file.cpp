@@ -1,0 +1,82 @@
+#include "storage/replacement_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "storage/cppsqlite3.h"
+#include "storage/path.h"
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const char* what) {
+  const int error = errno;
+  throw CppSQLite3Exception(CPPSQLITE_ERROR, std::string(what) + ": " + std::strerror(error));
+}
+
+mode_t NewFileMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+}  // namespace
+
+Replacement_File::Replacement_File(const std::string& folder, const std::string& name)
+    : folder_(folder), target_path_(Join_Path(folder, name)) {
+  std::string pattern = Join_Path(folder, "." + name + ".XXXXXX");
+  fd_ = mkstemp(pattern.data());
+  if (fd_ < 0) ThrowErrno("cannot create a temporary file");
+  temp_path_ = pattern;
+  if (fchmod(fd_, NewFileMode()) != 0) ThrowErrno("cannot set permissions");
+}
+
+Replacement_File::~Replacement_File() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temp_path_.empty()) std::remove(temp_path_.c_str());
+}
+
+void Replacement_File::Write(std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot write");
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void Replacement_File::Close() {
+  if (fd_ >= 0) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) ThrowErrno("cannot write");
+  }
+}
+
+void Replacement_File::Commit() {
+  if (fd_ < 0) {
+    fd_ = ::open(temp_path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) ThrowErrno("cannot reopen the temporary file");
+  }
+  if (::fsync(fd_) != 0) ThrowErrno("cannot write");
+  Close();
+  if (std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
+    ThrowErrno("cannot replace the result file");
+  }
+  committed_ = true;
+  // Make the rename itself durable; a file system that cannot sync a folder
+  // still has the complete file in place.
+  const int dir =
+      ::open(folder_.empty() ? "/" : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}

@@ -1,0 +1,41 @@
+// Internal to the storage library: a result file written under a temporary
+// name beside its target and renamed over the target only when complete, so
+// a failed or interrupted write leaves the previous result intact.
+#ifndef VARNEL_STORAGE_REPLACEMENT_FILE_H_
+#define VARNEL_STORAGE_REPLACEMENT_FILE_H_
+
+#include <string>
+#include <string_view>
+
+class Replacement_File {
+ public:
+  // Creates an empty temporary file ".<name>.XXXXXX" in folder, open for
+  // writing, with the permissions a new file would get. Throws
+  // CppSQLite3Exception(1000) with the system's reason.
+  Replacement_File(const std::string& folder, const std::string& name);
+  Replacement_File(const Replacement_File&) = delete;
+  Replacement_File& operator=(const Replacement_File&) = delete;
+  // Removes the temporary file unless Commit() succeeded.
+  ~Replacement_File();
+
+  const std::string& temp_path() const { return temp_path_; }
+
+  // Writes all of data to the temporary file. Throws CppSQLite3Exception(1000)
+  // with the system's reason (a full disk included).
+  void Write(std::string_view data);
+  // Closes the descriptor (for a file that another library writes by path).
+  void Close();
+  // Flushes the temporary file to disk, renames it over folder/name and syncs
+  // the folder. Throws CppSQLite3Exception(1000) when any step fails; the
+  // target is then unchanged.
+  void Commit();
+
+ private:
+  std::string folder_;
+  std::string target_path_;
+  std::string temp_path_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+#endif  // VARNEL_STORAGE_REPLACEMENT_FILE_H_
