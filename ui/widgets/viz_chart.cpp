@@ -13,7 +13,8 @@ namespace Varnel {
 namespace {
 
 constexpr int kMaxTickDecimals = 6;
-constexpr double kTicksPerAxis = 5.0;
+constexpr int kTicksPerAxis = 4;           // about; the charts are narrow
+constexpr int kLegendReservedHeight = 70;  // pixels of title, axis and margins beside the legend
 constexpr double kLineWidth = 1.5;
 
 Save_Path_Hook& Hook() {
@@ -24,24 +25,37 @@ Save_Path_Hook& Hook() {
   return hook;
 }
 
-// Tick labels as plain numbers with as many decimals as the visible range
-// needs: never a power-of-ten factor.
-void Fit_Tick_Format(QCPAxis* axis) {
-  const double span = axis->range().size();
-  int decimals = 0;
-  if (span > 0.0 && std::isfinite(span))
-    decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(span / kTicksPerAxis))), 0,
-                          kMaxTickDecimals);
-  axis->setNumberFormat(QStringLiteral("f"));
-  axis->setNumberPrecision(decimals);
-}
+// Tick labels as plain numbers with as many decimals as the tick step needs
+// (2.5 needs one), never with a power-of-ten factor and never in exponent form.
+class Plain_Ticker : public QCPAxisTicker {
+ protected:
+  double getTickStep(const QCPRange& range) override {
+    step_ = QCPAxisTicker::getTickStep(range);
+    return step_;
+  }
+  QString getTickLabel(double tick, const QLocale& locale, QChar, int) override {
+    int decimals = 0;
+    double scaled = step_;
+    while (decimals < kMaxTickDecimals && std::abs(scaled - std::round(scaled)) > 1e-6 * scaled) {
+      scaled *= 10.0;
+      ++decimals;
+    }
+    if (std::abs(tick) < step_ * 1e-9) tick = 0.0;  // no "-0" from rounding noise
+    QLocale plain = locale;
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain.toString(tick, 'f', decimals);
+  }
+
+ private:
+  double step_ = 1.0;
+};
 
 void Set_Up_Axis(QCPAxis* axis) {
   axis->grid()->setVisible(true);
   axis->grid()->setSubGridVisible(false);
-  Fit_Tick_Format(axis);
-  QObject::connect(axis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), axis,
-                   [axis](const QCPRange&) { Fit_Tick_Format(axis); });
+  QSharedPointer<QCPAxisTicker> ticker(new Plain_Ticker);
+  ticker->setTickCount(kTicksPerAxis);
+  axis->setTicker(ticker);
 }
 
 void Show_Context_Menu(QCustomPlot* plot, const QPoint& pos) {
@@ -81,8 +95,19 @@ void Setup_Chart(QCustomPlot* plot) {
   plot->legend->setFont(legend_font);
   plot->legend->setVisible(true);
   plot->legend->setRowSpacing(0);
-  plot->legend->setBrush(QColor(255, 255, 255, 210));
-  plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+  plot->legend->setBorderPen(Qt::NoPen);
+  plot->legend->setFillOrder(QCPLayoutGrid::foRowsFirst);
+  // The legend sits right of the curves, never over them.
+  // It keeps its own height at the top of a side column.
+  plot->axisRect()->insetLayout()->take(plot->legend);
+  auto* side = new QCPLayoutGrid;
+  plot->plotLayout()->addElement(1, 1, side);
+  plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+  side->addElement(0, 0, plot->legend);
+  side->addElement(1, 0, new QCPLayoutElement(plot));
+  side->setRowStretchFactor(0, 0.001);
+  side->setMargins(QMargins(0, 6, 4, 0));
+  plot->legend->setLayer(QStringLiteral("legend"));
 
   plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   QObject::connect(plot, &QCustomPlot::mouseDoubleClick, plot,
@@ -122,6 +147,11 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
     graph->setName(curve.label);
     if (curve.label.isEmpty()) graph->removeFromLegend();
   }
+  // As many rows as fit beside the curves, then another column.
+  const int row_height = QFontMetrics(plot->legend->font()).height() + 2;
+  const int rows = std::max(1, (plot->height() - kLegendReservedHeight) / row_height);
+  plot->legend->setWrap(rows);
+  plot->legend->setFillOrder(QCPLayoutGrid::foRowsFirst, true);
   plot->legend->setVisible(plot->legend->itemCount() > 0);
   Refit_Chart(plot);
 }
