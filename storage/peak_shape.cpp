@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "storage/cppsqlite3.h"
@@ -24,24 +25,88 @@ void Format_Peak_Shape_Text(const std::vector<Data_Point>& points, std::string& 
   }
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// The token at p as a plain decimal "[-]digits[.digits]" of at most 15 digits
+// that ends at a comma or at end. Returns the end of the token, or nullptr
+// when it is anything else. An integer below 2^53 divided by an exact power of
+// ten is correctly rounded, so the value is the one strtod gives.
+const char* PlainReal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  std::uint64_t mantissa = 0;
+  const char* digits = p;
+  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+  int count = static_cast<int>(p - digits);
+  int fraction = 0;
+  if (p < end && *p == '.') {
+    const char* first = ++p;
+    while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    fraction = static_cast<int>(p - first);
+    count += fraction;
+  }
+  if (count == 0 || count > 15 || (p < end && *p != ',')) return nullptr;
+  const double magnitude = static_cast<double>(mantissa) / kPow10[fraction];
+  value = negative ? -magnitude : magnitude;
+  return p;
+}
+
+// The token at p as 1 to 9 digits ending at a comma or at end, or nullptr.
+const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
+  const char* digits = p;
+  std::uint32_t v = 0;
+  while (p < end && IsDigit(*p) && p - digits < 9) v = v * 10 + static_cast<unsigned>(*p++ - '0');
+  if (p == digits || (p < end && *p != ',')) return nullptr;
+  value = v;
+  return p;
+}
+
+const char* TokenEnd(const char* p, const char* end) {
+  const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
+  return comma ? static_cast<const char*>(comma) : end;
+}
+
+// Where the next token starts after a token ending at token_end.
+const char* NextToken(const char* token_end, const char* end) {
+  return token_end < end ? token_end + 1 : end;
+}
+
+}  // namespace
+
 void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& points) {
   const char* p = text.data();
   const char* const end = p + text.size();
   points.reserve(points.size() + (std::count(p, end, ',') + 1) / 4);
-  std::string_view token[4];
+  // One pass over the text: each token is parsed where it stands, and only
+  // tokens that are not plain numbers go through the general conversions.
   while (p < end) {
-    for (std::string_view& t : token) {
+    double real[3];
+    for (double& value : real) {
       if (p >= end) return;  // fewer than four tokens left: ignored
-      const char* comma = static_cast<const char*>(std::memchr(p, ',', end - p));
-      if (!comma) comma = end;
-      t = std::string_view(p, comma - p);
-      p = comma == end ? end : comma + 1;
+      const char* token_end = PlainReal(p, end, value);
+      if (!token_end) {
+        token_end = TokenEnd(p, end);
+        value = Lenient_Real(std::string_view(p, static_cast<std::size_t>(token_end - p)));
+      }
+      p = NextToken(token_end, end);
     }
+    if (p >= end) return;
     Data_Point point;
-    point.Intensity = Lenient_Real(token[0]);
-    point.MZ = Lenient_Real(token[1]);
-    point.RT = Lenient_Real(token[2]);
-    point.Scan = static_cast<std::uint32_t>(Strict_Int(token[3]));
+    const char* token_end = PlainScan(p, end, point.Scan);
+    if (!token_end) {
+      token_end = TokenEnd(p, end);
+      point.Scan = static_cast<std::uint32_t>(
+          Strict_Int(std::string_view(p, static_cast<std::size_t>(token_end - p))));
+    }
+    p = NextToken(token_end, end);
+    point.Intensity = real[0];
+    point.MZ = real[1];
+    point.RT = real[2];
     points.push_back(point);
   }
 }

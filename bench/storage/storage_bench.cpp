@@ -1,0 +1,413 @@
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "storage/aligned_writers.h"
+#include "storage/annotated_reader.h"
+#include "storage/cppsqlite3.h"
+#include "storage/path.h"
+#include "storage/peak_shape.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Peak = Chromatogram_Peak_Group_Compound;
+using Align = Chromatogram_Peak_Group_Compound_Align;
+
+struct Sizes {
+  int files = 50;
+  int peaks_per_file = 20000;
+  int aligned_rows = 1000000;
+};
+Sizes g_sizes;
+std::map<std::string, double> g_best_seconds;  // best wall time per benchmark
+
+void Record(const std::string& name, double seconds) {
+  auto [it, inserted] = g_best_seconds.emplace(name, seconds);
+  if (!inserted) it->second = std::min(it->second, seconds);
+}
+
+std::string CacheFolder() {
+  return "/tmp/varnel-bench-storage-" + std::to_string(g_sizes.files) + "x" +
+         std::to_string(g_sizes.peaks_per_file);
+}
+
+std::string FileName(int i) {
+  char name[80];
+  std::snprintf(name, sizeof name, "sample_%02d_annotated_grouped_chromatograph_peaklist.db", i);
+  return name;
+}
+
+// A value with six decimals, as the upstream program writes them.
+double Decimal6(std::mt19937_64& rng, double low, double high) {
+  std::uniform_real_distribution<double> d(low, high);
+  return static_cast<double>(static_cast<long long>(d(rng) * 1e6)) / 1e6;
+}
+
+// A peak of about 40 points.
+Peak MakePeak(std::mt19937_64& rng, std::uint32_t eic, std::uint32_t peak_id) {
+  Peak p;
+  const int points = 36 + static_cast<int>(rng() % 9);
+  const std::uint32_t left = static_cast<std::uint32_t>(rng() % 3000);
+  const double mz = Decimal6(rng, 100.0, 1000.0);
+  for (int i = 0; i < points; ++i) {
+    Data_Point d;
+    d.Scan = left + static_cast<std::uint32_t>(i);
+    d.RT = static_cast<double>(d.Scan) * 0.512345;
+    d.MZ = mz + Decimal6(rng, -0.001, 0.001);
+    d.Intensity = Decimal6(rng, 1e3, 1e7);
+    p.Peak_shape.push_back(d);
+  }
+  p.EIC_ID = eic;
+  p.Peak_ID = peak_id;
+  p.Apex_MZ = mz;
+  p.Apex_Pos = left + points / 2;
+  p.Apex_Retention_Time = p.Peak_shape[points / 2].RT;
+  p.Apex_Intensity = Decimal6(rng, 1e4, 1e7);
+  p.Peak_Area = Decimal6(rng, 1e5, 1e9);
+  p.Peak_SNR = Decimal6(rng, 3, 300);
+  p.Left_Boundary = left;
+  p.Right_Boundary = left + static_cast<std::uint32_t>(points) - 1;
+  p.Group_ID = eic / 4;
+  p.Adduct_Annotation = rng() % 2 ? "[M+H]+" : "[M+Na]+";
+  p.Compound_ID = eic / 2 + 1;
+  p.Compound_MolecularMass = mz - 1.007276;
+  p.Compound_Retention_Time = p.Apex_Retention_Time;
+  p.Compound_Intensity = p.Apex_Intensity * 1.5;
+  return p;
+}
+
+void WriteAnnotated(const std::string& path, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  CppSQLite3DB db;
+  db.open(path.c_str());
+  db.execDML(
+      "create table Annotate_Peaklist(Peak_shape blob, EIC_ID int, Peak_ID int, Apex_MZ double, "
+      "Apex_Pos int, Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, "
+      "Peak_SNR double, Left_Boundary int, Right_Boundary int, Group_ID int, "
+      "Adduct_Annotation char(80), Compound_ID int, Compound_MolecularMass double, "
+      "Compound_Retention_Time double, Compound_Intensity double);");
+  db.execDML("begin;");
+  CppSQLite3Statement insert = db.compileStatement(
+      "insert into Annotate_Peaklist values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  std::string text, stored;
+  for (int i = 0; i < g_sizes.peaks_per_file; ++i) {
+    const Peak p = MakePeak(rng, static_cast<std::uint32_t>(i / 2), static_cast<std::uint32_t>(i));
+    text.clear();
+    Format_Peak_Shape_Text(p.Peak_shape, text);
+    Encode_Peak_Shape(text, stored);
+    insert.bind(1, stored.c_str(), static_cast<int>(stored.size()));
+    insert.bind(2, static_cast<int>(p.EIC_ID));
+    insert.bind(3, static_cast<int>(p.Peak_ID));
+    insert.bind(4, p.Apex_MZ);
+    insert.bind(5, static_cast<int>(p.Apex_Pos));
+    insert.bind(6, p.Apex_Retention_Time);
+    insert.bind(7, p.Apex_Intensity);
+    insert.bind(8, p.Peak_Area);
+    insert.bind(9, p.Peak_SNR);
+    insert.bind(10, static_cast<int>(p.Left_Boundary));
+    insert.bind(11, static_cast<int>(p.Right_Boundary));
+    insert.bind(12, static_cast<int>(p.Group_ID));
+    insert.bind(13, p.Adduct_Annotation.c_str());
+    insert.bind(14, static_cast<int>(p.Compound_ID));
+    insert.bind(15, p.Compound_MolecularMass);
+    insert.bind(16, p.Compound_Retention_Time);
+    insert.bind(17, p.Compound_Intensity);
+    insert.execDML();
+  }
+  insert.finalize();
+  db.execDML("commit;");
+}
+
+// The annotated inputs, generated once and kept in /tmp.
+const std::string& AnnotatedFolder() {
+  static const std::string folder = [] {
+    const std::string dir = CacheFolder();
+    const std::string marker = Join_Path(dir, "complete");
+    if (!fs::exists(marker)) {
+      fs::create_directories(dir);
+      for (int i = 0; i < g_sizes.files; ++i) {
+        const std::string path = Join_Path(dir, FileName(i));
+        fs::remove(path);
+        WriteAnnotated(path, 1000 + static_cast<std::uint64_t>(i));
+      }
+      std::ofstream(marker) << "ok\n";
+    }
+    return dir;
+  }();
+  return folder;
+}
+
+// The aligned list: shapes drawn from a pool so that the raw insert can bind
+// ready-made stored shapes, while the writer still formats every row.
+struct AlignedData {
+  std::vector<Align> rows;
+  std::vector<std::string> stored_shapes;  // stored form of pool shape k
+  std::vector<int> shape_of_row;
+};
+
+const AlignedData& Aligned() {
+  static const AlignedData data = [] {
+    AlignedData d;
+    std::mt19937_64 rng(77);
+    constexpr int kPool = 1000;
+    std::vector<Peak> pool;
+    for (int k = 0; k < kPool; ++k) {
+      pool.push_back(MakePeak(rng, static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k)));
+      std::string text;
+      Format_Peak_Shape_Text(pool.back().Peak_shape, text);
+      d.stored_shapes.push_back(Encode_Peak_Shape(text));
+    }
+    d.rows.reserve(static_cast<std::size_t>(g_sizes.aligned_rows));
+    for (int i = 0; i < g_sizes.aligned_rows; ++i) {
+      const int k = static_cast<int>(rng() % kPool);
+      Peak p = pool[static_cast<std::size_t>(k)];
+      p.EIC_ID = static_cast<std::uint32_t>(i);
+      Align a(std::move(p), static_cast<std::uint32_t>(i % 50), "sample_" + std::to_string(i % 50));
+      a.Align_ID = static_cast<std::uint32_t>(i / 40 + 1);
+      a.Align_RT = Decimal6(rng, 60, 1500);
+      d.rows.push_back(std::move(a));
+      d.shape_of_row.push_back(k);
+    }
+    return d;
+  }();
+  return data;
+}
+
+std::string OutputFolder() {
+  const std::string dir = CacheFolder() + "-out";
+  fs::create_directories(dir);
+  return dir;
+}
+
+long ReadStatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::size_t n = std::strlen(field);
+  while (std::getline(status, line)) {
+    if (line.compare(0, n, field) == 0) return std::stol(line.substr(n + 1));
+  }
+  return -1;
+}
+
+void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// ---------------------------------------------------------------------------
+
+void BM_ReadAnnotated(benchmark::State& state) {
+  const std::string& dir = AnnotatedFolder();
+  std::size_t peaks = 0;
+  std::size_t points = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < g_sizes.files; ++i) {
+      std::vector<Peak> list;
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, FileName(i), list);
+      peaks += list.size();
+      for (const Peak& p : list) points += p.Peak_shape.size();
+    }
+    Record("read", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  state.counters["peaks"] = static_cast<double>(peaks) / static_cast<double>(state.iterations());
+  state.counters["points_per_peak"] = static_cast<double>(points) / static_cast<double>(peaks);
+}
+
+// Every value of every row of "select *", in its stored type.
+void RawScan(benchmark::State& state, const char* sql, const char* name) {
+  const std::string& dir = AnnotatedFolder();
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < g_sizes.files; ++i) {
+      sqlite3* db = nullptr;
+      sqlite3_open_v2(Join_Path(dir, FileName(i)).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+      sqlite3_stmt* stmt = nullptr;
+      sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+      const int columns = sqlite3_column_count(stmt);
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        for (int c = 0; c < columns; ++c) {
+          switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER:
+              benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c));
+              break;
+            case SQLITE_FLOAT:
+              benchmark::DoNotOptimize(sqlite3_column_double(stmt, c));
+              break;
+            default:
+              benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
+              benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, c));
+          }
+        }
+        ++rows;
+      }
+      sqlite3_finalize(stmt);
+      sqlite3_close(db);
+    }
+    Record(name, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
+}
+
+void BM_RawScanAnnotated(benchmark::State& state) {
+  RawScan(state, "select * from Annotate_Peaklist", "raw_scan");
+}
+void BM_RawScanAnnotatedOrdered(benchmark::State& state) {
+  RawScan(state, "select * from Annotate_Peaklist Order by EIC_ID", "raw_scan_ordered");
+}
+
+void BM_WriteAlignedDatabase(benchmark::State& state) {
+  const AlignedData& data = Aligned();
+  const std::string dir = OutputFolder();
+  long extra_kb = 0;
+  for (auto _ : state) {
+    const long rss_before = ReadStatusKb("VmRSS:");
+    ResetPeakRss();
+    const auto start = std::chrono::steady_clock::now();
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(data.rows, dir, "writer.aligndb");
+    Record("write_db",
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    extra_kb = std::max(extra_kb, ReadStatusKb("VmHWM:") - rss_before);
+  }
+  state.counters["rows"] = static_cast<double>(data.rows.size());
+  state.counters["peak_extra_MB"] = static_cast<double>(extra_kb) / 1024.0;
+}
+
+void BM_WriteAlignedCsv(benchmark::State& state) {
+  const AlignedData& data = Aligned();
+  const std::string dir = OutputFolder();
+  long extra_kb = 0;
+  for (auto _ : state) {
+    const long rss_before = ReadStatusKb("VmRSS:");
+    ResetPeakRss();
+    const auto start = std::chrono::steady_clock::now();
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(data.rows, dir, "writer.csv");
+    Record("write_csv",
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    extra_kb = std::max(extra_kb, ReadStatusKb("VmHWM:") - rss_before);
+  }
+  state.counters["peak_extra_MB"] = static_cast<double>(extra_kb) / 1024.0;
+}
+
+// A bare prepared-statement insert of the same rows (doubles bound as they
+// are, shapes ready-made) and the same indexes, in one transaction.
+void BM_RawInsertAligned(benchmark::State& state) {
+  const AlignedData& data = Aligned();
+  const std::string path = Join_Path(OutputFolder(), "raw.aligndb");
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    fs::remove(path);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "begin;", nullptr, nullptr, nullptr);  // SQLite's default settings
+    sqlite3_exec(db,
+                 "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos "
+                 "int, Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, "
+                 "Peak_SNR double, Left_Boundary int, Right_Boundary int, Group_ID int, "
+                 "Adduct_Annotation char(80), Compound_ID int, Compound_MolecularMass double, "
+                 "Compound_Retention_Time double, Compound_Intensity double, SAMPLE_ID int, "
+                 "SAMPLE_NAME char(256), Align_ID int, Align_RT double, Peak_shape blob);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(
+        db, "insert into Align_Peaklist values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)", -1,
+        &stmt, nullptr);
+    for (std::size_t r = 0; r < data.rows.size(); ++r) {
+      const Align& p = data.rows[r];
+      const std::string& shape = data.stored_shapes[static_cast<std::size_t>(data.shape_of_row[r])];
+      sqlite3_bind_int(stmt, 1, static_cast<int>(p.EIC_ID));
+      sqlite3_bind_int(stmt, 2, static_cast<int>(p.Peak_ID));
+      sqlite3_bind_double(stmt, 3, p.Apex_MZ);
+      sqlite3_bind_int(stmt, 4, static_cast<int>(p.Apex_Pos));
+      sqlite3_bind_double(stmt, 5, p.Apex_Retention_Time);
+      sqlite3_bind_double(stmt, 6, p.Apex_Intensity);
+      sqlite3_bind_double(stmt, 7, p.Peak_Area);
+      sqlite3_bind_double(stmt, 8, p.Peak_SNR);
+      sqlite3_bind_int(stmt, 9, static_cast<int>(p.Left_Boundary));
+      sqlite3_bind_int(stmt, 10, static_cast<int>(p.Right_Boundary));
+      sqlite3_bind_int(stmt, 11, static_cast<int>(p.Group_ID));
+      sqlite3_bind_text(stmt, 12, p.Adduct_Annotation.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_int(stmt, 13, static_cast<int>(p.Compound_ID));
+      sqlite3_bind_double(stmt, 14, p.Compound_MolecularMass);
+      sqlite3_bind_double(stmt, 15, p.Compound_Retention_Time);
+      sqlite3_bind_double(stmt, 16, p.Compound_Intensity);
+      sqlite3_bind_int(stmt, 17, static_cast<int>(p.SAMPLE_ID));
+      sqlite3_bind_text(stmt, 18, p.SAMPLE_NAME.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_int(stmt, 19, static_cast<int>(p.Align_ID));
+      sqlite3_bind_double(stmt, 20, p.Align_RT);
+      sqlite3_bind_text(stmt, 21, shape.data(), static_cast<int>(shape.size()), SQLITE_STATIC);
+      sqlite3_step(stmt);
+      sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
+    for (const char* column :
+         {"EIC_ID", "Peak_ID", "Group_ID", "Compound_ID", "SAMPLE_ID", "Align_ID"}) {
+      char* sql = sqlite3_mprintf(
+          "CREATE INDEX if not exists Align_Peaklist_%s_index ON Align_Peaklist(%s);", column,
+          column);
+      sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+      sqlite3_free(sql);
+    }
+    sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    Record("raw_insert",
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  state.counters["rows"] = static_cast<double>(data.rows.size());
+}
+
+void Register() {
+  const int reps = 3;
+  for (auto [name, fn] : std::initializer_list<std::pair<const char*, void (*)(benchmark::State&)>>{
+           {"ReadAnnotated", BM_ReadAnnotated},
+           {"RawScanAnnotated", BM_RawScanAnnotated},
+           {"RawScanAnnotatedOrdered", BM_RawScanAnnotatedOrdered},
+           {"WriteAlignedDatabase", BM_WriteAlignedDatabase},
+           {"RawInsertAligned", BM_RawInsertAligned},
+           {"WriteAlignedCsv", BM_WriteAlignedCsv}}) {
+    benchmark::RegisterBenchmark(name, fn)
+        ->Iterations(1)
+        ->Repetitions(reps)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--small") == 0) {
+      g_sizes = {5, 2000, 50000};
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+  Register();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  auto ratio = [](const char* a, const char* b) {
+    if (g_best_seconds.count(a) && g_best_seconds.count(b)) {
+      std::printf("%-10s / %-16s = %.2f  (best %.3f s / %.3f s)\n", a, b,
+                  g_best_seconds[a] / g_best_seconds[b], g_best_seconds[a], g_best_seconds[b]);
+    }
+  };
+  std::printf("\nSizes: %d files x %d peaks; %d aligned rows\n", g_sizes.files,
+              g_sizes.peaks_per_file, g_sizes.aligned_rows);
+  ratio("read", "raw_scan");
+  ratio("read", "raw_scan_ordered");
+  ratio("write_db", "raw_insert");
+  return 0;
+}
