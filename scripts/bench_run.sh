@@ -7,16 +7,18 @@
 #   run peak memory / list size      target <= 1.3
 # The study is simulated once and cached (VARNEL_BENCH_DATA, default
 # /tmp/varnel-bench-run-50x20k). VARNEL_BENCH_REPEAT (default 3) runs of
-# each; medians are printed.
+# each; medians are printed. VARNEL_BENCH_BUILD (default build/release) is the
+# Release build tree used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/setup.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCH=ON >/dev/null
-cmake --build build/release -j "$(nproc)" --target varnel-align varnel-simulate bench_run_baseline
+build=${VARNEL_BENCH_BUILD:-build/release}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target varnel-align varnel-simulate bench_run_baseline
 
-bin=$root/build/release
+bin=$(cd "$build" && pwd)
 data=${VARNEL_BENCH_DATA:-/tmp/varnel-bench-run-50x20k}
 repeat=${VARNEL_BENCH_REPEAT:-3}
 if [ ! -f "$data/.complete" ]; then

@@ -85,7 +85,7 @@ TEST_F(CliTest, AlignsASimulatedStudyIntoResultBesideTheFirstDatabase) {
   const Outcome outcome = Align(args);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.err, "");  // stderr is no terminal: no progress bar
-  EXPECT_EQ(List_Folder(Result()), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_EQ(List_Folder(Result()), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
   EXPECT_EQ(Read_Csv(Csv()).size(), study.peaks);
   EXPECT_NE(outcome.out.find("samples: 4\n"), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("peaks: " + std::to_string(study.peaks) + "\n"), std::string::npos);
@@ -148,7 +148,7 @@ TEST_F(CliTest, ResultDirOptionIsCreatedWhenMissing) {
   args.insert(args.end(), study.begin(), study.end());
   const Outcome outcome = Align(args);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(List_Folder(elsewhere), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_EQ(List_Folder(elsewhere), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
   EXPECT_FALSE(std::filesystem::exists(Result()));
 }
 

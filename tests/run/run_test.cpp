@@ -81,7 +81,7 @@ TEST_F(RunTest, SampleNameIsCutAtTheFirstSuffix) {
 
 TEST_F(RunTest, EmptyListStillWritesBothResults) {
   AlignAll({});
-  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
   EXPECT_TRUE(Rows().empty());
   EXPECT_TRUE(Read_Aligned_Keys(Join_Path(result_, kAlignedDbName)).empty());
 }
@@ -96,7 +96,7 @@ TEST_F(RunTest, BothResultsHoldTheSameRowsInTheSameOrder) {
     names.push_back(name);
   }
   AlignAll(names);
-  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
   const auto keys = Read_Aligned_Keys(Join_Path(result_, kAlignedDbName));
   const auto rows = Rows();
   ASSERT_EQ(keys.size(), 9u);
@@ -146,7 +146,7 @@ TEST_F(RunTest, ReadFailurePassesThroughAndLeavesEarlierResults) {
   }
   EXPECT_EQ(Read_File(Join_Path(result_, kAlignedCsvName)), csv);
   EXPECT_EQ(Read_File(Join_Path(result_, kAlignedDbName)), db);
-  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedCsvName, kAlignedDbName}));
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
 }
 
 TEST_F(RunTest, ConversionFailurePassesThroughAndWritesNothing) {
