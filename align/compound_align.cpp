@@ -1,0 +1,428 @@
+// Cross-sample compound alignment.
+//
+// The rules Varnel applies:
+// - A record matches a centre (t, m) with half-width h when its Compound_ID is
+//   not 0, |Compound_MolecularMass - m| <= Mass_Tol and
+//   |Compound_Retention_Time - t| <= h. Both bounds are inclusive; any NaN makes
+//   the comparison false, so it never matches.
+// - The seed of a group is the unaligned record with the largest positive
+//   Compound_Intensity; among equal intensities the one earlier in the list as
+//   passed in. A NaN intensity never seeds.
+// - One-phase: the centre is the seed, h = Align_Window1 * 0.5. Two-phase: the
+//   centre becomes the median retention time and the median mass (each by
+//   itself) of the records matching the seed with h = Align_Window1 * 0.5, then
+//   h = Align_Window2 * 0.5 around that centre. When nothing matches the seed,
+//   the centre stays at the seed.
+// - Every unaligned record matching the centre is a candidate; each sample
+//   keeps only its candidates closest in retention time to the centre (equal
+//   distances all stay); the others stay unaligned and can join later groups.
+//   The members get Align_ID k and Align_RT t.
+// - An iteration that places no record drops its seed from every later seed
+//   choice (the record stays unaligned and may still join a group) and does not
+//   use up a group number, so groups are numbered 1..G without gaps.
+//
+// How it is kept fast: seeds are taken from one list sorted by descending
+// intensity (a record skipped there is aligned or dropped for good: a record
+// released back to the pool was unaligned when the current seed was chosen, so
+// it stands after it). Candidates come from an index of the matchable records:
+// sorted by mass, cut into slabs about Mass_Tol wide, each slab sorted by
+// retention time, so a query touches a few slabs and only their retention-time
+// band. Aligned records are unlinked from the index with a "next live entry"
+// forest. Group numbers are kept aside and written, with the final order, in
+// one counting pass that moves the records (never copies them).
+#include "align/compound_align.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <ostream>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+using Record = Chromatogram_Peak_Group_Compound_Align;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A slab holds at least this many index entries, so that the slab table stays
+// small even when every mass is distinct and Mass_Tol is 0.
+constexpr std::uint32_t kMinSlabEntries = 16;
+
+// The values x with |x - centre| <= tol, as that expression evaluates in
+// double precision. For a finite centre x - centre rises with x, so in any
+// ascending list of non-NaN values the matching values form one run:
+// below(x) holds before it and above(x) after it. An infinite centre matches
+// only with an infinite tol, and then every value but the same infinity.
+class Band {
+ public:
+  Band(double centre, double tol) : centre_(centre), tol_(tol) {
+    if (!(tol >= 0.0) || std::isnan(centre)) {
+      kind_ = Kind::kEmpty;  // NaN or negative tol, NaN centre: nothing matches
+    } else if (std::isfinite(centre)) {
+      kind_ = Kind::kFinite;
+    } else if (tol != kInf) {
+      kind_ = Kind::kEmpty;  // |x - inf| is inf or NaN
+    } else {
+      kind_ = centre > 0.0 ? Kind::kAllButPlusInf : Kind::kAllButMinusInf;
+    }
+  }
+
+  bool empty() const { return kind_ == Kind::kEmpty; }
+  bool below(double x) const {
+    switch (kind_) {
+      case Kind::kFinite:
+        return x - centre_ < -tol_;
+      case Kind::kAllButMinusInf:
+        return x == -kInf;
+      default:
+        return false;
+    }
+  }
+  bool above(double x) const {
+    switch (kind_) {
+      case Kind::kFinite:
+        return x - centre_ > tol_;
+      case Kind::kAllButPlusInf:
+        return x == kInf;
+      default:
+        return false;
+    }
+  }
+  // The match test itself.
+  bool contains(double x) const { return std::fabs(x - centre_) <= tol_; }
+
+ private:
+  enum class Kind { kEmpty, kFinite, kAllButPlusInf, kAllButMinusInf };
+  double centre_;
+  double tol_;
+  Kind kind_;
+};
+
+struct Entry {
+  double mass;
+  double rt;
+  std::uint32_t record;  // position in the list as passed in
+  std::uint32_t sample;  // dense sample number, indexes the best-distance table
+};
+
+struct Slab {
+  double lowest_mass;
+  double highest_mass;
+  std::uint32_t begin;  // first entry; the slab ends where the next begins
+};
+
+// The records that can ever match: Compound_ID not 0, mass and retention time
+// not NaN. Entries leave the index for good when their record is aligned.
+class MatchIndex {
+ public:
+  // An index that matches nothing when mass_tol is NaN or negative.
+  MatchIndex(const std::vector<Record>& list, double mass_tol) : mass_tol_(mass_tol) {
+    if (!(mass_tol >= 0.0)) return;
+    std::size_t matchable = 0;
+    std::uint32_t top_sample = 0;
+    for (const Record& r : list) {
+      if (Matchable(r)) {
+        ++matchable;
+        top_sample = std::max(top_sample, r.SAMPLE_ID);
+      }
+    }
+    entries_.reserve(matchable);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const Record& r = list[i];
+      if (Matchable(r)) {
+        entries_.push_back({r.Compound_MolecularMass, r.Compound_Retention_Time,
+                            static_cast<std::uint32_t>(i), r.SAMPLE_ID});
+      }
+    }
+    NumberSamples(top_sample);
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+      return a.mass < b.mass || (a.mass == b.mass && a.record < b.record);
+    });
+    CutSlabs();
+    next_.resize(entries_.size() + 1);
+    std::iota(next_.begin(), next_.end(), std::uint32_t{0});
+  }
+
+  std::size_t sample_count() const { return sample_count_; }
+  const Entry& entry(std::uint32_t pos) const { return entries_[pos]; }
+
+  // Calls visit(pos) for every live entry matching (t, m) with half-width h.
+  template <typename Visit>
+  void ForEachMatch(double t, double m, double h, Visit&& visit) {
+    const Band mass(m, mass_tol_);
+    const Band time(t, h);
+    if (mass.empty() || time.empty() || slabs_.empty()) return;
+    auto first = std::partition_point(slabs_.begin(), slabs_.end(),
+                                      [&](const Slab& s) { return mass.below(s.highest_mass); });
+    auto last = std::partition_point(first, slabs_.end(),
+                                     [&](const Slab& s) { return !mass.above(s.lowest_mass); });
+    for (auto s = first; s != last; ++s) {
+      const auto slab_begin = entries_.begin() + s->begin;
+      const auto slab_end =
+          std::next(s) == slabs_.end() ? entries_.end() : entries_.begin() + std::next(s)->begin;
+      const auto lo = std::partition_point(slab_begin, slab_end,
+                                           [&](const Entry& e) { return time.below(e.rt); });
+      const auto hi =
+          std::partition_point(lo, slab_end, [&](const Entry& e) { return !time.above(e.rt); });
+      const auto end = static_cast<std::uint32_t>(hi - entries_.begin());
+      for (std::uint32_t p = Live(static_cast<std::uint32_t>(lo - entries_.begin())); p < end;
+           p = Live(p + 1)) {
+        const Entry& e = entries_[p];
+        if (mass.contains(e.mass) && time.contains(e.rt)) visit(p);
+      }
+    }
+  }
+
+  // Unlinks an entry whose record has been aligned.
+  void Remove(std::uint32_t pos) { next_[pos] = pos + 1; }
+
+ private:
+  static bool Matchable(const Record& r) {
+    return r.Compound_ID != 0 && !std::isnan(r.Compound_MolecularMass) &&
+           !std::isnan(r.Compound_Retention_Time);
+  }
+
+  // Replaces SAMPLE_ID by a dense number when the identifiers are sparse.
+  void NumberSamples(std::uint32_t top_sample) {
+    if (entries_.empty()) return;
+    if (top_sample <= entries_.size() + 64) {
+      sample_count_ = std::size_t{top_sample} + 1;
+      return;
+    }
+    std::vector<std::uint32_t> ids;
+    ids.reserve(entries_.size());
+    for (const Entry& e : entries_) ids.push_back(e.sample);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (Entry& e : entries_) {
+      e.sample = static_cast<std::uint32_t>(std::lower_bound(ids.begin(), ids.end(), e.sample) -
+                                            ids.begin());
+    }
+    sample_count_ = ids.size();
+  }
+
+  // Cuts the mass-sorted entries into slabs spanning about mass_tol_, then
+  // sorts each slab by retention time.
+  void CutSlabs() {
+    const std::size_t n = entries_.size();
+    std::size_t i = 0;
+    while (i < n) {
+      const double base = entries_[i].mass;
+      std::size_t j = i + 1;
+      // (x - base > tol) is false for NaN (inf - inf): such values stay together.
+      while (j < n && (j - i < kMinSlabEntries || !(entries_[j].mass - base > mass_tol_))) ++j;
+      slabs_.push_back({base, entries_[j - 1].mass, static_cast<std::uint32_t>(i)});
+      std::sort(entries_.begin() + i, entries_.begin() + j, [](const Entry& a, const Entry& b) {
+        return a.rt < b.rt || (a.rt == b.rt && a.record < b.record);
+      });
+      i = j;
+    }
+  }
+
+  // First live entry at or after pos (pos itself when live); entries_.size()
+  // when none. Path halving keeps the chains short.
+  std::uint32_t Live(std::uint32_t pos) {
+    while (next_[pos] != pos) {
+      next_[pos] = next_[next_[pos]];
+      pos = next_[pos];
+    }
+    return pos;
+  }
+
+  double mass_tol_;
+  std::vector<Entry> entries_;
+  std::vector<Slab> slabs_;
+  std::vector<std::uint32_t> next_;
+  std::size_t sample_count_ = 0;
+};
+
+// Positions of the records that can seed (Compound_Intensity > 0, so not
+// NaN), by descending intensity, ties in list order.
+std::vector<std::uint32_t> SeedOrder(const std::vector<Record>& list) {
+  struct Key {
+    double intensity;
+    std::uint32_t record;
+  };
+  std::size_t seeds = 0;
+  for (const Record& r : list) seeds += r.Compound_Intensity > 0.0 ? 1 : 0;
+  std::vector<Key> keys;
+  keys.reserve(seeds);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].Compound_Intensity > 0.0) {
+      keys.push_back({list[i].Compound_Intensity, static_cast<std::uint32_t>(i)});
+    }
+  }
+  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    return a.intensity > b.intensity || (a.intensity == b.intensity && a.record < b.record);
+  });
+  std::vector<std::uint32_t> order;
+  order.reserve(keys.size());
+  for (const Key& k : keys) order.push_back(k.record);
+  return order;
+}
+
+// The median of values (reordered), as the middle of the sorted values or the
+// mean of the two middle ones. REQUIRES: values not empty.
+double Median(std::vector<double>& values) {
+  const std::size_t half = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + half, values.end());
+  if (values.size() % 2 != 0) return values[half];
+  const double lower = *std::max_element(values.begin(), values.begin() + half);
+  return (lower + values[half]) * 0.5;
+}
+
+// Writes Align_ID and Align_RT from group_of / group_rt and puts the records
+// in ascending Align_ID, list order within one Align_ID, by moving them along
+// the cycles of the permutation.
+void Place(std::vector<Record>& list, std::vector<std::uint32_t>& group_of,
+           const std::vector<double>& group_rt) {
+  const std::size_t n = list.size();
+  std::vector<std::uint32_t> start(group_rt.size() + 1, 0);
+  for (std::uint32_t g : group_of) ++start[g + 1];
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  std::vector<std::uint32_t> source(n);  // source[p]: the record that goes to position p
+  for (std::size_t r = 0; r < n; ++r) {
+    const std::uint32_t g = group_of[r];
+    list[r].Align_ID = g;
+    list[r].Align_RT = group_rt[g];
+    source[start[g]++] = static_cast<std::uint32_t>(r);
+  }
+  std::vector<std::uint32_t>().swap(group_of);
+  std::vector<std::uint32_t>().swap(start);
+  for (std::uint32_t p = 0; p < n; ++p) {
+    if (source[p] == p) continue;  // in place, or its cycle is done
+    Record held = std::move(list[p]);
+    std::uint32_t q = p;
+    for (;;) {
+      const std::uint32_t s = source[q];
+      source[q] = q;
+      if (s == p) {
+        list[q] = std::move(held);
+        break;
+      }
+      list[q] = std::move(list[s]);
+      q = s;
+    }
+  }
+}
+
+// Prints numbers in the default format (six significant digits) whatever the
+// caller set, and gives the caller's format back.
+class DefaultNumberFormat {
+ public:
+  explicit DefaultNumberFormat(std::ostream& out)
+      : out_(out), flags_(out.flags()), precision_(out.precision()), width_(out.width()) {
+    out.flags(std::ios_base::dec | std::ios_base::skipws);
+    out.precision(6);
+    out.width(0);
+  }
+  ~DefaultNumberFormat() {
+    out_.flags(flags_);
+    out_.precision(precision_);
+    out_.width(width_);
+  }
+  DefaultNumberFormat(const DefaultNumberFormat&) = delete;
+  DefaultNumberFormat& operator=(const DefaultNumberFormat&) = delete;
+
+ private:
+  std::ostream& out_;
+  std::ios_base::fmtflags flags_;
+  std::streamsize precision_;
+  std::streamsize width_;
+};
+
+struct Groups {
+  std::vector<std::uint32_t> group_of;  // Align_ID of each record, 0 = unaligned
+  std::vector<double> group_rt;         // Align_RT of each Align_ID, [0] = 0.0
+};
+
+// The greedy loop. Prints the progress lines and leaves the records untouched.
+Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, double half_width,
+                  const std::vector<Record>& list, std::ostream& progress,
+                  const Align_Progress& on_group) {
+  const std::vector<std::uint32_t> seeds = SeedOrder(list);
+  MatchIndex index(list, mass_tol);
+  Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0)};
+  std::vector<std::uint32_t>& group_of = groups.group_of;
+  std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
+  std::vector<std::uint32_t> matches;
+  std::vector<double> values;
+
+  std::size_t unaligned = list.size();
+  std::uint32_t k = 1;
+  std::size_t next_seed = 0;
+  for (;;) {
+    while (next_seed < seeds.size() && group_of[seeds[next_seed]] != 0) ++next_seed;
+    if (next_seed == seeds.size()) break;
+    const Record& seed = list[seeds[next_seed]];
+    progress << "Compound alignment, Align_ID=" << k << std::endl;
+    progress << "unalign peak number=" << unaligned
+             << "Unalign Max_Compound_Intensity=" << seed.Compound_Intensity << std::endl;
+
+    double t = seed.Compound_Retention_Time;
+    double m = seed.Compound_MolecularMass;
+    if (two_phase) {
+      matches.clear();
+      index.ForEachMatch(t, m, first_half_width, [&](std::uint32_t p) { matches.push_back(p); });
+      if (!matches.empty()) {
+        values.clear();
+        for (std::uint32_t p : matches) values.push_back(index.entry(p).rt);
+        const double median_rt = Median(values);
+        values.clear();
+        for (std::uint32_t p : matches) values.push_back(index.entry(p).mass);
+        m = Median(values);
+        t = median_rt;
+      }
+    }
+
+    matches.clear();
+    index.ForEachMatch(t, m, half_width, [&](std::uint32_t p) {
+      matches.push_back(p);
+      const Entry& e = index.entry(p);
+      const double d = std::fabs(e.rt - t);
+      if (d < best[e.sample]) best[e.sample] = d;
+    });
+    if (matches.empty()) {
+      ++next_seed;  // it would place nothing again: drop it from the seed choice
+      continue;
+    }
+    for (std::uint32_t p : matches) {
+      const Entry& e = index.entry(p);
+      if (!(best[e.sample] < std::fabs(e.rt - t))) {
+        group_of[e.record] = k;
+        index.Remove(p);
+        --unaligned;
+      }
+    }
+    for (std::uint32_t p : matches) best[index.entry(p).sample] = kInf;
+    groups.group_rt.push_back(t);
+    if (on_group) on_group(k, unaligned);
+    ++k;
+  }
+  progress << "Compound Alignment Finished, Totoally, " << k - 1 << "Groups are generated!"
+           << std::endl;
+  return groups;
+}
+
+}  // namespace
+
+void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Align_Window1,
+                    double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    std::ostream& progress, const Align_Progress& on_group) {
+  if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("compound_align: more than 4294967294 peaks");
+  }
+  const bool two_phase = Align_Mode == Two_Phase_Align;
+  const double first_half_width = Align_Window1 * 0.5;
+  const double half_width = two_phase ? Align_Window2 * 0.5 : first_half_width;
+  Groups groups;
+  {
+    DefaultNumberFormat format(progress);
+    groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, progress,
+                        on_group);
+  }
+  Place(peaklist_align, groups.group_of, groups.group_rt);
+}
