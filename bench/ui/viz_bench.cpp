@@ -3,6 +3,7 @@
 //   BM_GridModelLoad  read the table into the grid model until the first
 //                     screen of rows can be shown (target < 2 s)
 //   BM_OpenInWindow   the same through the window, column widths included
+//   BM_RedrawLogic    the queries and the curve building of one redraw
 //   BM_Redraw         a click on a row of a 50-sample group until both
 //                     charts are repainted, offscreen (target < 50 ms)
 // The result is written once into VARNEL_BENCH_VIZ_DATA (default
@@ -22,6 +23,7 @@
 #include "storage/path.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/viz_plot.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
@@ -94,6 +96,34 @@ void BM_OpenInWindow(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OpenInWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The widget-free part of one redraw: the two queries and both charts' curves.
+void BM_RedrawLogic(benchmark::State& state) {
+  Align_Table_Model model;
+  model.Set_Table(Aligned_Table::Load(Data_Folder(), kFileName));
+  int row = model.rowCount() / 2;
+  while (row < model.rowCount() && model.Int_Cell(row, kCol_Align_ID) == 0) ++row;
+  Row_Keys keys;
+  keys.Align_ID = *model.Int_Cell(row, kCol_Align_ID);
+  keys.SAMPLE_ID = *model.Int_Cell(row, kCol_SAMPLE_ID);
+  keys.EIC_ID = *model.Int_Cell(row, kCol_EIC_ID);
+  keys.Peak_ID = *model.Int_Cell(row, kCol_Peak_ID);
+  keys.Group_ID = *model.Int_Cell(row, kCol_Group_ID);
+  keys.Compound_ID = *model.Int_Cell(row, kCol_Compound_ID);
+  keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
+  keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
+  std::size_t curves = 0;
+  for (auto _ : state) {
+    const Redraw_Lists lists =
+        Query_Redraw_Lists(Data_Folder(), kFileName, keys, Detail_Mode::kPeak);
+    const Chart_Content upper =
+        Build_Aligned_Chart(lists.aligned, keys.align_id_text, X_Axis::kScan, Y_Scale::kStandard);
+    const Chart_Content lower = Build_Detail_Chart(lists.detail, keys.sample_name, {});
+    curves = upper.curves.size() + lower.curves.size();
+  }
+  state.counters["curves"] = static_cast<double>(curves);
+}
+BENCHMARK(BM_RedrawLogic)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
 void BM_Redraw(benchmark::State& state) {
   auto dialogs = std::make_unique<Silent_Dialogs>();
