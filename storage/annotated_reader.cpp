@@ -46,6 +46,9 @@ void Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
     std::string Path, std::string FileName, std::vector<Peak>& peaklist) {
   const std::string file = Join_Path(Path, FileName);
   try {
+    // Without a name the path is the folder itself, which SQLite reports as
+    // a "disk I/O error".
+    if (FileName.empty()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "empty file name");
     CppSQLite3DB db;
     db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
     if (!db.tableExists("Annotate_Peaklist")) return;
