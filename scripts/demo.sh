@@ -37,5 +37,4 @@ To look at the alignment in the window:
   then, on the Align_Visualization tab, open
   demo/Result/aligned_annotated_grouped_chromatograph_peaklist.aligndb
   and click a row to plot its alignment group across the samples.
-  (Without a display: xvfb-run build/release/app/varnel, or QT_QPA_PLATFORM=offscreen.)
 MSG
