@@ -100,6 +100,8 @@ const std::string& Aligned_Grid_Select() {
   return text;
 }
 
+constexpr int kBusyTimeoutMs = 60000;  // as CppSQLite3DB
+
 // Interns the texts of one text column.
 struct Aligned_Table::Loader {
   std::unordered_map<std::string, std::uint32_t, Text_Hash, std::equal_to<>> index;
@@ -128,6 +130,9 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
   if (open_rc != SQLITE_OK) {
     Fail(file, raw_db != nullptr ? sqlite3_errmsg(raw_db) : sqlite3_errstr(open_rc));
   }
+  // Wait for another program's write lock as every connection of the
+  // storage layer does, instead of failing at once with "database is locked".
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
   // Read through a memory map instead of copying every page; a hint only,
   // so its result does not matter.
   sqlite3_exec(db.get(), "PRAGMA mmap_size=2147418112;", nullptr, nullptr, nullptr);
