@@ -117,25 +117,10 @@ struct Slab {
 // not NaN. Entries leave the index for good when their record is aligned.
 class MatchIndex {
  public:
-  // An index that matches nothing when mass_tol is NaN or negative.
-  MatchIndex(const std::vector<Record>& list, double mass_tol) : mass_tol_(mass_tol) {
-    if (!(mass_tol >= 0.0)) return;
-    std::size_t matchable = 0;
-    std::uint32_t top_sample = 0;
-    for (const Record& r : list) {
-      if (Matchable(r)) {
-        ++matchable;
-        top_sample = std::max(top_sample, r.SAMPLE_ID);
-      }
-    }
-    entries_.reserve(matchable);
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const Record& r = list[i];
-      if (Matchable(r)) {
-        entries_.push_back({r.Compound_MolecularMass, r.Compound_Retention_Time,
-                            static_cast<std::uint32_t>(i), r.SAMPLE_ID});
-      }
-    }
+  // Takes the entries of the matchable records (see Gather); empty when
+  // mass_tol is NaN or negative, as then nothing matches.
+  MatchIndex(std::vector<Entry> entries, std::uint32_t top_sample, double mass_tol)
+      : mass_tol_(mass_tol), entries_(std::move(entries)) {
     NumberSamples(top_sample);
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return a.mass < b.mass || (a.mass == b.mass && a.record < b.record);
@@ -179,11 +164,6 @@ class MatchIndex {
   void Remove(std::uint32_t pos) { next_[pos] = pos + 1; }
 
  private:
-  static bool Matchable(const Record& r) {
-    return r.Compound_ID != 0 && !std::isnan(r.Compound_MolecularMass) &&
-           !std::isnan(r.Compound_Retention_Time);
-  }
-
   // Replaces SAMPLE_ID by a dense number when the identifiers are sparse.
   void NumberSamples(std::uint32_t top_sample) {
     if (entries_.empty()) return;
@@ -238,28 +218,42 @@ class MatchIndex {
   std::size_t sample_count_ = 0;
 };
 
-// Positions of the records that can seed (Compound_Intensity > 0, so not
-// NaN), by descending intensity, ties in list order.
-std::vector<std::uint32_t> SeedOrder(const std::vector<Record>& list) {
-  struct Key {
-    double intensity;
-    std::uint32_t record;
-  };
-  std::size_t seeds = 0;
-  for (const Record& r : list) seeds += r.Compound_Intensity > 0.0 ? 1 : 0;
-  std::vector<Key> keys;
-  keys.reserve(seeds);
+struct SeedKey {
+  double intensity;
+  std::uint32_t record;
+};
+
+// One pass over the list: the records that can seed (Compound_Intensity > 0,
+// so not NaN) and, when mass_tol is not NaN or negative, the index entries of
+// the records that can match (Compound_ID not 0, mass and retention time not
+// NaN). Returns the largest SAMPLE_ID among the entries.
+std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vector<SeedKey>& seeds,
+                     std::vector<Entry>& entries) {
+  const bool can_match = mass_tol >= 0.0;
+  seeds.reserve(list.size());
+  if (can_match) entries.reserve(list.size());
+  std::uint32_t top_sample = 0;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (list[i].Compound_Intensity > 0.0) {
-      keys.push_back({list[i].Compound_Intensity, static_cast<std::uint32_t>(i)});
+    const Record& r = list[i];
+    const auto record = static_cast<std::uint32_t>(i);
+    if (r.Compound_Intensity > 0.0) seeds.push_back({r.Compound_Intensity, record});
+    if (can_match && r.Compound_ID != 0 && !std::isnan(r.Compound_MolecularMass) &&
+        !std::isnan(r.Compound_Retention_Time)) {
+      entries.push_back({r.Compound_MolecularMass, r.Compound_Retention_Time, record, r.SAMPLE_ID});
+      top_sample = std::max(top_sample, r.SAMPLE_ID);
     }
   }
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+  return top_sample;
+}
+
+// The seeding records by descending intensity, ties in list order.
+std::vector<std::uint32_t> SeedOrder(std::vector<SeedKey> keys) {
+  std::sort(keys.begin(), keys.end(), [](const SeedKey& a, const SeedKey& b) {
     return a.intensity > b.intensity || (a.intensity == b.intensity && a.record < b.record);
   });
   std::vector<std::uint32_t> order;
   order.reserve(keys.size());
-  for (const Key& k : keys) order.push_back(k.record);
+  for (const SeedKey& k : keys) order.push_back(k.record);
   return order;
 }
 
@@ -271,6 +265,16 @@ double Median(std::vector<double>& values) {
   if (values.size() % 2 != 0) return values[half];
   const double lower = *std::max_element(values.begin(), values.begin() + half);
   return (lower + values[half]) * 0.5;
+}
+
+constexpr int kPlaceLookahead = 8;
+
+// Asks for the cache lines of a record that will be needed soon.
+void Prefetch(const Record* r) {
+  const char* bytes = reinterpret_cast<const char*>(r);
+  for (std::size_t offset = 0; offset < sizeof(Record); offset += 64) {
+    __builtin_prefetch(bytes + offset);
+  }
 }
 
 // Writes Align_ID and Align_RT from group_of / group_rt and puts the records
@@ -295,9 +299,17 @@ void Place(std::vector<Record>& list, std::vector<std::uint32_t>& group_of,
     if (source[p] == p) continue;  // in place, or its cycle is done
     Record held = std::move(list[p]);
     std::uint32_t q = p;
+    // The records of a cycle lie anywhere in the list: fetch a few ahead.
+    std::uint32_t ahead = source[p];
+    for (int i = 0; i < kPlaceLookahead; ++i) {
+      Prefetch(&list[ahead]);
+      ahead = source[ahead];
+    }
     for (;;) {
       const std::uint32_t s = source[q];
       source[q] = q;
+      Prefetch(&list[ahead]);
+      ahead = source[ahead];
       if (s == p) {
         list[q] = std::move(held);
         break;
@@ -342,8 +354,11 @@ struct Groups {
 Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, double half_width,
                   const std::vector<Record>& list, std::ostream& progress,
                   const Align_Progress& on_group) {
-  const std::vector<std::uint32_t> seeds = SeedOrder(list);
-  MatchIndex index(list, mass_tol);
+  std::vector<SeedKey> seed_keys;
+  std::vector<Entry> entries;
+  const std::uint32_t top_sample = Gather(list, mass_tol, seed_keys, entries);
+  const std::vector<std::uint32_t> seeds = SeedOrder(std::move(seed_keys));
+  MatchIndex index(std::move(entries), top_sample, mass_tol);
   Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0)};
   std::vector<std::uint32_t>& group_of = groups.group_of;
   std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
@@ -357,6 +372,8 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
     while (next_seed < seeds.size() && group_of[seeds[next_seed]] != 0) ++next_seed;
     if (next_seed == seeds.size()) break;
     const Record& seed = list[seeds[next_seed]];
+    if (next_seed + 1 < seeds.size())
+      __builtin_prefetch(&list[seeds[next_seed + 1]].Compound_Intensity);
     progress << "Compound alignment, Align_ID=" << k << std::endl;
     progress << "unalign peak number=" << unaligned
              << "Unalign Max_Compound_Intensity=" << seed.Compound_Intensity << std::endl;
