@@ -253,6 +253,13 @@ class AlignWindowTest : public QObject {
     QCOMPARE(Ticks(), (QStringList{"-", "-", "-"}));
     Tick(2, true);
     QCOMPARE(Ticks(), (QStringList{"-", "-", "x"}));
+
+    // A user's click on a tick cell's box ticks that row alone.
+    QTableView* grid = form_->dataGridView_Annotation_Filelist;
+    const QRect cell = grid->visualRect(Table()->index(0, 2));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 10, cell.center().y()));
+    QCOMPARE(Ticks(), (QStringList{"x", "-", "x"}));
   }
 
   void secondLoadShowsOnlyTheNewFilesWithAFreshTickBox() {

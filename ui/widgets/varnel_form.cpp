@@ -282,7 +282,14 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
   Setup_Visualization();
 }
 
-Varnel_Form::~Varnel_Form() = default;
+Varnel_Form::~Varnel_Form() {
+  // The children outlive this object's own part; nothing of theirs may call
+  // back into it while they are torn down.
+  QHeaderView* header = dataGridView_Annotation_Filelist->horizontalHeader();
+  header->removeEventFilter(this);
+  disconnect(header, nullptr, this, nullptr);
+  disconnect(dataGridView_Annotation_Filelist->horizontalScrollBar(), nullptr, this, nullptr);
+}
 
 void Varnel_Form::Set_Align_Run(Align_Run_Function run) { align_run_ = std::move(run); }
 
