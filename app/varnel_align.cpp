@@ -15,7 +15,6 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
-#include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -31,6 +30,9 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// What the fast alignment is handed for a deep window that holds no number
+// (it never reads it): the default deep window, as the window does.
+constexpr double kFastModeFallbackWindow2 = 10.0;
 
 struct Arguments {
   std::string mode = "fast";
@@ -66,8 +68,7 @@ std::optional<Numbers> Check_Numbers(const Arguments& args, bool deep) {
     std::cerr << "You must configure a valid Align Window1!\n";
     return std::nullopt;
   }
-  // The fast alignment never reads the deep window; an unreadable one is NaN.
-  return Numbers{*mass_tol, *window1, window2.value_or(std::numeric_limits<double>::quiet_NaN())};
+  return Numbers{*mass_tol, *window1, window2.value_or(kFastModeFallbackWindow2)};
 }
 
 // One line: messages from SQLite may hold line breaks.
@@ -78,12 +79,17 @@ std::string One_Line(std::string text) {
   return text;
 }
 
+void Remove_If_Empty(bool made, const std::string& folder) {
+  std::error_code ignored;
+  if (made && std::filesystem::is_empty(folder, ignored)) std::filesystem::remove(folder, ignored);
+}
+
 // Draws the three stages of the run on one progress bar.
 class Run_Display {
  public:
   explicit Run_Display(bool enabled) : bar_(std::cerr, enabled), enabled_(enabled) {}
 
-  Alignment_Run_Observer Observer(std::size_t files_total) {
+  Alignment_Run_Observer Observer() {
     Alignment_Run_Observer observer;
     if (!enabled_) return observer;
     observer.on_read = [this](std::size_t read, std::size_t total, std::size_t peaks) {
@@ -110,7 +116,6 @@ class Run_Display {
                     rows == total);
       }
     };
-    (void)files_total;
     return observer;
   }
 
@@ -172,9 +177,12 @@ int main(int argc, char** argv) {
   const std::string result_dir =
       args.result_dir.empty() ? Join_Path(files.front().folder, "Result") : args.result_dir;
 
+  // A result folder made for a run that then fails is taken away again when
+  // it is still empty, so that a failed run leaves nothing behind.
+  bool made_result_dir = false;
   try {
     std::error_code error;
-    std::filesystem::create_directories(result_dir, error);
+    made_result_dir = std::filesystem::create_directories(result_dir, error);
     if (error || !std::filesystem::is_directory(result_dir)) {
       std::cerr << "varnel-align: " << result_dir << ": cannot create the result folder: "
                 << (error ? error.message() : std::string("not a folder")) << '\n';
@@ -182,7 +190,7 @@ int main(int argc, char** argv) {
     }
 
     Run_Display display(!args.quiet && Stderr_Is_Terminal());
-    Alignment_Run_Observer observer = display.Observer(files.size());
+    Alignment_Run_Observer observer = display.Observer();
     std::ostream null_stream(nullptr);
     observer.align_lines = args.verbose ? &std::cout : &null_stream;
     const Alignment_Run_Summary summary =
@@ -199,9 +207,11 @@ int main(int argc, char** argv) {
               << std::flush;
   } catch (const CppSQLite3Exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
+    Remove_If_Empty(made_result_dir, result_dir);
     return kExitFailed;
   } catch (const std::exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
+    Remove_If_Empty(made_result_dir, result_dir);
     return kExitFailed;
   }
   return 0;

@@ -29,11 +29,13 @@ std::optional<double> Parse_Cli_Number(std::string_view text) {
   const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
   if (stop != end) return std::nullopt;
   if (error == std::errc::result_out_of_range) {
-    // from_chars leaves value untouched; decide between overflow and underflow
-    // the way strtod would (the text is a valid number, so strtod agrees).
+    // from_chars leaves value untouched; strtod tells overflow (inf) from
+    // underflow (0 or a subnormal). The text is a plain decimal number here,
+    // so the locale's decimal point does not come into it.
     value = std::strtod(std::string(text).c_str(), nullptr);
   } else if (error != std::errc()) {
     return std::nullopt;
   }
+  if (!std::isfinite(value)) return std::nullopt;
   return negative ? -value : value;
 }

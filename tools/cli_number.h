@@ -7,10 +7,11 @@
 #include <string_view>
 
 // The value of `text`, or nullopt when it holds no number. Accepted: optional
-// blanks around, an optional sign, digits with an optional "." and exponent,
-// and inf/infinity/nan in any case. Rejected: an empty or blank text, a
-// decimal comma, group separators, hexadecimal, trailing garbage. Out-of-range
-// magnitudes give +-inf or 0 (no range check, as in the window).
+// blanks around, an optional sign, digits with an optional "." and exponent;
+// any finite value (no range check, as in the window; a magnitude below the
+// smallest double reads as 0). Rejected: an empty or blank text, a decimal
+// comma, group separators, hexadecimal, trailing garbage, and - as in the
+// window - inf, nan and magnitudes beyond the largest double.
 std::optional<double> Parse_Cli_Number(std::string_view text);
 
 #endif  // VARNEL_TOOLS_CLI_NUMBER_H_

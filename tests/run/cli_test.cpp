@@ -194,8 +194,11 @@ TEST_F(CliTest, MalformedNumbersGetTheWindowsMessagesInItsOrder) {
       // exponents and the window's any-number rule.
       {{"--deep-window", "not a number"}, ""},
       {{"--mass-tol", " 0.2 ", "--fast-window", "+2e1"}, ""},
-      {{"--mass-tol", "-1", "--fast-window", "1e400"}, ""},
-      {{"--mode", "deep", "--deep-window", "nan"}, ""},
+      {{"--mass-tol", "-1", "--fast-window", "0"}, ""},
+      // As in the window, infinities and NaN are no numbers.
+      {{"--mass-tol", "-1", "--fast-window", "1e400"}, w1},
+      {{"--mode", "deep", "--deep-window", "nan"}, w2},
+      {{"--mass-tol", "inf"}, mass},
   };
   for (const Bad_Number_Case& c : cases) {
     std::vector<std::string> args = c.options;
@@ -239,6 +242,10 @@ TEST_F(CliTest, UnreadableDatabaseFailsWithOneLineAndKeepsEarlierResult) {
   }
   // A missing file is not created by reading it.
   EXPECT_FALSE(std::filesystem::exists(Db("missing" + kSuffix)));
+  // A result folder made for a failed run does not stay behind.
+  const std::string fresh = Join_Path(scratch_.path(), "fresh");
+  EXPECT_EQ(Align({"--result-dir", fresh, Db("broken" + kSuffix)}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
 }
 
 TEST_F(CliTest, UnwritableResultFailsAndKeepsEarlierResult) {

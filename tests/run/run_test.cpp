@@ -59,17 +59,6 @@ TEST_F(RunTest, SamplesAreNumberedByListPosition) {
   }
 }
 
-TEST_F(RunTest, SkippedRepeatedAndUnsuffixedFilesKeepTheirPositions) {
-  Write_Database_Without_Table(Join_Path(folder_.path(), "empty" + kSuffix));
-  AlignAll(
-      {Sample("A" + kSuffix, 200.0), "empty" + kSuffix, Sample("run7.db", 300.0), "A" + kSuffix});
-  // The file without the table consumes number 1; the repeated file becomes
-  // a sample of its own with the same name.
-  const std::map<std::string, std::string> expected{{"0", "A"}, {"2", "run7.db"}, {"3", "A"}};
-  EXPECT_EQ(NamesById(), expected);
-  EXPECT_EQ(Rows().size(), 3u);
-}
-
 TEST_F(RunTest, SampleNameIsCutAtTheFirstSuffix) {
   EXPECT_EQ(Sample_Name_Of("QC_01" + kSuffix), "QC_01");
   EXPECT_EQ(Sample_Name_Of("x" + kSuffix + "y" + kSuffix), "x");
