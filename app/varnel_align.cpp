@@ -84,51 +84,89 @@ void Remove_If_Empty(bool made, const std::string& folder) {
   if (made && std::filesystem::is_empty(folder, ignored)) std::filesystem::remove(folder, ignored);
 }
 
-// Draws the three stages of the run on one progress bar.
+// Draws the stages of the run on one progress bar. Updates come often (one
+// per group made); the text is built only when a redraw is due, and the last
+// state of a stage is always drawn before the next stage starts.
 class Run_Display {
  public:
   explicit Run_Display(bool enabled) : bar_(std::cerr, enabled), enabled_(enabled) {}
+  ~Run_Display() { Flush(false); }
+  Run_Display(const Run_Display&) = delete;
+  Run_Display& operator=(const Run_Display&) = delete;
 
   Alignment_Run_Observer Observer() {
     Alignment_Run_Observer observer;
     if (!enabled_) return observer;
     observer.on_read = [this](std::size_t read, std::size_t total, std::size_t peaks) {
-      Enter("reading ");
       peaks_ = peaks;
-      if (read == total || bar_.Due()) {
-        bar_.Update(read, total,
-                    std::to_string(read) + "/" + std::to_string(total) + " files, " +
-                        std::to_string(peaks) + " peaks",
-                    read == total);
-      }
+      Show(Stage::kReading, read, total, peaks);
     };
     observer.on_align = [this](std::uint32_t groups, std::size_t left) {
-      Enter("aligning");
-      if (bar_.Due()) {
-        bar_.Update(peaks_ - std::min(left, peaks_), peaks_,
-                    std::to_string(groups) + " groups, " + std::to_string(left) + " peaks left");
-      }
+      Show(Stage::kAligning, groups, left, peaks_);
     };
     observer.on_write = [this](const char* name, std::size_t rows, std::size_t total) {
-      Enter(std::string(name) == kAlignedCsvName ? "writing CSV" : "writing database");
-      if (rows == total || bar_.Due()) {
-        bar_.Update(rows, total, std::to_string(rows) + "/" + std::to_string(total) + " rows",
-                    rows == total);
-      }
+      Show(std::string(name) == kAlignedCsvName ? Stage::kWritingCsv : Stage::kWritingDatabase,
+           rows, total, 0);
     };
     return observer;
   }
 
  private:
-  void Enter(const std::string& stage) {
-    if (stage == stage_) return;
-    stage_ = stage;
-    bar_.Stage(stage);
+  enum class Stage { kNone, kReading, kAligning, kWritingCsv, kWritingDatabase };
+
+  void Show(Stage stage, std::size_t a, std::size_t b, std::size_t c) {
+    if (stage != stage_) {
+      Flush(true);
+      stage_ = stage;
+      bar_.Stage(stage == Stage::kReading      ? "reading"
+                 : stage == Stage::kAligning   ? "aligning"
+                 : stage == Stage::kWritingCsv ? "writing CSV"
+                                               : "writing database");
+    }
+    a_ = a;
+    b_ = b;
+    c_ = c;
+    drawn_ = false;
+    if (bar_.Due()) Draw(false);
+  }
+
+  // Draws the last state if it was not drawn; a finished alignment shows a
+  // full bar (the peaks left then are those that match no group).
+  void Flush(bool stage_finished) {
+    if (stage_ == Stage::kNone) return;
+    if (stage_ == Stage::kAligning && stage_finished) {
+      finished_ = true;
+      drawn_ = false;
+    }
+    if (!drawn_) Draw(true);
+  }
+
+  void Draw(bool force) {
+    drawn_ = true;
+    const auto n = [](std::size_t v) { return std::to_string(v); };
+    switch (stage_) {
+      case Stage::kReading:
+        bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " files, " + n(c_) + " peaks", force);
+        break;
+      case Stage::kAligning:
+        bar_.Update(finished_ ? c_ : c_ - std::min(b_, c_), c_,
+                    n(a_) + " groups, " + n(b_) + " peaks left", force);
+        break;
+      case Stage::kWritingCsv:
+      case Stage::kWritingDatabase:
+        bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " rows", force);
+        break;
+      case Stage::kNone:
+        break;
+    }
   }
 
   Progress_Bar bar_;
   bool enabled_;
-  std::string stage_;
+  Stage stage_ = Stage::kNone;
+  bool drawn_ = true;
+  bool finished_ = false;
+  std::size_t a_ = 0, b_ = 0, c_ = 0;
   std::size_t peaks_ = 0;
 };
 
