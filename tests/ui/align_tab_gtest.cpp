@@ -24,14 +24,6 @@ TEST(PickTest, TwoFilesFillTheBoxAndTheRowsInDialogOrder) {
   EXPECT_FALSE(outcome.message);
 }
 
-TEST(PickTest, NoFileEmptiesTheBoxKeepsTheRowsAndAsksForFiles) {
-  const Pick_Outcome outcome = Pick_Annotation_Files({});
-  EXPECT_TRUE(outcome.path_text.isEmpty());
-  EXPECT_FALSE(outcome.rows);
-  EXPECT_EQ(outcome.message,
-            QString("Please select the Annotation result Files(.db) that outputed from Ostrand!"));
-}
-
 TEST(PickTest, OddPathsSplitAtTheLastSeparator) {
   EXPECT_EQ(Split_Picked_Path("/a.db"), (Load_Row{"", "a.db"}));
   EXPECT_EQ(Split_Picked_Path("/d/it's here/x y.db"), (Load_Row{"/d/it's here", "x y.db"}));
@@ -45,15 +37,6 @@ TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
   EXPECT_EQ(bytes, "Probe_\xC3\xA4_\xE6\x95\xB0\xE6\x8D\xAE_annotated.db");
   EXPECT_EQ(From_Engine_String(bytes), name);
   EXPECT_EQ(From_Engine_String(std::string("a\0b", 3)).size(), 3);
-}
-
-TEST(LoadTest, RefusesWithoutTextOrWithoutAPick) {
-  const std::vector<Load_Row> rows{{"/d", "a.db"}};
-  const QString load_message =
-      "Please load the Annotation result Files(.db) that outputed from Ostrand!";
-  EXPECT_EQ(Check_Load("", rows), load_message);
-  EXPECT_EQ(Check_Load("/d/typed.db;", std::nullopt), load_message);
-  EXPECT_FALSE(Check_Load("/d/a.db;", rows));
 }
 
 TEST(FileTableTest, ShowsPickOrderUntickedAndReadsTicksInRowOrder) {
