@@ -63,7 +63,8 @@ class AlignWindowTest : public QObject {
   std::unique_ptr<QTemporaryDir> dir_;
   std::vector<Align_Request> runs_;  // requests that reached the (fake) run
 
-  QString Path(const QString& name) const { return dir_->filePath(name); }
+  QString Path(const QString& name) const { return Test::Join(dir_->path(), name); }
+  QString Result_File(const char* name) const { return Test::Join(Path("Result"), name); }
 
   // Picks `paths` through the Browse button.
   void Pick(const QStringList& paths) {
@@ -401,8 +402,8 @@ class AlignWindowTest : public QObject {
     QCOMPARE(dialogs_->messages.size(), 1);
     QVERIFY2(dialogs_->messages[0].contains("a.db"), qPrintable(dialogs_->messages[0]));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(!QFileInfo::exists(Path("Result/") + kAlignedCsvName));
-    QVERIFY(!QFileInfo::exists(Path("Result/") + kAlignedDbName));
+    QVERIFY(!QFileInfo::exists(Result_File(kAlignedCsvName)));
+    QVERIFY(!QFileInfo::exists(Result_File(kAlignedDbName)));
 
     // The storage layer's exception, which has no standard base, is caught too.
     form_->Set_Align_Run(
@@ -438,8 +439,8 @@ class AlignWindowTest : public QObject {
     Tick(0, true);
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
-    QVERIFY(QFileInfo(Path("Result/") + kAlignedDbName).size() > 0);
-    const QString csv = Path("Result/") + kAlignedCsvName;
+    QVERIFY(QFileInfo(Result_File(kAlignedDbName)).size() > 0);
+    const QString csv = Result_File(kAlignedCsvName);
     const auto sample_names = Test::Read_Csv_Column(csv, "SAMPLE_NAME");
     const auto sample_ids = Test::Read_Csv_Column(csv, "SAMPLE_ID");
     QVERIFY(sample_names && sample_ids);

@@ -36,7 +36,7 @@ class Scripted_Dialogs : public Form_Dialogs {
 
 bool Save(QWidget* widget, const QDir& out, const char* name) {
   QApplication::processEvents();
-  const QString path = out.filePath(QString::fromLatin1(name));
+  const QString path = Test::Join(out.path(), QString::fromLatin1(name));
   if (!widget->grab().save(path)) {
     std::fprintf(stderr, "screens_align: cannot write %s\n", qPrintable(path));
     return false;
@@ -76,7 +76,7 @@ int main(int argc, char* argv[]) {
 
   QStringList paths;
   for (const std::string& name : study.database_names) {
-    paths.push_back(study_dir.filePath(QString::fromStdString(name)));
+    paths.push_back(Test::Join(study_dir.path(), QString::fromStdString(name)));
   }
   script->answers.push_back(paths);
   form.button_Annotation_File_Browse->click();

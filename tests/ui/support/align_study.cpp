@@ -3,11 +3,16 @@
 #include <QFile>
 #include <QTextStream>
 
+#include "storage/path.h"
 #include "ui/text_codec.h"
 
 namespace Varnel::Test {
 
 std::string To_Std(const QString& path) { return To_Engine_String(path); }
+
+QString Join(const QString& folder, const QString& name) {
+  return From_Engine_String(Join_Path(To_Engine_String(folder), To_Engine_String(name)));
+}
 
 std::optional<QStringList> Read_Csv_Column(const QString& path, const QString& column) {
   QFile file(path);
