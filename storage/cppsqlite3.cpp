@@ -573,6 +573,9 @@ void CppSQLite3DB::open(const char* szFile, CppSQLite3OpenMode mode) {
       flags = SQLITE_OPEN_READONLY;
       break;
   }
+  // A connection is used by one thread at a time: SQLite's per-call locking
+  // of the connection is not needed.
+  flags |= SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(szFile, &mpDB, flags, nullptr);
   if (rc != SQLITE_OK) ThrowSqlite(rc, mpDB);
   setBusyTimeout(mnBusyTimeoutMs);

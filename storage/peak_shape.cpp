@@ -56,6 +56,65 @@ const char* PlainReal(const char* p, const char* end, double& value) {
   return p;
 }
 
+// Eight characters at a time, for the plain tokens away from the end.
+std::uint64_t Load8(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Digits minus '0' in each byte of eight characters (first character in the
+// low byte): the count of leading digits. Borrows and carries only run from a
+// non-digit upwards, past the bytes that count.
+int LeadingDigits(std::uint64_t minus_zero) {
+  const std::uint64_t non_digit =
+      (minus_zero | (minus_zero + 0x7676767676767676u)) & 0x8080808080808080u;
+  return non_digit ? __builtin_ctzll(non_digit) / 8 : 8;
+}
+
+// The value of n (1 to 7) leading digits, each byte already minus '0'.
+std::uint64_t DigitsValue(std::uint64_t minus_zero, int n) {
+  std::uint64_t v = minus_zero << (8 * (8 - n));  // leading zero digits in front
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFu) * 0x000F424000000064u) +
+       (((v >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+      32;
+  return v;
+}
+
+constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+constexpr std::uint64_t kZeros = 0x3030303030303030u;
+constexpr std::ptrdiff_t kWideRoom = 24;  // readable bytes the wide paths need
+
+// PlainReal for "[-]d{0,7}[.d{0,7}]" with room to read ahead.
+const char* PlainRealWide(const char* p, const char* end, double& value) {
+  if (end - p < kWideRoom) return PlainReal(p, end, value);
+  const char* start = p;
+  const bool negative = *p == '-';
+  p += negative;
+  const std::uint64_t integer_chars = Load8(p) - kZeros;
+  const int integer_digits = LeadingDigits(integer_chars);
+  if (integer_digits == 8) return PlainReal(start, end, value);
+  std::uint64_t mantissa = integer_digits ? DigitsValue(integer_chars, integer_digits) : 0;
+  p += integer_digits;
+  int fraction_digits = 0;
+  if (*p == '.') {
+    ++p;
+    const std::uint64_t fraction_chars = Load8(p) - kZeros;
+    fraction_digits = LeadingDigits(fraction_chars);
+    if (fraction_digits == 8) return PlainReal(start, end, value);
+    if (fraction_digits) {
+      mantissa = mantissa * kPow10Int[fraction_digits] +
+                 DigitsValue(fraction_chars, fraction_digits);
+    }
+    p += fraction_digits;
+  }
+  if (integer_digits + fraction_digits == 0 || *p != ',') return nullptr;
+  const double magnitude = static_cast<double>(mantissa) / kPow10[fraction_digits];
+  value = negative ? -magnitude : magnitude;
+  return p;
+}
+
 // The token at p as 1 to 9 digits ending at a comma or at end, or nullptr.
 const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
   const char* digits = p;
@@ -64,6 +123,17 @@ const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
   if (p == digits || (p < end && *p != ',')) return nullptr;
   value = v;
   return p;
+}
+
+// PlainScan with room to read ahead.
+const char* PlainScanWide(const char* p, const char* end, std::uint32_t& value) {
+  if (end - p < kWideRoom) return PlainScan(p, end, value);
+  const std::uint64_t chars = Load8(p) - kZeros;
+  const int digits = LeadingDigits(chars);
+  if (digits == 0 || digits == 8) return PlainScan(p, end, value);
+  if (p[digits] != ',') return nullptr;
+  value = static_cast<std::uint32_t>(DigitsValue(chars, digits));
+  return p + digits;
 }
 
 const char* TokenEnd(const char* p, const char* end) {
@@ -88,7 +158,7 @@ void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& point
     double real[3];
     for (double& value : real) {
       if (p >= end) return;  // fewer than four tokens left: ignored
-      const char* token_end = PlainReal(p, end, value);
+      const char* token_end = PlainRealWide(p, end, value);
       if (!token_end) {
         token_end = TokenEnd(p, end);
         value = Lenient_Real(std::string_view(p, static_cast<std::size_t>(token_end - p)));
@@ -97,7 +167,7 @@ void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& point
     }
     if (p >= end) return;
     Data_Point point;
-    const char* token_end = PlainScan(p, end, point.Scan);
+    const char* token_end = PlainScanWide(p, end, point.Scan);
     if (!token_end) {
       token_end = TokenEnd(p, end);
       point.Scan = static_cast<std::uint32_t>(

@@ -224,4 +224,17 @@ TEST_F(AnnotatedReaderTest, BadIntegersKeepTheStandardExceptions) {
             File("scan.db") + ": column Peak_shape, EIC_ID 12 Peak_ID 3: invalid stoi argument");
 }
 
+TEST_F(AnnotatedReaderTest, FailuresFollowEicOrderWhateverTheStoredOrder) {
+  Row bad, good;
+  bad.eic = "5";
+  bad.apex_pos = "'abc'";
+  good.eic = "1";
+  WriteDb("order.db", {bad, good});  // the bad row is stored first, read second
+  std::vector<Peak> peaks;
+  EXPECT_EQ(StdError<std::invalid_argument>("order.db", peaks),
+            File("order.db") + ": column Apex_Pos, EIC_ID 5 Peak_ID 3: invalid stoi argument");
+  ASSERT_EQ(peaks.size(), 1u);
+  EXPECT_EQ(peaks[0].EIC_ID, 1u);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -221,6 +222,77 @@ TEST(PeakShapeTextTest, BadScanTokensThrow) {
   EXPECT_EQ(points.size(), 1u);  // points before the bad one stay
   EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,abc", points), std::invalid_argument);
   EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,4294967296", points), std::out_of_range);
+}
+
+// The format read the plain way: std::getline at commas, strtod, std::stoi.
+std::vector<Data_Point> ReferenceParse(const std::string& text) {
+  std::vector<std::string> tokens;
+  std::istringstream in(text);
+  for (std::string token; std::getline(in, token, ',');) tokens.push_back(token);
+  std::vector<Data_Point> points;
+  for (std::size_t k = 0; 4 * k + 3 < tokens.size(); ++k) {
+    Data_Point d;
+    d.Intensity = CStrtod(tokens[4 * k]);
+    d.MZ = CStrtod(tokens[4 * k + 1]);
+    d.RT = CStrtod(tokens[4 * k + 2]);
+    d.Scan = static_cast<std::uint32_t>(std::stoi(tokens[4 * k + 3]));
+    points.push_back(d);
+  }
+  return points;
+}
+
+TEST(PeakShapeTextTest, LongTextsParseLikeGetlineStrtodAndStoi) {
+  const char* odd_tokens[] = {"",      "-",    ".",     "5.",   ".5",    "-.25",  "nan",
+                              "inf",   "1e5",  "+7",    " 8",   "12abc", "0x1p3", "00000000012",
+                              "123456789012345678", "12345678.1234567", "1.123456789", "-0"};
+  const char* odd_scans[] = {"0", "007", "123456789", "1234567890", "2147483647", "12.0", "7abc"};
+  std::mt19937 rng(9);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int tokens = static_cast<int>(rng() % 60);
+    for (int t = 0; t < tokens; ++t) {
+      if (t) text += ',';
+      char buf[64];
+      const bool scan = t % 4 == 3;
+      if (rng() % 6 == 0) {
+        text += scan ? odd_scans[rng() % std::size(odd_scans)]
+                     : odd_tokens[rng() % std::size(odd_tokens)];
+      } else if (scan) {
+        text += std::to_string(rng() % 100000);
+      } else {
+        const double v = (static_cast<double>(rng()) - 2147483648.0) /
+                         std::pow(10.0, static_cast<double>(rng() % 12));
+        std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(rng() % 9), v);
+        text += buf;
+      }
+    }
+    if (rng() % 5 == 0) text += ',';
+    std::vector<Data_Point> expected;
+    bool expected_throws = false;
+    try {
+      expected = ReferenceParse(text);
+    } catch (const std::exception&) {
+      expected_throws = true;
+    }
+    std::vector<Data_Point> actual;
+    bool actual_throws = false;
+    try {
+      Parse_Peak_Shape_Text(text, actual);
+    } catch (const std::exception&) {
+      actual_throws = true;
+    }
+    ASSERT_EQ(actual_throws, expected_throws) << text;
+    if (expected_throws) continue;
+    ASSERT_EQ(actual.size(), expected.size()) << text;
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+      ASSERT_EQ(actual[i].Scan, expected[i].Scan) << text;
+      for (auto field : {&Data_Point::Intensity, &Data_Point::MZ, &Data_Point::RT}) {
+        const double a = actual[i].*field;
+        const double b = expected[i].*field;
+        ASSERT_TRUE(SameBits(a, b) || (std::isnan(a) && std::isnan(b))) << text << " @" << i;
+      }
+    }
+  }
 }
 
 TEST(PeakShapeStoredFormTest, ShapeTextsUseOffsetOneWithoutEscapes) {
