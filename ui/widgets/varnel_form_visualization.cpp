@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
@@ -56,9 +57,11 @@ class Wait_Cursor {
   Wait_Cursor& operator=(const Wait_Cursor&) = delete;
 };
 
-int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column) {
+// file: the database the grid shows, named in the failure.
+int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column,
+                      const std::string& file) {
   if (std::optional<int> value = model.Int_Cell(row, column)) return *value;
-  throw std::runtime_error("The selected row holds no whole number in column " +
+  throw std::runtime_error(file + ": the selected row holds no whole number in column " +
                            model.Table().Column_Name(column) + ".");
 }
 
@@ -211,13 +214,15 @@ void Varnel_Form::RadioButton_CheckChanged() {
     const int row = Selected_Grid_Row(*this);
     if (row < 0) return;  // nothing selected (another database was opened): empty charts
     const Align_Table_Model& model = *align_table_model_;
+    const std::string file =
+        Join_Path(To_Engine_String(alignFolderName), To_Engine_String(alignFileName));
     Row_Keys keys;
-    keys.Align_ID = Int_Cell_Or_Throw(model, row, kCol_Align_ID);
-    keys.SAMPLE_ID = Int_Cell_Or_Throw(model, row, kCol_SAMPLE_ID);
-    keys.EIC_ID = Int_Cell_Or_Throw(model, row, kCol_EIC_ID);
-    keys.Peak_ID = Int_Cell_Or_Throw(model, row, kCol_Peak_ID);
-    keys.Group_ID = Int_Cell_Or_Throw(model, row, kCol_Group_ID);
-    keys.Compound_ID = Int_Cell_Or_Throw(model, row, kCol_Compound_ID);
+    keys.Align_ID = Int_Cell_Or_Throw(model, row, kCol_Align_ID, file);
+    keys.SAMPLE_ID = Int_Cell_Or_Throw(model, row, kCol_SAMPLE_ID, file);
+    keys.EIC_ID = Int_Cell_Or_Throw(model, row, kCol_EIC_ID, file);
+    keys.Peak_ID = Int_Cell_Or_Throw(model, row, kCol_Peak_ID, file);
+    keys.Group_ID = Int_Cell_Or_Throw(model, row, kCol_Group_ID, file);
+    keys.Compound_ID = Int_Cell_Or_Throw(model, row, kCol_Compound_ID, file);
     keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
     keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
     if (keys.Align_ID != 0) align_table_model_->Set_Highlight(keys.Align_ID);
