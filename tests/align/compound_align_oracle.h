@@ -1,7 +1,7 @@
 // The compound alignment done the slow, obvious way, step by step as Varnel's
-// rules are written: the whole list sorted three times per iteration, the
-// pool walked front to back. The tests and the benchmark hold the fast
-// compound_align against it.
+// rules are written: the whole list sorted (through pointers) three times per
+// iteration, the pool walked front to back. The tests and the benchmark hold
+// the fast compound_align against it.
 //
 // Where the written steps leave a choice, it makes the same one as
 // compound_align: the list is kept sorted by (Align_ID, position as passed
@@ -28,14 +28,16 @@
 
 namespace oracle {
 
+// The list is sorted through pointers, which moves nothing but the pointers;
+// the records follow in one pass at the end.
 struct Slot {
   std::size_t origin;  // position in the list as passed in
-  Chromatogram_Peak_Group_Compound_Align peak;
+  Chromatogram_Peak_Group_Compound_Align* peak;
 };
 
 inline bool SlotLess(const Slot& a, const Slot& b) {
-  if (Comp_Alignpeak_by_Align_ID(a.peak, b.peak)) return true;
-  if (Comp_Alignpeak_by_Align_ID(b.peak, a.peak)) return false;
+  if (Comp_Alignpeak_by_Align_ID(*a.peak, *b.peak)) return true;
+  if (Comp_Alignpeak_by_Align_ID(*b.peak, *a.peak)) return false;
   return a.origin < b.origin;
 }
 
@@ -47,9 +49,10 @@ inline bool Matches(const Chromatogram_Peak_Group_Compound_Align& p, double t, d
 
 // Records with Align_ID k, by bound searches on the sorted list.
 inline std::pair<std::size_t, std::size_t> Range(const std::vector<Slot>& work, std::uint32_t k) {
-  Slot key{0, Make_Align_ID_Key(k)};
+  auto key_peak = Make_Align_ID_Key(k);
+  Slot key{0, &key_peak};
   auto by_id = [](const Slot& a, const Slot& b) {
-    return Comp_Alignpeak_by_Align_ID(a.peak, b.peak);
+    return Comp_Alignpeak_by_Align_ID(*a.peak, *b.peak);
   };
   auto lo = std::lower_bound(work.begin(), work.end(), key, by_id);
   auto hi = std::upper_bound(work.begin(), work.end(), key, by_id);
@@ -64,9 +67,9 @@ inline std::size_t ChooseSeed(const std::vector<Slot>& work,
                               const std::set<std::size_t>& dropped) {
   std::size_t seed = work.size();
   for (std::size_t i = pool.first; i < pool.second; ++i) {
-    const auto& p = work[i].peak;
+    const auto& p = *work[i].peak;
     if (dropped.count(work[i].origin) != 0 || std::isnan(p.Compound_Intensity)) continue;
-    if (seed == work.size() || Comp_Alignpeak_by_Compound_Intensity(work[seed].peak, p)) seed = i;
+    if (seed == work.size() || Comp_Alignpeak_by_Compound_Intensity(*work[seed].peak, p)) seed = i;
   }
   return seed;
 }
@@ -82,9 +85,9 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
   std::vector<Slot> work;
   work.reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
-    work.push_back({i, std::move(list[i])});
-    work.back().peak.Align_ID = 0;
-    work.back().peak.Align_RT = 0.0;
+    list[i].Align_ID = 0;
+    list[i].Align_RT = 0.0;
+    work.push_back({i, &list[i]});
   }
   std::sort(work.begin(), work.end(), SlotLess);
   auto pool = Range(work, 0);
@@ -92,17 +95,17 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
   std::set<std::size_t> dropped;
   std::size_t seed = ChooseSeed(work, pool, dropped);
   std::uint32_t k = 1;
-  while (n > 0 && seed < work.size() && work[seed].peak.Compound_Intensity > 0.0) {
+  while (n > 0 && seed < work.size() && work[seed].peak->Compound_Intensity > 0.0) {
     out << "Compound alignment, Align_ID=" << k << std::endl;
     out << "unalign peak number=" << n
-        << "Unalign Max_Compound_Intensity=" << work[seed].peak.Compound_Intensity << std::endl;
-    double t = work[seed].peak.Compound_Retention_Time;
-    double m = work[seed].peak.Compound_MolecularMass;
+        << "Unalign Max_Compound_Intensity=" << work[seed].peak->Compound_Intensity << std::endl;
+    double t = work[seed].peak->Compound_Retention_Time;
+    double m = work[seed].peak->Compound_MolecularMass;
     if (mode == Two_Phase_Align) {
       std::vector<double> times;
       std::vector<double> masses;
       for (std::size_t i = pool.first; i < pool.second; ++i) {
-        const auto& p = work[i].peak;
+        const auto& p = *work[i].peak;
         if (Matches(p, t, m, mass_tol, window1 * 0.5)) {
           times.push_back(p.Compound_Retention_Time);
           masses.push_back(p.Compound_MolecularMass);
@@ -119,7 +122,7 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
     std::map<std::uint32_t, double> best;
     bool placed = false;
     for (std::size_t i = pool.first; i < pool.second; ++i) {
-      auto& p = work[i].peak;
+      auto& p = *work[i].peak;
       if (!Matches(p, t, m, mass_tol, w)) continue;
       p.Align_ID = k;
       p.Align_RT = t;
@@ -140,7 +143,7 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
     std::sort(work.begin(), work.end(), SlotLess);
     const auto group = Range(work, k);
     for (std::size_t i = group.first; i < group.second; ++i) {
-      auto& p = work[i].peak;
+      auto& p = *work[i].peak;
       const double d = std::abs(p.Compound_Retention_Time - t);
       if (best.at(p.SAMPLE_ID) < d) {
         p.Align_ID = 0;
@@ -156,7 +159,10 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
     ++k;
   }
   out << "Compound Alignment Finished, Totoally, " << k - 1 << "Groups are generated!" << std::endl;
-  for (std::size_t i = 0; i < work.size(); ++i) list[i] = std::move(work[i].peak);
+  std::vector<Chromatogram_Peak_Group_Compound_Align> sorted;
+  sorted.reserve(list.size());
+  for (const Slot& slot : work) sorted.push_back(std::move(*slot.peak));
+  list = std::move(sorted);
 }
 
 }  // namespace oracle

@@ -333,6 +333,45 @@ TEST(CompoundAlignTest, RecordsAreMovedNotCopied) {
   for (const Peak& p : run.list) EXPECT_EQ(p.Peak_shape.data(), shapes[p.EIC_ID]);
 }
 
+// Large lists of one kind finish, stay sorted by Align_ID and number their
+// groups 1..G without gaps, with one Align_RT per group.
+void ExpectWellFormed(const List& list) {
+  std::uint32_t last = 0;
+  double rt = 0.0;
+  for (const Peak& p : list) {
+    ASSERT_TRUE(p.Align_ID == last || p.Align_ID == last + 1) << p.Align_ID << " after " << last;
+    if (p.Align_ID == 0) {
+      ASSERT_EQ(p.Align_RT, 0.0);
+    }
+    if (p.Align_ID == last + 1) rt = p.Align_RT;
+    ASSERT_EQ(p.Align_RT, rt);
+    last = p.Align_ID;
+  }
+}
+
+TEST(CompoundAlignTest, LargeDegenerateListsFinish) {
+  const std::size_t n = 10000;
+  List one_sample, unannotated, all_nan, one_point;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    one_sample.push_back(MakePeak(i, 0, 1, 100.0, i * 0.05, 1.0 + i % 97));
+    unannotated.push_back(MakePeak(i, i % 50, 0, 100.0 + i % 7, i % 300, 1.0 + i));
+    all_nan.push_back(MakePeak(i, i % 50, 1, kNaN, kNaN, kNaN));
+    one_point.push_back(MakePeak(i, i % 3, 1, 100.0, 60.0, 1.0));
+  }
+  Outcome run = AlignFast(One_Phase_Align, 0.1, 20, 10, one_sample);
+  ExpectWellFormed(run.list);
+  EXPECT_EQ(run.progress.back().second, 0u);  // one sample: every group holds one peak
+  run = AlignFast(Two_Phase_Align, 0.1, 20, 10, unannotated);
+  ExpectWellFormed(run.list);
+  EXPECT_TRUE(run.progress.empty());
+  EXPECT_EQ(run.list.back().Align_ID, 0u);
+  run = AlignFast(Two_Phase_Align, kInf, kInf, kInf, all_nan);
+  EXPECT_EQ(run.text, Closing(0));
+  run = AlignFast(Two_Phase_Align, kInf, kInf, kInf, one_point);
+  ExpectWellFormed(run.list);
+  EXPECT_EQ(run.text, Lines(1, n, "1") + Closing(1));  // all at distance 0: all stay
+}
+
 // ---------------------------------------------------------------------------
 // Differential tests against the step-by-step oracle.
 
@@ -423,8 +462,8 @@ void ExpectSameAsOracle(Compound_Align_Mode mode, double tol, double w1, double 
 
 TEST(CompoundAlignOracleTest, CoarseRandomListsMatch) {
   RandomLists random(20261207);
-  for (int round = 0; round < 3000 && !::testing::Test::HasFailure(); ++round) {
-    const List list = random.Coarse(random.rng()() % 90);
+  for (int round = 0; round < 2000 && !::testing::Test::HasFailure(); ++round) {
+    const List list = random.Coarse(random.rng()() % 70);
     const double tol = random.Tolerance(), w1 = random.Window(), w2 = random.Window();
     ExpectSameAsOracle(One_Phase_Align, tol, w1, w2, list);
     ExpectSameAsOracle(Two_Phase_Align, tol, w1, w2, list);
@@ -433,7 +472,7 @@ TEST(CompoundAlignOracleTest, CoarseRandomListsMatch) {
 
 TEST(CompoundAlignOracleTest, StudyShapedListsMatch) {
   RandomLists random(7);
-  for (int round = 0; round < 12 && !::testing::Test::HasFailure(); ++round) {
+  for (int round = 0; round < 8 && !::testing::Test::HasFailure(); ++round) {
     const List list = random.Study(2 + round % 9, 30 + 10 * round);
     const double tol = round % 4 == 0 ? 0.0 : 0.02 * (round % 4);
     ExpectSameAsOracle(One_Phase_Align, tol, 10 + round, 5, list);
