@@ -23,10 +23,15 @@ using Align_Progress = std::function<void(std::uint32_t groups_made, std::size_t
 // Aligns peaklist_align in place (see align/compound_align.cpp for the rules).
 // Mass_Tol in Da; windows are full widths in seconds, applied as +/- half;
 // both bounds inclusive; a NaN or negative tolerance or window matches nothing.
-// REQUIRES: every record has Align_ID 0 and Align_RT 0.0.
+// Align_ID and Align_RT as passed in are ignored (the run passes 0 and 0.0).
 // ENSURES: same records, ascending Align_ID (unaligned first, then groups
 // 1..G without gaps); within one Align_ID, the order of the list as passed in.
-// Progress lines go to `progress`, flushed at every line.
+// Progress lines go to `progress` in its default number format, flushed at
+// every line; on_group, if set, is called after every group.
+// THROWS: std::length_error for 2^32 - 1 records or more; whatever on_group or
+// the stream throws. The list is unchanged when anything throws.
+// O(n log n) plus the candidates met per group; under 64 bytes per record of
+// working memory; records are moved, never copied.
 void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Align_Window1,
                     double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,

@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -319,6 +320,19 @@ TEST(CompoundAlignTest, IntensityPrintsInDefaultFormatAndStreamIsRestored) {
   out.str("");
   out << 1.0;
   EXPECT_EQ(out.str(), "1.00");
+}
+
+TEST(CompoundAlignTest, ListIsUnchangedWhenProgressCallbackThrows) {
+  const List list = {MakePeak(1, 0, 7, 300.0, 60.0, 1.0), MakePeak(2, 1, 8, 500.0, 60.0, 9.0),
+                     MakePeak(3, 2, 8, 500.0, 61.0, 2.0)};
+  List work = list;
+  std::ostringstream out;
+  EXPECT_THROW(compound_align(One_Phase_Align, 0.1, 20, 10, work, out,
+                              [](std::uint32_t g, std::size_t) {
+                                if (g == 2) throw std::runtime_error("stop");
+                              }),
+               std::runtime_error);
+  EXPECT_TRUE(SameRecords(work, list));
 }
 
 TEST(CompoundAlignTest, RecordsAreMovedNotCopied) {
