@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "storage/cppsqlite3.h"
+#include "storage/number_text.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
 #include "storage/peak_shape.h"
@@ -55,14 +56,14 @@ class Real_Binder {
     } else {
       char* text = texts_[next_];
       next_ = (next_ + 1) % kSlots;
-      sqlite3_snprintf(kTextSize, text, "%f", value);
-      insert.bindStatic(param, text, -1);
+      const char* end = Write_Sqlite_Fixed6(value, text);
+      insert.bindStatic(param, text, static_cast<int>(end - text));
     }
   }
 
  private:
-  static constexpr int kSlots = 9;       // doubles per row
-  static constexpr int kTextSize = 400;  // "%f" of DBL_MAX has 316 characters
+  static constexpr int kSlots = 9;  // doubles per row
+  static constexpr int kTextSize = kMaxFixed6Chars;
   char texts_[kSlots][kTextSize];
   int next_ = 0;
 };

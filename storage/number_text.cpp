@@ -1,6 +1,7 @@
 #include "storage/number_text.h"
 
 #include <locale.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <charconv>
@@ -123,52 +124,154 @@ namespace {
 
 __extension__ typedef unsigned __int128 Uint128;
 
-// "%f" of a finite |value| < 2^43, from the exact binary value: value * 10^6
-// rounded to nearest, ties to even, as glibc's printf does. Returns false
-// (writing nothing) outside that range.
-bool FastFixed6(double value, std::string& out) {
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes value (< 10^20) in decimal ending just before end; returns its start.
+char* WriteDecimalBackwards(std::uint64_t value, char* end) {
+  while (value >= 100) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * value, 2);
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// |value| * 10^6 = scaled + remainder / (2 * half) exactly, for a finite
+// |value| < 2^43 (false otherwise), scaled rounded down.
+struct Scaled6 {
+  std::uint64_t scaled = 0;
+  Uint128 remainder = 0;
+  Uint128 half = 1;
+};
+
+bool ScaleBy10To6(double value, Scaled6& s) {
   if (!(value > -8796093022208.0 && value < 8796093022208.0)) return false;
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const int biased = static_cast<int>((bits >> 52) & 0x7ffu);
-  std::uint64_t scaled = 0;  // round(|value| * 10^6)
-  if (biased != 0) {         // subnormals and zero round to 0
-    // |value| = mantissa * 2^-shift, mantissa < 2^53, shift >= 10
-    const std::uint64_t mantissa =
-        (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-    const int shift = 1075 - biased;
-    const Uint128 n = static_cast<Uint128>(mantissa) * 1000000u;  // < 2^73
-    if (shift < 75) {  // otherwise n < 2^73 < half a unit: 0
-      const Uint128 quotient = n >> shift;
-      const Uint128 remainder = n - (quotient << shift);
-      const Uint128 half = static_cast<Uint128>(1) << (shift - 1);
-      scaled = static_cast<std::uint64_t>(quotient);
-      if (remainder > half || (remainder == half && (scaled & 1u))) ++scaled;
-    }
+  s = Scaled6();
+  if (biased == 0) return true;  // zero or subnormal: far below half a unit
+  // |value| = mantissa * 2^-shift, mantissa < 2^53, shift >= 10
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int shift = 1075 - biased;
+  const Uint128 n = static_cast<Uint128>(mantissa) * 1000000u;  // < 2^73
+  if (shift >= 75) {                                            // n < 2^73 < half a unit
+    s.remainder = 0;
+    s.half = static_cast<Uint128>(1) << 100;
+    return true;
   }
-  char buf[40];
-  char* p = buf + sizeof buf;
-  std::uint64_t integer = scaled / 1000000u;
-  std::uint64_t decimals = scaled % 1000000u;
-  for (int i = 0; i < 6; ++i) {
-    *--p = static_cast<char>('0' + decimals % 10);
-    decimals /= 10;
-  }
-  *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + integer % 10);
-    integer /= 10;
-  } while (integer != 0);
-  if (std::signbit(value)) *--p = '-';
-  out.append(p, buf + sizeof buf);
+  const Uint128 quotient = n >> shift;
+  s.scaled = static_cast<std::uint64_t>(quotient);
+  s.remainder = n - (quotient << shift);
+  s.half = static_cast<Uint128>(1) << (shift - 1);
   return true;
+}
+
+// Writes [-]integer.dddddd of a scaled value.
+char* WriteScaled(std::uint64_t scaled, bool negative, char* out) {
+  char buf[32];
+  char* const end = buf + sizeof buf;
+  const std::uint64_t decimals = scaled % 1000000u;
+  std::memcpy(end - 6, kDigitPairs + 2 * (decimals / 10000), 2);
+  std::memcpy(end - 4, kDigitPairs + 2 * (decimals / 100 % 100), 2);
+  std::memcpy(end - 2, kDigitPairs + 2 * (decimals % 100), 2);
+  end[-7] = '.';
+  char* p = WriteDecimalBackwards(scaled / 1000000u, end - 7);
+  if (negative) *--p = '-';
+  const std::size_t n = static_cast<std::size_t>(end - p);
+  std::memcpy(out, p, n);
+  return out + n;
+}
+
+// "%f" of a finite |value| < 2^43: the exact value rounded to nearest, ties
+// to even, as glibc's printf does. nullptr (nothing written) otherwise.
+char* FastFixed6(double value, char* out) {
+  Scaled6 s;
+  if (!ScaleBy10To6(value, s)) return nullptr;
+  if (s.remainder > s.half || (s.remainder == s.half && (s.scaled & 1u))) ++s.scaled;
+  return WriteScaled(s.scaled, std::signbit(value), out);
 }
 
 }  // namespace
 
+namespace {
+
+// SQLite's "%f" of a finite |value| < 10^9, worked out from the exact value,
+// or nullptr (nothing written) where that could differ from SQLite's own
+// rounding. SQLite adds half a unit of the sixth decimal, plus |value| * 3e-16
+// when the binary exponent of |value| is below 27, in long double arithmetic,
+// and then cuts the digits off (at most 16 significant ones: all of them
+// here). Values within 0.001 units of that rounding boundary are left to SQLite.
+char* SqliteFixed6FromExact(double value, char* out) {
+  const double magnitude = std::fabs(value);
+  Scaled6 s;
+  if (!(magnitude < 1e9) || !ScaleBy10To6(value, s)) return nullptr;
+  int exponent = 0;
+  std::frexp(magnitude, &exponent);  // magnitude = f * 2^exponent, f in [0.5, 1)
+  const int binary_exponent = magnitude == 0.0 ? -1023 : exponent - 1;
+  double boundary = 0.5;  // in units of the sixth decimal
+  if (6 + binary_exponent / 3 < 15) boundary -= magnitude * 3e-10;
+  // remainder / (2 * half) is the fraction of a unit below the value.
+  const double fraction = static_cast<double>(s.remainder) / static_cast<double>(2 * s.half);
+  if (std::fabs(fraction - boundary) <= 1e-3) return nullptr;
+  if (fraction > boundary) ++s.scaled;
+  return WriteScaled(s.scaled, value < 0.0, out);  // no sign for negative zero
+}
+
+// Whether SqliteFixed6FromExact agrees with the SQLite library in use on a
+// set of probes around the rounding boundaries; checked once per process.
+bool SqliteFixed6Verified() {
+  static const bool verified = [] {
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    auto next = [&state] {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      return state >> 11;
+    };
+    char exact[kMaxFixed6Chars];
+    char library[kMaxFixed6Chars];
+    for (int i = 0; i < 4000; ++i) {
+      const double units = static_cast<double>(next() % 1000000000000000u);  // < 10^15
+      double v = units / 1e6 + (i % 2 ? 0.5e-6 : 0.0);                       // ties too
+      if (i % 4 == 2) v = std::nextafter(v, 0.0);
+      if (i % 4 == 3) v -= v * 3e-16;  // the added fraction's edge
+      if (i % 8 == 5) v = -v;
+      v /= static_cast<double>(1u << (next() % 40));
+      char* end = SqliteFixed6FromExact(v, exact);
+      if (!end) continue;
+      *end = '\0';
+      sqlite3_snprintf(kMaxFixed6Chars, library, "%f", v);
+      if (std::strcmp(exact, library) != 0) return false;
+    }
+    return true;
+  }();
+  return verified;
+}
+
+}  // namespace
+
+char* Write_Sqlite_Fixed6(double value, char* out) {
+  if (SqliteFixed6Verified()) {
+    if (char* end = SqliteFixed6FromExact(value, out)) return end;
+  }
+  sqlite3_snprintf(kMaxFixed6Chars, out, "%f", value);
+  return out + std::strlen(out);
+}
+
+char* Write_Fixed6(double value, char* out) {
+  if (char* end = FastFixed6(value, out)) return end;
+  return std::to_chars(out, out + kMaxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
+}
+
 void Append_Fixed6(double value, std::string& out) {
-  if (FastFixed6(value, out)) return;
-  char buf[400];  // DBL_MAX has 309 digits before the point
-  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
-  out.append(buf, result.ptr);
+  char buf[kMaxFixed6Chars];
+  out.append(buf, Write_Fixed6(value, buf));
 }

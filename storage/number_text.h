@@ -18,8 +18,19 @@ int Strict_Int(std::string_view text);
 // decimals take a std::from_chars fast path, which gives the same value.
 double Lenient_Real(std::string_view text);
 
+// Room the writers below need: "%f" of -DBL_MAX has 316 characters, and
+// sqlite3_snprintf wants a little more room than its result.
+inline constexpr int kMaxFixed6Chars = 400;
+
 // Appends value as printf's "%f" would (six digits after the point; "nan",
 // "inf", "-inf" for non-finite values).
 void Append_Fixed6(double value, std::string& out);
+// Same, written at out (which has room for kMaxFixed6Chars); returns the end.
+char* Write_Fixed6(double value, char* out);
+
+// Writes value as SQLite's own "%f" (sqlite3_snprintf) would at out, which
+// has room for kMaxFixed6Chars; returns the end. Differs from printf's for
+// negative zero ("0.000000"), beyond 16 significant digits and near ties.
+char* Write_Sqlite_Fixed6(double value, char* out);
 
 #endif  // VARNEL_STORAGE_NUMBER_TEXT_H_

@@ -9,19 +9,20 @@
 #include "storage/number_text.h"
 
 void Format_Peak_Shape_Text(const std::vector<Data_Point>& points, std::string& out) {
+  char buf[3 * kMaxFixed6Chars + 16];
   bool first = true;
   for (const Data_Point& point : points) {
-    if (!first) out.push_back(',');
+    char* p = buf;
+    if (!first) *p++ = ',';
     first = false;
-    Append_Fixed6(point.Intensity, out);
-    out.push_back(',');
-    Append_Fixed6(point.MZ, out);
-    out.push_back(',');
-    Append_Fixed6(point.RT, out);
-    out.push_back(',');
-    char buf[16];
-    const auto result = std::to_chars(buf, buf + sizeof buf, point.Scan);
-    out.append(buf, result.ptr);
+    p = Write_Fixed6(point.Intensity, p);
+    *p++ = ',';
+    p = Write_Fixed6(point.MZ, p);
+    *p++ = ',';
+    p = Write_Fixed6(point.RT, p);
+    *p++ = ',';
+    p = std::to_chars(p, buf + sizeof buf, point.Scan).ptr;
+    out.append(buf, p);
   }
 }
 
@@ -104,8 +105,8 @@ const char* PlainRealWide(const char* p, const char* end, double& value) {
     fraction_digits = LeadingDigits(fraction_chars);
     if (fraction_digits == 8) return PlainReal(start, end, value);
     if (fraction_digits) {
-      mantissa = mantissa * kPow10Int[fraction_digits] +
-                 DigitsValue(fraction_chars, fraction_digits);
+      mantissa =
+          mantissa * kPow10Int[fraction_digits] + DigitsValue(fraction_chars, fraction_digits);
     }
     p += fraction_digits;
   }
@@ -189,14 +190,16 @@ void Encode_Peak_Shape(std::string_view point_text, std::string& out) {
   // Point texts hold none of the bytes 1, 2 and 40, so the offset is 1 and
   // nothing is escaped: each byte is lowered by one.
   const auto* in = reinterpret_cast<const unsigned char*>(point_text.data());
-  bool plain = n > 0;
-  for (int i = 0; i < n; ++i) plain &= in[i] != 1 && in[i] != 2 && in[i] != 40;
-  if (plain) {
+  if (n > 0) {
     out.resize(static_cast<std::size_t>(n) + 1);
     auto* o = reinterpret_cast<unsigned char*>(out.data());
     o[0] = 1;
-    for (int i = 0; i < n; ++i) o[i + 1] = static_cast<unsigned char>(in[i] - 1);
-    return;
+    unsigned escaped = 0;
+    for (int i = 0; i < n; ++i) {
+      escaped |= static_cast<unsigned>(in[i] == 1 || in[i] == 2 || in[i] == 40);
+      o[i + 1] = static_cast<unsigned char>(in[i] - 1);
+    }
+    if (!escaped) return;
   }
   out.resize(2 + (257 * static_cast<std::size_t>(n)) / 254);
   const int written =

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "storage/cppsqlite3.h"
 #include "storage/number_text.h"
 
@@ -173,6 +175,46 @@ TEST(FixedSixTest, MatchesPrintf) {
   }
 }
 
+TEST(FixedSixTest, SqliteFormMatchesSqlite) {
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-10, 14);
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.5e-7,
+                                5e-7,
+                                -1e-9,
+                                1e15,
+                                301.1234567,
+                                999999.9999995,
+                                999999999.9999995,
+                                1e9,
+                                12345678901.123456,
+                                1e300,
+                                -1e300,
+                                1.0 / 128,
+                                3.0 / 128,
+                                4.9e-324,
+                                -4.9e-324};
+  for (int i = 0; i < 1000000; ++i) {
+    values.push_back(mantissa(rng) * std::pow(10.0, exponent(rng)));
+  }
+  for (int i = 0; i < 200000; ++i) {  // at and next to ties of the sixth decimal
+    const double tie = (static_cast<double>(rng() % 2000000000) + 0.5) / 1e6;
+    values.push_back(tie);
+    values.push_back(std::nextafter(tie, 0.0));
+    values.push_back(-std::nextafter(tie, 1e18));
+    values.push_back((2 * static_cast<double>(rng() % 100000000) + 1) / 128);
+  }
+  char expected[400];
+  char actual[kMaxFixed6Chars];
+  for (double v : values) {
+    sqlite3_snprintf(sizeof expected, expected, "%f", v);
+    *Write_Sqlite_Fixed6(v, actual) = '\0';
+    ASSERT_STREQ(actual, expected) << v;
+  }
+}
+
 TEST(PeakShapeTextTest, FormatsTheExample) {
   std::string text;
   Format_Peak_Shape_Text(ExamplePoints(), text);
@@ -242,9 +284,24 @@ std::vector<Data_Point> ReferenceParse(const std::string& text) {
 }
 
 TEST(PeakShapeTextTest, LongTextsParseLikeGetlineStrtodAndStoi) {
-  const char* odd_tokens[] = {"",      "-",    ".",     "5.",   ".5",    "-.25",  "nan",
-                              "inf",   "1e5",  "+7",    " 8",   "12abc", "0x1p3", "00000000012",
-                              "123456789012345678", "12345678.1234567", "1.123456789", "-0"};
+  const char* odd_tokens[] = {"",
+                              "-",
+                              ".",
+                              "5.",
+                              ".5",
+                              "-.25",
+                              "nan",
+                              "inf",
+                              "1e5",
+                              "+7",
+                              " 8",
+                              "12abc",
+                              "0x1p3",
+                              "00000000012",
+                              "123456789012345678",
+                              "12345678.1234567",
+                              "1.123456789",
+                              "-0"};
   const char* odd_scans[] = {"0", "007", "123456789", "1234567890", "2147483647", "12.0", "7abc"};
   std::mt19937 rng(9);
   for (int round = 0; round < 3000; ++round) {
