@@ -53,15 +53,16 @@ done
 
 rows=$(awk '/^rows:/ { print $2 }' "$work/baseline.out")
 list=$(awk '/^list_bytes:/ { print $2 }' "$work/baseline.out")
+scan=$(awk '/^scan_seconds:/ { print $2 }' "$work/baseline.out")
 bt=$(printf '%s\n' "${base_t[@]}" | median); bm=$(printf '%s\n' "${base_m[@]}" | median)
 rt=$(printf '%s\n' "${run_t[@]}" | median); rm_=$(printf '%s\n' "${run_m[@]}" | median)
 
 echo
 echo "study: ${#dbs[@]} samples, $rows peaks ($data)"
 grep -E '^(groups|unaligned peaks):' "$work/run.out" | sed 's/^/alignment: /'
-awk -v rows="$rows" -v list="$list" -v bt="$bt" -v bm="$bm" -v rt="$rt" -v rm="$rm_" 'BEGIN {
+awk -v rows="$rows" -v list="$list" -v scan="$scan" -v bt="$bt" -v bm="$bm" -v rt="$rt" -v rm="$rm_" 'BEGIN {
   printf "gathered list:          %.1f MB (%.0f bytes per peak)\n", list / 1e6, list / rows
-  printf "baseline (scan+insert): %.2f s, peak memory %.1f MB\n", bt, bm / 1e6
+  printf "baseline (scan+insert): %.2f s (last scan part %.2f s), peak memory %.1f MB\n", bt, scan, bm / 1e6
   printf "whole run:              %.2f s, peak memory %.1f MB\n", rt, rm / 1e6
   printf "time ratio run/baseline:      %.2f (target <= 2)\n", rt / bt
   printf "memory ratio run/list size:   %.2f (target <= 1.3)\n", rm / list
