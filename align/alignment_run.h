@@ -22,9 +22,10 @@ inline constexpr const char* kAlignedDbName =
 // Aligns the databases Annotation_File_Vec (bare names inside Data_Folder, in
 // sample order) and writes the two result files into the existing folder
 // Result_folder. One_Two_Phase_Align 0 is the one-phase alignment, anything
-// else the two-phase one. Failures (CppSQLite3Exception, std::exception) pass
-// through with their messages; earlier result files then stay intact.
-// The alignment's progress lines go to standard output.
+// else the two-phase one. The alignment's progress lines go to standard output.
+// Failures (CppSQLite3Exception, std::exception) pass through with their
+// messages: a failure while reading leaves earlier results untouched, one
+// while writing the database leaves the new CSV file beside the old database.
 void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_Tol,
                                          double Align_Window1, double Align_Window2,
                                          std::string Data_Folder, std::string Result_folder,
@@ -71,7 +72,9 @@ struct Alignment_Run_Summary {
 // gathered list once, writes the CSV file and then the aligned database into
 // result_folder, which must exist.
 // Throws whatever the reader, the alignment or the writers throw, unchanged;
-// a failure while reading leaves the result folder untouched.
+// a failure while reading leaves the result folder untouched. Memory: the
+// gathered list plus one file's records while reading; writers get it by
+// const reference.
 Alignment_Run_Summary Run_Alignment(Compound_Align_Mode mode, double Mass_Tol, double Align_Window1,
                                     double Align_Window2, const std::string& result_folder,
                                     const std::vector<Annotated_File>& files,
