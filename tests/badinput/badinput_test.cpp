@@ -193,6 +193,29 @@ std::vector<Bad_Case> All_Cases() {
                      env.bad_file = env.Db(1);
                    },
                    "invalid stoi argument"});
+  cases.push_back({"InterruptedWriterLeftAJournal",
+                   [](Case_Env& env) {
+                     // Another program died in the middle of a write: its
+                     // journal is hot, and a read-only reader may not roll
+                     // it back.
+                     const std::string path = env.Db(1);
+                     const pid_t writer = fork();
+                     if (writer == 0) {
+                       sqlite3* db = nullptr;
+                       sqlite3_open(path.c_str(), &db);
+                       sqlite3_exec(db,
+                                    "pragma cache_size=1; begin; update Annotate_Peaklist set "
+                                    "Group_ID = Group_ID + 1; create table Spill(x); insert into "
+                                    "Spill select randomblob(1000) from Annotate_Peaklist;",
+                                    nullptr, nullptr, nullptr);
+                       _exit(0);  // no commit, no close
+                     }
+                     int status = 0;
+                     waitpid(writer, &status, 0);
+                     ASSERT_TRUE(fs::exists(path + "-journal"));
+                     env.bad_file = path;
+                   },
+                   "attempt to write a readonly database"});
   cases.push_back({"EmptyFileName",
                    [](Case_Env& env) {
                      env.names.insert(env.names.begin() + 1, "");
