@@ -39,10 +39,10 @@ class CliTest : public ::testing::Test {
  protected:
   Outcome Align(const std::vector<std::string>& args) {
     std::string command = Quote(VARNEL_ALIGN_PROGRAM);
-    for (const std::string& arg : args) command += " " + Quote(arg);
+    for (const std::string& arg : args) command.append(" ").append(Quote(arg));
     const std::string out = Join_Path(scratch_.path(), "out.txt");
     const std::string err = Join_Path(scratch_.path(), "err.txt");
-    command += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+    command.append(" >").append(Quote(out)).append(" 2>").append(Quote(err)).append(" </dev/null");
     const int status = std::system(command.c_str());
     Outcome outcome;
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -88,7 +88,8 @@ TEST_F(CliTest, AlignsASimulatedStudyIntoResultBesideTheFirstDatabase) {
   EXPECT_EQ(List_Folder(Result()), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
   EXPECT_EQ(Read_Csv(Csv()).size(), study.peaks);
   EXPECT_NE(outcome.out.find("samples: 4\n"), std::string::npos) << outcome.out;
-  EXPECT_NE(outcome.out.find("peaks: " + std::to_string(study.peaks) + "\n"), std::string::npos);
+  EXPECT_NE(outcome.out.find(std::string("peaks: ").append(std::to_string(study.peaks)) + "\n"),
+            std::string::npos);
   EXPECT_NE(outcome.out.find("groups: "), std::string::npos);
   EXPECT_NE(outcome.out.find("unaligned peaks: "), std::string::npos);
   EXPECT_NE(outcome.out.find("seconds: "), std::string::npos);
@@ -279,11 +280,12 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminalAndNotWhenQuiet) {
   const std::vector<std::string> study = Split_Study();
   auto on_tty = [&](const std::string& extra) {
     std::string inner = Quote(VARNEL_ALIGN_PROGRAM) + extra;
-    for (const std::string& db : study) inner += " " + Quote(db);
+    for (const std::string& db : study) inner.append(" ").append(Quote(db));
     inner += " >/dev/null";  // only stderr reaches the terminal
     const std::string log = Join_Path(scratch_.path(), "tty.txt");
     const std::string command =
-        "script -qec " + Quote(inner) + " /dev/null >" + Quote(log) + " 2>&1 </dev/null";
+        std::string("script -qec ").append(Quote(inner)).append(" /dev/null >").append(Quote(log)) +
+        " 2>&1 </dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
     return Read_File(log);
   };
