@@ -3,6 +3,8 @@
 // the result it showed; nothing crashes.
 #include <sqlite3.h>
 
+#include <QCheckBox>
+#include <QPushButton>
 #include <QTableView>
 #include <QtTest>
 #include <deque>
@@ -11,8 +13,10 @@
 #include <iterator>
 #include <string>
 
+#include "align/alignment_run.h"
 #include "storage/path.h"
 #include "tests/ui/support/viz_study.h"
+#include "tools/simulate.h"
 #include "ui/align_table_model.h"
 #include "ui/widgets/varnel_form.h"
 
@@ -74,8 +78,15 @@ class BadInputWindowTest : public QObject {
   void badRowFailsOnClick();
   void resultDeletedBeforeTheClick();
   void resultEmptiedBeforeTheClick();
+  void alignFailureNamesTheFileAndKeepsTheOldResults();
+  void alignWorksWithQuotesCommasAndNonAsciiNames();
 
  private:
+  // Simulates a small study into folder under the given database names and
+  // returns their full paths.
+  QStringList Study(const std::string& folder, const std::vector<std::string>& names);
+  // Picks, loads and ticks the files, then clicks Align.
+  void Align(const QStringList& paths);
   void Open(const std::string& path);
   void Click(int row);
 
@@ -237,6 +248,75 @@ void BadInputWindowTest::resultEmptiedBeforeTheClick() {
   Exec_Sql(copy, "delete from Align_Peaklist;");
   Click(0);  // the row's peaks are gone: empty charts, no failure
   QCOMPARE(dialogs_->messages, QStringList());
+}
+
+QStringList BadInputWindowTest::Study(const std::string& folder,
+                                      const std::vector<std::string>& names) {
+  fs::create_directories(folder);
+  Simulation_Options options;
+  options.samples = static_cast<std::uint32_t>(names.size());
+  options.compounds = 25;
+  options.seed = 3;
+  const Simulation_Result study = Simulate_Study(options, folder);
+  QStringList paths;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string path = Join_Path(folder, names[i]);
+    fs::rename(Join_Path(folder, study.database_names[i]), path);
+    paths << QString::fromUtf8(path.c_str());
+  }
+  return paths;
+}
+
+void BadInputWindowTest::Align(const QStringList& paths) {
+  form_->tabControl1->setCurrentWidget(form_->Tab_Align_Process);
+  dialogs_->answers.push_back(paths);
+  form_->Button_Click_Annotation_File_Browse();
+  form_->Button_Click_Annotation_File_Load();
+  auto* header = form_->dataGridView_Annotation_Filelist->findChild<QCheckBox*>(
+      QStringLiteral("checkboxHeader_Align"));
+  QVERIFY(header != nullptr);
+  header->setChecked(true);
+  form_->button_Align_Process->click();
+}
+
+void BadInputWindowTest::alignFailureNamesTheFileAndKeepsTheOldResults() {
+  const std::string data = Join_Path(dir_->path(), "study");
+  const std::vector<std::string> names = {"a_annotated_grouped_chromatograph_peaklist.db",
+                                          "b_annotated_grouped_chromatograph_peaklist.db"};
+  const QStringList paths = Study(data, names);
+  const std::string result = Join_Path(data, "Result");
+  fs::create_directory(result);
+  Compound_Align_For_Annotation_Files(1, 0.05, 20, 10, data, result, names);
+  const std::string old_csv = Read_File(Join_Path(result, kAlignedCsvName));
+  const std::string old_db = Read_File(Join_Path(result, kAlignedDbName));
+  const std::string bad = Join_Path(data, names[1]);
+  Write_File(bad, "not a database at all\n");
+
+  Align(paths);
+  QCOMPARE(dialogs_->messages.size(), 1);
+  const QString message = dialogs_->messages.front();
+  QVERIFY2(message.contains(QString::fromStdString(bad)), qPrintable(message));
+  QVERIFY2(message.contains("file is not a database"), qPrintable(message));
+  QCOMPARE(QApplication::overrideCursor(), nullptr);
+  QVERIFY(Read_File(Join_Path(result, kAlignedCsvName)) == old_csv);
+  QVERIFY(Read_File(Join_Path(result, kAlignedDbName)) == old_db);
+}
+
+void BadInputWindowTest::alignWorksWithQuotesCommasAndNonAsciiNames() {
+  const std::string data = Join_Path(dir_->path(), "d\xC3\xA9j\xC3\xA0 vu, \"it's\"");
+  const std::vector<std::string> names = {
+      std::string("QC 1, \"first\" it's") + kAnnotatedSuffix,
+      std::string("\xE6\xA0\xB7\xE5\x93\x81 \xC3\xA9") + kAnnotatedSuffix};
+  Align(Study(data, names));
+  QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+  const std::string result = Join_Path(data, "Result");
+  dialogs_->messages.clear();
+  Open(Join_Path(result, kAlignedDbName));
+  QCOMPARE(dialogs_->messages, QStringList());
+  QVERIFY(form_->dataGridView_Align_Peaklist_Table->model()->rowCount() > 0);
+  const std::string csv = Read_File(Join_Path(result, kAlignedCsvName));
+  QVERIFY(csv.find(",\"QC 1, \"\"first\"\" it's\",") != std::string::npos);
+  QVERIFY(csv.find(",\xE6\xA0\xB7\xE5\x93\x81 \xC3\xA9,") != std::string::npos);
 }
 
 QTEST_MAIN(BadInputWindowTest)
