@@ -244,7 +244,7 @@ bool SqliteFixed6Verified() {
       if (i % 4 == 2) v = std::nextafter(v, 0.0);
       if (i % 4 == 3) v -= v * 3e-16;  // the added fraction's edge
       if (i % 8 == 5) v = -v;
-      v /= static_cast<double>(1u << (next() % 40));
+      v /= static_cast<double>(std::uint64_t{1} << (next() % 40));
       char* end = SqliteFixed6FromExact(v, exact);
       if (!end) continue;
       *end = '\0';
