@@ -258,7 +258,8 @@ std::vector<std::uint32_t> SeedOrder(std::vector<SeedKey> keys) {
 }
 
 // The median of values (reordered), as the middle of the sorted values or the
-// mean of the two middle ones. REQUIRES: values not empty.
+// mean of the two middle ones; of -0.0 and 0.0, which are equal, either may
+// come out, as with any sort. REQUIRES: values not empty.
 double Median(std::vector<double>& values) {
   const std::size_t half = values.size() / 2;
   std::nth_element(values.begin(), values.begin() + half, values.end());

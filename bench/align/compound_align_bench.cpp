@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <new>
 #include <ostream>
 #include <random>
@@ -131,13 +132,10 @@ List MakeStudy(std::size_t samples, std::size_t per_sample, std::size_t shape_po
 }
 
 const List& Study(std::size_t samples, std::size_t per_sample, std::size_t shape_points) {
-  static std::vector<std::pair<std::vector<std::size_t>, List>> cache;
-  const std::vector<std::size_t> key = {samples, per_sample, shape_points};
-  for (auto& [k, list] : cache) {
-    if (k == key) return list;
-  }
-  cache.emplace_back(key, MakeStudy(samples, per_sample, shape_points));
-  return cache.back().second;
+  static std::map<std::vector<std::size_t>, List> cache;  // nodes stay put
+  List& list = cache[{samples, per_sample, shape_points}];
+  if (list.empty()) list = MakeStudy(samples, per_sample, shape_points);
+  return list;
 }
 
 // Args: samples, peaks per sample, mode, points per shape.
