@@ -242,7 +242,8 @@ class CppSQLite3DB {
   CppSQLite3DB& operator=(CppSQLite3DB&& other) noexcept;
   virtual ~CppSQLite3DB();  // close(), swallowing failures
 
-  // Opens szFile and sets the busy timeout (60000 ms). A failure throws
+  // Opens szFile and sets the busy timeout (60000 ms). The connection skips
+  // SQLite's per-call locking: use it from one thread at a time. A failure throws
   // SQLite's result with sqlite3_errmsg (SQLITE_CANTOPEN for a missing file
   // opened read-only); the handle SQLite returned is kept and closed later.
   void open(const char* szFile, CppSQLite3OpenMode mode = CppSQLite3OpenMode::kReadWriteCreate);

@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "storage/cppsqlite3.h"
 #include "storage/number_text.h"
@@ -85,36 +88,6 @@ std::uint64_t DigitsValue(std::uint64_t minus_zero, int n) {
 
 constexpr std::uint64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 constexpr std::uint64_t kZeros = 0x3030303030303030u;
-constexpr std::ptrdiff_t kWideRoom = 24;  // readable bytes the wide paths need
-
-// PlainReal for "[-]d{0,7}[.d{0,7}]" with room to read ahead.
-const char* PlainRealWide(const char* p, const char* end, double& value) {
-  if (end - p < kWideRoom) return PlainReal(p, end, value);
-  const char* start = p;
-  const bool negative = *p == '-';
-  p += negative;
-  const std::uint64_t integer_chars = Load8(p) - kZeros;
-  const int integer_digits = LeadingDigits(integer_chars);
-  if (integer_digits == 8) return PlainReal(start, end, value);
-  std::uint64_t mantissa = integer_digits ? DigitsValue(integer_chars, integer_digits) : 0;
-  p += integer_digits;
-  int fraction_digits = 0;
-  if (*p == '.') {
-    ++p;
-    const std::uint64_t fraction_chars = Load8(p) - kZeros;
-    fraction_digits = LeadingDigits(fraction_chars);
-    if (fraction_digits == 8) return PlainReal(start, end, value);
-    if (fraction_digits) {
-      mantissa =
-          mantissa * kPow10Int[fraction_digits] + DigitsValue(fraction_chars, fraction_digits);
-    }
-    p += fraction_digits;
-  }
-  if (integer_digits + fraction_digits == 0 || *p != ',') return nullptr;
-  const double magnitude = static_cast<double>(mantissa) / kPow10[fraction_digits];
-  value = negative ? -magnitude : magnitude;
-  return p;
-}
 
 // The token at p as 1 to 9 digits ending at a comma or at end, or nullptr.
 const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
@@ -126,58 +99,107 @@ const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
   return p;
 }
 
-// PlainScan with room to read ahead.
-const char* PlainScanWide(const char* p, const char* end, std::uint32_t& value) {
-  if (end - p < kWideRoom) return PlainScan(p, end, value);
-  const std::uint64_t chars = Load8(p) - kZeros;
-  const int digits = LeadingDigits(chars);
-  if (digits == 0 || digits == 8) return PlainScan(p, end, value);
-  if (p[digits] != ',') return nullptr;
-  value = static_cast<std::uint32_t>(DigitsValue(chars, digits));
-  return p + digits;
+// Readable bytes the wide token parsers need from a token's start.
+constexpr std::ptrdiff_t kWideRoom = 24;
+
+// The plain real token [s, e) ("[-]d{0,7}[.d{0,7}]", at least one digit)
+// read eight characters at a time. REQUIRES: s + kWideRoom bytes readable.
+bool WideReal(const char* s, const char* e, double& value) {
+  const char* p = s;
+  const bool negative = *p == '-';
+  p += negative;
+  const std::uint64_t integer_chars = Load8(p) - kZeros;
+  const int integer_digits = LeadingDigits(integer_chars);
+  if (integer_digits == 8) return false;
+  std::uint64_t mantissa = integer_digits ? DigitsValue(integer_chars, integer_digits) : 0;
+  p += integer_digits;
+  int fraction_digits = 0;
+  if (p < e) {
+    if (*p != '.') return false;
+    ++p;
+    fraction_digits = static_cast<int>(e - p);
+    if (fraction_digits > 7) return false;
+    if (fraction_digits > 0) {
+      const std::uint64_t fraction_chars = Load8(p) - kZeros;
+      if (LeadingDigits(fraction_chars) < fraction_digits) return false;
+      mantissa =
+          mantissa * kPow10Int[fraction_digits] + DigitsValue(fraction_chars, fraction_digits);
+    }
+  }
+  if (integer_digits + fraction_digits == 0) return false;
+  const double magnitude = static_cast<double>(mantissa) / kPow10[fraction_digits];
+  value = negative ? -magnitude : magnitude;
+  return true;
 }
 
-const char* TokenEnd(const char* p, const char* end) {
-  const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
-  return comma ? static_cast<const char*>(comma) : end;
+// The Scan token [s, e) of 1 to 8 digits, read at once. REQUIRES: s +
+// kWideRoom bytes readable.
+bool WideScan(const char* s, const char* e, std::uint32_t& value) {
+  const int n = static_cast<int>(e - s);
+  if (n < 1 || n > 8) return false;
+  const std::uint64_t chars = Load8(s) - kZeros;
+  if (LeadingDigits(chars) < n) return false;
+  value = static_cast<std::uint32_t>(DigitsValue(chars, n));
+  return true;
 }
 
-// Where the next token starts after a token ending at token_end.
-const char* NextToken(const char* token_end, const char* end) {
-  return token_end < end ? token_end + 1 : end;
+double RealToken(const char* s, const char* e, const char* limit) {
+  double value = 0.0;
+  if (limit - s >= kWideRoom ? WideReal(s, e, value) : PlainReal(s, e, value) == e) return value;
+  return Lenient_Real(std::string_view(s, static_cast<std::size_t>(e - s)));
+}
+
+std::uint32_t ScanToken(const char* s, const char* e, const char* limit) {
+  std::uint32_t value = 0;
+  if (limit - s >= kWideRoom ? WideScan(s, e, value) : PlainScan(s, e, value) == e) return value;
+  return static_cast<std::uint32_t>(
+      Strict_Int(std::string_view(s, static_cast<std::size_t>(e - s))));
+}
+
+// Appends the offset of every comma of [text, text + n) to commas.
+void FindCommas(const char* text, std::size_t n, std::vector<std::size_t>& commas) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, comma)));
+    while (mask) {
+      commas.push_back(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (text[i] == ',') commas.push_back(i);
+  }
 }
 
 }  // namespace
 
 void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& points) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  points.reserve(points.size() + (std::count(p, end, ',') + 1) / 4);
-  // One pass over the text: each token is parsed where it stands, and only
+  // First every comma, then the tokens between them: each token is parsed on
+  // its own (the work on one does not wait for the one before), and only
   // tokens that are not plain numbers go through the general conversions.
-  while (p < end) {
-    double real[3];
-    for (double& value : real) {
-      if (p >= end) return;  // fewer than four tokens left: ignored
-      const char* token_end = PlainRealWide(p, end, value);
-      if (!token_end) {
-        token_end = TokenEnd(p, end);
-        value = Lenient_Real(std::string_view(p, static_cast<std::size_t>(token_end - p)));
-      }
-      p = NextToken(token_end, end);
-    }
-    if (p >= end) return;
+  thread_local std::vector<std::size_t> commas;
+  commas.clear();
+  const char* const base = text.data();
+  const std::size_t n = text.size();
+  FindCommas(base, n, commas);
+  // As the line-reading routine splits: no token in an empty text, none after
+  // a final comma.
+  const std::size_t tokens =
+      n == 0 ? 0 : commas.size() + (commas.empty() || commas.back() != n - 1 ? 1 : 0);
+  const char* const limit = base + n;
+  auto token_start = [&](std::size_t k) { return k == 0 ? base : base + commas[k - 1] + 1; };
+  auto token_end = [&](std::size_t k) { return k < commas.size() ? base + commas[k] : limit; };
+  points.reserve(points.size() + tokens / 4);
+  for (std::size_t k = 0; k + 3 < tokens; k += 4) {
     Data_Point point;
-    const char* token_end = PlainScanWide(p, end, point.Scan);
-    if (!token_end) {
-      token_end = TokenEnd(p, end);
-      point.Scan = static_cast<std::uint32_t>(
-          Strict_Int(std::string_view(p, static_cast<std::size_t>(token_end - p))));
-    }
-    p = NextToken(token_end, end);
-    point.Intensity = real[0];
-    point.MZ = real[1];
-    point.RT = real[2];
+    point.Intensity = RealToken(token_start(k), token_end(k), limit);
+    point.MZ = RealToken(token_start(k + 1), token_end(k + 1), limit);
+    point.RT = RealToken(token_start(k + 2), token_end(k + 2), limit);
+    point.Scan = ScanToken(token_start(k + 3), token_end(k + 3), limit);
     points.push_back(point);
   }
 }
