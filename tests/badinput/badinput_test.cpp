@@ -65,6 +65,9 @@ struct Bad_Case {
   const char* may_be_new = nullptr;
 };
 
+// Test names and messages show the case's name only.
+void PrintTo(const Bad_Case& c, std::ostream* os) { *os << c.name; }
+
 // Appends to path until the file system is full.
 void Fill_Up(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "wb");

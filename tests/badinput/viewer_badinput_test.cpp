@@ -84,6 +84,9 @@ struct Viewer_Case {
   const char* query_problem;  // "" when the queries return without failing
 };
 
+// Test names and messages show the case's name only.
+void PrintTo(const Viewer_Case& c, std::ostream* os) { *os << c.name; }
+
 std::vector<Viewer_Case> All_Viewer_Cases() {
   auto sql = [](std::string statement) {
     return [statement](const std::string& path) { Exec_Sql(path, statement); };
