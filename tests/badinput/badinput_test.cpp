@@ -137,6 +137,15 @@ std::vector<Bad_Case> All_Cases() {
                      env.bad_file = env.Db(1);
                    },
                    "file is not a database"});
+  cases.push_back({"NotSqliteWithPercentAndQuotesInName",
+                   [](Case_Env& env) {
+                     const std::string odd = "bad %s%n%d, \"x\" it's.db";
+                     fs::rename(env.Db(1), Join_Path(env.data, odd));
+                     env.names[1] = odd;
+                     Write_File(env.Db(1), std::string(5000, '%'));
+                     env.bad_file = env.Db(1);
+                   },
+                   "file is not a database"});
   cases.push_back({"TruncatedSqlite",
                    [](Case_Env& env) {
                      fs::resize_file(env.Db(1), fs::file_size(env.Db(1)) / 3);
@@ -295,7 +304,7 @@ std::vector<Bad_Case> All_Cases() {
          const std::vector<std::string> odd_names = {
              std::string("QC 1, \"first\" it's") + kAnnotatedSuffix,
              std::string("\xC3\xA9chantillon \xE6\xA0\xB7\xE5\x93\x81") + kAnnotatedSuffix,
-             std::string("plain'name.db"),
+             std::string("100%s%n%%'name.db"),
          };
          for (std::size_t i = 0; i < env.names.size(); ++i) {
            fs::rename(env.Db(i), Join_Path(odd_data, odd_names[i]));
