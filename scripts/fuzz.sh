@@ -25,9 +25,11 @@ run_target() {
   local work=$build/corpus/$t findings=$build/findings/$t
   rm -rf "$findings"
   mkdir -p "$work" "$findings"
+  local dict=()
+  case $t in annotated_reader_fuzz | aligned_queries_fuzz) dict=(-dict=tests/fuzz/sqlite.dict) ;; esac
   # New inputs go to the work corpus; the committed seeds are only read.
   "$build/tests/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$findings/" \
+    -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" \
     "$work" "tests/fuzz/corpus/$t" >"$findings/log" 2>&1
 }
 
