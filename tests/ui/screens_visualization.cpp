@@ -1,6 +1,7 @@
 // Pictures of the visualization tab: after opening the result of a simulated
 // and aligned study, then after clicking a row of a group present in every
 // sample, in Scan, RT_Original, RT_Corrected and RT_Corrected + Normalized.
+// Last, a group of a 50-sample study, to show a long legend.
 // Usage: screens_visualization OUTPUT_FOLDER
 #include <qcustomplot.h>
 
@@ -17,6 +18,7 @@
 
 #include "align/alignment_run.h"
 #include "storage/aligned_table.h"
+#include "tests/ui/support/viz_study.h"
 #include "tools/simulate.h"
 #include "ui/align_table_model.h"
 #include "ui/widgets/varnel_form.h"
@@ -133,6 +135,22 @@ int main(int argc, char* argv[]) {
   form.radioButton_Normalized->click();
   form.radioButton_CompoundPlot->click();
   ok = Save(&form, out, "viz_6_normalized.png") && ok;
+
+  // Fifty samples: one legend entry per sample.
+  try {
+    Test::Write_Aligned_Result(Test::Make_Demo_Study(50, 12, 3), folder, "fifty.aligndb");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "screens_visualization: %s\n", e.what());
+    return 1;
+  }
+  script->answers.push_back({study_dir.filePath(QStringLiteral("fifty.aligndb"))});
+  form.button_Align_File_Browse->click();
+  const int fifty_row = Row_Of_Group_In_All_Samples(*model, 50);
+  if (fifty_row < 0) return 1;
+  form.dataGridView_Align_Peaklist_Table->scrollTo(model->index(fifty_row, 0),
+                                                   QAbstractItemView::PositionAtCenter);
+  form.DataGridView_CellMouseClick(fifty_row);
+  ok = Save(&form, out, "viz_7_fifty_samples.png") && ok;
   if (!script->messages.isEmpty()) {
     std::fprintf(stderr, "screens_visualization: %s\n", qPrintable(script->messages.join(" | ")));
     return 1;

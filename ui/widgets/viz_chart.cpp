@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <algorithm>
 #include <cmath>
 
@@ -13,7 +14,8 @@ namespace Varnel {
 namespace {
 
 constexpr int kMaxTickDecimals = 6;
-constexpr int kTicksPerAxis = 4;           // about; the charts are narrow
+constexpr int kTicksPerAxis = 4;
+constexpr int kMaxLegendColumns = 2;       // about; the charts are narrow
 constexpr int kLegendReservedHeight = 70;  // pixels of title, axis and margins beside the legend
 constexpr double kLineWidth = 1.5;
 
@@ -50,6 +52,28 @@ class Plain_Ticker : public QCPAxisTicker {
   double step_ = 1.0;
 };
 
+// A legend line of text alone.
+class Text_Legend_Item : public QCPAbstractLegendItem {
+ public:
+  Text_Legend_Item(QCPLegend* legend, QString text)
+      : QCPAbstractLegendItem(legend), text_(std::move(text)) {}
+
+ protected:
+  void draw(QCPPainter* painter) override {
+    painter->setFont(mParentLegend->font());
+    painter->setPen(QPen(mParentLegend->textColor()));
+    painter->drawText(mRect, Qt::AlignLeft | Qt::AlignVCenter, text_);
+  }
+  QSize minimumOuterSizeHint() const override {
+    const QFontMetrics metrics(mParentLegend->font());
+    return QSize(metrics.horizontalAdvance(text_) + mMargins.left() + mMargins.right(),
+                 metrics.height() + mMargins.top() + mMargins.bottom());
+  }
+
+ private:
+  QString text_;
+};
+
 void Set_Up_Axis(QCPAxis* axis) {
   axis->grid()->setVisible(true);
   axis->grid()->setSubGridVisible(false);
@@ -65,7 +89,8 @@ void Show_Context_Menu(QCustomPlot* plot, const QPoint& pos) {
     QString path = Hook()(plot, QStringLiteral("Save Chart"));
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
-    Save_Chart(plot, path);
+    if (!Save_Chart(plot, path))
+      QMessageBox::warning(plot, QString(), QStringLiteral("Cannot write %1").arg(path));
   };
   menu->addAction(QStringLiteral("Save as PNG..."), plot, [save] { save(QStringLiteral("png")); });
   menu->addAction(QStringLiteral("Save as PDF..."), plot, [save] { save(QStringLiteral("pdf")); });
@@ -79,13 +104,30 @@ void Show_Context_Menu(QCustomPlot* plot, const QPoint& pos) {
 void Set_Save_Path_Hook(Save_Path_Hook hook) { Hook() = std::move(hook); }
 
 void Setup_Chart(QCustomPlot* plot) {
-  plot->plotLayout()->insertRow(0);
+  // Layout: the title across the whole width, below it the curves with the
+  // legend in a narrow column on their right (never over the curves), at the
+  // top of that column.
+  QCPLayoutGrid* layout = plot->plotLayout();
+  QCPAxisRect* rect = plot->axisRect();
+  layout->take(rect);
+  layout->simplify();
   QFont title_font = plot->font();
   title_font.setBold(true);
   auto* title = new QCPTextElement(plot, QString(), title_font);
   title->setObjectName(QStringLiteral("chart_title"));
-  plot->plotLayout()->addElement(0, 0, title);
-  plot->plotLayout()->setRowSpacing(0);
+  layout->addElement(0, 0, title);
+  auto* body = new QCPLayoutGrid;
+  layout->addElement(1, 0, body);
+  layout->setRowSpacing(0);
+  body->addElement(0, 0, rect);
+  auto* side = new QCPLayoutGrid;
+  body->addElement(0, 1, side);
+  body->setColumnStretchFactor(1, 0.001);
+  rect->insetLayout()->take(plot->legend);
+  side->addElement(0, 0, plot->legend);
+  side->addElement(1, 0, new QCPLayoutElement(plot));
+  side->setRowStretchFactor(0, 0.001);
+  side->setMargins(QMargins(0, 6, 4, 0));
 
   Set_Up_Axis(plot->xAxis);
   Set_Up_Axis(plot->yAxis);
@@ -93,20 +135,11 @@ void Setup_Chart(QCustomPlot* plot) {
   QFont legend_font = plot->font();
   legend_font.setPointSizeF(std::max(6.0, legend_font.pointSizeF() - 2.0));
   plot->legend->setFont(legend_font);
+  plot->legend->setIconSize(16, 8);
   plot->legend->setVisible(true);
   plot->legend->setRowSpacing(0);
   plot->legend->setBorderPen(Qt::NoPen);
   plot->legend->setFillOrder(QCPLayoutGrid::foRowsFirst);
-  // The legend sits right of the curves, never over them.
-  // It keeps its own height at the top of a side column.
-  plot->axisRect()->insetLayout()->take(plot->legend);
-  auto* side = new QCPLayoutGrid;
-  plot->plotLayout()->addElement(1, 1, side);
-  plot->plotLayout()->setColumnStretchFactor(1, 0.001);
-  side->addElement(0, 0, plot->legend);
-  side->addElement(1, 0, new QCPLayoutElement(plot));
-  side->setRowStretchFactor(0, 0.001);
-  side->setMargins(QMargins(0, 6, 4, 0));
   plot->legend->setLayer(QStringLiteral("legend"));
 
   plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
@@ -138,6 +171,19 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
   if (QCPTextElement* title = Chart_Title(plot)) title->setText(content.title);
   plot->xAxis->setLabel(content.x_title);
   plot->yAxis->setLabel(content.y_title);
+
+  // The legend fills as many rows as fit beside the curves, then a second
+  // column; labels beyond two columns are summed up in a last line, so that
+  // the curves keep their room however many samples there are.
+  QCPLegend* legend = plot->legend;
+  const int row_height = QFontMetrics(legend->font()).height() + 2;
+  const int rows = std::max(2, (plot->height() - kLegendReservedHeight) / row_height);
+  const int capacity = rows * kMaxLegendColumns;
+  const auto labelled = std::count_if(content.curves.begin(), content.curves.end(),
+                                      [](const Curve& c) { return !c.label.isEmpty(); });
+  const int shown = labelled > capacity ? capacity - 1 : static_cast<int>(labelled);
+
+  int listed = 0;
   for (const Curve& curve : content.curves) {
     QCPGraph* graph = plot->addGraph();
     graph->setPen(QPen(curve.color, kLineWidth));
@@ -145,14 +191,17 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     graph->setData(curve.x, curve.y);
     graph->setName(curve.label);
-    if (curve.label.isEmpty()) graph->removeFromLegend();
+    if (curve.label.isEmpty() || listed == shown)
+      graph->removeFromLegend();
+    else
+      ++listed;
   }
-  // As many rows as fit beside the curves, then another column.
-  const int row_height = QFontMetrics(plot->legend->font()).height() + 2;
-  const int rows = std::max(1, (plot->height() - kLegendReservedHeight) / row_height);
-  plot->legend->setWrap(rows);
-  plot->legend->setFillOrder(QCPLayoutGrid::foRowsFirst, true);
-  plot->legend->setVisible(plot->legend->itemCount() > 0);
+  if (labelled > shown)
+    legend->addItem(
+        new Text_Legend_Item(legend, QStringLiteral("... %1 more").arg(labelled - shown)));
+  legend->setWrap(rows);
+  legend->setFillOrder(QCPLayoutGrid::foRowsFirst, true);
+  legend->setVisible(legend->itemCount() > 0);
   Refit_Chart(plot);
 }
 
