@@ -296,25 +296,27 @@ std::vector<Bad_Case> All_Cases() {
                    "No space left on device"});
   cases.push_back({"LockedInputReleasedInTime",
                    [](Case_Env& env) { env.lock_briefly.push_back(env.Db(1)); }, ""});
-  cases.push_back(
-      {"QuotesCommasSpacesNonAsciiNames",
-       [](Case_Env& env) {
-         const std::string odd_data = Join_Path(env.root, "my data, \"v2\" it's \xC3\xA9t\xC3\xA9");
-         fs::create_directory(odd_data);
-         const std::vector<std::string> odd_names = {
-             std::string("QC 1, \"first\" it's") + kAnnotatedSuffix,
-             std::string("\xC3\xA9chantillon \xE6\xA0\xB7\xE5\x93\x81") + kAnnotatedSuffix,
-             std::string("100%s%n%%'name.db"),
-         };
-         for (std::size_t i = 0; i < env.names.size(); ++i) {
-           fs::rename(env.Db(i), Join_Path(odd_data, odd_names[i]));
-         }
-         fs::rename(env.result, Join_Path(odd_data, "Result"));
-         env.data = odd_data;
-         env.result = Join_Path(odd_data, "Result");
-         env.names = odd_names;
-       },
-       ""});
+  cases.push_back({"QuotesCommasSpacesNonAsciiNames",
+                   [](Case_Env& env) {
+                     const std::string odd_data =
+                         Join_Path(env.root, "my data, \"v2\" it's \xC3\xA9t\xC3\xA9");
+                     fs::create_directory(odd_data);
+                     const std::vector<std::string> odd_names = {
+                         std::string("QC 1, \"first\" it's") + kAnnotatedSuffix,
+                         std::string("\xC3\xA9"
+                                     "chantillon \xE6\xA0\xB7\xE5\x93\x81") +
+                             kAnnotatedSuffix,
+                         std::string("100%s%n%%'name.db"),
+                     };
+                     for (std::size_t i = 0; i < env.names.size(); ++i) {
+                       fs::rename(env.Db(i), Join_Path(odd_data, odd_names[i]));
+                     }
+                     fs::rename(env.result, Join_Path(odd_data, "Result"));
+                     env.data = odd_data;
+                     env.result = Join_Path(odd_data, "Result");
+                     env.names = odd_names;
+                   },
+                   ""});
   return cases;
 }
 
@@ -475,7 +477,9 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
   if (must_work) {
     EXPECT_EQ(program.exit_code, 0) << program.err;
     EXPECT_EQ(program.err, "");
-    if (!env_.lock_briefly.empty()) EXPECT_GE(waited, kLockHeld - std::chrono::milliseconds(100));
+    if (!env_.lock_briefly.empty()) {
+      EXPECT_GE(waited, kLockHeld - std::chrono::milliseconds(100));
+    }
   } else {
     EXPECT_EQ(program.exit_code, 1) << program.out << program.err;
     EXPECT_TRUE(Is_One_Line(program.err)) << program.err;

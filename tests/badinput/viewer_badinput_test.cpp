@@ -183,7 +183,9 @@ TEST_P(ViewerBadInputTest, GridAndQueriesNameTheFileAndTheProblem) {
   }
   // Reading never changes the file, nor creates a missing one.
   EXPECT_EQ(fs::exists(path), exists);
-  if (exists) EXPECT_TRUE(Read_File(path) == bytes);
+  if (exists) {
+    EXPECT_TRUE(Read_File(path) == bytes);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewerBadInputTest, ::testing::ValuesIn(All_Viewer_Cases()),
