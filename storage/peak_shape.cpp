@@ -1,6 +1,7 @@
 #include "storage/peak_shape.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -76,7 +77,7 @@ int LeadingDigits(std::uint64_t minus_zero) {
   return non_digit ? __builtin_ctzll(non_digit) / 8 : 8;
 }
 
-// The value of n (1 to 7) leading digits, each byte already minus '0'.
+// The value of n (1 to 8) leading digits, each byte already minus '0'.
 std::uint64_t DigitsValue(std::uint64_t minus_zero, int n) {
   std::uint64_t v = minus_zero << (8 * (8 - n));  // leading zero digits in front
   v = v * 10 + (v >> 8);
@@ -99,8 +100,10 @@ const char* PlainScan(const char* p, const char* end, std::uint32_t& value) {
   return p;
 }
 
-// Readable bytes the wide token parsers need from a token's start.
+// Readable bytes the wide token parsers need from a token's start. The wide
+// parsers read the first character into the low byte (little-endian only).
 constexpr std::ptrdiff_t kWideRoom = 24;
+constexpr bool kWideParsing = std::endian::native == std::endian::little;
 
 // The plain real token [s, e) ("[-]d{0,7}[.d{0,7}]", at least one digit)
 // read eight characters at a time. REQUIRES: s + kWideRoom bytes readable.
@@ -145,13 +148,19 @@ bool WideScan(const char* s, const char* e, std::uint32_t& value) {
 
 double RealToken(const char* s, const char* e, const char* limit) {
   double value = 0.0;
-  if (limit - s >= kWideRoom ? WideReal(s, e, value) : PlainReal(s, e, value) == e) return value;
+  if (kWideParsing && limit - s >= kWideRoom ? WideReal(s, e, value)
+                                             : PlainReal(s, e, value) == e) {
+    return value;
+  }
   return Lenient_Real(std::string_view(s, static_cast<std::size_t>(e - s)));
 }
 
 std::uint32_t ScanToken(const char* s, const char* e, const char* limit) {
   std::uint32_t value = 0;
-  if (limit - s >= kWideRoom ? WideScan(s, e, value) : PlainScan(s, e, value) == e) return value;
+  if (kWideParsing && limit - s >= kWideRoom ? WideScan(s, e, value)
+                                             : PlainScan(s, e, value) == e) {
+    return value;
+  }
   return static_cast<std::uint32_t>(
       Strict_Int(std::string_view(s, static_cast<std::size_t>(e - s))));
 }
