@@ -3,6 +3,7 @@
 //   BM_GridModelLoad  read the table into the grid model until the first
 //                     screen of rows can be shown (target < 2 s)
 //   BM_OpenInWindow   the same through the window, column widths included
+//   BM_SortByColumn   a header click on a real and on a text column
 //   BM_RedrawLogic    the queries and the curve building of one redraw
 //   BM_Redraw         a click on a row of a 50-sample group until both
 //                     charts are repainted, offscreen (target < 50 ms)
@@ -96,6 +97,25 @@ void BM_OpenInWindow(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OpenInWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// A click on a column header of the loaded grid: the model sorts 1M rows.
+void BM_SortByColumn(benchmark::State& state) {
+  Align_Table_Model model;
+  model.Set_Table(Aligned_Table::Load(Data_Folder(), kFileName));
+  const int column = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    model.sort(column, Qt::AscendingOrder);
+    state.PauseTiming();
+    model.sort(kCol_Align_ID, Qt::AscendingOrder);  // back to the loaded order
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_SortByColumn)
+    ->Arg(kCol_Apex_MZ)
+    ->Arg(kCol_SAMPLE_NAME)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 // The widget-free part of one redraw: the two queries and both charts' curves.
 void BM_RedrawLogic(benchmark::State& state) {
