@@ -173,9 +173,9 @@ TEST(CppSQLite3BinaryTest, HolderRoundTrips) {
 
 TEST(CppSQLite3BinaryTest, BadTextsAndSizesRaise) {
   CppSQLite3Binary holder;
-  holder.setEncoded(Of("\x05"
-                       "a\x01\x04")
-                        .data());
+  holder.setEncoded(
+      reinterpret_cast<const unsigned char*>("\x05"
+                                             "a\x01\x04"));
   const auto e = Caught([&] { holder.getBinary(); });
   EXPECT_EQ(e.errorCode(), 1000);
   EXPECT_STREQ(e.errorMessage(), "CPPSQLITE_ERROR[1000]: Cannot decode binary");
