@@ -231,6 +231,9 @@ char* SqliteFixed6FromExact(double value, char* out) {
 // set of probes around the rounding boundaries; checked once per process.
 bool SqliteFixed6Verified() {
   static const bool verified = [] {
+    // sqlite3_snprintf may allocate, which needs an initialized library (it
+    // does not initialize it itself, unlike sqlite3_mprintf).
+    if (sqlite3_initialize() != SQLITE_OK) return false;
     std::uint64_t state = 0x9E3779B97F4A7C15u;
     auto next = [&state] {
       state = state * 6364136223846793005u + 1442695040888963407u;
