@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "../run/run_support.h"
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
+#include "tests/support/test_files.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
 #include "tools/simulate.h"
@@ -24,6 +24,7 @@ TEST(CliNumberTest, AcceptedTexts) {
       {"\t-2.5\n", -2.5}, {"+3", 3.0},     {".5", 0.5},
       {"5.", 5.0},        {"1e3", 1000.0}, {"1E-3", 0.001},
       {"-0", -0.0},       {"1e-400", 0.0}, {"1.7976931348623157e308", 1.7976931348623157e308},
+      {"-1", -1.0},       {"0", 0.0},      {"+2e1", 20.0},
   };
   for (const auto& [text, value] : accepted) {
     const std::optional<double> parsed = Parse_Cli_Number(text);
@@ -34,9 +35,9 @@ TEST(CliNumberTest, AcceptedTexts) {
 
 TEST(CliNumberTest, RejectedTexts) {
   for (const std::string text :
-       {"",    " ",   "abc",       "0,1",  "1,000.5", "0.1x",  "1e",
-        "--1", "+-1", "- 1",       "0x10", "1 2",     "20s",   "e5",
-        ".",   "inf", "-Infinity", "nan",  "NaN",     "1e400", "-1.8e308"}) {
+       {"",          " ",   "abc",  "0,1",   "1,000.5",  "0.1x",  "1e", "--1",
+        "+-1",       "- 1", "0x10", "1 2",   "20s",      "e5",    ".",  "inf",
+        "-Infinity", "nan", "NaN",  "1e400", "-1.8e308", "0x1p3", "+-5"}) {
     EXPECT_FALSE(Parse_Cli_Number(text).has_value()) << '"' << text << '"';
   }
 }
@@ -186,13 +187,13 @@ TEST(SimulatorTest, PeaksPerSampleChoosesTheCompounds) {
 
 TEST(SimulatorTest, WrittenDatabaseReadsBackFieldByField) {
   Temp_Folder folder;
-  Chromatogram_Peak_Group_Compound p = Make_Peak(4, 301.1234567, 745.25, 20250.5, 9);
+  Chromatogram_Peak_Group_Compound p = Make_Annotated_Peak(4, 301.1234567, 745.25, 20250.5, 9);
   p.Adduct_Annotation = "[M+Na]+ it's";
   p.Peak_ID = 4000000000u;  // stored as a negative 32-bit value, read back as is
-  Chromatogram_Peak_Group_Compound empty = Make_Peak(2, 100.0, 50.0, 1.0, 0);
+  Chromatogram_Peak_Group_Compound empty = Make_Annotated_Peak(2, 100.0, 50.0, 1.0, 0);
   empty.Peak_shape.clear();
   empty.Adduct_Annotation = "";
-  Write_Sample(folder.path(), "x.db", {p, empty});
+  Write_Annotated_Database(Join_Path(folder.path(), "x.db"), {p, empty});
   std::vector<Chromatogram_Peak_Group_Compound> back;
   Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder.path(), "x.db", back);
   ASSERT_EQ(back.size(), 2u);
