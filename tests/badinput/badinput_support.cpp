@@ -12,72 +12,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
-#include "storage/path.h"
-#include "tools/simulate.h"
+#include "storage/cppsqlite3.h"
 
 namespace badinput {
 
 namespace fs = std::filesystem;
-
-Temp_Folder::Temp_Folder() {
-  std::string pattern = (fs::temp_directory_path() / "varnel-badinput-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  chmod(path_.c_str(), 0755);
-}
-
-Temp_Folder::~Temp_Folder() {
-  std::error_code ignored;
-  // Undo what a test may have done to make the folder unwritable.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored)) chmod(it->path().c_str(), 0755);
-  }
-  fs::remove_all(path_, ignored);
-}
-
-std::vector<std::string> Make_Study(const std::string& folder, std::uint32_t samples,
-                                    std::uint32_t compounds, std::uint64_t seed) {
-  Simulation_Options options;
-  options.samples = samples;
-  options.compounds = compounds;
-  options.seed = seed;
-  const Simulation_Result study = Simulate_Study(options, folder);
-  std::vector<std::string> paths;
-  for (const std::string& name : study.database_names) paths.push_back(Join_Path(folder, name));
-  return paths;
-}
-
-void Exec_Sql(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open(path.c_str(), &db);
-  char* error = nullptr;
-  if (rc == SQLITE_OK) rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-  const std::string message = error != nullptr ? error : sqlite3_errmsg(db);
-  sqlite3_free(error);
-  sqlite3_close(db);
-  if (rc != SQLITE_OK) throw std::runtime_error(path + ": " + sql + ": " + message);
-}
-
-std::string Read_File(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Write_File(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-void Copy_File(const std::string& from, const std::string& to) { Write_File(to, Read_File(from)); }
 
 Snapshot Take_Snapshot(const std::string& folder) {
   Snapshot snapshot;
@@ -127,6 +73,13 @@ void Apply_Limits(const Child_Limits& limits) {
   }
 }
 
+int Wait_For(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
 std::string Read_All(int fd) {
   std::string text;
   char buf[4096];
@@ -141,45 +94,60 @@ std::string Read_All(int fd) {
 
 }  // namespace
 
+// The argument vector of an exec: program, then args.
+struct Arg_Vector {
+  Arg_Vector(const std::string& program, const std::vector<std::string>& args) : text{program} {
+    text.insert(text.end(), args.begin(), args.end());
+    for (std::string& a : text) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+  }
+  std::vector<std::string> text;
+  std::vector<char*> pointers;
+};
+
 Program_Result Run_Program(const std::string& program, const std::vector<std::string>& args,
                            const Child_Limits& limits) {
   int out_pipe[2];
   int err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
-  std::vector<std::string> argv_text{program};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
+  Arg_Vector argv(program, args);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
+    for (int fd : {out_pipe[0], err_pipe[0], out_pipe[1], err_pipe[1]}) close(fd);
     Apply_Limits(limits);
-    execv(program.c_str(), argv.data());
+    execv(program.c_str(), argv.pointers.data());
     _exit(127);
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
   Program_Result result;
-  // stderr is short (one line expected); drain stdout first, then stderr.
-  // Both are small for these tests, well under a pipe's capacity.
+  // Both outputs are small for these tests, well under a pipe's capacity:
+  // drain stdout first, then stderr.
   result.out = Read_All(out_pipe[0]);
   result.err = Read_All(err_pipe[0]);
   close(out_pipe[0]);
   close(err_pipe[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = Wait_For(pid);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+pid_t Start_Program(const std::string& program, const std::vector<std::string>& args) {
+  Arg_Vector argv(program, args);
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    execv(program.c_str(), argv.pointers.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 std::string Run_In_Child(const std::function<std::string()>& body, const Child_Limits& limits) {
@@ -208,9 +176,7 @@ std::string Run_In_Child(const std::function<std::string()>& body, const Child_L
   close(pipe_fds[1]);
   std::string text = Read_All(pipe_fds[0]);
   close(pipe_fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = Wait_For(pid);
   if (WIFSIGNALED(status)) return "<child died: signal " + std::to_string(WTERMSIG(status)) + ">";
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return "<child failed: status " + std::to_string(WEXITSTATUS(status)) + ">";
@@ -218,26 +184,58 @@ std::string Run_In_Child(const std::function<std::string()>& body, const Child_L
   return text;
 }
 
-pid_t Start_Program(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<std::string> argv_text{program};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    dup2(null_fd, STDERR_FILENO);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
 bool Is_One_Line(const std::string& text) {
   return !text.empty() && text.back() == '\n' && text.find_first_of("\r\n") == text.size() - 1;
+}
+
+std::vector<std::string> Hidden_Entries(const std::string& folder) {
+  std::vector<std::string> found;
+  if (!fs::is_directory(folder)) return found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(".")) found.push_back(name);
+  }
+  return found;
+}
+
+Brief_Lock::Brief_Lock(const std::string& path, std::chrono::milliseconds held) {
+  int ready[2];
+  if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    close(ready[0]);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    const int rc = sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr);
+    const char taken = rc == SQLITE_OK ? 'y' : 'n';
+    (void)!write(ready[1], &taken, 1);
+    std::this_thread::sleep_for(held);
+    sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    _exit(0);
+  }
+  close(ready[1]);
+  char taken = 'n';
+  (void)!read(ready[0], &taken, 1);
+  close(ready[0]);
+  if (taken != 'y') {
+    Wait_For(pid_);
+    throw std::runtime_error("cannot lock " + path);
+  }
+}
+
+Brief_Lock::~Brief_Lock() { Wait_For(pid_); }
+
+std::string Failure_Of(const std::function<void()>& read) {
+  try {
+    read();
+    return "";
+  } catch (const CppSQLite3Exception& e) {
+    return e.errorMessage();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
 }
 
 }  // namespace badinput

@@ -78,65 +78,36 @@ void Fill_Up(const std::string& path) {
   std::fclose(f);
 }
 
-std::string First_Rowid_Sql(const char* set) {
-  return std::string("update Annotate_Peaklist set ") + set +
-         " where rowid = (select min(rowid) from Annotate_Peaklist);";
-}
-
-// A case that spoils the second database with one SQL statement.
-Bad_Case Spoil(const char* name, const char* set, const char* problem) {
+// A case that spoils the second database; the messages must name it.
+Bad_Case Spoil_File(const char* name, std::function<void(const std::string& path)> spoil,
+                    const char* problem) {
   return {name,
-          [set](Case_Env& env) {
-            Exec_Sql(env.Db(1), First_Rowid_Sql(set));
+          [spoil](Case_Env& env) {
+            spoil(env.Db(1));
             env.bad_file = env.Db(1);
           },
           problem};
 }
 
-// Holds an exclusive lock on a database for kLockHeld from another process
-// (SQLite keeps its own table of the locks of a process, which a forked copy
-// inherits: the lock must not belong to this process).
-class Brief_Lock {
- public:
-  explicit Brief_Lock(const std::string& path) {
-    int ready[2];
-    if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      sqlite3* db = nullptr;
-      sqlite3_open(path.c_str(), &db);
-      const int rc = sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr);
-      const char taken = rc == SQLITE_OK ? 'y' : 'n';
-      (void)!write(ready[1], &taken, 1);
-      std::this_thread::sleep_for(kLockHeld);
-      sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      _exit(0);
-    }
-    close(ready[1]);
-    char taken = 'n';
-    (void)!read(ready[0], &taken, 1);
-    close(ready[0]);
-    if (taken != 'y') throw std::runtime_error("cannot lock " + path);
-  }
-  ~Brief_Lock() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
+// A case that changes the first row of the second database with one SQL assignment.
+Bad_Case Spoil(const char* name, const std::string& set, const char* problem) {
+  return Spoil_File(
+      name,
+      [set](const std::string& path) {
+        Exec_Sql(path, "update Annotate_Peaklist set " + set +
+                           " where rowid = (select min(rowid) from Annotate_Peaklist);");
+      },
+      problem);
+}
 
 std::vector<Bad_Case> All_Cases() {
   std::vector<Bad_Case> cases;
-  cases.push_back({"NotSqlite",
-                   [](Case_Env& env) {
-                     Write_File(env.Db(1), "EIC_ID,Peak_ID\n1,2\nthis is a CSV file, not SQLite\n");
-                     env.bad_file = env.Db(1);
-                   },
-                   "file is not a database"});
+  cases.push_back(Spoil_File(
+      "NotSqlite",
+      [](const std::string& path) {
+        Write_File(path, "EIC_ID,Peak_ID\n1,2\nthis is a CSV file, not SQLite\n");
+      },
+      "file is not a database"));
   cases.push_back({"NotSqliteWithPercentAndQuotesInName",
                    [](Case_Env& env) {
                      const std::string odd = "bad %s%n%d, \"x\" it's.db";
@@ -146,34 +117,29 @@ std::vector<Bad_Case> All_Cases() {
                      env.bad_file = env.Db(1);
                    },
                    "file is not a database"});
-  cases.push_back({"TruncatedSqlite",
-                   [](Case_Env& env) {
-                     fs::resize_file(env.Db(1), fs::file_size(env.Db(1)) / 3);
-                     env.bad_file = env.Db(1);
-                   },
-                   "malformed"});
-  cases.push_back({"CorruptedSqlite",
-                   [](Case_Env& env) {
-                     std::string bytes = Read_File(env.Db(1));
-                     for (std::size_t i = 4096 + 100; i < bytes.size() && i < 4096 + 3000; ++i) {
-                       bytes[i] = static_cast<char>(0xA5);
-                     }
-                     Write_File(env.Db(1), bytes);
-                     env.bad_file = env.Db(1);
-                   },
-                   "malformed"});
-  cases.push_back({"MissingFile",
-                   [](Case_Env& env) {
-                     fs::remove(env.Db(1));
-                     env.bad_file = env.Db(1);
-                   },
-                   "unable to open database file"});
-  cases.push_back({"MissingColumn",
-                   [](Case_Env& env) {
-                     Exec_Sql(env.Db(1), "alter table Annotate_Peaklist drop column Apex_MZ;");
-                     env.bad_file = env.Db(1);
-                   },
-                   "column Apex_MZ: Invalid field name requested"});
+  cases.push_back(Spoil_File(
+      "TruncatedSqlite",
+      [](const std::string& path) { fs::resize_file(path, fs::file_size(path) / 3); },
+      "malformed"));
+  cases.push_back(Spoil_File(
+      "CorruptedSqlite",
+      [](const std::string& path) {
+        std::string bytes = Read_File(path);
+        for (std::size_t i = 4096 + 100; i < bytes.size() && i < 4096 + 3000; ++i) {
+          bytes[i] = static_cast<char>(0xA5);
+        }
+        Write_File(path, bytes);
+      },
+      "malformed"));
+  cases.push_back(Spoil_File(
+      "MissingFile", [](const std::string& path) { fs::remove(path); },
+      "unable to open database file"));
+  cases.push_back(Spoil_File(
+      "MissingColumn",
+      [](const std::string& path) {
+        Exec_Sql(path, "alter table Annotate_Peaklist drop column Apex_MZ;");
+      },
+      "column Apex_MZ: Invalid field name requested"));
   cases.push_back(Spoil("NullInInteger", "Group_ID = NULL", "column Group_ID"));
   cases.push_back(Spoil("NullInReal", "Apex_Intensity = NULL", "column Apex_Intensity"));
   cases.push_back(Spoil("NullShape", "Peak_shape = NULL", "column Peak_shape"));
@@ -186,48 +152,32 @@ std::vector<Bad_Case> All_Cases() {
   cases.push_back(Spoil("ShapeWithBrokenEscape", "Peak_shape = cast(x'012F2B0104302B' as text)",
                         "Cannot decode binary"));
   cases.push_back(Spoil("ShapeEmptyText", "Peak_shape = ''", "column Peak_shape"));
-  cases.push_back({"ShapeScanNotNumber",
-                   [](Case_Env& env) {
-                     const std::string stored = Encode_Peak_Shape("10.5,301.1,33.0,abc");
-                     sqlite3_stmt* stmt = nullptr;
-                     sqlite3* db = nullptr;
-                     sqlite3_open(env.Db(1).c_str(), &db);
-                     sqlite3_prepare_v2(
-                         db,
-                         "update Annotate_Peaklist set Peak_shape = ?1 where rowid = "
-                         "(select min(rowid) from Annotate_Peaklist);",
-                         -1, &stmt, nullptr);
-                     sqlite3_bind_text(stmt, 1, stored.c_str(), -1, SQLITE_TRANSIENT);
-                     const int rc = sqlite3_step(stmt);
-                     sqlite3_finalize(stmt);
-                     sqlite3_close(db);
-                     ASSERT_EQ(rc, SQLITE_DONE);
-                     env.bad_file = env.Db(1);
-                   },
-                   "invalid stoi argument"});
-  cases.push_back({"InterruptedWriterLeftAJournal",
-                   [](Case_Env& env) {
-                     // Another program died in the middle of a write: its
-                     // journal is hot, and a read-only reader may not roll
-                     // it back.
-                     const std::string path = env.Db(1);
-                     const pid_t writer = fork();
-                     if (writer == 0) {
-                       sqlite3* db = nullptr;
-                       sqlite3_open(path.c_str(), &db);
-                       sqlite3_exec(db,
-                                    "pragma cache_size=1; begin; update Annotate_Peaklist set "
-                                    "Group_ID = Group_ID + 1; create table Spill(x); insert into "
-                                    "Spill select randomblob(1000) from Annotate_Peaklist;",
-                                    nullptr, nullptr, nullptr);
-                       _exit(0);  // no commit, no close
-                     }
-                     int status = 0;
-                     waitpid(writer, &status, 0);
-                     ASSERT_TRUE(fs::exists(path + "-journal"));
-                     env.bad_file = path;
-                   },
-                   "attempt to write a readonly database"});
+  // The stored form never holds a NUL or a single quote: it fits in a literal.
+  cases.push_back(Spoil("ShapeScanNotNumber",
+                        "Peak_shape = '" + Encode_Peak_Shape("10.5,301.1,33.0,abc") + "'",
+                        "invalid stoi argument"));
+  cases.push_back(Spoil_File(
+      "InterruptedWriterLeftAJournal",
+      [](const std::string& path) {
+        // Another program died in the middle of a write: its
+        // journal is hot, and a read-only reader may not roll
+        // it back.
+        const pid_t writer = fork();
+        if (writer == 0) {
+          sqlite3* db = nullptr;
+          sqlite3_open(path.c_str(), &db);
+          sqlite3_exec(db,
+                       "pragma cache_size=1; begin; update Annotate_Peaklist set "
+                       "Group_ID = Group_ID + 1; create table Spill(x); insert into "
+                       "Spill select randomblob(1000) from Annotate_Peaklist;",
+                       nullptr, nullptr, nullptr);
+          _exit(0);  // no commit, no close
+        }
+        int status = 0;
+        waitpid(writer, &status, 0);
+        ASSERT_TRUE(fs::exists(path + "-journal"));
+      },
+      "attempt to write a readonly database"));
   cases.push_back({"EmptyFileName",
                    [](Case_Env& env) {
                      env.names.insert(env.names.begin() + 1, "");
@@ -335,9 +285,7 @@ class Template {
   Template() {
     data_ = Join_Path(folder_.path(), "data");
     fs::create_directory(data_);
-    for (const std::string& path : Make_Study(data_, kSamples, kCompounds, 7)) {
-      names_.push_back(Split_Path(path).name);
-    }
+    names_ = Make_Study(data_, kSamples, kCompounds, 7).database_names;
     // The earlier results: the same study aligned in deep mode, so that
     // they differ from what the fast runs of the cases would write.
     const std::string result = Join_Path(data_, "Result");
@@ -366,24 +314,9 @@ class Template {
 
 // The message the window would show for a failure of the run.
 std::string Window_Run_Message(const Case_Env& env) {
-  try {
+  return Failure_Of([&] {
     Compound_Align_For_Annotation_Files(0, 0.1, 20, 10, env.data, env.result, env.names);
-    return "";
-  } catch (const CppSQLite3Exception& e) {
-    return e.errorMessage();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-std::vector<std::string> Temporary_Files(const std::string& folder) {
-  std::vector<std::string> found;
-  if (!fs::is_directory(folder)) return found;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with(".")) found.push_back(name);
-  }
-  return found;
+  });
 }
 
 // SAMPLE_NAMEs of an aligned database, and its row count.
@@ -468,7 +401,7 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
   {
     std::vector<std::unique_ptr<Brief_Lock>> locks;
     for (const std::string& path : env_.lock_briefly) {
-      locks.push_back(std::make_unique<Brief_Lock>(path));
+      locks.push_back(std::make_unique<Brief_Lock>(path, kLockHeld));
     }
     program = Run_Program(VARNEL_ALIGN_PROGRAM, Program_Args(), env_.limits);
   }
@@ -491,14 +424,14 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
       EXPECT_EQ(Lost(before, c.may_be_new), "");
     }
   }
-  EXPECT_EQ(Temporary_Files(env_.result), std::vector<std::string>{});
+  EXPECT_EQ(Hidden_Entries(env_.result), std::vector<std::string>{});
 
   // The run the window calls, in a child so that it can run under the limits.
   std::string message;
   {
     std::vector<std::unique_ptr<Brief_Lock>> locks;
     for (const std::string& path : env_.lock_briefly) {
-      locks.push_back(std::make_unique<Brief_Lock>(path));
+      locks.push_back(std::make_unique<Brief_Lock>(path, kLockHeld));
     }
     message = Run_In_Child([&] { return Window_Run_Message(env_); }, env_.limits);
   }
@@ -514,7 +447,7 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
       EXPECT_EQ(Lost(before, c.may_be_new), "");
     }
   }
-  EXPECT_EQ(Temporary_Files(env_.result), std::vector<std::string>{});
+  EXPECT_EQ(Hidden_Entries(env_.result), std::vector<std::string>{});
 
   if (must_work) {
     long long rows = 0;

@@ -31,21 +31,12 @@ constexpr unsigned kSeed = 20261207;
 
 const std::vector<std::string> kResultNames = {kAlignedCsvName, kAlignedDbName};
 
-std::vector<std::string> Hidden_Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with(".")) names.push_back(name);
-  }
-  return names;
-}
-
 class CrashSafetyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     data_ = Join_Path(folder_.path(), "data");
     fs::create_directory(data_);
-    databases_ = Make_Study(data_, 6, 400, 5);
+    databases_ = Study_Paths(data_, Make_Study(data_, 6, 400, 5));
   }
 
   // Runs varnel-align into result; returns its exit status.

@@ -44,11 +44,9 @@ class Viewer_Template {
 
  private:
   Viewer_Template() {
-    const std::vector<std::string> paths = Make_Study(folder_.path(), 2, 20, 11);
     std::vector<Annotated_File> files;
-    for (const std::string& path : paths) {
-      const Split_Path_Result parts = Split_Path(path);
-      files.push_back({parts.folder, parts.name});
+    for (const std::string& name : Make_Study(folder_.path(), 2, 20, 11).database_names) {
+      files.push_back({folder_.path(), name});
     }
     std::ostream no_lines(nullptr);
     Alignment_Run_Observer observer;
@@ -115,19 +113,6 @@ std::vector<Viewer_Case> All_Viewer_Cases() {
       {"ShapeWithBrokenEscape", sql(First_Row("Peak_shape = cast(x'01302B0104' as text)")), "",
        "Cannot decode binary"},
   };
-}
-
-// Runs one read; returns "" or the message of its failure.
-template <typename Read>
-std::string Failure_Of(Read&& read) {
-  try {
-    read();
-    return "";
-  } catch (const CppSQLite3Exception& e) {
-    return e.errorMessage();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
 }
 
 class ViewerBadInputTest : public ::testing::TestWithParam<Viewer_Case> {
@@ -198,42 +183,24 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewerBadInputTest, ::testing::ValuesIn(All_View
 TEST(ViewerLockTest, BriefWriteLockIsWaitedFor) {
   Temp_Folder folder;
   const std::string name = kAlignedDbName;
+  Copy_File(Viewer_Template::Get().aligndb, Join_Path(folder.path(), name));
   const std::string path = Join_Path(folder.path(), name);
-  Copy_File(Viewer_Template::Get().aligndb, path);
-  constexpr auto kHeld = std::chrono::milliseconds(1000);
-  for (int reader = 0; reader < 2; ++reader) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t locker = fork();
-    if (locker == 0) {
-      sqlite3* db = nullptr;
-      sqlite3_open(path.c_str(), &db);
-      const char taken =
-          sqlite3_exec(db, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK ? 'y' : 'n';
-      (void)!write(ready[1], &taken, 1);
-      std::this_thread::sleep_for(kHeld);
-      sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      _exit(0);
+  for (const bool grid : {true, false}) {
+    std::string failure;
+    {
+      const Brief_Lock lock(path, std::chrono::milliseconds(1000));
+      failure = Failure_Of([&] {
+        if (grid) {
+          (void)Aligned_Table::Load(folder.path(), name);
+        } else {
+          Align_Peak_List peaks;
+          Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
+              folder.path(), name, Viewer_Template::Get().first.align_id, peaks);
+          EXPECT_FALSE(peaks.empty());
+        }
+      });
     }
-    char taken = 'n';
-    (void)!read(ready[0], &taken, 1);
-    close(ready[0]);
-    close(ready[1]);
-    ASSERT_EQ(taken, 'y');
-    const std::string failure = Failure_Of([&] {
-      if (reader == 0) {
-        (void)Aligned_Table::Load(folder.path(), name);
-      } else {
-        Align_Peak_List peaks;
-        Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
-            folder.path(), name, Viewer_Template::Get().first.align_id, peaks);
-        EXPECT_FALSE(peaks.empty());
-      }
-    });
-    int status = 0;
-    waitpid(locker, &status, 0);
-    EXPECT_EQ(failure, "") << (reader == 0 ? "grid" : "query");
+    EXPECT_EQ(failure, "") << (grid ? "grid" : "query");
   }
 }
 
