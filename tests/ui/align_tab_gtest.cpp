@@ -4,10 +4,10 @@
 
 #include <QDir>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
-#include <cmath>
-#include <limits>
+#include <functional>
 
+#include "storage/path.h"
+#include "tests/support/test_files.h"
 #include "ui/align_tab.h"
 #include "ui/text_codec.h"
 
@@ -111,25 +111,45 @@ TEST_F(PlanAlignTest, DefaultsPassModeZeroAndTheThreeNumbers) {
   EXPECT_EQ(plan.request, expected);
 }
 
-TEST_F(PlanAlignTest, DeepModePassesOneAndItsWindow) {
-  Align_Form_Values values = Defaults();
-  values.two_phase = true;
-  values.window2 = "7.5";
-  const Align_Plan plan = Plan_Align(values, c_);
-  ASSERT_FALSE(plan.refusal);
-  EXPECT_EQ(plan.request.One_Two_Phase_Align, 1);
-  EXPECT_EQ(plan.request.Align_Window2, 7.5);
-}
-
-TEST_F(PlanAlignTest, FastModeIgnoresABadDeepWindowAndPassesTen) {
-  Align_Form_Values values = Defaults();
-  values.window2 = "";
-  Align_Plan plan = Plan_Align(values, c_);
-  ASSERT_FALSE(plan.refusal);
-  EXPECT_EQ(plan.request.Align_Window2, 10.0);
-  values.window2 = "3";
-  plan = Plan_Align(values, c_);
-  EXPECT_EQ(plan.request.Align_Window2, 3.0);
+TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
+  struct Case {
+    const char* name;
+    std::function<void(Align_Form_Values&)> change;
+    std::function<void(const Align_Plan&)> check;
+  };
+  const Case cases[] = {
+      {"deep mode passes one and its window",
+       [](Align_Form_Values& v) {
+         v.two_phase = true;
+         v.window2 = "7.5";
+       },
+       [](const Align_Plan& p) {
+         EXPECT_EQ(p.request.One_Two_Phase_Align, 1);
+         EXPECT_EQ(p.request.Align_Window2, 7.5);
+       }},
+      {"fast mode ignores a bad deep window and passes ten",
+       [](Align_Form_Values& v) { v.window2 = ""; },
+       [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 10.0); }},
+      {"fast mode passes a good deep window", [](Align_Form_Values& v) { v.window2 = "3"; },
+       [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 3.0); }},
+      {"no ticked file is no refusal", [](Align_Form_Values& v) { v.ticked_files.clear(); },
+       [](const Align_Plan& p) { EXPECT_TRUE(p.request.Annotation_File_Vec.empty()); }},
+      {"a file at the root gives the result at the root",
+       [](Align_Form_Values& v) { v.picked = std::vector<Load_Row>{Split_Picked_Path("/s1.db")}; },
+       [](const Align_Plan& p) {
+         EXPECT_EQ(p.result_folder, "/Result");
+         EXPECT_EQ(p.request.Data_Folder, "");
+         EXPECT_EQ(p.request.Result_folder, "/Result");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Align_Form_Values values = Defaults();
+    c.change(values);
+    const Align_Plan plan = Plan_Align(values, c_);
+    ASSERT_FALSE(plan.refusal);
+    c.check(plan);
+  }
 }
 
 TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
@@ -141,16 +161,19 @@ TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
     const char* mass_tol;
     const char* expected;
   };
+  const char* w2 = "You must configure a valid Align Window2!";
+  const char* tol = "You must configure a valid Align Mass Tolerance!";
+  const char* w1 = "You must configure a valid Align Window1!";
   const Case cases[] = {
-      {"deep, all three bad", true, "", "", "", "You must configure a valid Align Window2!"},
-      {"deep, window2 and mass tol empty", true, "20", "", "",
-       "You must configure a valid Align Window2!"},
-      {"fast, all three bad", false, "x", "", "x",
-       "You must configure a valid Align Mass Tolerance!"},
-      {"deep, mass tol and window1 bad", true, "x", "10", "0.1.",
-       "You must configure a valid Align Mass Tolerance!"},
-      {"window1 bad", false, "twenty", "10", "0.1", "You must configure a valid Align Window1!"},
-      {"window1 infinite", false, "inf", "10", "0.1", "You must configure a valid Align Window1!"},
+      {"deep, all three bad", true, "", "", "", w2},
+      {"deep, window2 and mass tol empty", true, "20", "", "", w2},
+      {"deep, window2 letters", true, "20", "ten", "0.1", w2},
+      {"fast, all three bad", false, "x", "", "x", tol},
+      {"deep, mass tol and window1 bad", true, "x", "10", "0.1.", tol},
+      {"mass tol with two points", false, "20", "10", "0.1.2", tol},
+      {"window1 bad", false, "twenty", "10", "0.1", w1},
+      {"deep, window1 blank", true, " ", "10", "0.1", w1},
+      {"window1 infinite", false, "inf", "10", "0.1", w1},
   };
   for (const Case& c : cases) {
     Align_Form_Values values = Defaults();
@@ -173,35 +196,16 @@ TEST_F(PlanAlignTest, NoPickRefusesWithoutAResultFolder) {
   EXPECT_TRUE(plan.result_folder.isEmpty());
 }
 
-TEST_F(PlanAlignTest, FileAtTheRootGivesResultAtTheRoot) {
-  Align_Form_Values values = Defaults();
-  values.picked = std::vector<Load_Row>{Split_Picked_Path("/s1.db")};
-  const Align_Plan plan = Plan_Align(values, c_);
-  EXPECT_EQ(plan.result_folder, "/Result");
-  EXPECT_EQ(plan.request.Data_Folder, "");
-  EXPECT_EQ(plan.request.Result_folder, "/Result");
-}
-
-TEST_F(PlanAlignTest, NoTickedFileIsNoRefusal) {
-  Align_Form_Values values = Defaults();
-  values.ticked_files.clear();
-  const Align_Plan plan = Plan_Align(values, c_);
-  EXPECT_FALSE(plan.refusal);
-  EXPECT_TRUE(plan.request.Annotation_File_Vec.empty());
-}
-
 TEST(MakeFolderTest, CreatesMissingKeepsExistingAndReportsAFileInTheWay) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString folder = dir.filePath("Result");
+  Temp_Folder dir;
+  auto path = [&](const std::string& name) { return Join_Path(dir.path(), name); };
+  const QString folder = From_Engine_String(path("Result"));
   EXPECT_TRUE(Make_Folder(folder));
   EXPECT_TRUE(QDir(folder).exists());
   EXPECT_TRUE(Make_Folder(folder));
-  QFile blocker(dir.filePath("blocked"));
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-  blocker.close();
-  EXPECT_FALSE(Make_Folder(dir.filePath("blocked")));
-  EXPECT_FALSE(Make_Folder(dir.filePath("blocked/Result")));
+  Write_File(path("blocked"), "");
+  EXPECT_FALSE(Make_Folder(From_Engine_String(path("blocked"))));
+  EXPECT_FALSE(Make_Folder(From_Engine_String(Join_Path(path("blocked"), "Result"))));
 }
 
 }  // namespace

@@ -14,45 +14,20 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <deque>
-#include <stdexcept>
+#include <set>
+#include <string>
 
 #include "align/alignment_run.h"
 #include "storage/cppsqlite3.h"
-#include "tests/ui/support/align_study.h"
-#include "tools/simulate.h"
+#include "storage/path.h"
+#include "tests/support/test_files.h"
+#include "tests/ui/support/scripted_dialogs.h"
+#include "ui/text_codec.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
-
-namespace {
-
-// Answers file dialogs from a queue and records every message instead of
-// blocking on it.
-class Scripted_Dialogs : public Form_Dialogs {
- public:
-  struct Open_Call {
-    QString title, folder, filter;
-    bool multi_select;
-  };
-  std::deque<std::optional<QStringList>> answers;
-  std::vector<Open_Call> open_calls;
-  QStringList messages;
-
-  std::optional<QStringList> Open_Files(QWidget*, const QString& title, const QString& folder,
-                                        const QString& filter, bool multi_select) override {
-    open_calls.push_back({title, folder, filter, multi_select});
-    if (answers.empty()) return std::nullopt;
-    auto answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  void Show_Message(QWidget*, const QString& text) override { messages.push_back(text); }
-};
-
-}  // namespace
+using Varnel::Test::Scripted_Dialogs;
 
 class AlignWindowTest : public QObject {
   Q_OBJECT
@@ -60,11 +35,16 @@ class AlignWindowTest : public QObject {
  private:
   std::unique_ptr<Varnel_Form> form_;
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
-  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<Temp_Folder> dir_;
   std::vector<Align_Request> runs_;  // requests that reached the (fake) run
 
-  QString Path(const QString& name) const { return Test::Join(dir_->path(), name); }
-  QString Result_File(const char* name) const { return Test::Join(Path("Result"), name); }
+  QString Folder() const { return From_Engine_String(dir_->path()); }
+  QString Path(const QString& name) const {
+    return From_Engine_String(Join_Path(dir_->path(), To_Engine_String(name)));
+  }
+  std::string Result_File(const char* name) const {
+    return Join_Path(Join_Path(dir_->path(), "Result"), name);
+  }
 
   // Picks `paths` through the Browse button.
   void Pick(const QStringList& paths) {
@@ -98,8 +78,7 @@ class AlignWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
+    dir_ = std::make_unique<Temp_Folder>();
     auto dialogs = std::make_unique<Scripted_Dialogs>();
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
@@ -132,48 +111,23 @@ class AlignWindowTest : public QObject {
 
   void everyControlHasItsName_data() {
     QTest::addColumn<QString>("name");
-    for (const char* name : {"tabControl1",
-                             "Tab_Align_Process",
-                             "label_Input_Annotation",
-                             "textBox_Align_FilePath",
-                             "button_Annotation_File_Browse",
-                             "button_Annotation_Load",
-                             "panel_Align_Process",
-                             "dataGridView_Annotation_Filelist",
-                             "groupBox_Align_Mode",
-                             "radioButton_One_Phase_Align",
-                             "radioButton_Two_Phase_Align",
-                             "label_Align_Window1",
-                             "textBox_Align_Window1",
-                             "label_Align_Window1_Unit",
-                             "label_Align_Window2",
-                             "textBox_Align_Window2",
-                             "label_Align_Window2_Unit",
-                             "label_Align_Mass_Tol",
-                             "textBox_Align_Mass_Tol",
-                             "label_Align_Mass_Tol_Unit",
-                             "button_Align_Process",
-                             "Tab_Align_Visualization",
-                             "label_Select_Align_Result",
-                             "textBox_Align_Result_File",
-                             "button_Align_File_Browse",
-                             "panel_Align_Peaklist_Table",
-                             "dataGridView_Align_Peaklist_Table",
-                             "panel_align_peak_visualization",
-                             "groupBox_Standard_Normalize",
-                             "radioButton_Standard",
-                             "radioButton_Normalized",
-                             "groupBox_Scan_RT",
-                             "radioButton_Scan",
-                             "radioButton_RT_Original",
-                             "radioButton_RT_Corrected",
-                             "zedGraphControl_AlignedPeaks",
-                             "groupBox_SelectedPeak_Mode",
-                             "radioButton_PeakPlot",
-                             "radioButton_GroupPlot",
-                             "radioButton_CompoundPlot",
-                             "zedGraphControl_SlectedPeaks"}) {
-      QTest::newRow(name) << QString(name);
+    const QString names =
+        "tabControl1 Tab_Align_Process label_Input_Annotation textBox_Align_FilePath "
+        "button_Annotation_File_Browse button_Annotation_Load panel_Align_Process "
+        "dataGridView_Annotation_Filelist groupBox_Align_Mode radioButton_One_Phase_Align "
+        "radioButton_Two_Phase_Align label_Align_Window1 textBox_Align_Window1 "
+        "label_Align_Window1_Unit label_Align_Window2 textBox_Align_Window2 "
+        "label_Align_Window2_Unit label_Align_Mass_Tol textBox_Align_Mass_Tol "
+        "label_Align_Mass_Tol_Unit button_Align_Process Tab_Align_Visualization "
+        "label_Select_Align_Result textBox_Align_Result_File button_Align_File_Browse "
+        "panel_Align_Peaklist_Table dataGridView_Align_Peaklist_Table "
+        "panel_align_peak_visualization groupBox_Standard_Normalize radioButton_Standard "
+        "radioButton_Normalized groupBox_Scan_RT radioButton_Scan radioButton_RT_Original "
+        "radioButton_RT_Corrected zedGraphControl_AlignedPeaks groupBox_SelectedPeak_Mode "
+        "radioButton_PeakPlot radioButton_GroupPlot radioButton_CompoundPlot "
+        "zedGraphControl_SlectedPeaks";
+    for (const QString& name : names.split(' ')) {
+      QTest::newRow(qPrintable(name)) << name;
     }
   }
   void everyControlHasItsName() {
@@ -227,7 +181,7 @@ class AlignWindowTest : public QObject {
     QCOMPARE(Table()->rowCount(), 2);
     QCOMPARE(Table()->item(0, 0)->text(), QString("a.db"));
     QCOMPARE(Table()->item(1, 0)->text(), QString("b.DB"));
-    QCOMPARE(Table()->item(1, 1)->text(), dir_->path());
+    QCOMPARE(Table()->item(1, 1)->text(), Folder());
     QVERIFY(grid->isColumnHidden(1));
     QVERIFY(!grid->isColumnHidden(0));
     QVERIFY(!grid->isSortingEnabled());
@@ -317,27 +271,21 @@ class AlignWindowTest : public QObject {
     QTest::addColumn<QString>("window2");
     QTest::addColumn<QString>("mass_tol");
     QTest::addColumn<QString>("expected");
-    const QString w2 = "You must configure a valid Align Window2!";
-    const QString tol = "You must configure a valid Align Mass Tolerance!";
-    const QString w1 = "You must configure a valid Align Window1!";
-    QTest::newRow("deep, window2 and mass tol empty") << true << "20"
-                                                      << ""
-                                                      << "" << w2;
-    QTest::newRow("deep, window2 letters") << true << "20"
-                                           << "ten"
-                                           << "0.1" << w2;
-    QTest::newRow("fast, window2 empty, mass tol empty") << false << "20"
-                                                         << ""
-                                                         << "" << tol;
+    // Which texts are refused and in which order: PlanAlignTest. Here one row
+    // per message, so that each box is read into its own check.
+    QTest::newRow("deep, window2 and mass tol empty")
+        << true << "20"
+        << ""
+        << ""
+        << "You must configure a valid Align Window2!";
     QTest::newRow("mass tol and window1 bad") << false << "x"
                                               << "10"
-                                              << "0.1.2" << tol;
-    QTest::newRow("window1 empty") << false << ""
-                                   << "10"
-                                   << "0.1" << w1;
+                                              << "0.1.2"
+                                              << "You must configure a valid Align Mass Tolerance!";
     QTest::newRow("deep, window1 blank") << true << " "
                                          << "10"
-                                         << "0.1" << w1;
+                                         << "0.1"
+                                         << "You must configure a valid Align Window1!";
   }
   void refusalsComeInOrderAndStillCreateTheResultFolder() {
     QFETCH(bool, deep);
@@ -372,7 +320,7 @@ class AlignWindowTest : public QObject {
     QCOMPARE(run.Mass_Tol, 0.1);
     QCOMPARE(run.Align_Window1, 20.0);
     QCOMPARE(run.Align_Window2, 10.0);
-    QCOMPARE(QString::fromStdString(run.Data_Folder), dir_->path());
+    QCOMPARE(run.Data_Folder, dir_->path());
     QCOMPARE(QString::fromStdString(run.Result_folder), Path("Result"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
@@ -389,28 +337,14 @@ class AlignWindowTest : public QObject {
     QVERIFY(runs_[0].Annotation_File_Vec.empty());
   }
 
-  void failedRunIsShownAndTheCursorRestored() {
-    // A real run on a file that is no database: the failure names the file.
-    QFile garbage(Path("a.db"));
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray(4096, 'x'));
-    garbage.close();
-    form_->Set_Align_Run({});
-    Pick_And_Load({"a.db"});
-    Tick(0, true);
-    Click_Align();
-    QCOMPARE(dialogs_->messages.size(), 1);
-    QVERIFY2(dialogs_->messages[0].contains("a.db"), qPrintable(dialogs_->messages[0]));
-    QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(!QFileInfo::exists(Result_File(kAlignedCsvName)));
-    QVERIFY(!QFileInfo::exists(Result_File(kAlignedDbName)));
-
+  // A real run on a file that is no database: BadInputWindowTest.
+  void storageFailureIsShownAndTheCursorRestored() {
     // The storage layer's exception, which has no standard base, is caught too.
     form_->Set_Align_Run(
         [](const Align_Request&) { throw CppSQLite3Exception(1000, "Database not open"); });
+    Pick_And_Load({"a.db"});
     Click_Align();
-    QCOMPARE(dialogs_->messages.size(), 2);
-    QCOMPARE(dialogs_->messages[1], QString("CPPSQLITE_ERROR[1000]: Database not open"));
+    QCOMPARE(dialogs_->messages, QStringList{"CPPSQLITE_ERROR[1000]: Database not open"});
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
@@ -426,35 +360,24 @@ class AlignWindowTest : public QObject {
   }
 
   void realAlignmentOfASimulatedStudyWritesBothResultFiles() {
-    Simulation_Options options;
-    options.samples = 3;
-    options.compounds = 25;
-    const Simulation_Result study = Simulate_Study(options, Test::To_Std(dir_->path()));
+    const Simulation_Result study = Make_Study(dir_->path(), 3, 25);
     QStringList names;
-    for (const std::string& name : study.database_names)
-      names.push_back(QString::fromStdString(name));
+    for (const std::string& name : study.database_names) names.push_back(From_Engine_String(name));
     form_->Set_Align_Run({});
     Pick_And_Load(names);
     Tick(2, true);
     Tick(0, true);
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
-    QVERIFY(QFileInfo(Result_File(kAlignedDbName)).size() > 0);
-    const QString csv = Result_File(kAlignedCsvName);
-    const auto sample_names = Test::Read_Csv_Column(csv, "SAMPLE_NAME");
-    const auto sample_ids = Test::Read_Csv_Column(csv, "SAMPLE_ID");
-    QVERIFY(sample_names && sample_ids);
-    QVERIFY(!sample_names->isEmpty());
+    QVERIFY(QFileInfo(From_Engine_String(Result_File(kAlignedDbName))).size() > 0);
     // Only the two ticked samples, numbered in grid order.
-    const QString first = QString::fromStdString(study.sample_names[0]);
-    const QString third = QString::fromStdString(study.sample_names[2]);
-    QVERIFY(sample_names->contains(first));
-    QVERIFY(sample_names->contains(third));
-    for (qsizetype i = 0; i < sample_names->size(); ++i) {
-      QVERIFY2((*sample_names)[i] == first || (*sample_names)[i] == third,
-               qPrintable((*sample_names)[i]));
-      QCOMPARE((*sample_ids)[i], QString((*sample_names)[i] == first ? "0" : "1"));
+    std::set<std::pair<std::string, std::string>> samples;
+    for (const Csv_Row& row : Read_Csv(Result_File(kAlignedCsvName))) {
+      samples.insert({row.at("SAMPLE_ID"), row.at("SAMPLE_NAME")});
     }
+    const std::set<std::pair<std::string, std::string>> expected = {{"0", study.sample_names[0]},
+                                                                    {"1", study.sample_names[2]}};
+    QVERIFY(samples == expected);
   }
 };
 

@@ -1,18 +1,16 @@
 // The visualization tab's logic without a display: palette, result table and
-// its model, curve building, the radio rule, on databases made by the writer.
+// its model, curve building, on databases made by the writer.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <QBrush>
 #include <QCoreApplication>
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <filesystem>
 #include <set>
 
 #include "storage/aligned_table.h"
 #include "storage/path.h"
+#include "tests/support/test_files.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
 #include "ui/viz_palette.h"
@@ -79,19 +77,12 @@ class AlignedResultTest : public ::testing::Test {
     ::Varnel::Test::Write_Aligned_Result(peaks, dir_.path(), name);
     return name;
   }
-  // Runs SQL on a database of the temp folder.
   void Exec(const std::string& name, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Join_Path(dir_.path(), name).c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
+    Exec_Sql(Join_Path(dir_.path(), name), sql);
   }
   Aligned_Table Load(const std::string& name) { return Aligned_Table::Load(dir_.path(), name); }
 
-  ::Varnel::Test::Viz_Temp_Dir dir_;
+  Temp_Folder dir_;
 };
 
 Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id) {
@@ -139,29 +130,7 @@ TEST_F(AlignedResultTest, LargeUnsignedIdsShowAsTheStoredSignedNumbers) {
   EXPECT_EQ(model.Int_Cell(0, kCol_Group_ID), -1);
 }
 
-TEST_F(AlignedResultTest, BadFilesAreClearErrorsNamingTheFile) {
-  Exec("no_table.aligndb", "create table Other(x int);");
-  Exec("no_column.aligndb",
-       "create table Align_Peaklist(EIC_ID int, Peak_ID int, Apex_MZ double);");
-  Exec("text.aligndb", "create table t(x);");
-  {
-    std::FILE* f = std::fopen(Join_Path(dir_.path(), "garbage.aligndb").c_str(), "wb");
-    std::fputs("this is not a database at all, just some bytes of text..........", f);
-    std::fclose(f);
-  }
-  for (const char* name :
-       {"missing.aligndb", "no_table.aligndb", "no_column.aligndb", "garbage.aligndb"}) {
-    try {
-      Load(name);
-      ADD_FAILURE() << name << " loaded";
-    } catch (const Aligned_Table_Error& e) {
-      EXPECT_NE(std::string(e.what()).find(Join_Path(dir_.path(), name)), std::string::npos)
-          << e.what();
-    }
-  }
-  EXPECT_FALSE(std::filesystem::exists(Join_Path(dir_.path(), "missing.aligndb")))
-      << "loading must not create a file";
-}
+// Files that cannot be loaded: ViewerBadInputTest.
 
 TEST_F(AlignedResultTest, OddCellsKeepTheValueSqliteReported) {
   const std::string name = Write({Make_Peak(Spec(0, 1, 1))});
@@ -377,44 +346,8 @@ TEST(CurveTest, DetailLabelsAreMzAndAdductUnderCompoundPlot) {
   EXPECT_EQ(Format_General(123456789012345678.0), "1.23456789012346e+17");
 }
 
-// ---- Radio rule ----
-
-// Checks button `to` in a group and fires the handlers the way Qt does: the
-// button being unchecked first, then the one being checked, both after the
-// new state is in effect. Returns the number of redraws.
-int Redraws_For_Change(std::array<bool*, 3> buttons,
-                       std::array<std::optional<Radio_Handler>, 3> handlers, Radio_State& state,
-                       int from, int to) {
-  for (int i = 0; i < 3; ++i) *buttons[i] = (i == from);
-  if (from == to) return 0;
-  for (int i = 0; i < 3; ++i) *buttons[i] = (i == to);
-  int redraws = 0;
-  for (int changed : {from, to})
-    if (handlers[changed] && Handler_Redraws(*handlers[changed], state)) ++redraws;
-  return redraws;
-}
-
-TEST(RadioRuleTest, EveryChangeInEveryGroupRedrawsExactlyOnce) {
-  Radio_State state;
-  for (int from = 0; from < 3; ++from) {
-    for (int to = 0; to < 3; ++to) {
-      if (from == to) continue;
-      EXPECT_EQ(Redraws_For_Change(
-                    {&state.scan, &state.rt_original, &state.rt_corrected},
-                    {std::nullopt, Radio_Handler::kRT_Original, Radio_Handler::kRT_Corrected},
-                    state, from, to),
-                1)
-          << "x axis " << from << " -> " << to;
-      EXPECT_EQ(Redraws_For_Change(
-                    {&state.peak_plot, &state.group_plot, &state.compound_plot},
-                    {std::nullopt, Radio_Handler::kGroupPlot, Radio_Handler::kCompoundPlot}, state,
-                    from, to),
-                1)
-          << "plot mode " << from << " -> " << to;
-    }
-  }
-  EXPECT_TRUE(Handler_Redraws(Radio_Handler::kNormalized, state));
-}
+// The radio rule (every change redraws exactly once) is checked on the real
+// buttons, whose signals fire in Qt's own order: VizWindowTest.
 
 }  // namespace
 }  // namespace Varnel

@@ -1,27 +1,12 @@
 #include "tests/ui/support/viz_study.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <random>
-#include <stdexcept>
 
 #include "storage/aligned_writers.h"
 
 namespace Varnel::Test {
-
-Viz_Temp_Dir::Viz_Temp_Dir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "varnel-viz-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-Viz_Temp_Dir::~Viz_Temp_Dir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 Align_Peak Make_Peak(const Peak_Spec& spec) {
   Align_Peak peak;

@@ -13,19 +13,6 @@ namespace Varnel::Test {
 
 using Align_Peak = Chromatogram_Peak_Group_Compound_Align;
 
-// A fresh folder, removed with its contents when the object goes.
-class Viz_Temp_Dir {
- public:
-  Viz_Temp_Dir();
-  ~Viz_Temp_Dir();
-  Viz_Temp_Dir(const Viz_Temp_Dir&) = delete;
-  Viz_Temp_Dir& operator=(const Viz_Temp_Dir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // What Make_Peak needs; the rest of the record is derived or left at zero.
 struct Peak_Spec {
   std::uint32_t sample_id = 0;
