@@ -92,6 +92,30 @@ std::string Read_All(int fd) {
   return text;
 }
 
+// A program run as nobody must lie where nobody can reach it: the build tree
+// may sit below a folder only root can enter. Copies it once into a fresh
+// world-readable folder and returns the copy's path.
+std::string Reachable_By_Nobody(const std::string& program) {
+  struct Copy {
+    explicit Copy(const std::string& from) {
+      char tmpl[] = "/tmp/varnel-nobody-XXXXXX";
+      if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+      folder = tmpl;
+      fs::permissions(folder, fs::perms(0755));
+      path = folder / fs::path(from).filename();
+      fs::copy_file(from, path);
+      fs::permissions(path, fs::perms(0755));
+    }
+    ~Copy() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+    fs::path folder, path;
+  };
+  static const Copy copy(program);
+  return copy.path.string();
+}
+
 }  // namespace
 
 // The argument vector of an exec: program, then args.
@@ -110,7 +134,9 @@ Program_Result Run_Program(const std::string& program, const std::vector<std::st
   int out_pipe[2];
   int err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
-  Arg_Vector argv(program, args);
+  const bool as_nobody = limits.drop_privileges && geteuid() == 0;
+  const std::string path = as_nobody ? Reachable_By_Nobody(program) : program;
+  Arg_Vector argv(path, args);
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -118,7 +144,7 @@ Program_Result Run_Program(const std::string& program, const std::vector<std::st
     dup2(err_pipe[1], STDERR_FILENO);
     for (int fd : {out_pipe[0], err_pipe[0], out_pipe[1], err_pipe[1]}) close(fd);
     Apply_Limits(limits);
-    execv(program.c_str(), argv.pointers.data());
+    execv(path.c_str(), argv.pointers.data());
     _exit(127);
   }
   close(out_pipe[1]);
