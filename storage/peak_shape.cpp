@@ -161,39 +161,71 @@ std::uint64_t EightDigitsValue(std::uint64_t v) {
 }
 
 // Readable bytes the fast forms need before a token's end.
-constexpr std::ptrdiff_t kFastRoom = 15;
+constexpr std::ptrdiff_t kFastRoom = 16;
 
-// The real token [s, e) in printf's "%f" form, "[-]d{1,8}.dddddd" (at most 14
+#if defined(__SSE2__)
+constexpr bool kFixedSixFast = true;
+
+// From kLastBytes + n: sixteen bytes of which the last n are 0xff.
+alignas(16) constexpr unsigned char kLastBytes[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+// The real token [s, e) in printf's "%f" form, "[-]d{1,9}.dddddd" (at most 15
 // digits, so the plain decimal value above). Returns false for any other
-// token. REQUIRES: the kFastRoom bytes before e readable (with kBias 1, none
-// of them 0xff).
+// token. The token is read right-aligned in the 16 bytes before e: the point
+// is byte 9, the integer digits end at byte 8. REQUIRES: the kFastRoom bytes
+// before e readable.
 template <unsigned kBias>
-bool FixedSixReal(const unsigned char* s, const unsigned char* e, double& value) {
+[[gnu::always_inline]] inline bool FixedSixReal(const unsigned char* s, const unsigned char* e,
+                                                double& value) {
+  const std::ptrdiff_t n = e - s;
   const bool negative = TextChar<kBias>(s) == '-';
-  const std::ptrdiff_t integer_digits = (e - s) - 7 - negative;
-  if (integer_digits < 1 || integer_digits > 8) return false;
-  // The last integer digit, the point and the six decimals; before them, the
-  // integer digits in the top bytes of the word.
-  const std::uint64_t decimals = LoadDigits8<kBias>(e - 8);
-  const std::uint64_t integer = LoadDigits8<kBias>(e - kFastRoom);
-  constexpr std::uint64_t kDecimalsMask = 0xFFFFFFFFFFFF0000u;
-  constexpr std::uint64_t kPointByte = static_cast<std::uint64_t>('.' ^ '0') << 8;
-  const std::uint64_t integer_mask = ~std::uint64_t{0} << (8 * (8 - integer_digits));
-  if (((NonDigits(decimals) & kDecimalsMask) | (NonDigits(integer) & integer_mask)) != 0 ||
-      (decimals & 0xFF00u) != kPointByte) {
-    return false;
-  }
-  const std::uint64_t mantissa = EightDigitsValue(integer & integer_mask) * 1000000u +
-                                 EightDigitsValue(decimals & kDecimalsMask);
-  const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa)) / 1e6;
+  if (n > 16 || n - negative < 8) return false;  // 1 to 9 integer digits
+  // Each text byte minus '0': digits become their values, all else above 9.
+  const __m128i values =
+      _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(e - 16)),
+                   _mm_set1_epi8(static_cast<char>(static_cast<int>(kBias) - '0')));
+  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values);
+  const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(is_digit));
+  const unsigned point =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_set1_epi8('.' - '0'))));
+  const unsigned token = 0xFFFFu & (0xFFFFu << (16 - n));
+  const unsigned sign = static_cast<unsigned>(negative) << (16 - n);
+  if ((digits & token) != (token & ~(sign | 0x200u)) || !(point & 0x200u)) return false;
+  // Digit values outside the token and at the point and sign zeroed, then
+  // summed in pairs (the point's pair keeps its integer digit alone), in
+  // fours (digits 0-3, 4-7, 8 with the first two decimals, the last four
+  // decimals) and in eights (the integer's first eight digits, the rest).
+  const __m128i in_token = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastBytes + n));
+  const __m128i clean = _mm_and_si128(_mm_and_si128(values, is_digit), in_token);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i pairs = _mm_packs_epi32(
+      _mm_madd_epi16(_mm_unpacklo_epi8(clean, zero), _mm_setr_epi16(10, 1, 10, 1, 10, 1, 10, 1)),
+      _mm_madd_epi16(_mm_unpackhi_epi8(clean, zero), _mm_setr_epi16(1, 0, 10, 1, 10, 1, 10, 1)));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));  // 100, 1
+  const __m128i eights =
+      _mm_add_epi64(_mm_mul_epu32(fours, _mm_set1_epi32(10000)), _mm_srli_epi64(fours, 32));
+  const std::int64_t first = _mm_cvtsi128_si64(eights);
+  const std::int64_t rest = _mm_cvtsi128_si64(_mm_unpackhi_epi64(eights, eights));
+  const double magnitude = static_cast<double>(first * 10000000 + rest) / 1e6;
   value = negative ? -magnitude : magnitude;
   return true;
 }
+#else
+constexpr bool kFixedSixFast = false;
+template <unsigned kBias>
+bool FixedSixReal(const unsigned char*, const unsigned char*, double&) {
+  return false;
+}
+#endif
 
 // The Scan token [s, e) as 1 to 8 digits; false for any other token.
-// REQUIRES: as FixedSixReal.
+// REQUIRES: the kFastRoom bytes before e readable (with kBias 1, none of
+// them 0xff).
 template <unsigned kBias>
-bool ShortScan(const unsigned char* s, const unsigned char* e, std::uint32_t& value) {
+[[gnu::always_inline]] inline bool ShortScan(const unsigned char* s, const unsigned char* e,
+                                             std::uint32_t& value) {
   const std::ptrdiff_t n = e - s;
   if (n < 1 || n > 8) return false;
   const std::uint64_t digits = LoadDigits8<kBias>(e - 8);
@@ -204,108 +236,151 @@ bool ShortScan(const unsigned char* s, const unsigned char* e, std::uint32_t& va
 }
 
 template <unsigned kBias>
-double RealToken(const unsigned char* s, const unsigned char* e, const unsigned char* fast_from) {
+[[gnu::always_inline]] inline double RealToken(const unsigned char* s, const unsigned char* e,
+                                               const unsigned char* fast_from) {
   double value;
-  if (kWideParsing && e >= fast_from && FixedSixReal<kBias>(s, e, value)) return value;
+  if (kFixedSixFast && e >= fast_from && FixedSixReal<kBias>(s, e, value)) return value;
   return GeneralReal<kBias>(s, e);
 }
 
 template <unsigned kBias>
-std::uint32_t ScanToken(const unsigned char* s, const unsigned char* e,
-                        const unsigned char* fast_from) {
+[[gnu::always_inline]] inline std::uint32_t ScanToken(const unsigned char* s,
+                                                      const unsigned char* e,
+                                                      const unsigned char* fast_from) {
   std::uint32_t value;
   if (kWideParsing && e >= fast_from && ShortScan<kBias>(s, e, value)) return value;
   return GeneralScan<kBias>(s, e);
 }
 
-// Set bits of every byte value, for 8-bit pieces of comma masks.
-constexpr auto kBitCounts = [] {
-  std::array<std::uint8_t, 256> counts{};
-  for (int i = 0; i < 256; ++i) counts[i] = static_cast<std::uint8_t>(std::popcount(unsigned(i)));
-  return counts;
-}();
-
-// Writes the start of every token of the n bytes at p: starts[0] = 0, then one
-// past each comma, then n + 1 (one past a comma after the end); returns the
-// count of commas. REQUIRES: room for n + 8 entries at starts. With kBias 1,
-// returns SIZE_MAX instead when a byte is 0x00, 0x01 or 0xff: the stored form
-// then has escapes or ends early, or its text holds a NUL.
+// Counts the commas of the n bytes at p (text commas: bytes ',' - kBias).
+// With kBias 1, returns SIZE_MAX instead when a byte is 0x00, 0x01 or 0xff:
+// the stored form then has escapes or ends early, or its text holds a NUL.
 template <unsigned kBias>
-std::size_t FindTokenStarts(const unsigned char* p, std::size_t n, std::size_t* starts) {
+std::size_t CountCommas(const unsigned char* p, std::size_t n) {
   constexpr unsigned char kComma = static_cast<unsigned char>(',' - kBias);
-  std::size_t* out = starts + 1;
-  starts[0] = 0;
+  std::size_t commas = 0;
   bool unusual = false;
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
-  __m128i unusual_bytes = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if constexpr (kBias != 0) {
-      // Bytes 0xff, 0x00 and 0x01 are those that become 0 to 2 when one is added.
-      const __m128i up = _mm_add_epi8(chunk, _mm_set1_epi8(1));
-      unusual_bytes =
-          _mm_or_si128(unusual_bytes, _mm_cmpeq_epi8(_mm_min_epu8(up, _mm_set1_epi8(2)), up));
+  const __m128i zero = _mm_setzero_si128();
+  // Bytes 0xff, 0x00 and 0x01 become 0 to 2 when one is added.
+  __m128i lowest = _mm_set1_epi8(-1);
+  while (i + 16 <= n) {
+    // Counts per byte lane, summed before any lane can reach 256.
+    __m128i counts = zero;
+    for (int k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(chunk, comma));
+      if constexpr (kBias != 0)
+        lowest = _mm_min_epu8(lowest, _mm_add_epi8(chunk, _mm_set1_epi8(1)));
     }
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, comma)));
-    // Four entries written whether or not there are as many commas (the
-    // guard bits keep the bit scan off zero); a chunk rarely holds more.
-    unsigned rest = mask | 0xF0000u;
-    for (int k = 0; k < 4; ++k) {
-      out[k] = i + 1 + static_cast<std::size_t>(__builtin_ctz(rest));
-      rest &= rest - 1;
-    }
-    const unsigned count = kBitCounts[mask & 0xFFu] + kBitCounts[mask >> 8];
-    if (count > 4) {
-      std::size_t* more = out + 4;
-      for (rest &= 0xFFFFu; rest; rest &= rest - 1) {
-        *more++ = i + 1 + static_cast<std::size_t>(__builtin_ctz(rest));
-      }
-    }
-    out += count;
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    commas += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
+                                       _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
   }
-  unusual = _mm_movemask_epi8(unusual_bytes) != 0;
+  unusual = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(lowest, _mm_set1_epi8(2)), lowest)) != 0;
 #endif
   for (; i < n; ++i) {
-    if (p[i] == kComma) *out++ = i + 1;
+    commas += p[i] == kComma;
     if constexpr (kBias != 0) unusual |= static_cast<unsigned char>(p[i] + 1) <= 2;
   }
-  if (unusual) return SIZE_MAX;
-  *out = n + 1;
-  return static_cast<std::size_t>(out - (starts + 1));
+  return unusual ? SIZE_MAX : commas;
+}
+
+// The end of the token that starts at s: its comma, or end.
+template <unsigned kBias>
+const unsigned char* TokenEnd(const unsigned char* s, const unsigned char* end) {
+  const void* comma =
+      std::memchr(s, ',' - static_cast<int>(kBias), static_cast<std::size_t>(end - s));
+  return comma ? static_cast<const unsigned char*>(comma) : end;
+}
+
+#if defined(__SSE2__)
+// The commas of the 64 bytes at p, as bits (bit k: byte k).
+template <unsigned kBias>
+std::uint64_t CommaBits64(const unsigned char* p) {
+  const __m128i comma = _mm_set1_epi8(static_cast<char>(',' - static_cast<int>(kBias)));
+  std::uint64_t bits = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    bits |= static_cast<std::uint64_t>(
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, comma))))
+            << (16 * k);
+  }
+  return bits;
+}
+#endif
+
+// Ends the four tokens of the point that starts at s. A point usually lies in
+// the 64 bytes from s (or, at the end, in the last 64 bytes, with the end of
+// the bytes as a last comma): its ends are the first four commas there.
+// Otherwise each end is searched for.
+template <unsigned kBias>
+[[gnu::always_inline]] inline void PointEnds(const unsigned char* s, const unsigned char* begin,
+                                             const unsigned char* end,
+                                             const unsigned char* (&ends)[4]) {
+#if defined(__SSE2__)
+  if (end - begin >= 64) {
+    std::uint64_t bits;
+    if (end - s > 64) {
+      bits = CommaBits64<kBias>(s);
+    } else {
+      const std::ptrdiff_t skip = s - (end - 64);
+      bits = CommaBits64<kBias>(end - 64) >> skip;
+      if (end - s < 64) bits |= std::uint64_t{1} << (end - s);
+    }
+    const std::uint64_t bits1 = bits & (bits - 1);
+    const std::uint64_t bits2 = bits1 & (bits1 - 1);
+    const std::uint64_t bits3 = bits2 & (bits2 - 1);
+    if (bits3 != 0) {
+      ends[0] = s + __builtin_ctzll(bits);
+      ends[1] = s + __builtin_ctzll(bits1);
+      ends[2] = s + __builtin_ctzll(bits2);
+      ends[3] = s + __builtin_ctzll(bits3);
+      return;
+    }
+  }
+#endif
+  for (const unsigned char*& e : ends) {
+    e = TokenEnd<kBias>(s, end);
+    s = e + 1;
+  }
 }
 
 // Parses the points of the n bytes at p (see Parse_Peak_Shape_Text), appending
-// them. With kBias 1, returns false (nothing appended) when FindTokenStarts
-// finds an unusual byte.
+// them. With kBias 1, returns false (nothing appended) when CountCommas finds
+// an unusual byte.
 template <unsigned kBias>
 bool ParsePoints(const unsigned char* p, std::size_t n, std::vector<Data_Point>& points) {
-  // First the start of every token, then the tokens: each is parsed on its
-  // own (the work on one does not wait for the one before), and only tokens
-  // in no fast form go through the general conversions.
-  thread_local std::vector<std::size_t> starts;
-  if (starts.size() < n + 8) starts.resize(n + 8);
-  const std::size_t commas = FindTokenStarts<kBias>(p, n, starts.data());
+  const std::size_t commas = CountCommas<kBias>(p, n);
   if (commas == SIZE_MAX) return false;
-  const std::size_t* const start = starts.data();
   // As the line-reading routine splits: no token in an empty text, none after
   // a final comma.
-  const std::size_t tokens = n == 0 ? 0 : commas + (start[commas] == n ? 0 : 1);
-  points.reserve(points.size() + tokens / 4);
+  const std::size_t tokens =
+      n == 0 ? 0 : commas + (p[n - 1] == static_cast<unsigned char>(',' - kBias) ? 0 : 1);
+  const std::size_t count = tokens / 4;
+  points.reserve(points.size() + count);
+  // Only tokens in no fast form go through the general conversions.
+  const unsigned char* const end = p + n;
   const unsigned char* const fast_from = p + kFastRoom;
-  auto token = [&](std::size_t k) { return std::pair(p + start[k], p + start[k + 1] - 1); };
-  for (std::size_t k = 0; k + 3 < tokens; k += 4) {
+  // The ends of the next point are found before this point is parsed, so that
+  // the search does not wait for the parsing.
+  const unsigned char* s = p;
+  const unsigned char* e[4];
+  if (count > 0) PointEnds<kBias>(s, p, end, e);
+  for (std::size_t k = 0; k < count; ++k) {
+    const unsigned char* const next = e[3] + 1;
+    const unsigned char* next_ends[4];
+    if (k + 1 < count) PointEnds<kBias>(next, p, end, next_ends);
     Data_Point point;
-    auto [s0, e0] = token(k);
-    auto [s1, e1] = token(k + 1);
-    auto [s2, e2] = token(k + 2);
-    auto [s3, e3] = token(k + 3);
-    point.Intensity = RealToken<kBias>(s0, e0, fast_from);
-    point.MZ = RealToken<kBias>(s1, e1, fast_from);
-    point.RT = RealToken<kBias>(s2, e2, fast_from);
-    point.Scan = ScanToken<kBias>(s3, e3, fast_from);
+    point.Intensity = RealToken<kBias>(s, e[0], fast_from);
+    point.MZ = RealToken<kBias>(e[0] + 1, e[1], fast_from);
+    point.RT = RealToken<kBias>(e[1] + 1, e[2], fast_from);
+    point.Scan = ScanToken<kBias>(e[2] + 1, e[3], fast_from);
     points.push_back(point);
+    s = next;
+    std::copy(std::begin(next_ends), std::end(next_ends), std::begin(e));
   }
   return true;
 }

@@ -416,3 +416,151 @@ TEST(PeakShapeStoredFormTest, AgreesWithTheCodecOnRandomTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A random point text: mostly "%f" reals (any sign, 1 to 12 integer digits)
+// and short scans, with odd tokens, long points and stray bytes mixed in.
+std::string RandomPointText(std::mt19937& rng) {
+  const char* odd_tokens[] = {"",
+                              "-",
+                              ".",
+                              "5.",
+                              "-.250000",
+                              "nan",
+                              "1e5",
+                              "+7.000000",
+                              " 8.000000",
+                              "1.0000000",
+                              "1.00000",
+                              "0x1p3",
+                              "-0.000000",
+                              "123456789.123456",
+                              "1234567890.123456",
+                              "12abc"};
+  const char* odd_scans[] = {"007", "123456789", "2147483648", "-1", "12.0", "7abc", ""};
+  const char stray[] = {'\x01', '\x02', '\'', '\xff', '\xfe', '\0', ','};
+  std::string text;
+  const int tokens = static_cast<int>(rng() % 180);
+  for (int t = 0; t < tokens; ++t) {
+    if (t) text += ',';
+    const bool scan = t % 4 == 3;
+    if (rng() % 40 == 0) {
+      text += scan ? odd_scans[rng() % std::size(odd_scans)]
+                   : odd_tokens[rng() % std::size(odd_tokens)];
+    } else if (scan) {
+      text += std::to_string(rng() % (rng() % 2 ? 100000u : 4000000000u));
+    } else {
+      char buf[64];
+      const double v = static_cast<double>(rng() % 1000000000u) *
+                       std::pow(10.0, static_cast<double>(rng() % 10) - 6.0) *
+                       (rng() % 4 == 0 ? -1.0 : 1.0);
+      std::snprintf(buf, sizeof buf, "%f", v);
+      text += buf;
+    }
+    if (rng() % 400 == 0) text.insert(rng() % text.size(), 1, stray[rng() % std::size(stray)]);
+  }
+  if (rng() % 5 == 0) text += ',';
+  return text;
+}
+
+struct ParseOutcome {
+  std::vector<Data_Point> points;
+  std::string error;  // the exception's type and message, empty without one
+};
+
+template <typename Parse>
+ParseOutcome Outcome(Parse parse) {
+  ParseOutcome outcome;
+  try {
+    parse(outcome.points);
+  } catch (const std::invalid_argument& e) {
+    outcome.error = std::string("invalid_argument: ") + e.what();
+  } catch (const std::out_of_range& e) {
+    outcome.error = std::string("out_of_range: ") + e.what();
+  } catch (const CppSQLite3Exception& e) {
+    outcome.error = std::string("CppSQLite3Exception: ") + e.errorMessage();
+  }
+  return outcome;
+}
+
+void ExpectSameOutcome(const ParseOutcome& a, const ParseOutcome& b, const std::string& what) {
+  ASSERT_EQ(a.error, b.error) << what;
+  ASSERT_EQ(a.points.size(), b.points.size()) << what;
+  for (std::size_t i = 0; i < a.points.size(); ++i) {
+    ASSERT_EQ(a.points[i].Scan, b.points[i].Scan) << what << " @" << i;
+    for (auto field : {&Data_Point::Intensity, &Data_Point::MZ, &Data_Point::RT}) {
+      const double x = a.points[i].*field;
+      const double y = b.points[i].*field;
+      ASSERT_TRUE(SameBits(x, y) || (std::isnan(x) && std::isnan(y))) << what << " @" << i;
+    }
+  }
+}
+
+// Decoding parses the usual stored form (offset 1, no escapes) in place; every
+// stored form must give what decoding to text and then parsing gives.
+TEST(PeakShapeStoredFormTest, DecodingInPlaceMatchesDecodingThenParsing) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = RandomPointText(rng);
+    std::string stored = Encode_Peak_Shape(text);
+    switch (rng() % 8) {
+      case 0:  // offset 1 without escapes whatever the text holds
+        stored = "\x01";
+        for (char c : text) stored += static_cast<char>(c - 1);
+        break;
+      case 1:  // ends early
+        if (stored.size() > 1) stored[1 + rng() % (stored.size() - 1)] = '\0';
+        break;
+      case 2:  // a bad escape
+        if (stored.size() > 1) stored[1 + rng() % (stored.size() - 1)] = '\x01';
+        break;
+      default:
+        break;
+    }
+    const ParseOutcome in_place = Outcome([&](auto& points) { Decode_Peak_Shape(stored, points); });
+    const ParseOutcome two_step = Outcome([&](auto& points) {
+      std::string decoded;
+      Decode_Peak_Shape_Text(stored, decoded);
+      Parse_Peak_Shape_Text(decoded, points);
+    });
+    ExpectSameOutcome(in_place, two_step, text);
+    if (!two_step.error.empty()) continue;
+    // And the text parser agrees with the plain way of reading the format.
+    std::string decoded;
+    Decode_Peak_Shape_Text(stored, decoded);
+    const ParseOutcome reference = Outcome([&](auto& points) {
+      try {
+        points = ReferenceParse(decoded);
+      } catch (const std::exception&) {
+        points.clear();
+      }
+    });
+    if (reference.points.size() == two_step.points.size()) {
+      ExpectSameOutcome(two_step, reference, text);
+    }
+  }
+}
+
+TEST(PeakShapeTextTest, FixedSixRealsAtTheirLimits) {
+  // Nine integer digits is the most a "%f" token may have on its fast way;
+  // ten go the general way. Both give strtod's value.
+  const std::string tokens[] = {"0.000000",         "-0.000000",         "1.000001",
+                                "-1.999999",        "123456789.999999",  "-123456789.999999",
+                                "999999999.999999", "1000000000.000000", "-9999999999.999999",
+                                "00000001.500000",  "4503599627.370497"};
+  std::string text = "1.000000,2.000000,3.000000,4";  // room before the tokens under test
+  for (const std::string& token : tokens) text += "," + token + "," + token + "," + token + ",5";
+  std::vector<Data_Point> points;
+  Parse_Peak_Shape_Text(text, points);
+  ASSERT_EQ(points.size(), std::size(tokens) + 1);
+  for (std::size_t i = 0; i < std::size(tokens); ++i) {
+    const double expected = CStrtod(tokens[i]);
+    EXPECT_TRUE(SameBits(points[i + 1].Intensity, expected)) << tokens[i];
+    EXPECT_TRUE(SameBits(points[i + 1].MZ, expected)) << tokens[i];
+    EXPECT_TRUE(SameBits(points[i + 1].RT, expected)) << tokens[i];
+    EXPECT_EQ(points[i + 1].Scan, 5u);
+  }
+}
+
+}  // namespace
