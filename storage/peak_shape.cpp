@@ -180,8 +180,9 @@ template <unsigned kBias>
 [[gnu::always_inline]] inline bool FixedSixReal(const unsigned char* s, const unsigned char* e,
                                                 double& value) {
   const std::ptrdiff_t n = e - s;
+  if (n < 8 || n > 16) return false;
   const bool negative = TextChar<kBias>(s) == '-';
-  if (n > 16 || n - negative < 8) return false;  // 1 to 9 integer digits
+  if (n - negative < 8) return false;  // 1 to 9 integer digits
   // Each text byte minus '0': digits become their values, all else above 9.
   const __m128i values =
       _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(e - 16)),
@@ -235,11 +236,26 @@ template <unsigned kBias>
   return true;
 }
 
+// A real token that ends less than kFastRoom bytes from the start (the first
+// of a text): copied to where the fast form may read before it.
+template <unsigned kBias>
+[[gnu::noinline]] double NearStartReal(const unsigned char* s, const unsigned char* e) {
+  const std::ptrdiff_t n = e - s;
+  unsigned char room[kFastRoom] = {};
+  std::memcpy(room + kFastRoom - n, s, static_cast<std::size_t>(n));
+  double value;
+  if (kFixedSixFast && FixedSixReal<kBias>(room + kFastRoom - n, room + kFastRoom, value)) {
+    return value;
+  }
+  return GeneralReal<kBias>(s, e);
+}
+
 template <unsigned kBias>
 [[gnu::always_inline]] inline double RealToken(const unsigned char* s, const unsigned char* e,
                                                const unsigned char* fast_from) {
   double value;
-  if (kFixedSixFast && e >= fast_from && FixedSixReal<kBias>(s, e, value)) return value;
+  if (e < fast_from) return NearStartReal<kBias>(s, e);
+  if (kFixedSixFast && FixedSixReal<kBias>(s, e, value)) return value;
   return GeneralReal<kBias>(s, e);
 }
 
@@ -258,30 +274,43 @@ template <unsigned kBias>
 template <unsigned kBias>
 std::size_t CountCommas(const unsigned char* p, std::size_t n) {
   constexpr unsigned char kComma = static_cast<unsigned char>(',' - kBias);
+#if defined(__SSE2__)
+  if (n >= 16) {
+    const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t commas = 0;
+    // Bytes 0xff, 0x00 and 0x01 become 0 to 2 when one is added.
+    __m128i lowest = _mm_set1_epi8(-1);
+    auto add = [&](__m128i& counts, __m128i chunk, __m128i counted) {
+      counts = _mm_sub_epi8(counts, _mm_and_si128(_mm_cmpeq_epi8(chunk, comma), counted));
+      if constexpr (kBias != 0) {
+        lowest = _mm_min_epu8(lowest, _mm_add_epi8(chunk, _mm_set1_epi8(1)));
+      }
+    };
+    const __m128i all = _mm_set1_epi8(-1);
+    const std::size_t chunks = n / 16;
+    for (std::size_t c = 0; c < chunks;) {
+      // Counts per byte lane, summed before any lane can reach 256.
+      __m128i counts = zero;
+      const std::size_t block_end = std::min(chunks, c + 255);
+      for (; c < block_end; ++c) {
+        add(counts, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * c)), all);
+      }
+      if (c == chunks && n % 16 != 0) {  // the last 16 bytes, counting the new ones
+        add(counts, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastBytes + n % 16)));
+      }
+      const __m128i sums = _mm_sad_epu8(counts, zero);
+      commas += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
+                                         _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    }
+    const __m128i unusual = _mm_cmpeq_epi8(_mm_min_epu8(lowest, _mm_set1_epi8(2)), lowest);
+    return _mm_movemask_epi8(unusual) != 0 ? SIZE_MAX : commas;
+  }
+#endif
   std::size_t commas = 0;
   bool unusual = false;
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
-  const __m128i zero = _mm_setzero_si128();
-  // Bytes 0xff, 0x00 and 0x01 become 0 to 2 when one is added.
-  __m128i lowest = _mm_set1_epi8(-1);
-  while (i + 16 <= n) {
-    // Counts per byte lane, summed before any lane can reach 256.
-    __m128i counts = zero;
-    for (int k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(chunk, comma));
-      if constexpr (kBias != 0)
-        lowest = _mm_min_epu8(lowest, _mm_add_epi8(chunk, _mm_set1_epi8(1)));
-    }
-    const __m128i sums = _mm_sad_epu8(counts, zero);
-    commas += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) +
-                                       _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
-  }
-  unusual = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(lowest, _mm_set1_epi8(2)), lowest)) != 0;
-#endif
-  for (; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     commas += p[i] == kComma;
     if constexpr (kBias != 0) unusual |= static_cast<unsigned char>(p[i] + 1) <= 2;
   }
