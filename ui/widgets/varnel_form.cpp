@@ -1,5 +1,6 @@
 // Varnel_Form: the control tree of both tabs and the alignment tab's handlers.
 #include "ui/widgets/varnel_form.h"
+#include "ui/widgets/wait_cursor.h"
 
 #include <qcustomplot.h>
 #include <QApplication>
@@ -55,15 +56,6 @@ class Standard_Dialogs final : public Form_Dialogs {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
     box.exec();
   }
-};
-
-// The wait cursor for the lifetime of the object, restored on every path.
-class Wait_Cursor {
- public:
-  Wait_Cursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Wait_Cursor() { QApplication::restoreOverrideCursor(); }
-  Wait_Cursor(const Wait_Cursor&) = delete;
-  Wait_Cursor& operator=(const Wait_Cursor&) = delete;
 };
 
 template <typename W>

@@ -7,12 +7,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTableView>
-#include <exception>
 #include <stdexcept>
 #include <string>
 
 #include "storage/aligned_table.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "ui/align_table_model.h"
 #include "ui/text_codec.h"
@@ -20,6 +18,7 @@
 #include "ui/viz_plot.h"
 #include "ui/widgets/varnel_form.h"
 #include "ui/widgets/viz_chart.h"
+#include "ui/widgets/wait_cursor.h"
 
 namespace Varnel {
 
@@ -30,32 +29,6 @@ const QString kAlignDialogFilter = QStringLiteral("aligndb Files (*.aligndb)");
 const QString kNoAlignFileMessage = QStringLiteral("Please select the aligndb(.aligndb) file(s)!");
 constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
 constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
-
-// Runs a handler's body. A failure becomes a message box with its text; the
-// cursor is restored. Nothing leaves the handler.
-template <typename Body>
-void Run_Handler(QWidget* window, Form_Dialogs& dialogs, Body&& body) {
-  QString failure;
-  try {
-    body();
-    return;
-  } catch (const CppSQLite3Exception& e) {
-    failure = From_Engine_String(e.errorMessage());
-  } catch (const std::exception& e) {
-    failure = From_Engine_String(e.what());
-  }
-  while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
-  if (failure.isEmpty()) failure = QStringLiteral("Unexpected failure.");
-  dialogs.Show_Message(window, failure);
-}
-
-class Wait_Cursor {
- public:
-  Wait_Cursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~Wait_Cursor() { QApplication::restoreOverrideCursor(); }
-  Wait_Cursor(const Wait_Cursor&) = delete;
-  Wait_Cursor& operator=(const Wait_Cursor&) = delete;
-};
 
 // file: the database the grid shows, named in the failure.
 int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column,
@@ -140,7 +113,7 @@ void Varnel_Form::Generate_Color_Vect(int Color_NUM, QColor* Color_Array) {
 }
 
 void Varnel_Form::Button_Click_Align_File_Browse() {
-  Run_Handler(this, *dialogs_, [this] {
+  Guarded([this] {
     const std::optional<QStringList> picked =
         dialogs_->Open_Files(this, kAlignDialogTitle, FilePathOut, kAlignDialogFilter, false);
     if (!picked) return;
@@ -204,7 +177,7 @@ void Varnel_Form::CompoundPlot_RadioButton_CheckChanged() {
 
 void Varnel_Form::RadioButton_CheckChanged() {
   bool drawn = false;
-  Run_Handler(this, *dialogs_, [this, &drawn] {
+  Guarded([this, &drawn] {
     // Empty charts and white rows first, so that a failed query below leaves
     // nothing of the previous selection behind.
     Clear_Chart(zedGraphControl_AlignedPeaks);
