@@ -14,15 +14,7 @@
 namespace Varnel {
 namespace {
 
-TEST(PickTest, TwoFilesFillTheBoxAndTheRowsInDialogOrder) {
-  const Pick_Outcome outcome = Pick_Annotation_Files({"/data/run 1/b.DB", "/data/run 1/a.db"});
-  EXPECT_EQ(outcome.path_text, "/data/run 1/b.DB;/data/run 1/a.db;");
-  ASSERT_TRUE(outcome.rows);
-  ASSERT_EQ(outcome.rows->size(), 2u);
-  EXPECT_EQ((*outcome.rows)[0], (Load_Row{"/data/run 1", "b.DB"}));
-  EXPECT_EQ((*outcome.rows)[1], (Load_Row{"/data/run 1", "a.db"}));
-  EXPECT_FALSE(outcome.message);
-}
+// Picks, the file table and its ticks through the window: AlignWindowTest.
 
 TEST(PickTest, OddPathsSplitAtTheLastSeparator) {
   EXPECT_EQ(Split_Picked_Path("/a.db"), (Load_Row{"", "a.db"}));
@@ -37,31 +29,6 @@ TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
   EXPECT_EQ(bytes, "Probe_\xC3\xA4_\xE6\x95\xB0\xE6\x8D\xAE_annotated.db");
   EXPECT_EQ(From_Engine_String(bytes), name);
   EXPECT_EQ(From_Engine_String(std::string("a\0b", 3)).size(), 3);
-}
-
-TEST(FileTableTest, ShowsPickOrderUntickedAndReadsTicksInRowOrder) {
-  QStandardItemModel* table = Build_File_Table({{"/d", "c.db"}, {"/d", "a.db"}, {"/e", "b.db"}});
-  ASSERT_EQ(table->rowCount(), 3);
-  ASSERT_EQ(table->columnCount(), 3);
-  EXPECT_EQ(table->headerData(0, Qt::Horizontal).toString(), "File Name");
-  EXPECT_EQ(table->headerData(1, Qt::Horizontal).toString(), "Folder Name");
-  EXPECT_EQ(table->headerData(2, Qt::Horizontal).toString(), "     Align");
-  EXPECT_EQ(table->item(2, 1)->text(), "/e");
-  for (int row = 0; row < 3; ++row) {
-    EXPECT_TRUE(table->item(row, 2)->isCheckable());
-    EXPECT_EQ(table->item(row, 2)->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(table->item(row, 0)->isEditable());
-  }
-  EXPECT_TRUE(Ticked_File_Names(*table).isEmpty());
-
-  table->item(2, 2)->setCheckState(Qt::Checked);
-  table->item(0, 2)->setCheckState(Qt::Checked);
-  EXPECT_EQ(Ticked_File_Names(*table), (QStringList{"c.db", "b.db"}));
-  Set_All_Ticks(*table, true);
-  EXPECT_EQ(Ticked_File_Names(*table), (QStringList{"c.db", "a.db", "b.db"}));
-  Set_All_Ticks(*table, false);
-  EXPECT_TRUE(Ticked_File_Names(*table).isEmpty());
-  delete table;
 }
 
 TEST(NumberTest, AcceptedAndRejectedTexts) {

@@ -187,6 +187,11 @@ class AlignWindowTest : public QObject {
     QVERIFY(!grid->isSortingEnabled());
     QCOMPARE(grid->columnWidth(2), 70);
     QCOMPARE(grid->columnWidth(0), 180);
+    QCOMPARE(Table()->headerData(0, Qt::Horizontal).toString(), QString("File Name"));
+    QCOMPARE(Table()->headerData(1, Qt::Horizontal).toString(), QString("Folder Name"));
+    QCOMPARE(Table()->headerData(2, Qt::Horizontal).toString(), QString("     Align"));
+    QVERIFY(!Table()->item(0, 0)->isEditable());
+    QVERIFY(Table()->item(0, 2)->isCheckable());
     QCOMPARE(Ticks(), (QStringList{"-", "-"}));
   }
 
@@ -244,25 +249,22 @@ class AlignWindowTest : public QObject {
     QCOMPARE(form_->Result_Data_Load->size(), std::size_t{1});
   }
 
-  void refusedLoadHidesThePanel() {
+  void refusedLoadHidesThePanelAndKeepsTheGrid() {
+    const QString refusal =
+        "Please load the Annotation result Files(.db) that outputed from Ostrand!";
+    // Typed text without a pick is refused like an empty box.
+    QTest::keyClicks(form_->textBox_Align_FilePath, "/somewhere/x.db;");
+    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
+    QVERIFY(!form_->panel_Align_Process->isVisible());
+    QCOMPARE(dialogs_->messages, QStringList{refusal});
+
     Pick_And_Load({"a.db"});
     QVERIFY(form_->panel_Align_Process->isVisible());
     form_->textBox_Align_FilePath->clear();
     QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
     QVERIFY(!form_->panel_Align_Process->isVisible());
-    QCOMPARE(
-        dialogs_->messages,
-        QStringList{"Please load the Annotation result Files(.db) that outputed from Ostrand!"});
+    QCOMPARE(dialogs_->messages, (QStringList{refusal, refusal}));
     QCOMPARE(Table()->rowCount(), 1);  // the grid keeps its list
-  }
-
-  void typedTextWithoutAPickIsRefused() {
-    QTest::keyClicks(form_->textBox_Align_FilePath, "/somewhere/x.db;");
-    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
-    QVERIFY(!form_->panel_Align_Process->isVisible());
-    QCOMPARE(
-        dialogs_->messages,
-        QStringList{"Please load the Annotation result Files(.db) that outputed from Ostrand!"});
   }
 
   void refusalsComeInOrderAndStillCreateTheResultFolder_data() {

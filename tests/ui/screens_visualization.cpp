@@ -60,17 +60,18 @@ int main(int argc, char* argv[]) {
   try {
     Compound_Align_For_Annotation_Files(1, 0.1, 20.0, 10.0, folder, folder,
                                         screens.study().database_names);
+    // Fifty samples, every compound in each: a group with a long legend.
     Test::Write_Aligned_Result(Test::Make_Demo_Study(50, 12, 3), folder, "fifty.aligndb");
   } catch (const std::exception& e) {
     screens.Fail(e.what());
     return 1;
   }
-  // Opens a result of the study folder; false when the window refused it.
   auto dialogs = std::make_unique<Test::Scripted_Dialogs>();
   Test::Scripted_Dialogs* script = dialogs.get();
   Varnel_Form form(std::move(dialogs));
-  auto open = [&](const char* name) {
-    script->answers.push_back(QStringList{From_Engine_String(Join_Path(folder, name))});
+  // Opens a result; false when the window refused it.
+  auto open = [&](const std::string& path) {
+    script->answers.push_back(QStringList{From_Engine_String(path)});
     form.button_Align_File_Browse->click();
     return script->messages.isEmpty() || screens.Fail(script->messages.join(" | ").toStdString());
   };
@@ -89,7 +90,7 @@ int main(int argc, char* argv[]) {
   form.show();
   QApplication::processEvents();
   bool ok = screens.Save(&form, "viz_1_start.png");
-  if (!open(kAlignedDbName)) return 1;
+  if (!open(Join_Path(folder, kAlignedDbName))) return 1;
   ok = screens.Save(&form, "viz_2_opened.png") && ok;
   if (!click_full_group(6)) return 1;
   ok = screens.Save(&form, "viz_3_scan.png") && ok;
@@ -103,7 +104,7 @@ int main(int argc, char* argv[]) {
   ok = screens.Save(&form, "viz_6_normalized.png") && ok;
 
   // Fifty samples (written above): one legend entry per sample.
-  if (!open("fifty.aligndb") || !click_full_group(50)) return 1;
+  if (!open(Join_Path(folder, "fifty.aligndb")) || !click_full_group(50)) return 1;
   ok = screens.Save(&form, "viz_7_fifty_samples.png") && ok;
   return ok && script->messages.isEmpty() ? 0 : 1;
 }

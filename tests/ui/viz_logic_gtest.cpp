@@ -253,22 +253,8 @@ Align_Peak Shape_Peak(std::uint32_t sample, std::vector<double> intensities, dou
   return peak;
 }
 
-TEST(CurveTest, SamplesTwoTwoFiveGiveThreeCurvesAndTwoLegendEntries) {
-  const Peak_List list = {Shape_Peak(2, {1, 2}), Shape_Peak(2, {3, 4}), Shape_Peak(5, {5, 6})};
-  const Chart_Content chart = Build_Aligned_Chart(list, "7", X_Axis::kScan, Y_Scale::kStandard);
-  EXPECT_EQ(chart.title, "Aligned Plot  for Align_ID: 7");
-  EXPECT_EQ(chart.x_title, "Scan Number");
-  EXPECT_EQ(chart.y_title, "Intensity");
-  ASSERT_EQ(chart.curves.size(), 3u);
-  EXPECT_EQ(chart.curves[0].label, "S2");
-  EXPECT_EQ(chart.curves[1].label, "");
-  EXPECT_EQ(chart.curves[2].label, "S5");
-  EXPECT_EQ(chart.curves[0].color, Rgb(0, 0, 255));
-  EXPECT_EQ(chart.curves[1].color, Rgb(0, 0, 255));
-  EXPECT_EQ(chart.curves[2].color, Rgb(255, 255, 0));
-  EXPECT_EQ(chart.curves[2].x, (QList<double>{100, 101}));
-  EXPECT_EQ(chart.curves[2].y, (QList<double>{5, 6}));
-}
+// Samples 2, 2 and 5: three curves, two legend entries, the palette's
+// colours by sample: VizWindowTest.dataRowClickShowsTheChartsAndDraws.
 
 TEST(CurveTest, XFollowsTheAxisModeAndOnlyTheUpperChartIsCorrected) {
   Align_Peak peak = Shape_Peak(0, {1, 2}, 50.0);

@@ -44,288 +44,270 @@ QString Title(QCustomPlot* plot) { return Chart_Title(plot)->text(); }
 class VizWindowTest : public QObject {
   Q_OBJECT
 
- private slots:
-  void init();
-  void cleanup();
-  void browseOpensTheResultAndShowsTheGrid();
-  void cancelAndEmptyPicksChangeNothing();
-  void unreadableFirstResultShowsNoGrid();
-  void dataRowClickShowsTheChartsAndDraws();
-  void headerClickDoesNothing();
-  void highlightFollowsTheAlignIdAfterSorting();
-  void alignIdZeroShowsTheRowsOwnPeak();
-  void everyRadioChangeRedrawsOnce_data();
-  void everyRadioChangeRedrawsOnce();
-  void redrawWithoutSelectionClearsTheCharts();
-  void chartSavesPngAndPdf();
-
  private:
-  void Open(const QString& file);
-  int Row_With(int align_id, int sample_id) const;
-  void Click_Row(int row);
-  std::vector<int> Highlighted_Rows() const;
-
   std::unique_ptr<Temp_Folder> dir_;
   std::unique_ptr<Varnel_Form> form_;
   Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   Align_Table_Model* model_ = nullptr;
-};
 
-void VizWindowTest::init() {
-  dir_ = std::make_unique<Temp_Folder>();
-  // Align_ID 7 in samples 2, 2 and 5; Align_ID 3 in samples 0 and 1; one
-  // unaligned peak of sample 1.
-  std::vector<Varnel::Test::Align_Peak> peaks = {
-      Make_Peak(Spec(1, 30, 0, 140.0)), Make_Peak(Spec(0, 10, 3, 98.0)),
-      Make_Peak(Spec(1, 11, 3, 102.0)), Make_Peak(Spec(2, 20, 7, 60.0)),
-      Make_Peak(Spec(2, 21, 7, 61.0)),  Make_Peak(Spec(5, 50, 7, 62.0))};
-  Varnel::Test::Write_Aligned_Result(peaks, dir_->path(), "study.aligndb");
+  void Open(const QString& file) {
+    dialogs_->answers.push_back(
+        QStringList{QString::fromStdString(Join_Path(dir_->path(), file.toStdString()))});
+    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+  }
 
-  auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
-  dialogs_ = dialogs.get();
-  form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-  form_->tabControl1->setCurrentWidget(form_->Tab_Align_Visualization);
-  form_->show();
-  QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-  model_ = qobject_cast<Align_Table_Model*>(form_->dataGridView_Align_Peaklist_Table->model());
-  QVERIFY(model_ != nullptr);
-}
+  int Row_With(int align_id, int sample_id) const {
+    for (int r = 0; r < model_->rowCount(); ++r)
+      if (model_->Int_Cell(r, kCol_Align_ID) == align_id &&
+          model_->Int_Cell(r, kCol_SAMPLE_ID) == sample_id)
+        return r;
+    return -1;
+  }
 
-void VizWindowTest::cleanup() {
-  form_.reset();
-  dir_.reset();
-}
+  void Click_Row(int row) {
+    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    const QModelIndex index = model_->index(row, 0);
+    grid->scrollTo(index);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+  }
 
-void VizWindowTest::Open(const QString& file) {
-  dialogs_->answers.push_back(
-      QStringList{QString::fromStdString(Join_Path(dir_->path(), file.toStdString()))});
-  QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
-}
+  std::vector<int> Highlighted_Rows() const {
+    std::vector<int> rows;
+    for (int r = 0; r < model_->rowCount(); ++r)
+      if (model_->data(model_->index(r, 2), Qt::BackgroundRole).value<QBrush>().color() ==
+          kHighlightColor)
+        rows.push_back(r);
+    return rows;
+  }
 
-int VizWindowTest::Row_With(int align_id, int sample_id) const {
-  for (int r = 0; r < model_->rowCount(); ++r)
-    if (model_->Int_Cell(r, kCol_Align_ID) == align_id &&
-        model_->Int_Cell(r, kCol_SAMPLE_ID) == sample_id)
-      return r;
-  return -1;
-}
+ private slots:
+  void init() {
+    dir_ = std::make_unique<Temp_Folder>();
+    // Align_ID 7 in samples 2, 2 and 5; Align_ID 3 in samples 0 and 1; one
+    // unaligned peak of sample 1.
+    std::vector<Varnel::Test::Align_Peak> peaks = {
+        Make_Peak(Spec(1, 30, 0, 140.0)), Make_Peak(Spec(0, 10, 3, 98.0)),
+        Make_Peak(Spec(1, 11, 3, 102.0)), Make_Peak(Spec(2, 20, 7, 60.0)),
+        Make_Peak(Spec(2, 21, 7, 61.0)),  Make_Peak(Spec(5, 50, 7, 62.0))};
+    Varnel::Test::Write_Aligned_Result(peaks, dir_->path(), "study.aligndb");
 
-void VizWindowTest::Click_Row(int row) {
-  QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
-  const QModelIndex index = model_->index(row, 0);
-  grid->scrollTo(index);
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
-}
+    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
+    dialogs_ = dialogs.get();
+    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
+    form_->tabControl1->setCurrentWidget(form_->Tab_Align_Visualization);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    model_ = qobject_cast<Align_Table_Model*>(form_->dataGridView_Align_Peaklist_Table->model());
+    QVERIFY(model_ != nullptr);
+  }
 
-std::vector<int> VizWindowTest::Highlighted_Rows() const {
-  std::vector<int> rows;
-  for (int r = 0; r < model_->rowCount(); ++r)
-    if (model_->data(model_->index(r, 2), Qt::BackgroundRole).value<QBrush>().color() ==
-        kHighlightColor)
-      rows.push_back(r);
-  return rows;
-}
+  void cleanup() {
+    form_.reset();
+    dir_.reset();
+  }
 
-void VizWindowTest::browseOpensTheResultAndShowsTheGrid() {
-  form_->FilePathOut = QString::fromStdString(dir_->path());
-  QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
-  Open("study.aligndb");
-  QCOMPARE(dialogs_->open_calls.size(), std::size_t{1});
-  const auto& call = dialogs_->open_calls[0];
-  QCOMPARE(call.title, QString("Select a Aligned Result File"));
-  QCOMPARE(call.filter, QString("aligndb Files (*.aligndb)"));
-  QCOMPARE(call.folder, QString::fromStdString(dir_->path()));
-  QVERIFY(!call.multi_select);
-  QVERIFY(dialogs_->messages.isEmpty());
-  QCOMPARE(form_->alignFolderName, QString::fromStdString(dir_->path()));
-  QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-  QCOMPARE(form_->textBox_Align_Result_File->text(),
-           QString::fromStdString(Join_Path(dir_->path(), "study.aligndb")));
-  QVERIFY(form_->panel_Align_Peaklist_Table->isVisible());
-  QVERIFY(!form_->panel_align_peak_visualization->isVisible());
-  QCOMPARE(model_->rowCount(), 6);
-  QCOMPARE(model_->columnCount(), 20);
-  QCOMPARE(model_->headerData(9, Qt::Horizontal).toString(), QString("Right_Boundary"));
-  QCOMPARE(model_->Int_Cell(0, kCol_Align_ID), 0);  // ordered by Align_ID
-  QCOMPARE(model_->Int_Cell(5, kCol_Align_ID), 7);
-}
+  void browseOpensTheResultAndShowsTheGrid() {
+    form_->FilePathOut = QString::fromStdString(dir_->path());
+    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
+    Open("study.aligndb");
+    QCOMPARE(dialogs_->open_calls.size(), std::size_t{1});
+    const auto& call = dialogs_->open_calls[0];
+    QCOMPARE(call.title, QString("Select a Aligned Result File"));
+    QCOMPARE(call.filter, QString("aligndb Files (*.aligndb)"));
+    QCOMPARE(call.folder, QString::fromStdString(dir_->path()));
+    QVERIFY(!call.multi_select);
+    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(form_->alignFolderName, QString::fromStdString(dir_->path()));
+    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
+    QCOMPARE(form_->textBox_Align_Result_File->text(),
+             QString::fromStdString(Join_Path(dir_->path(), "study.aligndb")));
+    QVERIFY(form_->panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+    QCOMPARE(model_->rowCount(), 6);
+    QCOMPARE(model_->columnCount(), 20);
+    QCOMPARE(model_->headerData(9, Qt::Horizontal).toString(), QString("Right_Boundary"));
+    QCOMPARE(model_->Int_Cell(0, kCol_Align_ID), 0);  // ordered by Align_ID
+    QCOMPARE(model_->Int_Cell(5, kCol_Align_ID), 7);
+  }
 
-void VizWindowTest::cancelAndEmptyPicksChangeNothing() {
-  Open("study.aligndb");
-  dialogs_->answers.push_back(std::nullopt);
-  QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
-  QVERIFY(dialogs_->messages.isEmpty());
-  QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-  QVERIFY(!form_->textBox_Align_Result_File->text().isEmpty());
+  void cancelAndEmptyPicksChangeNothing() {
+    Open("study.aligndb");
+    dialogs_->answers.push_back(std::nullopt);
+    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
+    QVERIFY(!form_->textBox_Align_Result_File->text().isEmpty());
 
-  dialogs_->answers.push_back(QStringList{});
-  QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
-  QCOMPARE(dialogs_->messages, QStringList{"Please select the aligndb(.aligndb) file(s)!"});
-  QVERIFY(form_->textBox_Align_Result_File->text().isEmpty());
-  QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-  QCOMPARE(model_->rowCount(), 6);
-}
+    dialogs_->answers.push_back(QStringList{});
+    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QCOMPARE(dialogs_->messages, QStringList{"Please select the aligndb(.aligndb) file(s)!"});
+    QVERIFY(form_->textBox_Align_Result_File->text().isEmpty());
+    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
+    QCOMPARE(model_->rowCount(), 6);
+  }
 
-// With a result shown before: BadInputWindowTest.
-void VizWindowTest::unreadableFirstResultShowsNoGrid() {
-  Write_File(Join_Path(dir_->path(), "bad.aligndb"), std::string(4096, 'x'));
-  Open("bad.aligndb");
-  QCOMPARE(dialogs_->messages.size(), 1);
-  QVERIFY2(dialogs_->messages[0].contains("bad.aligndb"), qPrintable(dialogs_->messages[0]));
-  QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
-  QVERIFY(form_->alignFileName.isEmpty());
-  QVERIFY(QApplication::overrideCursor() == nullptr);
-}
+  // With a result shown before: BadInputWindowTest.
+  void unreadableFirstResultShowsNoGrid() {
+    Write_File(Join_Path(dir_->path(), "bad.aligndb"), std::string(4096, 'x'));
+    Open("bad.aligndb");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].contains("bad.aligndb"), qPrintable(dialogs_->messages[0]));
+    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(form_->alignFileName.isEmpty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
 
-void VizWindowTest::dataRowClickShowsTheChartsAndDraws() {
-  Open("study.aligndb");
-  QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-  Click_Row(Row_With(7, 5));
-  QCOMPARE(redrawn.count(), 1);
-  QVERIFY(dialogs_->messages.isEmpty());
-  QVERIFY(form_->panel_align_peak_visualization->isVisible());
-  QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
-  QCOMPARE(Title(upper), QString("Aligned Plot  for Align_ID: 7"));
-  QCOMPARE(upper->xAxis->label(), QString("Scan Number"));
-  QCOMPARE(upper->yAxis->label(), QString("Intensity"));
-  // Samples 2, 2 and 5: three curves, two legend entries.
-  QCOMPARE(upper->graphCount(), 3);
-  QCOMPARE(upper->legend->itemCount(), 2);
-  QCOMPARE(upper->graph(0)->pen().color(), QColor(0, 0, 255));
-  QCOMPARE(upper->graph(1)->pen().color(), QColor(0, 0, 255));
-  QCOMPARE(upper->graph(2)->pen().color(), QColor(255, 255, 0));
-  QCOMPARE(upper->graph(0)->name(), QString("Sample 2"));
-  QCOMPARE(upper->graph(2)->name(), QString("Sample 5"));
-  QVERIFY(upper->graph(0)->scatterStyle().isNone());
-  QVERIFY(upper->xAxis->range().contains(120.0));  // fitted to scans around 60 s / 0.5 s
-  QCustomPlot* lower = form_->zedGraphControl_SlectedPeaks;
-  QCOMPARE(Title(lower), QString("Peak Plot for Sample: Sample 5"));
-  QCOMPARE(lower->graphCount(), 1);
-  QCOMPARE(lower->graph(0)->pen().color(), QColor(0, 0, 255));
-  QCOMPARE(lower->graph(0)->name(), QString("200"));
-  QCOMPARE(form_->dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
+  void dataRowClickShowsTheChartsAndDraws() {
+    Open("study.aligndb");
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    Click_Row(Row_With(7, 5));
+    QCOMPARE(redrawn.count(), 1);
+    QVERIFY(dialogs_->messages.isEmpty());
+    QVERIFY(form_->panel_align_peak_visualization->isVisible());
+    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
+    QCOMPARE(Title(upper), QString("Aligned Plot  for Align_ID: 7"));
+    QCOMPARE(upper->xAxis->label(), QString("Scan Number"));
+    QCOMPARE(upper->yAxis->label(), QString("Intensity"));
+    // Samples 2, 2 and 5: three curves, two legend entries.
+    QCOMPARE(upper->graphCount(), 3);
+    QCOMPARE(upper->legend->itemCount(), 2);
+    QCOMPARE(upper->graph(0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(upper->graph(1)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(upper->graph(2)->pen().color(), QColor(255, 255, 0));
+    QCOMPARE(upper->graph(0)->name(), QString("Sample 2"));
+    QCOMPARE(upper->graph(2)->name(), QString("Sample 5"));
+    QVERIFY(upper->graph(0)->scatterStyle().isNone());
+    QVERIFY(upper->xAxis->range().contains(120.0));  // fitted to scans around 60 s / 0.5 s
+    QCustomPlot* lower = form_->zedGraphControl_SlectedPeaks;
+    QCOMPARE(Title(lower), QString("Peak Plot for Sample: Sample 5"));
+    QCOMPARE(lower->graphCount(), 1);
+    QCOMPARE(lower->graph(0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(lower->graph(0)->name(), QString("200"));
+    QCOMPARE(form_->dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
 
-  // Compound Plot on the same row adds the adduct to the label.
-  form_->radioButton_CompoundPlot->click();
-  QCOMPARE(redrawn.count(), 2);
-  QCOMPARE(Title(lower), QString("Compound Plot for Sample: Sample 5"));
-  QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
-}
+    // Compound Plot on the same row adds the adduct to the label.
+    form_->radioButton_CompoundPlot->click();
+    QCOMPARE(redrawn.count(), 2);
+    QCOMPARE(Title(lower), QString("Compound Plot for Sample: Sample 5"));
+    QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
+  }
 
-void VizWindowTest::headerClickDoesNothing() {
-  Open("study.aligndb");
-  QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-  QHeaderView* header = form_->dataGridView_Align_Peaklist_Table->horizontalHeader();
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                    QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-  form_->DataGridView_CellMouseClick(-1);
-  QCOMPARE(redrawn.count(), 0);
-  QVERIFY(!form_->panel_align_peak_visualization->isVisible());
-}
+  void headerClickDoesNothing() {
+    Open("study.aligndb");
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    QHeaderView* header = form_->dataGridView_Align_Peaklist_Table->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+    form_->DataGridView_CellMouseClick(-1);
+    QCOMPARE(redrawn.count(), 0);
+    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+  }
 
-void VizWindowTest::highlightFollowsTheAlignIdAfterSorting() {
-  Open("study.aligndb");
-  Click_Row(Row_With(7, 2));
-  std::vector<int> rows = Highlighted_Rows();
-  QCOMPARE(rows.size(), std::size_t{3});
-  // Sort by SAMPLE_NAME descending with two header clicks: rows move, the
-  // highlight and the selection move with them.
-  QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
-  grid->sortByColumn(kCol_SAMPLE_NAME, Qt::DescendingOrder);
-  rows = Highlighted_Rows();
-  QCOMPARE(rows.size(), std::size_t{3});
-  QCOMPARE(rows.front(), 0);  // Sample 5 sorts first
-  for (int r : rows) QCOMPARE(model_->Int_Cell(r, kCol_Align_ID), 7);
-  const int selected = grid->selectionModel()->selectedRows().front().row();
-  QCOMPARE(model_->Int_Cell(selected, kCol_Align_ID), 7);
-  // A row of another alignment turns them white again.
-  Click_Row(Row_With(3, 0));
-  rows = Highlighted_Rows();
-  QCOMPARE(rows.size(), std::size_t{2});
-  for (int r : rows) QCOMPARE(model_->Int_Cell(r, kCol_Align_ID), 3);
-}
+  void highlightFollowsTheAlignIdAfterSorting() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    std::vector<int> rows = Highlighted_Rows();
+    QCOMPARE(rows.size(), std::size_t{3});
+    // Sort by SAMPLE_NAME descending with two header clicks: rows move, the
+    // highlight and the selection move with them.
+    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    grid->sortByColumn(kCol_SAMPLE_NAME, Qt::DescendingOrder);
+    rows = Highlighted_Rows();
+    QCOMPARE(rows.size(), std::size_t{3});
+    QCOMPARE(rows.front(), 0);  // Sample 5 sorts first
+    for (int r : rows) QCOMPARE(model_->Int_Cell(r, kCol_Align_ID), 7);
+    const int selected = grid->selectionModel()->selectedRows().front().row();
+    QCOMPARE(model_->Int_Cell(selected, kCol_Align_ID), 7);
+    // A row of another alignment turns them white again.
+    Click_Row(Row_With(3, 0));
+    rows = Highlighted_Rows();
+    QCOMPARE(rows.size(), std::size_t{2});
+    for (int r : rows) QCOMPARE(model_->Int_Cell(r, kCol_Align_ID), 3);
+  }
 
-void VizWindowTest::alignIdZeroShowsTheRowsOwnPeak() {
-  Open("study.aligndb");
-  Click_Row(Row_With(0, 1));
-  QVERIFY(Highlighted_Rows().empty());
-  QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 1);
-  QCOMPARE(Title(form_->zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
-}
+  void alignIdZeroShowsTheRowsOwnPeak() {
+    Open("study.aligndb");
+    Click_Row(Row_With(0, 1));
+    QVERIFY(Highlighted_Rows().empty());
+    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 1);
+    QCOMPARE(Title(form_->zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
+  }
 
-void VizWindowTest::everyRadioChangeRedrawsOnce_data() {
-  QTest::addColumn<QString>("from");
-  QTest::addColumn<QString>("to");
-  const QStringList x = {"radioButton_Scan", "radioButton_RT_Original", "radioButton_RT_Corrected"};
-  const QStringList mode = {"radioButton_PeakPlot", "radioButton_GroupPlot",
-                            "radioButton_CompoundPlot"};
-  for (const QStringList& group : {x, mode})
-    for (const QString& a : group)
-      for (const QString& b : group)
-        if (a != b) QTest::newRow(qPrintable(a + " -> " + b)) << a << b;
-  QTest::newRow("Standard -> Normalized") << "radioButton_Standard"
-                                          << "radioButton_Normalized";
-  QTest::newRow("Normalized -> Standard") << "radioButton_Normalized"
-                                          << "radioButton_Standard";
-}
+  void everyRadioChangeRedrawsOnce_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    const QStringList x = {"radioButton_Scan", "radioButton_RT_Original",
+                           "radioButton_RT_Corrected"};
+    const QStringList mode = {"radioButton_PeakPlot", "radioButton_GroupPlot",
+                              "radioButton_CompoundPlot"};
+    for (const QStringList& group : {x, mode})
+      for (const QString& a : group)
+        for (const QString& b : group)
+          if (a != b) QTest::newRow(qPrintable(a + " -> " + b)) << a << b;
+    QTest::newRow("Standard -> Normalized") << "radioButton_Standard"
+                                            << "radioButton_Normalized";
+    QTest::newRow("Normalized -> Standard") << "radioButton_Normalized"
+                                            << "radioButton_Standard";
+  }
 
-void VizWindowTest::everyRadioChangeRedrawsOnce() {
-  QFETCH(QString, from);
-  QFETCH(QString, to);
-  Open("study.aligndb");
-  Click_Row(Row_With(3, 1));
-  auto* a = form_->findChild<QRadioButton*>(from);
-  auto* b = form_->findChild<QRadioButton*>(to);
-  QVERIFY(a && b);
-  QTest::mouseClick(a, Qt::LeftButton);
-  QVERIFY(a->isChecked());
-  QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-  QTest::mouseClick(b, Qt::LeftButton);
-  QVERIFY(b->isChecked());
-  QCOMPARE(redrawn.count(), 1);
-  QVERIFY(dialogs_->messages.isEmpty());
-  // The redraw saw the new selection.
-  QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
-  const bool scan = form_->radioButton_Scan->isChecked();
-  QCOMPARE(upper->xAxis->label(), QString(scan ? "Scan Number" : "Retention Time (seconds)"));
-  if (to == "radioButton_RT_Corrected") {
-    // Both peaks of Align_ID 3 are moved onto Align_RT 100 s.
-    for (int g = 0; g < 2; ++g) {
-      const auto* data = upper->graph(g)->data().data();
-      double best_key = 0, best = -1;
-      for (auto it = data->constBegin(); it != data->constEnd(); ++it)
-        if (it->value > best) best = it->value, best_key = it->key;
-      QCOMPARE(best_key, 100.0);
+  void everyRadioChangeRedrawsOnce() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    Open("study.aligndb");
+    Click_Row(Row_With(3, 1));
+    auto* a = form_->findChild<QRadioButton*>(from);
+    auto* b = form_->findChild<QRadioButton*>(to);
+    QVERIFY(a && b);
+    QTest::mouseClick(a, Qt::LeftButton);
+    QVERIFY(a->isChecked());
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    QTest::mouseClick(b, Qt::LeftButton);
+    QVERIFY(b->isChecked());
+    QCOMPARE(redrawn.count(), 1);
+    QVERIFY(dialogs_->messages.isEmpty());
+    // The redraw saw the new selection.
+    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
+    const bool scan = form_->radioButton_Scan->isChecked();
+    QCOMPARE(upper->xAxis->label(), QString(scan ? "Scan Number" : "Retention Time (seconds)"));
+    if (to == "radioButton_RT_Corrected") {
+      // Both peaks of Align_ID 3 are moved onto Align_RT 100 s.
+      for (int g = 0; g < 2; ++g) {
+        const auto* data = upper->graph(g)->data().data();
+        double best_key = 0, best = -1;
+        for (auto it = data->constBegin(); it != data->constEnd(); ++it)
+          if (it->value > best) best = it->value, best_key = it->key;
+        QCOMPARE(best_key, 100.0);
+      }
     }
   }
-}
 
-void VizWindowTest::redrawWithoutSelectionClearsTheCharts() {
-  Open("study.aligndb");
-  Click_Row(Row_With(7, 2));
-  QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 3);
-  Open("study.aligndb");  // a fresh table: no row selected
-  QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-  form_->radioButton_Normalized->click();
-  QCOMPARE(redrawn.count(), 1);
-  QVERIFY(dialogs_->messages.isEmpty());
-  QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 0);
-  QCOMPARE(form_->zedGraphControl_SlectedPeaks->graphCount(), 0);
-  QVERIFY(Highlighted_Rows().empty());
-}
+  void redrawWithoutSelectionClearsTheCharts() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 3);
+    Open("study.aligndb");  // a fresh table: no row selected
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    form_->radioButton_Normalized->click();
+    QCOMPARE(redrawn.count(), 1);
+    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 0);
+    QCOMPARE(form_->zedGraphControl_SlectedPeaks->graphCount(), 0);
+    QVERIFY(Highlighted_Rows().empty());
+  }
 
-void VizWindowTest::chartSavesPngAndPdf() {
-  Open("study.aligndb");
-  Click_Row(Row_With(7, 2));
-  const QString png = QString::fromStdString(Join_Path(dir_->path(), "upper.png"));
-  const QString pdf = QString::fromStdString(Join_Path(dir_->path(), "upper.pdf"));
-  QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, png));
-  QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, pdf));
-  QVERIFY(QFileInfo(png).size() > 0);
-  QVERIFY(QFileInfo(pdf).size() > 0);
-  QVERIFY(!Save_Chart(form_->zedGraphControl_AlignedPeaks,
-                      QString::fromStdString(Join_Path(dir_->path(), "no/such/dir/x.png"))));
-}
+  void chartSavesPngAndPdf() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    const QString png = QString::fromStdString(Join_Path(dir_->path(), "upper.png"));
+    const QString pdf = QString::fromStdString(Join_Path(dir_->path(), "upper.pdf"));
+    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, png));
+    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, pdf));
+    QVERIFY(QFileInfo(png).size() > 0);
+    QVERIFY(QFileInfo(pdf).size() > 0);
+    QVERIFY(!Save_Chart(form_->zedGraphControl_AlignedPeaks,
+                        QString::fromStdString(Join_Path(dir_->path(), "no/such/dir/x.png"))));
+  }
+};
 
 QTEST_MAIN(VizWindowTest)
 #include "viz_window_qtest.moc"

@@ -1,5 +1,5 @@
-// Test data for the visualization tab: aligned peak records built by hand or
-// as a small realistic study, written with the aligned database writer.
+// Test data for the visualization tab and its benchmark: aligned peak records
+// built by hand or as a study of any size, written with the aligned database writer.
 #ifndef VARNEL_TESTS_UI_SUPPORT_VIZ_STUDY_H_
 #define VARNEL_TESTS_UI_SUPPORT_VIZ_STUDY_H_
 
