@@ -49,10 +49,9 @@ class RunTest : public ::testing::Test {
   }
 
   // A sample with one peak of its own, at a mass no other sample shares.
-  std::string Sample(const std::string& name, double mass) {
+  void Sample(const std::string& name, double mass) {
     Write_Annotated_Database(Join_Path(folder_.path(), name),
                              {Make_Annotated_Peak(1, mass, 100.0, 1000.0)});
-    return name;
   }
 
   void AlignAll(const std::vector<std::string>& names, int mode = 0, double window2 = 10.0) {
@@ -72,16 +71,8 @@ class RunTest : public ::testing::Test {
   std::string result_;
 };
 
-TEST_F(RunTest, SamplesAreNumberedByListPosition) {
-  AlignAll(
-      {Sample("B" + kSuffix, 200.0), Sample("A" + kSuffix, 300.0), Sample("C" + kSuffix, 400.0)});
-  const std::map<std::string, std::string> expected{{"0", "B"}, {"1", "A"}, {"2", "C"}};
-  EXPECT_EQ(NamesById(), expected);
-  for (const Csv_Row& row : Rows()) {
-    const double mass = std::stod(row.at("Compound_MolecularMass"));
-    EXPECT_EQ(row.at("SAMPLE_ID"), mass == 200.0 ? "0" : mass == 300.0 ? "1" : "2");
-  }
-}
+// Sample numbering by list position, a skipped, a repeated and an unsuffixed
+// file: CliTest.SampleNumbersFollowTheCommandLine (the same run underneath).
 
 TEST_F(RunTest, SampleNameIsCutAtTheFirstSuffix) {
   EXPECT_EQ(Sample_Name_Of("QC_01" + kSuffix), "QC_01");
