@@ -24,6 +24,7 @@
 
 #include "align/alignment_run.h"
 #include "badinput_support.h"
+#include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
@@ -319,25 +320,6 @@ std::string Window_Run_Message(const Case_Env& env) {
   });
 }
 
-// SAMPLE_NAMEs of an aligned database, and its row count.
-std::set<std::string> Sample_Names(const std::string& aligndb, long long& rows) {
-  std::set<std::string> names;
-  rows = 0;
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(aligndb.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "select SAMPLE_NAME from Align_Peaklist", -1, &stmt, nullptr) ==
-      SQLITE_OK) {
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      names.insert(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-      ++rows;
-    }
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return names;
-}
-
 class BadInputTest : public ::testing::TestWithParam<Bad_Case> {
  protected:
   void SetUp() override {
@@ -371,6 +353,15 @@ class BadInputTest : public ::testing::TestWithParam<Bad_Case> {
     return args;
   }
 
+  // Runs body while the case's databases are held locked by others.
+  void With_Locks(const std::function<void()>& body) const {
+    std::vector<std::unique_ptr<Brief_Lock>> locks;
+    for (const std::string& path : env_.lock_briefly) {
+      locks.push_back(std::make_unique<Brief_Lock>(path, kLockHeld));
+    }
+    body();
+  }
+
   // "" when every earlier result file is as it was, or (for may_be_new) is
   // the complete new result; otherwise what differs.
   std::string Lost(const Snapshot& before, const char* may_be_new) const {
@@ -398,13 +389,7 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
   // The batch program.
   Program_Result program;
   const Clock::time_point start = Clock::now();
-  {
-    std::vector<std::unique_ptr<Brief_Lock>> locks;
-    for (const std::string& path : env_.lock_briefly) {
-      locks.push_back(std::make_unique<Brief_Lock>(path, kLockHeld));
-    }
-    program = Run_Program(VARNEL_ALIGN_PROGRAM, Program_Args(), env_.limits);
-  }
+  With_Locks([&] { program = Run_Program(VARNEL_ALIGN_PROGRAM, Program_Args(), env_.limits); });
   const auto waited = Clock::now() - start;
   EXPECT_EQ(program.signal, 0) << program.err;
   if (must_work) {
@@ -428,13 +413,8 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
 
   // The run the window calls, in a child so that it can run under the limits.
   std::string message;
-  {
-    std::vector<std::unique_ptr<Brief_Lock>> locks;
-    for (const std::string& path : env_.lock_briefly) {
-      locks.push_back(std::make_unique<Brief_Lock>(path, kLockHeld));
-    }
-    message = Run_In_Child([&] { return Window_Run_Message(env_); }, env_.limits);
-  }
+  With_Locks(
+      [&] { message = Run_In_Child([&] { return Window_Run_Message(env_); }, env_.limits); });
   EXPECT_EQ(message.find("<child"), std::string::npos) << message;
   if (must_work) {
     EXPECT_EQ(message, "");
@@ -450,10 +430,12 @@ TEST_P(BadInputTest, ClearMessageAndNothingLost) {
   EXPECT_EQ(Hidden_Entries(env_.result), std::vector<std::string>{});
 
   if (must_work) {
-    long long rows = 0;
-    const std::set<std::string> samples =
-        Sample_Names(Join_Path(env_.result, kAlignedDbName), rows);
-    EXPECT_GT(rows, 0);
+    const Aligned_Table table = Aligned_Table::Load(env_.result, kAlignedDbName);
+    EXPECT_GT(table.Row_Count(), 0u);
+    std::set<std::string> samples;
+    for (std::size_t r = 0; r < table.Row_Count(); ++r) {
+      samples.emplace(table.Text(r, kCol_SAMPLE_NAME));
+    }
     std::set<std::string> expected;
     for (const std::string& name : env_.names) expected.insert(Sample_Name_Of(name));
     EXPECT_EQ(samples, expected);
