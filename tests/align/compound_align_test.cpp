@@ -44,25 +44,27 @@ struct Outcome {
   std::vector<std::pair<std::uint32_t, std::size_t>> progress;
 };
 
-Outcome AlignFast(Compound_Align_Mode mode, double tol, double w1, double w2, List list) {
+// Runs `align` (compound_align or the oracle) on a copy of the list,
+// recording its printed lines and its progress calls.
+template <typename Align>
+Outcome Run(Align align, Compound_Align_Mode mode, double tol, double w1, double w2, List list) {
   Outcome run;
   std::ostringstream out;
-  compound_align(mode, tol, w1, w2, list, out,
-                 [&](std::uint32_t g, std::size_t left) { run.progress.emplace_back(g, left); });
+  align(mode, tol, w1, w2, list, out,
+        [&](std::uint32_t g, std::size_t left) { run.progress.emplace_back(g, left); });
   run.list = std::move(list);
   run.text = out.str();
   return run;
 }
 
+Outcome AlignFast(Compound_Align_Mode mode, double tol, double w1, double w2, List list) {
+  return Run([](auto&&... args) { compound_align(std::forward<decltype(args)>(args)...); }, mode,
+             tol, w1, w2, std::move(list));
+}
+
 Outcome AlignOracle(Compound_Align_Mode mode, double tol, double w1, double w2, List list) {
-  Outcome run;
-  std::ostringstream out;
-  oracle::CompoundAlign(mode, tol, w1, w2, list, out, [&](std::uint32_t g, std::size_t left) {
-    run.progress.emplace_back(g, left);
-  });
-  run.list = std::move(list);
-  run.text = out.str();
-  return run;
+  return Run([](auto&&... args) { oracle::CompoundAlign(std::forward<decltype(args)>(args)...); },
+             mode, tol, w1, w2, std::move(list));
 }
 
 const Peak& ByTag(const List& list, std::uint32_t tag) {
@@ -74,7 +76,14 @@ const Peak& ByTag(const List& list, std::uint32_t tag) {
   return missing;
 }
 
-std::uint32_t GroupOf(const List& list, std::uint32_t tag) { return ByTag(list, tag).Align_ID; }
+using Ids = std::vector<std::uint32_t>;
+
+// The Align_ID of the peaks tagged 1, 2, ..., n, in tag order.
+Ids Groups(const List& list) {
+  Ids ids(list.size());
+  for (std::uint32_t tag = 1; tag <= list.size(); ++tag) ids[tag - 1] = ByTag(list, tag).Align_ID;
+  return ids;
+}
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -137,30 +146,29 @@ TEST(CompoundAlignTest, SinglePeakFormsGroupOne) {
   EXPECT_EQ(run.progress, (std::vector<std::pair<std::uint32_t, std::size_t>>{{1, 0}}));
 }
 
-TEST(CompoundAlignTest, RetentionWindowIsInclusiveAtHalfWidth) {
-  // Seed at 60 s, Align_Window1 20 s: 69 and exactly 70 join, 70.5 does not.
-  for (double rt : {69.0, 70.0, 50.0}) {
+// A seed (tag 1) at 100.0 Da, 60 s, and one more peak of another sample.
+TEST(CompoundAlignTest, WindowAndToleranceLimitsAreInclusive) {
+  struct Case {
+    double tol, mass, rt;
+    Ids groups;
+    double align_rt2;  // Align_RT of the second peak
+  } cases[] = {
+      // Align_Window1 20 s: 69 and exactly 70 join, 70.5 does not.
+      {0.1, 100.05, 69.0, {1, 1}, 60.0},
+      {0.1, 100.05, 70.0, {1, 1}, 60.0},
+      {0.1, 100.05, 50.0, {1, 1}, 60.0},
+      {0.1, 100.05, 70.5, {1, 2}, 70.5},
+      // 0.25 and the masses are exact in binary, so the limit itself is tested.
+      {0.25, 100.25, 60.0, {1, 1}, 60.0},
+      {0.25, 99.75, 60.0, {1, 1}, 60.0},
+      {0.25, 100.2500001, 60.0, {1, 2}, 60.0},
+  };
+  for (const Case& c : cases) {
     const Outcome run =
-        AlignFast(One_Phase_Align, 0.1, 20, 10,
-                  {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 8, 100.05, rt, 1.0)});
-    EXPECT_EQ(GroupOf(run.list, 2), 1u) << rt;
-    EXPECT_EQ(ByTag(run.list, 2).Align_RT, 60.0);
-  }
-  const Outcome out =
-      AlignFast(One_Phase_Align, 0.1, 20, 10,
-                {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 8, 100.05, 70.5, 1.0)});
-  EXPECT_EQ(GroupOf(out.list, 1), 1u);
-  EXPECT_EQ(GroupOf(out.list, 2), 2u);
-  EXPECT_EQ(ByTag(out.list, 2).Align_RT, 70.5);
-}
-
-TEST(CompoundAlignTest, MassToleranceIsInclusive) {
-  // 0.25 and the masses are exact in binary, so the limit itself is tested.
-  for (auto [mass, joins] : {std::pair{100.25, true}, {99.75, true}, {100.2500001, false}}) {
-    const Outcome run =
-        AlignFast(One_Phase_Align, 0.25, 20, 10,
-                  {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 8, mass, 60.0, 1.0)});
-    EXPECT_EQ(GroupOf(run.list, 2) == 1u, joins) << mass;
+        AlignFast(One_Phase_Align, c.tol, 20, 10,
+                  {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 8, c.mass, c.rt, 1.0)});
+    EXPECT_EQ(Groups(run.list), c.groups) << c.mass << " Da, " << c.rt << " s";
+    EXPECT_EQ(ByTag(run.list, 2).Align_RT, c.align_rt2) << c.mass << " Da, " << c.rt << " s";
   }
 }
 
@@ -169,31 +177,25 @@ TEST(CompoundAlignTest, ZeroWindowsMatchExactEqualityOnly) {
       AlignFast(One_Phase_Align, 0.0, 0.0, 0.0,
                 {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, 100.0, 60.0, 1.0),
                  MakePeak(3, 2, 7, 100.0, 60.000001, 1.0)});
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 2u);
+  EXPECT_EQ(Groups(run.list), (Ids{1, 1, 2}));
 }
 
-TEST(CompoundAlignTest, SampleKeepsOnlyItsClosestPeak) {
+TEST(CompoundAlignTest, SampleKeepsOnlyItsClosestPeakOrBothAtEqualDistance) {
   // Sample 1 has peaks at 58 and 61 around a seed at 60: 61 stays, 58 goes
   // back, and being the most intense left it seeds group 2.
   const Outcome run =
       AlignFast(One_Phase_Align, 0.1, 20, 10,
                 {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, 100.0, 58.0, 4.0),
                  MakePeak(3, 1, 7, 100.0, 61.0, 3.0)});
-  EXPECT_EQ(GroupOf(run.list, 1), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 1u);
-  EXPECT_EQ(GroupOf(run.list, 2), 2u);
+  EXPECT_EQ(Groups(run.list), (Ids{1, 2, 1}));
   EXPECT_EQ(ByTag(run.list, 2).Align_RT, 58.0);
   EXPECT_EQ(run.text, Lines(1, 3, "9") + Lines(2, 1, "4") + Closing(2));
-}
-
-TEST(CompoundAlignTest, EqualDistancesOfOneSampleBothStay) {
-  const Outcome run =
+  // At 58 and 62 both stay.
+  const Outcome equal =
       AlignFast(One_Phase_Align, 0.1, 20, 10,
                 {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, 100.0, 58.0, 4.0),
                  MakePeak(3, 1, 7, 100.0, 62.0, 3.0)});
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 1u);
+  EXPECT_EQ(Groups(equal.list), (Ids{1, 1, 1}));
 }
 
 TEST(CompoundAlignTest, UnannotatedPeaksNeverJoinButMaySeed) {
@@ -203,11 +205,8 @@ TEST(CompoundAlignTest, UnannotatedPeaksNeverJoinButMaySeed) {
       AlignFast(One_Phase_Align, 0.1, 20, 10,
                 {MakePeak(1, 0, 0, 100.0, 60.0, 50.0), MakePeak(2, 1, 7, 100.0, 61.0, 4.0),
                  MakePeak(3, 2, 0, 100.0, 60.0, 1.0), MakePeak(4, 3, 7, 200.0, 60.0, 2.0)});
-  EXPECT_EQ(GroupOf(run.list, 1), 0u);
-  EXPECT_EQ(GroupOf(run.list, 3), 0u);
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
+  EXPECT_EQ(Groups(run.list), (Ids{0, 1, 0, 2}));
   EXPECT_EQ(ByTag(run.list, 2).Align_RT, 60.0);
-  EXPECT_EQ(GroupOf(run.list, 4), 2u);
   EXPECT_EQ(run.text, Lines(1, 4, "50") + Lines(2, 3, "50") + Lines(2, 3, "2") + Lines(3, 2, "1") +
                           Closing(2));
 }
@@ -217,9 +216,7 @@ TEST(CompoundAlignTest, NanIntensityNeverSeedsButJoins) {
       AlignFast(One_Phase_Align, 0.1, 20, 10,
                 {MakePeak(1, 0, 7, 100.0, 60.0, kNaN), MakePeak(2, 1, 7, 100.0, 61.0, 2.0),
                  MakePeak(3, 2, 7, 300.0, 60.0, kNaN)});
-  EXPECT_EQ(GroupOf(run.list, 1), 1u);
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 0u);
+  EXPECT_EQ(Groups(run.list), (Ids{1, 1, 0}));
   EXPECT_EQ(run.text, Lines(1, 3, "2") + Closing(1));
 }
 
@@ -229,7 +226,7 @@ TEST(CompoundAlignTest, BadTolerancesMatchNothing) {
         AlignFast(One_Phase_Align, tol, 20, 10,
                   {MakePeak(1, 0, 7, 100.0, 60.0, 3.0), MakePeak(2, 1, 7, 100.0, 60.0, 2.0)});
     EXPECT_EQ(run.text, Lines(1, 2, "3") + Lines(1, 2, "2") + Closing(0)) << tol;
-    EXPECT_EQ(run.list[0].Align_ID + run.list[1].Align_ID, 0u);
+    EXPECT_EQ(Groups(run.list), (Ids{0, 0})) << tol;
   }
   const Outcome run =
       AlignFast(One_Phase_Align, 0.1, kNaN, 10, {MakePeak(1, 0, 7, 100.0, 60.0, 3.0)});
@@ -242,9 +239,7 @@ TEST(CompoundAlignTest, InfiniteToleranceAcceptsInfiniteMasses) {
       AlignFast(One_Phase_Align, kInf, 20, 10,
                 {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, kInf, 60.0, 5.0),
                  MakePeak(3, 2, 7, -kInf, 60.0, 4.0), MakePeak(4, 3, 7, kInf, 60.0, 1.0)});
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 1u);
-  EXPECT_EQ(GroupOf(run.list, 4), 1u);
+  EXPECT_EQ(Groups(run.list), (Ids{1, 1, 1, 1}));
 }
 
 TEST(CompoundAlignTest, TwoPhaseCentresOnSeparateMedians) {
@@ -254,16 +249,12 @@ TEST(CompoundAlignTest, TwoPhaseCentresOnSeparateMedians) {
                      MakePeak(3, 2, 7, 100.02, 54.0, 1.0), MakePeak(4, 3, 7, 100.04, 61.0, 1.0),
                      MakePeak(5, 4, 7, 100.0, 45.0, 1.0)};
   const Outcome run = AlignFast(Two_Phase_Align, 0.1, 12, 20, list);
-  for (std::uint32_t tag : {1u, 2u, 3u, 4u, 5u}) EXPECT_EQ(GroupOf(run.list, tag), 1u) << tag;
+  EXPECT_EQ(Groups(run.list), (Ids{1, 1, 1, 1, 1}));
   EXPECT_EQ(ByTag(run.list, 1).Align_RT, 54.5);
   // A 1 s second window keeps 54 and 55 only. The seeds at 50 and 45 then
   // centre on 47.5, which matches nothing: both are dropped, no number used.
   const Outcome narrow = AlignFast(Two_Phase_Align, 0.1, 12, 1.0, list);
-  EXPECT_EQ(GroupOf(narrow.list, 1), 1u);
-  EXPECT_EQ(GroupOf(narrow.list, 3), 1u);
-  EXPECT_EQ(GroupOf(narrow.list, 2), 0u);
-  EXPECT_EQ(GroupOf(narrow.list, 4), 2u);
-  EXPECT_EQ(GroupOf(narrow.list, 5), 0u);
+  EXPECT_EQ(Groups(narrow.list), (Ids{1, 0, 1, 2, 0}));
   EXPECT_EQ(narrow.text,
             Lines(1, 5, "9") + Lines(2, 3, "1") + Lines(2, 3, "1") + Lines(3, 2, "1") + Closing(2));
 }
@@ -274,10 +265,10 @@ TEST(CompoundAlignTest, TwoPhaseSeedCanFallOutsideItsGroup) {
       AlignFast(Two_Phase_Align, 0.1, 20, 2,
                 {MakePeak(1, 0, 7, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, 100.0, 64.0, 1.0),
                  MakePeak(3, 2, 7, 100.0, 65.0, 1.0), MakePeak(4, 3, 7, 100.0, 66.0, 1.0)});
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
-  EXPECT_EQ(GroupOf(run.list, 3), 1u);
+  EXPECT_EQ(Groups(run.list)[1], 1u);
+  EXPECT_EQ(Groups(run.list)[2], 1u);
   EXPECT_EQ(ByTag(run.list, 2).Align_RT, 64.5);
-  EXPECT_NE(GroupOf(run.list, 1), 1u);
+  EXPECT_NE(Groups(run.list)[0], 1u);
 }
 
 TEST(CompoundAlignTest, TwoPhaseEmptyFirstPhaseKeepsSeedCentre) {
@@ -286,7 +277,7 @@ TEST(CompoundAlignTest, TwoPhaseEmptyFirstPhaseKeepsSeedCentre) {
   const Outcome run =
       AlignFast(Two_Phase_Align, 0.1, 2, 20,
                 {MakePeak(1, 0, 0, 100.0, 60.0, 9.0), MakePeak(2, 1, 7, 100.0, 68.0, 1.0)});
-  EXPECT_EQ(GroupOf(run.list, 2), 1u);
+  EXPECT_EQ(Groups(run.list), (Ids{0, 1}));
   EXPECT_EQ(ByTag(run.list, 2).Align_RT, 60.0);
 }
 
