@@ -1,8 +1,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -30,11 +33,29 @@ struct Sizes {
   int aligned_rows = 1000000;
 };
 Sizes g_sizes;
-std::map<std::string, double> g_best_seconds;  // best wall time per benchmark
+int g_repetitions = 3;  // runs of each file benchmark; figures are their medians
+// Wall and process CPU time (user and system) of a timed part.
+struct Stopwatch {
+  std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
+  std::clock_t cpu = std::clock();
+};
 
-void Record(const std::string& name, double seconds) {
-  auto [it, inserted] = g_best_seconds.emplace(name, seconds);
-  if (!inserted) it->second = std::min(it->second, seconds);
+struct Samples {
+  std::vector<double> wall, cpu;  // seconds, one per run
+};
+std::map<std::string, Samples> g_samples;
+
+void Record(const std::string& name, const Stopwatch& start) {
+  Samples& samples = g_samples[name];
+  samples.wall.push_back(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count());
+  samples.cpu.push_back(static_cast<double>(std::clock() - start.cpu) / CLOCKS_PER_SEC);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 std::string CacheFolder() {
@@ -212,11 +233,11 @@ void BM_ReadAnnotated(benchmark::State& state) {
     // All files into one list, as an alignment run gathers them; the list is
     // released outside the timed part.
     std::vector<Peak> list;
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch start;
     for (int i = 0; i < g_sizes.files; ++i) {
       Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, FileName(i), list);
     }
-    Record("read", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    Record("read", start);
     state.PauseTiming();
     peaks += list.size();
     for (const Peak& p : list) points += p.Peak_shape.size();
@@ -233,7 +254,7 @@ void RawScan(benchmark::State& state, const char* sql, const char* name, bool as
   const std::string& dir = AnnotatedFolder();
   std::size_t rows = 0;
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch start;
     for (int i = 0; i < g_sizes.files; ++i) {
       sqlite3* db = nullptr;
       sqlite3_open_v2(Join_Path(dir, FileName(i)).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -264,7 +285,7 @@ void RawScan(benchmark::State& state, const char* sql, const char* name, bool as
       sqlite3_finalize(stmt);
       sqlite3_close(db);
     }
-    Record(name, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    Record(name, start);
   }
   state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
 }
@@ -286,10 +307,9 @@ void BM_WriteAlignedDatabase(benchmark::State& state) {
   for (auto _ : state) {
     const long rss_before = ReadStatusKb("VmRSS:");
     ResetPeakRss();
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch start;
     OutputAlignedAnnotatedGroupedChromatographPeaklist2database(data.rows, dir, "writer.aligndb");
-    Record("write_db",
-           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    Record("write_db", start);
     extra_kb = std::max(extra_kb, ReadStatusKb("VmHWM:") - rss_before);
   }
   state.counters["rows"] = static_cast<double>(data.rows.size());
@@ -303,10 +323,9 @@ void BM_WriteAlignedCsv(benchmark::State& state) {
   for (auto _ : state) {
     const long rss_before = ReadStatusKb("VmRSS:");
     ResetPeakRss();
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch start;
     OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(data.rows, dir, "writer.csv");
-    Record("write_csv",
-           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    Record("write_csv", start);
     extra_kb = std::max(extra_kb, ReadStatusKb("VmHWM:") - rss_before);
   }
   state.counters["peak_extra_MB"] = static_cast<double>(extra_kb) / 1024.0;
@@ -318,7 +337,7 @@ void BM_RawInsertAligned(benchmark::State& state) {
   const AlignedData& data = Aligned();
   const std::string path = Join_Path(OutputFolder(), "raw.aligndb");
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
+    const Stopwatch start;
     fs::remove(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
@@ -373,8 +392,7 @@ void BM_RawInsertAligned(benchmark::State& state) {
     }
     sqlite3_exec(db, "commit;", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    Record("raw_insert",
-           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    Record("raw_insert", start);
   }
   state.counters["rows"] = static_cast<double>(data.rows.size());
 }
@@ -417,7 +435,7 @@ void BM_EncodeShape(benchmark::State& state) {
 BENCHMARK(BM_EncodeShape);
 
 void Register() {
-  const int reps = 3;
+  const int reps = g_repetitions;
   for (auto [name, fn] : std::initializer_list<std::pair<const char*, void (*)(benchmark::State&)>>{
            {"ReadAnnotated", BM_ReadAnnotated},
            {"RawScanAnnotated", BM_RawScanAnnotated},
@@ -441,6 +459,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--small") == 0) {
       g_sizes = {5, 2000, 50000};
+    } else if (std::strncmp(argv[i], "--reps=", 7) == 0) {
+      g_repetitions = std::max(1, std::atoi(argv[i] + 7));
     } else {
       args.push_back(argv[i]);
     }
@@ -450,11 +470,19 @@ int main(int argc, char** argv) {
   Register();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  // Medians of the runs, wall and CPU; the best wall times beside them.
   auto ratio = [](const char* a, const char* b) {
-    if (g_best_seconds.count(a) && g_best_seconds.count(b)) {
-      std::printf("%-10s / %-16s = %.2f  (best %.3f s / %.3f s)\n", a, b,
-                  g_best_seconds[a] / g_best_seconds[b], g_best_seconds[a], g_best_seconds[b]);
-    }
+    if (!g_samples.count(a) || !g_samples.count(b)) return;
+    const Samples& x = g_samples[a];
+    const Samples& y = g_samples[b];
+    std::printf(
+        "%-10s / %-16s = %.2f wall, %.2f CPU  (medians %.3f s / %.3f s wall, %.3f s / "
+        "%.3f s CPU; best wall %.2f; %zu runs)\n",
+        a, b, Median(x.wall) / Median(y.wall), Median(x.cpu) / Median(y.cpu), Median(x.wall),
+        Median(y.wall), Median(x.cpu), Median(y.cpu),
+        *std::min_element(x.wall.begin(), x.wall.end()) /
+            *std::min_element(y.wall.begin(), y.wall.end()),
+        x.wall.size());
   };
   std::printf("\nSizes: %d files x %d peaks; %d aligned rows\n", g_sizes.files,
               g_sizes.peaks_per_file, g_sizes.aligned_rows);
