@@ -225,76 +225,92 @@ void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 // ---------------------------------------------------------------------------
 
-void BM_ReadAnnotated(benchmark::State& state) {
+// Reads every annotated file into one list, as an alignment run gathers them,
+// timed as `name`; the list is released outside the timed part.
+void ReadAllOnce(const char* name, std::size_t& peaks, std::size_t& points) {
   const std::string& dir = AnnotatedFolder();
+  std::vector<Peak> list;
+  const Stopwatch start;
+  for (int i = 0; i < g_sizes.files; ++i) {
+    Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, FileName(i), list);
+  }
+  Record(name, start);
+  peaks += list.size();
+  for (const Peak& p : list) points += p.Peak_shape.size();
+}
+
+// Every value of every row of sql in every file, in its stored type (or,
+// as_text, as the text SQLite gives for it, the form the reader is specified
+// on), timed as `name`. Returns the rows.
+std::size_t RawScanOnce(const char* sql, const char* name, bool as_text) {
+  const std::string& dir = AnnotatedFolder();
+  std::size_t rows = 0;
+  const Stopwatch start;
+  for (int i = 0; i < g_sizes.files; ++i) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Join_Path(dir, FileName(i)).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    const int columns = sqlite3_column_count(stmt);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      for (int c = 0; c < columns; ++c) {
+        if (as_text) {
+          benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
+          benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, c));
+          continue;
+        }
+        switch (sqlite3_column_type(stmt, c)) {
+          case SQLITE_INTEGER:
+            benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c));
+            break;
+          case SQLITE_FLOAT:
+            benchmark::DoNotOptimize(sqlite3_column_double(stmt, c));
+            break;
+          default:
+            benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
+            benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, c));
+        }
+      }
+      ++rows;
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+  }
+  Record(name, start);
+  return rows;
+}
+
+constexpr const char* kScanAll = "select * from Annotate_Peaklist";
+
+void BM_ReadAnnotated(benchmark::State& state) {
   std::size_t peaks = 0;
   std::size_t points = 0;
-  for (auto _ : state) {
-    // All files into one list, as an alignment run gathers them; the list is
-    // released outside the timed part.
-    std::vector<Peak> list;
-    const Stopwatch start;
-    for (int i = 0; i < g_sizes.files; ++i) {
-      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, FileName(i), list);
-    }
-    Record("read", start);
-    state.PauseTiming();
-    peaks += list.size();
-    for (const Peak& p : list) points += p.Peak_shape.size();
-    list = {};
-    state.ResumeTiming();
-  }
+  for (auto _ : state) ReadAllOnce("read", peaks, points);
   state.counters["peaks"] = static_cast<double>(peaks) / static_cast<double>(state.iterations());
   state.counters["points_per_peak"] = static_cast<double>(points) / static_cast<double>(peaks);
 }
 
-// Every value of every row of "select *", in its stored type (or, as_text,
-// as the text SQLite gives for it, the form the reader is specified on).
 void RawScan(benchmark::State& state, const char* sql, const char* name, bool as_text = false) {
-  const std::string& dir = AnnotatedFolder();
   std::size_t rows = 0;
-  for (auto _ : state) {
-    const Stopwatch start;
-    for (int i = 0; i < g_sizes.files; ++i) {
-      sqlite3* db = nullptr;
-      sqlite3_open_v2(Join_Path(dir, FileName(i)).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-      sqlite3_stmt* stmt = nullptr;
-      sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-      const int columns = sqlite3_column_count(stmt);
-      while (sqlite3_step(stmt) == SQLITE_ROW) {
-        for (int c = 0; c < columns; ++c) {
-          if (as_text) {
-            benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
-            benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, c));
-            continue;
-          }
-          switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER:
-              benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c));
-              break;
-            case SQLITE_FLOAT:
-              benchmark::DoNotOptimize(sqlite3_column_double(stmt, c));
-              break;
-            default:
-              benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
-              benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, c));
-          }
-        }
-        ++rows;
-      }
-      sqlite3_finalize(stmt);
-      sqlite3_close(db);
-    }
-    Record(name, start);
-  }
+  for (auto _ : state) rows += RawScanOnce(sql, name, as_text);
   state.counters["rows"] = static_cast<double>(rows) / static_cast<double>(state.iterations());
 }
 
-void BM_RawScanAnnotated(benchmark::State& state) {
-  RawScan(state, "select * from Annotate_Peaklist", "raw_scan");
+// The reader and the typed raw scan one after the other in each run, so that
+// both meet the same load on a shared machine; the summary gives the median
+// of the runs' ratios.
+void BM_ReadThenRawScan(benchmark::State& state) {
+  std::size_t peaks = 0;
+  std::size_t points = 0;
+  for (auto _ : state) {
+    ReadAllOnce("read_paired", peaks, points);
+    RawScanOnce(kScanAll, "raw_scan_paired", false);
+  }
 }
+
+void BM_RawScanAnnotated(benchmark::State& state) { RawScan(state, kScanAll, "raw_scan"); }
 void BM_RawScanAnnotatedText(benchmark::State& state) {
-  RawScan(state, "select * from Annotate_Peaklist", "raw_scan_text", true);
+  RawScan(state, kScanAll, "raw_scan_text", true);
 }
 void BM_RawScanAnnotatedOrdered(benchmark::State& state) {
   RawScan(state, "select * from Annotate_Peaklist Order by EIC_ID", "raw_scan_ordered");
@@ -441,6 +457,7 @@ void Register() {
            {"RawScanAnnotated", BM_RawScanAnnotated},
            {"RawScanAnnotatedText", BM_RawScanAnnotatedText},
            {"RawScanAnnotatedOrdered", BM_RawScanAnnotatedOrdered},
+           {"ReadThenRawScan", BM_ReadThenRawScan},
            {"WriteAlignedDatabase", BM_WriteAlignedDatabase},
            {"RawInsertAligned", BM_RawInsertAligned},
            {"WriteAlignedCsv", BM_WriteAlignedCsv}}) {
@@ -487,6 +504,17 @@ int main(int argc, char** argv) {
   std::printf("\nSizes: %d files x %d peaks; %d aligned rows\n", g_sizes.files,
               g_sizes.peaks_per_file, g_sizes.aligned_rows);
   ratio("read", "raw_scan");
+  if (g_samples.count("read_paired") && g_samples.count("raw_scan_paired")) {
+    const Samples& x = g_samples["read_paired"];
+    const Samples& y = g_samples["raw_scan_paired"];
+    std::vector<double> wall, cpu;
+    for (std::size_t i = 0; i < x.wall.size() && i < y.wall.size(); ++i) {
+      wall.push_back(x.wall[i] / y.wall[i]);
+      cpu.push_back(x.cpu[i] / y.cpu[i]);
+    }
+    std::printf("read / raw_scan, paired runs: median ratio %.2f wall, %.2f CPU (%zu pairs)\n",
+                Median(wall), Median(cpu), wall.size());
+  }
   ratio("read", "raw_scan_text");
   ratio("read", "raw_scan_ordered");
   ratio("write_db", "raw_insert");
