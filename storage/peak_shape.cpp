@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -127,10 +127,10 @@ template <unsigned kBias>
   return static_cast<std::uint32_t>(Strict_Int(TokenText<kBias>(s, e)));
 }
 
-// The fast forms read eight text bytes at a time into a 64-bit word, the first
-// byte in the low byte (so only on little-endian machines). XOR with '0' in
-// every byte turns digits into their values and everything else into values
-// above 9.
+// Scan tokens are read eight text bytes at a time into a 64-bit word, the
+// first byte in the low byte (so only on little-endian machines). XOR with '0'
+// in every byte turns digits into their values and everything else into
+// values above 9.
 constexpr bool kWideParsing = std::endian::native == std::endian::little;
 constexpr std::uint64_t kOnes = 0x0101010101010101u;
 constexpr std::uint64_t kZeros = 0x30 * kOnes;
@@ -163,7 +163,10 @@ std::uint64_t EightDigitsValue(std::uint64_t v) {
 // Readable bytes the fast forms need before a token's end.
 constexpr std::ptrdiff_t kFastRoom = 16;
 
-#if defined(__SSE2__)
+// The "%f" form of reals is read sixteen bytes at once with SSE2 (which every
+// x86-64 processor has); elsewhere reals take the general way.
+
+#if defined(__x86_64__)
 constexpr bool kFixedSixFast = true;
 
 // From kLastBytes + n: sixteen bytes of which the last n are 0xff.
@@ -237,7 +240,8 @@ template <unsigned kBias>
 }
 
 // A real token that ends less than kFastRoom bytes from the start (the first
-// of a text): copied to where the fast form may read before it.
+// of a text, so shorter than kFastRoom): copied to where the fast form may
+// read before it.
 template <unsigned kBias>
 [[gnu::noinline]] double NearStartReal(const unsigned char* s, const unsigned char* e) {
   const std::ptrdiff_t n = e - s;
@@ -274,7 +278,7 @@ template <unsigned kBias>
 template <unsigned kBias>
 std::size_t CountCommas(const unsigned char* p, std::size_t n) {
   constexpr unsigned char kComma = static_cast<unsigned char>(',' - kBias);
-#if defined(__SSE2__)
+#if defined(__x86_64__)
   if (n >= 16) {
     const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
     const __m128i zero = _mm_setzero_si128();
@@ -325,7 +329,7 @@ const unsigned char* TokenEnd(const unsigned char* s, const unsigned char* end) 
   return comma ? static_cast<const unsigned char*>(comma) : end;
 }
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 // The commas of the 64 bytes at p, as bits (bit k: byte k).
 template <unsigned kBias>
 std::uint64_t CommaBits64(const unsigned char* p) {
@@ -346,10 +350,11 @@ std::uint64_t CommaBits64(const unsigned char* p) {
 // the bytes as a last comma): its ends are the first four commas there.
 // Otherwise each end is searched for.
 template <unsigned kBias>
-[[gnu::always_inline]] inline void PointEnds(const unsigned char* s, const unsigned char* begin,
+[[gnu::always_inline]] inline void PointEnds(const unsigned char* s,
+                                             [[maybe_unused]] const unsigned char* begin,
                                              const unsigned char* end,
                                              const unsigned char* (&ends)[4]) {
-#if defined(__SSE2__)
+#if defined(__x86_64__)
   if (end - begin >= 64) {
     std::uint64_t bits;
     if (end - s > 64) {
