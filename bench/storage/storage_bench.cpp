@@ -512,8 +512,11 @@ int main(int argc, char** argv) {
       wall.push_back(x.wall[i] / y.wall[i]);
       cpu.push_back(x.cpu[i] / y.cpu[i]);
     }
-    std::printf("read / raw_scan, paired runs: median ratio %.2f wall, %.2f CPU (%zu pairs)\n",
-                Median(wall), Median(cpu), wall.size());
+    std::printf(
+        "read / raw_scan, paired runs: median ratio %.2f wall, %.2f CPU (%zu pairs; "
+        "medians %.3f s / %.3f s wall, %.3f s / %.3f s CPU)\n",
+        Median(wall), Median(cpu), wall.size(), Median(x.wall), Median(y.wall), Median(x.cpu),
+        Median(y.cpu));
   }
   ratio("read", "raw_scan_text");
   ratio("read", "raw_scan_ordered");
