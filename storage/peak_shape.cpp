@@ -405,7 +405,7 @@ bool ParsePoints(const unsigned char* p, std::size_t n, std::vector<Data_Point>&
   if (count > 0) PointEnds<kBias>(s, p, end, e);
   for (std::size_t k = 0; k < count; ++k) {
     const unsigned char* const next = e[3] + 1;
-    const unsigned char* next_ends[4];
+    const unsigned char* next_ends[4] = {};
     if (k + 1 < count) PointEnds<kBias>(next, p, end, next_ends);
     Data_Point point;
     point.Intensity = RealToken<kBias>(s, e[0], fast_from);
