@@ -475,11 +475,11 @@ ParseOutcome Outcome(Parse parse) {
   try {
     parse(outcome.points);
   } catch (const std::invalid_argument& e) {
-    outcome.error = std::string("invalid_argument: ") + e.what();
+    outcome.error.assign("invalid_argument: ").append(e.what());
   } catch (const std::out_of_range& e) {
-    outcome.error = std::string("out_of_range: ") + e.what();
+    outcome.error.assign("out_of_range: ").append(e.what());
   } catch (const CppSQLite3Exception& e) {
-    outcome.error = std::string("CppSQLite3Exception: ") + e.errorMessage();
+    outcome.error.assign("CppSQLite3Exception: ").append(e.errorMessage());
   }
   return outcome;
 }
@@ -506,8 +506,8 @@ TEST(PeakShapeStoredFormTest, DecodingInPlaceMatchesDecodingThenParsing) {
     std::string stored = Encode_Peak_Shape(text);
     switch (rng() % 8) {
       case 0:  // offset 1 without escapes whatever the text holds
-        stored = "\x01";
-        for (char c : text) stored += static_cast<char>(c - 1);
+        stored.assign(1, '\x01');
+        for (char c : text) stored.push_back(static_cast<char>(c - 1));
         break;
       case 1:  // ends early
         if (stored.size() > 1) stored[1 + rng() % (stored.size() - 1)] = '\0';
