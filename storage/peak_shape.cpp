@@ -1,12 +1,11 @@
 #include "storage/peak_shape.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <utility>
+#include <iterator>
 #if defined(__x86_64__)
 #include <emmintrin.h>
 #endif
