@@ -117,12 +117,32 @@ template <unsigned kBias>
   return Lenient_Real(TokenText<kBias>(s, e));
 }
 
+// The token [s, e) as digits only whose value fits 32 unsigned bits (leading
+// zeros allowed). Scans are written as unsigned decimals, so a Scan of 2^31
+// or more (a negative input token wraps) is written as such a text.
+template <unsigned kBias>
+bool UnsignedScan(const unsigned char* s, const unsigned char* e, std::uint32_t& value) {
+  if (s == e) return false;
+  std::uint64_t v = 0;
+  for (const unsigned char* p = s; p < e; ++p) {
+    const char c = TextChar<kBias>(p);
+    if (!IsDigit(c)) return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+    if (v > UINT32_MAX) return false;
+  }
+  value = static_cast<std::uint32_t>(v);
+  return true;
+}
+
 // Any Scan token: plain digits directly, everything else through the strict
-// conversion (which throws as std::stoi does).
+// conversion (which throws as std::stoi does). The one widening: a text of
+// digits alone up to 4294967295 reads as that value, where std::stoi would
+// stop at 2^31 - 1, so that every Scan Varnel writes reads back.
 template <unsigned kBias>
 [[gnu::noinline]] std::uint32_t GeneralScan(const unsigned char* s, const unsigned char* e) {
   std::uint32_t value = 0;
   if (PlainScan<kBias>(s, e, value) == e) return value;
+  if (UnsignedScan<kBias>(s, e, value)) return value;
   return static_cast<std::uint32_t>(Strict_Int(TokenText<kBias>(s, e)));
 }
 

@@ -67,12 +67,8 @@ void Parse_Text(std::string_view text) {
   } catch (const std::out_of_range&) {
     return;
   }
-  // Writing the points and reading them back is a fixed point. Not for a
-  // Scan of 2^31 or more (a negative token wraps): it is written unsigned,
-  // and the strict reading of that text is out of range.
-  for (const Data_Point& point : points) {
-    if (point.Scan > static_cast<std::uint32_t>(INT32_MAX)) return;
-  }
+  // Writing the points and reading them back is a fixed point, also for a
+  // Scan of 2^31 or more (a negative token wraps and is written unsigned).
   std::string written;
   Format_Peak_Shape_Text(points, written);
   std::vector<Data_Point> again;

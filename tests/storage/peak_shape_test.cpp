@@ -266,6 +266,28 @@ TEST(PeakShapeTextTest, BadScanTokensThrow) {
   EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,4294967296", points), std::out_of_range);
 }
 
+// A Scan of 2^31 or more (a negative input token wraps) is written as an
+// unsigned decimal; what Varnel writes must read back.
+TEST(PeakShapeTextTest, EveryWrittenScanReadsBack) {
+  std::vector<Data_Point> points;
+  Parse_Peak_Shape_Text("1,2,3,-1,1,2,3,2147483648,1,2,3,04294967295", points);
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_EQ(points[0].Scan, 4294967295u);
+  EXPECT_EQ(points[1].Scan, 2147483648u);
+  EXPECT_EQ(points[2].Scan, 4294967295u);
+  std::string written;
+  Format_Peak_Shape_Text(points, written);
+  EXPECT_EQ(written,
+            "1.000000,2.000000,3.000000,4294967295,1.000000,2.000000,3.000000,2147483648,"
+            "1.000000,2.000000,3.000000,4294967295");
+  std::vector<Data_Point> again;
+  Decode_Peak_Shape(Encode_Peak_Shape(written), again);
+  EXPECT_EQ(again, points);
+  // Beyond 32 bits, or with a sign, the strict reading still decides.
+  EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,4294967296", points), std::out_of_range);
+  EXPECT_THROW(Parse_Peak_Shape_Text("1,2,3,+4294967295", points), std::out_of_range);
+}
+
 // The format read the plain way: std::getline at commas, strtod, std::stoi.
 std::vector<Data_Point> ReferenceParse(const std::string& text) {
   std::vector<std::string> tokens;
