@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqcustomplot-dev
   xvfb xauth
   clang libclang-rt-14-dev clang-format
+  locales
 )
 
 missing=()
@@ -19,7 +20,12 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+# A decimal-comma locale, so the tests can show that number parsing ignores
+# the process locale.
+need_locale=0
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then need_locale=1; fi
+
+if [ ${#missing[@]} -eq 0 ] && [ $need_locale -eq 0 ]; then
   exit 0
 fi
 
@@ -32,7 +38,15 @@ else
   SUDO=
 fi
 
-echo "setup.sh: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup.sh: installing ${missing[*]}" >&2
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  echo "setup.sh: generating the de_DE.UTF-8 locale" >&2
+  $SUDO sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi
