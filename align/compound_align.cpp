@@ -1,25 +1,4 @@
-// Cross-sample compound alignment.
-//
-// The rules Varnel applies:
-// - A record matches a centre (t, m) with half-width h when its Compound_ID is
-//   not 0, |Compound_MolecularMass - m| <= Mass_Tol and
-//   |Compound_Retention_Time - t| <= h. Both bounds are inclusive; any NaN makes
-//   the comparison false, so it never matches.
-// - The seed of a group is the unaligned record with the largest positive
-//   Compound_Intensity; among equal intensities the one earlier in the list as
-//   passed in. A NaN intensity never seeds.
-// - One-phase: the centre is the seed, h = Align_Window1 * 0.5. Two-phase: the
-//   centre becomes the median retention time and the median mass (each by
-//   itself) of the records matching the seed with h = Align_Window1 * 0.5, then
-//   h = Align_Window2 * 0.5 around that centre. When nothing matches the seed,
-//   the centre stays at the seed.
-// - Every unaligned record matching the centre is a candidate; each sample
-//   keeps only its candidates closest in retention time to the centre (equal
-//   distances all stay); the others stay unaligned and can join later groups.
-//   The members get Align_ID k and Align_RT t.
-// - An iteration that places no record drops its seed from every later seed
-//   choice (the record stays unaligned and may still join a group) and does not
-//   use up a group number, so groups are numbered 1..G without gaps.
+// Cross-sample compound alignment (the rules are in the header).
 //
 // How it is kept fast: seeds are taken from one list sorted by descending
 // intensity (a record skipped there is aligned or dropped for good: a record

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iostream>
+#include <iosfwd>
 #include <vector>
 
 #include "model/peak.h"
@@ -20,12 +20,37 @@ enum Compound_Align_Mode {
 // number of records left unaligned.
 using Align_Progress = std::function<void(std::uint32_t groups_made, std::size_t peaks_left)>;
 
-// Aligns peaklist_align in place (see align/compound_align.cpp for the rules).
-// Mass_Tol in Da; windows are full widths in seconds, applied as +/- half;
-// both bounds inclusive; a NaN or negative tolerance or window matches nothing.
+// Aligns peaklist_align in place: gives the records of each compound measured
+// in several samples one Align_ID (1, 2, 3 ...) and one Align_RT.
+//
+// The rules:
+// - Matching. A record matches a centre (t, m) with half-width h when its
+//   Compound_ID is not 0, |Compound_MolecularMass - m| <= Mass_Tol and
+//   |Compound_Retention_Time - t| <= h. Mass_Tol is in Da, t and h in seconds;
+//   both bounds are inclusive, exactly as the two expressions evaluate in
+//   double precision. Any NaN makes the comparison false (never matches); a
+//   negative tolerance or window matches nothing, 0 matches equal values only,
+//   an infinite one matches every finite value.
+// - Seeds. The seed of a group is the unaligned record with the largest
+//   positive Compound_Intensity; among equal intensities the one earlier in the
+//   list as passed in. A NaN, zero or negative intensity never seeds.
+// - Phases. One_Phase_Align: the centre is the seed's (retention time, mass),
+//   h = Align_Window1 / 2. Two_Phase_Align: first the records matching the seed
+//   with h = Align_Window1 / 2 give the centre as their median retention time
+//   and their median mass (each by itself); then h = Align_Window2 / 2 around
+//   that centre. When nothing matches the seed, the centre stays at the seed.
+// - One peak per sample. Every unaligned record matching the centre is a
+//   candidate; each SAMPLE_ID keeps only its candidates closest in retention
+//   time to the centre (equal distances all stay: the compound's adducts and
+//   isotopes share its retention time); the others stay unaligned and can join
+//   later groups. The members get Align_ID k and Align_RT t.
+// - Numbering. An iteration that places no record drops its seed from every
+//   later seed choice (the record stays unaligned and may still join a group)
+//   and uses up no group number, so groups are numbered 1..G without gaps.
 // Align_ID and Align_RT as passed in are ignored (the run passes 0 and 0.0).
+//
 // ENSURES: same records, ascending Align_ID (unaligned first, then groups
-// 1..G without gaps); within one Align_ID, the order of the list as passed in.
+// 1..G); within one Align_ID, the order of the list as passed in.
 // Progress lines go to `progress` in its default number format, flushed at
 // every line; on_group, if set, is called after every group.
 // THROWS: std::length_error for 2^32 - 1 records or more; whatever on_group or
@@ -35,6 +60,6 @@ using Align_Progress = std::function<void(std::uint32_t groups_made, std::size_t
 void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Align_Window1,
                     double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
-                    std::ostream& progress = std::cout, const Align_Progress& on_group = {});
+                    std::ostream& progress, const Align_Progress& on_group = {});
 
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

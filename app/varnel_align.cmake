@@ -1,2 +1,2 @@
 add_executable(varnel-align ${CMAKE_CURRENT_LIST_DIR}/varnel_align.cpp)
-target_link_libraries(varnel-align PRIVATE varnel_tools varnel_align varnel_storage CLI11::CLI11)
+target_link_libraries(varnel-align PRIVATE varnel_tools varnel_run CLI11::CLI11)

@@ -20,7 +20,7 @@
 #include <system_error>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tools/cli_number.h"
@@ -30,9 +30,6 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// What the fast alignment is handed for a deep window that holds no number
-// (it never reads it): the default deep window, as the window does.
-constexpr double kFastModeFallbackWindow2 = 10.0;
 
 struct Arguments {
   std::string mode = "fast";
@@ -44,32 +41,6 @@ struct Arguments {
   bool verbose = false;
   std::vector<std::string> databases;
 };
-
-// The three numbers, checked in the alignment tab's order.
-struct Numbers {
-  double mass_tol = 0.0;
-  double window1 = 0.0;
-  double window2 = 0.0;
-};
-
-std::optional<Numbers> Check_Numbers(const Arguments& args, bool deep) {
-  const std::optional<double> window2 = Parse_Cli_Number(args.deep_window);
-  if (deep && !window2) {
-    std::cerr << "You must configure a valid Align Window2!\n";
-    return std::nullopt;
-  }
-  const std::optional<double> mass_tol = Parse_Cli_Number(args.mass_tol);
-  if (!mass_tol) {
-    std::cerr << "You must configure a valid Align Mass Tolerance!\n";
-    return std::nullopt;
-  }
-  const std::optional<double> window1 = Parse_Cli_Number(args.fast_window);
-  if (!window1) {
-    std::cerr << "You must configure a valid Align Window1!\n";
-    return std::nullopt;
-  }
-  return Numbers{*mass_tol, *window1, window2.value_or(kFastModeFallbackWindow2)};
-}
 
 // One line: messages from SQLite may hold line breaks.
 std::string One_Line(std::string text) {
@@ -99,29 +70,23 @@ class Run_Display {
     if (!enabled_) return observer;
     observer.on_read = [this](std::size_t read, std::size_t total, std::size_t peaks) {
       peaks_ = peaks;
-      Show(Stage::kReading, read, total, peaks);
+      Show(Run_Stage::kReading, read, total, peaks);
     };
     observer.on_align = [this](std::uint32_t groups, std::size_t left) {
-      Show(Stage::kAligning, groups, left, peaks_);
+      Show(Run_Stage::kAligning, groups, left, peaks_);
     };
-    observer.on_write = [this](const char* name, std::size_t rows, std::size_t total) {
-      Show(std::string(name) == kAlignedCsvName ? Stage::kWritingCsv : Stage::kWritingDatabase,
-           rows, total, 0);
+    observer.on_write = [this](Run_Stage stage, std::size_t rows, std::size_t total) {
+      Show(stage, rows, total, 0);
     };
     return observer;
   }
 
  private:
-  enum class Stage { kNone, kReading, kAligning, kWritingCsv, kWritingDatabase };
-
-  void Show(Stage stage, std::size_t a, std::size_t b, std::size_t c) {
-    if (stage != stage_) {
+  void Show(Run_Stage stage, std::size_t a, std::size_t b, std::size_t c) {
+    if (!stage_ || stage != *stage_) {
       Flush(true);
       stage_ = stage;
-      bar_.Stage(stage == Stage::kReading      ? "reading"
-                 : stage == Stage::kAligning   ? "aligning"
-                 : stage == Stage::kWritingCsv ? "writing CSV"
-                                               : "writing database");
+      bar_.Stage(Run_Stage_Name(stage));
     }
     a_ = a;
     b_ = b;
@@ -133,8 +98,8 @@ class Run_Display {
   // Draws the last state if it was not drawn; a finished alignment shows a
   // full bar (the peaks left then are those that match no group).
   void Flush(bool stage_finished) {
-    if (stage_ == Stage::kNone) return;
-    if (stage_ == Stage::kAligning && stage_finished) {
+    if (!stage_) return;
+    if (*stage_ == Run_Stage::kAligning && stage_finished) {
       finished_ = true;
       drawn_ = false;
     }
@@ -144,26 +109,24 @@ class Run_Display {
   void Draw(bool force) {
     drawn_ = true;
     const auto n = [](std::size_t v) { return std::to_string(v); };
-    switch (stage_) {
-      case Stage::kReading:
+    switch (*stage_) {
+      case Run_Stage::kReading:
         bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " files, " + n(c_) + " peaks", force);
         break;
-      case Stage::kAligning:
+      case Run_Stage::kAligning:
         bar_.Update(finished_ ? c_ : c_ - std::min(b_, c_), c_,
                     n(a_) + " groups, " + n(b_) + " peaks left", force);
         break;
-      case Stage::kWritingCsv:
-      case Stage::kWritingDatabase:
+      case Run_Stage::kWritingCsv:
+      case Run_Stage::kWritingDatabase:
         bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " rows", force);
-        break;
-      case Stage::kNone:
         break;
     }
   }
 
   Progress_Bar bar_;
   bool enabled_;
-  Stage stage_ = Stage::kNone;
+  std::optional<Run_Stage> stage_;
   bool drawn_ = true;
   bool finished_ = false;
   std::size_t a_ = 0, b_ = 0, c_ = 0;
@@ -202,18 +165,30 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
 
-  const bool deep = args.mode == "deep";
-  const std::optional<Numbers> numbers = Check_Numbers(args, deep);
-  if (!numbers) return kExitUsage;
+  Alignment_Parameter_Texts texts;
+  texts.mode = args.mode == "deep" ? Two_Phase_Align : One_Phase_Align;
+  texts.mass_tol = args.mass_tol;
+  texts.window1 = args.fast_window;
+  texts.window2 = args.deep_window;
+  const Checked_Parameters numbers = Check_Alignment_Parameters(texts, Parse_Cli_Number);
+  if (numbers.refusal) {
+    std::cerr << *numbers.refusal << '\n';
+    return kExitUsage;
+  }
 
-  std::vector<Annotated_File> files;
-  files.reserve(args.databases.size());
+  Alignment_Request request;
+  request.mode = texts.mode;
+  request.Mass_Tol = numbers.Mass_Tol;
+  request.Align_Window1 = numbers.Align_Window1;
+  request.Align_Window2 = numbers.Align_Window2;
+  request.files.reserve(args.databases.size());
   for (const std::string& path : args.databases) {
     Split_Path_Result parts = Split_Path(path);
-    files.push_back({std::move(parts.folder), std::move(parts.name)});
+    request.files.push_back({std::move(parts.folder), std::move(parts.name)});
   }
-  const std::string result_dir =
-      args.result_dir.empty() ? Join_Path(files.front().folder, "Result") : args.result_dir;
+  request.result_folder =
+      args.result_dir.empty() ? Default_Result_Folder(request.files) : args.result_dir;
+  const std::string& result_dir = request.result_folder;
 
   // A result folder made for a run that then fails is taken away again when
   // it is still empty, so that a failed run leaves nothing behind.
@@ -231,9 +206,7 @@ int main(int argc, char** argv) {
     Alignment_Run_Observer observer = display.Observer();
     std::ostream null_stream(nullptr);
     observer.align_lines = args.verbose ? &std::cout : &null_stream;
-    const Alignment_Run_Summary summary =
-        Run_Alignment(deep ? Two_Phase_Align : One_Phase_Align, numbers->mass_tol, numbers->window1,
-                      numbers->window2, result_dir, files, observer);
+    const Alignment_Run_Summary summary = Run_Alignment(request, observer);
 
     std::cout << "samples: " << summary.samples << '\n'
               << "peaks: " << summary.peaks << '\n'

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
 

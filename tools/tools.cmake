@@ -5,4 +5,4 @@ add_library(varnel_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/progress_bar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cli_number.cpp)
 target_include_directories(varnel_tools PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(varnel_tools PUBLIC varnel_align varnel_storage varnel_model SQLite::SQLite3)
+target_link_libraries(varnel_tools PUBLIC varnel_run varnel_align varnel_storage varnel_model SQLite::SQLite3)

@@ -83,13 +83,17 @@ QStringList Ticked_File_Names(const QStandardItemModel& table) {
   return names;
 }
 
-bool Holds_Number(const QString& text, const QLocale& locale) {
-  if (text.isEmpty()) return false;
+std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale) {
+  const QString trimmed = text.trimmed();
+  if (trimmed.isEmpty()) return std::nullopt;
+  // '.' first, with no group separators, so that "0,1" never reads as 1 here.
+  QLocale plain = QLocale::c();
+  plain.setNumberOptions(QLocale::RejectGroupSeparator);
   bool ok = false;
-  const double value = locale.toDouble(text, &ok);
-  // NaN or an infinite tolerance would let the run "succeed" with a
-  // meaningless result, so they are no numbers here.
-  return ok && std::isfinite(value);
+  double value = plain.toDouble(trimmed, &ok);
+  if (!ok) value = locale.toDouble(trimmed, &ok);
+  if (!ok || !std::isfinite(value)) return std::nullopt;
+  return value;
 }
 
 Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
@@ -98,33 +102,33 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     plan.refusal = QString::fromUtf8(kLoadAnnotationMessage);
     return plan;
   }
-  const QString data_folder = values.picked->front()[0];
-  const std::string engine_data_folder = To_Engine_String(data_folder);
-  const std::string engine_result_folder = Join_Path(engine_data_folder, kResultFolderName);
-  plan.result_folder = From_Engine_String(engine_result_folder);
+  const std::string data_folder = To_Engine_String(values.picked->front()[0]);
+  Alignment_Request& request = plan.request;
+  request.result_folder = Join_Path(data_folder, kResultFolderName);
+  plan.result_folder = From_Engine_String(request.result_folder);
 
-  Align_Request& request = plan.request;
-  request.One_Two_Phase_Align = values.two_phase ? 1 : 0;
-  if (values.two_phase && !Holds_Number(values.window2, locale)) {
-    plan.refusal = QString::fromUtf8(kInvalidWindow2Message);
+  Alignment_Parameter_Texts texts;
+  texts.mode = values.two_phase ? Two_Phase_Align : One_Phase_Align;
+  texts.mass_tol = To_Engine_String(values.mass_tol);
+  texts.window1 = To_Engine_String(values.window1);
+  texts.window2 = To_Engine_String(values.window2);
+  const Checked_Parameters checked =
+      Check_Alignment_Parameters(texts, [&locale](std::string_view text) {
+        return Read_Box_Number(From_Engine_String(std::string(text)), locale);
+      });
+  if (checked.refusal) {
+    plan.refusal = From_Engine_String(*checked.refusal);
     return plan;
   }
-  if (!Holds_Number(values.mass_tol, locale)) {
-    plan.refusal = QString::fromUtf8(kInvalidMassTolMessage);
-    return plan;
-  }
-  if (!Holds_Number(values.window1, locale)) {
-    plan.refusal = QString::fromUtf8(kInvalidWindow1Message);
-    return plan;
-  }
-  request.Mass_Tol = locale.toDouble(values.mass_tol);
-  request.Align_Window1 = locale.toDouble(values.window1);
-  request.Align_Window2 = Holds_Number(values.window2, locale) ? locale.toDouble(values.window2)
-                                                               : kFastModeFallbackWindow2;
-  request.Data_Folder = engine_data_folder;
-  request.Result_folder = engine_result_folder;
+  request.mode = texts.mode;
+  request.Mass_Tol = checked.Mass_Tol;
+  request.Align_Window1 = checked.Align_Window1;
+  request.Align_Window2 = checked.Align_Window2;
   for (const QString& name : values.ticked_files) {
-    request.Annotation_File_Vec.push_back(To_Engine_String(name));
+    request.files.push_back({data_folder, To_Engine_String(name)});
+  }
+  if (const std::optional<std::string> refusal = Check_Alignment_Files(request.files)) {
+    plan.refusal = From_Engine_String(*refusal);
   }
   return plan;
 }

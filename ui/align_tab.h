@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "run/alignment_run.h"
+
 class QObject;
 class QStandardItemModel;
 
@@ -30,11 +32,7 @@ inline constexpr char kSelectAnnotationMessage[] =
     "Please select the Annotation result Files(.db) that outputed from Ostrand!";
 inline constexpr char kLoadAnnotationMessage[] =
     "Please load the Annotation result Files(.db) that outputed from Ostrand!";
-inline constexpr char kInvalidWindow2Message[] = "You must configure a valid Align Window2!";
-inline constexpr char kInvalidMassTolMessage[] = "You must configure a valid Align Mass Tolerance!";
-inline constexpr char kInvalidWindow1Message[] = "You must configure a valid Align Window1!";
 inline constexpr char kAlignFinishedMessage[] = "Align Process Finished!";
-inline constexpr char kResultFolderName[] = "Result";
 inline constexpr char kHeaderCheckBoxName[] = "checkboxHeader_Align";
 
 // File table columns.
@@ -46,10 +44,6 @@ inline constexpr char kFolderNameHeader[] = "Folder Name";
 inline constexpr char kAlignHeader[] = "     Align";  // five spaces: room for the header tick box
 inline constexpr int kAlignColumnWidth = 70;          // pixels
 inline constexpr int kFileColumnsWidth = 250;         // pixels, File Name + Align
-
-// The deep window passed in fast mode when its box holds no number (the
-// one-phase alignment does not use it); seconds.
-inline constexpr double kFastModeFallbackWindow2 = 10.0;
 
 // ---- Pick ----------------------------------------------------------------
 
@@ -88,9 +82,12 @@ QStringList Ticked_File_Names(const QStandardItemModel& table);
 
 // ---- Align ---------------------------------------------------------------
 
-// True when `text` is non-empty and `locale` reads it as a finite double
-// (surrounding blanks and the locale's group separators are accepted).
-bool Holds_Number(const QString& text, const QLocale& locale);
+// The number in a parameter box: '.' is always the decimal point, and so is
+// the locale's own separator ("0.1" and, in a German locale, "0,1" are 0.1;
+// "0.1" is never read as 1). Surrounding blanks and the locale's group
+// separators are accepted. Nothing for an empty text or no number; NaN and
+// infinities are no numbers here.
+std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale);
 
 // The controls of the tab as Align reads them.
 struct Align_Form_Values {
@@ -102,41 +99,29 @@ struct Align_Form_Values {
   QString mass_tol;                             // textBox_Align_Mass_Tol
 };
 
-// The arguments of Compound_Align_For_Annotation_Files, in its order.
-struct Align_Request {
-  int One_Two_Phase_Align = 0;
-  double Mass_Tol = 0.0;
-  double Align_Window1 = 0.0;
-  double Align_Window2 = 0.0;
-  std::string Data_Folder;
-  std::string Result_folder;
-  std::vector<std::string> Annotation_File_Vec;
-
-  friend bool operator==(const Align_Request&, const Align_Request&) = default;
-};
-
 struct Align_Plan {
   // Folder of the first pick + "/Result"; empty when nothing was ever picked.
   // The caller stores it in FilePathOut and creates it before it shows a
   // refusal.
   QString result_folder;
   std::optional<QString> refusal;  // first failed check, in the tab's order
-  Align_Request request;           // meaningful only without a refusal
+  Alignment_Request request;       // meaningful only without a refusal
 };
 
-// Checks in order: a pick exists (else the load message), deep mode needs a
-// number in window2, then mass tolerance, then window1. Names and folders
-// become engine strings.
+// Checks in order: a pick exists (else the load message), then the numbers as
+// Check_Alignment_Parameters checks them (read with Read_Box_Number), then at
+// least one ticked file (kNoFileMessage: a run over no file would replace the
+// last result with empty files). Names and folders become engine strings.
 Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale = QLocale());
 
 // Creates `folder` (and missing parents) unless it exists. Returns false when
 // it cannot be created or a non-folder is in the way.
 bool Make_Folder(const QString& folder);
 
-// The run an accepted request calls; Compound_Align_For_Annotation_Files by
-// default. Throws whatever the run throws.
-using Align_Run_Function = std::function<void(const Align_Request&)>;
-void Run_Compound_Align(const Align_Request& request);
+// The run an accepted request calls, with the window's observer; Run_Alignment
+// by default. Throws whatever the run throws.
+using Align_Run_Function =
+    std::function<Alignment_Run_Summary(const Alignment_Request&, const Alignment_Run_Observer&)>;
 
 }  // namespace Varnel
 

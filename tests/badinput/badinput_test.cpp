@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "badinput_support.h"
 #include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
@@ -304,7 +304,7 @@ class Template {
     std::ostream no_lines(nullptr);
     Alignment_Run_Observer observer;
     observer.align_lines = &no_lines;
-    Run_Alignment(mode, mass_tol, 20, 10, result, files, observer);
+    Run_Alignment({mode, mass_tol, 20, 10, files, result}, observer);
   }
 
   Temp_Folder folder_;

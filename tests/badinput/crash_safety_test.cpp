@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "badinput_support.h"
 #include "storage/path.h"
 

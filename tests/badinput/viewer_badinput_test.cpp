@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "badinput_support.h"
 #include "storage/aligned_queries.h"
 #include "storage/aligned_table.h"
@@ -51,7 +51,7 @@ class Viewer_Template {
     std::ostream no_lines(nullptr);
     Alignment_Run_Observer observer;
     observer.align_lines = &no_lines;
-    Run_Alignment(One_Phase_Align, 0.1, 20, 10, folder_.path(), files, observer);
+    Run_Alignment({One_Phase_Align, 0.1, 20, 10, files, folder_.path()}, observer);
     aligndb = Join_Path(folder_.path(), kAlignedDbName);
     sqlite3* db = nullptr;
     sqlite3_open_v2(aligndb.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 
@@ -164,7 +164,10 @@ TEST_F(CliTest, MalformedNumbersGetTheWindowsMessagesInItsOrderAndWriteNothing) 
       {{"--mass-tol", "abc", "--fast-window", "y"}, mass},
       {{"--mass-tol", "inf"}, mass},
       {{"--fast-window", "20s"}, w1},
-      {{"--mass-tol", "-1", "--fast-window", "1e400"}, w1},
+      {{"--mass-tol", "-1", "--fast-window", "1e400"}, mass},
+      {{"--mass-tol", "0", "--fast-window", "1e400"}, w1},
+      {{"--fast-window", "-20"}, w1},
+      {{"--mode", "deep", "--deep-window", "-0.5"}, w2},
       {{"--mode", "deep", "--fast-window", "1e"}, w1},
   };
   for (const auto& [options, message] : cases) {
@@ -177,7 +180,8 @@ TEST_F(CliTest, MalformedNumbersGetTheWindowsMessagesInItsOrderAndWriteNothing) 
   EXPECT_FALSE(std::filesystem::exists(Result()));
   // Fast mode never reads the deep window; blanks, signs and exponents pass.
   for (const Args& options : std::vector<Args>{{"--deep-window", "not a number"},
-                                               {"--mass-tol", " 0.2 ", "--fast-window", "+2e1"}}) {
+                                               {"--mass-tol", " 0.2 ", "--fast-window", "+2e1"},
+                                               {"--mass-tol", "0", "--fast-window", "0"}}) {
     const Outcome outcome = Align(Concat(options, study));
     EXPECT_EQ(outcome.status, 0) << ::testing::PrintToString(options) << outcome.err;
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 
@@ -153,28 +153,33 @@ TEST_F(RunTest, RunTakesFilesFromSeveralFoldersAndReports) {
       {Make_Annotated_Peak(1, 200.02, 62.0, 8.0), Make_Annotated_Peak(2, 800.0, 900.0, 0.0)});
   std::vector<std::size_t> peaks_after_file;
   std::size_t align_calls = 0;
-  std::map<std::string, std::size_t> rows_written;
+  std::map<Run_Stage, std::size_t> rows_written;
+  std::vector<Run_Stage> stages;
   Alignment_Run_Observer observer;
+  observer.on_stage = [&](Run_Stage stage) { stages.push_back(stage); };
   observer.on_read = [&](std::size_t read, std::size_t total, std::size_t peaks) {
     EXPECT_EQ(total, 2u);
     EXPECT_EQ(read, peaks_after_file.size() + 1);
     peaks_after_file.push_back(peaks);
   };
   observer.on_align = [&](std::uint32_t, std::size_t) { ++align_calls; };
-  observer.on_write = [&](const char* name, std::size_t rows, std::size_t total) {
+  observer.on_write = [&](Run_Stage stage, std::size_t rows, std::size_t total) {
     EXPECT_EQ(total, 4u);
     EXPECT_LE(rows, total);
-    rows_written[name] = rows;
+    rows_written[stage] = rows;
   };
   std::ostringstream lines;
   observer.align_lines = &lines;
   const Alignment_Run_Summary summary =
-      Run_Alignment(One_Phase_Align, 0.1, 20.0, 10.0, result_,
-                    {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}}, observer);
+      Run_Alignment({One_Phase_Align, 0.1, 20.0, 10.0,
+                     {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}}, result_},
+                    observer);
   EXPECT_EQ(peaks_after_file, (std::vector<std::size_t>{2, 4}));
   EXPECT_GE(align_calls, 1u);
-  EXPECT_EQ(rows_written[kAlignedCsvName], 4u);
-  EXPECT_EQ(rows_written[kAlignedDbName], 4u);
+  EXPECT_EQ(rows_written[Run_Stage::kWritingCsv], 4u);
+  EXPECT_EQ(rows_written[Run_Stage::kWritingDatabase], 4u);
+  EXPECT_EQ(stages, (std::vector<Run_Stage>{Run_Stage::kReading, Run_Stage::kAligning,
+                                            Run_Stage::kWritingCsv, Run_Stage::kWritingDatabase}));
   EXPECT_NE(lines.str().find("Compound Alignment Finished"), std::string::npos);
   EXPECT_EQ(summary.samples, 2u);
   EXPECT_EQ(summary.peaks, 4u);

@@ -34,18 +34,25 @@ TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
 TEST(NumberTest, AcceptedAndRejectedTexts) {
   const QLocale c(QLocale::C);
   for (const char* text : {"0.1", "20", "-3", "1e3", " 10 ", "0", "1,000.5"}) {
-    EXPECT_TRUE(Holds_Number(text, c)) << text;
+    EXPECT_TRUE(Read_Box_Number(text, c)) << text;
   }
   for (const char* text : {"", " ", "abc", "0.1x", "1..2", "nan", "inf", "1e999"}) {
-    EXPECT_FALSE(Holds_Number(text, c)) << text;
+    EXPECT_FALSE(Read_Box_Number(text, c)) << text;
   }
 }
 
-TEST(NumberTest, FollowsTheLocalesDecimalSeparator) {
-  const QLocale german(QLocale::German, QLocale::Germany);
-  EXPECT_TRUE(Holds_Number("0,1", german));
-  EXPECT_DOUBLE_EQ(german.toDouble("0,1"), 0.1);
-  EXPECT_FALSE(Holds_Number("0,1x", german));
+// '.' always works and the locale's own separator too; a comma locale never
+// reads "0.1" as 1 (its group separator is '.').
+TEST(NumberTest, DecimalPointAndTheLocalesSeparator) {
+  for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany),
+                                QLocale(QLocale::French, QLocale::France), QLocale::c()}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    EXPECT_EQ(Read_Box_Number("0.1", locale), 0.1);
+    EXPECT_EQ(Read_Box_Number("20", locale), 20.0);
+    EXPECT_FALSE(Read_Box_Number("0,1x", locale));
+  }
+  EXPECT_EQ(Read_Box_Number("0,1", QLocale(QLocale::German, QLocale::Germany)), 0.1);
+  EXPECT_EQ(Read_Box_Number("2,5", QLocale(QLocale::French, QLocale::France)), 2.5);
 }
 
 // The fixture's verbs: a form state with one pick, changed one box at a time.
@@ -67,14 +74,13 @@ TEST_F(PlanAlignTest, DefaultsPassModeZeroAndTheThreeNumbers) {
   const Align_Plan plan = Plan_Align(Defaults(), c_);
   ASSERT_FALSE(plan.refusal);
   EXPECT_EQ(plan.result_folder, "/data/study/Result");
-  Align_Request expected;
-  expected.One_Two_Phase_Align = 0;
+  Alignment_Request expected;
+  expected.mode = One_Phase_Align;
   expected.Mass_Tol = 0.1;
   expected.Align_Window1 = 20;
   expected.Align_Window2 = 10;
-  expected.Data_Folder = "/data/study";
-  expected.Result_folder = "/data/study/Result";
-  expected.Annotation_File_Vec = {"s2.db", "s1.db"};
+  expected.files = {{"/data/study", "s2.db"}, {"/data/study", "s1.db"}};
+  expected.result_folder = "/data/study/Result";
   EXPECT_EQ(plan.request, expected);
 }
 
@@ -91,7 +97,7 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
          v.window2 = "7.5";
        },
        [](const Align_Plan& p) {
-         EXPECT_EQ(p.request.One_Two_Phase_Align, 1);
+         EXPECT_EQ(p.request.mode, Two_Phase_Align);
          EXPECT_EQ(p.request.Align_Window2, 7.5);
        }},
       {"fast mode ignores a bad deep window and passes ten",
@@ -99,14 +105,15 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 10.0); }},
       {"fast mode passes a good deep window", [](Align_Form_Values& v) { v.window2 = "3"; },
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 3.0); }},
-      {"no ticked file is no refusal", [](Align_Form_Values& v) { v.ticked_files.clear(); },
-       [](const Align_Plan& p) { EXPECT_TRUE(p.request.Annotation_File_Vec.empty()); }},
+      {"zero tolerance and windows are valid",
+       [](Align_Form_Values& v) { v.mass_tol = v.window1 = v.window2 = "0"; },
+       [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol, 0.0); }},
       {"a file at the root gives the result at the root",
        [](Align_Form_Values& v) { v.picked = std::vector<Load_Row>{Split_Picked_Path("/s1.db")}; },
        [](const Align_Plan& p) {
          EXPECT_EQ(p.result_folder, "/Result");
-         EXPECT_EQ(p.request.Data_Folder, "");
-         EXPECT_EQ(p.request.Result_folder, "/Result");
+         EXPECT_EQ(p.request.files.front().folder, "");
+         EXPECT_EQ(p.request.result_folder, "/Result");
        }},
   };
   for (const Case& c : cases) {
@@ -141,6 +148,9 @@ TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
       {"window1 bad", false, "twenty", "10", "0.1", w1},
       {"deep, window1 blank", true, " ", "10", "0.1", w1},
       {"window1 infinite", false, "inf", "10", "0.1", w1},
+      {"deep, negative window2", true, "20", "-1", "0.1", w2},
+      {"negative mass tol", false, "20", "10", "-0.1", tol},
+      {"negative window1", false, "-20", "10", "0.1", w1},
   };
   for (const Case& c : cases) {
     Align_Form_Values values = Defaults();
@@ -152,6 +162,14 @@ TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
     EXPECT_EQ(plan.refusal, QString(c.expected)) << c.name;
     EXPECT_EQ(plan.result_folder, "/data/study/Result") << c.name;
   }
+}
+
+TEST_F(PlanAlignTest, NoTickedFileRefusesAfterTheNumbers) {
+  Align_Form_Values values = Defaults();
+  values.ticked_files.clear();
+  EXPECT_EQ(Plan_Align(values, c_).refusal, QString(kNoFileMessage));
+  values.mass_tol = "x";
+  EXPECT_EQ(Plan_Align(values, c_).refusal, QString(kInvalidMassTolMessage));
 }
 
 TEST_F(PlanAlignTest, NoPickRefusesWithoutAResultFolder) {

@@ -18,7 +18,7 @@
 #include <set>
 #include <string>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
@@ -36,7 +36,7 @@ class AlignWindowTest : public QObject {
   std::unique_ptr<Varnel_Form> form_;
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
-  std::vector<Align_Request> runs_;  // requests that reached the (fake) run
+  std::vector<Alignment_Request> runs_;  // requests that reached the (fake) run
 
   QString Folder() const { return From_Engine_String(dir_->path()); }
   QString Path(const QString& name) const {
@@ -83,10 +83,13 @@ class AlignWindowTest : public QObject {
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
     runs_.clear();
-    form_->Set_Align_Run([this](const Align_Request& request) {
-      QVERIFY(QApplication::overrideCursor() != nullptr);
-      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    form_->Set_Align_Run([this](const Alignment_Request& request, const Alignment_Run_Observer&) {
+      [&] {
+        QVERIFY(QApplication::overrideCursor() != nullptr);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+      }();
       runs_.push_back(request);
+      return Alignment_Run_Summary{};
     });
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
@@ -316,35 +319,64 @@ class AlignWindowTest : public QObject {
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
     QCOMPARE(runs_.size(), std::size_t{1});
-    const Align_Request& run = runs_[0];
-    QCOMPARE(run.Annotation_File_Vec, (std::vector<std::string>{"c.db", "b.db"}));
-    QCOMPARE(run.One_Two_Phase_Align, 0);
+    const Alignment_Request& run = runs_[0];
+    QCOMPARE(run.files,
+             (std::vector<Annotated_File>{{dir_->path(), "c.db"}, {dir_->path(), "b.db"}}));
+    QCOMPARE(run.mode, One_Phase_Align);
     QCOMPARE(run.Mass_Tol, 0.1);
     QCOMPARE(run.Align_Window1, 20.0);
     QCOMPARE(run.Align_Window2, 10.0);
-    QCOMPARE(run.Data_Folder, dir_->path());
-    QCOMPARE(QString::fromStdString(run.Result_folder), Path("Result"));
+    QCOMPARE(QString::fromStdString(run.result_folder), Path("Result"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
-  void deepModeWithoutTicksStillRuns() {
+  void deepModePassesItsWindow() {
     Pick_And_Load({"a.db"});
+    Tick(0, true);
     form_->radioButton_Two_Phase_Align->setChecked(true);
     form_->textBox_Align_Window2->setText("4");
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
     QCOMPARE(runs_.size(), std::size_t{1});
-    QCOMPARE(runs_[0].One_Two_Phase_Align, 1);
+    QCOMPARE(runs_[0].mode, Two_Phase_Align);
     QCOMPARE(runs_[0].Align_Window2, 4.0);
-    QVERIFY(runs_[0].Annotation_File_Vec.empty());
+  }
+
+  // One stray click must not replace the last result with empty files.
+  void noTickedFileRefusesAndWritesNothing() {
+    Pick_And_Load({"a.db"});
+    Click_Align();
+    QCOMPARE(dialogs_->messages, QStringList{kNoFileMessage});
+    QVERIFY(runs_.empty());
+  }
+
+  // In a decimal-comma locale the untouched defaults still pass, and the
+  // locale's own "0,05" is read too.
+  void defaultsPassInAGermanLocale() {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Pick_And_Load({"a.db"});
+    Tick(0, true);
+    Click_Align();
+    form_->textBox_Align_Mass_Tol->setText("0,05");
+    Click_Align();
+    QLocale::setDefault(saved);
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"Align Process Finished!", "Align Process Finished!"}));
+    QCOMPARE(runs_.size(), std::size_t{2});
+    QCOMPARE(runs_[0].Mass_Tol, 0.1);
+    QCOMPARE(runs_[1].Mass_Tol, 0.05);
   }
 
   // A real run on a file that is no database: BadInputWindowTest.
   void storageFailureIsShownAndTheCursorRestored() {
     // The storage layer's exception, which has no standard base, is caught too.
     form_->Set_Align_Run(
-        [](const Align_Request&) { throw CppSQLite3Exception(1000, "Database not open"); });
+        [](const Alignment_Request&, const Alignment_Run_Observer&) -> Alignment_Run_Summary {
+          throw CppSQLite3Exception(1000, "Database not open");
+        });
     Pick_And_Load({"a.db"});
+    Tick(0, true);
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"CPPSQLITE_ERROR[1000]: Database not open"});
     QVERIFY(QApplication::overrideCursor() == nullptr);

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/scripted_dialogs.h"

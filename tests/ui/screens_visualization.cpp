@@ -12,7 +12,7 @@
 #include <map>
 #include <set>
 
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 #include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/ui/support/screens.h"

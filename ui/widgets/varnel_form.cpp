@@ -420,10 +420,11 @@ void Varnel_Form::Button_Click_Align_Process() {
     }
     {
       Wait_Cursor wait;
+      const Alignment_Run_Observer observer;
       if (align_run_) {
-        align_run_(plan.request);
+        align_run_(plan.request, observer);
       } else {
-        Run_Compound_Align(plan.request);
+        Run_Alignment(plan.request, observer);
       }
     }
     dialogs_->Show_Message(this, QString::fromUtf8(kAlignFinishedMessage));

@@ -1,4 +1,4 @@
-#include "align/alignment_run.h"
+#include "run/alignment_run.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,21 +35,17 @@ void Reserve_For(Align_List& gathered, std::size_t incoming, std::size_t files_d
 
 }  // namespace
 
-std::string Sample_Name_Of(std::string_view file_name) {
-  const std::size_t at = file_name.find(kAnnotatedSuffix);
-  return std::string(at == std::string_view::npos ? file_name : file_name.substr(0, at));
-}
-
-Alignment_Run_Summary Run_Alignment(Compound_Align_Mode mode, double Mass_Tol, double Align_Window1,
-                                    double Align_Window2, const std::string& result_folder,
-                                    const std::vector<Annotated_File>& files,
+Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer) {
+  const std::vector<Annotated_File>& files = request.files;
+  const std::string& result_folder = request.result_folder;
   const auto start = std::chrono::steady_clock::now();
   Alignment_Run_Summary summary;
   summary.samples = files.size();
   summary.csv_path = Join_Path(result_folder, kAlignedCsvName);
   summary.database_path = Join_Path(result_folder, kAlignedDbName);
 
+  if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
   Align_List gathered;
   Peak_List buffer;
   for (std::size_t sample = 0; sample < files.size(); ++sample) {
@@ -67,8 +63,9 @@ Alignment_Run_Summary Run_Alignment(Compound_Align_Mode mode, double Mass_Tol, d
   Peak_List().swap(buffer);
   summary.peaks = gathered.size();
 
-  compound_align(mode, Mass_Tol, Align_Window1, Align_Window2, gathered,
-                 observer.align_lines != nullptr ? *observer.align_lines : std::cout,
+  if (observer.on_stage) observer.on_stage(Run_Stage::kAligning);
+  compound_align(request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
+                 gathered, observer.align_lines != nullptr ? *observer.align_lines : std::cout,
                  observer.on_align);
   for (const auto& record : gathered) {
     if (record.Align_ID == 0) {
@@ -79,16 +76,17 @@ Alignment_Run_Summary Run_Alignment(Compound_Align_Mode mode, double Mass_Tol, d
   }
 
   const std::size_t rows = gathered.size();
-  auto rows_of = [&observer, rows](const char* name) -> Row_Progress {
-    if (!observer.on_write) return {};
-    return [&observer, rows, name](std::size_t written) { observer.on_write(name, written, rows); };
-  };
-  OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
-      gathered, result_folder, kAlignedCsvName, rows_of(kAlignedCsvName));
-  if (observer.on_write) observer.on_write(kAlignedCsvName, rows, rows);
-  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
-      gathered, result_folder, kAlignedDbName, rows_of(kAlignedDbName));
-  if (observer.on_write) observer.on_write(kAlignedDbName, rows, rows);
+  for (const Result_Writer& writer : Result_Writers()) {
+    if (observer.on_stage) observer.on_stage(writer.stage);
+    Row_Progress progress;
+    if (observer.on_write) {
+      progress = [&observer, &writer, rows](std::size_t written) {
+        observer.on_write(writer.stage, written, rows);
+      };
+    }
+    writer.write(gathered, result_folder, writer.file_name, progress);
+    if (observer.on_write) observer.on_write(writer.stage, rows, rows);
+  }
 
   summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return summary;
@@ -101,6 +99,12 @@ void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_To
   std::vector<Annotated_File> files;
   files.reserve(Annotation_File_Vec.size());
   for (std::string& name : Annotation_File_Vec) files.push_back({Data_Folder, std::move(name)});
-  const Compound_Align_Mode mode = One_Two_Phase_Align == 0 ? One_Phase_Align : Two_Phase_Align;
-  Run_Alignment(mode, Mass_Tol, Align_Window1, Align_Window2, Result_folder, files);
+  Alignment_Request request;
+  request.mode = One_Two_Phase_Align == 0 ? One_Phase_Align : Two_Phase_Align;
+  request.Mass_Tol = Mass_Tol;
+  request.Align_Window1 = Align_Window1;
+  request.Align_Window2 = Align_Window2;
+  request.files = std::move(files);
+  request.result_folder = std::move(Result_folder);
+  Run_Alignment(request);
 }

@@ -1,0 +1,98 @@
+// What an alignment run is asked to do, and the one check of the parameters
+// that the window and varnel-align both make before they start a run.
+//
+// The check knows no toolkit: each front end reads its boxes or options as
+// texts and hands over the way it reads a number (the window accepts the
+// locale's decimal separator and '.', the command line '.' only).
+#ifndef VARNEL_RUN_ALIGNMENT_REQUEST_H_
+#define VARNEL_RUN_ALIGNMENT_REQUEST_H_
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "align/compound_align.h"
+
+// The result folder is the first input's folder followed by this name.
+inline constexpr const char* kResultFolderName = "Result";
+// An input's sample name is its file name cut before this suffix.
+inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+
+// Defaults of the three numbers: Da, seconds (full width), seconds.
+inline constexpr double kDefaultMassTol = 0.1;
+inline constexpr double kDefaultWindow1 = 20.0;
+inline constexpr double kDefaultWindow2 = 10.0;
+// The deep window handed to the fast alignment when its text holds no number
+// (the one-phase alignment never reads it): the default deep window.
+inline constexpr double kFastModeFallbackWindow2 = kDefaultWindow2;
+
+// Refusals, in the order the check makes them.
+inline constexpr const char* kInvalidWindow2Message = "You must configure a valid Align Window2!";
+inline constexpr const char* kInvalidMassTolMessage =
+    "You must configure a valid Align Mass Tolerance!";
+inline constexpr const char* kInvalidWindow1Message = "You must configure a valid Align Window1!";
+inline constexpr const char* kNoFileMessage =
+    "Please tick at least one Annotation result File(.db) to align!";
+
+// One annotated database of a run: its folder (no trailing separator) and its
+// bare file name. Its position in the run's list is its SAMPLE_ID.
+struct Annotated_File {
+  std::string folder;
+  std::string name;
+
+  friend bool operator==(const Annotated_File&, const Annotated_File&) = default;
+};
+
+// The sample name of a database file name: the part before the first
+// occurrence of kAnnotatedSuffix, or the whole name when it does not occur.
+std::string Sample_Name_Of(std::string_view file_name);
+
+// The result folder of a run over `files`: the first file's folder joined
+// with kResultFolderName; empty for no files.
+std::string Default_Result_Folder(const std::vector<Annotated_File>& files);
+
+// A whole run: what to read, how to align, where to write.
+struct Alignment_Request {
+  Compound_Align_Mode mode = One_Phase_Align;
+  double Mass_Tol = kDefaultMassTol;       // Da
+  double Align_Window1 = kDefaultWindow1;  // seconds, full width
+  double Align_Window2 = kDefaultWindow2;  // seconds, full width (deep mode)
+  std::vector<Annotated_File> files;       // in SAMPLE_ID order
+  std::string result_folder;               // must exist when the run starts
+
+  friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
+};
+
+// The three numbers as typed.
+struct Alignment_Parameter_Texts {
+  Compound_Align_Mode mode = One_Phase_Align;
+  std::string mass_tol;
+  std::string window1;
+  std::string window2;
+};
+
+// Reads one number; nothing when the text holds none.
+using Number_Reader = std::function<std::optional<double>(std::string_view)>;
+
+// The numbers of an accepted check, or the first refusal.
+struct Checked_Parameters {
+  std::optional<std::string> refusal;
+  double Mass_Tol = 0.0;
+  double Align_Window1 = 0.0;
+  double Align_Window2 = 0.0;
+};
+
+// Checks in this order: in deep mode the deep window, then the mass
+// tolerance, then the fast window. A text passes when `read` gives a finite
+// number >= 0 (0 is valid: it matches equal values only); NaN, infinities and
+// negative numbers are refused with the box's message. In fast mode a deep
+// window that holds no valid number becomes kFastModeFallbackWindow2.
+Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
+                                              const Number_Reader& read);
+
+// The refusal of a run over no file (kNoFileMessage), or nothing.
+std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files);
+
+#endif  // VARNEL_RUN_ALIGNMENT_REQUEST_H_

@@ -1,0 +1,67 @@
+// The alignment run: read every annotated database, align once, write the
+// result files into the result folder.
+#ifndef VARNEL_RUN_ALIGNMENT_RUN_H_
+#define VARNEL_RUN_ALIGNMENT_RUN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "align/compound_align.h"
+#include "run/alignment_request.h"
+#include "run/result_writers.h"
+
+// What a run reports while it works. Every member may be left empty. Any
+// callback may throw to stop the run (a Cancel): the exception passes out of
+// Run_Alignment unchanged, and the result folder is left as a failure leaves
+// it (old result files intact, no temporary file).
+struct Alignment_Run_Observer {
+  // When a stage begins, in the order kReading, kAligning, then each writer's.
+  std::function<void(Run_Stage stage)> on_stage;
+  // After each database is read: files read so far, files in the run, peaks
+  // gathered so far.
+  std::function<void(std::size_t files_read, std::size_t files_total, std::size_t peaks)> on_read;
+  // After every group made by compound_align (see Align_Progress).
+  Align_Progress on_align;
+  // While a result file is written: its stage, rows written so far, rows in
+  // all; the last call of a file has rows_written == rows_total.
+  std::function<void(Run_Stage stage, std::size_t rows_written, std::size_t rows_total)> on_write;
+  // Receives compound_align's progress lines; null means standard output.
+  std::ostream* align_lines = nullptr;
+};
+
+struct Alignment_Run_Summary {
+  std::size_t samples = 0;    // files in the run, also those that gave no peak
+  std::size_t peaks = 0;      // records gathered and written
+  std::uint32_t groups = 0;   // alignment groups made (the largest Align_ID)
+  std::size_t unaligned = 0;  // records left with Align_ID 0
+  double seconds = 0.0;       // wall time of the whole run
+  std::string csv_path;       // Join_Path(result_folder, kAlignedCsvName)
+  std::string database_path;  // Join_Path(result_folder, kAlignedDbName)
+};
+
+// Reads request.files front to back (SAMPLE_ID = position, SAMPLE_NAME =
+// Sample_Name_Of(name)), aligns the one gathered list once with the request's
+// mode and numbers, then runs each entry of Result_Writers() in order into
+// request.result_folder, which must exist. The numbers are taken as they are:
+// Check_Alignment_Parameters is the front ends' business.
+// Throws whatever the reader, the alignment, the writers or the observer
+// throw, unchanged; a failure while reading or aligning leaves the result
+// folder untouched. Memory: the gathered list plus one file's records while
+// reading; writers get it by const reference.
+Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
+                                    const Alignment_Run_Observer& observer = {});
+
+// The run with the arguments of the original entry point: databases
+// Annotation_File_Vec (bare names inside Data_Folder, in sample order),
+// One_Two_Phase_Align 0 the one-phase alignment and anything else the
+// two-phase one, progress lines on standard output.
+void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_Tol,
+                                         double Align_Window1, double Align_Window2,
+                                         std::string Data_Folder, std::string Result_folder,
+                                         std::vector<std::string> Annotation_File_Vec);
+
+#endif  // VARNEL_RUN_ALIGNMENT_RUN_H_

@@ -1,0 +1,41 @@
+// The files an alignment run writes, as one list: a new output is one entry.
+#ifndef VARNEL_RUN_RESULT_WRITERS_H_
+#define VARNEL_RUN_RESULT_WRITERS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/peak.h"
+#include "storage/aligned_writers.h"
+
+inline constexpr const char* kAlignedCsvName =
+    "aligned_annotated_grouped_chromatograph_peaklist.csv";
+inline constexpr const char* kAlignedDbName =
+    "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
+
+// The stages of a run, as observers see them.
+enum class Run_Stage { kReading, kAligning, kWritingCsv, kWritingDatabase };
+
+// A short lower-case name of a stage for progress displays ("reading",
+// "aligning", "writing CSV", "writing database").
+const char* Run_Stage_Name(Run_Stage stage);
+
+// One result file: its fixed name in the result folder, the stage it is
+// written in, and the writer. A writer replaces any old file only when its
+// own is complete (see storage/aligned_writers.h) and calls `progress` as it
+// goes.
+struct Result_Writer {
+  const char* file_name;
+  Run_Stage stage;
+  std::function<void(const std::vector<Chromatogram_Peak_Group_Compound_Align>& aligned,
+                     const std::string& result_folder, const char* file_name,
+                     const Row_Progress& progress)>
+      write;
+};
+
+// The run's outputs in the order they are written: the CSV file, then the
+// aligned database.
+const std::vector<Result_Writer>& Result_Writers();
+
+#endif  // VARNEL_RUN_RESULT_WRITERS_H_
