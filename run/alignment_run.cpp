@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <utility>
 
 #include "model/peak.h"
@@ -76,6 +77,7 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   }
 
   const std::size_t rows = gathered.size();
+  std::vector<Pending_Result_File> pending;
   for (const Result_Writer& writer : Result_Writers()) {
     if (observer.on_stage) observer.on_stage(writer.stage);
     Row_Progress progress;
@@ -84,12 +86,45 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
         observer.on_write(writer.stage, written, rows);
       };
     }
-    writer.write(gathered, result_folder, writer.file_name, progress);
-    if (observer.on_write) observer.on_write(writer.stage, rows, rows);
+    pending.push_back(writer.write(gathered, result_folder, writer.file_name, progress));
   }
+  // Every file is complete: put them on disk, then in place one after the
+  // other, with nothing between the renames that could stop the run.
+  for (Pending_Result_File& file : pending) file.Sync();
+  for (Pending_Result_File& file : pending) file.Commit();
 
   summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return summary;
+}
+
+Alignment_Run_Observer Make_Cancellable(Alignment_Run_Observer observer,
+                                        std::function<bool()> stop_requested) {
+  auto stop = std::make_shared<const std::function<bool()>>(std::move(stop_requested));
+  auto check = [stop] {
+    if ((*stop)()) throw Run_Cancelled();
+  };
+  Alignment_Run_Observer out;
+  out.align_lines = observer.align_lines;
+  out.on_stage = [check, next = std::move(observer.on_stage)](Run_Stage stage) {
+    check();
+    if (next) next(stage);
+  };
+  out.on_read = [check, next = std::move(observer.on_read)](std::size_t read, std::size_t total,
+                                                            std::size_t peaks) {
+    check();
+    if (next) next(read, total, peaks);
+  };
+  out.on_align = [check, next = std::move(observer.on_align)](std::uint32_t groups,
+                                                              std::size_t left) {
+    check();
+    if (next) next(groups, left);
+  };
+  out.on_write = [check, next = std::move(observer.on_write)](Run_Stage stage, std::size_t rows,
+                                                              std::size_t total) {
+    check();
+    if (next) next(stage, rows, total);
+  };
+  return out;
 }
 
 void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_Tol,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -32,6 +33,20 @@ struct Alignment_Run_Observer {
   // Receives compound_align's progress lines; null means standard output.
   std::ostream* align_lines = nullptr;
 };
+
+// What an observer throws to stop a run on request.
+class Run_Cancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "The alignment was cancelled."; }
+};
+
+// `observer` with every callback made to throw Run_Cancelled first when
+// stop_requested() is true (also when the callback itself is empty), so a run
+// stops at its next report: after the file being read, after the group being
+// made, or within 10000 rows of a file being written. stop_requested is called
+// on the run's thread and must be cheap (an atomic load).
+Alignment_Run_Observer Make_Cancellable(Alignment_Run_Observer observer,
+                                        std::function<bool()> stop_requested);
 
 struct Alignment_Run_Summary {
   std::size_t samples = 0;    // files in the run, also those that gave no peak

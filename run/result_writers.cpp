@@ -19,14 +19,12 @@ const std::vector<Result_Writer>& Result_Writers() {
       {kAlignedCsvName, Run_Stage::kWritingCsv,
        [](const auto& aligned, const std::string& folder, const char* name,
           const Row_Progress& progress) {
-         OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(aligned, folder, name,
-                                                                    progress);
+         return Write_Pending_Aligned_Csv(aligned, folder, name, progress);
        }},
       {kAlignedDbName, Run_Stage::kWritingDatabase,
        [](const auto& aligned, const std::string& folder, const char* name,
           const Row_Progress& progress) {
-         OutputAlignedAnnotatedGroupedChromatographPeaklist2database(aligned, folder, name,
-                                                                     progress);
+         return Write_Pending_Aligned_Database(aligned, folder, name, progress);
        }},
   };
   return writers;

@@ -167,16 +167,42 @@ void AppendCsvLine(const Align& p, std::string& out) {
 
 }  // namespace
 
-void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
-    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
-    std::string FileName, const Row_Progress& progress) {
+Pending_Result_File::Pending_Result_File() = default;
+Pending_Result_File::Pending_Result_File(std::unique_ptr<Replacement_File> file, std::string target)
+    : file_(std::move(file)), target_(std::move(target)) {}
+Pending_Result_File::Pending_Result_File(Pending_Result_File&&) noexcept = default;
+Pending_Result_File& Pending_Result_File::operator=(Pending_Result_File&&) noexcept = default;
+Pending_Result_File::~Pending_Result_File() = default;
+
+void Pending_Result_File::Sync() {
+  if (!file_) return;
+  try {
+    file_->Sync();
+  } catch (...) {
+    Rethrow_With_Context(target_);
+  }
+}
+
+void Pending_Result_File::Commit() {
+  if (!file_) return;
+  try {
+    file_->Commit();
+  } catch (...) {
+    Rethrow_With_Context(target_);
+  }
+  file_.reset();
+}
+
+Pending_Result_File Write_Pending_Aligned_Database(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
   const std::string file = Join_Path(Path, FileName);
   try {
-    Replacement_File out(Path, FileName);
-    out.Close();
+    auto out = std::make_unique<Replacement_File>(Path, FileName);
+    out->Close();
     {
       CppSQLite3DB db;
-      db.open(out.temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
+      db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
       // The file is private until renamed, and a failure discards it: no
       // journal is needed, and Commit() syncs the finished file once.
       db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
@@ -200,19 +226,19 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
       db.close();
       if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
     }
-    out.Commit();
+    return Pending_Result_File(std::move(out), file);
   } catch (...) {
     Rethrow_With_Context(file);
   }
 }
 
-void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
-    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
-    std::string FileName, const Row_Progress& progress) {
+Pending_Result_File Write_Pending_Aligned_Csv(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
   constexpr std::size_t kChunk = 1 << 20;
   const std::string file = Join_Path(Path, FileName);
   try {
-    Replacement_File out(Path, FileName);
+    auto out = std::make_unique<Replacement_File>(Path, FileName);
     std::string buffer;
     buffer.reserve(kChunk + 4096);
     buffer +=
@@ -224,15 +250,27 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
     for (const Align& peak : peaklist_aligned) {
       AppendCsvLine(peak, buffer);
       if (buffer.size() >= kChunk) {
-        out.Write(buffer);
+        out->Write(buffer);
         buffer.clear();
       }
       if (++written % kProgressEvery == 0 && progress) progress(written);
     }
-    out.Write(buffer);
+    out->Write(buffer);
     if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
-    out.Commit();
+    return Pending_Result_File(std::move(out), file);
   } catch (...) {
     Rethrow_With_Context(file);
   }
+}
+
+void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
+    std::string FileName, const Row_Progress& progress) {
+  Write_Pending_Aligned_Database(peaklist_aligned, Path, FileName, progress).Commit();
+}
+
+void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
+    std::string FileName, const Row_Progress& progress) {
+  Write_Pending_Aligned_Csv(peaklist_aligned, Path, FileName, progress).Commit();
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,39 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
     std::string FileName, const Row_Progress& progress = {});
+
+class Replacement_File;
+
+// A result file written completely under a temporary name in its folder and
+// waiting to replace its target, so that a run can replace several files
+// together: first Sync() each, then Commit() each. Destroying it uncommitted
+// removes the temporary file; the target is never touched before Commit().
+class Pending_Result_File {
+ public:
+  Pending_Result_File();
+  Pending_Result_File(std::unique_ptr<Replacement_File> file, std::string target);
+  Pending_Result_File(Pending_Result_File&&) noexcept;
+  Pending_Result_File& operator=(Pending_Result_File&&) noexcept;
+  ~Pending_Result_File();
+
+  // Flushes the file to disk. Commit() renames it over the target (syncing
+  // first if Sync() was not called). Both throw CppSQLite3Exception naming
+  // the target; the target is then unchanged.
+  void Sync();
+  void Commit();
+
+ private:
+  std::unique_ptr<Replacement_File> file_;
+  std::string target_;
+};
+
+// The two writers above without the final replacement: the same bytes,
+// checks, progress calls and errors, left pending.
+Pending_Result_File Write_Pending_Aligned_Database(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress = {});
+Pending_Result_File Write_Pending_Aligned_Csv(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress = {});
 
 #endif  // VARNEL_STORAGE_ALIGNED_WRITERS_H_

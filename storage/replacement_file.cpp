@@ -60,13 +60,18 @@ void Replacement_File::Close() {
   }
 }
 
-void Replacement_File::Commit() {
+void Replacement_File::Sync() {
   if (fd_ < 0) {
     fd_ = ::open(temp_path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) ThrowErrno("cannot reopen the temporary file");
   }
   if (::fsync(fd_) != 0) ThrowErrno("cannot write");
   Close();
+  synced_ = true;
+}
+
+void Replacement_File::Commit() {
+  if (!synced_) Sync();
   if (std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
     ThrowErrno("cannot replace the result file");
   }

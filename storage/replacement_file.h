@@ -25,9 +25,12 @@ class Replacement_File {
   void Write(std::string_view data);
   // Closes the descriptor (for a file that another library writes by path).
   void Close();
-  // Flushes the temporary file to disk, renames it over folder/name and syncs
-  // the folder. Throws CppSQLite3Exception(1000) when any step fails; the
-  // target is then unchanged.
+  // Flushes the temporary file to disk and closes it. Throws
+  // CppSQLite3Exception(1000) with the system's reason.
+  void Sync();
+  // Flushes the temporary file to disk (unless Sync() did), renames it over
+  // folder/name and syncs the folder. Throws CppSQLite3Exception(1000) when
+  // any step fails; the target is then unchanged.
   void Commit();
 
  private:
@@ -35,6 +38,7 @@ class Replacement_File {
   std::string target_path_;
   std::string temp_path_;
   int fd_ = -1;
+  bool synced_ = false;
   bool committed_ = false;
 };
 

@@ -2,7 +2,9 @@
 // (Unreadable databases and unwritable results for every kind of bad input:
 // tests/badinput.)
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -216,3 +218,44 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminalAndNotWhenQuiet) {
 }
 
 }  // namespace
+
+// Ctrl+C and SIGTERM stop a run while it aligns: exit 130 / 143, the earlier
+// results byte for byte, no temporary file left.
+TEST_F(CliTest, StopSignalsLeaveTheEarlierResults) {
+  const Simulation_Result study = Make_Study(folder_.path(), 3, 1500);
+  const Args databases = Study_Paths(folder_.path(), study);
+  ASSERT_EQ(Align(databases).status, 0);
+  const std::string old_csv = Read_File(Csv());
+  const std::string old_db = Read_File(Aligndb());
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<char*> argv{const_cast<char*>(VARNEL_ALIGN_PROGRAM),
+                              const_cast<char*>("--verbose"), const_cast<char*>("--mode"),
+                              const_cast<char*>("deep")};
+      for (const std::string& db : databases) argv.push_back(const_cast<char*>(db.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    char byte = 0;
+    ASSERT_EQ(read(out[0], &byte, 1), 1);  // the first progress line: it is aligning
+    kill(pid, signal);
+    while (read(out[0], &byte, 1) == 1) {
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_EQ(List_Folder(Result()), (Args{kAlignedDbName, kAlignedCsvName}));
+    EXPECT_TRUE(Read_File(Csv()) == old_csv);
+    EXPECT_TRUE(Read_File(Aligndb()) == old_db);
+  }
+}

@@ -171,8 +171,12 @@ TEST_F(RunTest, RunTakesFilesFromSeveralFoldersAndReports) {
   std::ostringstream lines;
   observer.align_lines = &lines;
   const Alignment_Run_Summary summary =
-      Run_Alignment({One_Phase_Align, 0.1, 20.0, 10.0,
-                     {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}}, result_},
+      Run_Alignment({One_Phase_Align,
+                     0.1,
+                     20.0,
+                     10.0,
+                     {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}},
+                     result_},
                     observer);
   EXPECT_EQ(peaks_after_file, (std::vector<std::size_t>{2, 4}));
   EXPECT_GE(align_calls, 1u);
@@ -192,3 +196,40 @@ TEST_F(RunTest, RunTakesFilesFromSeveralFoldersAndReports) {
 }
 
 }  // namespace
+
+// A stop requested at any stage (the window's Cancel, varnel-align's signals)
+// leaves the earlier result files byte for byte and no temporary file; a stop
+// while the database is written must not leave the new CSV beside the old
+// database.
+TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
+  const Simulation_Result study = Make_Study(folder_.path(), 3, 2500);
+  std::vector<Annotated_File> files;
+  for (const std::string& name : study.database_names) files.push_back({folder_.path(), name});
+  std::ostringstream lines;
+  Alignment_Run_Observer quiet;
+  quiet.align_lines = &lines;
+  Run_Alignment({Two_Phase_Align, 0.1, 20.0, 10.0, files, result_}, quiet);
+  const std::string old_csv = Read_File(Join_Path(result_, kAlignedCsvName));
+  const std::string old_db = Read_File(Join_Path(result_, kAlignedDbName));
+
+  for (const Run_Stage stop_at : {Run_Stage::kReading, Run_Stage::kAligning, Run_Stage::kWritingCsv,
+                                  Run_Stage::kWritingDatabase}) {
+    SCOPED_TRACE(Run_Stage_Name(stop_at));
+    bool stop = false;
+    std::size_t reports_in_stage = 0;
+    Alignment_Run_Observer observer = quiet;
+    auto count = [&](Run_Stage stage) {
+      if (stage == stop_at && ++reports_in_stage == 1) stop = true;
+    };
+    observer.on_read = [&](std::size_t, std::size_t, std::size_t) { count(Run_Stage::kReading); };
+    observer.on_align = [&](std::uint32_t, std::size_t) { count(Run_Stage::kAligning); };
+    observer.on_write = [&](Run_Stage stage, std::size_t, std::size_t) { count(stage); };
+    EXPECT_THROW(Run_Alignment({One_Phase_Align, 0.1, 20.0, 10.0, files, result_},
+                               Make_Cancellable(observer, [&] { return stop; })),
+                 Run_Cancelled);
+    EXPECT_TRUE(stop);
+    EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
+    EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == old_csv);
+    EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedDbName)) == old_db);
+  }
+}
