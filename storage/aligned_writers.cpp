@@ -69,7 +69,7 @@ class Real_Binder {
 };
 
 void BindRow(CppSQLite3Statement& insert, Real_Binder& reals, const Align& p,
-             std::string& shape_text, std::string& shape_stored) {
+             std::string_view shape_stored) {
   auto as_int = [](std::uint32_t v) { return static_cast<int>(v); };  // "%d": 32-bit signed
   insert.bind(1, as_int(p.EIC_ID));
   insert.bind(2, as_int(p.Peak_ID));
@@ -91,9 +91,6 @@ void BindRow(CppSQLite3Statement& insert, Real_Binder& reals, const Align& p,
   insert.bindStatic(18, p.SAMPLE_NAME.c_str(), -1);
   insert.bind(19, as_int(p.Align_ID));
   reals.Bind(insert, 20, p.Align_RT);
-  shape_text.clear();
-  Format_Peak_Shape_Text(p.Peak_shape, shape_text);
-  Encode_Peak_Shape(shape_text, shape_stored);
   insert.bindStatic(21, shape_stored.data(), static_cast<int>(shape_stored.size()));
 }
 
@@ -193,9 +190,38 @@ void Pending_Result_File::Commit() {
   file_.reset();
 }
 
+// Rows of a list, the shape formatted and encoded for each row.
+Aligned_Row_Source Rows_Of(const std::vector<Align>& list) {
+  return [&list, text = std::string(), stored = std::string()](
+             std::size_t i, bool with_shape) mutable -> Aligned_Row {
+    const Align& p = list[i];
+    if (!with_shape) return {&p, {}};
+    text.clear();
+    Format_Peak_Shape_Text(p.Peak_shape, text);
+    Encode_Peak_Shape(text, stored);
+    return {&p, stored};
+  };
+}
+
 Pending_Result_File Write_Pending_Aligned_Database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
     const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
+  return Write_Pending_Aligned_Database(peaklist_aligned.size(), Rows_Of(peaklist_aligned), Path,
+                                        FileName, progress);
+}
+
+Pending_Result_File Write_Pending_Aligned_Csv(
+    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
+  return Write_Pending_Aligned_Csv(peaklist_aligned.size(), Rows_Of(peaklist_aligned), Path,
+                                   FileName, progress);
+}
+
+Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
+                                                   const Aligned_Row_Source& rows,
+                                                   const std::string& Path,
+                                                   const std::string& FileName,
+                                                   const Row_Progress& progress) {
   const std::string file = Join_Path(Path, FileName);
   try {
     auto out = std::make_unique<Replacement_File>(Path, FileName);
@@ -210,11 +236,10 @@ Pending_Result_File Write_Pending_Aligned_Database(
       db.execDML(kCreateTable);
       CppSQLite3Statement insert = db.compileStatement(kInsert);
       Real_Binder reals;
-      std::string shape_text;
-      std::string shape_stored;
       std::size_t written = 0;
-      for (const Align& peak : peaklist_aligned) {
-        BindRow(insert, reals, peak, shape_text, shape_stored);
+      for (std::size_t i = 0; i < count; ++i) {
+        const Aligned_Row row = rows(i, true);
+        BindRow(insert, reals, *row.record, row.written_shape);
         insert.execDML();
         if (++written % kProgressEvery == 0 && progress) progress(written);
       }
@@ -232,9 +257,9 @@ Pending_Result_File Write_Pending_Aligned_Database(
   }
 }
 
-Pending_Result_File Write_Pending_Aligned_Csv(
-    const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
-    const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
+Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_Row_Source& rows,
+                                              const std::string& Path, const std::string& FileName,
+                                              const Row_Progress& progress) {
   constexpr std::size_t kChunk = 1 << 20;
   const std::string file = Join_Path(Path, FileName);
   try {
@@ -247,8 +272,8 @@ Pending_Result_File Write_Pending_Aligned_Csv(
         "Compound_MolecularMass,Compound_Retention_Time,Compound_Intensity,SAMPLE_ID,SAMPLE_NAME,"
         "Align_ID,Align_RT\n";
     std::size_t written = 0;
-    for (const Align& peak : peaklist_aligned) {
-      AppendCsvLine(peak, buffer);
+    for (std::size_t i = 0; i < count; ++i) {
+      AppendCsvLine(*rows(i, false).record, buffer);
       if (buffer.size() >= kChunk) {
         out->Write(buffer);
         buffer.clear();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/peak.h"
@@ -71,5 +72,28 @@ Pending_Result_File Write_Pending_Aligned_Database(
 Pending_Result_File Write_Pending_Aligned_Csv(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
     const std::string& Path, const std::string& FileName, const Row_Progress& progress = {});
+
+// One row as the writers take it: the record's fields (its Peak_shape is not
+// read) and the shape's stored form as the database holds it (see
+// storage/stored_shape.h).
+struct Aligned_Row {
+  const Chromatogram_Peak_Group_Compound_Align* record = nullptr;
+  std::string_view written_shape;
+};
+// Row i of the rows to write, asked for once per row, i = 0, 1, ..., by one
+// writer on one thread; with_shape false when the writer needs no shape (the
+// CSV file). What it returns must stay valid until the next call.
+using Aligned_Row_Source = std::function<Aligned_Row(std::size_t i, bool with_shape)>;
+
+// The pending writers over `count` rows from a source: the same files as
+// from a list of the same records.
+Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
+                                                   const Aligned_Row_Source& rows,
+                                                   const std::string& Path,
+                                                   const std::string& FileName,
+                                                   const Row_Progress& progress = {});
+Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_Row_Source& rows,
+                                              const std::string& Path, const std::string& FileName,
+                                              const Row_Progress& progress = {});
 
 #endif  // VARNEL_STORAGE_ALIGNED_WRITERS_H_

@@ -2,7 +2,9 @@
 #ifndef VARNEL_STORAGE_ANNOTATED_READER_H_
 #define VARNEL_STORAGE_ANNOTATED_READER_H_
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/peak.h"
@@ -17,5 +19,30 @@
 void Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
     std::string Path, std::string FileName,
     std::vector<Chromatogram_Peak_Group_Compound>& peaklist);
+
+// One database's peaks with their shapes left in the form the result writers
+// store (storage/stored_shape.h) instead of decoded: what a run needs to carry
+// a peak to the result without holding its points.
+struct Annotated_Batch {
+  std::vector<Chromatogram_Peak_Group_Compound> peaks;  // Peak_shape left empty
+  std::string shapes;                                   // the written forms, one after the other
+  std::vector<std::size_t> shape_end;                   // end of peak i's form in shapes
+
+  std::string_view Shape(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : shape_end[i - 1];
+    return std::string_view(shapes).substr(begin, shape_end[i] - begin);
+  }
+  void clear() {
+    peaks.clear();
+    shapes.clear();
+    shape_end.clear();
+  }
+};
+
+// Replaces batch with the peaks of Join_Path(Path, FileName), in the order and
+// with the checks and errors of the reader above (a shape is decoded only when
+// its stored form is not already the written one).
+void Read_Annotated_Batch(const std::string& Path, const std::string& FileName,
+                          Annotated_Batch& batch);
 
 #endif  // VARNEL_STORAGE_ANNOTATED_READER_H_

@@ -9,6 +9,7 @@
 
 #include "storage/number_text.h"
 #include "storage/peak_shape.h"
+#include "storage/stored_shape.h"
 
 namespace {
 
@@ -120,11 +121,15 @@ std::string Peak_Row_Decoder::Text(Column c) {
 }
 
 template <typename Peak>
-void Peak_Row_Decoder::ReadShared(Peak& peak) {
+void Peak_Row_Decoder::ReadShared(Peak& peak, std::string* written_shape) {
   current_ = kPeakShape;
   sqlite3_stmt* stmt = stmt_.handle();
   if (sqlite3_column_type(stmt, index_[kPeakShape]) == SQLITE_NULL) ThrowNull();
-  Decode_Peak_Shape(ColumnText(stmt, index_[kPeakShape]), peak.Peak_shape);
+  if (written_shape != nullptr) {
+    Written_Form_Of(ColumnText(stmt, index_[kPeakShape]), *written_shape, scratch_points_);
+  } else {
+    Decode_Peak_Shape(ColumnText(stmt, index_[kPeakShape]), peak.Peak_shape);
+  }
   peak.EIC_ID = static_cast<std::uint32_t>(Int(kEicId));
   peak.Peak_ID = static_cast<std::uint32_t>(Int(kPeakId));
   peak.Apex_MZ = Real(kApexMz);
@@ -147,6 +152,15 @@ void Peak_Row_Decoder::Read(Chromatogram_Peak_Group_Compound& peak) {
   if (resolved_count_ < kAnnotatedColumns) Resolve(kAnnotatedColumns);
   try {
     ReadShared(peak);
+  } catch (...) {
+    Rethrow_With_Context(RowContext());
+  }
+}
+
+void Peak_Row_Decoder::Read(Chromatogram_Peak_Group_Compound& peak, std::string& written_shape) {
+  if (resolved_count_ < kAnnotatedColumns) Resolve(kAnnotatedColumns);
+  try {
+    ReadShared(peak, &written_shape);
   } catch (...) {
     Rethrow_With_Context(RowContext());
   }

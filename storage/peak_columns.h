@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "model/peak.h"
 #include "storage/cppsqlite3.h"
@@ -38,6 +39,10 @@ class Peak_Row_Decoder {
   // integer texts.
   void Read(Chromatogram_Peak_Group_Compound& peak);
   void Read(Chromatogram_Peak_Group_Compound_Align& peak);
+  // Same, but the shape is not decoded into peak.Peak_shape (left as it is):
+  // its written form (storage/stored_shape.h) goes to written_shape. Errors
+  // as above.
+  void Read(Chromatogram_Peak_Group_Compound& peak, std::string& written_shape);
 
  private:
   enum Column {
@@ -66,7 +71,7 @@ class Peak_Row_Decoder {
   };
 
   template <typename Peak>
-  void ReadShared(Peak& peak);
+  void ReadShared(Peak& peak, std::string* written_shape = nullptr);
   void Resolve(int column_count);
   int Int(Column c);
   double Real(Column c);
@@ -78,6 +83,7 @@ class Peak_Row_Decoder {
   int resolved_count_ = 0;  // columns resolved (17 or 21)
   std::array<int, kColumnCount> index_{};
   Column current_ = kPeakShape;
+  std::vector<Data_Point> scratch_points_;
 };
 
 #endif  // VARNEL_STORAGE_PEAK_COLUMNS_H_
