@@ -83,8 +83,8 @@ int main(int argc, char** argv) {
       if (args.format.empty()) throw CLI::RequiredError("--format");
       if (args.output.empty()) throw CLI::RequiredError("--output");
       if (args.format == "metaboanalyst" && args.groups.empty()) {
-        throw CLI::ValidationError("--groups",
-                                   "a MetaboAnalyst table needs the sample sheet (CSV sample,group)");
+        throw CLI::ValidationError(
+            "--groups", "a MetaboAnalyst table needs the sample sheet (CSV sample,group)");
       }
     } else if (!args.result.empty() || !args.format.empty() || !args.output.empty()) {
       throw CLI::ValidationError("--info", "takes the result alone");

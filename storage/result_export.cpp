@@ -186,8 +186,7 @@ class Result_Reader {
       if (db_.execScalar("SELECT EXISTS (SELECT 1 FROM Align_Peaklist)") == 0) {
         throw std::runtime_error(path + ": the result holds no peaks");
       }
-      if (db_.execScalar("SELECT EXISTS (SELECT 1 FROM Align_Peaklist WHERE Align_ID >= 1)") ==
-          0) {
+      if (db_.execScalar("SELECT EXISTS (SELECT 1 FROM Align_Peaklist WHERE Align_ID >= 1)") == 0) {
         throw std::runtime_error(path + ": the result holds no aligned peaks (Align_ID 1 or more)");
       }
     });
@@ -260,8 +259,8 @@ class Result_Reader {
     try {
       body();
     } catch (const CppSQLite3Exception& e) {
-      throw std::runtime_error(path_ + ": not an aligned result (" +
-                               std::string(e.errorDetail()) + ")");
+      throw std::runtime_error(path_ + ": not an aligned result (" + std::string(e.errorDetail()) +
+                               ")");
     }
   }
 
@@ -440,8 +439,8 @@ void Write_Feature_Table(Result_Reader& reader, const std::vector<Sample>& sampl
   std::string adducts;
   reader.Rewind();
   while (reader.Next(g)) {
-    const std::size_t n =
-        Quantities(g.members, quantity, columns, values, present, [](const Member&) { return true; });
+    const std::size_t n = Quantities(g.members, quantity, columns, values, present,
+                                     [](const Member&) { return true; });
     const Group_Summary s = Summarize(g.members);
     Append_Unsigned(g.align_id, b);
     b.push_back(',');
@@ -529,7 +528,8 @@ int Charge_Of(std::string_view adduct) {
   const std::string_view digits = adduct.substr(bracket + 1, adduct.size() - bracket - 2);
   int charge = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), charge);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || charge < 1) {
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      charge < 1) {
     return 1;
   }
   return charge;
@@ -548,8 +548,8 @@ std::string File_Uri(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri = "file://";
   for (unsigned char c : path) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-        c == '/' || c == '.' || c == '_' || c == '~' || c == '-') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
+        c == '.' || c == '_' || c == '~' || c == '-') {
       uri.push_back(static_cast<char>(c));
     } else {
       uri.push_back('%');
@@ -630,13 +630,16 @@ void Write_Metadata(const std::string& result_path, const std::vector<Sample>& s
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const std::string run = indexed("ms_run", i);
     const auto in = inputs.find(samples[i].id);
-    item(run + "-location",
-         in == inputs.end() ? "null" : File_Uri(Join_Path(in->second.folder, in->second.file_name)));
+    item(run + "-location", in == inputs.end()
+                                ? "null"
+                                : File_Uri(Join_Path(in->second.folder, in->second.file_name)));
     int polarity = 0;
-    if (positive) item(run + "-scan_polarity[" + std::to_string(++polarity) + "]",
-                       "[MS, MS:1000130, positive scan, ]");
-    if (negative) item(run + "-scan_polarity[" + std::to_string(++polarity) + "]",
-                       "[MS, MS:1000129, negative scan, ]");
+    if (positive)
+      item(run + "-scan_polarity[" + std::to_string(++polarity) + "]",
+           "[MS, MS:1000130, positive scan, ]");
+    if (negative)
+      item(run + "-scan_polarity[" + std::to_string(++polarity) + "]",
+           "[MS, MS:1000129, negative scan, ]");
     if (in != inputs.end() && !in->second.xxh3_128.empty()) {
       item(run + "-hash", in->second.xxh3_128);
       item(run + "-hash_method", "[,,XXH3-128,]");
@@ -698,7 +701,8 @@ void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& sam
   b += "SMH\tSML_ID\tSMF_ID_REFS\tdatabase_identifier\tchemical_formula\tsmiles\tinchi\t"
        "chemical_name\turi\ttheoretical_neutral_mass\tadduct_ions\treliability\t"
        "best_id_confidence_measure\tbest_id_confidence_value";
-  for (std::size_t i = 0; i < samples.size(); ++i) b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
   for (std::size_t k = 0; k < variables.size(); ++k) {
     b += "\tabundance_study_variable[" + std::to_string(k + 1) + "]";
   }
@@ -763,7 +767,8 @@ void Write_Features(Result_Reader& reader, const std::vector<Sample>& samples,
   b += "SFH\tSMF_ID\tSME_ID_REFS\tSME_ID_REF_ambiguity_code\tadduct_ion\tisotopomer\t"
        "exp_mass_to_charge\tcharge\tretention_time_in_seconds\tretention_time_in_seconds_start\t"
        "retention_time_in_seconds_end";
-  for (std::size_t i = 0; i < samples.size(); ++i) b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
   b.push_back('\n');
   const Export_Quantity feature_quantity =
       quantity == Export_Quantity::kCompound ? Export_Quantity::kHeight : quantity;
@@ -894,8 +899,8 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (Trim(line).empty()) continue;
     if (!Split_Csv_Line(line, fields)) fail("unterminated quote");
-    const bool header = first && fields.size() == 2 && Lower(fields[0]) == "sample" &&
-                        Lower(fields[1]) == "group";
+    const bool header =
+        first && fields.size() == 2 && Lower(fields[0]) == "sample" && Lower(fields[1]) == "group";
     first = false;
     if (header) continue;
     if (fields.size() != 2) {

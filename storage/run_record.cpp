@@ -35,8 +35,7 @@ double Parse_Double(const std::string& path, const std::string& item, std::strin
   return value;
 }
 
-std::uint64_t Parse_Count(const std::string& path, const std::string& item,
-                          std::string_view text) {
+std::uint64_t Parse_Count(const std::string& path, const std::string& item, std::string_view text) {
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
@@ -48,7 +47,8 @@ std::uint64_t Parse_Count(const std::string& path, const std::string& item,
 
 std::string Text_Of(const CppSQLite3Statement& stmt, int column) {
   const char* text = stmt.fieldText(column);
-  return text ? std::string(text, static_cast<std::size_t>(stmt.fieldBytes(column))) : std::string();
+  return text ? std::string(text, static_cast<std::size_t>(stmt.fieldBytes(column)))
+              : std::string();
 }
 
 void Set_Item(const std::string& path, Run_Record& record, const std::string& item,
@@ -175,8 +175,8 @@ std::optional<Run_Record> Read_Run_Record(const std::string& path) {
     }
     return record;
   } catch (const CppSQLite3Exception& e) {
-    throw std::runtime_error(path + ": cannot read the run record: " +
-                             std::string(e.errorDetail()));
+    throw std::runtime_error(path +
+                             ": cannot read the run record: " + std::string(e.errorDetail()));
   }
 }
 

@@ -36,9 +36,7 @@ Sizes g_sizes;
 int g_repetitions = 3;
 std::map<std::string, std::vector<double>> g_seconds;  // wall time of each run
 
-std::string Cache(const std::string& what) {
-  return "/tmp/varnel-bench-export-" + what;
-}
+std::string Cache(const std::string& what) { return "/tmp/varnel-bench-export-" + what; }
 
 double Decimal6(std::mt19937_64& rng, double low, double high) {
   std::uniform_real_distribution<double> d(low, high);
@@ -187,7 +185,8 @@ void Export(benchmark::State& state, Export_Format format, const char* name) {
   if (format == Export_Format::kMetaboAnalyst) {
     const std::string sheet = Join_Path(Cache("out"), "sheet.csv");
     std::ofstream s(sheet);
-    for (int i = 0; i < g_sizes.samples; ++i) s << "sample_" << i << "," << (i % 2 ? "B" : "A") << "\n";
+    for (int i = 0; i < g_sizes.samples; ++i)
+      s << "sample_" << i << "," << (i % 2 ? "B" : "A") << "\n";
     s.close();
     options.groups = Read_Sample_Sheet(sheet);
   }
@@ -207,7 +206,8 @@ void BM_ReadInputs(benchmark::State& state) {
   Timed(state, "read", [&] {
     for (int i = 0; i < g_sizes.input_files; ++i) {
       std::vector<Peak> peaks;
-      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, Input_Name(i), peaks);
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(dir, Input_Name(i),
+                                                                           peaks);
       benchmark::DoNotOptimize(peaks.data());
     }
   });
@@ -219,7 +219,8 @@ void BM_HashInputs(benchmark::State& state) {
   std::uint64_t bytes = 0;
   Timed(state, "hash", [&] {
     bytes = 0;
-    for (int i = 0; i < g_sizes.input_files; ++i) bytes += Digest_File(Join_Path(dir, Input_Name(i))).size;
+    for (int i = 0; i < g_sizes.input_files; ++i)
+      bytes += Digest_File(Join_Path(dir, Input_Name(i))).size;
   });
   state.counters["bytes"] = static_cast<double>(bytes);
 }

@@ -5,9 +5,8 @@
 #include "tests/support/test_files.h"
 
 Chromatogram_Peak_Group_Compound_Align Make_Row(const Peak_Spec& s) {
-  Chromatogram_Peak_Group_Compound peak =
-      Make_Annotated_Peak(s.align_id * 100 + s.sample, s.mass, s.rt, s.compound_intensity,
-                          s.compound);
+  Chromatogram_Peak_Group_Compound peak = Make_Annotated_Peak(
+      s.align_id * 100 + s.sample, s.mass, s.rt, s.compound_intensity, s.compound);
   peak.Adduct_Annotation = s.adduct;
   peak.Peak_Area = s.area;
   peak.Apex_Intensity = s.height;

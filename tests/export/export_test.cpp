@@ -32,7 +32,9 @@ std::vector<Peak_Spec> Study() {
 
 class ExportTest : public ::testing::Test {
  protected:
-  std::string WriteStudy(const std::vector<Peak_Spec>& rows) { return Write_Result(dir_.path(), rows); }
+  std::string WriteStudy(const std::vector<Peak_Spec>& rows) {
+    return Write_Result(dir_.path(), rows);
+  }
   std::string Sheet(const std::string& text) {
     const std::string path = Join_Path(dir_.path(), "sheet.csv");
     Write_File(path, text);
@@ -56,7 +58,8 @@ class ExportTest : public ::testing::Test {
 
 TEST_F(ExportTest, FeatureTableGivesEachQuantityAndLeavesAbsentSamplesEmpty) {
   const std::string result = WriteStudy(Study());
-  const std::string header = "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present,S0,S1,S2,S3\n";
+  const std::string header =
+      "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present,S0,S1,S2,S3\n";
   EXPECT_EQ(Export(result, Export_Format::kFeatureTable),
             header +
                 "1,100.5,60,59,61,[M+H]+;[M+Na]+,2,12,8,,\n"
@@ -111,8 +114,8 @@ TEST_F(ExportTest, MetaboAnalystNamesStayUnique) {
       {1, 0, "S0", 1, 100, 60, 5, "[M+H]+", 1, 1, 60},
       {2, 0, "S0", 2, 100.00001, 60, 6, "[M+H]+", 1, 1, 60},
   });
-  const std::string text = Export(result, Export_Format::kMetaboAnalyst,
-                                  Export_Quantity::kCompound, Sheet("S0,A\n"));
+  const std::string text =
+      Export(result, Export_Format::kMetaboAnalyst, Export_Quantity::kCompound, Sheet("S0,A\n"));
   EXPECT_EQ(text, "Sample,S0\nLabel,A\n100.0000_60.00,5\n100.0000_60.00_2,6\n");
 }
 
@@ -128,8 +131,10 @@ TEST_F(ExportTest, MzTabPassesTheCheckerWithAndWithoutGroups) {
                        "null\tnull\t12\t8\tnull\tnull\t10\t0.282842712474619\n"),
             std::string::npos)
       << plain;
-  EXPECT_NE(plain.find("SMF\t3\tnull\tnull\t[M+H]+\tnull\t201.257276\t1\t120\t119\t121\t1\tnull\t6\tnull\n"),
-            std::string::npos)
+  EXPECT_NE(
+      plain.find(
+          "SMF\t3\tnull\tnull\t[M+H]+\tnull\t201.257276\t1\t120\t119\t121\t1\tnull\t6\tnull\n"),
+      std::string::npos)
       << plain;
 
   for (Export_Quantity q : {Export_Quantity::kArea, Export_Quantity::kHeight}) {
@@ -192,7 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BadResultTest,
     ::testing::Values(
         Bad_Result{"Missing", [](const std::string&) {}, "not an aligned result"},
-        Bad_Result{"NotSqlite", [](const std::string& p) { Write_File(p, "EIC_ID,Peak_ID\n1,2\n"); },
+        Bad_Result{"NotSqlite",
+                   [](const std::string& p) { Write_File(p, "EIC_ID,Peak_ID\n1,2\n"); },
                    "not an aligned result"},
         Bad_Result{"NoTable", [](const std::string& p) { Exec_Sql(p, "CREATE TABLE t(x);"); },
                    "no table Align_Peaklist"},
@@ -251,7 +257,7 @@ struct Sheet_Case {
   const char* name;
   const char* text;
   std::vector<std::pair<std::string, std::string>> rows;  // accepted
-  const char* error;                                       // rejected
+  const char* error;                                      // rejected
 };
 
 class SampleSheetTest : public ::testing::TestWithParam<Sheet_Case> {};
@@ -279,14 +285,22 @@ INSTANTIATE_TEST_SUITE_P(
         Sheet_Case{"CrlfNoHeader", "S0,A\r\nS1,B\r\n", {{"S0", "A"}, {"S1", "B"}}, nullptr},
         Sheet_Case{"BomSpacesCase", "\xEF\xBB\xBFSample,Group\n S0 , A \n", {{"S0", "A"}}, nullptr},
         Sheet_Case{"Quoted", "\"x,y\",\"g \"\"1\"\"\"\n", {{"x,y", "g \"1\""}}, nullptr},
-        Sheet_Case{"BlankLinesNoFinalNewline", "S0,A\n\n\nS1,B", {{"S0", "A"}, {"S1", "B"}}, nullptr},
+        Sheet_Case{
+            "BlankLinesNoFinalNewline", "S0,A\n\n\nS1,B", {{"S0", "A"}, {"S1", "B"}}, nullptr},
         Sheet_Case{"Empty", "", {}, ": the sample sheet names no sample"},
         Sheet_Case{"HeaderOnly", "sample,group\n", {}, ": the sample sheet names no sample"},
-        Sheet_Case{"OneField", "S0\n", {}, " line 1: expected two fields, sample and group, found 1"},
-        Sheet_Case{"ThreeFields", "S0,A,x\n", {}, " line 1: expected two fields, sample and group, found 3"},
+        Sheet_Case{
+            "OneField", "S0\n", {}, " line 1: expected two fields, sample and group, found 1"},
+        Sheet_Case{"ThreeFields",
+                   "S0,A,x\n",
+                   {},
+                   " line 1: expected two fields, sample and group, found 3"},
         Sheet_Case{"NoSample", "S0,A\n,B\n", {}, " line 2: empty sample name"},
         Sheet_Case{"NoGroup", "S0, \n", {}, " line 1: empty group for sample \"S0\""},
-        Sheet_Case{"Twice", "S0,A\nS1,B\nS0,B\n", {}, " line 3: sample \"S0\" named again (first on line 1)"},
+        Sheet_Case{"Twice",
+                   "S0,A\nS1,B\nS0,B\n",
+                   {},
+                   " line 3: sample \"S0\" named again (first on line 1)"},
         Sheet_Case{"OpenQuote", "\"S0,A\n", {}, " line 1: unterminated quote"}),
     [](const ::testing::TestParamInfo<Sheet_Case>& info) { return std::string(info.param.name); });
 
@@ -325,7 +339,8 @@ TEST_F(ExportProgramTest, ExitStatusTellsUsageFromFailure) {
   EXPECT_EQ(Run(result + " --format xml -o " + out), 2);
   EXPECT_EQ(Run(result + " --format metaboanalyst -o " + out), 2);
   EXPECT_EQ(Run(out + " --format table -o " + out), 1);
-  EXPECT_EQ(Stderr(), "varnel-export: " + out + ": not an aligned result (unable to open database file)\n");
+  EXPECT_EQ(Stderr(),
+            "varnel-export: " + out + ": not an aligned result (unable to open database file)\n");
   EXPECT_EQ(Run(result + " --format mztab --quantity area -o " + out), 0);
   EXPECT_EQ(Check_MzTab(Read_File(out)), std::vector<std::string>());
   EXPECT_EQ(Run("--info " + result), 0);

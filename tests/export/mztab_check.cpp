@@ -21,14 +21,33 @@ std::vector<std::string> Split(std::string_view text, char separator) {
 // Order of the metadata fields; each key belongs to the family of its first
 // word (the text before the first '[' or '-' after the family name).
 const std::vector<std::string>& Metadata_Order() {
-  static const std::vector<std::string> order = {
-      "mzTab-version", "mzTab-ID", "title", "description", "sample_processing", "instrument",
-      "software", "publication", "contact", "uri", "external_study_uri", "quantification_method",
-      "sample", "ms_run", "assay", "study_variable", "custom", "cv", "database",
-      "derivatization_agent", "small_molecule-quantification_unit",
-      "small_molecule_feature-quantification_unit", "small_molecule-identification_reliability",
-      "id_confidence_measure", "colunit-small_molecule", "colunit-small_molecule_feature",
-      "colunit-small_molecule_evidence"};
+  static const std::vector<std::string> order = {"mzTab-version",
+                                                 "mzTab-ID",
+                                                 "title",
+                                                 "description",
+                                                 "sample_processing",
+                                                 "instrument",
+                                                 "software",
+                                                 "publication",
+                                                 "contact",
+                                                 "uri",
+                                                 "external_study_uri",
+                                                 "quantification_method",
+                                                 "sample",
+                                                 "ms_run",
+                                                 "assay",
+                                                 "study_variable",
+                                                 "custom",
+                                                 "cv",
+                                                 "database",
+                                                 "derivatization_agent",
+                                                 "small_molecule-quantification_unit",
+                                                 "small_molecule_feature-quantification_unit",
+                                                 "small_molecule-identification_reliability",
+                                                 "id_confidence_measure",
+                                                 "colunit-small_molecule",
+                                                 "colunit-small_molecule_feature",
+                                                 "colunit-small_molecule_evidence"};
   return order;
 }
 
@@ -152,27 +171,30 @@ class Checker {
     const std::size_t variables = Count_Indexed("study_variable");
     for (const std::string& family : indexed) {
       const std::size_t n = family == "abundance_assay" ? assays : variables;
-      for (std::size_t i = 1; i <= n; ++i) expected.push_back(family + "[" + std::to_string(i) + "]");
+      for (std::size_t i = 1; i <= n; ++i)
+        expected.push_back(family + "[" + std::to_string(i) + "]");
     }
     for (std::size_t i = 0; i < expected.size(); ++i) {
       if (i + 1 >= header.size() || header[i + 1] != expected[i]) {
-        Problem(std::string(what) + " column " + std::to_string(i + 1) + " should be " + expected[i]);
+        Problem(std::string(what) + " column " + std::to_string(i + 1) + " should be " +
+                expected[i]);
         return;
       }
     }
     for (std::size_t i = expected.size() + 1; i < header.size(); ++i) {
-      if (header[i].rfind("opt_", 0) != 0) Problem(std::string(what) + " extra column " + header[i]);
+      if (header[i].rfind("opt_", 0) != 0)
+        Problem(std::string(what) + " extra column " + header[i]);
     }
   }
 
   void Sml_Header() {
-    Expect_Columns(sml_header_,
-                   {"SML_ID", "SMF_ID_REFS", "database_identifier", "chemical_formula", "smiles",
-                    "inchi", "chemical_name", "uri", "theoretical_neutral_mass", "adduct_ions",
-                    "reliability", "best_id_confidence_measure", "best_id_confidence_value"},
-                   {"abundance_assay", "abundance_study_variable",
-                    "abundance_variation_study_variable"},
-                   "SMH");
+    Expect_Columns(
+        sml_header_,
+        {"SML_ID", "SMF_ID_REFS", "database_identifier", "chemical_formula", "smiles", "inchi",
+         "chemical_name", "uri", "theoretical_neutral_mass", "adduct_ions", "reliability",
+         "best_id_confidence_measure", "best_id_confidence_value"},
+        {"abundance_assay", "abundance_study_variable", "abundance_variation_study_variable"},
+        "SMH");
   }
 
   void Smf_Header() {
@@ -247,7 +269,9 @@ class Checker {
       std::smatch m;
       if (std::regex_match(key, m, kIndexed) && m[1] == name) {
         const std::size_t i = std::stoul(m[2]);
-        if (i < 1 || i > n) Problem("metadata " + key + " refers to " + name + "[" + m[2].str() + "], which is not defined");
+        if (i < 1 || i > n)
+          Problem("metadata " + key + " refers to " + name + "[" + m[2].str() +
+                  "], which is not defined");
       }
     }
   }

@@ -43,7 +43,9 @@ std::string Line_Of(const std::string& text, const std::string& start) {
   return text.substr(at + 1, end - at);
 }
 
-TEST(MzTabCheckTest, ExportPasses) { EXPECT_EQ(Check_MzTab(Valid_File()), std::vector<std::string>()); }
+TEST(MzTabCheckTest, ExportPasses) {
+  EXPECT_EQ(Check_MzTab(Valid_File()), std::vector<std::string>());
+}
 
 struct Broken {
   const char* name;
@@ -69,9 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"ExtraCell",
                [](const std::string& v) { return Replace(v, "SML\t1\t", "SML\t1\textra\t"); },
                "SML row with"},
-        Broken{"EmptyCell",
-               [](const std::string& v) { return Replace(v, "SML\t1\t1|2\tnull", "SML\t1\t1|2\t"); },
-               "empty cell in column database_identifier"},
+        Broken{
+            "EmptyCell",
+            [](const std::string& v) { return Replace(v, "SML\t1\t1|2\tnull", "SML\t1\t1|2\t"); },
+            "empty cell in column database_identifier"},
         Broken{"ExponentNumber",
                [](const std::string& v) { return Replace(v, "\t100\t", "\t1e+02\t"); },
                "not a plain decimal"},
@@ -84,14 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
                "out of section order"},
         Broken{"AssayRefersToMissingRun",
                [](const std::string& v) {
-                 return Replace(v, "assay[2]-ms_run_ref\tms_run[2]", "assay[2]-ms_run_ref\tms_run[9]");
+                 return Replace(v, "assay[2]-ms_run_ref\tms_run[2]",
+                                "assay[2]-ms_run_ref\tms_run[9]");
                },
                "not a defined ms_run"},
         Broken{"StudyVariableRefersToMissingAssay",
-               [](const std::string& v) { return Replace(v, "assay[1]|assay[2]", "assay[1]|assay[3]"); },
+               [](const std::string& v) {
+                 return Replace(v, "assay[1]|assay[2]", "assay[1]|assay[3]");
+               },
                "not a defined assay"},
         Broken{"ColumnsOutOfOrder",
-               [](const std::string& v) { return Replace(v, "\tsmiles\tinchi\t", "\tinchi\tsmiles\t"); },
+               [](const std::string& v) {
+                 return Replace(v, "\tsmiles\tinchi\t", "\tinchi\tsmiles\t");
+               },
                "SMH column 5 should be smiles"},
         Broken{"AbundanceColumnMissing",
                [](const std::string& v) {
@@ -107,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"MetadataOutOfOrder",
                [](const std::string& v) {
                  const std::string line = Line_Of(v, "MTD\tmzTab-ID");
-                 return Replace(Replace(v, line, ""), "MTD\tcv[1]-label", line + "MTD\tcv[1]-label");
+                 return Replace(Replace(v, line, ""), "MTD\tcv[1]-label",
+                                line + "MTD\tcv[1]-label");
                },
                "metadata mzTab-ID out of order"},
         Broken{"DanglingFeatureReference",

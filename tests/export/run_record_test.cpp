@@ -65,19 +65,21 @@ std::vector<std::string> Rows(const std::string& path, const char* sql) {
 TEST(RunRecordTest, StoredFormIsTheAgreedSchemaAndItems) {
   Temp_Folder dir;
   const std::string path = Write_With_Record(dir.path(), Sample_Record());
-  EXPECT_EQ(Rows(path, "SELECT sql FROM sqlite_master WHERE name LIKE 'Align_Run%' AND type='table' "
-                       "ORDER BY name"),
+  EXPECT_EQ(Rows(path,
+                 "SELECT sql FROM sqlite_master WHERE name LIKE 'Align_Run%' AND type='table' "
+                 "ORDER BY name"),
             (std::vector<std::string>{
                 "CREATE TABLE Align_Run (Item TEXT PRIMARY KEY, Value TEXT)",
                 "CREATE TABLE Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT, "
                 "Folder TEXT, File_Name TEXT, Size INTEGER, XXH3_128 TEXT, Peaks_Read INTEGER)"}));
-  EXPECT_EQ(Rows(path, "SELECT Item, Value FROM Align_Run ORDER BY rowid"),
-            (std::vector<std::string>{"program|Varnel", "version|0.1", "mode|Deep_Align",
-                                      "mass_tol|0.1", "fast_window|20", "deep_window|7.5",
-                                      "rt_correction|on", "samples|2", "peaks|5000000000",
-                                      "groups|2", "unaligned|1"}));
-  EXPECT_EQ(Rows(path, "SELECT typeof(SAMPLE_ID), typeof(Size), typeof(Peaks_Read) "
-                       "FROM Align_Run_Input"),
+  EXPECT_EQ(
+      Rows(path, "SELECT Item, Value FROM Align_Run ORDER BY rowid"),
+      (std::vector<std::string>{"program|Varnel", "version|0.1", "mode|Deep_Align", "mass_tol|0.1",
+                                "fast_window|20", "deep_window|7.5", "rt_correction|on",
+                                "samples|2", "peaks|5000000000", "groups|2", "unaligned|1"}));
+  EXPECT_EQ(Rows(path,
+                 "SELECT typeof(SAMPLE_ID), typeof(Size), typeof(Peaks_Read) "
+                 "FROM Align_Run_Input"),
             (std::vector<std::string>(2, "integer|integer|integer")));
 }
 
@@ -123,9 +125,10 @@ TEST(RunRecordTest, EqualRecordsGiveIdenticalFiles) {
 
 TEST(RunRecordTest, TextShowsParametersAndEveryInput) {
   const std::string text = Format_Run_Record(Sample_Record());
-  for (const char* part : {"Varnel 0.1", "Deep_Align", "0.1 Da", "7.5 s", "RT drift correction: on",
-                           "5000000000", "/data/run 1/S0_annotated_grouped_chromatograph_peaklist.db",
-                           "8192 bytes, XXH3-128 fedcba9876543210fedcba9876543210, 4 peaks read"}) {
+  for (const char* part :
+       {"Varnel 0.1", "Deep_Align", "0.1 Da", "7.5 s", "RT drift correction: on", "5000000000",
+        "/data/run 1/S0_annotated_grouped_chromatograph_peaklist.db",
+        "8192 bytes, XXH3-128 fedcba9876543210fedcba9876543210, 4 peaks read"}) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
   }
 }
