@@ -98,12 +98,16 @@ std::string Lower(std::string text) {
 // ---------------------------------------------------------------- output
 
 // The output file, filled in chunks and renamed into place by Commit().
+// A scratch file (scratch_suffix not empty) is a temporary file beside path
+// that is never renamed: Append_To copies it into another file, and it goes
+// away with the object.
 class Export_File {
  public:
-  explicit Export_File(const std::string& path) : path_(path) {
+  explicit Export_File(const std::string& path, const std::string& scratch_suffix = "")
+      : path_(path) {
     const Split_Path_Result where = Split_Path(path);
     try {
-      file_.emplace(where.folder, where.name);
+      file_.emplace(where.folder, where.name + scratch_suffix);
     } catch (const CppSQLite3Exception& e) {
       Fail(e);
     }
@@ -120,6 +124,20 @@ class Export_File {
     } catch (const CppSQLite3Exception& e) {
       Fail(e);
     }
+  }
+  // Copies everything written so far to the end of target.
+  void Append_To(Export_File& target) {
+    Flush();
+    std::ifstream in(file_->temp_path(), std::ios::binary);
+    std::string& b = target.buffer();
+    while (in) {
+      const std::size_t old = b.size();
+      b.resize(old + kWriteChunk);
+      in.read(b.data() + old, static_cast<std::streamsize>(kWriteChunk));
+      b.resize(old + static_cast<std::size_t>(in.gcount()));
+      target.Flush_If_Full();
+    }
+    if (in.bad()) throw std::runtime_error(path_ + ": cannot read back a temporary file");
   }
 
  private:
@@ -222,17 +240,6 @@ class Result_Reader {
       samples.push_back(std::move(s));
     }
     return samples;
-  }
-
-  // Distinct Adduct_Annotation texts of the aligned rows.
-  std::vector<std::string> Adducts() {
-    std::vector<std::string> adducts;
-    Guard([&] {
-      CppSQLite3Statement stmt = db_.compileStatement(
-          "SELECT DISTINCT Adduct_Annotation FROM Align_Peaklist WHERE Align_ID >= 1");
-      while (stmt.step()) adducts.emplace_back(stmt.fieldText(0) ? stmt.fieldText(0) : "");
-    });
-    return adducts;
   }
 
   // Starts (again) at the first group.
@@ -596,7 +603,7 @@ std::vector<Study_Variable> Study_Variables(const std::vector<Sample>& samples,
 
 void Write_Metadata(const std::string& result_path, const std::vector<Sample>& samples,
                     const std::vector<Study_Variable>& variables,
-                    const std::vector<std::string>& adducts, const Export_Options& options,
+                    const std::set<std::string>& adducts, const Export_Options& options,
                     Export_File& out) {
   std::string& b = out.buffer();
   auto item = [&b](std::string_view key, std::string_view value) {
@@ -694,15 +701,31 @@ std::pair<double, double> Mean_And_Cv(const std::vector<double>& values,
   return {mean, std::sqrt(squares / static_cast<double>(n - 1)) / mean};
 }
 
-void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& samples,
-                           const std::vector<Study_Variable>& variables, Export_Quantity quantity,
-                           Export_File& out) {
-  std::string& b = out.buffer();
+// The SML and SMF sections in one pass over the groups, each into its own
+// file; adducts receives every adduct text met.
+//
+// SMF columns: exp_mass_to_charge the median Apex_MZ of the feature's peaks;
+// charge from the adduct text (Charge_Of); retention_time_in_seconds the
+// group's Align_RT, start and end the smallest and largest Apex_Retention_Time
+// of its peaks; abundances by quantity, but per feature "compound" is the
+// largest Apex_Intensity (a compound's intensity covers all its adducts).
+void Write_Molecules_And_Features(Result_Reader& reader, const std::vector<Sample>& samples,
+                                  const std::vector<Study_Variable>& variables,
+                                  Export_Quantity quantity, Export_File& sml_out,
+                                  Export_File& smf_out, std::set<std::string>& adducts) {
+  std::string& b = sml_out.buffer();
+  std::string& f = smf_out.buffer();
   b += "SMH\tSML_ID\tSMF_ID_REFS\tdatabase_identifier\tchemical_formula\tsmiles\tinchi\t"
        "chemical_name\turi\ttheoretical_neutral_mass\tadduct_ions\treliability\t"
        "best_id_confidence_measure\tbest_id_confidence_value";
-  for (std::size_t i = 0; i < samples.size(); ++i)
-    b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
+  f += "SFH\tSMF_ID\tSME_ID_REFS\tSME_ID_REF_ambiguity_code\tadduct_ion\tisotopomer\t"
+       "exp_mass_to_charge\tcharge\tretention_time_in_seconds\tretention_time_in_seconds_start\t"
+       "retention_time_in_seconds_end";
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const std::string column = "\tabundance_assay[" + std::to_string(i + 1) + "]";
+    b += column;
+    f += column;
+  }
   for (std::size_t k = 0; k < variables.size(); ++k) {
     b += "\tabundance_study_variable[" + std::to_string(k + 1) + "]";
   }
@@ -710,9 +733,15 @@ void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& sam
     b += "\tabundance_variation_study_variable[" + std::to_string(k + 1) + "]";
   }
   b.push_back('\n');
+  f.push_back('\n');
+  const Export_Quantity feature_quantity =
+      quantity == Export_Quantity::kCompound ? Export_Quantity::kHeight : quantity;
   const Sample_Columns columns(samples);
   std::vector<double> values;
   std::vector<char> present;
+  std::vector<double> mzs;
+  std::vector<std::pair<double, double>> stats;
+  std::string ions;
   std::uint64_t next_feature = 1;
   Group g;
   reader.Rewind();
@@ -722,14 +751,14 @@ void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& sam
     b += "SML\t";
     Append_Unsigned(g.align_id, b);
     b.push_back('\t');
-    for (std::size_t f = 0; f < s.adducts.size(); ++f) {
-      if (f) b.push_back('|');
-      Append_Unsigned(next_feature++, b);
+    for (std::size_t i = 0; i < s.adducts.size(); ++i) {
+      if (i) b.push_back('|');
+      Append_Unsigned(next_feature + i, b);
     }
     b += "\tnull\tnull\tnull\tnull\tnull\tnull\t";
     Append_Cell_Number(s.mass, b);
     b.push_back('\t');
-    std::string ions;
+    ions.clear();
     for (const std::string& a : s.adducts) {
       if (a.empty()) continue;
       if (!ions.empty()) ions.push_back('|');
@@ -741,7 +770,7 @@ void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& sam
       b.push_back('\t');
       Append_Cell_Number(v, b);
     }
-    std::vector<std::pair<double, double>> stats;
+    stats.clear();
     for (const Study_Variable& sv : variables) stats.push_back(Mean_And_Cv(values, sv.assays));
     for (const auto& st : stats) {
       b.push_back('\t');
@@ -752,36 +781,9 @@ void Write_Small_Molecules(Result_Reader& reader, const std::vector<Sample>& sam
       Append_Cell_Number(st.second, b);
     }
     b.push_back('\n');
-    out.Flush_If_Full();
-  }
-}
 
-// SMF columns: exp_mass_to_charge the median Apex_MZ of the feature's peaks;
-// charge from the adduct text (Charge_Of); retention_time_in_seconds the
-// group's Align_RT, start and end the smallest and largest Apex_Retention_Time
-// of its peaks; abundances by quantity, but per feature "compound" is the
-// largest Apex_Intensity (a compound's intensity covers all its adducts).
-void Write_Features(Result_Reader& reader, const std::vector<Sample>& samples,
-                    Export_Quantity quantity, Export_File& out) {
-  std::string& b = out.buffer();
-  b += "SFH\tSMF_ID\tSME_ID_REFS\tSME_ID_REF_ambiguity_code\tadduct_ion\tisotopomer\t"
-       "exp_mass_to_charge\tcharge\tretention_time_in_seconds\tretention_time_in_seconds_start\t"
-       "retention_time_in_seconds_end";
-  for (std::size_t i = 0; i < samples.size(); ++i)
-    b += "\tabundance_assay[" + std::to_string(i + 1) + "]";
-  b.push_back('\n');
-  const Export_Quantity feature_quantity =
-      quantity == Export_Quantity::kCompound ? Export_Quantity::kHeight : quantity;
-  const Sample_Columns columns(samples);
-  std::vector<double> values;
-  std::vector<char> present;
-  std::vector<double> mzs;
-  std::uint64_t next_feature = 1;
-  Group g;
-  reader.Rewind();
-  while (reader.Next(g)) {
-    const Group_Summary s = Summarize(g.members);
     for (const std::string& adduct : s.adducts) {
+      adducts.insert(adduct);
       Quantities(g.members, feature_quantity, columns, values, present,
                  [&adduct](const Member& m) { return m.adduct == adduct; });
       mzs.clear();
@@ -794,31 +796,32 @@ void Write_Features(Result_Reader& reader, const std::vector<Sample>& samples,
         rt_end = Max_Of(rt_end, m.apex_rt);
       }
       const double mz = Median(mzs);
-      b += "SMF\t";
-      Append_Unsigned(next_feature++, b);
-      b += "\tnull\tnull\t";
-      Append_Cell(adduct, b);
-      b += "\tnull\t";
+      f += "SMF\t";
+      Append_Unsigned(next_feature++, f);
+      f += "\tnull\tnull\t";
+      Append_Cell(adduct, f);
+      f += "\tnull\t";
       if (std::isfinite(mz)) {
-        Append_Number(mz, b);
+        Append_Number(mz, f);
       } else {
-        b += "NaN";  // not nullable: incalculable
+        f += "NaN";  // not nullable: incalculable
       }
-      b.push_back('\t');
-      Append_Unsigned(static_cast<std::uint64_t>(Charge_Of(adduct)), b);
-      b.push_back('\t');
-      Append_Cell_Number(s.align_rt, b);
-      b.push_back('\t');
-      Append_Cell_Number(rt_start, b);
-      b.push_back('\t');
-      Append_Cell_Number(rt_end, b);
+      f.push_back('\t');
+      Append_Unsigned(static_cast<std::uint64_t>(Charge_Of(adduct)), f);
+      f.push_back('\t');
+      Append_Cell_Number(s.align_rt, f);
+      f.push_back('\t');
+      Append_Cell_Number(rt_start, f);
+      f.push_back('\t');
+      Append_Cell_Number(rt_end, f);
       for (double v : values) {
-        b.push_back('\t');
-        Append_Cell_Number(v, b);
+        f.push_back('\t');
+        Append_Cell_Number(v, f);
       }
-      b.push_back('\n');
+      f.push_back('\n');
     }
-    out.Flush_If_Full();
+    sml_out.Flush_If_Full();
+    smf_out.Flush_If_Full();
   }
 }
 
@@ -931,8 +934,6 @@ void Export_Result(const std::string& result_path, const Export_Options& options
   if (options.groups && options.format != Export_Format::kFeatureTable) {
     groups = Groups_Of(samples, *options.groups);
   }
-  std::vector<std::string> adducts;
-  if (options.format == Export_Format::kMzTab) adducts = reader.Adducts();
   Export_File out(out_path);
   switch (options.format) {
     case Export_Format::kFeatureTable:
@@ -942,12 +943,18 @@ void Export_Result(const std::string& result_path, const Export_Options& options
       Write_MetaboAnalyst(reader, samples, *groups, options.quantity, out);
       break;
     case Export_Format::kMzTab: {
+      // The metadata needs every adduct (for the scan polarity): the tables
+      // go to scratch files in one pass and follow the metadata.
       const std::vector<Study_Variable> variables = Study_Variables(samples, groups);
+      Export_File sml(out_path, ".sml");
+      Export_File smf(out_path, ".smf");
+      std::set<std::string> adducts;
+      Write_Molecules_And_Features(reader, samples, variables, options.quantity, sml, smf, adducts);
       Write_Metadata(result_path, samples, variables, adducts, options, out);
       out.buffer().push_back('\n');
-      Write_Small_Molecules(reader, samples, variables, options.quantity, out);
+      sml.Append_To(out);
       out.buffer().push_back('\n');
-      Write_Features(reader, samples, options.quantity, out);
+      smf.Append_To(out);
       break;
     }
   }
