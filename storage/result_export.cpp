@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -927,6 +928,14 @@ void Export_Result(const std::string& result_path, const Export_Options& options
   if (options.format == Export_Format::kMetaboAnalyst && !options.groups) {
     throw std::runtime_error(
         "a MetaboAnalyst table needs a sample sheet (CSV sample,group) giving each sample's group");
+  }
+  // Writing over an input would lose it.
+  for (const std::string* input :
+       {&result_path, options.groups ? &options.groups->path : nullptr}) {
+    std::error_code error;
+    if (input && std::filesystem::equivalent(*input, out_path, error)) {
+      throw std::runtime_error(out_path + ": is an input of the export; choose another file");
+    }
   }
   Result_Reader reader(result_path);
   const std::vector<Sample> samples = reader.Samples();

@@ -78,7 +78,7 @@ struct Export_Options {
 // Throws std::runtime_error naming the file: a file that is not an aligned
 // result (not SQLite, no Align_Peaklist, a column missing), a result without
 // rows or without aligned rows, a missing or bad sample sheet, an output that
-// cannot be written. O(rows) time; memory is one group's rows plus one line
+// cannot be written or that is the result or the sample sheet itself. O(rows) time; memory is one group's rows plus one line
 // per sample.
 void Export_Result(const std::string& result_path, const Export_Options& options,
                    const std::string& out_path);

@@ -233,6 +233,10 @@ TEST_F(ExportTest, UnwritableOutputIsRefusedNamingIt) {
     }
   }
   EXPECT_EQ(List_Folder(dir_.path()), std::vector<std::string>{"result.aligndb"});
+  const std::string before = Read_File(result);
+  EXPECT_THROW(Export_Result(result, options, Join_Path(dir_.path(), "./result.aligndb")),
+               std::runtime_error);
+  EXPECT_EQ(Read_File(result), before);
 }
 
 TEST_F(ExportTest, GroupsAreRequiredWhereNeeded) {
