@@ -78,8 +78,10 @@ struct Export_Options {
 // Throws std::runtime_error naming the file: a file that is not an aligned
 // result (not SQLite, no Align_Peaklist, a column missing), a result without
 // rows or without aligned rows, a missing or bad sample sheet, an output that
-// cannot be written or that is the result or the sample sheet itself. O(rows) time; memory is one group's rows plus one line
-// per sample.
+// cannot be written or that is the result or the sample sheet itself.
+// One pass over the rows in Align_ID order (the Align_ID index); memory is one
+// group's rows plus a line. mzTab-M writes its two tables to scratch files
+// beside out_path first (its metadata needs every adduct) and removes them.
 void Export_Result(const std::string& result_path, const Export_Options& options,
                    const std::string& out_path);
 
