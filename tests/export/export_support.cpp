@@ -4,7 +4,7 @@
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 
-Chromatogram_Peak_Group_Compound_Align Make_Row(const Peak_Spec& s) {
+Chromatogram_Peak_Group_Compound_Align Make_Row(const Test_Peak& s) {
   Chromatogram_Peak_Group_Compound peak = Make_Annotated_Peak(
       s.align_id * 100 + s.sample, s.mass, s.rt, s.compound_intensity, s.compound);
   peak.Adduct_Annotation = s.adduct;
@@ -16,10 +16,10 @@ Chromatogram_Peak_Group_Compound_Align Make_Row(const Peak_Spec& s) {
   return row;
 }
 
-std::string Write_Result(const std::string& folder, const std::vector<Peak_Spec>& rows,
+std::string Write_Result(const std::string& folder, const std::vector<Test_Peak>& rows,
                          const std::string& name) {
   std::vector<Chromatogram_Peak_Group_Compound_Align> list;
-  for (const Peak_Spec& s : rows) list.push_back(Make_Row(s));
+  for (const Test_Peak& s : rows) list.push_back(Make_Row(s));
   OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, folder, name);
   return Join_Path(folder, name);
 }

@@ -9,7 +9,7 @@
 #include "model/peak.h"
 
 // One peak of a result: the fields the exports read, the rest plausible.
-struct Peak_Spec {
+struct Test_Peak {
   std::uint32_t align_id = 0;
   std::uint32_t sample = 0;
   std::string name;
@@ -23,10 +23,10 @@ struct Peak_Spec {
   double align_rt = 60.0;  // the group's; 0 is written for align_id 0
 };
 
-Chromatogram_Peak_Group_Compound_Align Make_Row(const Peak_Spec& spec);
+Chromatogram_Peak_Group_Compound_Align Make_Row(const Test_Peak& spec);
 
 // Writes rows with the result writer as folder/name; returns the path.
-std::string Write_Result(const std::string& folder, const std::vector<Peak_Spec>& rows,
+std::string Write_Result(const std::string& folder, const std::vector<Test_Peak>& rows,
                          const std::string& name = "result.aligndb");
 
 #endif  // VARNEL_TESTS_EXPORT_EXPORT_SUPPORT_H_

@@ -18,7 +18,7 @@ namespace {
 
 // Two groups over four samples; S3 has only an unaligned peak. Sample 2 has
 // two compounds in group 2 (Compound_Intensity 7 and 9).
-std::vector<Peak_Spec> Study() {
+std::vector<Test_Peak> Study() {
   return {
       {1, 0, "S0", 10, 100.25, 59, 12, "[M+H]+", 30, 10, 60},
       {1, 0, "S0", 10, 100.25, 59, 12, "[M+Na]+", 6, 2, 60},
@@ -32,7 +32,7 @@ std::vector<Peak_Spec> Study() {
 
 class ExportTest : public ::testing::Test {
  protected:
-  std::string WriteStudy(const std::vector<Peak_Spec>& rows) {
+  std::string WriteStudy(const std::vector<Test_Peak>& rows) {
     return Write_Result(dir_.path(), rows);
   }
   std::string Sheet(const std::string& text) {
