@@ -1,0 +1,103 @@
+// varnel-export: an aligned result (.aligndb) as a feature table, a
+// MetaboAnalyst table or an mzTab-M file, and the record of the run that made it.
+//
+//   varnel-export RESULT --format table|metaboanalyst|mztab
+//                 [--quantity compound|area|height] [--groups SAMPLESHEET.csv] -o FILE
+//   varnel-export --info RESULT
+//
+// Exit status: 0 done; 1 the export failed (one line on stderr naming the
+// file); 2 usage error.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "storage/cppsqlite3.h"
+#include "storage/result_export.h"
+#include "storage/run_record.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// One line: messages from SQLite may hold line breaks.
+std::string One_Line(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+struct Arguments {
+  std::string result;
+  std::string info;
+  std::string format;
+  std::string quantity = "compound";
+  std::string groups;
+  std::string output;
+};
+
+int Run(const Arguments& args) {
+  if (!args.info.empty()) {
+    const std::optional<Run_Record> record = Read_Run_Record(args.info);
+    if (record) {
+      std::cout << Format_Run_Record(*record);
+    } else {
+      std::cout << args.info << ": no run record (the run was not asked to record itself)\n";
+    }
+    return 0;
+  }
+  Export_Options options;
+  options.format = *Parse_Export_Format(args.format);
+  options.quantity = *Parse_Export_Quantity(args.quantity);
+  options.software_version = VARNEL_VERSION;
+  if (!args.groups.empty()) options.groups = Read_Sample_Sheet(args.groups);
+  Export_Result(args.result, options, args.output);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Exports an aligned result for statistics, or prints the record of its run."};
+  Arguments args;
+  app.add_option("RESULT", args.result, "Aligned result (.aligndb)");
+  app.add_option("--info", args.info, "Print the run record kept in this result and stop");
+  app.add_option("--format", args.format, "table, metaboanalyst or mztab")
+      ->check(CLI::IsMember({"table", "metaboanalyst", "mztab"}));
+  app.add_option("--quantity", args.quantity,
+                 "Per sample: compound (Compound_Intensity), area (sum of Peak_Area) or height "
+                 "(largest Apex_Intensity)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"compound", "area", "height"}));
+  app.add_option("--groups", args.groups,
+                 "Sample sheet, CSV sample,group (needed by --format metaboanalyst)");
+  app.add_option("-o,--output", args.output, "File to write");
+  try {
+    app.parse(argc, argv);
+    if (args.info.empty()) {
+      if (args.result.empty()) throw CLI::RequiredError("RESULT");
+      if (args.format.empty()) throw CLI::RequiredError("--format");
+      if (args.output.empty()) throw CLI::RequiredError("--output");
+      if (args.format == "metaboanalyst" && args.groups.empty()) {
+        throw CLI::ValidationError(
+            "--groups", "a MetaboAnalyst table needs the sample sheet (CSV sample,group)");
+      }
+    } else if (!args.result.empty() || !args.format.empty() || !args.output.empty()) {
+      throw CLI::ValidationError("--info", "takes the result alone");
+    }
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitUsage;
+  }
+  try {
+    return Run(args);
+  } catch (const CppSQLite3Exception& e) {
+    std::cerr << "varnel-export: " << One_Line(e.errorMessage()) << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-export: " << One_Line(e.what()) << '\n';
+  }
+  return kExitFailed;
+}

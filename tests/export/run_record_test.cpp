@@ -1,0 +1,185 @@
+// The run record: its stored form, reading it back, determinism, and the
+// content hash of the inputs.
+#include <gtest/gtest.h>
+#include <xxhash.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "storage/cppsqlite3.h"
+#include "storage/file_hash.h"
+#include "storage/path.h"
+#include "storage/run_record.h"
+#include "tests/export/export_support.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+Run_Record Sample_Record() {
+  Run_Record r;
+  r.version = "0.1";
+  r.mode = "Deep_Align";
+  r.mass_tol = 0.1;
+  r.fast_window = 20;
+  r.deep_window = 7.5;
+  r.rt_correction = true;
+  r.samples = 2;
+  r.peaks = 5000000000ULL;  // beyond 32 bits
+  r.groups = 2;
+  r.unaligned = 1;
+  r.inputs = {{0, "S0", "/data/run 1", "S0_annotated_grouped_chromatograph_peaklist.db", 4096,
+               "0123456789abcdef0123456789abcdef", 3},
+              {1, "S1", "rel", "S1.db", 8192, "fedcba9876543210fedcba9876543210", 4}};
+  return r;
+}
+
+// A result written by the writer, with the record added in one transaction,
+// as the writer's hook does.
+std::string Write_With_Record(const std::string& folder, const Run_Record& record) {
+  const std::string path = Write_Result(folder, {{1, 0, "S0"}, {0, 1, "S1"}});
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+  db.execDML("begin transaction;");
+  Write_Run_Record(db, record);
+  db.execDML("commit transaction;");
+  return path;
+}
+
+std::vector<std::string> Rows(const std::string& path, const char* sql) {
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+  CppSQLite3Statement stmt = db.compileStatement(sql);
+  std::vector<std::string> rows;
+  while (stmt.step()) {
+    std::string row;
+    for (int c = 0; c < stmt.numFields(); ++c) {
+      if (c) row.push_back('|');
+      row.append(stmt.fieldText(c) ? stmt.fieldText(c) : "NULL");
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(RunRecordTest, StoredFormIsTheAgreedSchemaAndItems) {
+  Temp_Folder dir;
+  const std::string path = Write_With_Record(dir.path(), Sample_Record());
+  EXPECT_EQ(Rows(path,
+                 "SELECT sql FROM sqlite_master WHERE name LIKE 'Align_Run%' AND type='table' "
+                 "ORDER BY name"),
+            (std::vector<std::string>{
+                "CREATE TABLE Align_Run (Item TEXT PRIMARY KEY, Value TEXT)",
+                "CREATE TABLE Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT, "
+                "Folder TEXT, File_Name TEXT, Size INTEGER, XXH3_128 TEXT, Peaks_Read INTEGER)"}));
+  EXPECT_EQ(
+      Rows(path, "SELECT Item, Value FROM Align_Run ORDER BY rowid"),
+      (std::vector<std::string>{"program|Varnel", "version|0.1", "mode|Deep_Align", "mass_tol|0.1",
+                                "fast_window|20", "deep_window|7.5", "rt_correction|on",
+                                "samples|2", "peaks|5000000000", "groups|2", "unaligned|1"}));
+  EXPECT_EQ(Rows(path,
+                 "SELECT typeof(SAMPLE_ID), typeof(Size), typeof(Peaks_Read) "
+                 "FROM Align_Run_Input"),
+            (std::vector<std::string>(2, "integer|integer|integer")));
+}
+
+TEST(RunRecordTest, ReadsBackWhatWasWritten) {
+  Temp_Folder dir;
+  Run_Record record = Sample_Record();
+  EXPECT_EQ(Read_Run_Record(Write_With_Record(dir.path(), record)), record);
+  record.mass_tol = 5;
+  record.mass_tol_unit = Mass_Tol_Unit::kPpm;
+  Temp_Folder other;
+  const std::string ppm = Write_With_Record(other.path(), record);
+  EXPECT_EQ(Read_Run_Record(ppm), record);
+  EXPECT_EQ(Rows(ppm, "SELECT Value FROM Align_Run WHERE Item = 'mass_tol_ppm'"),
+            std::vector<std::string>{"5"});
+}
+
+TEST(RunRecordTest, ResultWithoutRecordReadsAsNone) {
+  Temp_Folder dir;
+  EXPECT_EQ(Read_Run_Record(Write_Result(dir.path(), {{1, 0, "S0"}})), std::nullopt);
+}
+
+TEST(RunRecordTest, BrokenRecordIsRefusedNamingTheFile) {
+  Temp_Folder dir;
+  const std::string path = Write_With_Record(dir.path(), Sample_Record());
+  Exec_Sql(path, "UPDATE Align_Run SET Value = 'many' WHERE Item = 'samples';");
+  try {
+    Read_Run_Record(path);
+    ADD_FAILURE();
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), path + ": run record item samples is not a count: \"many\"");
+  }
+  Exec_Sql(path, "DROP TABLE Align_Run_Input;");
+  EXPECT_THROW(Read_Run_Record(path), std::runtime_error);
+}
+
+TEST(RunRecordTest, EqualRecordsGiveIdenticalFiles) {
+  Temp_Folder a;
+  Temp_Folder b;
+  const std::string first = Write_With_Record(a.path(), Sample_Record());
+  const std::string second = Write_With_Record(b.path(), Sample_Record());
+  EXPECT_EQ(Read_File(first), Read_File(second));
+}
+
+TEST(RunRecordTest, TextShowsParametersAndEveryInput) {
+  const std::string text = Format_Run_Record(Sample_Record());
+  for (const char* part :
+       {"Varnel 0.1", "Deep_Align", "0.1 Da", "7.5 s", "RT drift correction: on", "5000000000",
+        "/data/run 1/S0_annotated_grouped_chromatograph_peaklist.db",
+        "8192 bytes, XXH3-128 fedcba9876543210fedcba9876543210, 4 peaks read"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  }
+}
+
+// ---------------------------------------------------------------- hashing
+
+std::string One_Shot(const std::string& bytes) {
+  XXH128_canonical_t c;
+  XXH128_canonicalFromHash(&c, XXH3_128bits(bytes.data(), bytes.size()));
+  char hex[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", c.digest[i]);
+  return hex;
+}
+
+TEST(FileHashTest, StreamingInBlocksEqualsOneShotAtEveryBlockEdge) {
+  Temp_Folder dir;
+  const std::string path = Join_Path(dir.path(), "f");
+  Write_File(path, "");
+  EXPECT_EQ(Hash_File_XXH3_128(path), "99aa06d3014798d86001c324468d497f");
+  for (std::size_t size : {std::size_t{1}, kHashBlockBytes - 1, kHashBlockBytes,
+                           kHashBlockBytes + 1, 3 * kHashBlockBytes + 17}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) >> 3);
+    Write_File(path, bytes);
+    const File_Digest digest = Digest_File(path);
+    EXPECT_EQ(digest.size, size);
+    EXPECT_EQ(digest.xxh3_128, One_Shot(bytes)) << size;
+  }
+}
+
+TEST(FileHashTest, UnreadableFileIsNamed) {
+  Temp_Folder dir;
+  const std::string missing = Join_Path(dir.path(), "missing.db");
+  EXPECT_THROW(
+      {
+        try {
+          Describe_Run_Input(0, "S", dir.path(), "missing.db", 0);
+        } catch (const std::runtime_error& e) {
+          EXPECT_EQ(std::string(e.what()), missing + ": cannot read: No such file or directory");
+          throw;
+        }
+      },
+      std::runtime_error);
+  EXPECT_THROW(Hash_File_XXH3_128(dir.path()), std::runtime_error);
+}
+
+TEST(FileHashTest, InputDescriptionCarriesSizeAndHash) {
+  Temp_Folder dir;
+  Write_File(Join_Path(dir.path(), "a.db"), "abc");
+  const Run_Input in = Describe_Run_Input(3, "A", dir.path(), "a.db", 7);
+  EXPECT_EQ(in, (Run_Input{3, "A", dir.path(), "a.db", 3, One_Shot("abc"), 7}));
+}
+
+}  // namespace
