@@ -518,6 +518,11 @@ const char* CppSQLite3Statement::fieldText(int nCol) const {
   return reinterpret_cast<const char*>(sqlite3_column_text(mpVM, nCol));
 }
 
+const void* CppSQLite3Statement::fieldBlob(int nCol) const {
+  checkVM();
+  return sqlite3_column_blob(mpVM, nCol);
+}
+
 int CppSQLite3Statement::fieldBytes(int nCol) const {
   checkVM();
   return sqlite3_column_bytes(mpVM, nCol);

@@ -211,7 +211,11 @@ class CppSQLite3Statement {
   int fieldDataType(int nCol) const;
   // sqlite3_column_text: null for SQL NULL; valid until the next step or reset.
   const char* fieldText(int nCol) const;
-  // Bytes of fieldText(nCol), without its terminator.
+  // sqlite3_column_blob: the value's bytes (a text's without conversion);
+  // null for SQL NULL and an empty value; valid until the next step or reset.
+  const void* fieldBlob(int nCol) const;
+  // Bytes of fieldText(nCol) or fieldBlob(nCol), whichever was asked last,
+  // without a terminator.
   int fieldBytes(int nCol) const;
   long long fieldInt64(int nCol) const;
   double fieldDouble(int nCol) const;
