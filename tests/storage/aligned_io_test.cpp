@@ -51,7 +51,9 @@ Align MakePeak(std::uint32_t sample, std::uint32_t align_id, std::uint32_t eic,
   p.Compound_Retention_Time = 745.5;
   p.Compound_Intensity = 5.0e5 - eic;
   p.SAMPLE_ID = sample;
-  p.SAMPLE_NAME.assign("S").append(std::to_string(sample));
+  char name[16];
+  std::snprintf(name, sizeof name, "S%u", sample);
+  p.SAMPLE_NAME = name;
   p.Align_ID = align_id;
   p.Align_RT = 745.4;
   for (int i = 0; i < points; ++i) {
