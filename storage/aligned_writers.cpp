@@ -126,7 +126,7 @@ void AppendCsvLine(const Align& p, std::string& out) {
 
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
-    std::string FileName, const Row_Progress& progress) {
+    std::string FileName, const Row_Progress& progress, const Extra_Tables& extra_tables) {
   const std::string file = Join_Path(Path, FileName);
   try {
     Replacement_File out(Path, FileName);
@@ -153,6 +153,7 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
       // Building the indexes over the filled table is faster than keeping
       // them up to date row by row; the stored schema is the same.
       for (const std::string& index : Align_Index_Statements()) db.execDML(index.c_str());
+      if (extra_tables) extra_tables(db);
       db.execDML("commit transaction;");
       db.close();
       if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
