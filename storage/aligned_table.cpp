@@ -17,16 +17,26 @@ static_assert(kAlignedColumnCount == kShownColumnCount);
 static_assert(Column_Of("Align_ID") == kCol_Align_ID && Column_Of("EIC_ID") == kCol_EIC_ID &&
               Column_Of("SAMPLE_ID") == kCol_SAMPLE_ID && Column_Of("Align_RT") == kCol_Align_RT);
 
-constexpr Cell_Kind Kind_Of(int column) {
-  switch (kAlignColumns[static_cast<std::size_t>(column)].kind) {
-    case Column_Kind::kInteger:
-      return Cell_Kind::kInteger;
-    case Column_Kind::kText:
-      return Cell_Kind::kText;
-    default:
-      return Cell_Kind::kReal;
+// The kind of each grid column, from the column table.
+constexpr std::array<Cell_Kind, kAlignedColumnCount> kKinds = [] {
+  std::array<Cell_Kind, kAlignedColumnCount> kinds{};
+  for (std::size_t c = 0; c < kinds.size(); ++c) {
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kInteger:
+        kinds[c] = Cell_Kind::kInteger;
+        break;
+      case Column_Kind::kText:
+        kinds[c] = Cell_Kind::kText;
+        break;
+      default:
+        kinds[c] = Cell_Kind::kReal;
+        break;
+    }
   }
-}
+  return kinds;
+}();
+
+constexpr Cell_Kind Kind_Of(int column) { return kKinds[static_cast<std::size_t>(column)]; }
 
 [[noreturn]] void Fail(const std::string& file, std::string_view what) {
   throw Aligned_Table_Error(file + ": " + std::string(what));
@@ -136,39 +146,37 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
   for (auto& v : reals_) v.reserve(expected_rows);
   for (auto& v : text_ids_) v.reserve(expected_rows);
 
+  std::array<CppSQLite3Cell, kAlignedColumnCount> cells;
   std::uint32_t row = 0;
   while (stmt.step()) {
     if (row == std::numeric_limits<std::uint32_t>::max()) Fail(file, "too many rows");
+    stmt.fieldRow(cells.data(), kAlignedColumnCount);
     for (int c = 0; c < kAlignedColumnCount; ++c) {
-      const int type = stmt.fieldDataType(c);
+      const CppSQLite3Cell& cell = cells[c];
       const int slot = slot_[c];
-      Odd_Cell odd;
       bool regular = false;
       switch (Kind_Of(c)) {
         case Cell_Kind::kInteger: {
           std::int32_t value = 0;
-          if (type == SQLITE_INTEGER) {
-            const long long v = stmt.fieldInt64(c);
-            if (v >= std::numeric_limits<std::int32_t>::min() &&
-                v <= std::numeric_limits<std::int32_t>::max()) {
-              value = static_cast<std::int32_t>(v);
-              regular = true;
-            }
+          if (cell.type == SQLITE_INTEGER &&
+              cell.integer >= std::numeric_limits<std::int32_t>::min() &&
+              cell.integer <= std::numeric_limits<std::int32_t>::max()) {
+            value = static_cast<std::int32_t>(cell.integer);
+            regular = true;
           }
           ints_[slot].push_back(value);
           break;
         }
         case Cell_Kind::kReal:
-          regular = type == SQLITE_FLOAT;
-          reals_[slot].push_back(regular ? stmt.fieldDouble(c) : 0.0);
+          regular = cell.type == SQLITE_FLOAT;
+          reals_[slot].push_back(regular ? cell.real : 0.0);
           break;
         default: {
           std::uint32_t id = 0;
-          if (type == SQLITE_TEXT) {
-            const char* p = stmt.fieldText(c);
-            const int n = stmt.fieldBytes(c);
-            id = loaders[slot].Intern(std::string_view(p, static_cast<std::size_t>(n)),
-                                      text_pools_[slot]);
+          if (cell.type == SQLITE_TEXT) {
+            id = loaders[slot].Intern(
+                std::string_view(cell.bytes, static_cast<std::size_t>(cell.length)),
+                text_pools_[slot]);
             regular = true;
           } else {
             if (text_pools_[slot].empty()) text_pools_[slot].emplace_back();
@@ -178,26 +186,25 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
         }
       }
       if (regular) continue;
-      switch (type) {
+      Odd_Cell odd;
+      switch (cell.type) {
         case SQLITE_NULL:
           odd.kind = Cell_Kind::kNull;
           break;
         case SQLITE_INTEGER:
           odd.kind = Cell_Kind::kInteger;
-          odd.integer = stmt.fieldInt64(c);
+          odd.integer = cell.integer;
           break;
         case SQLITE_FLOAT:
           odd.kind = Cell_Kind::kReal;
-          odd.real = stmt.fieldDouble(c);
+          odd.real = cell.real;
           break;
-        default: {  // text in a numeric column, or a blob
+        default:  // text in a numeric column, or a blob
           odd.kind = Cell_Kind::kText;
-          const void* p = stmt.fieldBlob(c);
-          const int n = stmt.fieldBytes(c);
-          if (p != nullptr)
-            odd.text.assign(static_cast<const char*>(p), static_cast<std::size_t>(n));
+          if (cell.bytes != nullptr) {
+            odd.text.assign(cell.bytes, static_cast<std::size_t>(cell.length));
+          }
           break;
-        }
       }
       odd_[c].emplace(row, std::move(odd));
     }
