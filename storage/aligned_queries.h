@@ -29,17 +29,24 @@ void Query_ChromatographPeak_FromAlignDataBase(std::string Path, std::string Fil
                                                int Sample_ID, int EIC_ID, int Peak_ID,
                                                Align_Peak_List& peaklist);
 
-// The wrappers the window calls. The first also sorts the whole of peaklist
-// by ascending SAMPLE_ID (Comp_Alignpeak_by_Sample_ID); the others only query.
+// The wrappers the window calls (their names are fixed; only the first one's
+// result order differs from its query's).
+//
+// Sorts: queries, then sorts the whole of peaklist (rows appended before the
+// call included) by ascending SAMPLE_ID with an unstable sort
+// (Comp_Alignpeak_by_Sample_ID): peaks of one sample come in no fixed order.
 void Engine_Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
     std::string Path, std::string FileName, int Align_ID, Align_Peak_List& peaklist);
+// Query only (rows in the order SQLite returns them); no sort.
 void Engine_Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(
     std::string Path, std::string FileName, int Sample_ID, int Compound_ID,
     Align_Peak_List& peaklist);
+// Query only; no sort.
 void Engine_Query_GroupedChromatographPeaklist_FromAlignDataBase(std::string Path,
                                                                  std::string FileName,
                                                                  int Sample_ID, int Group_ID,
                                                                  Align_Peak_List& peaklist);
+// Query only; no sort.
 void Engine_Query_ChromatographPeak_FromAlignDataBase(std::string Path, std::string FileName,
                                                       int Sample_ID, int EIC_ID, int Peak_ID,
                                                       Align_Peak_List& peaklist);

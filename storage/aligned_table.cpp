@@ -4,61 +4,39 @@
 
 #include <algorithm>
 #include <limits>
-#include <memory>
 #include <string_view>
 #include <unordered_map>
 
+#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/result_columns.h"
 
 namespace {
 
-constexpr std::array<const char*, kAlignedColumnCount> kColumnNames = {"EIC_ID",
-                                                                       "Peak_ID",
-                                                                       "Apex_MZ",
-                                                                       "Apex_Pos",
-                                                                       "Apex_Retention_Time",
-                                                                       "Apex_Intensity",
-                                                                       "Peak_Area",
-                                                                       "Peak_SNR",
-                                                                       "Left_Boundary",
-                                                                       "Right_boundary",
-                                                                       "Group_ID",
-                                                                       "Adduct_Annotation",
-                                                                       "Compound_ID",
-                                                                       "Compound_MolecularMass",
-                                                                       "Compound_Retention_Time",
-                                                                       "Compound_Intensity",
-                                                                       "SAMPLE_ID",
-                                                                       "SAMPLE_NAME",
-                                                                       "Align_ID",
-                                                                       "Align_RT"};
+static_assert(kAlignedColumnCount == kShownColumnCount);
+static_assert(Column_Of("Align_ID") == kCol_Align_ID && Column_Of("EIC_ID") == kCol_EIC_ID &&
+              Column_Of("SAMPLE_ID") == kCol_SAMPLE_ID && Column_Of("Align_RT") == kCol_Align_RT);
 
-constexpr Cell_Kind Kind_Of(int column) {
-  switch (column) {
-    case kCol_EIC_ID:
-    case kCol_Peak_ID:
-    case kCol_Apex_Pos:
-    case kCol_Left_Boundary:
-    case kCol_Right_Boundary:
-    case kCol_Group_ID:
-    case kCol_Compound_ID:
-    case kCol_SAMPLE_ID:
-    case kCol_Align_ID:
-      return Cell_Kind::kInteger;
-    case kCol_Adduct_Annotation:
-    case kCol_SAMPLE_NAME:
-      return Cell_Kind::kText;
-    default:
-      return Cell_Kind::kReal;
+// The kind of each grid column, from the column table.
+constexpr std::array<Cell_Kind, kAlignedColumnCount> kKinds = [] {
+  std::array<Cell_Kind, kAlignedColumnCount> kinds{};
+  for (std::size_t c = 0; c < kinds.size(); ++c) {
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kInteger:
+        kinds[c] = Cell_Kind::kInteger;
+        break;
+      case Column_Kind::kText:
+        kinds[c] = Cell_Kind::kText;
+        break;
+      default:
+        kinds[c] = Cell_Kind::kReal;
+        break;
+    }
   }
-}
+  return kinds;
+}();
 
-struct Db_Closer {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-struct Stmt_Finalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
+constexpr Cell_Kind Kind_Of(int column) { return kKinds[static_cast<std::size_t>(column)]; }
 
 [[noreturn]] void Fail(const std::string& file, std::string_view what) {
   throw Aligned_Table_Error(file + ": " + std::string(what));
@@ -73,16 +51,14 @@ struct Text_Hash {
 
 // The table's row count, to size the columns once; 0 when it cannot be had
 // (the load itself then reports what is wrong).
-std::size_t Count_Rows(sqlite3* db) {
-  sqlite3_stmt* stmt = nullptr;
-  std::size_t rows = 0;
-  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Align_Peaklist", -1, &stmt, nullptr) ==
-          SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW) {
-    rows = static_cast<std::size_t>(std::max<sqlite3_int64>(0, sqlite3_column_int64(stmt, 0)));
+std::size_t Count_Rows(CppSQLite3DB& db) {
+  try {
+    CppSQLite3Statement count = db.compileStatement("SELECT count(*) FROM Align_Peaklist");
+    if (!count.step()) return 0;
+    return static_cast<std::size_t>(std::max<long long>(0, count.fieldInt64(0)));
+  } catch (const CppSQLite3Exception&) {
+    return 0;
   }
-  sqlite3_finalize(stmt);  // a null statement is a no-op
-  return rows;
 }
 
 }  // namespace
@@ -92,15 +68,13 @@ const std::string& Aligned_Grid_Select() {
     std::string s = "SELECT ";
     for (int c = 0; c < kAlignedColumnCount; ++c) {
       if (c > 0) s += ",\t";
-      s += kColumnNames[c];
+      s += kAlignColumns[static_cast<std::size_t>(c)].shown_name;
     }
     s += " FROM Align_Peaklist Order by Align_ID";
     return s;
   }();
   return text;
 }
-
-constexpr int kBusyTimeoutMs = 60000;  // as CppSQLite3DB
 
 // Interns the texts of one text column.
 struct Aligned_Table::Loader {
@@ -123,126 +97,120 @@ struct Aligned_Table::Loader {
 
 Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileName) {
   const std::string file = Join_Path(Path, FileName);
-  sqlite3* raw_db = nullptr;
-  const int open_rc =
-      sqlite3_open_v2(file.c_str(), &raw_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  std::unique_ptr<sqlite3, Db_Closer> db(raw_db);
-  if (open_rc != SQLITE_OK) {
-    Fail(file, raw_db != nullptr ? sqlite3_errmsg(raw_db) : sqlite3_errstr(open_rc));
+  try {
+    // The connection waits for another program's write lock as every
+    // connection of the storage layer does.
+    CppSQLite3DB db;
+    db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
+    // Read through a memory map instead of copying every page; a hint only,
+    // so its result does not matter.
+    try {
+      db.execDML("PRAGMA mmap_size=2147418112;");
+    } catch (const CppSQLite3Exception&) {
+    }
+    const std::size_t expected_rows = Count_Rows(db);
+    // Fails for no such table / column, or no database.
+    CppSQLite3Statement stmt = db.compileStatement(Aligned_Grid_Select().c_str());
+    Aligned_Table table;
+    table.Fill(stmt, expected_rows, file);
+    return table;
+  } catch (const CppSQLite3Exception& e) {
+    Fail(file, e.errorDetail());
   }
-  // Wait for another program's write lock as every connection of the
-  // storage layer does, instead of failing at once with "database is locked".
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-  // Read through a memory map instead of copying every page; a hint only,
-  // so its result does not matter.
-  sqlite3_exec(db.get(), "PRAGMA mmap_size=2147418112;", nullptr, nullptr, nullptr);
-  const std::size_t expected_rows = Count_Rows(db.get());
+}
 
-  sqlite3_stmt* raw_stmt = nullptr;
-  const std::string& sql = Aligned_Grid_Select();
-  if (sqlite3_prepare_v2(db.get(), sql.c_str(), static_cast<int>(sql.size()) + 1, &raw_stmt,
-                         nullptr) != SQLITE_OK) {
-    Fail(file, sqlite3_errmsg(db.get()));  // no such table / column, not a database
-  }
-  std::unique_ptr<sqlite3_stmt, Stmt_Finalizer> stmt(raw_stmt);
-
-  Aligned_Table table;
+void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
+                         const std::string& file) {
   int n_int = 0, n_real = 0, n_text = 0;
   for (int c = 0; c < kAlignedColumnCount; ++c) {
-    const char* name = sqlite3_column_name(stmt.get(), c);
-    table.names_[c] = name != nullptr ? name : kColumnNames[c];
+    const char* name = stmt.fieldName(c);
+    names_[c] = name != nullptr ? name : kAlignColumns[static_cast<std::size_t>(c)].shown_name;
     switch (Kind_Of(c)) {
       case Cell_Kind::kInteger:
-        table.slot_[c] = n_int++;
+        slot_[c] = n_int++;
         break;
       case Cell_Kind::kReal:
-        table.slot_[c] = n_real++;
+        slot_[c] = n_real++;
         break;
       default:
-        table.slot_[c] = n_text++;
+        slot_[c] = n_text++;
         break;
     }
   }
-  table.ints_.resize(n_int);
-  table.reals_.resize(n_real);
-  table.text_ids_.resize(n_text);
-  table.text_pools_.resize(n_text);
+  ints_.resize(n_int);
+  reals_.resize(n_real);
+  text_ids_.resize(n_text);
+  text_pools_.resize(n_text);
   std::vector<Loader> loaders(n_text);
-  for (auto& v : table.ints_) v.reserve(expected_rows);
-  for (auto& v : table.reals_) v.reserve(expected_rows);
-  for (auto& v : table.text_ids_) v.reserve(expected_rows);
+  for (auto& v : ints_) v.reserve(expected_rows);
+  for (auto& v : reals_) v.reserve(expected_rows);
+  for (auto& v : text_ids_) v.reserve(expected_rows);
 
+  std::array<CppSQLite3Cell, kAlignedColumnCount> cells;
   std::uint32_t row = 0;
-  for (;;) {
-    const int rc = sqlite3_step(stmt.get());
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) Fail(file, sqlite3_errmsg(db.get()));
+  while (stmt.step()) {
     if (row == std::numeric_limits<std::uint32_t>::max()) Fail(file, "too many rows");
+    stmt.fieldRow(cells.data(), kAlignedColumnCount);
     for (int c = 0; c < kAlignedColumnCount; ++c) {
-      const int type = sqlite3_column_type(stmt.get(), c);
-      const int slot = table.slot_[c];
-      Odd_Cell odd;
+      const CppSQLite3Cell& cell = cells[c];
+      const int slot = slot_[c];
       bool regular = false;
       switch (Kind_Of(c)) {
         case Cell_Kind::kInteger: {
           std::int32_t value = 0;
-          if (type == SQLITE_INTEGER) {
-            const sqlite3_int64 v = sqlite3_column_int64(stmt.get(), c);
-            if (v >= std::numeric_limits<std::int32_t>::min() &&
-                v <= std::numeric_limits<std::int32_t>::max()) {
-              value = static_cast<std::int32_t>(v);
-              regular = true;
-            }
+          if (cell.type == SQLITE_INTEGER &&
+              cell.integer >= std::numeric_limits<std::int32_t>::min() &&
+              cell.integer <= std::numeric_limits<std::int32_t>::max()) {
+            value = static_cast<std::int32_t>(cell.integer);
+            regular = true;
           }
-          table.ints_[slot].push_back(value);
+          ints_[slot].push_back(value);
           break;
         }
         case Cell_Kind::kReal:
-          regular = type == SQLITE_FLOAT;
-          table.reals_[slot].push_back(regular ? sqlite3_column_double(stmt.get(), c) : 0.0);
+          regular = cell.type == SQLITE_FLOAT;
+          reals_[slot].push_back(regular ? cell.real : 0.0);
           break;
         default: {
           std::uint32_t id = 0;
-          if (type == SQLITE_TEXT) {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
-            const int n = sqlite3_column_bytes(stmt.get(), c);
-            id = loaders[slot].Intern(std::string_view(p, static_cast<std::size_t>(n)),
-                                      table.text_pools_[slot]);
+          if (cell.type == SQLITE_TEXT) {
+            id = loaders[slot].Intern(
+                std::string_view(cell.bytes, static_cast<std::size_t>(cell.length)),
+                text_pools_[slot]);
             regular = true;
           } else {
-            if (table.text_pools_[slot].empty()) table.text_pools_[slot].emplace_back();
+            if (text_pools_[slot].empty()) text_pools_[slot].emplace_back();
           }
-          table.text_ids_[slot].push_back(id);
+          text_ids_[slot].push_back(id);
           break;
         }
       }
       if (regular) continue;
-      switch (type) {
+      Odd_Cell odd;
+      switch (cell.type) {
         case SQLITE_NULL:
           odd.kind = Cell_Kind::kNull;
           break;
         case SQLITE_INTEGER:
           odd.kind = Cell_Kind::kInteger;
-          odd.integer = sqlite3_column_int64(stmt.get(), c);
+          odd.integer = cell.integer;
           break;
         case SQLITE_FLOAT:
           odd.kind = Cell_Kind::kReal;
-          odd.real = sqlite3_column_double(stmt.get(), c);
+          odd.real = cell.real;
           break;
-        default: {  // text in a numeric column, or a blob
+        default:  // text in a numeric column, or a blob
           odd.kind = Cell_Kind::kText;
-          const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt.get(), c));
-          const int n = sqlite3_column_bytes(stmt.get(), c);
-          if (p != nullptr) odd.text.assign(p, static_cast<std::size_t>(n));
+          if (cell.bytes != nullptr) {
+            odd.text.assign(cell.bytes, static_cast<std::size_t>(cell.length));
+          }
           break;
-        }
       }
-      table.odd_[c].emplace(row, std::move(odd));
+      odd_[c].emplace(row, std::move(odd));
     }
     ++row;
   }
-  table.rows_ = row;
-  return table;
+  rows_ = row;
 }
 
 Cell_Kind Aligned_Table::Column_Kind(int column) const { return Kind_Of(column); }

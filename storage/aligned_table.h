@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+class CppSQLite3Statement;
+
 // The 20 grid columns, in grid order.
 enum Aligned_Column : int {
   kCol_EIC_ID = 0,
@@ -105,6 +107,9 @@ class Aligned_Table {
 
  private:
   struct Loader;
+
+  // Reads every row of stmt (the grid select); file names the file in errors.
+  void Fill(CppSQLite3Statement& stmt, std::size_t expected_rows, const std::string& file);
 
   std::size_t rows_ = 0;
   std::array<std::string, kAlignedColumnCount> names_;

@@ -13,31 +13,11 @@
 #include "storage/peak_columns.h"
 #include "storage/peak_shape.h"
 #include "storage/replacement_file.h"
+#include "storage/result_columns.h"
 
 namespace {
 
 using Align = Chromatogram_Peak_Group_Compound_Align;
-
-constexpr const char* kCreateTable =
-    "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos int, "
-    "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
-    "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
-    "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
-    "Compound_Intensity double, SAMPLE_ID int, SAMPLE_NAME char(256), Align_ID int, "
-    "Align_RT double, Peak_shape blob);";
-
-constexpr const char* kCreateIndexes[] = {
-    "CREATE INDEX if not exists Align_Peaklist_EIC_ID_index ON Align_Peaklist(EIC_ID);",
-    "CREATE INDEX if not exists Align_Peaklist_Peak_ID_index ON Align_Peaklist(Peak_ID);",
-    "CREATE INDEX if not exists Align_Peaklist_Group_ID_index ON Align_Peaklist(Group_ID);",
-    "CREATE INDEX if not exists Align_Peaklist_Compound_ID_index ON Align_Peaklist(Compound_ID);",
-    "CREATE INDEX if not exists Align_Peaklist_SAMPLE_ID_index ON Align_Peaklist(SAMPLE_ID);",
-    "CREATE INDEX if not exists Align_Peaklist_Align_ID_index ON Align_Peaklist(Align_ID);",
-};
-
-constexpr const char* kInsert =
-    "insert into Align_Peaklist values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-    "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21);";
 
 constexpr std::size_t kProgressEvery = 10000;
 
@@ -62,36 +42,36 @@ class Real_Binder {
   }
 
  private:
-  static constexpr int kSlots = 9;  // doubles per row
+  static constexpr int kSlots = [] {
+    int reals = 0;
+    for (const Peak_Column& c : kAlignColumns) reals += c.kind == Column_Kind::kReal;
+    return reals;
+  }();
   static constexpr int kTextSize = kMaxFixed6Chars;
   char texts_[kSlots][kTextSize];
   int next_ = 0;
 };
 
+// Binds the row's values in stored column order.
 void BindRow(CppSQLite3Statement& insert, Real_Binder& reals, const Align& p,
              std::string_view shape_stored) {
-  auto as_int = [](std::uint32_t v) { return static_cast<int>(v); };  // "%d": 32-bit signed
-  insert.bind(1, as_int(p.EIC_ID));
-  insert.bind(2, as_int(p.Peak_ID));
-  reals.Bind(insert, 3, p.Apex_MZ);
-  insert.bind(4, as_int(p.Apex_Pos));
-  reals.Bind(insert, 5, p.Apex_Retention_Time);
-  reals.Bind(insert, 6, p.Apex_Intensity);
-  reals.Bind(insert, 7, p.Peak_Area);
-  reals.Bind(insert, 8, p.Peak_SNR);
-  insert.bind(9, as_int(p.Left_Boundary));
-  insert.bind(10, as_int(p.Right_Boundary));
-  insert.bind(11, as_int(p.Group_ID));
-  insert.bindStatic(12, p.Adduct_Annotation.c_str(), -1);  // '%s' stops at a NUL too
-  insert.bind(13, as_int(p.Compound_ID));
-  reals.Bind(insert, 14, p.Compound_MolecularMass);
-  reals.Bind(insert, 15, p.Compound_Retention_Time);
-  reals.Bind(insert, 16, p.Compound_Intensity);
-  insert.bind(17, as_int(p.SAMPLE_ID));
-  insert.bindStatic(18, p.SAMPLE_NAME.c_str(), -1);
-  insert.bind(19, as_int(p.Align_ID));
-  reals.Bind(insert, 20, p.Align_RT);
-  insert.bindStatic(21, shape_stored.data(), static_cast<int>(shape_stored.size()));
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    const int param = static_cast<int>(c) + 1;
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kInteger:  // "%d": 32-bit signed
+        insert.bind(param, static_cast<int>(Int_Field(p, c)));
+        break;
+      case Column_Kind::kReal:
+        reals.Bind(insert, param, Real_Field(p, c));
+        break;
+      case Column_Kind::kText:
+        insert.bindStatic(param, Text_Field(p, c).c_str(), -1);  // '%s' stops at a NUL too
+        break;
+      case Column_Kind::kShape:
+        insert.bindStatic(param, shape_stored.data(), static_cast<int>(shape_stored.size()));
+        break;
+    }
+  }
 }
 
 void AppendUnsigned(std::uint32_t value, std::string& out) {
@@ -120,45 +100,22 @@ void AppendText(const std::string& text, std::string& out) {
 }
 
 void AppendCsvLine(const Align& p, std::string& out) {
-  AppendUnsigned(p.EIC_ID, out);
-  out.push_back(',');
-  AppendUnsigned(p.Peak_ID, out);
-  out.push_back(',');
-  AppendGeneral(p.Apex_MZ, out);
-  out.push_back(',');
-  AppendUnsigned(p.Apex_Pos, out);
-  out.push_back(',');
-  AppendGeneral(p.Apex_Retention_Time, out);
-  out.push_back(',');
-  AppendGeneral(p.Apex_Intensity, out);
-  out.push_back(',');
-  AppendGeneral(p.Peak_Area, out);
-  out.push_back(',');
-  AppendGeneral(p.Peak_SNR, out);
-  out.push_back(',');
-  AppendUnsigned(p.Left_Boundary, out);
-  out.push_back(',');
-  AppendUnsigned(p.Right_Boundary, out);
-  out.push_back(',');
-  AppendUnsigned(p.Group_ID, out);
-  out.push_back(',');
-  AppendText(p.Adduct_Annotation, out);
-  out.push_back(',');
-  AppendUnsigned(p.Compound_ID, out);
-  out.push_back(',');
-  AppendGeneral(p.Compound_MolecularMass, out);
-  out.push_back(',');
-  AppendGeneral(p.Compound_Retention_Time, out);
-  out.push_back(',');
-  AppendGeneral(p.Compound_Intensity, out);
-  out.push_back(',');
-  AppendUnsigned(p.SAMPLE_ID, out);
-  out.push_back(',');
-  AppendText(p.SAMPLE_NAME, out);
-  out.push_back(',');
-  AppendUnsigned(p.Align_ID, out);
-  out.push_back(',');
-  AppendGeneral(p.Align_RT, out);
+  for (std::size_t c = 0; c < kShownColumnCount; ++c) {
+    if (c > 0) out.push_back(',');
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kInteger:
+        AppendUnsigned(Int_Field(p, c), out);
+        break;
+      case Column_Kind::kReal:
+        AppendGeneral(Real_Field(p, c), out);
+        break;
+      case Column_Kind::kText:
+        AppendText(Text_Field(p, c), out);
+        break;
+      case Column_Kind::kShape:
+        break;  // not shown
+    }
+  }
   out.push_back('\n');
 }
 
@@ -205,9 +162,10 @@ Aligned_Row_Source Rows_Of(const std::vector<Align>& list) {
 
 Pending_Result_File Write_Pending_Aligned_Database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
-    const std::string& Path, const std::string& FileName, const Row_Progress& progress) {
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress,
+    const Extra_Tables& extra_tables) {
   return Write_Pending_Aligned_Database(peaklist_aligned.size(), Rows_Of(peaklist_aligned), Path,
-                                        FileName, progress);
+                                        FileName, progress, extra_tables);
 }
 
 Pending_Result_File Write_Pending_Aligned_Csv(
@@ -217,11 +175,9 @@ Pending_Result_File Write_Pending_Aligned_Csv(
                                    FileName, progress);
 }
 
-Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
-                                                   const Aligned_Row_Source& rows,
-                                                   const std::string& Path,
-                                                   const std::string& FileName,
-                                                   const Row_Progress& progress) {
+Pending_Result_File Write_Pending_Aligned_Database(
+    std::size_t count, const Aligned_Row_Source& rows, const std::string& Path,
+    const std::string& FileName, const Row_Progress& progress, const Extra_Tables& extra_tables) {
   const std::string file = Join_Path(Path, FileName);
   try {
     auto out = std::make_unique<Replacement_File>(Path, FileName);
@@ -233,8 +189,8 @@ Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
       // journal is needed, and Commit() syncs the finished file once.
       db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
       db.execDML("begin transaction;");
-      db.execDML(kCreateTable);
-      CppSQLite3Statement insert = db.compileStatement(kInsert);
+      db.execDML(Align_Create_Statement().c_str());
+      CppSQLite3Statement insert = db.compileStatement(Align_Insert_Statement().c_str());
       Real_Binder reals;
       std::size_t written = 0;
       for (std::size_t i = 0; i < count; ++i) {
@@ -246,7 +202,8 @@ Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
       insert.finalize();
       // Building the indexes over the filled table is faster than keeping
       // them up to date row by row; the stored schema is the same.
-      for (const char* index : kCreateIndexes) db.execDML(index);
+      for (const std::string& index : Align_Index_Statements()) db.execDML(index.c_str());
+      if (extra_tables) extra_tables(db);
       db.execDML("commit transaction;");
       db.close();
       if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
@@ -266,11 +223,7 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
     auto out = std::make_unique<Replacement_File>(Path, FileName);
     std::string buffer;
     buffer.reserve(kChunk + 4096);
-    buffer +=
-        "EIC_ID,Peak_ID,Apex_MZ,Apex_Pos,Apex_Retention_Time,Apex_Intensity,Peak_Area,Peak_SNR,"
-        "Left_Boundary,Right_boundary,Group_ID,Adduct_Annotation,Compound_ID,"
-        "Compound_MolecularMass,Compound_Retention_Time,Compound_Intensity,SAMPLE_ID,SAMPLE_NAME,"
-        "Align_ID,Align_RT\n";
+    buffer += Align_Csv_Header();
     std::size_t written = 0;
     for (std::size_t i = 0; i < count; ++i) {
       AppendCsvLine(*rows(i, false).record, buffer);
@@ -290,8 +243,8 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
 
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
-    std::string FileName, const Row_Progress& progress) {
-  Write_Pending_Aligned_Database(peaklist_aligned, Path, FileName, progress).Commit();
+    std::string FileName, const Row_Progress& progress, const Extra_Tables& extra_tables) {
+  Write_Pending_Aligned_Database(peaklist_aligned, Path, FileName, progress, extra_tables).Commit();
 }
 
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(

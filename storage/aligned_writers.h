@@ -12,10 +12,19 @@
 
 #include "model/peak.h"
 
+class CppSQLite3DB;
+
 // Called every 10000 rows and once more when all rows are written (before the
 // file replaces the old one), with the number written so far. An exception
 // from it abandons the write: the old file stays as it was.
 using Row_Progress = std::function<void(std::size_t rows_written)>;
+
+// Writes further tables into the new database on the writer's connection,
+// inside its one transaction: after the rows and the indexes, before the
+// commit. An exception from it abandons the write as a failure of the writer
+// does (the old file stays as it was); a CppSQLite3Exception gets the file's
+// name put in front.
+using Extra_Tables = std::function<void(CppSQLite3DB& db)>;
 
 // Writes Join_Path(Path, FileName) as a fresh database holding Align_Peaklist
 // with its six indexes and one row per record, in list order. The file is
@@ -24,10 +33,12 @@ using Row_Progress = std::function<void(std::size_t rows_written)>;
 // remains. Stored values are those of the formatted insert "%d" (32-bit
 // signed), "%f" (six decimals), '%s' (texts stored exactly), "%Q" (the encoded
 // shape as TEXT); NaN is stored as NULL and +-infinity as REAL infinity.
+// extra_tables, when given, adds tables before the commit; without it the
+// file holds Align_Peaklist and its indexes only.
 // Throws CppSQLite3Exception naming the file.
 void OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned, std::string Path,
-    std::string FileName, const Row_Progress& progress = {});
+    std::string FileName, const Row_Progress& progress = {}, const Extra_Tables& extra_tables = {});
 
 // Writes Join_Path(Path, FileName) as CSV: the header line, then one line per
 // record (20 fields, no shape), replacing any old file only when complete.
@@ -68,7 +79,8 @@ class Pending_Result_File {
 // checks, progress calls and errors, left pending.
 Pending_Result_File Write_Pending_Aligned_Database(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
-    const std::string& Path, const std::string& FileName, const Row_Progress& progress = {});
+    const std::string& Path, const std::string& FileName, const Row_Progress& progress = {},
+    const Extra_Tables& extra_tables = {});
 Pending_Result_File Write_Pending_Aligned_Csv(
     const std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_aligned,
     const std::string& Path, const std::string& FileName, const Row_Progress& progress = {});
@@ -91,7 +103,8 @@ Pending_Result_File Write_Pending_Aligned_Database(std::size_t count,
                                                    const Aligned_Row_Source& rows,
                                                    const std::string& Path,
                                                    const std::string& FileName,
-                                                   const Row_Progress& progress = {});
+                                                   const Row_Progress& progress = {},
+                                                   const Extra_Tables& extra_tables = {});
 Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_Row_Source& rows,
                                               const std::string& Path, const std::string& FileName,
                                               const Row_Progress& progress = {});

@@ -2,7 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <limits>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "storage/cppsqlite3.h"
@@ -11,6 +16,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using Peak = Chromatogram_Peak_Group_Compound;
 
 constexpr const char* kOrderedQuery = "select * from Annotate_Peaklist Order by EIC_ID";
@@ -71,33 +77,113 @@ bool ReadRows(CppSQLite3DB& db, const char* sql, bool check_order, Sink& sink) {
   return true;
 }
 
+// Reads the rows of the database at file (opened with mode) into peaklist;
+// nothing without the table.
 template <typename Sink>
-void Read_Into(const std::string& Path, const std::string& FileName, Sink& sink) {
+void ReadDatabase(const std::string& file, CppSQLite3OpenMode mode, Sink& peaklist) {
+  CppSQLite3DB db;
+  db.open(file.c_str(), mode);
+  if (!db.tableExists("Annotate_Peaklist")) return;
+  // Tables are usually stored in EIC_ID order already. The stored order is
+  // then a valid order of the ordered query (ties come in the order SQLite
+  // returns them either way), and reading it spares SQLite a sort of every
+  // row. Otherwise, or on any failure, the records read so far are dropped
+  // and the ordered query runs, which also reports failures in EIC_ID order.
+  const std::size_t before = peaklist.Size();
+  bool done = false;
+  try {
+    done = ReadRows(db, kStoredOrderQuery, true, peaklist);
+  } catch (...) {
+    done = false;
+  }
+  if (!done) {
+    peaklist.Truncate(before);
+    ReadRows(db, kOrderedQuery, false, peaklist);
+  }
+  db.close();
+}
+
+// The rollback journal SQLite keeps beside a database in rollback mode.
+std::string JournalOf(const std::string& file) { return file + "-journal"; }
+
+bool HasJournal(const std::string& file) {
+  std::error_code ec;
+  return fs::is_regular_file(JournalOf(file), ec) && fs::file_size(JournalOf(file), ec) > 0 && !ec;
+}
+
+// A fresh private folder under the temporary folder, removed with its
+// contents when the object goes.
+class Private_Folder {
+ public:
+  Private_Folder() {
+    std::error_code ec;
+    std::string pattern = (fs::temp_directory_path(ec) / "varnel-recover-XXXXXX").string();
+    if (ec || mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("cannot create a temporary folder");
+    }
+    path_ = pattern;
+  }
+  Private_Folder(const Private_Folder&) = delete;
+  Private_Folder& operator=(const Private_Folder&) = delete;
+  ~Private_Folder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Reads a database whose hot journal (the trace of a writer that stopped in
+// the middle of a transaction) a read-only connection cannot roll back: the
+// database and its journal are copied into a private folder, the copy is
+// opened read-write so that SQLite rolls it back to its last committed state,
+// and that is read. The user's files are only read. Throws
+// CppSQLite3Exception naming the cause when the copy cannot be made or read.
+template <typename Sink>
+void ReadThroughPrivateCopy(const std::string& file, Sink& peaklist) {
+  const std::string cause =
+      "the database has an unfinished transaction (hot journal " + JournalOf(file) + ")";
+  try {
+    Private_Folder folder;
+    const std::string copy = Join_Path(folder.path(), "recovered.db");
+    fs::copy_file(file, copy);
+    fs::copy_file(JournalOf(file), JournalOf(copy));
+    ReadDatabase(copy, CppSQLite3OpenMode::kReadWrite, peaklist);
+  } catch (const CppSQLite3Exception& e) {
+    throw CppSQLite3Exception(
+        e.errorCode(),
+        cause + "; rolling it back in a private copy failed: " + std::string(e.errorDetail()));
+  } catch (const std::exception& e) {
+    throw CppSQLite3Exception(CPPSQLITE_ERROR,
+                              cause + "; rolling it back in a private copy failed: " + e.what());
+  }
+}
+
+// Reads Join_Path(Path, FileName) into sink, through a private copy when a
+// hot journal keeps a read-only connection from reading it.
+template <typename Sink>
+void Read_Into(const std::string& Path, const std::string& FileName, Sink& peaklist) {
   const std::string file = Join_Path(Path, FileName);
   try {
     // Without a name the path is the folder itself, which SQLite reports as
     // a "disk I/O error".
     if (FileName.empty()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "empty file name");
-    CppSQLite3DB db;
-    db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
-    if (!db.tableExists("Annotate_Peaklist")) return;
-    // Tables are usually stored in EIC_ID order already. The stored order is
-    // then a valid order of the ordered query (ties come in the order SQLite
-    // returns them either way), and reading it spares SQLite a sort of every
-    // row. Otherwise, or on any failure, the records read so far are dropped
-    // and the ordered query runs, which also reports failures in EIC_ID order.
-    const std::size_t before = sink.Size();
-    bool done = false;
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+      throw CppSQLite3Exception(CPPSQLITE_ERROR, "is a folder, not a database");
+    }
+    const std::size_t before = peaklist.Size();
     try {
-      done = ReadRows(db, kStoredOrderQuery, true, sink);
-    } catch (...) {
-      done = false;
+      ReadDatabase(file, CppSQLite3OpenMode::kReadOnly, peaklist);
+    } catch (const CppSQLite3Exception& e) {
+      // A read-only connection reports a hot journal it may not roll back as
+      // "attempt to write a readonly database".
+      if (e.errorCode() != SQLITE_READONLY || !HasJournal(file)) throw;
+      peaklist.Truncate(before);
+      ReadThroughPrivateCopy(file, peaklist);
     }
-    if (!done) {
-      sink.Truncate(before);
-      ReadRows(db, kOrderedQuery, false, sink);
-    }
-    db.close();
   } catch (...) {
     Rethrow_With_Context(file);
   }

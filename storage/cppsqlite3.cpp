@@ -518,6 +518,32 @@ const char* CppSQLite3Statement::fieldText(int nCol) const {
   return reinterpret_cast<const char*>(sqlite3_column_text(mpVM, nCol));
 }
 
+void CppSQLite3Statement::fieldRow(CppSQLite3Cell* cells, int n) const {
+  checkVM();
+  for (int c = 0; c < n; ++c) {
+    CppSQLite3Cell& cell = cells[c];
+    cell.type = sqlite3_column_type(mpVM, c);
+    switch (cell.type) {
+      case SQLITE_INTEGER:
+        cell.integer = sqlite3_column_int64(mpVM, c);
+        break;
+      case SQLITE_FLOAT:
+        cell.real = sqlite3_column_double(mpVM, c);
+        break;
+      case SQLITE_TEXT:
+        cell.bytes = reinterpret_cast<const char*>(sqlite3_column_text(mpVM, c));
+        cell.length = sqlite3_column_bytes(mpVM, c);
+        break;
+      case SQLITE_BLOB:
+        cell.bytes = static_cast<const char*>(sqlite3_column_blob(mpVM, c));
+        cell.length = sqlite3_column_bytes(mpVM, c);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 int CppSQLite3Statement::fieldBytes(int nCol) const {
   checkVM();
   return sqlite3_column_bytes(mpVM, nCol);

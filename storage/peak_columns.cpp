@@ -13,29 +13,12 @@
 
 namespace {
 
-constexpr const char* kColumnNames[] = {"Peak_shape",
-                                        "EIC_ID",
-                                        "Peak_ID",
-                                        "Apex_MZ",
-                                        "Apex_Pos",
-                                        "Apex_Retention_Time",
-                                        "Apex_Intensity",
-                                        "Peak_Area",
-                                        "Peak_SNR",
-                                        "Left_Boundary",
-                                        "Right_Boundary",
-                                        "Group_ID",
-                                        "Adduct_Annotation",
-                                        "Compound_ID",
-                                        "Compound_MolecularMass",
-                                        "Compound_Retention_Time",
-                                        "Compound_Intensity",
-                                        "SAMPLE_ID",
-                                        "SAMPLE_NAME",
-                                        "Align_ID",
-                                        "Align_RT"};
-constexpr int kAnnotatedColumns = 17;
-constexpr int kAlignedColumns = 21;
+constexpr std::size_t kEicId = Column_Of("EIC_ID");
+constexpr std::size_t kPeakId = Column_Of("Peak_ID");
+
+// Whether the record read from the table has the column (the annotated record
+// has the 17 columns of Annotate_Peaklist).
+bool Has_Column(std::size_t c, bool aligned) { return aligned || kAlignColumns[c].in_annotated; }
 
 [[noreturn]] void ThrowNull() { throw CppSQLite3Exception(CPPSQLITE_ERROR, "NULL value"); }
 
@@ -62,15 +45,20 @@ void Rethrow_With_Context(const std::string& context) {
 Peak_Row_Decoder::Peak_Row_Decoder(const CppSQLite3Statement& stmt, Null_Reals null_reals)
     : stmt_(stmt), null_reals_(null_reals) {}
 
-void Peak_Row_Decoder::Resolve(int column_count) {
-  for (int c = 0; c < column_count; ++c) {
-    index_[c] = stmt_.findField(kColumnNames[c]);
+// Peak_shape first, then the others in stored order.
+void Peak_Row_Decoder::Resolve(bool aligned) {
+  auto resolve = [&](std::size_t c) {
+    index_[c] = stmt_.findField(kAlignColumns[c].name);
     if (index_[c] < 0) {
-      throw CppSQLite3Exception(CPPSQLITE_ERROR, std::string("column ") + kColumnNames[c] +
+      throw CppSQLite3Exception(CPPSQLITE_ERROR, std::string("column ") + kAlignColumns[c].name +
                                                      ": Invalid field name requested");
     }
+  };
+  resolve(kShapeColumn);
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    if (c != kShapeColumn && Has_Column(c, aligned)) resolve(c);
   }
-  resolved_count_ = column_count;
+  resolved_count_ = static_cast<int>(aligned ? kAlignColumnCount : kAnnotateColumnCount);
 }
 
 int Peak_Row_Decoder::Int(Column c) {
@@ -120,60 +108,57 @@ std::string Peak_Row_Decoder::Text(Column c) {
   return std::string(text);  // up to its first NUL, as a C string
 }
 
+// Peak_shape first, then the others in stored order.
 template <typename Peak>
-void Peak_Row_Decoder::ReadShared(Peak& peak, std::string* written_shape) {
-  current_ = kPeakShape;
+void Peak_Row_Decoder::ReadColumns(Peak& peak, bool aligned, std::string* written_shape) {
+  current_ = kShapeColumn;
   sqlite3_stmt* stmt = stmt_.handle();
-  if (sqlite3_column_type(stmt, index_[kPeakShape]) == SQLITE_NULL) ThrowNull();
+  if (sqlite3_column_type(stmt, index_[kShapeColumn]) == SQLITE_NULL) ThrowNull();
   if (written_shape != nullptr) {
-    Written_Form_Of(ColumnText(stmt, index_[kPeakShape]), *written_shape, scratch_points_);
+    Written_Form_Of(ColumnText(stmt, index_[kShapeColumn]), *written_shape, scratch_points_);
   } else {
-    Decode_Peak_Shape(ColumnText(stmt, index_[kPeakShape]), peak.Peak_shape);
+    Decode_Peak_Shape(ColumnText(stmt, index_[kShapeColumn]), peak.Peak_shape);
   }
-  peak.EIC_ID = static_cast<std::uint32_t>(Int(kEicId));
-  peak.Peak_ID = static_cast<std::uint32_t>(Int(kPeakId));
-  peak.Apex_MZ = Real(kApexMz);
-  peak.Apex_Pos = static_cast<std::uint32_t>(Int(kApexPos));
-  peak.Apex_Retention_Time = Real(kApexRetentionTime);
-  peak.Apex_Intensity = Real(kApexIntensity);
-  peak.Peak_Area = Real(kPeakArea);
-  peak.Peak_SNR = Real(kPeakSnr);
-  peak.Left_Boundary = static_cast<std::uint32_t>(Int(kLeftBoundary));
-  peak.Right_Boundary = static_cast<std::uint32_t>(Int(kRightBoundary));
-  peak.Group_ID = static_cast<std::uint32_t>(Int(kGroupId));
-  peak.Adduct_Annotation = Text(kAdductAnnotation);
-  peak.Compound_ID = static_cast<std::uint32_t>(Int(kCompoundId));
-  peak.Compound_MolecularMass = Real(kCompoundMolecularMass);
-  peak.Compound_Retention_Time = Real(kCompoundRetentionTime);
-  peak.Compound_Intensity = Real(kCompoundIntensity);
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    if (!Has_Column(c, aligned)) continue;
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kInteger:
+        Int_Field(peak, c) = static_cast<std::uint32_t>(Int(c));
+        break;
+      case Column_Kind::kReal:
+        Real_Field(peak, c) = Real(c);
+        break;
+      case Column_Kind::kText:
+        Text_Field(peak, c) = Text(c);
+        break;
+      case Column_Kind::kShape:
+        break;  // read first
+    }
+  }
 }
 
 void Peak_Row_Decoder::Read(Chromatogram_Peak_Group_Compound& peak) {
-  if (resolved_count_ < kAnnotatedColumns) Resolve(kAnnotatedColumns);
+  if (resolved_count_ < static_cast<int>(kAnnotateColumnCount)) Resolve(false);
   try {
-    ReadShared(peak);
+    ReadColumns(peak, false);
   } catch (...) {
     Rethrow_With_Context(RowContext());
   }
 }
 
 void Peak_Row_Decoder::Read(Chromatogram_Peak_Group_Compound& peak, std::string& written_shape) {
-  if (resolved_count_ < kAnnotatedColumns) Resolve(kAnnotatedColumns);
+  if (resolved_count_ < static_cast<int>(kAnnotateColumnCount)) Resolve(false);
   try {
-    ReadShared(peak, &written_shape);
+    ReadColumns(peak, false, &written_shape);
   } catch (...) {
     Rethrow_With_Context(RowContext());
   }
 }
 
 void Peak_Row_Decoder::Read(Chromatogram_Peak_Group_Compound_Align& peak) {
-  if (resolved_count_ < kAlignedColumns) Resolve(kAlignedColumns);
+  if (resolved_count_ < static_cast<int>(kAlignColumnCount)) Resolve(true);
   try {
-    ReadShared(peak);
-    peak.SAMPLE_ID = static_cast<std::uint32_t>(Int(kSampleId));
-    peak.SAMPLE_NAME = Text(kSampleName);
-    peak.Align_ID = static_cast<std::uint32_t>(Int(kAlignId));
-    peak.Align_RT = Real(kAlignRt);
+    ReadColumns(peak, true);
   } catch (...) {
     Rethrow_With_Context(RowContext());
   }
@@ -187,6 +172,6 @@ std::string Peak_Row_Decoder::RowContext() const {
     std::string text(ColumnText(stmt, index_[c]).substr(0, kMaxShown));
     return text;
   };
-  return std::string("column ") + kColumnNames[current_] + ", EIC_ID " + shown(kEicId) +
+  return std::string("column ") + kAlignColumns[current_].name + ", EIC_ID " + shown(kEicId) +
          " Peak_ID " + shown(kPeakId);
 }

@@ -4,11 +4,13 @@
 #define VARNEL_STORAGE_PEAK_COLUMNS_H_
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "model/peak.h"
 #include "storage/cppsqlite3.h"
+#include "storage/result_columns.h"
 
 // Rethrows the exception being handled with "context: " put in front of its
 // message. CppSQLite3Exception keeps its code; std::invalid_argument and
@@ -23,6 +25,8 @@
 // shortcuts give the same results: an INTEGER value is range-checked directly,
 // and a REAL value in a real column is taken as stored (not through SQLite's
 // 15-digit text, which would drop any further digits).
+inline constexpr std::size_t kShapeColumn = Column_Of("Peak_shape");
+
 class Peak_Row_Decoder {
  public:
   enum class Null_Reals { kError, kNaN };
@@ -45,34 +49,12 @@ class Peak_Row_Decoder {
   void Read(Chromatogram_Peak_Group_Compound& peak, std::string& written_shape);
 
  private:
-  enum Column {
-    kPeakShape,
-    kEicId,
-    kPeakId,
-    kApexMz,
-    kApexPos,
-    kApexRetentionTime,
-    kApexIntensity,
-    kPeakArea,
-    kPeakSnr,
-    kLeftBoundary,
-    kRightBoundary,
-    kGroupId,
-    kAdductAnnotation,
-    kCompoundId,
-    kCompoundMolecularMass,
-    kCompoundRetentionTime,
-    kCompoundIntensity,
-    kSampleId,
-    kSampleName,
-    kAlignId,
-    kAlignRt,
-    kColumnCount
-  };
+  // Columns are positions in kAlignColumns.
+  using Column = std::size_t;
 
   template <typename Peak>
-  void ReadShared(Peak& peak, std::string* written_shape = nullptr);
-  void Resolve(int column_count);
+  void ReadColumns(Peak& peak, bool aligned, std::string* written_shape = nullptr);
+  void Resolve(bool aligned);
   int Int(Column c);
   double Real(Column c);
   std::string Text(Column c);
@@ -81,8 +63,8 @@ class Peak_Row_Decoder {
   const CppSQLite3Statement& stmt_;
   Null_Reals null_reals_;
   int resolved_count_ = 0;  // columns resolved (17 or 21)
-  std::array<int, kColumnCount> index_{};
-  Column current_ = kPeakShape;
+  std::array<int, kAlignColumnCount> index_{};
+  Column current_ = kShapeColumn;
   std::vector<Data_Point> scratch_points_;
 };
 

@@ -1,7 +1,5 @@
 #include "tools/simulate.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,8 +12,10 @@
 #include <utility>
 
 #include "run/alignment_run.h"
+#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/result_columns.h"
 
 namespace {
 
@@ -268,45 +268,6 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
   throw std::runtime_error(path + ": " + what);
 }
 
-class Database {
- public:
-  explicit Database(const std::string& path) : path_(path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-      const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open";
-      sqlite3_close(db_);
-      Fail(path, message);
-    }
-  }
-  ~Database() {
-    sqlite3_finalize(insert_);
-    sqlite3_close(db_);
-  }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-
-  void Exec(const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string message = error != nullptr ? error : sqlite3_errmsg(db_);
-      sqlite3_free(error);
-      Fail(path_, message);
-    }
-  }
-  sqlite3_stmt* Prepare(const char* sql) {
-    if (sqlite3_prepare_v2(db_, sql, -1, &insert_, nullptr) != SQLITE_OK) Check(SQLITE_ERROR);
-    return insert_;
-  }
-  void Check(int rc) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE) Fail(path_, sqlite3_errmsg(db_));
-  }
-
- private:
-  std::string path_;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
-};
-
 }  // namespace
 
 std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
@@ -323,48 +284,49 @@ void Write_Annotated_Database(const std::string& path,
                               const std::vector<Chromatogram_Peak_Group_Compound>& peaks) {
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
-  Database db(path);
-  db.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
-  db.Exec(
-      "create table Annotate_Peaklist(EIC_ID int, Peak_ID int, Apex_MZ double, Apex_Pos int, "
-      "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
-      "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
-      "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
-      "Compound_Intensity double, Peak_shape blob);");
-  db.Exec("begin transaction;");
-  sqlite3_stmt* insert = db.Prepare(
-      "insert into Annotate_Peaklist values(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-      "?13, ?14, ?15, ?16, ?17);");
-  std::string text;
-  for (const Chromatogram_Peak_Group_Compound& p : peaks) {
-    text.clear();
-    Format_Peak_Shape_Text(p.Peak_shape, text);
-    const std::string stored = Encode_Peak_Shape(text);
-    // Identifiers are stored as the signed 32-bit value, as the writers do.
-    auto id = [](std::uint32_t v) { return static_cast<std::int32_t>(v); };
-    sqlite3_bind_int(insert, 1, id(p.EIC_ID));
-    sqlite3_bind_int(insert, 2, id(p.Peak_ID));
-    sqlite3_bind_double(insert, 3, p.Apex_MZ);
-    sqlite3_bind_int(insert, 4, id(p.Apex_Pos));
-    sqlite3_bind_double(insert, 5, p.Apex_Retention_Time);
-    sqlite3_bind_double(insert, 6, p.Apex_Intensity);
-    sqlite3_bind_double(insert, 7, p.Peak_Area);
-    sqlite3_bind_double(insert, 8, p.Peak_SNR);
-    sqlite3_bind_int(insert, 9, id(p.Left_Boundary));
-    sqlite3_bind_int(insert, 10, id(p.Right_Boundary));
-    sqlite3_bind_int(insert, 11, id(p.Group_ID));
-    sqlite3_bind_text(insert, 12, p.Adduct_Annotation.data(),
-                      static_cast<int>(p.Adduct_Annotation.size()), SQLITE_STATIC);
-    sqlite3_bind_int(insert, 13, id(p.Compound_ID));
-    sqlite3_bind_double(insert, 14, p.Compound_MolecularMass);
-    sqlite3_bind_double(insert, 15, p.Compound_Retention_Time);
-    sqlite3_bind_double(insert, 16, p.Compound_Intensity);
-    sqlite3_bind_text(insert, 17, stored.data(), static_cast<int>(stored.size()), SQLITE_STATIC);
-    db.Check(sqlite3_step(insert));
-    db.Check(sqlite3_reset(insert));
+  try {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWriteCreate);
+    db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+    db.execDML(Annotate_Create_Statement().c_str());
+    db.execDML("begin transaction;");
+    CppSQLite3Statement insert = db.compileStatement(Annotate_Insert_Statement().c_str());
+    const auto& columns = Annotate_Columns();
+    std::string text;
+    std::string stored;
+    for (const Chromatogram_Peak_Group_Compound& p : peaks) {
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        const int param = static_cast<int>(i) + 1;
+        const auto c = static_cast<std::size_t>(columns[i] - kAlignColumns.data());
+        switch (columns[i]->kind) {
+          case Column_Kind::kInteger:  // the signed 32-bit value, as the writers store it
+            insert.bind(param, static_cast<int>(Int_Field(p, c)));
+            break;
+          case Column_Kind::kReal:  // the double itself
+            insert.bind(param, Real_Field(p, c));
+            break;
+          case Column_Kind::kText: {
+            const std::string& value = Text_Field(p, c);
+            insert.bindStatic(param, value.data(), static_cast<int>(value.size()));
+            break;
+          }
+          case Column_Kind::kShape:
+            text.clear();
+            Format_Peak_Shape_Text(p.Peak_shape, text);
+            Encode_Peak_Shape(text, stored);
+            insert.bindStatic(param, stored.data(), static_cast<int>(stored.size()));
+            break;
+        }
+      }
+      insert.execDML();
+    }
+    insert.finalize();
+    db.execDML("commit transaction;");
+    db.execDML("CREATE INDEX Annotate_Peaklist_EIC_ID_index ON Annotate_Peaklist(EIC_ID);");
+    db.close();
+  } catch (const CppSQLite3Exception& e) {
+    Fail(path, std::string(e.errorDetail()));
   }
-  db.Exec("commit transaction;");
-  db.Exec("CREATE INDEX Annotate_Peaklist_EIC_ID_index ON Annotate_Peaklist(EIC_ID);");
 }
 
 Simulation_Result Simulate_Study(

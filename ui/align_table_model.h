@@ -48,7 +48,8 @@ class Align_Table_Model : public QAbstractTableModel {
   // The cell of a displayed row as an integer; std::nullopt when the cell
   // holds no integer of 32 bits. REQUIRES: 0 <= row < rowCount().
   std::optional<int> Int_Cell(int row, int column) const;
-  // The cell's display text (the 8-bit texts decoded as UTF-8).
+  // The cell's display text (the 8-bit texts decoded from the local 8-bit
+  // encoding by From_Engine_String).
   QString Text_Cell(int row, int column) const;
   // Table row behind a displayed row.
   std::size_t Source_Row(int row) const { return order_[static_cast<std::size_t>(row)]; }

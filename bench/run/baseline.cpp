@@ -14,6 +14,7 @@
 #include <string>
 
 #include "model/peak.h"
+#include "storage/result_columns.h"
 
 namespace {
 
@@ -51,46 +52,18 @@ int main(int argc, char** argv) {
   std::remove(argv[1]);
   sqlite3* out = nullptr;
   if (sqlite3_open(argv[1], &out) != SQLITE_OK) Die(argv[1], out);
-  Exec(out,
-       "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, Apex_Pos int, "
-       "Apex_Retention_Time double, Apex_Intensity double, Peak_Area double, Peak_SNR double, "
-       "Left_Boundary int, Right_Boundary int, Group_ID int, Adduct_Annotation char(80), "
-       "Compound_ID int, Compound_MolecularMass double, Compound_Retention_Time double, "
-       "Compound_Intensity double, SAMPLE_ID int, SAMPLE_NAME char(256), Align_ID int, "
-       "Align_RT double, Peak_shape blob);");
-  for (const char* column :
-       {"EIC_ID", "Peak_ID", "Group_ID", "Compound_ID", "SAMPLE_ID", "Align_ID"}) {
-    const std::string sql = std::string("CREATE INDEX if not exists Align_Peaklist_") + column +
-                            "_index ON Align_Peaklist(" + column + ");";
-    Exec(out, sql.c_str());
-  }
+  Exec(out, Align_Create_Statement().c_str());
+  for (const std::string& index : Align_Index_Statements()) Exec(out, index.c_str());
   Exec(out, "begin transaction;");
   sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(out,
-                         "insert into Align_Peaklist values(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,"
-                         "?12,?13,?14,?15,?16,?17,?18,?19,?20,?21)",
-                         -1, &insert, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(out, Align_Insert_Statement().c_str(), -1, &insert, nullptr) !=
+      SQLITE_OK) {
     Die("prepare insert", out);
   }
 
   // Reader's column order; Peak_shape last, as in Align_Peaklist.
-  const char* columns[] = {"EIC_ID",
-                           "Peak_ID",
-                           "Apex_MZ",
-                           "Apex_Pos",
-                           "Apex_Retention_Time",
-                           "Apex_Intensity",
-                           "Peak_Area",
-                           "Peak_SNR",
-                           "Left_Boundary",
-                           "Right_Boundary",
-                           "Group_ID",
-                           "Adduct_Annotation",
-                           "Compound_ID",
-                           "Compound_MolecularMass",
-                           "Compound_Retention_Time",
-                           "Compound_Intensity",
-                           "Peak_shape"};
+  const auto& columns = Annotate_Columns();
+  constexpr int kCount = static_cast<int>(kAnnotateColumnCount);
   std::size_t rows = 0, points = 0, string_bytes = 0;
   double scan_seconds = 0.0;  // stepping the queries and taking the columns' text
   for (int f = 2; f < argc; ++f) {
@@ -103,13 +76,13 @@ int main(int argc, char** argv) {
                            nullptr) != SQLITE_OK) {
       Die(argv[f], in);
     }
-    int index[17];
-    for (int c = 0; c < 17; ++c) {
+    int index[kCount];
+    for (int c = 0; c < kCount; ++c) {
       index[c] = -1;
       for (int k = 0; k < sqlite3_column_count(scan); ++k) {
-        if (std::strcmp(sqlite3_column_name(scan, k), columns[c]) == 0) index[c] = k;
+        if (std::strcmp(sqlite3_column_name(scan, k), columns[c]->name) == 0) index[c] = k;
       }
-      if (index[c] < 0) Die(columns[c], in);
+      if (index[c] < 0) Die(columns[c]->name, in);
     }
     std::string name = argv[f];
     name = name.substr(name.rfind('/') + 1);
@@ -117,19 +90,19 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     auto mark = Clock::now();
     while (sqlite3_step(scan) == SQLITE_ROW) {
-      for (int c = 0; c < 16; ++c) {
+      for (int c = 0; c + 1 < kCount; ++c) {
         const unsigned char* text = sqlite3_column_text(scan, index[c]);
         sqlite3_bind_text(insert, c + 1, reinterpret_cast<const char*>(text),
                           sqlite3_column_bytes(scan, index[c]), SQLITE_STATIC);
       }
-      const unsigned char* shape = sqlite3_column_text(scan, index[16]);
-      const int shape_bytes = sqlite3_column_bytes(scan, index[16]);
-      sqlite3_bind_int(insert, 17, f - 2);
-      sqlite3_bind_text(insert, 18, name.c_str(), -1, SQLITE_STATIC);
-      sqlite3_bind_int(insert, 19, 0);
-      sqlite3_bind_double(insert, 20, 0.0);
-      sqlite3_bind_text(insert, 21, reinterpret_cast<const char*>(shape), shape_bytes,
-                        SQLITE_STATIC);
+      const unsigned char* shape = sqlite3_column_text(scan, index[kCount - 1]);
+      const int shape_bytes = sqlite3_column_bytes(scan, index[kCount - 1]);
+      sqlite3_bind_int(insert, Column_Of("SAMPLE_ID") + 1, f - 2);
+      sqlite3_bind_text(insert, Column_Of("SAMPLE_NAME") + 1, name.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_int(insert, Column_Of("Align_ID") + 1, 0);
+      sqlite3_bind_double(insert, Column_Of("Align_RT") + 1, 0.0);
+      sqlite3_bind_text(insert, Column_Of("Peak_shape") + 1, reinterpret_cast<const char*>(shape),
+                        shape_bytes, SQLITE_STATIC);
       const auto scanned = Clock::now();
       scan_seconds += std::chrono::duration<double>(scanned - mark).count();
       if (sqlite3_step(insert) != SQLITE_DONE) Die("insert", out);
@@ -137,7 +110,8 @@ int main(int argc, char** argv) {
       mark = Clock::now();
       ++rows;
       points += Points_Of(shape, shape_bytes);
-      string_bytes += Heap_Bytes(static_cast<std::size_t>(sqlite3_column_bytes(scan, index[11]))) +
+      string_bytes += Heap_Bytes(static_cast<std::size_t>(
+                          sqlite3_column_bytes(scan, index[Column_Of("Adduct_Annotation")]))) +
                       Heap_Bytes(name.size());
     }
     sqlite3_finalize(scan);

@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "storage/aligned_table.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
 #include "storage/cppsqlite3.h"
@@ -413,6 +414,24 @@ void BM_RawInsertAligned(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(data.rows.size());
 }
 
+// Loading the result grid (every row but the shapes) of the database the
+// writer benchmark wrote; writes it first when run alone.
+void BM_LoadAlignedGrid(benchmark::State& state) {
+  const std::string dir = OutputFolder();
+  if (!fs::exists(Join_Path(dir, "writer.aligndb"))) {
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(Aligned().rows, dir,
+                                                                "writer.aligndb");
+  }
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    const Stopwatch start;
+    const Aligned_Table table = Aligned_Table::Load(dir, "writer.aligndb");
+    Record("load_grid", start);
+    rows = table.Row_Count();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+}
+
 // Decoding and parsing one stored shape of about 40 points.
 void BM_DecodeShape(benchmark::State& state) {
   std::mt19937_64 rng(5);
@@ -432,6 +451,30 @@ void BM_DecodeShape(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 40);
 }
 BENCHMARK(BM_DecodeShape);
+
+// The same with the plain parser: decoded to text, then token by token with
+// the general conversions. BM_DecodeShape against this is what the fast
+// parser earns.
+void BM_DecodeShapePlain(benchmark::State& state) {
+  std::mt19937_64 rng(5);
+  std::vector<std::string> stored;
+  for (int i = 0; i < 64; ++i) {
+    std::string text;
+    Format_Peak_Shape_Text(MakePeak(rng, 1, 1).Peak_shape, text);
+    stored.push_back(Encode_Peak_Shape(text));
+  }
+  std::size_t i = 0;
+  std::string text;
+  std::vector<Data_Point> points;
+  for (auto _ : state) {
+    points.clear();
+    Decode_Peak_Shape_Text(stored[i++ % stored.size()], text);
+    Parse_Peak_Shape_Text_Plain(text, points);
+    benchmark::DoNotOptimize(points.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 40);
+}
+BENCHMARK(BM_DecodeShapePlain);
 
 // Formatting and encoding one shape of about 40 points.
 void BM_EncodeShape(benchmark::State& state) {
@@ -460,7 +503,8 @@ void Register() {
            {"ReadThenRawScan", BM_ReadThenRawScan},
            {"WriteAlignedDatabase", BM_WriteAlignedDatabase},
            {"RawInsertAligned", BM_RawInsertAligned},
-           {"WriteAlignedCsv", BM_WriteAlignedCsv}}) {
+           {"WriteAlignedCsv", BM_WriteAlignedCsv},
+           {"LoadAlignedGrid", BM_LoadAlignedGrid}}) {
     benchmark::RegisterBenchmark(name, fn)
         ->Iterations(1)
         ->Repetitions(reps)

@@ -51,7 +51,9 @@ Align MakePeak(std::uint32_t sample, std::uint32_t align_id, std::uint32_t eic,
   p.Compound_Retention_Time = 745.5;
   p.Compound_Intensity = 5.0e5 - eic;
   p.SAMPLE_ID = sample;
-  p.SAMPLE_NAME = "S" + std::to_string(sample);
+  char name[16];
+  std::snprintf(name, sizeof name, "S%u", sample);
+  p.SAMPLE_NAME = name;
   p.Align_ID = align_id;
   p.Align_RT = 745.4;
   for (int i = 0; i < points; ++i) {
@@ -447,6 +449,34 @@ TEST_F(AlignedIoTest, InterruptedWritesKeepTheOldResult) {
   EXPECT_EQ(DumpRows(File(kDb)), old_rows);
   EXPECT_EQ(ReadFile(File(kCsv)), old_csv);
   EXPECT_EQ(FolderEntries(dir_.path()), (std::vector<std::string>{kDb, kCsv}));
+}
+
+// Tables written through the hook land in the same file; a failing hook
+// leaves the old file as it was.
+TEST_F(AlignedIoTest, ExtraTablesAreWrittenBeforeTheCommit) {
+  const List list = {MakePeak(0, 1, 1, 1)};
+  auto run_record = [](CppSQLite3DB& db) {
+    db.execDML("create table Run_Record(key text, value text);");
+    db.execDML("insert into Run_Record values('tolerance', '0.01');");
+  };
+  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, dir_.path(), kDb, {},
+                                                              run_record);
+  const std::string written = ReadFile(File(kDb));
+  {
+    CppSQLite3DB db;
+    db.open(File(kDb).c_str(), CppSQLite3OpenMode::kReadOnly);
+    EXPECT_EQ(db.execScalar("select count(*) from Run_Record where value = '0.01';"), 1);
+  }
+  EXPECT_EQ(DumpRows(File(kDb)).size(), 1u);
+  auto failing = [](CppSQLite3DB& db) {
+    db.execDML("create table Half(x);");
+    throw std::runtime_error("no room for the record");
+  };
+  EXPECT_THROW(OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
+                   {MakePeak(0, 1, 1, 1), MakePeak(0, 2, 2, 2)}, dir_.path(), kDb, {}, failing),
+               std::runtime_error);
+  EXPECT_EQ(ReadFile(File(kDb)), written);
+  EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{kDb});
 }
 
 TEST_F(AlignedIoTest, UnwritableResultsAreErrorsNamingTheFile) {

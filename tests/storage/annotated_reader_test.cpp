@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -165,6 +168,77 @@ TEST_F(AnnotatedReaderTest, NotADatabaseNamesTheFile) {
   EXPECT_EQ(SqliteError("words.db", &code),
             "UNKNOWN_ERROR[26]: " + File("words.db") + ": file is not a database");
   EXPECT_EQ(code, SQLITE_NOTADB);
+}
+
+TEST_F(AnnotatedReaderTest, FolderSaysItIsAFolder) {
+  std::filesystem::create_directory(File("folder.db"));
+  EXPECT_EQ(SqliteError("folder.db"),
+            "CPPSQLITE_ERROR[1000]: " + File("folder.db") + ": is a folder, not a database");
+}
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A writer that stopped in the middle of a transaction leaves a hot journal.
+// The reader rolls it back in a private copy, reads the committed rows, and
+// leaves the user's files and the temporary folder as they were.
+TEST_F(AnnotatedReaderTest, HotJournalIsRolledBackInAPrivateCopy) {
+  std::vector<Row> rows(40);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i].eic = std::to_string(i + 1);
+  WriteDb("committed.db", rows);
+  {
+    // Copy the database and its journal while a transaction that has spilled
+    // changed pages into the database is still open.
+    CppSQLite3DB writer;
+    writer.open(File("committed.db").c_str());
+    writer.execDML("PRAGMA journal_mode=DELETE; PRAGMA cache_size=2;");
+    writer.execDML("begin transaction;");
+    writer.execDML(
+        "update Annotate_Peaklist set EIC_ID = EIC_ID + 1000, "
+        "Adduct_Annotation = hex(randomblob(1000));");
+    std::filesystem::copy_file(File("committed.db"), File("hot.db"));
+    std::filesystem::copy_file(File("committed.db-journal"), File("hot.db-journal"));
+    writer.execDML("rollback transaction;");
+  }
+  // The journal is hot: a read-only connection cannot read the database.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(File("hot.db").c_str(), &raw, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(raw, "select count(*) from Annotate_Peaklist", nullptr, nullptr, nullptr),
+            SQLITE_READONLY);
+  sqlite3_close(raw);
+
+  const std::string db_bytes = Bytes(File("hot.db"));
+  const std::string journal_bytes = Bytes(File("hot.db-journal"));
+  TempDir tmp;
+  const char* old_tmpdir = std::getenv("TMPDIR");
+  const std::string saved = old_tmpdir ? old_tmpdir : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  const std::vector<Peak> peaks = ReadBack("hot.db", {Peak{}});
+  // Without a temporary folder to copy into, the message names the cause.
+  setenv("TMPDIR", Join_Path(tmp.path(), "missing").c_str(), 1);
+  const std::string error = SqliteError("hot.db");
+  if (old_tmpdir) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+
+  ASSERT_EQ(peaks.size(), rows.size() + 1);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(peaks[i + 1].EIC_ID, i + 1);
+    EXPECT_EQ(peaks[i + 1].Adduct_Annotation, "[M+H]+");
+  }
+  EXPECT_EQ(Bytes(File("hot.db")), db_bytes);
+  EXPECT_EQ(Bytes(File("hot.db-journal")), journal_bytes);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+  EXPECT_EQ(error.find("CPPSQLITE_ERROR[1000]: " + File("hot.db") +
+                       ": the database has an unfinished transaction (hot journal " +
+                       File("hot.db") + "-journal); rolling it back in a private copy failed: "),
+            0u)
+      << error;
 }
 
 TEST_F(AnnotatedReaderTest, BadValuesNameFileColumnAndRow) {
