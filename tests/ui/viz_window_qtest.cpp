@@ -11,9 +11,11 @@
 #include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 #include "ui/widgets/viz_chart.h"
 
@@ -47,13 +49,14 @@ class VizWindowTest : public QObject {
  private:
   std::unique_ptr<Temp_Folder> dir_;
   std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
   Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   Align_Table_Model* model_ = nullptr;
 
   void Open(const QString& file) {
     dialogs_->answers.push_back(
         QStringList{QString::fromStdString(Join_Path(dir_->path(), file.toStdString()))});
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
   }
 
   int Row_With(int align_id, int sample_id) const {
@@ -65,7 +68,7 @@ class VizWindowTest : public QObject {
   }
 
   void Click_Row(int row) {
-    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     const QModelIndex index = model_->index(row, 0);
     grid->scrollTo(index);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
@@ -94,10 +97,11 @@ class VizWindowTest : public QObject {
     auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    form_->tabControl1->setCurrentWidget(form_->Tab_Align_Visualization);
+    ui_ = Varnel::Test::Form_Controls(*form_);
+    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    model_ = qobject_cast<Align_Table_Model*>(form_->dataGridView_Align_Peaklist_Table->model());
+    model_ = qobject_cast<Align_Table_Model*>(ui_.dataGridView_Align_Peaklist_Table->model());
     QVERIFY(model_ != nullptr);
   }
 
@@ -107,22 +111,31 @@ class VizWindowTest : public QObject {
   }
 
   void browseOpensTheResultAndShowsTheGrid() {
-    form_->FilePathOut = QString::fromStdString(dir_->path());
-    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
+    // A refused Align request on the other tab still names its result
+    // folder, where the result dialog then opens.
+    dialogs_->answers.push_back(
+        QStringList{QString::fromStdString(Join_Path(dir_->path(), "a.db"))});
+    ui_.button_Annotation_File_Browse->click();
+    ui_.button_Annotation_Load->click();
+    ui_.textBox_Align_Mass_Tol->setText("x");
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages, QStringList{"You must configure a valid Align Mass Tolerance!"});
+    dialogs_->messages.clear();
+    QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
     Open("study.aligndb");
-    QCOMPARE(dialogs_->open_calls.size(), std::size_t{1});
-    const auto& call = dialogs_->open_calls[0];
+    QCOMPARE(dialogs_->open_calls.size(), std::size_t{2});
+    const auto& call = dialogs_->open_calls[1];
     QCOMPARE(call.title, QString("Select a Aligned Result File"));
     QCOMPARE(call.filter, QString("aligndb Files (*.aligndb)"));
-    QCOMPARE(call.folder, QString::fromStdString(dir_->path()));
+    QCOMPARE(call.folder, QString::fromStdString(Join_Path(dir_->path(), "Result")));
     QVERIFY(!call.multi_select);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->alignFolderName, QString::fromStdString(dir_->path()));
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-    QCOMPARE(form_->textBox_Align_Result_File->text(),
+    QCOMPARE(form_->Visualization_Tab()->alignFolderName(), QString::fromStdString(dir_->path()));
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
+    QCOMPARE(ui_.textBox_Align_Result_File->text(),
              QString::fromStdString(Join_Path(dir_->path(), "study.aligndb")));
-    QVERIFY(form_->panel_Align_Peaklist_Table->isVisible());
-    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+    QVERIFY(ui_.panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(!ui_.panel_align_peak_visualization->isVisible());
     QCOMPARE(model_->rowCount(), 6);
     QCOMPARE(model_->columnCount(), 20);
     QCOMPARE(model_->headerData(9, Qt::Horizontal).toString(), QString("Right_Boundary"));
@@ -133,16 +146,16 @@ class VizWindowTest : public QObject {
   void cancelAndEmptyPicksChangeNothing() {
     Open("study.aligndb");
     dialogs_->answers.push_back(std::nullopt);
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-    QVERIFY(!form_->textBox_Align_Result_File->text().isEmpty());
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
+    QVERIFY(!ui_.textBox_Align_Result_File->text().isEmpty());
 
     dialogs_->answers.push_back(QStringList{});
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
     QCOMPARE(dialogs_->messages, QStringList{"Please select the aligndb(.aligndb) file(s)!"});
-    QVERIFY(form_->textBox_Align_Result_File->text().isEmpty());
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
+    QVERIFY(ui_.textBox_Align_Result_File->text().isEmpty());
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
     QCOMPARE(model_->rowCount(), 6);
   }
 
@@ -152,8 +165,8 @@ class VizWindowTest : public QObject {
     Open("bad.aligndb");
     QCOMPARE(dialogs_->messages.size(), 1);
     QVERIFY2(dialogs_->messages[0].contains("bad.aligndb"), qPrintable(dialogs_->messages[0]));
-    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
-    QVERIFY(form_->alignFileName.isEmpty());
+    QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(form_->Visualization_Tab()->alignFileName().isEmpty());
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
@@ -163,8 +176,8 @@ class VizWindowTest : public QObject {
     Click_Row(Row_With(7, 5));
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
-    QVERIFY(form_->panel_align_peak_visualization->isVisible());
-    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
+    QVERIFY(ui_.panel_align_peak_visualization->isVisible());
+    QCustomPlot* upper = ui_.zedGraphControl_AlignedPeaks;
     QCOMPARE(Title(upper), QString("Aligned Plot  for Align_ID: 7"));
     QCOMPARE(upper->xAxis->label(), QString("Scan Number"));
     QCOMPARE(upper->yAxis->label(), QString("Intensity"));
@@ -178,15 +191,15 @@ class VizWindowTest : public QObject {
     QCOMPARE(upper->graph(2)->name(), QString("Sample 5"));
     QVERIFY(upper->graph(0)->scatterStyle().isNone());
     QVERIFY(upper->xAxis->range().contains(120.0));  // fitted to scans around 60 s / 0.5 s
-    QCustomPlot* lower = form_->zedGraphControl_SlectedPeaks;
+    QCustomPlot* lower = ui_.zedGraphControl_SlectedPeaks;
     QCOMPARE(Title(lower), QString("Peak Plot for Sample: Sample 5"));
     QCOMPARE(lower->graphCount(), 1);
     QCOMPARE(lower->graph(0)->pen().color(), QColor(0, 0, 255));
     QCOMPARE(lower->graph(0)->name(), QString("200"));
-    QCOMPARE(form_->dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(ui_.dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
 
     // Compound Plot on the same row adds the adduct to the label.
-    form_->radioButton_CompoundPlot->click();
+    ui_.radioButton_CompoundPlot->click();
     QCOMPARE(redrawn.count(), 2);
     QCOMPARE(Title(lower), QString("Compound Plot for Sample: Sample 5"));
     QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
@@ -195,12 +208,12 @@ class VizWindowTest : public QObject {
   void headerClickDoesNothing() {
     Open("study.aligndb");
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-    QHeaderView* header = form_->dataGridView_Align_Peaklist_Table->horizontalHeader();
+    QHeaderView* header = ui_.dataGridView_Align_Peaklist_Table->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-    form_->DataGridView_CellMouseClick(-1);
+    form_->Visualization_Tab()->DataGridView_CellMouseClick(-1);
     QCOMPARE(redrawn.count(), 0);
-    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+    QVERIFY(!ui_.panel_align_peak_visualization->isVisible());
   }
 
   void highlightFollowsTheAlignIdAfterSorting() {
@@ -210,7 +223,7 @@ class VizWindowTest : public QObject {
     QCOMPARE(rows.size(), std::size_t{3});
     // Sort by SAMPLE_NAME descending with two header clicks: rows move, the
     // highlight and the selection move with them.
-    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     grid->sortByColumn(kCol_SAMPLE_NAME, Qt::DescendingOrder);
     rows = Highlighted_Rows();
     QCOMPARE(rows.size(), std::size_t{3});
@@ -229,8 +242,8 @@ class VizWindowTest : public QObject {
     Open("study.aligndb");
     Click_Row(Row_With(0, 1));
     QVERIFY(Highlighted_Rows().empty());
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 1);
-    QCOMPARE(Title(form_->zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 1);
+    QCOMPARE(Title(ui_.zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
   }
 
   void everyRadioChangeRedrawsOnce_data() {
@@ -266,8 +279,8 @@ class VizWindowTest : public QObject {
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
     // The redraw saw the new selection.
-    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
-    const bool scan = form_->radioButton_Scan->isChecked();
+    QCustomPlot* upper = ui_.zedGraphControl_AlignedPeaks;
+    const bool scan = ui_.radioButton_Scan->isChecked();
     QCOMPARE(upper->xAxis->label(), QString(scan ? "Scan Number" : "Retention Time (seconds)"));
     if (to == "radioButton_RT_Corrected") {
       // Both peaks of Align_ID 3 are moved onto Align_RT 100 s.
@@ -284,14 +297,14 @@ class VizWindowTest : public QObject {
   void redrawWithoutSelectionClearsTheCharts() {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 3);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 3);
     Open("study.aligndb");  // a fresh table: no row selected
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-    form_->radioButton_Normalized->click();
+    ui_.radioButton_Normalized->click();
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 0);
-    QCOMPARE(form_->zedGraphControl_SlectedPeaks->graphCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_SlectedPeaks->graphCount(), 0);
     QVERIFY(Highlighted_Rows().empty());
   }
 
@@ -300,11 +313,11 @@ class VizWindowTest : public QObject {
     Click_Row(Row_With(7, 2));
     const QString png = QString::fromStdString(Join_Path(dir_->path(), "upper.png"));
     const QString pdf = QString::fromStdString(Join_Path(dir_->path(), "upper.pdf"));
-    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, png));
-    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, pdf));
+    QVERIFY(Save_Chart(ui_.zedGraphControl_AlignedPeaks, png));
+    QVERIFY(Save_Chart(ui_.zedGraphControl_AlignedPeaks, pdf));
     QVERIFY(QFileInfo(png).size() > 0);
     QVERIFY(QFileInfo(pdf).size() > 0);
-    QVERIFY(!Save_Chart(form_->zedGraphControl_AlignedPeaks,
+    QVERIFY(!Save_Chart(ui_.zedGraphControl_AlignedPeaks,
                         QString::fromStdString(Join_Path(dir_->path(), "no/such/dir/x.png"))));
   }
 };

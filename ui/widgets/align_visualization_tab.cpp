@@ -1,0 +1,267 @@
+#include "ui/widgets/align_visualization_tab.h"
+
+#include <qcustomplot.h>
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTableView>
+#include <stdexcept>
+#include <string>
+
+#include "storage/aligned_table.h"
+#include "storage/path.h"
+#include "ui/align_table_model.h"
+#include "ui/text_codec.h"
+#include "ui/viz_plot.h"
+#include "ui/widgets/control_factory.h"
+#include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/viz_chart.h"
+#include "ui/widgets/wait_cursor.h"
+
+namespace Varnel {
+
+namespace {
+
+using namespace Controls;
+
+const QString kAlignDialogTitle = QStringLiteral("Select a Aligned Result File");
+const QString kAlignDialogFilter = QStringLiteral("aligndb Files (*.aligndb)");
+const QString kNoAlignFileMessage = QStringLiteral("Please select the aligndb(.aligndb) file(s)!");
+constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
+constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
+
+// file: the database the grid shows, named in the failure.
+int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column,
+                      const std::string& file) {
+  if (std::optional<int> value = model.Int_Cell(row, column)) return *value;
+  throw std::runtime_error(file + ": the selected row holds no whole number in column " +
+                           model.Table().Column_Name(column) + ".");
+}
+
+}  // namespace
+
+Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard,
+                                                 std::function<QString()> initial_folder,
+                                                 QWidget* parent)
+    : QWidget(parent),
+      dialogs_(dialogs),
+      guard_(guard),
+      initial_folder_(std::move(initial_folder)) {
+  setObjectName(QStringLiteral("Tab_Align_Visualization"));
+  QWidget* page = this;
+
+  Make_Label(page, "label_Select_Align_Result", "Select Align Result File(*.aligndb)",
+             QRect(kMargin, kRowTop, 240, kRowHeight));
+  textBox_Align_Result_File =
+      Make_Text_Box(page, "textBox_Align_Result_File", "", QRect(252, kRowTop, 490, kRowHeight));
+  button_Align_File_Browse =
+      Make_Button(page, "button_Align_File_Browse", "Browse", QRect(750, kRowTop, 80, kRowHeight));
+
+  panel_Align_Peaklist_Table =
+      Make<QWidget>(page, "panel_Align_Peaklist_Table", QRect(0, kPanelTop, 295, 600));
+  dataGridView_Align_Peaklist_Table = Make<QTableView>(
+      panel_Align_Peaklist_Table, "dataGridView_Align_Peaklist_Table", QRect(kMargin, 4, 279, 583));
+  panel_Align_Peaklist_Table->hide();
+
+  panel_align_peak_visualization =
+      Make<QWidget>(page, "panel_align_peak_visualization", QRect(290, kPanelTop, 548, 600));
+  QWidget* panel = panel_align_peak_visualization;
+  QGroupBox* standard_normalize =
+      Make_Radio_Group(panel, "groupBox_Standard_Normalize", QRect(4, 0, 206, 40), Qt::Horizontal);
+  radioButton_Standard = Make_Radio(standard_normalize, "radioButton_Standard", "Standard", true);
+  radioButton_Normalized =
+      Make_Radio(standard_normalize, "radioButton_Normalized", "Normalized", false);
+  QGroupBox* scan_rt =
+      Make_Radio_Group(panel, "groupBox_Scan_RT", QRect(216, 0, 316, 40), Qt::Horizontal);
+  radioButton_Scan = Make_Radio(scan_rt, "radioButton_Scan", "Scan Number", true);
+  radioButton_RT_Original = Make_Radio(scan_rt, "radioButton_RT_Original", "RT_Original", false);
+  radioButton_RT_Corrected = Make_Radio(scan_rt, "radioButton_RT_Corrected", "RT_Corrected", false);
+  // The two option frames sit side by side, each as wide as its captions.
+  standard_normalize->resize(standard_normalize->sizeHint().width(), 40);
+  scan_rt->setGeometry(standard_normalize->geometry().right() + 6, 0, scan_rt->sizeHint().width(),
+                       40);
+  zedGraphControl_AlignedPeaks =
+      Make<QCustomPlot>(panel, "zedGraphControl_AlignedPeaks", QRect(4, 48, 474, 213));
+  QGroupBox* mode =
+      Make_Radio_Group(panel, "groupBox_SelectedPeak_Mode", QRect(4, 270, 350, 40), Qt::Horizontal);
+  radioButton_PeakPlot = Make_Radio(mode, "radioButton_PeakPlot", "Peak Plot", true);
+  radioButton_GroupPlot = Make_Radio(mode, "radioButton_GroupPlot", "Group Plot", false);
+  radioButton_CompoundPlot = Make_Radio(mode, "radioButton_CompoundPlot", "Compound Plot", false);
+  mode->resize(mode->sizeHint().width(), 40);
+  zedGraphControl_SlectedPeaks =
+      Make<QCustomPlot>(panel, "zedGraphControl_SlectedPeaks", QRect(4, 318, 462, 237));
+  panel_align_peak_visualization->hide();
+
+  align_table_model_ = new Align_Table_Model(this);
+  QTableView* grid = dataGridView_Align_Peaklist_Table;
+  grid->setModel(align_table_model_);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setWordWrap(false);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // rows come by Align_ID
+  grid->setSortingEnabled(true);
+  // A click on a data cell gives its row; a click on the header row only
+  // sorts, and reaches the handler as row -1, which does nothing.
+  connect(grid, &QTableView::clicked, this,
+          [this](const QModelIndex& index) { DataGridView_CellMouseClick(index.row()); });
+  connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int) { DataGridView_CellMouseClick(-1); });
+
+  Setup_Chart(zedGraphControl_AlignedPeaks);
+  Setup_Chart(zedGraphControl_SlectedPeaks);
+
+  connect(button_Align_File_Browse, &QPushButton::clicked, this,
+          &Align_Visualization_Tab::Button_Click_Align_File_Browse);
+  connect(radioButton_Normalized, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::Normalize_RadioButton_CheckChanged);
+  connect(radioButton_RT_Original, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::RT_Original_RadioButton_CheckChange);
+  connect(radioButton_RT_Corrected, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::RT_Corrected_RadioButton_CheckChanged);
+  connect(radioButton_GroupPlot, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged);
+  connect(radioButton_CompoundPlot, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged);
+}
+
+Align_Visualization_Tab::~Align_Visualization_Tab() {
+  // The grid and its selection model outlive this object's own part.
+  disconnect(dataGridView_Align_Peaklist_Table, nullptr, this, nullptr);
+  disconnect(dataGridView_Align_Peaklist_Table->horizontalHeader(), nullptr, this, nullptr);
+}
+
+int Align_Visualization_Tab::Selected_Grid_Row() const {
+  const QItemSelectionModel* selection = dataGridView_Align_Peaklist_Table->selectionModel();
+  if (selection == nullptr) return -1;
+  const QModelIndexList rows = selection->selectedRows();
+  if (rows.isEmpty()) return -1;
+  return rows.front().row();
+}
+
+void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
+  guard_.Run([this] {
+    const QString folder = initial_folder_ ? initial_folder_() : QString();
+    const std::optional<QStringList> picked =
+        dialogs_.Open_Files(window(), kAlignDialogTitle, folder, kAlignDialogFilter, false);
+    if (!picked) return;
+    if (picked->size() != 1) {
+      textBox_Align_Result_File->clear();
+      dialogs_.Show_Message(window(), kNoAlignFileMessage);
+      return;
+    }
+    const QString& path = picked->front();
+    const Split_Path_Result parts = Split_Path(To_Engine_String(path));
+    const QString file_folder = From_Engine_String(parts.folder);
+    const QString file = From_Engine_String(parts.name);
+    // The grid is loaded first: a file that cannot be read leaves the window
+    // naming the database whose rows it still shows.
+    PopulateAlignGrid(file_folder, file);
+    align_folder_name_ = file_folder;
+    align_file_name_ = file;
+    textBox_Align_Result_File->setText(path);
+    panel_Align_Peaklist_Table->show();
+  });
+}
+
+void Align_Visualization_Tab::PopulateAlignGrid(const QString& DataPath, const QString& DataFile) {
+  Wait_Cursor wait;
+  Aligned_Table table = Aligned_Table::Load(To_Engine_String(DataPath), To_Engine_String(DataFile));
+  QTableView* grid = dataGridView_Align_Peaklist_Table;
+  grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  align_table_model_->Set_Table(std::move(table));
+  // Column widths from the header texts and the first rows only.
+  grid->horizontalHeader()->setResizeContentsPrecision(kWidthSampleRows);
+  grid->resizeColumnsToContents();
+}
+
+void Align_Visualization_Tab::DataGridView_CellMouseClick(int row_index) {
+  if (row_index < 0 || row_index >= align_table_model_->rowCount()) return;
+  panel_align_peak_visualization->show();
+  dataGridView_Align_Peaklist_Table->selectRow(row_index);
+  RadioButton_CheckChanged();
+}
+
+Radio_State Align_Visualization_Tab::Radio_State_Now() const {
+  Radio_State s;
+  s.scan = radioButton_Scan->isChecked();
+  s.rt_original = radioButton_RT_Original->isChecked();
+  s.rt_corrected = radioButton_RT_Corrected->isChecked();
+  s.peak_plot = radioButton_PeakPlot->isChecked();
+  s.group_plot = radioButton_GroupPlot->isChecked();
+  s.compound_plot = radioButton_CompoundPlot->isChecked();
+  return s;
+}
+
+void Align_Visualization_Tab::Normalize_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kNormalized, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::RT_Original_RadioButton_CheckChange() {
+  if (Handler_Redraws(Radio_Handler::kRT_Original, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::RT_Corrected_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kRT_Corrected, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kGroupPlot, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kCompoundPlot, Radio_State_Now())) RadioButton_CheckChanged();
+}
+
+void Align_Visualization_Tab::RadioButton_CheckChanged() {
+  bool drawn = false;
+  guard_.Run([this, &drawn] {
+    // Empty charts and white rows first, so that a failed query below leaves
+    // nothing of the previous selection behind.
+    Clear_Chart(zedGraphControl_AlignedPeaks);
+    Clear_Chart(zedGraphControl_SlectedPeaks);
+    align_table_model_->Set_Highlight(std::nullopt);
+
+    const int row = Selected_Grid_Row();
+    if (row < 0) return;  // nothing selected (another database was opened): empty charts
+    const Align_Table_Model& model = *align_table_model_;
+    const std::string file =
+        Join_Path(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_));
+    Row_Keys keys;
+    keys.Align_ID = Int_Cell_Or_Throw(model, row, kCol_Align_ID, file);
+    keys.SAMPLE_ID = Int_Cell_Or_Throw(model, row, kCol_SAMPLE_ID, file);
+    keys.EIC_ID = Int_Cell_Or_Throw(model, row, kCol_EIC_ID, file);
+    keys.Peak_ID = Int_Cell_Or_Throw(model, row, kCol_Peak_ID, file);
+    keys.Group_ID = Int_Cell_Or_Throw(model, row, kCol_Group_ID, file);
+    keys.Compound_ID = Int_Cell_Or_Throw(model, row, kCol_Compound_ID, file);
+    keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
+    keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
+    if (keys.Align_ID != 0) align_table_model_->Set_Highlight(keys.Align_ID);
+
+    Plot_Options options;
+    options.x_axis = radioButton_Scan->isChecked()           ? X_Axis::kScan
+                     : radioButton_RT_Corrected->isChecked() ? X_Axis::kRT_Corrected
+                                                             : X_Axis::kRT_Original;
+    options.y_scale =
+        radioButton_Normalized->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
+    options.detail = radioButton_GroupPlot->isChecked()      ? Detail_Mode::kGroup
+                     : radioButton_CompoundPlot->isChecked() ? Detail_Mode::kCompound
+                                                             : Detail_Mode::kPeak;
+    const Redraw_Lists lists =
+        Query_Redraw_Lists(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_),
+                           keys, options.detail);
+    Draw_Chart(zedGraphControl_AlignedPeaks, Build_Aligned_Chart(lists.aligned, keys.align_id_text,
+                                                                 options.x_axis, options.y_scale));
+    Draw_Chart(zedGraphControl_SlectedPeaks,
+               Build_Detail_Chart(lists.detail, keys.sample_name, options));
+    drawn = true;
+  });
+  if (!drawn) {  // show the emptied charts
+    zedGraphControl_AlignedPeaks->replot();
+    zedGraphControl_SlectedPeaks->replot();
+  }
+  emit Redrawn();
+}
+
+}  // namespace Varnel

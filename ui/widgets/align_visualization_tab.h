@@ -1,0 +1,93 @@
+// The visualization tab ("Align_Visualization"): open an aligned result,
+// browse its rows in a grid, and plot the peak shapes of the current row in
+// two charts. The tab owns its controls, its handlers and the state they
+// share; what is queried and drawn is built in ui/viz_plot.h.
+#ifndef VARNEL_UI_WIDGETS_ALIGN_VISUALIZATION_TAB_H_
+#define VARNEL_UI_WIDGETS_ALIGN_VISUALIZATION_TAB_H_
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QCustomPlot;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+
+namespace Varnel {
+
+class Align_Table_Model;
+class Failure_Guard;
+class Form_Dialogs;
+struct Radio_State;
+
+class Align_Visualization_Tab : public QWidget {
+  Q_OBJECT
+
+ public:
+  // dialogs and guard belong to the window and outlive the tab.
+  // initial_folder gives the folder the result-file dialog opens in (the
+  // result folder of the last Align request, empty for the dialog's default).
+  Align_Visualization_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard,
+                          std::function<QString()> initial_folder, QWidget* parent = nullptr);
+  ~Align_Visualization_Tab() override;
+
+  // Folder and file name of the opened aligned database; empty until one
+  // opened.
+  const QString& alignFolderName() const { return align_folder_name_; }
+  const QString& alignFileName() const { return align_file_name_; }
+
+  // Fills the result grid from Join_Path(DataPath, DataFile). Throws what
+  // Aligned_Table::Load throws; the grid then keeps its previous table.
+  void PopulateAlignGrid(const QString& DataPath, const QString& DataFile);
+
+ signals:
+  // Emitted at the end of every chart redraw (tests count redraws with it).
+  void Redrawn();
+
+ public slots:
+  void Button_Click_Align_File_Browse();
+  void DataGridView_CellMouseClick(int row_index);  // -1: the column-header row
+  void Normalize_RadioButton_CheckChanged();
+  void RT_Original_RadioButton_CheckChange();
+  void RT_Corrected_RadioButton_CheckChanged();
+  void GroupPlot_RadioButton_CheckChanged();
+  void CompoundPlot_RadioButton_CheckChanged();
+  void RadioButton_CheckChanged();  // the redraw of both charts
+
+ private:
+  // The displayed row selected in the grid, -1 when none.
+  int Selected_Grid_Row() const;
+  // The checked state of the three radio groups.
+  Radio_State Radio_State_Now() const;
+
+  Form_Dialogs& dialogs_;
+  const Failure_Guard& guard_;
+  std::function<QString()> initial_folder_;
+
+  QString align_folder_name_;
+  QString align_file_name_;
+  Align_Table_Model* align_table_model_ = nullptr;
+
+  QLineEdit* textBox_Align_Result_File = nullptr;
+  QPushButton* button_Align_File_Browse = nullptr;
+  QWidget* panel_Align_Peaklist_Table = nullptr;
+  QTableView* dataGridView_Align_Peaklist_Table = nullptr;
+  QWidget* panel_align_peak_visualization = nullptr;
+  QRadioButton* radioButton_Standard = nullptr;
+  QRadioButton* radioButton_Normalized = nullptr;
+  QRadioButton* radioButton_Scan = nullptr;
+  QRadioButton* radioButton_RT_Original = nullptr;
+  QRadioButton* radioButton_RT_Corrected = nullptr;
+  QCustomPlot* zedGraphControl_AlignedPeaks = nullptr;
+  QRadioButton* radioButton_PeakPlot = nullptr;
+  QRadioButton* radioButton_GroupPlot = nullptr;
+  QRadioButton* radioButton_CompoundPlot = nullptr;
+  QCustomPlot* zedGraphControl_SlectedPeaks = nullptr;
+};
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_WIDGETS_ALIGN_VISUALIZATION_TAB_H_
