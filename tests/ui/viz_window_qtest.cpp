@@ -3,6 +3,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -72,6 +73,23 @@ class VizWindowTest : public QObject {
     const QModelIndex index = model_->index(row, 0);
     grid->scrollTo(index);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+  }
+
+  // Opens the chart's context menu and triggers its entry `text`.
+  void Chart_Menu_Action(QCustomPlot* plot, const char* text) {
+    emit plot->customContextMenuRequested(QPoint(20, 20));
+    auto* menu = plot->findChild<QMenu*>();
+    QVERIFY(menu != nullptr);
+    bool found = false;
+    for (QAction* action : menu->actions()) {
+      if (action->text() == QLatin1String(text)) {
+        action->trigger();
+        found = true;
+      }
+    }
+    menu->close();
+    delete menu;
+    QVERIFY2(found, text);
   }
 
   std::vector<int> Highlighted_Rows() const {
@@ -308,17 +326,36 @@ class VizWindowTest : public QObject {
     QVERIFY(Highlighted_Rows().empty());
   }
 
-  void chartSavesPngAndPdf() {
+  void chartSavesPrintablePngAndVectorPdfThroughTheDialogs() {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
-    const QString png = QString::fromStdString(Join_Path(dir_->path(), "upper.png"));
-    const QString pdf = QString::fromStdString(Join_Path(dir_->path(), "upper.pdf"));
-    QVERIFY(Save_Chart(ui_.zedGraphControl_AlignedPeaks, png));
-    QVERIFY(Save_Chart(ui_.zedGraphControl_AlignedPeaks, pdf));
-    QVERIFY(QFileInfo(png).size() > 0);
-    QVERIFY(QFileInfo(pdf).size() > 0);
-    QVERIFY(!Save_Chart(ui_.zedGraphControl_AlignedPeaks,
-                        QString::fromStdString(Join_Path(dir_->path(), "no/such/dir/x.png"))));
+    const auto path = [this](const char* name) {
+      return QString::fromStdString(Join_Path(dir_->path(), name));
+    };
+    // A path without suffix takes the kind of the menu entry.
+    dialogs_->save_answers = {path("upper"), path("lower.pdf"), std::nullopt,
+                              path("no/such/dir/x.png")};
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");
+    Chart_Menu_Action(ui_.zedGraphControl_SlectedPeaks, "Save as PDF...");
+    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(dialogs_->save_calls.size(), std::size_t{2});
+    QCOMPARE(dialogs_->save_calls[0].title, QString("Save Chart"));
+    QCOMPARE(dialogs_->save_calls[0].folder, QString::fromStdString(dir_->path()));
+    QCOMPARE(dialogs_->save_calls[1].selected_filter, QString("PDF document (*.pdf)"));
+    const QImage png(path("upper.png"));
+    QVERIFY(png.width() >= 1600);
+    QCOMPARE(png.height() * 474 / png.width(), 213);  // the chart's proportions
+    QFile pdf(path("lower.pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.read(5) == "%PDF-");
+
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");  // cancelled
+    QVERIFY(dialogs_->messages.isEmpty());
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].contains(path("no/such/dir/x.png")),
+             qPrintable(dialogs_->messages[0]));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 };
 

@@ -2,9 +2,11 @@
 
 #include <qcustomplot.h>
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTableView>
 #include <stdexcept>
@@ -29,6 +31,9 @@ using namespace Controls;
 const QString kAlignDialogTitle = QStringLiteral("Select a Aligned Result File");
 const QString kAlignDialogFilter = QStringLiteral("aligndb Files (*.aligndb)");
 const QString kNoAlignFileMessage = QStringLiteral("Please select the aligndb(.aligndb) file(s)!");
+const QString kSaveChartTitle = QStringLiteral("Save Chart");
+const QString kPngFilter = QStringLiteral("PNG image (*.png)");
+const QString kPdfFilter = QStringLiteral("PDF document (*.pdf)");
 constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
 constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
 
@@ -113,8 +118,12 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
   connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int) { DataGridView_CellMouseClick(-1); });
 
-  Setup_Chart(zedGraphControl_AlignedPeaks);
-  Setup_Chart(zedGraphControl_SlectedPeaks);
+  for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
+    Setup_Chart(plot);
+    plot->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(plot, &QWidget::customContextMenuRequested, this,
+            [this, plot](const QPoint& pos) { Show_Chart_Menu(plot, pos); });
+  }
 
   connect(button_Align_File_Browse, &QPushButton::clicked, this,
           &Align_Visualization_Tab::Button_Click_Align_File_Browse);
@@ -142,6 +151,32 @@ int Align_Visualization_Tab::Selected_Grid_Row() const {
   const QModelIndexList rows = selection->selectedRows();
   if (rows.isEmpty()) return -1;
   return rows.front().row();
+}
+
+void Align_Visualization_Tab::Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos) {
+  auto* menu = new QMenu(plot);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->addAction(QStringLiteral("Save as PNG..."), this,
+                  [this, plot] { Save_Chart_As(plot, QStringLiteral("png")); });
+  menu->addAction(QStringLiteral("Save as PDF..."), this,
+                  [this, plot] { Save_Chart_As(plot, QStringLiteral("pdf")); });
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Fit to Curves"), plot, [plot] { Refit_Chart(plot); });
+  menu->popup(plot->mapToGlobal(pos));
+}
+
+void Align_Visualization_Tab::Save_Chart_As(QCustomPlot* plot, const QString& suffix) {
+  guard_.Run([this, plot, &suffix] {
+    QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
+    std::optional<QString> path =
+        dialogs_.Save_File(window(), kSaveChartTitle, align_folder_name_,
+                           kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
+    if (!path || path->isEmpty()) return;
+    if (QFileInfo(*path).suffix().isEmpty())
+      *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
+    if (!Save_Chart(plot, *path))
+      dialogs_.Show_Message(window(), QStringLiteral("Cannot write %1").arg(*path));
+  });
 }
 
 void Align_Visualization_Tab::Button_Click_Align_File_Browse() {

@@ -12,6 +12,7 @@
 class QCustomPlot;
 class QGroupBox;
 class QLineEdit;
+class QPoint;
 class QPushButton;
 class QRadioButton;
 class QTableView;
@@ -62,6 +63,11 @@ class Align_Visualization_Tab : public QWidget {
   int Selected_Grid_Row() const;
   // The checked state of the three radio groups.
   Radio_State Radio_State_Now() const;
+  // The context menu of a chart: save as PNG or PDF, fit to the curves.
+  void Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos);
+  // Asks where to save the chart (suffix "png" or "pdf" preselected) and
+  // saves it there; a file that cannot be written is reported.
+  void Save_Chart_As(QCustomPlot* plot, const QString& suffix);
 
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
