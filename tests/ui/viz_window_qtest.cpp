@@ -223,6 +223,66 @@ class VizWindowTest : public QObject {
     QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
   }
 
+  void everyWayOntoARowDrawsItOnce_data() {
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("end");
+    // Rows by Align_ID: 0 (row 0), 3 (rows 1, 2), 7 (rows 3 to 5).
+    QTest::newRow("arrow down") << 2 << "Down" << 3;
+    QTest::newRow("arrow up") << 1 << "Up" << 0;
+    QTest::newRow("page down") << 0 << "PgDown" << 5;
+    QTest::newRow("ctrl+home") << 4 << "Ctrl+Home" << 0;
+    QTest::newRow("ctrl+end") << 0 << "Ctrl+End" << 5;
+    QTest::newRow("row number") << 0 << "RowHeader" << 4;
+    QTest::newRow("right button") << 4 << "RightButton" << 1;
+    QTest::newRow("middle button") << 0 << "MiddleButton" << 3;
+    QTest::newRow("left button") << 0 << "LeftButton" << 4;
+    QTest::newRow("left button on the current row") << 4 << "LeftButton" << 4;
+  }
+
+  void everyWayOntoARowDrawsItOnce() {
+    QFETCH(int, start);
+    QFETCH(QString, how);
+    QFETCH(int, end);
+    Open("study.aligndb");
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    Click_Row(start);
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    const QPoint cell = grid->visualRect(model_->index(end, 3)).center();
+    if (how == "RowHeader") {
+      QHeaderView* rows = grid->verticalHeader();
+      QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                        QPoint(rows->width() / 2, rows->sectionViewportPosition(end) + 5));
+    } else if (how.endsWith("Button")) {
+      const Qt::MouseButton button = how == "RightButton"    ? Qt::RightButton
+                                     : how == "MiddleButton" ? Qt::MiddleButton
+                                                             : Qt::LeftButton;
+      QTest::mouseClick(grid->viewport(), button, {}, cell);
+    } else {
+      const QKeySequence key(how);
+      QTest::keyClick(grid, Qt::Key(key[0].key()), key[0].keyboardModifiers());
+    }
+    QCOMPARE(grid->currentIndex().row(), end);
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(grid->selectionModel()->selectedRows().front().row(), end);
+    QCOMPARE(Title(ui_.zedGraphControl_AlignedPeaks),
+             "Aligned Plot  for Align_ID: " + model_->Text_Cell(end, kCol_Align_ID));
+    QCOMPARE(Title(ui_.zedGraphControl_SlectedPeaks),
+             "Peak Plot for Sample: " + model_->Text_Cell(end, kCol_SAMPLE_NAME));
+    QVERIFY(dialogs_->messages.isEmpty());
+  }
+
+  void sortingMovesTheCurrentRowWithoutARedraw() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 5));
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    ui_.dataGridView_Align_Peaklist_Table->sortByColumn(kCol_SAMPLE_ID, Qt::DescendingOrder);
+    QCOMPARE(redrawn.count(), 0);
+    const int current = ui_.dataGridView_Align_Peaklist_Table->currentIndex().row();
+    QCOMPARE(model_->Int_Cell(current, kCol_SAMPLE_ID), 5);
+  }
+
   void headerClickDoesNothing() {
     Open("study.aligndb");
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);

@@ -2,6 +2,7 @@
 
 #include <qcustomplot.h>
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -111,10 +112,18 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // rows come by Align_ID
   grid->setSortingEnabled(true);
-  // A click on a data cell gives its row; a click on the header row only
-  // sorts, and reaches the handler as row -1, which does nothing.
-  connect(grid, &QTableView::clicked, this,
-          [this](const QModelIndex& index) { DataGridView_CellMouseClick(index.row()); });
+  // Every change of the current row (a click with any button, the keyboard,
+  // the row numbers) draws that row; a click on the row already current
+  // draws it again. A click on the header row only sorts, and reaches the
+  // handler as row -1, which does nothing.
+  connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) DataGridView_CellMouseClick(current.row());
+          });
+  grid->viewport()->installEventFilter(this);
+  connect(grid, &QTableView::clicked, this, [this](const QModelIndex& index) {
+    if (index.row() == row_before_press_) DataGridView_CellMouseClick(index.row());
+  });
   connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int) { DataGridView_CellMouseClick(-1); });
 
@@ -141,8 +150,18 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
 
 Align_Visualization_Tab::~Align_Visualization_Tab() {
   // The grid and its selection model outlive this object's own part.
+  dataGridView_Align_Peaklist_Table->viewport()->removeEventFilter(this);
+  disconnect(dataGridView_Align_Peaklist_Table->selectionModel(), nullptr, this, nullptr);
   disconnect(dataGridView_Align_Peaklist_Table, nullptr, this, nullptr);
   disconnect(dataGridView_Align_Peaklist_Table->horizontalHeader(), nullptr, this, nullptr);
+}
+
+bool Align_Visualization_Tab::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == dataGridView_Align_Peaklist_Table->viewport() &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+    row_before_press_ = dataGridView_Align_Peaklist_Table->currentIndex().row();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 int Align_Visualization_Tab::Selected_Grid_Row() const {

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QCustomPlot;
+class QEvent;
 class QGroupBox;
 class QLineEdit;
 class QPoint;
@@ -58,6 +59,11 @@ class Align_Visualization_Tab : public QWidget {
   void CompoundPlot_RadioButton_CheckChanged();
   void RadioButton_CheckChanged();  // the redraw of both charts
 
+ protected:
+  // Notes the grid's current row before a mouse press moves it (see
+  // row_before_press_).
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   // The displayed row selected in the grid, -1 when none.
   int Selected_Grid_Row() const;
@@ -72,6 +78,12 @@ class Align_Visualization_Tab : public QWidget {
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
   std::function<QString()> initial_folder_;
+
+  // The grid's current row when the last mouse press on its cells began. A
+  // press that moves the current row redraws through currentRowChanged; the
+  // click that ends it redraws only when the row stayed (a click on the
+  // current row), so one click never draws twice.
+  int row_before_press_ = -1;
 
   QString align_folder_name_;
   QString align_file_name_;
