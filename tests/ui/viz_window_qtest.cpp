@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QtTest>
+#include <algorithm>
 
 #include "storage/aligned_table.h"
 #include "storage/path.h"
@@ -41,6 +42,21 @@ Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, 
 }
 
 QString Title(QCustomPlot* plot) { return Chart_Title(plot)->text(); }
+
+// The chart's curve i (every curve is a QCPCurve, drawn in stored order).
+QCPCurve* Line(QCustomPlot* plot, int i) {
+  auto* line = qobject_cast<QCPCurve*>(plot->plottable(i));
+  if (line == nullptr) qFatal("plottable %d is no QCPCurve", i);
+  return line;
+}
+
+// The x values of a curve in drawing order.
+QList<double> Keys(QCPCurve* line) {
+  QList<double> keys;
+  for (auto it = line->data()->constBegin(); it != line->data()->constEnd(); ++it)
+    keys.push_back(it->key);
+  return keys;
+}
 
 }  // namespace
 
@@ -200,27 +216,27 @@ class VizWindowTest : public QObject {
     QCOMPARE(upper->xAxis->label(), QString("Scan Number"));
     QCOMPARE(upper->yAxis->label(), QString("Intensity"));
     // Samples 2, 2 and 5: three curves, two legend entries.
-    QCOMPARE(upper->graphCount(), 3);
+    QCOMPARE(upper->plottableCount(), 3);
     QCOMPARE(upper->legend->itemCount(), 2);
-    QCOMPARE(upper->graph(0)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(upper->graph(1)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(upper->graph(2)->pen().color(), QColor(255, 255, 0));
-    QCOMPARE(upper->graph(0)->name(), QString("Sample 2"));
-    QCOMPARE(upper->graph(2)->name(), QString("Sample 5"));
-    QVERIFY(upper->graph(0)->scatterStyle().isNone());
+    QCOMPARE(Line(upper, 0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(upper, 1)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(upper, 2)->pen().color(), QColor(255, 255, 0));
+    QCOMPARE(Line(upper, 0)->name(), QString("Sample 2"));
+    QCOMPARE(Line(upper, 2)->name(), QString("Sample 5"));
+    QVERIFY(Line(upper, 0)->scatterStyle().isNone());
     QVERIFY(upper->xAxis->range().contains(120.0));  // fitted to scans around 60 s / 0.5 s
     QCustomPlot* lower = ui_.zedGraphControl_SlectedPeaks;
     QCOMPARE(Title(lower), QString("Peak Plot for Sample: Sample 5"));
-    QCOMPARE(lower->graphCount(), 1);
-    QCOMPARE(lower->graph(0)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(lower->graph(0)->name(), QString("200"));
+    QCOMPARE(lower->plottableCount(), 1);
+    QCOMPARE(Line(lower, 0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(lower, 0)->name(), QString("200"));
     QCOMPARE(ui_.dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
 
     // Compound Plot on the same row adds the adduct to the label.
     ui_.radioButton_CompoundPlot->click();
     QCOMPARE(redrawn.count(), 2);
     QCOMPARE(Title(lower), QString("Compound Plot for Sample: Sample 5"));
-    QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
+    QCOMPARE(Line(lower, 0)->name(), QString("200 [M+H]+"));
   }
 
   void everyWayOntoARowDrawsItOnce_data() {
@@ -283,6 +299,48 @@ class VizWindowTest : public QObject {
     QCOMPARE(model_->Int_Cell(current, kCol_SAMPLE_ID), 5);
   }
 
+  void shapesAreDrawnInStoredOrder() {
+    // A shape stored out of x order (rotated, two points swapped): the curves
+    // run through the points as stored, not re-sorted by x.
+    Varnel::Test::Align_Peak peak = Make_Peak(Spec(0, 10, 4, 80.0));
+    auto& shape = peak.Peak_shape;
+    std::rotate(shape.begin(), shape.begin() + 4, shape.end());
+    std::swap(shape[0], shape[2]);
+    QList<double> scans;
+    for (const Data_Point& p : shape) scans.push_back(static_cast<double>(p.Scan));
+    QVERIFY(!std::is_sorted(scans.begin(), scans.end()));
+    Varnel::Test::Write_Aligned_Result({peak}, dir_->path(), "unsorted.aligndb");
+    Open("unsorted.aligndb");
+    Click_Row(0);
+    QCOMPARE(Keys(Line(ui_.zedGraphControl_AlignedPeaks, 0)), scans);
+    QCOMPARE(Keys(Line(ui_.zedGraphControl_SlectedPeaks, 0)), scans);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->legend->itemCount(), 1);
+    QVERIFY(ui_.zedGraphControl_AlignedPeaks->xAxis->range().contains(scans.front()));
+  }
+
+  void openingAnotherResultClearsTheCharts() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 3);
+    Varnel::Test::Write_Aligned_Result({Make_Peak(Spec(0, 10, 1, 50.0))}, dir_->path(),
+                                       "other.aligndb");
+    Open("other.aligndb");
+    QVERIFY(dialogs_->messages.isEmpty());
+    for (QCustomPlot* plot : {ui_.zedGraphControl_AlignedPeaks, ui_.zedGraphControl_SlectedPeaks}) {
+      QCOMPARE(plot->plottableCount(), 0);
+      QCOMPARE(plot->legend->itemCount(), 0);
+      QVERIFY(Title(plot).isEmpty());
+      QVERIFY(plot->xAxis->label().isEmpty() && plot->yAxis->label().isEmpty());
+    }
+    QVERIFY(Highlighted_Rows().empty());
+    // A result that cannot be read leaves the charts of the open one.
+    Click_Row(0);
+    Write_File(Join_Path(dir_->path(), "bad.aligndb"), std::string(4096, 'x'));
+    Open("bad.aligndb");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 1);
+  }
+
   void headerClickDoesNothing() {
     Open("study.aligndb");
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
@@ -320,7 +378,7 @@ class VizWindowTest : public QObject {
     Open("study.aligndb");
     Click_Row(Row_With(0, 1));
     QVERIFY(Highlighted_Rows().empty());
-    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 1);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 1);
     QCOMPARE(Title(ui_.zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
   }
 
@@ -363,7 +421,7 @@ class VizWindowTest : public QObject {
     if (to == "radioButton_RT_Corrected") {
       // Both peaks of Align_ID 3 are moved onto Align_RT 100 s.
       for (int g = 0; g < 2; ++g) {
-        const auto* data = upper->graph(g)->data().data();
+        const auto* data = Line(upper, g)->data().data();
         double best_key = 0, best = -1;
         for (auto it = data->constBegin(); it != data->constEnd(); ++it)
           if (it->value > best) best = it->value, best_key = it->key;
@@ -375,14 +433,14 @@ class VizWindowTest : public QObject {
   void redrawWithoutSelectionClearsTheCharts() {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
-    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 3);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 3);
     Open("study.aligndb");  // a fresh table: no row selected
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
     ui_.radioButton_Normalized->click();
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->graphCount(), 0);
-    QCOMPARE(ui_.zedGraphControl_SlectedPeaks->graphCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_SlectedPeaks->plottableCount(), 0);
     QVERIFY(Highlighted_Rows().empty());
   }
 

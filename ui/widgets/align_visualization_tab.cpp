@@ -220,6 +220,11 @@ void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
     align_file_name_ = file;
     textBox_Align_Result_File->setText(path);
     panel_Align_Peaklist_Table->show();
+    // Nothing of the previous result stays on the charts.
+    for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
+      Clear_Chart(plot);
+      plot->replot();
+    }
   });
 }
 

@@ -158,16 +158,18 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
                                       [](const Curve& c) { return !c.label.isEmpty(); });
   const int shown = labelled > capacity ? capacity - 1 : static_cast<int>(labelled);
 
+  // QCPCurve keeps the points in the order given (a QCPGraph would sort them
+  // by x): a shape is drawn point after point as stored.
   int listed = 0;
   for (const Curve& curve : content.curves) {
-    QCPGraph* graph = plot->addGraph();
-    graph->setPen(QPen(curve.color, kLineWidth));
-    graph->setLineStyle(QCPGraph::lsLine);
-    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-    graph->setData(curve.x, curve.y);
-    graph->setName(curve.label);
+    auto* line = new QCPCurve(plot->xAxis, plot->yAxis);
+    line->setPen(QPen(curve.color, kLineWidth));
+    line->setLineStyle(QCPCurve::lsLine);
+    line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    line->setData(curve.x, curve.y);
+    line->setName(curve.label);
     if (curve.label.isEmpty() || listed == shown)
-      graph->removeFromLegend();
+      line->removeFromLegend();
     else
       ++listed;
   }
@@ -181,7 +183,7 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
 }
 
 void Refit_Chart(QCustomPlot* plot) {
-  if (plot->graphCount() > 0) plot->rescaleAxes();
+  if (plot->plottableCount() > 0) plot->rescaleAxes();
   plot->replot();
 }
 
