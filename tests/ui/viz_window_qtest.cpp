@@ -111,8 +111,9 @@ class VizWindowTest : public QObject {
   std::vector<int> Highlighted_Rows() const {
     std::vector<int> rows;
     for (int r = 0; r < model_->rowCount(); ++r)
-      if (model_->data(model_->index(r, 2), Qt::BackgroundRole).value<QBrush>().color() ==
-          kHighlightColor)
+      if (model_->data(model_->index(r, kCol_Apex_MZ), Qt::BackgroundRole)
+              .value<QBrush>()
+              .color() == kHighlightColor)
         rows.push_back(r);
     return rows;
   }
@@ -264,7 +265,7 @@ class VizWindowTest : public QObject {
     QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     Click_Row(start);
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-    const QPoint cell = grid->visualRect(model_->index(end, 3)).center();
+    const QPoint cell = grid->visualRect(model_->index(end, kCol_Apex_Pos)).center();
     if (how == "RowHeader") {
       QHeaderView* rows = grid->verticalHeader();
       QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
