@@ -342,6 +342,54 @@ class VizWindowTest : public QObject {
     QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 1);
   }
 
+  void gridMenuShowsTheAddedEntries() {
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    Align_Visualization_Tab* tab = form_->Visualization_Tab();
+    const auto request_menu = [grid](int row) {
+      QContextMenuEvent event(QContextMenuEvent::Mouse,
+                              grid->visualRect(grid->model()->index(row, 0)).center());
+      QApplication::sendEvent(grid->viewport(), &event);
+      return grid->findChild<QMenu*>();
+    };
+    Open("study.aligndb");
+    QVERIFY(request_menu(0) == nullptr);  // no entries: no menu
+
+    std::vector<int> rows_seen;
+    tab->Add_Grid_Action("Find...", QKeySequence("Ctrl+F"),
+                         [&] { rows_seen.push_back(tab->Current_Row()); });
+    tab->Add_Grid_Action("Fails", {}, [] { throw std::runtime_error("no such thing"); });
+    Click_Row(2);
+    QMenu* menu = request_menu(2);
+    QVERIFY(menu != nullptr);
+    QCOMPARE(menu->actions().size(), 2);
+    QCOMPARE(menu->actions()[0]->text(), QString("Find..."));
+    QCOMPARE(menu->actions()[0]->shortcut(), QKeySequence("Ctrl+F"));
+    QVERIFY(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
+    delete menu;
+    QCOMPARE(rows_seen, std::vector<int>{2});
+    QCOMPARE(dialogs_->messages, QStringList{"no such thing"});  // through the guard
+  }
+
+  void gridEntriesWaitForAResult() {
+    Align_Visualization_Tab* tab = form_->Visualization_Tab();
+    int runs = 0;
+    tab->Add_Grid_Action("Export...", {}, [&] { ++runs; });
+    tab->Add_Grid_Action(
+        "About", {}, [&] { runs += 10; }, /*needs_result=*/false);
+    const QList<QAction*> entries = ui_.dataGridView_Align_Peaklist_Table->actions();
+    QCOMPARE(entries.size(), 2);
+    QVERIFY(!entries[0]->isEnabled());
+    QVERIFY(entries[1]->isEnabled());
+    entries[0]->activate(QAction::Trigger);
+    QCOMPARE(runs, 0);
+    Open("study.aligndb");
+    QVERIFY(entries[0]->isEnabled());
+    entries[0]->trigger();
+    QCOMPARE(runs, 1);
+  }
+
   void headerClickDoesNothing() {
     Open("study.aligndb");
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);

@@ -126,6 +126,9 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
   });
   connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int) { DataGridView_CellMouseClick(-1); });
+  grid->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { Show_Grid_Menu(pos); });
 
   for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
     Setup_Chart(plot);
@@ -170,6 +173,38 @@ int Align_Visualization_Tab::Selected_Grid_Row() const {
   const QModelIndexList rows = selection->selectedRows();
   if (rows.isEmpty()) return -1;
   return rows.front().row();
+}
+
+void Align_Visualization_Tab::Add_Grid_Action(const QString& text, const QKeySequence& shortcut,
+                                              std::function<void()> action, bool needs_result) {
+  auto* entry = new QAction(text, this);
+  entry->setShortcut(shortcut);
+  entry->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(entry, &QAction::triggered, this, [this, needs_result, action = std::move(action)] {
+    if (needs_result && !Has_Result()) return;
+    if (action) guard_.Run(action);
+  });
+  dataGridView_Align_Peaklist_Table->addAction(entry);
+  grid_actions_.push_back({entry, needs_result});
+  Update_Grid_Actions();
+}
+
+int Align_Visualization_Tab::Current_Row() const {
+  return dataGridView_Align_Peaklist_Table->currentIndex().row();
+}
+
+void Align_Visualization_Tab::Update_Grid_Actions() {
+  for (const Grid_Action& entry : grid_actions_)
+    entry.action->setEnabled(!entry.needs_result || Has_Result());
+}
+
+void Align_Visualization_Tab::Show_Grid_Menu(const QPoint& pos) {
+  if (grid_actions_.empty()) return;
+  Update_Grid_Actions();
+  auto* menu = new QMenu(dataGridView_Align_Peaklist_Table);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (const Grid_Action& entry : grid_actions_) menu->addAction(entry.action);
+  menu->popup(dataGridView_Align_Peaklist_Table->viewport()->mapToGlobal(pos));
 }
 
 void Align_Visualization_Tab::Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos) {
@@ -220,6 +255,7 @@ void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
     align_file_name_ = file;
     textBox_Align_Result_File->setText(path);
     panel_Align_Peaklist_Table->show();
+    Update_Grid_Actions();
     // Nothing of the previous result stays on the charts.
     for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
       Clear_Chart(plot);

@@ -5,10 +5,13 @@
 #ifndef VARNEL_UI_WIDGETS_ALIGN_VISUALIZATION_TAB_H_
 #define VARNEL_UI_WIDGETS_ALIGN_VISUALIZATION_TAB_H_
 
+#include <QKeySequence>
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
+class QAction;
 class QCustomPlot;
 class QEvent;
 class QGroupBox;
@@ -45,6 +48,22 @@ class Align_Visualization_Tab : public QWidget {
   // Aligned_Table::Load throws; the grid then keeps its previous table.
   void PopulateAlignGrid(const QString& DataPath, const QString& DataFile);
 
+  // ---- Hooks for work on the open result (find, export, reports ...) ----
+
+  // Adds an entry to the result grid's context menu, after those added
+  // before; the shortcut (may be empty) works while the grid has the focus.
+  // With needs_result the entry is disabled, and its shortcut does nothing,
+  // until a result is open. The action runs inside the window's failure
+  // guard. Without entries the grid shows no menu.
+  void Add_Grid_Action(const QString& text, const QKeySequence& shortcut,
+                       std::function<void()> action, bool needs_result = true);
+  // True once a result has been opened into the grid.
+  bool Has_Result() const { return !align_file_name_.isEmpty(); }
+  // The grid's current (displayed) row, -1 when none.
+  int Current_Row() const;
+  // The open result's rows as the grid shows them (sorted as shown).
+  const Align_Table_Model& Grid_Model() const { return *align_table_model_; }
+
  signals:
   // Emitted at the end of every chart redraw (tests count redraws with it).
   void Redrawn();
@@ -69,6 +88,10 @@ class Align_Visualization_Tab : public QWidget {
   int Selected_Grid_Row() const;
   // The checked state of the three radio groups.
   Radio_State Radio_State_Now() const;
+  // The result grid's context menu from grid_actions_; nothing when empty.
+  void Show_Grid_Menu(const QPoint& pos);
+  // Enables each grid entry unless it needs a result and none is open.
+  void Update_Grid_Actions();
   // The context menu of a chart: save as PNG or PDF, fit to the curves.
   void Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos);
   // Asks where to save the chart (suffix "png" or "pdf" preselected) and
@@ -84,6 +107,12 @@ class Align_Visualization_Tab : public QWidget {
   // click that ends it redraws only when the row stayed (a click on the
   // current row), so one click never draws twice.
   int row_before_press_ = -1;
+
+  struct Grid_Action {
+    QAction* action;  // owned by the tab, also added to the grid for its shortcut
+    bool needs_result;
+  };
+  std::vector<Grid_Action> grid_actions_;
 
   QString align_folder_name_;
   QString align_file_name_;
