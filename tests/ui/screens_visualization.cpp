@@ -1,11 +1,13 @@
 // Pictures of the visualization tab: after opening the result of a simulated
 // and aligned study, then after clicking a row of a group present in every
 // sample, in Scan, RT_Original, RT_Corrected and RT_Corrected + Normalized.
-// Last, a group of a 50-sample study, to show a long legend.
+// Last, a group of a 50-sample study, to show a long legend, and that chart
+// saved as PNG.
 // Usage: screens_visualization OUTPUT_FOLDER
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -109,5 +111,13 @@ int main(int argc, char* argv[]) {
   // Fifty samples (written above): one legend entry per sample.
   if (!open(Join_Path(folder, "fifty.aligndb")) || !click_full_group(50)) return 1;
   ok = screens.Save(&form, "viz_7_fifty_samples.png") && ok;
+
+  // The upper chart saved as a picture to print, through its context menu.
+  script->save_answers.push_back(screens.Path("viz_8_saved_chart.png"));
+  emit ui.zedGraphControl_AlignedPeaks->customContextMenuRequested(QPoint(10, 10));
+  auto* menu = ui.zedGraphControl_AlignedPeaks->findChild<QMenu*>();
+  if (menu == nullptr || menu->actions().isEmpty()) return screens.Fail("no chart menu"), 1;
+  menu->actions().front()->trigger();  // "Save as PNG..."
+  delete menu;
   return ok && script->messages.isEmpty() ? 0 : 1;
 }
