@@ -346,8 +346,8 @@ class VizWindowTest : public QObject {
     QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     Align_Visualization_Tab* tab = form_->Visualization_Tab();
     const auto request_menu = [grid](int row) {
-      QContextMenuEvent event(QContextMenuEvent::Mouse,
-                              grid->visualRect(grid->model()->index(row, 0)).center());
+      const QPoint pos = grid->visualRect(grid->model()->index(row, 0)).center();
+      QContextMenuEvent event(QContextMenuEvent::Mouse, pos, grid->viewport()->mapToGlobal(pos));
       QApplication::sendEvent(grid->viewport(), &event);
       return grid->findChild<QMenu*>();
     };
