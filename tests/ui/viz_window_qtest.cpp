@@ -370,6 +370,12 @@ class VizWindowTest : public QObject {
     delete menu;
     QCOMPARE(rows_seen, std::vector<int>{2});
     QCOMPARE(dialogs_->messages, QStringList{"no such thing"});  // through the guard
+    // The shortcut, while the grid has the focus.
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(rows_seen, (std::vector<int>{2, 2}));
   }
 
   void gridEntriesWaitForAResult() {

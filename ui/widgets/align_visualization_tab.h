@@ -14,7 +14,6 @@
 class QAction;
 class QCustomPlot;
 class QEvent;
-class QGroupBox;
 class QLineEdit;
 class QPoint;
 class QPushButton;
