@@ -27,7 +27,7 @@ int Align_Table_Model::rowCount(const QModelIndex& parent) const {
 
 int Align_Table_Model::columnCount(const QModelIndex& parent) const {
   // An empty model (no database opened yet) shows no columns either.
-  if (parent.isValid() || table_.Column_Name(0).empty()) return 0;
+  if (parent.isValid() || table_.Column_Name(kCol_EIC_ID).empty()) return 0;
   return kAlignedColumnCount;
 }
 

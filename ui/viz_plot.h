@@ -27,8 +27,10 @@ struct Plot_Options {
   Detail_Mode detail = Detail_Mode::kPeak;
 };
 
-// The keys of the selected grid row (cells 0, 1, 10, 12, 16, 18 as integers;
-// 17 and 18 as text).
+// The keys of the selected grid row: the integer cells kCol_EIC_ID,
+// kCol_Peak_ID, kCol_Group_ID, kCol_Compound_ID, kCol_SAMPLE_ID and
+// kCol_Align_ID (storage/aligned_table.h); kCol_SAMPLE_NAME and kCol_Align_ID
+// as text.
 struct Row_Keys {
   int EIC_ID = 0;
   int Peak_ID = 0;

@@ -14,6 +14,7 @@
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QTabWidget>
 #include <QTableView>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
 #include "ui/viz_plot.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
@@ -58,11 +60,12 @@ void Ensure_Data() {
   if (f != nullptr) std::fclose(f);
 }
 
+// Answers every file dialog with the benchmark's result file.
 class Silent_Dialogs final : public Form_Dialogs {
  public:
   std::optional<QStringList> Open_Files(QWidget*, const QString&, const QString&, const QString&,
                                         bool) override {
-    return std::nullopt;
+    return QStringList{QString::fromStdString(Join_Path(Data_Folder(), kFileName))};
   }
   void Show_Message(QWidget*, const QString& text) override {
     std::fprintf(stderr, "message: %s\n", qPrintable(text));
@@ -86,14 +89,14 @@ BENCHMARK(BM_GridModelLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 void BM_OpenInWindow(benchmark::State& state) {
   auto dialogs = std::make_unique<Silent_Dialogs>();
   Varnel_Form form(std::move(dialogs));
-  form.tabControl1->setCurrentWidget(form.Tab_Align_Visualization);
+  Align_Visualization_Tab* tab = form.Visualization_Tab();
+  form.findChild<QTabWidget*>("tabControl1")->setCurrentWidget(tab);
   form.show();
-  form.panel_Align_Peaklist_Table->show();
+  auto* grid = form.findChild<QTableView*>("dataGridView_Align_Peaklist_Table");
   QApplication::processEvents();
-  const QString folder = QString::fromStdString(Data_Folder());
   for (auto _ : state) {
-    form.PopulateAlignGrid(folder, QString::fromLatin1(kFileName));
-    form.dataGridView_Align_Peaklist_Table->viewport()->repaint();
+    tab->Button_Click_Align_File_Browse();
+    grid->viewport()->repaint();
   }
 }
 BENCHMARK(BM_OpenInWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
@@ -149,25 +152,26 @@ void BM_Redraw(benchmark::State& state) {
   auto dialogs = std::make_unique<Silent_Dialogs>();
   Silent_Dialogs* messages = dialogs.get();
   Varnel_Form form(std::move(dialogs));
-  form.tabControl1->setCurrentWidget(form.Tab_Align_Visualization);
+  Align_Visualization_Tab* tab = form.Visualization_Tab();
+  form.findChild<QTabWidget*>("tabControl1")->setCurrentWidget(tab);
   form.show();
-  form.alignFolderName = QString::fromStdString(Data_Folder());
-  form.alignFileName = QString::fromLatin1(kFileName);
-  form.PopulateAlignGrid(form.alignFolderName, form.alignFileName);
-  form.panel_Align_Peaklist_Table->show();
-  auto* model = qobject_cast<Align_Table_Model*>(form.dataGridView_Align_Peaklist_Table->model());
+  tab->Button_Click_Align_File_Browse();
+  auto* grid = form.findChild<QTableView*>("dataGridView_Align_Peaklist_Table");
+  auto* model = qobject_cast<Align_Table_Model*>(grid->model());
+  auto* upper = form.findChild<QCustomPlot*>("zedGraphControl_AlignedPeaks");
+  auto* lower = form.findChild<QCustomPlot*>("zedGraphControl_SlectedPeaks");
   // A row in the middle of the table whose group spans all samples.
   int row = model->rowCount() / 2;
   while (row < model->rowCount() && model->Int_Cell(row, kCol_Align_ID) == 0) ++row;
-  form.DataGridView_CellMouseClick(row);  // warm-up: shows the chart panel
+  tab->DataGridView_CellMouseClick(row);  // warm-up: shows the chart panel
   QApplication::processEvents();
   for (auto _ : state) {
-    form.DataGridView_CellMouseClick(row);
-    form.zedGraphControl_AlignedPeaks->repaint();
-    form.zedGraphControl_SlectedPeaks->repaint();
+    tab->DataGridView_CellMouseClick(row);
+    upper->repaint();
+    lower->repaint();
     QApplication::processEvents();
   }
-  state.counters["curves"] = form.zedGraphControl_AlignedPeaks->graphCount();
+  state.counters["curves"] = upper->plottableCount();
   if (messages->failed) state.SkipWithError("the redraw reported a failure");
 }
 BENCHMARK(BM_Redraw)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -22,8 +22,10 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "ui/text_codec.h"
+#include "ui/widgets/align_process_tab.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
@@ -34,6 +36,7 @@ class AlignWindowTest : public QObject {
 
  private:
   std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
   std::vector<Alignment_Request> runs_;  // requests that reached the (fake) run
@@ -49,20 +52,20 @@ class AlignWindowTest : public QObject {
   // Picks `paths` through the Browse button.
   void Pick(const QStringList& paths) {
     dialogs_->answers.push_back(paths);
-    QTest::mouseClick(form_->button_Annotation_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Annotation_File_Browse, Qt::LeftButton);
   }
   // Picks the files `names` of the test folder and loads them.
   void Pick_And_Load(const QStringList& names) {
     QStringList paths;
     for (const QString& name : names) paths.push_back(Path(name));
     Pick(paths);
-    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Annotation_Load, Qt::LeftButton);
   }
   QStandardItemModel* Table() const {
-    return qobject_cast<QStandardItemModel*>(form_->dataGridView_Annotation_Filelist->model());
+    return qobject_cast<QStandardItemModel*>(ui_.dataGridView_Annotation_Filelist->model());
   }
   QCheckBox* Header_Box() const {
-    return form_->dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align");
+    return ui_.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align");
   }
   void Tick(int row, bool ticked) {
     Table()->item(row, 2)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
@@ -74,7 +77,7 @@ class AlignWindowTest : public QObject {
     }
     return ticks;
   }
-  void Click_Align() { QTest::mouseClick(form_->button_Align_Process, Qt::LeftButton); }
+  void Click_Align() { QTest::mouseClick(ui_.button_Align_Process, Qt::LeftButton); }
 
  private slots:
   void init() {
@@ -82,6 +85,7 @@ class AlignWindowTest : public QObject {
     auto dialogs = std::make_unique<Scripted_Dialogs>();
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
+    ui_ = Varnel::Test::Form_Controls(*form_);
     runs_.clear();
     form_->Set_Align_Run([this](const Alignment_Request& request, const Alignment_Run_Observer&) {
       [&] {
@@ -105,11 +109,11 @@ class AlignWindowTest : public QObject {
     QCOMPARE(form_->size(), QSize(846, 699));
     QCOMPARE(form_->minimumSize(), form_->maximumSize());
     QVERIFY(!(form_->windowFlags() & Qt::WindowMaximizeButtonHint));
-    QCOMPARE(form_->tabControl1->count(), 2);
-    QCOMPARE(form_->tabControl1->tabText(0), QString("Align_Process"));
-    QCOMPARE(form_->tabControl1->tabText(1), QString("Align_Visualization"));
-    QCOMPARE(form_->tabControl1->currentIndex(), 0);
-    QCOMPARE(form_->tabControl1->widget(0), form_->Tab_Align_Process);
+    QCOMPARE(ui_.tabControl1->count(), 2);
+    QCOMPARE(ui_.tabControl1->tabText(0), QString("Align_Process"));
+    QCOMPARE(ui_.tabControl1->tabText(1), QString("Align_Visualization"));
+    QCOMPARE(ui_.tabControl1->currentIndex(), 0);
+    QCOMPARE(ui_.tabControl1->widget(0), ui_.Tab_Align_Process);
   }
 
   void everyControlHasItsName_data() {
@@ -139,47 +143,47 @@ class AlignWindowTest : public QObject {
   }
 
   void onlyTheFileRowsAreVisibleAtStart() {
-    QVERIFY(form_->label_Input_Annotation->isVisible());
-    QVERIFY(form_->textBox_Align_FilePath->isVisible());
-    QVERIFY(form_->textBox_Align_FilePath->text().isEmpty());
-    QCOMPARE(form_->button_Annotation_File_Browse->text(), QString("Browse"));
-    QCOMPARE(form_->button_Annotation_Load->text(), QString("Annotation_File_Load"));
-    QVERIFY(form_->button_Annotation_Load->isVisible());
-    QVERIFY(!form_->panel_Align_Process->isVisible());
-    QVERIFY(!form_->Result_Data_Load);
-    QVERIFY(form_->FilePathOut.isEmpty());
+    QVERIFY(form_->findChild<QLabel*>("label_Input_Annotation")->isVisible());
+    QVERIFY(ui_.textBox_Align_FilePath->isVisible());
+    QVERIFY(ui_.textBox_Align_FilePath->text().isEmpty());
+    QCOMPARE(ui_.button_Annotation_File_Browse->text(), QString("Browse"));
+    QCOMPARE(ui_.button_Annotation_Load->text(), QString("Annotation_File_Load"));
+    QVERIFY(ui_.button_Annotation_Load->isVisible());
+    QVERIFY(!ui_.panel_Align_Process->isVisible());
+    QVERIFY(!form_->Align_Tab()->Result_Data_Load());
+    QVERIFY(form_->Align_Tab()->FilePathOut().isEmpty());
     // The visualization page: only its file row, even when the page is shown.
-    form_->tabControl1->setCurrentIndex(1);
-    QVERIFY(form_->textBox_Align_Result_File->isVisible());
-    QVERIFY(form_->button_Align_File_Browse->isVisible());
-    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
-    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
-    QVERIFY(form_->radioButton_Standard->isChecked());
-    QVERIFY(form_->radioButton_Scan->isChecked());
-    QVERIFY(form_->radioButton_PeakPlot->isChecked());
+    ui_.tabControl1->setCurrentIndex(1);
+    QVERIFY(ui_.textBox_Align_Result_File->isVisible());
+    QVERIFY(ui_.button_Align_File_Browse->isVisible());
+    QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(!ui_.panel_align_peak_visualization->isVisible());
+    QVERIFY(ui_.radioButton_Standard->isChecked());
+    QVERIFY(ui_.radioButton_Scan->isChecked());
+    QVERIFY(ui_.radioButton_PeakPlot->isChecked());
   }
 
   void loadShowsTheListAndTheParameterPanel() {
     Pick({Path("a.db"), Path("b.DB")});
-    QCOMPARE(form_->textBox_Align_FilePath->text(), Path("a.db") + ";" + Path("b.DB") + ";");
+    QCOMPARE(ui_.textBox_Align_FilePath->text(), Path("a.db") + ";" + Path("b.DB") + ";");
     QCOMPARE(dialogs_->open_calls.size(), std::size_t{1});
     QCOMPARE(dialogs_->open_calls[0].title, QString("Select Annotation Database Files"));
     QCOMPARE(dialogs_->open_calls[0].filter, QString(".db Files (*.db *.DB)"));
     QVERIFY(dialogs_->open_calls[0].multi_select);
-    QVERIFY(!form_->panel_Align_Process->isVisible());  // the grid changes only at a load
+    QVERIFY(!ui_.panel_Align_Process->isVisible());  // the grid changes only at a load
 
-    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Annotation_Load, Qt::LeftButton);
     QVERIFY(dialogs_->messages.isEmpty());
-    QVERIFY(form_->panel_Align_Process->isVisible());
-    QCOMPARE(form_->textBox_Align_Window1->text(), QString("20"));
-    QCOMPARE(form_->textBox_Align_Window2->text(), QString("10"));
-    QCOMPARE(form_->textBox_Align_Mass_Tol->text(), QString("0.1"));
-    QVERIFY(form_->radioButton_One_Phase_Align->isChecked());
-    QCOMPARE(form_->radioButton_One_Phase_Align->text(), QString("Fast_Align"));
-    QCOMPARE(form_->groupBox_Align_Mode->title(), QString("Align Mode"));
-    QCOMPARE(form_->button_Align_Process->text(), QString("Align"));
+    QVERIFY(ui_.panel_Align_Process->isVisible());
+    QCOMPARE(ui_.textBox_Align_Window1->text(), QString("20"));
+    QCOMPARE(ui_.textBox_Align_Window2->text(), QString("10"));
+    QCOMPARE(ui_.textBox_Align_Mass_Tol->text(), QString("0.1"));
+    QVERIFY(ui_.radioButton_One_Phase_Align->isChecked());
+    QCOMPARE(ui_.radioButton_One_Phase_Align->text(), QString("Fast_Align"));
+    QCOMPARE(ui_.groupBox_Align_Mode->title(), QString("Align Mode"));
+    QCOMPARE(ui_.button_Align_Process->text(), QString("Align"));
 
-    QTableView* grid = form_->dataGridView_Annotation_Filelist;
+    QTableView* grid = ui_.dataGridView_Annotation_Filelist;
     QCOMPARE(grid->size(), QSize(367, 579));
     QCOMPARE(Table()->rowCount(), 2);
     QCOMPARE(Table()->item(0, 0)->text(), QString("a.db"));
@@ -202,10 +206,10 @@ class AlignWindowTest : public QObject {
     Pick_And_Load({"a.db", "b.db", "c.db"});
     QCheckBox* box = Header_Box();
     QVERIFY(box != nullptr);
-    QCOMPARE(box->parentWidget(), form_->dataGridView_Annotation_Filelist);
+    QCOMPARE(box->parentWidget(), ui_.dataGridView_Annotation_Filelist);
     QCOMPARE(box->size(), QSize(15, 15));
     QVERIFY(!box->isChecked());
-    QHeaderView* header = form_->dataGridView_Annotation_Filelist->horizontalHeader();
+    QHeaderView* header = ui_.dataGridView_Annotation_Filelist->horizontalHeader();
     QTRY_COMPARE(box->pos(), header->pos() + QPoint(header->sectionViewportPosition(2) + 2, 4));
 
     QTest::mouseClick(box, Qt::LeftButton);
@@ -218,7 +222,7 @@ class AlignWindowTest : public QObject {
     QCOMPARE(Ticks(), (QStringList{"-", "-", "x"}));
 
     // A user's click on a tick cell's box ticks that row alone.
-    QTableView* grid = form_->dataGridView_Annotation_Filelist;
+    QTableView* grid = ui_.dataGridView_Annotation_Filelist;
     const QRect cell = grid->visualRect(Table()->index(0, 2));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       QPoint(cell.left() + 10, cell.center().y()));
@@ -232,40 +236,40 @@ class AlignWindowTest : public QObject {
     QCOMPARE(Table()->rowCount(), 1);
     QCOMPARE(Table()->item(0, 0)->text(), QString("c.db"));
     QCOMPARE(Ticks(), QStringList{"-"});
-    QCOMPARE(form_->dataGridView_Annotation_Filelist->findChildren<QCheckBox*>().size(), 1);
+    QCOMPARE(ui_.dataGridView_Annotation_Filelist->findChildren<QCheckBox*>().size(), 1);
     QVERIFY(!Header_Box()->isChecked());
   }
 
   void cancelledPickChangesNothingAndAnEmptyPickAsksAgain() {
     Pick({Path("a.db")});
     dialogs_->answers.push_back(std::nullopt);
-    QTest::mouseClick(form_->button_Annotation_File_Browse, Qt::LeftButton);
-    QCOMPARE(form_->textBox_Align_FilePath->text(), Path("a.db") + ";");
+    QTest::mouseClick(ui_.button_Annotation_File_Browse, Qt::LeftButton);
+    QCOMPARE(ui_.textBox_Align_FilePath->text(), Path("a.db") + ";");
     QVERIFY(dialogs_->messages.isEmpty());
 
     Pick({});
-    QVERIFY(form_->textBox_Align_FilePath->text().isEmpty());
+    QVERIFY(ui_.textBox_Align_FilePath->text().isEmpty());
     QCOMPARE(
         dialogs_->messages,
         QStringList{"Please select the Annotation result Files(.db) that outputed from Ostrand!"});
-    QVERIFY(form_->Result_Data_Load);
-    QCOMPARE(form_->Result_Data_Load->size(), std::size_t{1});
+    QVERIFY(form_->Align_Tab()->Result_Data_Load());
+    QCOMPARE(form_->Align_Tab()->Result_Data_Load()->size(), std::size_t{1});
   }
 
   void refusedLoadHidesThePanelAndKeepsTheGrid() {
     const QString refusal =
         "Please load the Annotation result Files(.db) that outputed from Ostrand!";
     // Typed text without a pick is refused like an empty box.
-    QTest::keyClicks(form_->textBox_Align_FilePath, "/somewhere/x.db;");
-    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
-    QVERIFY(!form_->panel_Align_Process->isVisible());
+    QTest::keyClicks(ui_.textBox_Align_FilePath, "/somewhere/x.db;");
+    QTest::mouseClick(ui_.button_Annotation_Load, Qt::LeftButton);
+    QVERIFY(!ui_.panel_Align_Process->isVisible());
     QCOMPARE(dialogs_->messages, QStringList{refusal});
 
     Pick_And_Load({"a.db"});
-    QVERIFY(form_->panel_Align_Process->isVisible());
-    form_->textBox_Align_FilePath->clear();
-    QTest::mouseClick(form_->button_Annotation_Load, Qt::LeftButton);
-    QVERIFY(!form_->panel_Align_Process->isVisible());
+    QVERIFY(ui_.panel_Align_Process->isVisible());
+    ui_.textBox_Align_FilePath->clear();
+    QTest::mouseClick(ui_.button_Annotation_Load, Qt::LeftButton);
+    QVERIFY(!ui_.panel_Align_Process->isVisible());
     QCOMPARE(dialogs_->messages, (QStringList{refusal, refusal}));
     QCOMPARE(Table()->rowCount(), 1);  // the grid keeps its list
   }
@@ -299,17 +303,16 @@ class AlignWindowTest : public QObject {
     QFETCH(QString, mass_tol);
     QFETCH(QString, expected);
     Pick_And_Load({"a.db"});
-    (deep ? form_->radioButton_Two_Phase_Align : form_->radioButton_One_Phase_Align)
-        ->setChecked(true);
-    form_->textBox_Align_Window1->setText(window1);
-    form_->textBox_Align_Window2->setText(window2);
-    form_->textBox_Align_Mass_Tol->setText(mass_tol);
+    (deep ? ui_.radioButton_Two_Phase_Align : ui_.radioButton_One_Phase_Align)->setChecked(true);
+    ui_.textBox_Align_Window1->setText(window1);
+    ui_.textBox_Align_Window2->setText(window2);
+    ui_.textBox_Align_Mass_Tol->setText(mass_tol);
     QVERIFY(!QFileInfo::exists(Path("Result")));
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{expected});
     QVERIFY(runs_.empty());
     QVERIFY(QFileInfo(Path("Result")).isDir());
-    QCOMPARE(form_->FilePathOut, Path("Result"));
+    QCOMPARE(form_->Align_Tab()->FilePathOut(), Path("Result"));
   }
 
   void twoOfThreeTickedFilesPassInGridOrder() {
@@ -333,8 +336,8 @@ class AlignWindowTest : public QObject {
   void deepModePassesItsWindow() {
     Pick_And_Load({"a.db"});
     Tick(0, true);
-    form_->radioButton_Two_Phase_Align->setChecked(true);
-    form_->textBox_Align_Window2->setText("4");
+    ui_.radioButton_Two_Phase_Align->setChecked(true);
+    ui_.textBox_Align_Window2->setText("4");
     Click_Align();
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
     QCOMPARE(runs_.size(), std::size_t{1});
@@ -358,7 +361,7 @@ class AlignWindowTest : public QObject {
     Pick_And_Load({"a.db"});
     Tick(0, true);
     Click_Align();
-    form_->textBox_Align_Mass_Tol->setText("0,05");
+    ui_.textBox_Align_Mass_Tol->setText("0,05");
     Click_Align();
     QLocale::setDefault(saved);
     QCOMPARE(dialogs_->messages,

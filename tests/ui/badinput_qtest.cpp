@@ -11,9 +11,12 @@
 #include "run/alignment_run.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/widgets/align_process_tab.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
@@ -35,17 +38,18 @@ class BadInputWindowTest : public QObject {
  private:
   std::unique_ptr<Temp_Folder> dir_;
   std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
   Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   std::string good_;
   int good_rows_ = 0;
 
   void Open(const std::string& path) {
     dialogs_->answers.push_back(QStringList{QString::fromStdString(path)});
-    form_->Button_Click_Align_File_Browse();
+    form_->Visualization_Tab()->Button_Click_Align_File_Browse();
   }
 
   void Click(int row) {
-    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     const QModelIndex index = grid->model()->index(row, 0);
     grid->scrollTo(index);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
@@ -67,15 +71,15 @@ class BadInputWindowTest : public QObject {
 
   // Picks, loads and ticks the files, then clicks Align.
   void Align(const QStringList& paths) {
-    form_->tabControl1->setCurrentWidget(form_->Tab_Align_Process);
+    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Process);
     dialogs_->answers.push_back(paths);
-    form_->Button_Click_Annotation_File_Browse();
-    form_->Button_Click_Annotation_File_Load();
-    auto* header = form_->dataGridView_Annotation_Filelist->findChild<QCheckBox*>(
+    form_->Align_Tab()->Button_Click_Annotation_File_Browse();
+    form_->Align_Tab()->Button_Click_Annotation_File_Load();
+    auto* header = ui_.dataGridView_Annotation_Filelist->findChild<QCheckBox*>(
         QStringLiteral("checkboxHeader_Align"));
     QVERIFY(header != nullptr);
     header->setChecked(true);
-    form_->button_Align_Process->click();
+    ui_.button_Align_Process->click();
   }
 
  private slots:
@@ -87,12 +91,13 @@ class BadInputWindowTest : public QObject {
     auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    form_->tabControl1->setCurrentWidget(form_->Tab_Align_Visualization);
+    ui_ = Varnel::Test::Form_Controls(*form_);
+    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     Open(good_);
     QCOMPARE(dialogs_->messages, QStringList());
-    good_rows_ = form_->dataGridView_Align_Peaklist_Table->model()->rowCount();
+    good_rows_ = ui_.dataGridView_Align_Peaklist_Table->model()->rowCount();
     QVERIFY(good_rows_ > 0);
   }
 
@@ -135,8 +140,8 @@ class BadInputWindowTest : public QObject {
     QVERIFY2(message.contains(problem), qPrintable(message));
     QVERIFY2(!message.contains('\n'), qPrintable(message));
     // The grid still shows the good result and the window still names it.
-    QCOMPARE(form_->dataGridView_Align_Peaklist_Table->model()->rowCount(), good_rows_);
-    QCOMPARE(form_->alignFileName, QStringLiteral("good.aligndb"));
+    QCOMPARE(ui_.dataGridView_Align_Peaklist_Table->model()->rowCount(), good_rows_);
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QStringLiteral("good.aligndb"));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(Read_File(bad) == bytes);
     // And a click on it still draws from the good file.
@@ -165,7 +170,7 @@ class BadInputWindowTest : public QObject {
     Exec_Sql(bad, sql.toStdString());
     Open(bad);
     QCOMPARE(dialogs_->messages, QStringList());
-    QCOMPARE(form_->alignFileName, QStringLiteral("bad rows.aligndb"));
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QStringLiteral("bad rows.aligndb"));
     Click(0);
     QCOMPARE(dialogs_->messages.size(), 1);
     const QString message = dialogs_->messages.front();
@@ -235,7 +240,7 @@ class BadInputWindowTest : public QObject {
     dialogs_->messages.clear();
     Open(Join_Path(result, kAlignedDbName));
     QCOMPARE(dialogs_->messages, QStringList());
-    QVERIFY(form_->dataGridView_Align_Peaklist_Table->model()->rowCount() > 0);
+    QVERIFY(ui_.dataGridView_Align_Peaklist_Table->model()->rowCount() > 0);
     const std::string csv = Read_File(Join_Path(result, kAlignedCsvName));
     QVERIFY(csv.find(",\"QC 1, \"\"first\"\" it's\",") != std::string::npos);
     QVERIFY(csv.find(",\xE6\xA0\xB7\xE5\x93\x81 \xC3\xA9,") != std::string::npos);

@@ -8,6 +8,7 @@
 #include <QTableView>
 
 #include "storage/path.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "ui/text_codec.h"
@@ -23,6 +24,7 @@ int main(int argc, char* argv[]) {
   auto dialogs = std::make_unique<Test::Scripted_Dialogs>();
   Test::Scripted_Dialogs* script = dialogs.get();
   Varnel_Form form(std::move(dialogs));
+  const Test::Form_Controls ui(form);
   form.show();
   QApplication::processEvents();
   bool ok = screens.Save(&form, "align_1_start.png");
@@ -32,16 +34,16 @@ int main(int argc, char* argv[]) {
     paths.push_back(From_Engine_String(path));
   }
   script->answers.push_back(paths);
-  form.button_Annotation_File_Browse->click();
-  form.button_Annotation_Load->click();
+  ui.button_Annotation_File_Browse->click();
+  ui.button_Annotation_Load->click();
   ok = screens.Save(&form, "align_2_loaded.png") && ok;
 
   auto* header_box =
-      form.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align");
+      ui.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align");
   if (header_box == nullptr) return 1;
   header_box->click();
-  form.radioButton_Two_Phase_Align->setChecked(true);
-  form.button_Align_Process->click();
+  ui.radioButton_Two_Phase_Align->setChecked(true);
+  ui.button_Align_Process->click();
   if (script->messages != QStringList{"Align Process Finished!"}) {
     screens.Fail("unexpected messages: " + script->messages.join(" | ").toStdString());
     return 1;

@@ -1,11 +1,13 @@
 // Pictures of the visualization tab: after opening the result of a simulated
 // and aligned study, then after clicking a row of a group present in every
 // sample, in Scan, RT_Original, RT_Corrected and RT_Corrected + Normalized.
-// Last, a group of a 50-sample study, to show a long legend.
+// Last, a group of a 50-sample study, to show a long legend, and that chart
+// saved as PNG.
 // Usage: screens_visualization OUTPUT_FOLDER
 #include <qcustomplot.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -15,11 +17,13 @@
 #include "run/alignment_run.h"
 #include "storage/aligned_table.h"
 #include "storage/path.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
 #include "ui/text_codec.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
@@ -69,24 +73,25 @@ int main(int argc, char* argv[]) {
   auto dialogs = std::make_unique<Test::Scripted_Dialogs>();
   Test::Scripted_Dialogs* script = dialogs.get();
   Varnel_Form form(std::move(dialogs));
+  const Test::Form_Controls ui(form);
   // Opens a result; false when the window refused it.
   auto open = [&](const std::string& path) {
     script->answers.push_back(QStringList{From_Engine_String(path)});
-    form.button_Align_File_Browse->click();
+    ui.button_Align_File_Browse->click();
     return script->messages.isEmpty() || screens.Fail(script->messages.join(" | ").toStdString());
   };
   // Clicks a row of a group present in all `samples`; false when there is none.
-  auto* model = qobject_cast<Align_Table_Model*>(form.dataGridView_Align_Peaklist_Table->model());
+  auto* model = qobject_cast<Align_Table_Model*>(ui.dataGridView_Align_Peaklist_Table->model());
   auto click_full_group = [&](std::size_t samples) {
     const int row = model ? Row_Of_Group_In_All_Samples(*model, samples) : -1;
     if (row < 0) return screens.Fail("no group present in all samples");
-    form.dataGridView_Align_Peaklist_Table->scrollTo(model->index(row, 0),
-                                                     QAbstractItemView::PositionAtCenter);
-    form.DataGridView_CellMouseClick(row);
+    ui.dataGridView_Align_Peaklist_Table->scrollTo(model->index(row, 0),
+                                                   QAbstractItemView::PositionAtCenter);
+    form.Visualization_Tab()->DataGridView_CellMouseClick(row);
     return true;
   };
 
-  form.tabControl1->setCurrentWidget(form.Tab_Align_Visualization);
+  ui.tabControl1->setCurrentWidget(ui.Tab_Align_Visualization);
   form.show();
   QApplication::processEvents();
   bool ok = screens.Save(&form, "viz_1_start.png");
@@ -94,17 +99,25 @@ int main(int argc, char* argv[]) {
   ok = screens.Save(&form, "viz_2_opened.png") && ok;
   if (!click_full_group(6)) return 1;
   ok = screens.Save(&form, "viz_3_scan.png") && ok;
-  form.radioButton_RT_Original->click();
+  ui.radioButton_RT_Original->click();
   ok = screens.Save(&form, "viz_4_rt_original.png") && ok;
-  form.radioButton_RT_Corrected->click();
-  form.radioButton_GroupPlot->click();
+  ui.radioButton_RT_Corrected->click();
+  ui.radioButton_GroupPlot->click();
   ok = screens.Save(&form, "viz_5_rt_corrected.png") && ok;
-  form.radioButton_Normalized->click();
-  form.radioButton_CompoundPlot->click();
+  ui.radioButton_Normalized->click();
+  ui.radioButton_CompoundPlot->click();
   ok = screens.Save(&form, "viz_6_normalized.png") && ok;
 
   // Fifty samples (written above): one legend entry per sample.
   if (!open(Join_Path(folder, "fifty.aligndb")) || !click_full_group(50)) return 1;
   ok = screens.Save(&form, "viz_7_fifty_samples.png") && ok;
+
+  // The upper chart saved as a picture to print, through its context menu.
+  script->save_answers.push_back(screens.Path("viz_8_saved_chart.png"));
+  emit ui.zedGraphControl_AlignedPeaks->customContextMenuRequested(QPoint(10, 10));
+  auto* menu = ui.zedGraphControl_AlignedPeaks->findChild<QMenu*>();
+  if (menu == nullptr || menu->actions().isEmpty()) return screens.Fail("no chart menu"), 1;
+  menu->actions().front()->trigger();  // "Save as PNG..."
+  delete menu;
   return ok && script->messages.isEmpty() ? 0 : 1;
 }

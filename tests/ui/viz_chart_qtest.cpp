@@ -40,7 +40,7 @@ class VizChartTest : public QObject {
   void drawsTitlesCurvesAndFitsTheAxes() {
     Draw_Chart(plot_.get(), Content(3, 5e6));
     QCOMPARE(Chart_Title(plot_.get())->text(), QString("T"));
-    QCOMPARE(plot_->graphCount(), 3);
+    QCOMPARE(plot_->plottableCount(), 3);
     QVERIFY(plot_->yAxis->range().contains(5e6));
     QVERIFY(plot_->xAxis->range().contains(1000.0));
     QVERIFY(plot_->xAxis->grid()->visible() && plot_->yAxis->grid()->visible());
@@ -53,7 +53,7 @@ class VizChartTest : public QObject {
     QVERIFY(plot_->yAxis->tickVectorLabels().contains("5000000"));
     // A new drawing starts from nothing.
     Draw_Chart(plot_.get(), Content(1, 1.0));
-    QCOMPARE(plot_->graphCount(), 1);
+    QCOMPARE(plot_->plottableCount(), 1);
     QCOMPARE(plot_->legend->itemCount(), 1);
     QVERIFY(plot_->yAxis->range().upper < 2.0);
   }
@@ -71,7 +71,7 @@ class VizChartTest : public QObject {
 
   void manySamplesKeepTheLegendBesideTheCurves() {
     Draw_Chart(plot_.get(), Content(60, 10.0));
-    QCOMPARE(plot_->graphCount(), 60);
+    QCOMPARE(plot_->plottableCount(), 60);
     const int items = plot_->legend->itemCount();
     QVERIFY(items < 60);
     QVERIFY(items >= 4);
@@ -85,7 +85,7 @@ class VizChartTest : public QObject {
     Refit_Chart(plot_.get());
     QVERIFY(plot_->xAxis->range().contains(1002.0));
     Clear_Chart(plot_.get());
-    QCOMPARE(plot_->graphCount(), 0);
+    QCOMPARE(plot_->plottableCount(), 0);
     QCOMPARE(plot_->legend->itemCount(), 0);
   }
 

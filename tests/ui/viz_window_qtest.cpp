@@ -3,17 +3,21 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QtTest>
+#include <algorithm>
 
 #include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 #include "ui/widgets/viz_chart.h"
 
@@ -39,6 +43,21 @@ Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, 
 
 QString Title(QCustomPlot* plot) { return Chart_Title(plot)->text(); }
 
+// The chart's curve i (every curve is a QCPCurve, drawn in stored order).
+QCPCurve* Line(QCustomPlot* plot, int i) {
+  auto* line = qobject_cast<QCPCurve*>(plot->plottable(i));
+  if (line == nullptr) qFatal("plottable %d is no QCPCurve", i);
+  return line;
+}
+
+// The x values of a curve in drawing order.
+QList<double> Keys(QCPCurve* line) {
+  QList<double> keys;
+  for (auto it = line->data()->constBegin(); it != line->data()->constEnd(); ++it)
+    keys.push_back(it->key);
+  return keys;
+}
+
 }  // namespace
 
 class VizWindowTest : public QObject {
@@ -47,13 +66,14 @@ class VizWindowTest : public QObject {
  private:
   std::unique_ptr<Temp_Folder> dir_;
   std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
   Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   Align_Table_Model* model_ = nullptr;
 
   void Open(const QString& file) {
     dialogs_->answers.push_back(
         QStringList{QString::fromStdString(Join_Path(dir_->path(), file.toStdString()))});
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
   }
 
   int Row_With(int align_id, int sample_id) const {
@@ -65,17 +85,35 @@ class VizWindowTest : public QObject {
   }
 
   void Click_Row(int row) {
-    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     const QModelIndex index = model_->index(row, 0);
     grid->scrollTo(index);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
   }
 
+  // Opens the chart's context menu and triggers its entry `text`.
+  void Chart_Menu_Action(QCustomPlot* plot, const char* text) {
+    emit plot->customContextMenuRequested(QPoint(20, 20));
+    auto* menu = plot->findChild<QMenu*>();
+    QVERIFY(menu != nullptr);
+    bool found = false;
+    for (QAction* action : menu->actions()) {
+      if (action->text() == QLatin1String(text)) {
+        action->trigger();
+        found = true;
+      }
+    }
+    menu->close();
+    delete menu;
+    QVERIFY2(found, text);
+  }
+
   std::vector<int> Highlighted_Rows() const {
     std::vector<int> rows;
     for (int r = 0; r < model_->rowCount(); ++r)
-      if (model_->data(model_->index(r, 2), Qt::BackgroundRole).value<QBrush>().color() ==
-          kHighlightColor)
+      if (model_->data(model_->index(r, kCol_Apex_MZ), Qt::BackgroundRole)
+              .value<QBrush>()
+              .color() == kHighlightColor)
         rows.push_back(r);
     return rows;
   }
@@ -94,10 +132,11 @@ class VizWindowTest : public QObject {
     auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
     dialogs_ = dialogs.get();
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    form_->tabControl1->setCurrentWidget(form_->Tab_Align_Visualization);
+    ui_ = Varnel::Test::Form_Controls(*form_);
+    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    model_ = qobject_cast<Align_Table_Model*>(form_->dataGridView_Align_Peaklist_Table->model());
+    model_ = qobject_cast<Align_Table_Model*>(ui_.dataGridView_Align_Peaklist_Table->model());
     QVERIFY(model_ != nullptr);
   }
 
@@ -107,22 +146,31 @@ class VizWindowTest : public QObject {
   }
 
   void browseOpensTheResultAndShowsTheGrid() {
-    form_->FilePathOut = QString::fromStdString(dir_->path());
-    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
+    // A refused Align request on the other tab still names its result
+    // folder, where the result dialog then opens.
+    dialogs_->answers.push_back(
+        QStringList{QString::fromStdString(Join_Path(dir_->path(), "a.db"))});
+    ui_.button_Annotation_File_Browse->click();
+    ui_.button_Annotation_Load->click();
+    ui_.textBox_Align_Mass_Tol->setText("x");
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages, QStringList{"You must configure a valid Align Mass Tolerance!"});
+    dialogs_->messages.clear();
+    QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
     Open("study.aligndb");
-    QCOMPARE(dialogs_->open_calls.size(), std::size_t{1});
-    const auto& call = dialogs_->open_calls[0];
+    QCOMPARE(dialogs_->open_calls.size(), std::size_t{2});
+    const auto& call = dialogs_->open_calls[1];
     QCOMPARE(call.title, QString("Select a Aligned Result File"));
     QCOMPARE(call.filter, QString("aligndb Files (*.aligndb)"));
-    QCOMPARE(call.folder, QString::fromStdString(dir_->path()));
+    QCOMPARE(call.folder, QString::fromStdString(Join_Path(dir_->path(), "Result")));
     QVERIFY(!call.multi_select);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->alignFolderName, QString::fromStdString(dir_->path()));
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-    QCOMPARE(form_->textBox_Align_Result_File->text(),
+    QCOMPARE(form_->Visualization_Tab()->alignFolderName(), QString::fromStdString(dir_->path()));
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
+    QCOMPARE(ui_.textBox_Align_Result_File->text(),
              QString::fromStdString(Join_Path(dir_->path(), "study.aligndb")));
-    QVERIFY(form_->panel_Align_Peaklist_Table->isVisible());
-    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+    QVERIFY(ui_.panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(!ui_.panel_align_peak_visualization->isVisible());
     QCOMPARE(model_->rowCount(), 6);
     QCOMPARE(model_->columnCount(), 20);
     QCOMPARE(model_->headerData(9, Qt::Horizontal).toString(), QString("Right_Boundary"));
@@ -133,16 +181,16 @@ class VizWindowTest : public QObject {
   void cancelAndEmptyPicksChangeNothing() {
     Open("study.aligndb");
     dialogs_->answers.push_back(std::nullopt);
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
-    QVERIFY(!form_->textBox_Align_Result_File->text().isEmpty());
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
+    QVERIFY(!ui_.textBox_Align_Result_File->text().isEmpty());
 
     dialogs_->answers.push_back(QStringList{});
-    QTest::mouseClick(form_->button_Align_File_Browse, Qt::LeftButton);
+    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
     QCOMPARE(dialogs_->messages, QStringList{"Please select the aligndb(.aligndb) file(s)!"});
-    QVERIFY(form_->textBox_Align_Result_File->text().isEmpty());
-    QCOMPARE(form_->alignFileName, QString("study.aligndb"));
+    QVERIFY(ui_.textBox_Align_Result_File->text().isEmpty());
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString("study.aligndb"));
     QCOMPARE(model_->rowCount(), 6);
   }
 
@@ -152,8 +200,8 @@ class VizWindowTest : public QObject {
     Open("bad.aligndb");
     QCOMPARE(dialogs_->messages.size(), 1);
     QVERIFY2(dialogs_->messages[0].contains("bad.aligndb"), qPrintable(dialogs_->messages[0]));
-    QVERIFY(!form_->panel_Align_Peaklist_Table->isVisible());
-    QVERIFY(form_->alignFileName.isEmpty());
+    QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
+    QVERIFY(form_->Visualization_Tab()->alignFileName().isEmpty());
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 
@@ -163,44 +211,200 @@ class VizWindowTest : public QObject {
     Click_Row(Row_With(7, 5));
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
-    QVERIFY(form_->panel_align_peak_visualization->isVisible());
-    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
+    QVERIFY(ui_.panel_align_peak_visualization->isVisible());
+    QCustomPlot* upper = ui_.zedGraphControl_AlignedPeaks;
     QCOMPARE(Title(upper), QString("Aligned Plot  for Align_ID: 7"));
     QCOMPARE(upper->xAxis->label(), QString("Scan Number"));
     QCOMPARE(upper->yAxis->label(), QString("Intensity"));
     // Samples 2, 2 and 5: three curves, two legend entries.
-    QCOMPARE(upper->graphCount(), 3);
+    QCOMPARE(upper->plottableCount(), 3);
     QCOMPARE(upper->legend->itemCount(), 2);
-    QCOMPARE(upper->graph(0)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(upper->graph(1)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(upper->graph(2)->pen().color(), QColor(255, 255, 0));
-    QCOMPARE(upper->graph(0)->name(), QString("Sample 2"));
-    QCOMPARE(upper->graph(2)->name(), QString("Sample 5"));
-    QVERIFY(upper->graph(0)->scatterStyle().isNone());
+    QCOMPARE(Line(upper, 0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(upper, 1)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(upper, 2)->pen().color(), QColor(255, 255, 0));
+    QCOMPARE(Line(upper, 0)->name(), QString("Sample 2"));
+    QCOMPARE(Line(upper, 2)->name(), QString("Sample 5"));
+    QVERIFY(Line(upper, 0)->scatterStyle().isNone());
     QVERIFY(upper->xAxis->range().contains(120.0));  // fitted to scans around 60 s / 0.5 s
-    QCustomPlot* lower = form_->zedGraphControl_SlectedPeaks;
+    QCustomPlot* lower = ui_.zedGraphControl_SlectedPeaks;
     QCOMPARE(Title(lower), QString("Peak Plot for Sample: Sample 5"));
-    QCOMPARE(lower->graphCount(), 1);
-    QCOMPARE(lower->graph(0)->pen().color(), QColor(0, 0, 255));
-    QCOMPARE(lower->graph(0)->name(), QString("200"));
-    QCOMPARE(form_->dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(lower->plottableCount(), 1);
+    QCOMPARE(Line(lower, 0)->pen().color(), QColor(0, 0, 255));
+    QCOMPARE(Line(lower, 0)->name(), QString("200"));
+    QCOMPARE(ui_.dataGridView_Align_Peaklist_Table->selectionModel()->selectedRows().size(), 1);
 
     // Compound Plot on the same row adds the adduct to the label.
-    form_->radioButton_CompoundPlot->click();
+    ui_.radioButton_CompoundPlot->click();
     QCOMPARE(redrawn.count(), 2);
     QCOMPARE(Title(lower), QString("Compound Plot for Sample: Sample 5"));
-    QCOMPARE(lower->graph(0)->name(), QString("200 [M+H]+"));
+    QCOMPARE(Line(lower, 0)->name(), QString("200 [M+H]+"));
+  }
+
+  void everyWayOntoARowDrawsItOnce_data() {
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("end");
+    // Rows by Align_ID: 0 (row 0), 3 (rows 1, 2), 7 (rows 3 to 5).
+    QTest::newRow("arrow down") << 2 << "Down" << 3;
+    QTest::newRow("arrow up") << 1 << "Up" << 0;
+    QTest::newRow("page down") << 0 << "PgDown" << 5;
+    QTest::newRow("ctrl+home") << 4 << "Ctrl+Home" << 0;
+    QTest::newRow("ctrl+end") << 0 << "Ctrl+End" << 5;
+    QTest::newRow("row number") << 0 << "RowHeader" << 4;
+    QTest::newRow("right button") << 4 << "RightButton" << 1;
+    QTest::newRow("middle button") << 0 << "MiddleButton" << 3;
+    QTest::newRow("left button") << 0 << "LeftButton" << 4;
+    QTest::newRow("left button on the current row") << 4 << "LeftButton" << 4;
+  }
+
+  void everyWayOntoARowDrawsItOnce() {
+    QFETCH(int, start);
+    QFETCH(QString, how);
+    QFETCH(int, end);
+    Open("study.aligndb");
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    Click_Row(start);
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    const QPoint cell = grid->visualRect(model_->index(end, kCol_Apex_Pos)).center();
+    if (how == "RowHeader") {
+      QHeaderView* rows = grid->verticalHeader();
+      QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                        QPoint(rows->width() / 2, rows->sectionViewportPosition(end) + 5));
+    } else if (how.endsWith("Button")) {
+      const Qt::MouseButton button = how == "RightButton"    ? Qt::RightButton
+                                     : how == "MiddleButton" ? Qt::MiddleButton
+                                                             : Qt::LeftButton;
+      QTest::mouseClick(grid->viewport(), button, {}, cell);
+    } else {
+      const QKeySequence key(how);
+      QTest::keyClick(grid, Qt::Key(key[0].key()), key[0].keyboardModifiers());
+    }
+    QCOMPARE(grid->currentIndex().row(), end);
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(grid->selectionModel()->selectedRows().front().row(), end);
+    QCOMPARE(Title(ui_.zedGraphControl_AlignedPeaks),
+             "Aligned Plot  for Align_ID: " + model_->Text_Cell(end, kCol_Align_ID));
+    QCOMPARE(Title(ui_.zedGraphControl_SlectedPeaks),
+             "Peak Plot for Sample: " + model_->Text_Cell(end, kCol_SAMPLE_NAME));
+    QVERIFY(dialogs_->messages.isEmpty());
+  }
+
+  void sortingMovesTheCurrentRowWithoutARedraw() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 5));
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    ui_.dataGridView_Align_Peaklist_Table->sortByColumn(kCol_SAMPLE_ID, Qt::DescendingOrder);
+    QCOMPARE(redrawn.count(), 0);
+    const int current = ui_.dataGridView_Align_Peaklist_Table->currentIndex().row();
+    QCOMPARE(model_->Int_Cell(current, kCol_SAMPLE_ID), 5);
+  }
+
+  void shapesAreDrawnInStoredOrder() {
+    // A shape stored out of x order (rotated, two points swapped): the curves
+    // run through the points as stored, not re-sorted by x.
+    Varnel::Test::Align_Peak peak = Make_Peak(Spec(0, 10, 4, 80.0));
+    auto& shape = peak.Peak_shape;
+    std::rotate(shape.begin(), shape.begin() + 4, shape.end());
+    std::swap(shape[0], shape[2]);
+    QList<double> scans;
+    for (const Data_Point& p : shape) scans.push_back(static_cast<double>(p.Scan));
+    QVERIFY(!std::is_sorted(scans.begin(), scans.end()));
+    Varnel::Test::Write_Aligned_Result({peak}, dir_->path(), "unsorted.aligndb");
+    Open("unsorted.aligndb");
+    Click_Row(0);
+    QCOMPARE(Keys(Line(ui_.zedGraphControl_AlignedPeaks, 0)), scans);
+    QCOMPARE(Keys(Line(ui_.zedGraphControl_SlectedPeaks, 0)), scans);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->legend->itemCount(), 1);
+    QVERIFY(ui_.zedGraphControl_AlignedPeaks->xAxis->range().contains(scans.front()));
+  }
+
+  void openingAnotherResultClearsTheCharts() {
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 3);
+    Varnel::Test::Write_Aligned_Result({Make_Peak(Spec(0, 10, 1, 50.0))}, dir_->path(),
+                                       "other.aligndb");
+    Open("other.aligndb");
+    QVERIFY(dialogs_->messages.isEmpty());
+    for (QCustomPlot* plot : {ui_.zedGraphControl_AlignedPeaks, ui_.zedGraphControl_SlectedPeaks}) {
+      QCOMPARE(plot->plottableCount(), 0);
+      QCOMPARE(plot->legend->itemCount(), 0);
+      QVERIFY(Title(plot).isEmpty());
+      QVERIFY(plot->xAxis->label().isEmpty() && plot->yAxis->label().isEmpty());
+    }
+    QVERIFY(Highlighted_Rows().empty());
+    // A result that cannot be read leaves the charts of the open one.
+    Click_Row(0);
+    Write_File(Join_Path(dir_->path(), "bad.aligndb"), std::string(4096, 'x'));
+    Open("bad.aligndb");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 1);
+  }
+
+  void gridMenuShowsTheAddedEntries() {
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    Align_Visualization_Tab* tab = form_->Visualization_Tab();
+    const auto request_menu = [grid](int row) {
+      const QPoint pos = grid->visualRect(grid->model()->index(row, 0)).center();
+      QContextMenuEvent event(QContextMenuEvent::Mouse, pos, grid->viewport()->mapToGlobal(pos));
+      QApplication::sendEvent(grid->viewport(), &event);
+      return grid->findChild<QMenu*>();
+    };
+    Open("study.aligndb");
+    QVERIFY(request_menu(0) == nullptr);  // no entries: no menu
+
+    std::vector<int> rows_seen;
+    tab->Add_Grid_Action("Find...", QKeySequence("Ctrl+F"),
+                         [&] { rows_seen.push_back(tab->Current_Row()); });
+    tab->Add_Grid_Action("Fails", {}, [] { throw std::runtime_error("no such thing"); });
+    Click_Row(2);
+    QMenu* menu = request_menu(2);
+    QVERIFY(menu != nullptr);
+    QCOMPARE(menu->actions().size(), 2);
+    QCOMPARE(menu->actions()[0]->text(), QString("Find..."));
+    QCOMPARE(menu->actions()[0]->shortcut(), QKeySequence("Ctrl+F"));
+    QVERIFY(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->actions()[1]->trigger();
+    delete menu;
+    QCOMPARE(rows_seen, std::vector<int>{2});
+    QCOMPARE(dialogs_->messages, QStringList{"no such thing"});  // through the guard
+    // The shortcut, while the grid has the focus.
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(rows_seen, (std::vector<int>{2, 2}));
+  }
+
+  void gridEntriesWaitForAResult() {
+    Align_Visualization_Tab* tab = form_->Visualization_Tab();
+    int runs = 0;
+    tab->Add_Grid_Action("Export...", {}, [&] { ++runs; });
+    tab->Add_Grid_Action(
+        "About", {}, [&] { runs += 10; }, /*needs_result=*/false);
+    const QList<QAction*> entries = ui_.dataGridView_Align_Peaklist_Table->actions();
+    QCOMPARE(entries.size(), 2);
+    QVERIFY(!entries[0]->isEnabled());
+    QVERIFY(entries[1]->isEnabled());
+    entries[0]->activate(QAction::Trigger);
+    QCOMPARE(runs, 0);
+    Open("study.aligndb");
+    QVERIFY(entries[0]->isEnabled());
+    entries[0]->trigger();
+    QCOMPARE(runs, 1);
   }
 
   void headerClickDoesNothing() {
     Open("study.aligndb");
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-    QHeaderView* header = form_->dataGridView_Align_Peaklist_Table->horizontalHeader();
+    QHeaderView* header = ui_.dataGridView_Align_Peaklist_Table->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-    form_->DataGridView_CellMouseClick(-1);
+    form_->Visualization_Tab()->DataGridView_CellMouseClick(-1);
     QCOMPARE(redrawn.count(), 0);
-    QVERIFY(!form_->panel_align_peak_visualization->isVisible());
+    QVERIFY(!ui_.panel_align_peak_visualization->isVisible());
   }
 
   void highlightFollowsTheAlignIdAfterSorting() {
@@ -210,7 +414,7 @@ class VizWindowTest : public QObject {
     QCOMPARE(rows.size(), std::size_t{3});
     // Sort by SAMPLE_NAME descending with two header clicks: rows move, the
     // highlight and the selection move with them.
-    QTableView* grid = form_->dataGridView_Align_Peaklist_Table;
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     grid->sortByColumn(kCol_SAMPLE_NAME, Qt::DescendingOrder);
     rows = Highlighted_Rows();
     QCOMPARE(rows.size(), std::size_t{3});
@@ -229,8 +433,8 @@ class VizWindowTest : public QObject {
     Open("study.aligndb");
     Click_Row(Row_With(0, 1));
     QVERIFY(Highlighted_Rows().empty());
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 1);
-    QCOMPARE(Title(form_->zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 1);
+    QCOMPARE(Title(ui_.zedGraphControl_AlignedPeaks), QString("Aligned Plot  for Align_ID: 0"));
   }
 
   void everyRadioChangeRedrawsOnce_data() {
@@ -266,13 +470,13 @@ class VizWindowTest : public QObject {
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
     // The redraw saw the new selection.
-    QCustomPlot* upper = form_->zedGraphControl_AlignedPeaks;
-    const bool scan = form_->radioButton_Scan->isChecked();
+    QCustomPlot* upper = ui_.zedGraphControl_AlignedPeaks;
+    const bool scan = ui_.radioButton_Scan->isChecked();
     QCOMPARE(upper->xAxis->label(), QString(scan ? "Scan Number" : "Retention Time (seconds)"));
     if (to == "radioButton_RT_Corrected") {
       // Both peaks of Align_ID 3 are moved onto Align_RT 100 s.
       for (int g = 0; g < 2; ++g) {
-        const auto* data = upper->graph(g)->data().data();
+        const auto* data = Line(upper, g)->data().data();
         double best_key = 0, best = -1;
         for (auto it = data->constBegin(); it != data->constEnd(); ++it)
           if (it->value > best) best = it->value, best_key = it->key;
@@ -284,28 +488,47 @@ class VizWindowTest : public QObject {
   void redrawWithoutSelectionClearsTheCharts() {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 3);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 3);
     Open("study.aligndb");  // a fresh table: no row selected
     QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
-    form_->radioButton_Normalized->click();
+    ui_.radioButton_Normalized->click();
     QCOMPARE(redrawn.count(), 1);
     QVERIFY(dialogs_->messages.isEmpty());
-    QCOMPARE(form_->zedGraphControl_AlignedPeaks->graphCount(), 0);
-    QCOMPARE(form_->zedGraphControl_SlectedPeaks->graphCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 0);
+    QCOMPARE(ui_.zedGraphControl_SlectedPeaks->plottableCount(), 0);
     QVERIFY(Highlighted_Rows().empty());
   }
 
-  void chartSavesPngAndPdf() {
+  void chartSavesPrintablePngAndVectorPdfThroughTheDialogs() {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
-    const QString png = QString::fromStdString(Join_Path(dir_->path(), "upper.png"));
-    const QString pdf = QString::fromStdString(Join_Path(dir_->path(), "upper.pdf"));
-    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, png));
-    QVERIFY(Save_Chart(form_->zedGraphControl_AlignedPeaks, pdf));
-    QVERIFY(QFileInfo(png).size() > 0);
-    QVERIFY(QFileInfo(pdf).size() > 0);
-    QVERIFY(!Save_Chart(form_->zedGraphControl_AlignedPeaks,
-                        QString::fromStdString(Join_Path(dir_->path(), "no/such/dir/x.png"))));
+    const auto path = [this](const char* name) {
+      return QString::fromStdString(Join_Path(dir_->path(), name));
+    };
+    // A path without suffix takes the kind of the menu entry.
+    dialogs_->save_answers = {path("upper"), path("lower.pdf"), std::nullopt,
+                              path("no/such/dir/x.png")};
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");
+    Chart_Menu_Action(ui_.zedGraphControl_SlectedPeaks, "Save as PDF...");
+    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(dialogs_->save_calls.size(), std::size_t{2});
+    QCOMPARE(dialogs_->save_calls[0].title, QString("Save Chart"));
+    QCOMPARE(dialogs_->save_calls[0].folder, QString::fromStdString(dir_->path()));
+    QCOMPARE(dialogs_->save_calls[1].selected_filter, QString("PDF document (*.pdf)"));
+    const QImage png(path("upper.png"));
+    QVERIFY(png.width() >= 1600);
+    QCOMPARE(png.height() * 474 / png.width(), 213);  // the chart's proportions
+    QFile pdf(path("lower.pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.read(5) == "%PDF-");
+
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");  // cancelled
+    QVERIFY(dialogs_->messages.isEmpty());
+    Chart_Menu_Action(ui_.zedGraphControl_AlignedPeaks, "Save as PNG...");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].contains(path("no/such/dir/x.png")),
+             qPrintable(dialogs_->messages[0]));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
   }
 };
 

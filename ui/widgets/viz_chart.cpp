@@ -2,10 +2,7 @@
 
 #include <qcustomplot.h>
 
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMenu>
-#include <QMessageBox>
 #include <algorithm>
 #include <cmath>
 
@@ -18,14 +15,6 @@ constexpr int kTicksPerAxis = 4;
 constexpr int kMaxLegendColumns = 2;       // about; the charts are narrow
 constexpr int kLegendReservedHeight = 70;  // pixels of title, axis and margins beside the legend
 constexpr double kLineWidth = 1.5;
-
-Save_Path_Hook& Hook() {
-  static Save_Path_Hook hook = [](QWidget* parent, const QString& title) {
-    return QFileDialog::getSaveFileName(parent, title, QString(),
-                                        QStringLiteral("PNG image (*.png);;PDF document (*.pdf)"));
-  };
-  return hook;
-}
 
 // Tick labels as plain numbers with as many decimals as the tick step needs
 // (2.5 needs one), never with a power-of-ten factor and never in exponent form.
@@ -82,26 +71,15 @@ void Set_Up_Axis(QCPAxis* axis) {
   axis->setTicker(ticker);
 }
 
-void Show_Context_Menu(QCustomPlot* plot, const QPoint& pos) {
-  auto* menu = new QMenu(plot);
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  auto save = [plot](const QString& suffix) {
-    QString path = Hook()(plot, QStringLiteral("Save Chart"));
-    if (path.isEmpty()) return;
-    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
-    if (!Save_Chart(plot, path))
-      QMessageBox::warning(plot, QString(), QStringLiteral("Cannot write %1").arg(path));
-  };
-  menu->addAction(QStringLiteral("Save as PNG..."), plot, [save] { save(QStringLiteral("png")); });
-  menu->addAction(QStringLiteral("Save as PDF..."), plot, [save] { save(QStringLiteral("pdf")); });
-  menu->addSeparator();
-  menu->addAction(QStringLiteral("Fit to Curves"), plot, [plot] { Refit_Chart(plot); });
-  menu->popup(plot->mapToGlobal(pos));
+bool Save_Png(QCustomPlot* plot, const QString& path) {
+  constexpr int kScreenDpi = 96;
+  const int width = std::max(1, plot->width());
+  const int scale = std::max(1, (kMinSavedPngWidth + width - 1) / width);
+  // The resolution tag keeps the printed size that of the chart on screen.
+  return plot->savePng(path, 0, 0, scale, -1, kScreenDpi * scale);
 }
 
 }  // namespace
-
-void Set_Save_Path_Hook(Save_Path_Hook hook) { Hook() = std::move(hook); }
 
 void Setup_Chart(QCustomPlot* plot) {
   // Layout: the title across the whole width, below it the curves with the
@@ -145,9 +123,6 @@ void Setup_Chart(QCustomPlot* plot) {
   plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   QObject::connect(plot, &QCustomPlot::mouseDoubleClick, plot,
                    [plot](QMouseEvent*) { Refit_Chart(plot); });
-  plot->setContextMenuPolicy(Qt::CustomContextMenu);
-  QObject::connect(plot, &QWidget::customContextMenuRequested, plot,
-                   [plot](const QPoint& pos) { Show_Context_Menu(plot, pos); });
 }
 
 QCPTextElement* Chart_Title(QCustomPlot* plot) {
@@ -183,16 +158,18 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
                                       [](const Curve& c) { return !c.label.isEmpty(); });
   const int shown = labelled > capacity ? capacity - 1 : static_cast<int>(labelled);
 
+  // QCPCurve keeps the points in the order given (a QCPGraph would sort them
+  // by x): a shape is drawn point after point as stored.
   int listed = 0;
   for (const Curve& curve : content.curves) {
-    QCPGraph* graph = plot->addGraph();
-    graph->setPen(QPen(curve.color, kLineWidth));
-    graph->setLineStyle(QCPGraph::lsLine);
-    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-    graph->setData(curve.x, curve.y);
-    graph->setName(curve.label);
+    auto* line = new QCPCurve(plot->xAxis, plot->yAxis);
+    line->setPen(QPen(curve.color, kLineWidth));
+    line->setLineStyle(QCPCurve::lsLine);
+    line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    line->setData(curve.x, curve.y);
+    line->setName(curve.label);
     if (curve.label.isEmpty() || listed == shown)
-      graph->removeFromLegend();
+      line->removeFromLegend();
     else
       ++listed;
   }
@@ -206,15 +183,15 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content) {
 }
 
 void Refit_Chart(QCustomPlot* plot) {
-  if (plot->graphCount() > 0) plot->rescaleAxes();
+  if (plot->plottableCount() > 0) plot->rescaleAxes();
   plot->replot();
 }
 
 bool Save_Chart(QCustomPlot* plot, const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
   if (suffix == QLatin1String("pdf")) return plot->savePdf(path);
-  if (suffix == QLatin1String("png")) return plot->savePng(path);
-  return plot->savePng(path + QStringLiteral(".png"));
+  if (suffix == QLatin1String("png")) return Save_Png(plot, path);
+  return Save_Png(plot, path + QStringLiteral(".png"));
 }
 
 }  // namespace Varnel

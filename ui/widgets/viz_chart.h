@@ -1,11 +1,10 @@
 // The charts of the visualization tab on QCustomPlot: one-time set-up (title
-// element, grid, legend, plain tick labels, pan/zoom, double-click refit, a
-// context menu that saves the chart), and drawing a Chart_Content.
+// element, grid, legend, plain tick labels, pan/zoom, double-click refit),
+// drawing a Chart_Content, and saving a chart as a picture to print.
 #ifndef VARNEL_UI_WIDGETS_VIZ_CHART_H_
 #define VARNEL_UI_WIDGETS_VIZ_CHART_H_
 
 #include <QString>
-#include <functional>
 
 #include "ui/viz_plot.h"
 
@@ -14,11 +13,6 @@ class QCPTextElement;
 class QWidget;
 
 namespace Varnel {
-
-// Asks where to save a chart; returns the chosen path or an empty text. The
-// default is a QFileDialog; tests replace it so that nothing blocks.
-using Save_Path_Hook = std::function<QString(QWidget* parent, const QString& title)>;
-void Set_Save_Path_Hook(Save_Path_Hook hook);
 
 // Prepares an empty chart once. REQUIRES: plot freshly made.
 void Setup_Chart(QCustomPlot* plot);
@@ -32,8 +26,14 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content);
 // Refits both axes to the curves and repaints.
 void Refit_Chart(QCustomPlot* plot);
 
+// Width a saved PNG reaches at least, pixels: enough to print sharply.
+inline constexpr int kMinSavedPngWidth = 1600;
+
 // Saves the chart as PNG or PDF, chosen by the path's suffix (PNG when it is
-// neither "pdf" nor "png", the suffix then added). Returns false on failure.
+// neither "pdf" nor "png", ".png" then added). The PNG is the chart drawn at
+// the smallest whole scale factor that makes it at least kMinSavedPngWidth
+// pixels wide (text grows with it); the PDF is vector. Returns false when the
+// file cannot be written.
 bool Save_Chart(QCustomPlot* plot, const QString& path);
 
 }  // namespace Varnel

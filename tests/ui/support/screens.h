@@ -43,6 +43,9 @@ class Screens {
     return true;
   }
 
+  // The full path of out/name.
+  QString Path(const char* name) const { return out_.filePath(QString::fromLatin1(name)); }
+
   bool Fail(const std::string& what) const {
     std::fprintf(stderr, "%s: %s\n", program_, what.c_str());
     return false;

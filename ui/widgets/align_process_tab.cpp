@@ -1,0 +1,251 @@
+#include "ui/widgets/align_process_tab.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTableView>
+
+#include "ui/widgets/control_factory.h"
+#include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/wait_cursor.h"
+
+namespace Varnel {
+
+namespace {
+
+using namespace Controls;
+
+int Column_Named(const QStandardItemModel& table, const QString& name) {
+  for (int column = 0; column < table.columnCount(); ++column) {
+    if (table.headerData(column, Qt::Horizontal).toString() == name) return column;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard,
+                                     QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), guard_(guard) {
+  setObjectName(QStringLiteral("Tab_Align_Process"));
+  QWidget* page = this;
+
+  label_Input_Annotation =
+      Make_Label(page, "label_Input_Annotation",
+                 "Input Annotation Result Files:", QRect(kMargin, kRowTop, 200, kRowHeight));
+  textBox_Align_FilePath =
+      Make_Text_Box(page, "textBox_Align_FilePath", "", QRect(212, kRowTop, 378, kRowHeight));
+  button_Annotation_File_Browse = Make_Button(page, "button_Annotation_File_Browse", "Browse",
+                                              QRect(596, kRowTop, 76, kRowHeight));
+  button_Annotation_Load = Make_Button(page, "button_Annotation_Load", "Annotation_File_Load",
+                                       QRect(678, kRowTop, 152, kRowHeight));
+
+  panel_Align_Process = Make<QWidget>(page, "panel_Align_Process", QRect(0, kPanelTop, 838, 600));
+  QWidget* panel = panel_Align_Process;
+  dataGridView_Annotation_Filelist =
+      Make<QTableView>(panel, "dataGridView_Annotation_Filelist", QRect(kMargin, 4, 367, 579));
+  {
+    QTableView* grid = dataGridView_Annotation_Filelist;
+    grid->setFrameShape(QFrame::NoFrame);
+    grid->setSortingEnabled(false);
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    grid->horizontalHeader()->setHighlightSections(false);
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->verticalHeader()->setFixedWidth(41);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->horizontalHeader()->installEventFilter(this);
+    connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this] { Place_Header_Check_Box(); });
+    connect(grid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { Place_Header_Check_Box(); });
+  }
+
+  constexpr int kParamLeft = 400;
+  groupBox_Align_Mode =
+      Make_Radio_Group(panel, "groupBox_Align_Mode", QRect(kParamLeft, 4, 220, 84), Qt::Vertical);
+  groupBox_Align_Mode->setTitle(QStringLiteral("Align Mode"));
+  groupBox_Align_Mode->layout()->setContentsMargins(16, 8, 10, 8);
+  radioButton_One_Phase_Align =
+      Make_Radio(groupBox_Align_Mode, "radioButton_One_Phase_Align", "Fast_Align", true);
+  radioButton_Two_Phase_Align =
+      Make_Radio(groupBox_Align_Mode, "radioButton_Two_Phase_Align", "Deep_Align", false);
+
+  constexpr int kLabelWidth = 180;
+  constexpr int kBoxLeft = kParamLeft + kLabelWidth + 6;
+  constexpr int kBoxWidth = 80;
+  constexpr int kUnitLeft = kBoxLeft + kBoxWidth + 8;
+  // One parameter row: caption, text box, unit. Returns the text box.
+  const auto param_row = [&](int top, const char* label_name, const char* label_text,
+                             const char* box_name, const char* box_text, const char* unit_name,
+                             const char* unit_text) {
+    Make_Label(panel, label_name, label_text, QRect(kParamLeft, top, kLabelWidth, 24));
+    QLineEdit* box = Make_Text_Box(panel, box_name, box_text, QRect(kBoxLeft, top, kBoxWidth, 24));
+    Make_Label(panel, unit_name, unit_text, QRect(kUnitLeft, top, 70, 24));
+    return box;
+  };
+  textBox_Align_Window1 =
+      param_row(110, "label_Align_Window1", "Fast_Align_RT_Window:", "textBox_Align_Window1", "20",
+                "label_Align_Window1_Unit", "Seconds");
+  textBox_Align_Window2 =
+      param_row(146, "label_Align_Window2", "Deep_Align_RT_Window:", "textBox_Align_Window2", "10",
+                "label_Align_Window2_Unit", "Seconds");
+  textBox_Align_Mass_Tol =
+      param_row(182, "label_Align_Mass_Tol", "Align_Mass_Tol:", "textBox_Align_Mass_Tol", "0.1",
+                "label_Align_Mass_Tol_Unit", "Da");
+  button_Align_Process =
+      Make_Button(panel, "button_Align_Process", "Align", QRect(kParamLeft, 226, 100, 30));
+  panel_Align_Process->hide();
+
+  connect(button_Annotation_File_Browse, &QPushButton::clicked, this,
+          &Align_Process_Tab::Button_Click_Annotation_File_Browse);
+  connect(button_Annotation_Load, &QPushButton::clicked, this,
+          &Align_Process_Tab::Button_Click_Annotation_File_Load);
+  connect(button_Align_Process, &QPushButton::clicked, this,
+          &Align_Process_Tab::Button_Click_Align_Process);
+}
+
+Align_Process_Tab::~Align_Process_Tab() {
+  // The children outlive this object's own part; nothing of theirs may call
+  // back into it while they are torn down.
+  QHeaderView* header = dataGridView_Annotation_Filelist->horizontalHeader();
+  header->removeEventFilter(this);
+  disconnect(header, nullptr, this, nullptr);
+  disconnect(dataGridView_Annotation_Filelist->horizontalScrollBar(), nullptr, this, nullptr);
+}
+
+void Align_Process_Tab::Set_Align_Run(Align_Run_Function run) { align_run_ = std::move(run); }
+
+QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+                                                    QString& col2, QObject* parent) {
+  col1 = QString::fromUtf8(kFileNameHeader);
+  col2 = QString::fromUtf8(kFolderNameHeader);
+  return Build_File_Table(x, parent);
+}
+
+void Align_Process_Tab::Button_Click_Annotation_File_Browse() {
+  guard_.Run([this] {
+    const std::optional<QStringList> paths =
+        dialogs_.Open_Files(window(), QString::fromUtf8(kAnnotationDialogTitle), QString(),
+                            QString::fromUtf8(kAnnotationDialogFilter), /*multi_select=*/true);
+    if (!paths) return;
+    Pick_Outcome outcome = Pick_Annotation_Files(*paths);
+    textBox_Align_FilePath->setText(outcome.path_text);
+    if (outcome.rows) result_data_load_ = std::move(*outcome.rows);
+    if (outcome.message) dialogs_.Show_Message(window(), *outcome.message);
+  });
+}
+
+void Align_Process_Tab::Button_Click_Annotation_File_Load() {
+  guard_.Run([this] {
+    if (const std::optional<QString> refusal =
+            Check_Load(textBox_Align_FilePath->text(), result_data_load_)) {
+      panel_Align_Process->hide();
+      dialogs_.Show_Message(window(), *refusal);
+      return;
+    }
+    QTableView* grid = dataGridView_Annotation_Filelist;
+    QString col1;
+    QString col2;
+    QStandardItemModel* table = ArrayToTable(*result_data_load_, col1, col2, this);
+    QItemSelectionModel* old_selection = grid->selectionModel();
+    QStandardItemModel* old_table = annotation_table_;
+    grid->setModel(table);
+    annotation_table_ = table;
+    delete old_selection;
+    delete old_table;
+
+    grid->setColumnHidden(Column_Named(*table, col2), true);
+    // Sorting stays off for the whole grid: the list keeps pick order, which
+    // is the sample order of the run.
+    grid->setSortingEnabled(false);
+    panel_Align_Process->show();
+    grid->setColumnWidth(kAlignColumn, kAlignColumnWidth);
+    grid->setColumnWidth(kFileNameColumn, kFileColumnsWidth - grid->columnWidth(kAlignColumn));
+
+    for (QCheckBox* old_box :
+         grid->findChildren<QCheckBox*>(QString::fromUtf8(kHeaderCheckBoxName))) {
+      delete old_box;
+    }
+    auto* header_box = new QCheckBox(grid);
+    header_box->setObjectName(QString::fromUtf8(kHeaderCheckBoxName));
+    header_box->setFixedSize(15, 15);
+    header_box->setChecked(false);
+    connect(header_box, &QCheckBox::toggled, this,
+            &Align_Process_Tab::checkboxHeader_Align_CheckedChanged);
+    Place_Header_Check_Box();
+    header_box->show();
+    header_box->raise();
+  });
+}
+
+void Align_Process_Tab::Place_Header_Check_Box() {
+  QTableView* grid = dataGridView_Annotation_Filelist;
+  auto* box = grid->findChild<QCheckBox*>(QString::fromUtf8(kHeaderCheckBoxName));
+  if (box == nullptr) return;
+  const QHeaderView* header = grid->horizontalHeader();
+  box->move(header->x() + header->sectionViewportPosition(kAlignColumn) + 2, header->y() + 4);
+}
+
+bool Align_Process_Tab::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == dataGridView_Annotation_Filelist->horizontalHeader() &&
+      (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+    Place_Header_Check_Box();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void Align_Process_Tab::checkboxHeader_Align_CheckedChanged() {
+  guard_.Run([this] {
+    QTableView* grid = dataGridView_Annotation_Filelist;
+    // Leave no cell in edit mode and nothing selected before every tick changes.
+    grid->setCurrentIndex(QModelIndex());
+    grid->clearSelection();
+    grid->viewport()->update();
+    const auto* box = grid->findChild<QCheckBox*>(QString::fromUtf8(kHeaderCheckBoxName));
+    if (box == nullptr || annotation_table_ == nullptr) return;
+    Set_All_Ticks(*annotation_table_, box->isChecked());
+  });
+}
+
+void Align_Process_Tab::Button_Click_Align_Process() {
+  guard_.Run([this] {
+    Align_Form_Values values;
+    values.picked = result_data_load_;
+    if (annotation_table_ != nullptr) values.ticked_files = Ticked_File_Names(*annotation_table_);
+    values.two_phase = radioButton_Two_Phase_Align->isChecked();
+    values.window1 = textBox_Align_Window1->text();
+    values.window2 = textBox_Align_Window2->text();
+    values.mass_tol = textBox_Align_Mass_Tol->text();
+    const Align_Plan plan = Plan_Align(values);
+
+    // The result folder exists before any parameter is checked.
+    if (!plan.result_folder.isEmpty()) {
+      file_path_out_ = plan.result_folder;
+      if (!Make_Folder(plan.result_folder)) {
+        dialogs_.Show_Message(
+            window(), QStringLiteral("Cannot create the result folder %1").arg(plan.result_folder));
+        return;
+      }
+    }
+    if (plan.refusal) {
+      dialogs_.Show_Message(window(), *plan.refusal);
+      return;
+    }
+    {
+      Wait_Cursor wait;
+      const Alignment_Run_Observer observer;
+      if (align_run_) {
+        align_run_(plan.request, observer);
+      } else {
+        Run_Alignment(plan.request, observer);
+      }
+    }
+    dialogs_.Show_Message(window(), QString::fromUtf8(kAlignFinishedMessage));
+  });
+}
+
+}  // namespace Varnel

@@ -1,0 +1,93 @@
+// The alignment tab ("Align_Process"): pick annotated databases, load them
+// into a list with a tick box per file, set the parameters and start a run.
+// The tab owns its controls, its handlers and the state they share; what is
+// checked and called lives in ui/align_tab.h.
+#ifndef VARNEL_UI_WIDGETS_ALIGN_PROCESS_TAB_H_
+#define VARNEL_UI_WIDGETS_ALIGN_PROCESS_TAB_H_
+
+#include <QString>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "ui/align_tab.h"
+
+class QCheckBox;
+class QEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStandardItemModel;
+class QTableView;
+
+namespace Varnel {
+
+class Failure_Guard;
+class Form_Dialogs;
+
+class Align_Process_Tab : public QWidget {
+  Q_OBJECT
+
+ public:
+  // dialogs and guard belong to the window and outlive the tab.
+  Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard, QWidget* parent = nullptr);
+  ~Align_Process_Tab() override;
+
+  // File table of the tab: columns "File Name", "Folder Name", "     Align"
+  // (unticked); col1/col2 receive the first two column names.
+  static QStandardItemModel* ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+                                          QString& col2, QObject* parent = nullptr);
+
+  // Replaces the alignment run that an accepted Align request calls (tests
+  // pass their own). An empty function restores the real run.
+  void Set_Align_Run(Align_Run_Function run);
+
+  // The databases of the last pick; absent until the first pick.
+  const std::optional<std::vector<Load_Row>>& Result_Data_Load() const { return result_data_load_; }
+  // The result folder of the last Align request; empty until then.
+  const QString& FilePathOut() const { return file_path_out_; }
+
+ public slots:
+  void Button_Click_Annotation_File_Browse();
+  void Button_Click_Annotation_File_Load();
+  void checkboxHeader_Align_CheckedChanged();
+  void Button_Click_Align_Process();
+
+ protected:
+  // Keeps the header tick box over its header cell when the header moves,
+  // resizes or scrolls.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Puts the header tick box at the header cell of the Align column, moved
+  // 2 pixels right and 4 down. No-op without a tick box.
+  void Place_Header_Check_Box();
+
+  Form_Dialogs& dialogs_;
+  const Failure_Guard& guard_;
+  Align_Run_Function align_run_;  // empty: the real alignment run
+
+  std::optional<std::vector<Load_Row>> result_data_load_;
+  QString file_path_out_;
+  QStandardItemModel* annotation_table_ = nullptr;  // file table of the last load
+
+  QLabel* label_Input_Annotation = nullptr;
+  QLineEdit* textBox_Align_FilePath = nullptr;
+  QPushButton* button_Annotation_File_Browse = nullptr;
+  QPushButton* button_Annotation_Load = nullptr;
+  QWidget* panel_Align_Process = nullptr;
+  QTableView* dataGridView_Annotation_Filelist = nullptr;
+  QGroupBox* groupBox_Align_Mode = nullptr;
+  QRadioButton* radioButton_One_Phase_Align = nullptr;
+  QRadioButton* radioButton_Two_Phase_Align = nullptr;
+  QLineEdit* textBox_Align_Window1 = nullptr;
+  QLineEdit* textBox_Align_Window2 = nullptr;
+  QLineEdit* textBox_Align_Mass_Tol = nullptr;
+  QPushButton* button_Align_Process = nullptr;
+};
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_WIDGETS_ALIGN_PROCESS_TAB_H_

@@ -1,0 +1,362 @@
+#include "ui/widgets/align_visualization_tab.h"
+
+#include <qcustomplot.h>
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QTableView>
+#include <stdexcept>
+#include <string>
+
+#include "storage/aligned_table.h"
+#include "storage/path.h"
+#include "ui/align_table_model.h"
+#include "ui/text_codec.h"
+#include "ui/viz_plot.h"
+#include "ui/widgets/control_factory.h"
+#include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/viz_chart.h"
+#include "ui/widgets/wait_cursor.h"
+
+namespace Varnel {
+
+namespace {
+
+using namespace Controls;
+
+const QString kAlignDialogTitle = QStringLiteral("Select a Aligned Result File");
+const QString kAlignDialogFilter = QStringLiteral("aligndb Files (*.aligndb)");
+const QString kNoAlignFileMessage = QStringLiteral("Please select the aligndb(.aligndb) file(s)!");
+const QString kSaveChartTitle = QStringLiteral("Save Chart");
+const QString kPngFilter = QStringLiteral("PNG image (*.png)");
+const QString kPdfFilter = QStringLiteral("PDF document (*.pdf)");
+constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
+constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
+
+// file: the database the grid shows, named in the failure.
+int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column,
+                      const std::string& file) {
+  if (std::optional<int> value = model.Int_Cell(row, column)) return *value;
+  throw std::runtime_error(file + ": the selected row holds no whole number in column " +
+                           model.Table().Column_Name(column) + ".");
+}
+
+}  // namespace
+
+Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard,
+                                                 std::function<QString()> initial_folder,
+                                                 QWidget* parent)
+    : QWidget(parent),
+      dialogs_(dialogs),
+      guard_(guard),
+      initial_folder_(std::move(initial_folder)) {
+  setObjectName(QStringLiteral("Tab_Align_Visualization"));
+  QWidget* page = this;
+
+  Make_Label(page, "label_Select_Align_Result", "Select Align Result File(*.aligndb)",
+             QRect(kMargin, kRowTop, 240, kRowHeight));
+  textBox_Align_Result_File =
+      Make_Text_Box(page, "textBox_Align_Result_File", "", QRect(252, kRowTop, 490, kRowHeight));
+  button_Align_File_Browse =
+      Make_Button(page, "button_Align_File_Browse", "Browse", QRect(750, kRowTop, 80, kRowHeight));
+
+  panel_Align_Peaklist_Table =
+      Make<QWidget>(page, "panel_Align_Peaklist_Table", QRect(0, kPanelTop, 295, 600));
+  dataGridView_Align_Peaklist_Table = Make<QTableView>(
+      panel_Align_Peaklist_Table, "dataGridView_Align_Peaklist_Table", QRect(kMargin, 4, 279, 583));
+  panel_Align_Peaklist_Table->hide();
+
+  panel_align_peak_visualization =
+      Make<QWidget>(page, "panel_align_peak_visualization", QRect(290, kPanelTop, 548, 600));
+  QWidget* panel = panel_align_peak_visualization;
+  QGroupBox* standard_normalize =
+      Make_Radio_Group(panel, "groupBox_Standard_Normalize", QRect(4, 0, 206, 40), Qt::Horizontal);
+  radioButton_Standard = Make_Radio(standard_normalize, "radioButton_Standard", "Standard", true);
+  radioButton_Normalized =
+      Make_Radio(standard_normalize, "radioButton_Normalized", "Normalized", false);
+  QGroupBox* scan_rt =
+      Make_Radio_Group(panel, "groupBox_Scan_RT", QRect(216, 0, 316, 40), Qt::Horizontal);
+  radioButton_Scan = Make_Radio(scan_rt, "radioButton_Scan", "Scan Number", true);
+  radioButton_RT_Original = Make_Radio(scan_rt, "radioButton_RT_Original", "RT_Original", false);
+  radioButton_RT_Corrected = Make_Radio(scan_rt, "radioButton_RT_Corrected", "RT_Corrected", false);
+  // The two option frames sit side by side, each as wide as its captions.
+  standard_normalize->resize(standard_normalize->sizeHint().width(), 40);
+  scan_rt->setGeometry(standard_normalize->geometry().right() + 6, 0, scan_rt->sizeHint().width(),
+                       40);
+  zedGraphControl_AlignedPeaks =
+      Make<QCustomPlot>(panel, "zedGraphControl_AlignedPeaks", QRect(4, 48, 474, 213));
+  QGroupBox* mode =
+      Make_Radio_Group(panel, "groupBox_SelectedPeak_Mode", QRect(4, 270, 350, 40), Qt::Horizontal);
+  radioButton_PeakPlot = Make_Radio(mode, "radioButton_PeakPlot", "Peak Plot", true);
+  radioButton_GroupPlot = Make_Radio(mode, "radioButton_GroupPlot", "Group Plot", false);
+  radioButton_CompoundPlot = Make_Radio(mode, "radioButton_CompoundPlot", "Compound Plot", false);
+  mode->resize(mode->sizeHint().width(), 40);
+  zedGraphControl_SlectedPeaks =
+      Make<QCustomPlot>(panel, "zedGraphControl_SlectedPeaks", QRect(4, 318, 462, 237));
+  panel_align_peak_visualization->hide();
+
+  align_table_model_ = new Align_Table_Model(this);
+  QTableView* grid = dataGridView_Align_Peaklist_Table;
+  grid->setModel(align_table_model_);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setWordWrap(false);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // rows come by Align_ID
+  grid->setSortingEnabled(true);
+  // Every change of the current row (a click with any button, the keyboard,
+  // the row numbers) draws that row; a click on the row already current
+  // draws it again. A click on the header row only sorts, and reaches the
+  // handler as row -1, which does nothing.
+  connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) DataGridView_CellMouseClick(current.row());
+          });
+  grid->viewport()->installEventFilter(this);
+  connect(grid, &QTableView::clicked, this, [this](const QModelIndex& index) {
+    if (index.row() == row_before_press_) DataGridView_CellMouseClick(index.row());
+  });
+  connect(grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int) { DataGridView_CellMouseClick(-1); });
+  grid->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { Show_Grid_Menu(pos); });
+
+  for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
+    Setup_Chart(plot);
+    plot->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(plot, &QWidget::customContextMenuRequested, this,
+            [this, plot](const QPoint& pos) { Show_Chart_Menu(plot, pos); });
+  }
+
+  connect(button_Align_File_Browse, &QPushButton::clicked, this,
+          &Align_Visualization_Tab::Button_Click_Align_File_Browse);
+  connect(radioButton_Normalized, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::Normalize_RadioButton_CheckChanged);
+  connect(radioButton_RT_Original, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::RT_Original_RadioButton_CheckChange);
+  connect(radioButton_RT_Corrected, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::RT_Corrected_RadioButton_CheckChanged);
+  connect(radioButton_GroupPlot, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged);
+  connect(radioButton_CompoundPlot, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged);
+}
+
+Align_Visualization_Tab::~Align_Visualization_Tab() {
+  // The grid and its selection model outlive this object's own part.
+  dataGridView_Align_Peaklist_Table->viewport()->removeEventFilter(this);
+  disconnect(dataGridView_Align_Peaklist_Table->selectionModel(), nullptr, this, nullptr);
+  disconnect(dataGridView_Align_Peaklist_Table, nullptr, this, nullptr);
+  disconnect(dataGridView_Align_Peaklist_Table->horizontalHeader(), nullptr, this, nullptr);
+}
+
+bool Align_Visualization_Tab::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == dataGridView_Align_Peaklist_Table->viewport() &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+    row_before_press_ = dataGridView_Align_Peaklist_Table->currentIndex().row();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+int Align_Visualization_Tab::Selected_Grid_Row() const {
+  const QItemSelectionModel* selection = dataGridView_Align_Peaklist_Table->selectionModel();
+  if (selection == nullptr) return -1;
+  const QModelIndexList rows = selection->selectedRows();
+  if (rows.isEmpty()) return -1;
+  return rows.front().row();
+}
+
+void Align_Visualization_Tab::Add_Grid_Action(const QString& text, const QKeySequence& shortcut,
+                                              std::function<void()> action, bool needs_result) {
+  auto* entry = new QAction(text, this);
+  entry->setShortcut(shortcut);
+  entry->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(entry, &QAction::triggered, this, [this, needs_result, action = std::move(action)] {
+    if (needs_result && !Has_Result()) return;
+    if (action) guard_.Run(action);
+  });
+  dataGridView_Align_Peaklist_Table->addAction(entry);
+  grid_actions_.push_back({entry, needs_result});
+  Update_Grid_Actions();
+}
+
+int Align_Visualization_Tab::Current_Row() const {
+  return dataGridView_Align_Peaklist_Table->currentIndex().row();
+}
+
+void Align_Visualization_Tab::Update_Grid_Actions() {
+  for (const Grid_Action& entry : grid_actions_)
+    entry.action->setEnabled(!entry.needs_result || Has_Result());
+}
+
+void Align_Visualization_Tab::Show_Grid_Menu(const QPoint& pos) {
+  if (grid_actions_.empty()) return;
+  Update_Grid_Actions();
+  auto* menu = new QMenu(dataGridView_Align_Peaklist_Table);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (const Grid_Action& entry : grid_actions_) menu->addAction(entry.action);
+  menu->popup(dataGridView_Align_Peaklist_Table->viewport()->mapToGlobal(pos));
+}
+
+void Align_Visualization_Tab::Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos) {
+  auto* menu = new QMenu(plot);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->addAction(QStringLiteral("Save as PNG..."), this,
+                  [this, plot] { Save_Chart_As(plot, QStringLiteral("png")); });
+  menu->addAction(QStringLiteral("Save as PDF..."), this,
+                  [this, plot] { Save_Chart_As(plot, QStringLiteral("pdf")); });
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Fit to Curves"), plot, [plot] { Refit_Chart(plot); });
+  menu->popup(plot->mapToGlobal(pos));
+}
+
+void Align_Visualization_Tab::Save_Chart_As(QCustomPlot* plot, const QString& suffix) {
+  guard_.Run([this, plot, &suffix] {
+    QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
+    std::optional<QString> path =
+        dialogs_.Save_File(window(), kSaveChartTitle, align_folder_name_,
+                           kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
+    if (!path || path->isEmpty()) return;
+    if (QFileInfo(*path).suffix().isEmpty())
+      *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
+    if (!Save_Chart(plot, *path))
+      dialogs_.Show_Message(window(), QStringLiteral("Cannot write %1").arg(*path));
+  });
+}
+
+void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
+  guard_.Run([this] {
+    const QString folder = initial_folder_ ? initial_folder_() : QString();
+    const std::optional<QStringList> picked =
+        dialogs_.Open_Files(window(), kAlignDialogTitle, folder, kAlignDialogFilter, false);
+    if (!picked) return;
+    if (picked->size() != 1) {
+      textBox_Align_Result_File->clear();
+      dialogs_.Show_Message(window(), kNoAlignFileMessage);
+      return;
+    }
+    const QString& path = picked->front();
+    const Split_Path_Result parts = Split_Path(To_Engine_String(path));
+    const QString file_folder = From_Engine_String(parts.folder);
+    const QString file = From_Engine_String(parts.name);
+    // The grid is loaded first: a file that cannot be read leaves the window
+    // naming the database whose rows it still shows.
+    PopulateAlignGrid(file_folder, file);
+    align_folder_name_ = file_folder;
+    align_file_name_ = file;
+    textBox_Align_Result_File->setText(path);
+    panel_Align_Peaklist_Table->show();
+    Update_Grid_Actions();
+    // Nothing of the previous result stays on the charts.
+    for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
+      Clear_Chart(plot);
+      plot->replot();
+    }
+  });
+}
+
+void Align_Visualization_Tab::PopulateAlignGrid(const QString& DataPath, const QString& DataFile) {
+  Wait_Cursor wait;
+  Aligned_Table table = Aligned_Table::Load(To_Engine_String(DataPath), To_Engine_String(DataFile));
+  QTableView* grid = dataGridView_Align_Peaklist_Table;
+  grid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  align_table_model_->Set_Table(std::move(table));
+  // Column widths from the header texts and the first rows only.
+  grid->horizontalHeader()->setResizeContentsPrecision(kWidthSampleRows);
+  grid->resizeColumnsToContents();
+}
+
+void Align_Visualization_Tab::DataGridView_CellMouseClick(int row_index) {
+  if (row_index < 0 || row_index >= align_table_model_->rowCount()) return;
+  panel_align_peak_visualization->show();
+  dataGridView_Align_Peaklist_Table->selectRow(row_index);
+  RadioButton_CheckChanged();
+}
+
+Radio_State Align_Visualization_Tab::Radio_State_Now() const {
+  Radio_State s;
+  s.scan = radioButton_Scan->isChecked();
+  s.rt_original = radioButton_RT_Original->isChecked();
+  s.rt_corrected = radioButton_RT_Corrected->isChecked();
+  s.peak_plot = radioButton_PeakPlot->isChecked();
+  s.group_plot = radioButton_GroupPlot->isChecked();
+  s.compound_plot = radioButton_CompoundPlot->isChecked();
+  return s;
+}
+
+void Align_Visualization_Tab::Normalize_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kNormalized, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::RT_Original_RadioButton_CheckChange() {
+  if (Handler_Redraws(Radio_Handler::kRT_Original, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::RT_Corrected_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kRT_Corrected, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kGroupPlot, Radio_State_Now())) RadioButton_CheckChanged();
+}
+void Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kCompoundPlot, Radio_State_Now())) RadioButton_CheckChanged();
+}
+
+void Align_Visualization_Tab::RadioButton_CheckChanged() {
+  bool drawn = false;
+  guard_.Run([this, &drawn] {
+    // Empty charts and white rows first, so that a failed query below leaves
+    // nothing of the previous selection behind.
+    Clear_Chart(zedGraphControl_AlignedPeaks);
+    Clear_Chart(zedGraphControl_SlectedPeaks);
+    align_table_model_->Set_Highlight(std::nullopt);
+
+    const int row = Selected_Grid_Row();
+    if (row < 0) return;  // nothing selected (another database was opened): empty charts
+    const Align_Table_Model& model = *align_table_model_;
+    const std::string file =
+        Join_Path(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_));
+    Row_Keys keys;
+    keys.Align_ID = Int_Cell_Or_Throw(model, row, kCol_Align_ID, file);
+    keys.SAMPLE_ID = Int_Cell_Or_Throw(model, row, kCol_SAMPLE_ID, file);
+    keys.EIC_ID = Int_Cell_Or_Throw(model, row, kCol_EIC_ID, file);
+    keys.Peak_ID = Int_Cell_Or_Throw(model, row, kCol_Peak_ID, file);
+    keys.Group_ID = Int_Cell_Or_Throw(model, row, kCol_Group_ID, file);
+    keys.Compound_ID = Int_Cell_Or_Throw(model, row, kCol_Compound_ID, file);
+    keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
+    keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
+    if (keys.Align_ID != 0) align_table_model_->Set_Highlight(keys.Align_ID);
+
+    Plot_Options options;
+    options.x_axis = radioButton_Scan->isChecked()           ? X_Axis::kScan
+                     : radioButton_RT_Corrected->isChecked() ? X_Axis::kRT_Corrected
+                                                             : X_Axis::kRT_Original;
+    options.y_scale =
+        radioButton_Normalized->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
+    options.detail = radioButton_GroupPlot->isChecked()      ? Detail_Mode::kGroup
+                     : radioButton_CompoundPlot->isChecked() ? Detail_Mode::kCompound
+                                                             : Detail_Mode::kPeak;
+    const Redraw_Lists lists =
+        Query_Redraw_Lists(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_),
+                           keys, options.detail);
+    Draw_Chart(zedGraphControl_AlignedPeaks, Build_Aligned_Chart(lists.aligned, keys.align_id_text,
+                                                                 options.x_axis, options.y_scale));
+    Draw_Chart(zedGraphControl_SlectedPeaks,
+               Build_Detail_Chart(lists.detail, keys.sample_name, options));
+    drawn = true;
+  });
+  if (!drawn) {  // show the emptied charts
+    zedGraphControl_AlignedPeaks->replot();
+    zedGraphControl_SlectedPeaks->replot();
+  }
+  emit Redrawn();
+}
+
+}  // namespace Varnel

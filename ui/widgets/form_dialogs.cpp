@@ -1,0 +1,80 @@
+#include "ui/widgets/form_dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <exception>
+
+#include "storage/cppsqlite3.h"
+#include "ui/text_codec.h"
+
+namespace Varnel {
+
+namespace {
+
+const QString kUnexpectedFailure = QStringLiteral("Unexpected failure.");
+
+class Standard_Dialogs final : public Form_Dialogs {
+ public:
+  std::optional<QStringList> Open_Files(QWidget* parent, const QString& title,
+                                        const QString& folder, const QString& filter,
+                                        bool multi_select) override {
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(multi_select ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.selectedFiles();
+  }
+
+  std::optional<QString> Save_File(QWidget* parent, const QString& title, const QString& folder,
+                                   const QString& filter, QString* selected_filter) override {
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (selected_filter != nullptr && !selected_filter->isEmpty())
+      dialog.selectNameFilter(*selected_filter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    if (selected_filter != nullptr) *selected_filter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().front();
+  }
+
+  void Show_Message(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+};
+
+}  // namespace
+
+std::optional<QString> Form_Dialogs::Save_File(QWidget*, const QString&, const QString&,
+                                               const QString&, QString*) {
+  return std::nullopt;
+}
+
+std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs() {
+  return std::make_unique<Standard_Dialogs>();
+}
+
+bool Failure_Guard::Run(const std::function<void()>& body) const {
+  QString failure;
+  try {
+    body();
+    return true;
+  } catch (const CppSQLite3Exception& e) {
+    failure = From_Engine_String(e.errorMessage());
+  } catch (const std::exception& e) {
+    failure = From_Engine_String(e.what());
+  } catch (...) {
+    failure = kUnexpectedFailure;
+  }
+  while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+  if (failure.isEmpty()) failure = kUnexpectedFailure;
+  try {
+    dialogs_.Show_Message(window_, failure);
+  } catch (...) {
+    // Nothing is left to tell the user with; Qt must not see it either.
+  }
+  return false;
+}
+
+}  // namespace Varnel

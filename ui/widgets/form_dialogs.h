@@ -1,0 +1,55 @@
+// What the window asks of the user outside itself (file dialogs, message
+// boxes) and the one place where a handler's failure becomes a message.
+#ifndef VARNEL_UI_WIDGETS_FORM_DIALOGS_H_
+#define VARNEL_UI_WIDGETS_FORM_DIALOGS_H_
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace Varnel {
+
+// File dialogs and message boxes. Tests inject their own so that nothing
+// ever blocks.
+class Form_Dialogs {
+ public:
+  virtual ~Form_Dialogs() = default;
+  // An open-file dialog. std::nullopt when it is not closed with OK; otherwise
+  // the chosen full paths (possibly none), in the dialog's order.
+  virtual std::optional<QStringList> Open_Files(QWidget* parent, const QString& title,
+                                                const QString& folder, const QString& filter,
+                                                bool multi_select) = 0;
+  // A save-file dialog over `filter` (Qt's "Name (*.ext);;Name (*.ext)" form).
+  // std::nullopt when cancelled; otherwise the chosen path, and the chosen
+  // filter entry in *selected_filter (when given). The default cancels.
+  virtual std::optional<QString> Save_File(QWidget* parent, const QString& title,
+                                           const QString& folder, const QString& filter,
+                                           QString* selected_filter);
+  // A message box with the text alone, one OK button and an empty title.
+  virtual void Show_Message(QWidget* parent, const QString& text) = 0;
+};
+
+// QFileDialog and QMessageBox.
+std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs();
+
+// Runs handler bodies so that Qt never sees an exception leave a slot: a
+// failure (CppSQLite3Exception, std::exception, anything else) restores the
+// default cursor and is shown through the dialogs, parented to `window`.
+class Failure_Guard {
+ public:
+  Failure_Guard(Form_Dialogs& dialogs, QWidget* window) : dialogs_(dialogs), window_(window) {}
+  // True when body returned normally, false when it failed (already shown).
+  bool Run(const std::function<void()>& body) const;
+
+ private:
+  Form_Dialogs& dialogs_;
+  QWidget* window_;
+};
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_WIDGETS_FORM_DIALOGS_H_
