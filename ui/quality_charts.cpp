@@ -26,6 +26,7 @@ const QColor kFewColor(255, 127, 14);
 const QColor kZeroColor(60, 60, 60);
 
 constexpr int kChartHeight = 800;
+constexpr int kPairHeight = 1400;
 constexpr int kCategoryPixels = 16;    // per labelled row, before thinning
 constexpr int kCategoryFrame = 180;    // title, axis and margins
 constexpr int kMaxCategoryHeight = 4000;
@@ -145,6 +146,7 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   chart.x_low = data.rt_low;
   chart.x_high = data.rt_high;
   Pad(chart.x_low, chart.x_high, 0.02);
+  if (data.has_correction) chart.preferred_height = kPairHeight;  // shown half as wide
 
   // Scatter of all members (thinned evenly), then the quiet curves, then the
   // named outliers on top.
@@ -421,6 +423,8 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
                                     share(data.groups_single, data.groups)));
   add(QStringLiteral("Median mass deviation"),
       Quality_Number(data.mass_ppm.median, 2) + QStringLiteral(" ppm"));
+  add(QStringLiteral("Median |mass deviation|"),
+      Quality_Number(data.median_abs_ppm, 2) + QStringLiteral(" ppm"));
   add(QStringLiteral("Median intensity CV"),
       Quality_Number(data.intensity_cv.median, 1) + QStringLiteral(" % of ") +
           count(data.cv_groups) + QStringLiteral(" groups"));

@@ -305,6 +305,8 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
   q.outlier_order_after = Rank_Descending(abs_medians_after);
 
   q.mass_ppm = Make_Histogram(all_ppm, Histogram_Range::kSymmetric);
+  for (double& v : all_ppm) v = std::abs(v);
+  q.median_abs_ppm = Median(std::move(all_ppm));
   q.intensity_cv = Make_Histogram(all_cv, Histogram_Range::kFromZero);
   return q;
 }

@@ -157,6 +157,7 @@ struct Quality_Data {
   double rt_high = 0.0;
 
   Histogram mass_ppm;  // members' deviation from their group's median mass, ppm
+  double median_abs_ppm = 0.0;  // of |deviation|; NaN without deviations
   // groups_by_samples[k]: groups holding exactly k distinct samples (k >= 1).
   std::vector<std::size_t> groups_by_samples;
   std::size_t groups_complete = 0;   // all samples

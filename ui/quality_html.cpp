@@ -32,6 +32,11 @@ QString Figure(const Quality_Chart& chart) {
 
 }  // namespace
 
+bool Chart_Shown_In_Pair(const Quality_Chart& chart) {
+  return chart.id == QLatin1String("rt_deviation_before") ||
+         chart.id == QLatin1String("rt_deviation_after");
+}
+
 QString Chart_File_Name(const Quality_Chart& chart) { return chart.id + QStringLiteral(".png"); }
 
 QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_Chart>& charts) {
@@ -57,7 +62,8 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
   // Before and after a correction stand side by side.
   html += QStringLiteral("<h2>Charts</h2>\n");
   for (std::size_t i = 0; i < charts.size(); ++i) {
-    if (charts[i].id == QLatin1String("rt_deviation_before") && i + 1 < charts.size()) {
+    if (Chart_Shown_In_Pair(charts[i]) && i + 1 < charts.size() &&
+        Chart_Shown_In_Pair(charts[i + 1])) {
       html += QStringLiteral("<div class=\"pair\">\n") + Figure(charts[i]) +
               Figure(charts[i + 1]) + QStringLiteral("</div>\n");
       ++i;

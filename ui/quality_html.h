@@ -14,6 +14,10 @@ namespace Varnel {
 // File name of a chart's picture: its id followed by ".png".
 QString Chart_File_Name(const Quality_Chart& chart);
 
+// True for the charts the page shows two to a row (before and after a
+// retention-time correction).
+bool Chart_Shown_In_Pair(const Quality_Chart& chart);
+
 // The whole page as UTF-8 HTML text. Every text from the result is escaped.
 QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_Chart>& charts);
 

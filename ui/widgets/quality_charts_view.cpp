@@ -18,7 +18,6 @@ constexpr int kMaxTickDecimals = 6;
 constexpr int kValueTicks = 6;
 constexpr int kLegendColumns = 3;
 constexpr int kCategoryLabelGap = 3;     // pixels between two category labels
-constexpr double kRenderScale = 1.5;     // saved pixels per screen pixel in the report
 constexpr int kFallbackAxisPixels = 500;
 
 // Tick labels as plain numbers with as many decimals as the step needs, never
@@ -245,17 +244,17 @@ bool Save_Quality_Plot(QCustomPlot* plot, const QString& path) {
   return plot->savePng(path, width, height, scale);
 }
 
-bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width) {
+bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width,
+                        double scale) {
   width = std::max(width, kMinSavedWidth);
+  scale = std::max(scale, 1.0);
   std::unique_ptr<QCustomPlot> plot(Make_Quality_Plot(chart, nullptr));
-  const int logical_width = static_cast<int>(std::lround(width / kRenderScale));
-  const int logical_height =
-      static_cast<int>(std::lround(chart.preferred_height * (width / double(kMinSavedWidth)) /
-                                   kRenderScale));
+  const int logical_width = static_cast<int>(std::ceil(width / scale));
+  const int logical_height = static_cast<int>(
+      std::ceil(chart.preferred_height * (width / double(kMinSavedWidth)) / scale));
   plot->resize(logical_width, logical_height);
   plot->replot();  // lays out the axes, so that category labels thin for this size
-  return plot->savePng(path, logical_width, logical_height,
-                       static_cast<double>(width) / logical_width);
+  return plot->savePng(path, logical_width, logical_height, scale);
 }
 
 }  // namespace Varnel

@@ -37,9 +37,12 @@ QCustomPlot* Make_Quality_Plot(const Quality_Chart& chart, QWidget* parent,
 bool Save_Quality_Plot(QCustomPlot* plot, const QString& path);
 
 // Renders the chart offscreen into a PNG of width pixels (>= kMinSavedWidth)
-// and the chart's preferred height scaled alike. Returns false on failure.
+// and the chart's preferred height scaled alike, drawn at 1/scale of that size
+// and magnified by scale (larger scale: larger text; 1.5 suits a picture shown
+// about 1300 pixels wide, 2.0 one shown half as wide). Returns false on failure.
+inline constexpr double kReportScale = 1.5;
 bool Render_Quality_Png(const Quality_Chart& chart, const QString& path,
-                        int width = kMinSavedWidth);
+                        int width = kMinSavedWidth, double scale = kReportScale);
 
 }  // namespace Varnel
 

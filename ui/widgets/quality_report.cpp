@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kPageName = "index.html";
+constexpr double kPairScale = 2.2;
 
 // Removes a folder and its contents when it goes, unless released.
 class Folder_Guard {
@@ -105,7 +106,10 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
                   ec);
   for (const Quality_Chart& chart : charts) {
     const fs::path picture = temp / To_Engine_String(Chart_File_Name(chart));
-    if (!Render_Quality_Png(chart, From_Engine_String(picture.string())))
+    // The page shows before and after a correction side by side, each at half
+    // the width: larger text keeps them readable there.
+    const double scale = Chart_Shown_In_Pair(chart) ? kPairScale : kReportScale;
+    if (!Render_Quality_Png(chart, From_Engine_String(picture.string()), kMinSavedWidth, scale))
       Fail(picture, "cannot write the picture");
   }
   Write_Page(temp / kPageName, Quality_Report_Html(data, charts));
