@@ -357,7 +357,11 @@ Histogram Make_Histogram(const std::vector<double>& values, Histogram_Range rang
   }
   const double iqr = Quantile(sorted, 0.75) - Quantile(sorted, 0.25);
   const double fd = 2.0 * iqr / std::cbrt(static_cast<double>(sorted.size()));
-  double width = std::max(fd, (high - low) / kMaxHistogramBins);
+  // Freedman-Diaconis, held between kMaxHistogramBins bins and a handful
+  // (5 to kMinHistogramBins, growing as the square root of the count).
+  const double fewest = std::clamp(std::sqrt(static_cast<double>(sorted.size())), 5.0,
+                                   static_cast<double>(kMinHistogramBins));
+  double width = std::clamp(fd, (high - low) / kMaxHistogramBins, (high - low) / fewest);
   if (!(width > 0.0) || !std::isfinite(width)) {
     // All values (nearly) equal: one bin around them.
     const double scale = std::max(std::abs(sorted.front()), 1.0);

@@ -51,9 +51,12 @@ enum class Histogram_Range {
 // Values farther out than these quantiles (0.5 % on each side) fall outside the
 // bins, so that one wild value cannot squeeze the rest into a single bar.
 inline constexpr double kHistogramTailQuantile = 0.005;
-// At most this many bins; the width is a "nice" number (1, 2, 2.5 or 5 times a
-// power of ten) no smaller than the Freedman-Diaconis width.
+// The bin width is the Freedman-Diaconis width, held so that the range gets at
+// most kMaxHistogramBins bins and at least the square root of the count of
+// values (but 5 to kMinHistogramBins), then rounded up to a "nice" number (1,
+// 2, 2.5 or 5 times a power of ten); so a bin or two more may cover the ends.
 inline constexpr int kMaxHistogramBins = 60;
+inline constexpr int kMinHistogramBins = 20;
 
 // Bins the finite values. The edges are multiples of the width. With no finite
 // value the histogram has no bins; with all values equal, one bin holds them.
