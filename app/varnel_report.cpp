@@ -34,6 +34,14 @@ bool Has_Display() {
   return false;
 }
 
+// Qt's own notes (a missing runtime folder, an unsupported window call on
+// the offscreen platform) are not the user's business: the failure line stays
+// the only line on stderr. Critical messages still pass.
+void Quiet_Qt(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    std::cerr << "varnel-report: " << text.toLocal8Bit().constData() << '\n';
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -52,6 +60,7 @@ int main(int argc, char* argv[]) {
   }
 
   if (!Has_Display()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  qInstallMessageHandler(Quiet_Qt);
   QApplication app(argc, argv);
   try {
     Varnel::Write_Quality_Report(result, out_dir);
