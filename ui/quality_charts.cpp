@@ -11,9 +11,9 @@ namespace Varnel {
 namespace {
 
 // Colours: the named outliers, then the quiet tones of everything else.
-const QColor kOutlierColors[kLabelledOutliers] = {
-    QColor(214, 39, 40), QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
-    QColor(148, 103, 189)};
+const QColor kOutlierColors[kLabelledOutliers] = {QColor(214, 39, 40), QColor(31, 119, 180),
+                                                  QColor(255, 127, 14), QColor(44, 160, 44),
+                                                  QColor(148, 103, 189)};
 const QColor kScatterColor(150, 150, 150, 70);
 const QColor kOtherCurveColor(120, 140, 170, 110);
 const QColor kBarColor(70, 130, 180);
@@ -27,10 +27,10 @@ const QColor kZeroColor(60, 60, 60);
 
 constexpr int kChartHeight = 800;
 constexpr int kPairHeight = 1400;
-constexpr int kCategoryPixels = 16;    // per labelled row, before thinning
-constexpr int kCategoryFrame = 180;    // title, axis and margins
+constexpr int kCategoryPixels = 16;  // per labelled row, before thinning
+constexpr int kCategoryFrame = 180;  // title, axis and margins
 constexpr int kMaxCategoryHeight = 4000;
-constexpr double kRangePad = 0.04;     // of the span, on each side of data ranges
+constexpr double kRangePad = 0.04;  // of the span, on each side of data ranges
 constexpr double kDeviationQuantile = 0.002;
 
 QString Name_Of(const Sample_Quality& s) { return From_Engine_String(s.name); }
@@ -118,14 +118,15 @@ void Histogram_Series(Quality_Chart& chart, const Histogram& h, const QString& u
   chart.y_high = top * 1.08;
   chart.series.push_back(std::move(bars));
   if (std::isfinite(h.median)) {
-    Quality_Series median = Line(QStringLiteral("median %1 %2").arg(Quality_Number(h.median, 2), unit),
-                                 kMedianColor, 2.0);
+    Quality_Series median = Line(
+        QStringLiteral("median %1 %2").arg(Quality_Number(h.median, 2), unit), kMedianColor, 2.0);
     median.key << h.median << h.median;
     median.value << 0.0 << chart.y_high;
     chart.series.push_back(std::move(median));
   }
-  chart.note = QStringLiteral("%1 %2, bins of %3 %4").arg(h.values).arg(what,
-                                                               Quality_Number(h.width, 4), unit);
+  chart.note = QStringLiteral("%1 %2, bins of %3 %4")
+                   .arg(h.values)
+                   .arg(what, Quality_Number(h.width, 4), unit);
   const std::size_t outside = h.below + h.above;
   if (outside > 0)
     chart.note += QStringLiteral("\n%1 beyond the axis (%2 below, %3 above)")
@@ -156,7 +157,8 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   scatter.size = 3.0;
   scatter.name = QStringLiteral("members");
   const std::size_t n = data.rt_deviations.size();
-  const std::size_t stride = std::max<std::size_t>(1, (n + kMaxScatterPoints - 1) / kMaxScatterPoints);
+  const std::size_t stride =
+      std::max<std::size_t>(1, (n + kMaxScatterPoints - 1) / kMaxScatterPoints);
   std::vector<double> devs;
   devs.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -201,10 +203,10 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
     if (is_labelled[s]) continue;
     const auto& curve = after ? data.samples[s].curve_after : data.samples[s].curve_before;
     if (curve.empty()) continue;
-    Quality_Series line = Line(other_named ? QString()
-                                           : QStringLiteral("other samples (%1)")
-                                                 .arg(data.samples.size() - labelled),
-                               kOtherCurveColor, 1.0);
+    Quality_Series line =
+        Line(other_named ? QString()
+                         : QStringLiteral("other samples (%1)").arg(data.samples.size() - labelled),
+             kOtherCurveColor, 1.0);
     other_named = true;
     for (const Curve_Point& p : curve) {
       line.key << p.x;
@@ -215,20 +217,20 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   for (std::size_t i = labelled; i-- > 0;) {
     const Sample_Quality& sample = data.samples[order[i]];
     const auto& curve = after ? sample.curve_after : sample.curve_before;
-    Quality_Series line = Line(
-        QStringLiteral("%1: %2 s").arg(Name_Of(sample),
-                                       Quality_Number(after ? sample.median_abs_rt_after
-                                                            : sample.median_abs_rt,
-                                                      2)),
-        kOutlierColors[i], 2.5);
+    Quality_Series line =
+        Line(QStringLiteral("%1: %2 s")
+                 .arg(Name_Of(sample),
+                      Quality_Number(after ? sample.median_abs_rt_after : sample.median_abs_rt, 2)),
+             kOutlierColors[i], 2.5);
     for (const Curve_Point& p : curve) {
       line.key << p.x;
       line.value << p.y;
     }
     chart.series.push_back(std::move(line));
   }
-  chart.note = QStringLiteral("%1 members of groups of two or more; lines: running median per "
-                              "sample")
+  chart.note = QStringLiteral(
+                   "%1 members of groups of two or more; lines: running median per "
+                   "sample")
                    .arg(n);
   return chart;
 }
@@ -271,17 +273,17 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     Quality_Chart chart = Sample_Bars(data, values, flagged);
     chart.id = QStringLiteral("rt_outliers");
     chart.title = data.has_correction
-                      ? QStringLiteral("Median |retention-time deviation| per sample, before "
-                                       "correction")
+                      ? QStringLiteral(
+                            "Median |retention-time deviation| per sample, before "
+                            "correction")
                       : QStringLiteral("Median |retention-time deviation| per sample");
     chart.x_title = QStringLiteral("Median |deviation| (seconds)");
     chart.y_title = QStringLiteral("Sample");
-    chart.note = n_flagged == 0
-                     ? QStringLiteral("no sample stands out (robust score < %1)")
-                           .arg(Quality_Number(kOutlierScore, 1))
-                     : QStringLiteral("red: %1 sample(s) with robust score >= %2")
-                           .arg(n_flagged)
-                           .arg(Quality_Number(kOutlierScore, 1));
+    chart.note = n_flagged == 0 ? QStringLiteral("no sample stands out (robust score < %1)")
+                                      .arg(Quality_Number(kOutlierScore, 1))
+                                : QStringLiteral("red: %1 sample(s) with robust score >= %2")
+                                      .arg(n_flagged)
+                                      .arg(Quality_Number(kOutlierScore, 1));
     charts.push_back(std::move(chart));
   }
 
@@ -321,8 +323,7 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     half.color = kHalfColor;
     few.color = kFewColor;
     all.name = QStringLiteral("all %1 samples: %2").arg(n_samples).arg(data.groups_complete);
-    half.name = QStringLiteral("at least half: %1")
-                    .arg(data.groups_half - data.groups_complete);
+    half.name = QStringLiteral("at least half: %1").arg(data.groups_half - data.groups_complete);
     few.name = QStringLiteral("fewer than half: %1").arg(data.groups - data.groups_half);
     double top = 1.0;
     for (std::size_t k = 1; k < data.groups_by_samples.size(); ++k) {
@@ -410,9 +411,9 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
   add(QStringLiteral("Samples"), count(n));
   add(QStringLiteral("Peaks"), count(data.peaks));
   add(QStringLiteral("Groups"), count(data.groups));
-  add(QStringLiteral("Unaligned peaks"), QStringLiteral("%1 (%2)").arg(
-                                             count(data.unaligned_peaks),
-                                             share(data.unaligned_peaks, data.peaks)));
+  add(QStringLiteral("Unaligned peaks"),
+      QStringLiteral("%1 (%2)").arg(count(data.unaligned_peaks),
+                                    share(data.unaligned_peaks, data.peaks)));
   add(QStringLiteral("Groups holding all samples"),
       QStringLiteral("%1 (%2)").arg(count(data.groups_complete),
                                     share(data.groups_complete, data.groups)));
@@ -425,9 +426,9 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
       Quality_Number(data.mass_ppm.median, 2) + QStringLiteral(" ppm"));
   add(QStringLiteral("Median |mass deviation|"),
       Quality_Number(data.median_abs_ppm, 2) + QStringLiteral(" ppm"));
-  add(QStringLiteral("Median intensity CV"),
-      Quality_Number(data.intensity_cv.median, 1) + QStringLiteral(" % of ") +
-          count(data.cv_groups) + QStringLiteral(" groups"));
+  add(QStringLiteral("Median intensity CV"), Quality_Number(data.intensity_cv.median, 1) +
+                                                 QStringLiteral(" % of ") + count(data.cv_groups) +
+                                                 QStringLiteral(" groups"));
   add(QStringLiteral("Retention-time correction"),
       data.has_correction ? QStringLiteral("stored") : QStringLiteral("none"));
   QStringList flagged;

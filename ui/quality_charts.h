@@ -21,7 +21,7 @@ enum class Quality_Series_Kind { kLine, kScatter, kBars };
 // horizontal chart) at the x (resp. y) positions, bar_width wide in axis units.
 struct Quality_Series {
   Quality_Series_Kind kind = Quality_Series_Kind::kLine;
-  QString name;  // legend entry; empty: none
+  QString name;         // legend entry; empty: none
   QList<double> key;    // x (y for bars of a horizontal chart)
   QList<double> value;  // y (x for bars of a horizontal chart)
   QColor color;

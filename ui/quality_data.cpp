@@ -78,7 +78,8 @@ void Read_Peaks(CppSQLite3DB& db, Raw_Result& raw) {
   while (stmt.step()) {
     const std::int64_t sample_id = stmt.fieldInt64(0);
     if (last_index == std::numeric_limits<std::uint32_t>::max() || sample_id != last_id) {
-      auto [it, added] = index_of.try_emplace(sample_id, static_cast<std::uint32_t>(index_of.size()));
+      auto [it, added] =
+          index_of.try_emplace(sample_id, static_cast<std::uint32_t>(index_of.size()));
       if (added) {
         Sample_Quality sample;
         sample.sample_id = sample_id;
@@ -135,8 +136,7 @@ void Read_Extras(CppSQLite3DB& db, Raw_Result& raw) {
 
 Raw_Result Read_Result(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec))
-    throw Quality_Error(path + ": no such file");
+  if (!std::filesystem::is_regular_file(path, ec)) throw Quality_Error(path + ": no such file");
   Raw_Result raw;
   try {
     CppSQLite3DB db;
@@ -146,8 +146,8 @@ Raw_Result Read_Result(const std::string& path) {
     Read_Peaks(db, raw);
     Read_Extras(db, raw);
   } catch (const CppSQLite3Exception& e) {
-    throw Quality_Error(path + ": not a readable aligned result (" +
-                        std::string(e.errorDetail()) + ")");
+    throw Quality_Error(path + ": not a readable aligned result (" + std::string(e.errorDetail()) +
+                        ")");
   }
   if (raw.peaks == 0) throw Quality_Error(path + ": the result holds no peaks");
   return raw;
@@ -292,8 +292,8 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
     for (double& v : abs_values) v = std::abs(v);
     sample.median_abs_rt_after = abs_medians_after[s] = Median(std::move(abs_values));
     sample.median_ppm = Median(ppm_of[s]);
-    sample.curve_before = Running_Median(x_of[s], before_of[s], q.rt_low, q.rt_high,
-                                         kSmoothPoints, half_width, kSmoothMinValues);
+    sample.curve_before = Running_Median(x_of[s], before_of[s], q.rt_low, q.rt_high, kSmoothPoints,
+                                         half_width, kSmoothMinValues);
     sample.curve_after = q.has_correction
                              ? Running_Median(x_of[s], after_of[s], q.rt_low, q.rt_high,
                                               kSmoothPoints, half_width, kSmoothMinValues)
@@ -321,9 +321,9 @@ double Nice_Step(double step) {
 }
 
 double Median(std::vector<double> values) {
-  values.erase(std::remove_if(values.begin(), values.end(),
-                              [](double v) { return !std::isfinite(v); }),
-               values.end());
+  values.erase(
+      std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
+      values.end());
   if (values.empty()) return kNaN;
   const std::size_t mid = values.size() / 2;
   std::nth_element(values.begin(), values.begin() + mid, values.end());
@@ -389,9 +389,8 @@ Histogram Make_Histogram(const std::vector<double>& values, Histogram_Range rang
 }
 
 std::vector<Curve_Point> Running_Median(const std::vector<double>& xs,
-                                        const std::vector<double>& ys, double x_low,
-                                        double x_high, int points, double half_width,
-                                        std::size_t min_values) {
+                                        const std::vector<double>& ys, double x_low, double x_high,
+                                        int points, double half_width, std::size_t min_values) {
   std::vector<std::pair<double, double>> pairs;
   pairs.reserve(xs.size());
   for (std::size_t i = 0; i < xs.size() && i < ys.size(); ++i)
@@ -402,8 +401,8 @@ std::vector<Curve_Point> Running_Median(const std::vector<double>& xs,
   std::vector<double> window;
   std::size_t first = 0, last = 0;  // [first, last) within the window
   for (int p = 0; p < points; ++p) {
-    const double x = points == 1 ? 0.5 * (x_low + x_high)
-                                 : x_low + (x_high - x_low) * p / (points - 1);
+    const double x =
+        points == 1 ? 0.5 * (x_low + x_high) : x_low + (x_high - x_low) * p / (points - 1);
     while (first < pairs.size() && pairs[first].first < x - half_width) ++first;
     if (last < first) last = first;
     while (last < pairs.size() && pairs[last].first <= x + half_width) ++last;
@@ -450,8 +449,6 @@ double Rt_Correction::Shift(double at) const {
   return shift[lo] + (at - rt[lo]) / span * (shift[hi] - shift[lo]);
 }
 
-Quality_Data Load_Quality_Data(const std::string& path) {
-  return Compute(Read_Result(path), path);
-}
+Quality_Data Load_Quality_Data(const std::string& path) { return Compute(Read_Result(path), path); }
 
 }  // namespace Varnel

@@ -43,9 +43,9 @@ struct Histogram {
 
 // How Make_Histogram chooses its range.
 enum class Histogram_Range {
-  kFromZero,       // [0, upper quantile): for non-negative figures such as a CV
-  kSymmetric,      // [-m, m) with m the larger absolute tail quantile
-  kQuantiles,      // [lower quantile, upper quantile)
+  kFromZero,   // [0, upper quantile): for non-negative figures such as a CV
+  kSymmetric,  // [-m, m) with m the larger absolute tail quantile
+  kQuantiles,  // [lower quantile, upper quantile)
 };
 
 // Values farther out than these quantiles (0.5 % on each side) fall outside the
@@ -81,9 +81,8 @@ struct Curve_Point {
 // are left out, so sparse stretches show as gaps rather than noise.
 // REQUIRES: xs.size() == ys.size(); NaN pairs are ignored.
 std::vector<Curve_Point> Running_Median(const std::vector<double>& xs,
-                                        const std::vector<double>& ys, double x_low,
-                                        double x_high, int points, double half_width,
-                                        std::size_t min_values);
+                                        const std::vector<double>& ys, double x_low, double x_high,
+                                        int points, double half_width, std::size_t min_values);
 
 // Robust z-scores: (v - median) / (1.4826 * MAD). A MAD of 0 is raised to
 // kMinSpread so that a single differing value stands out instead of dividing
@@ -125,7 +124,7 @@ struct Sample_Quality {
   double median_abs_rt = 0.0;        // of |before|: the outlier measure
   double median_abs_rt_after = 0.0;  // of |after|
   double outlier_score = 0.0;        // robust score of median_abs_rt among samples
-  double median_ppm = 0.0;     // of the members' mass deviations
+  double median_ppm = 0.0;           // of the members' mass deviations
   std::vector<Curve_Point> curve_before;
   std::vector<Curve_Point> curve_after;
 
@@ -159,14 +158,14 @@ struct Quality_Data {
   double rt_low = 0.0;                      // range of the group centres, seconds
   double rt_high = 0.0;
 
-  Histogram mass_ppm;  // members' deviation from their group's median mass, ppm
+  Histogram mass_ppm;           // members' deviation from their group's median mass, ppm
   double median_abs_ppm = 0.0;  // of |deviation|; NaN without deviations
   // groups_by_samples[k]: groups holding exactly k distinct samples (k >= 1).
   std::vector<std::size_t> groups_by_samples;
-  std::size_t groups_complete = 0;   // all samples
-  std::size_t groups_half = 0;       // at least half of the samples (complete included)
-  std::size_t groups_single = 0;     // one sample
-  Histogram intensity_cv;            // percent, groups present in >= half the samples
+  std::size_t groups_complete = 0;  // all samples
+  std::size_t groups_half = 0;      // at least half of the samples (complete included)
+  std::size_t groups_single = 0;    // one sample
+  Histogram intensity_cv;           // percent, groups present in >= half the samples
   std::size_t cv_groups = 0;
 
   // The run record, when the result holds table Align_Run: items in stored

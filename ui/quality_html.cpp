@@ -46,7 +46,8 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
               "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
               "<title>Alignment quality: %1</title>\n<style>%2</style>\n</head>\n<body>\n")
               .arg(Escape(QFileInfo(file).fileName()), QString::fromLatin1(kStyle));
-  html += QStringLiteral("<h1>Alignment quality</h1>\n<p class=\"file\">%1</p>\n").arg(Escape(file));
+  html +=
+      QStringLiteral("<h1>Alignment quality</h1>\n<p class=\"file\">%1</p>\n").arg(Escape(file));
 
   html += QStringLiteral("<h2>Summary</h2>\n<table>\n");
   for (const Summary_Row& row : Quality_Summary(data)) {
@@ -64,8 +65,8 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
   for (std::size_t i = 0; i < charts.size(); ++i) {
     if (Chart_Shown_In_Pair(charts[i]) && i + 1 < charts.size() &&
         Chart_Shown_In_Pair(charts[i + 1])) {
-      html += QStringLiteral("<div class=\"pair\">\n") + Figure(charts[i]) +
-              Figure(charts[i + 1]) + QStringLiteral("</div>\n");
+      html += QStringLiteral("<div class=\"pair\">\n") + Figure(charts[i]) + Figure(charts[i + 1]) +
+              QStringLiteral("</div>\n");
       ++i;
       continue;
     }
@@ -73,31 +74,33 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
   }
 
   html += QStringLiteral(
-      "<h2>Samples</h2>\n<p>Ordered by median |retention-time deviation|, largest first; "
-      "a robust score of %1 or more is marked red.</p>\n<div class=\"scroll\"><table>\n"
-      "<tr><th>Sample</th><th>SAMPLE_ID</th><th>Peaks read</th><th>Peaks aligned</th>"
-      "<th>Share aligned</th><th>Median RT deviation (s)</th>"
-      "<th>Median |RT deviation| (s)</th><th>Robust score</th>%2"
-      "<th>Median mass deviation (ppm)</th></tr>\n")
+              "<h2>Samples</h2>\n<p>Ordered by median |retention-time deviation|, largest first; "
+              "a robust score of %1 or more is marked red.</p>\n<div class=\"scroll\"><table>\n"
+              "<tr><th>Sample</th><th>SAMPLE_ID</th><th>Peaks read</th><th>Peaks aligned</th>"
+              "<th>Share aligned</th><th>Median RT deviation (s)</th>"
+              "<th>Median |RT deviation| (s)</th><th>Robust score</th>%2"
+              "<th>Median mass deviation (ppm)</th></tr>\n")
               .arg(Quality_Number(kOutlierScore, 1),
                    data.has_correction ? QStringLiteral("<th>Median |RT deviation| after "
                                                         "correction (s)</th>")
                                        : QString());
   for (std::uint32_t s : data.outlier_order) {
     const Sample_Quality& q = data.samples[s];
-    html += QStringLiteral("<tr%1><td>%2</td><td class=\"n\">%3</td><td class=\"n\">%4</td>"
-                           "<td class=\"n\">%5</td><td class=\"n\">%6 %</td><td class=\"n\">%7</td>"
-                           "<td class=\"n\">%8</td><td class=\"n\">%9</td>")
-                .arg(q.outlier_score >= kOutlierScore ? QStringLiteral(" class=\"flag\"")
-                                                      : QString(),
-                     Escape(From_Engine_String(q.name)), QString::number(q.sample_id),
-                     QString::number(static_cast<qulonglong>(q.peaks_read)),
-                     QString::number(static_cast<qulonglong>(q.peaks_aligned)),
-                     Quality_Number(100.0 * q.Share_Aligned(), 1),
-                     Quality_Number(q.median_rt_before, 2), Quality_Number(q.median_abs_rt, 2),
-                     Quality_Number(q.outlier_score, 1));
+    html +=
+        QStringLiteral(
+            "<tr%1><td>%2</td><td class=\"n\">%3</td><td class=\"n\">%4</td>"
+            "<td class=\"n\">%5</td><td class=\"n\">%6 %</td><td class=\"n\">%7</td>"
+            "<td class=\"n\">%8</td><td class=\"n\">%9</td>")
+            .arg(q.outlier_score >= kOutlierScore ? QStringLiteral(" class=\"flag\"") : QString(),
+                 Escape(From_Engine_String(q.name)), QString::number(q.sample_id),
+                 QString::number(static_cast<qulonglong>(q.peaks_read)),
+                 QString::number(static_cast<qulonglong>(q.peaks_aligned)),
+                 Quality_Number(100.0 * q.Share_Aligned(), 1),
+                 Quality_Number(q.median_rt_before, 2), Quality_Number(q.median_abs_rt, 2),
+                 Quality_Number(q.outlier_score, 1));
     if (data.has_correction)
-      html += QStringLiteral("<td class=\"n\">%1</td>").arg(Quality_Number(q.median_abs_rt_after, 2));
+      html +=
+          QStringLiteral("<td class=\"n\">%1</td>").arg(Quality_Number(q.median_abs_rt_after, 2));
     html += QStringLiteral("<td class=\"n\">%1</td></tr>\n").arg(Quality_Number(q.median_ppm, 2));
   }
   html += QStringLiteral("</table></div>\n");

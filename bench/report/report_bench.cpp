@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
   std::string repetitions = "--benchmark_repetitions=5";
   bool has_repetitions = false;
   for (int i = 1; i < argc; ++i)
-    has_repetitions = has_repetitions || std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
+    has_repetitions =
+        has_repetitions || std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
   if (!has_repetitions) args.push_back(repetitions.data());
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());

@@ -68,10 +68,9 @@ std::vector<double> Before_Of(const Quality_Data& q, std::uint32_t sample) {
 TEST_F(QualityFiguresTest, DeviationsAreMembersFromTheirGroupCentre) {
   const Quality_Data q = Load({
       Member(0, 1, 100.0, 100.0, 500.0), Member(1, 1, 102.0, 100.0, 500.0005),
-      Member(2, 1, 98.5, 100.0, 499.999),
-      Member(0, 2, 300.0, 301.0, 200.0), Member(2, 2, 302.5, 301.0, 200.0),
-      Member(1, 3, 500.0, 500.0),  // one member: no deviation
-      Member(1, 0, 50.0, 0.0),     // unaligned
+      Member(2, 1, 98.5, 100.0, 499.999), Member(0, 2, 300.0, 301.0, 200.0),
+      Member(2, 2, 302.5, 301.0, 200.0), Member(1, 3, 500.0, 500.0),  // one member: no deviation
+      Member(1, 0, 50.0, 0.0),                                        // unaligned
   });
   EXPECT_EQ(q.peaks, 7U);
   EXPECT_EQ(q.unaligned_peaks, 1U);
@@ -107,9 +106,9 @@ TEST_F(QualityFiguresTest, IonsOfOneCompoundCountOnce) {
 
 TEST_F(QualityFiguresTest, IntensityCvOfGroupsInAtLeastHalfTheSamples) {
   // Four samples: group 1 in two (half: counted), group 2 in one (not).
-  const Quality_Data q = Load({
-      Member(0, 1, 100.0, 100.0, 500.0, 100.0), Member(1, 1, 100.0, 100.0, 500.0, 200.0),
-      Member(2, 2, 200.0, 200.0), Member(3, 0, 50.0, 0.0)});
+  const Quality_Data q =
+      Load({Member(0, 1, 100.0, 100.0, 500.0, 100.0), Member(1, 1, 100.0, 100.0, 500.0, 200.0),
+            Member(2, 2, 200.0, 200.0), Member(3, 0, 50.0, 0.0)});
   EXPECT_EQ(q.cv_groups, 1U);
   // mean 150, sample standard deviation 70.71: 47.14 %.
   EXPECT_NEAR(q.intensity_cv.median, 100.0 * std::sqrt(5000.0) / 150.0, 1e-9);
@@ -120,8 +119,8 @@ TEST_F(QualityFiguresTest, TheDriftingSampleRanksFirstAndIsFlagged) {
   spec.samples = 12;
   spec.compounds = 200;
   spec.drifting_sample = 7;
-  const Quality_Data q =
-      Load_Quality_Data(Varnel::Test::Write_Quality_Study(spec, folder_.path(), "d.aligndb", false));
+  const Quality_Data q = Load_Quality_Data(
+      Varnel::Test::Write_Quality_Study(spec, folder_.path(), "d.aligndb", false));
   ASSERT_EQ(q.samples.size(), 12U);
   EXPECT_EQ(q.outlier_order.front(), 7U);
   EXPECT_GE(q.samples[7].outlier_score, kOutlierScore);
@@ -173,16 +172,16 @@ TEST(RtCorrectionTest, InterpolatesInsideAndHoldsBeyondTheEnds) {
 }
 
 TEST(HistogramTest, NiceSteps) {
-  const std::pair<double, double> cases[] = {{0.3, 0.5},  {1.0, 1.0},   {1.1, 2.0}, {2.2, 2.5},
-                                             {3.0, 5.0},  {7.0, 10.0},  {0.012, 0.02},
-                                             {250.0, 250.0}};
+  const std::pair<double, double> cases[] = {{0.3, 0.5},    {1.0, 1.0},    {1.1, 2.0},
+                                             {2.2, 2.5},    {3.0, 5.0},    {7.0, 10.0},
+                                             {0.012, 0.02}, {250.0, 250.0}};
   for (const auto& [step, nice] : cases) EXPECT_DOUBLE_EQ(Nice_Step(step), nice) << step;
 }
 
 TEST(HistogramTest, SymmetricBinsHaveZeroOnAnEdgeAndCountEveryValue) {
   std::vector<double> values;
   for (int i = -500; i <= 500; ++i) values.push_back(i * 0.01);  // -5 .. 5 ppm
-  values.push_back(1e6);  // one wild value
+  values.push_back(1e6);                                         // one wild value
   values.push_back(std::numeric_limits<double>::quiet_NaN());
   const Histogram h = Make_Histogram(values, Histogram_Range::kSymmetric);
   EXPECT_EQ(h.values, 1002U);
@@ -242,16 +241,16 @@ TEST_F(QualityFiguresTest, WhatIsNotAResultIsRefusedNamingTheFile) {
 
   const std::string text = Join_Path(folder_.path(), "notes.aligndb");
   Write_File(text, std::string(4096, 'x'));
-  EXPECT_EQ(Refusal(text).rfind(text + ": not a readable aligned result", 0), 0U)
-      << Refusal(text);
+  EXPECT_EQ(Refusal(text).rfind(text + ": not a readable aligned result", 0), 0U) << Refusal(text);
 
   const std::string other = Join_Path(folder_.path(), "other.aligndb");
   Exec_Sql(other, "create table t(a int);");
   EXPECT_EQ(Refusal(other), other + ": not an aligned result (it has no table Align_Peaklist)");
 
   const std::string narrow = Join_Path(folder_.path(), "narrow.aligndb");
-  Exec_Sql(narrow, "create table Align_Peaklist(SAMPLE_ID int, Align_ID int);"
-                   "insert into Align_Peaklist values(0, 1);");
+  Exec_Sql(narrow,
+           "create table Align_Peaklist(SAMPLE_ID int, Align_ID int);"
+           "insert into Align_Peaklist values(0, 1);");
   EXPECT_NE(Refusal(narrow).find("no such column"), std::string::npos) << Refusal(narrow);
 
   const std::string empty = Write({});
@@ -260,8 +259,9 @@ TEST_F(QualityFiguresTest, WhatIsNotAResultIsRefusedNamingTheFile) {
 
 TEST_F(QualityFiguresTest, NullCellsDoNotBreakTheFigures) {
   const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 101.0, 100.0)});
-  Exec_Sql(path, "update Align_Peaklist set Compound_Retention_Time = NULL, "
-                 "Compound_MolecularMass = NULL where SAMPLE_ID = 1;");
+  Exec_Sql(path,
+           "update Align_Peaklist set Compound_Retention_Time = NULL, "
+           "Compound_MolecularMass = NULL where SAMPLE_ID = 1;");
   const Quality_Data q = Load_Quality_Data(path);
   EXPECT_EQ(q.rt_deviations.size(), 1U);
   EXPECT_EQ(q.mass_ppm.values, 1U);

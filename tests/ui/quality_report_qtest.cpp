@@ -65,10 +65,14 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
   const std::string out = Join_Path(folder.path(), "report");
   QCOMPARE(Report_Refusal(result, out), QString());
 
-  const QStringList expected = {"index.html",          "intensity_cv.png",
-                                "mass_by_sample.png",  "mass_deviation.png",
-                                "peaks_per_sample.png", "rt_deviation_after.png",
-                                "rt_deviation_before.png", "rt_outliers.png",
+  const QStringList expected = {"index.html",
+                                "intensity_cv.png",
+                                "mass_by_sample.png",
+                                "mass_deviation.png",
+                                "peaks_per_sample.png",
+                                "rt_deviation_after.png",
+                                "rt_deviation_before.png",
+                                "rt_outliers.png",
                                 "samples_per_group.png"};
   QStringList files = QDir(Q(out)).entryList(QDir::Files, QDir::Name);
   QCOMPARE(files, expected);
@@ -100,12 +104,18 @@ void Quality_Report_Test::earlierReportIsReplaced() {
 void Quality_Report_Test::refusalsNameTheFileAndLeaveNothing_data() {
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("named");  // "result" or "out"
-  QTest::newRow("not a result") << "text" << "result";
-  QTest::newRow("empty result") << "empty" << "result";
-  QTest::newRow("missing result") << "missing" << "result";
-  QTest::newRow("OUTDIR under a file") << "under file" << "out";
-  QTest::newRow("OUTDIR holds other files") << "foreign" << "out";
-  QTest::newRow("OUTDIR is a file") << "file" << "out";
+  QTest::newRow("not a result") << "text"
+                                << "result";
+  QTest::newRow("empty result") << "empty"
+                                << "result";
+  QTest::newRow("missing result") << "missing"
+                                  << "result";
+  QTest::newRow("OUTDIR under a file") << "under file"
+                                       << "out";
+  QTest::newRow("OUTDIR holds other files") << "foreign"
+                                            << "out";
+  QTest::newRow("OUTDIR is a file") << "file"
+                                    << "out";
 }
 
 void Quality_Report_Test::refusalsNameTheFileAndLeaveNothing() {
@@ -184,9 +194,9 @@ void Quality_Report_Test::windowShowsTheChartsAndSavesWide() {
   QVERIFY(window);
   QVERIFY(window->isVisible());
   QCOMPARE(window->Tabs()->count(), 6);
-  for (const char* id : {"rt_deviation_before", "rt_deviation_after", "rt_outliers",
-                         "mass_deviation", "mass_by_sample", "samples_per_group",
-                         "peaks_per_sample", "intensity_cv"})
+  for (const char* id :
+       {"rt_deviation_before", "rt_deviation_after", "rt_outliers", "mass_deviation",
+        "mass_by_sample", "samples_per_group", "peaks_per_sample", "intensity_cv"})
     QVERIFY2(window->Chart(QString::fromLatin1(id)) != nullptr, id);
 
   QCustomPlot* plot = window->Chart(QStringLiteral("mass_deviation"));

@@ -41,10 +41,9 @@ int main(int argc, char* argv[]) {
     auto* window = new Quality_Window(Load_Quality_Data(path), nullptr,
                                       [](QWidget*, const QString&) { return QString(); });
     window->show();
-    static const char* const kNames[] = {"quality_window.png", "quality_window_outliers.png",
-                                         "quality_window_mass.png", "quality_window_groups.png",
-                                         "quality_window_samples.png",
-                                         "quality_window_summary.png"};
+    static const char* const kNames[] = {
+        "quality_window.png",        "quality_window_outliers.png", "quality_window_mass.png",
+        "quality_window_groups.png", "quality_window_samples.png",  "quality_window_summary.png"};
     for (int t = 0; t < window->Tabs()->count() && t < 6; ++t) {
       window->Tabs()->setCurrentIndex(t);
       if (!screens.Save(window, kNames[t])) return 1;

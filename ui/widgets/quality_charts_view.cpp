@@ -17,7 +17,7 @@ namespace {
 constexpr int kMaxTickDecimals = 6;
 constexpr int kValueTicks = 6;
 constexpr int kLegendColumns = 3;
-constexpr int kCategoryLabelGap = 3;     // pixels between two category labels
+constexpr int kCategoryLabelGap = 3;  // pixels between two category labels
 constexpr int kFallbackAxisPixels = 500;
 
 // Tick labels as plain numbers with as many decimals as the step needs, never
@@ -244,8 +244,7 @@ bool Save_Quality_Plot(QCustomPlot* plot, const QString& path) {
   return plot->savePng(path, width, height, scale);
 }
 
-bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width,
-                        double scale) {
+bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width, double scale) {
   width = std::max(width, kMinSavedWidth);
   scale = std::max(scale, 1.0);
   std::unique_ptr<QCustomPlot> plot(Make_Quality_Plot(chart, nullptr));

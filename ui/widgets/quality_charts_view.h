@@ -41,8 +41,8 @@ bool Save_Quality_Plot(QCustomPlot* plot, const QString& path);
 // and magnified by scale (larger scale: larger text; 1.5 suits a picture shown
 // about 1300 pixels wide, 2.0 one shown half as wide). Returns false on failure.
 inline constexpr double kReportScale = 1.5;
-bool Render_Quality_Png(const Quality_Chart& chart, const QString& path,
-                        int width = kMinSavedWidth, double scale = kReportScale);
+bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width = kMinSavedWidth,
+                        double scale = kReportScale);
 
 }  // namespace Varnel
 

@@ -77,8 +77,8 @@ bool Is_Empty_Folder(const fs::path& folder) {
 void Write_Page(const fs::path& path, const QString& html) {
   QFile file(From_Engine_String(path.string()));
   const QByteArray bytes = html.toUtf8();
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      file.write(bytes) != bytes.size() || !file.flush())
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
+      !file.flush())
     Fail(path, "cannot write (" + file.errorString().toStdString() + ")");
   file.close();
 }
@@ -101,8 +101,9 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
 
   const fs::path temp = Make_Sibling(out, ".tmp");
   Folder_Guard temp_guard(temp);
-  fs::permissions(temp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec,
+  fs::permissions(temp,
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
                   ec);
   for (const Quality_Chart& chart : charts) {
     const fs::path picture = temp / To_Engine_String(Chart_File_Name(chart));

@@ -100,9 +100,7 @@ Quality_Window::Quality_Window(const Quality_Data& data, QWidget* parent,
   layout->addWidget(tabs_);
 }
 
-QCustomPlot* Quality_Window::Chart(const QString& id) const {
-  return findChild<QCustomPlot*>(id);
-}
+QCustomPlot* Quality_Window::Chart(const QString& id) const { return findChild<QCustomPlot*>(id); }
 
 Quality_Window* Open_Quality_Window(QWidget* parent, const QString& folder,
                                     const QString& file_name, Quality_Window_Hooks hooks) {

@@ -22,8 +22,7 @@ class Quality_Window : public QWidget {
  public:
   // Shows nothing until show(); deletes itself when closed. save_dialog
   // answers the charts' "Save as ..." (a QFileDialog when empty).
-  Quality_Window(const Quality_Data& data, QWidget* parent,
-                 Quality_Save_Dialog save_dialog = {});
+  Quality_Window(const Quality_Data& data, QWidget* parent, Quality_Save_Dialog save_dialog = {});
 
   // The chart with this id (e.g. "rt_deviation"), or null.
   QCustomPlot* Chart(const QString& id) const;

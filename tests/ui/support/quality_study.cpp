@@ -18,8 +18,8 @@ constexpr int kCorrectionPoints = 12;
 
 // Drift of a sample at a retention time, seconds: an offset and a slope, the
 // drifting sample far more.
-double Drift(const std::vector<double>& offset, const std::vector<double>& slope,
-             std::uint32_t s, double rt) {
+double Drift(const std::vector<double>& offset, const std::vector<double>& slope, std::uint32_t s,
+             double rt) {
   return offset[s] + slope[s] * (rt - kRtLow) / (kRtHigh - kRtLow);
 }
 
@@ -47,7 +47,7 @@ Quality_Study Make_Quality_Study(const Quality_Study_Spec& spec) {
     for (int k = 0; k < kCorrectionPoints; ++k) {
       const double rt = kRtLow + (kRtHigh - kRtLow) * k / (kCorrectionPoints - 1);
       study.correction[s].emplace_back(rt + Drift(offset, slope, s, rt),
-                                        -Drift(offset, slope, s, rt));
+                                       -Drift(offset, slope, s, rt));
     }
 
   std::vector<std::uint32_t> next_eic(spec.samples, 1);

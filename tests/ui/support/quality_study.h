@@ -20,7 +20,7 @@ struct Quality_Study_Spec {
   std::uint32_t compounds = 300;
   std::uint64_t seed = 1;
   std::uint32_t drifting_sample = 2;  // index of the sample that drifts most
-  double presence = 0.85;  // most a partly found compound's chance to be in a sample
+  double presence = 0.85;             // most a partly found compound's chance to be in a sample
   double unaligned_share = 0.1;       // extra unaligned peaks per member
   bool correction = false;            // store Align_RT_Correction; Align_RT corrected
   int points = 3;                     // shape points per peak
