@@ -169,11 +169,12 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
     scatter.key << d.centre;
     scatter.value << v;
   }
-  std::sort(devs.begin(), devs.end());
   double y_low = -1.0, y_high = 1.0;
   if (!devs.empty()) {
-    const auto at = [&](double q) {
-      return devs[static_cast<std::size_t>(q * static_cast<double>(devs.size() - 1))];
+    const auto at = [&](double q) {  // O(n) selection instead of a sort
+      const auto k = static_cast<std::size_t>(q * static_cast<double>(devs.size() - 1));
+      std::nth_element(devs.begin(), devs.begin() + k, devs.end());
+      return devs[k];
     };
     y_low = std::min(at(kDeviationQuantile), -0.5);
     y_high = std::max(at(1.0 - kDeviationQuantile), 0.5);

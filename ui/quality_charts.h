@@ -50,7 +50,7 @@ struct Quality_Chart {
 // Samples labelled by name in the retention-time deviation chart.
 inline constexpr int kLabelledOutliers = 5;
 // Scatter points drawn in a deviation chart at most (every k-th member beyond).
-inline constexpr int kMaxScatterPoints = 40000;
+inline constexpr int kMaxScatterPoints = 20000;
 
 // The charts in display order: retention-time deviation (two, before and after,
 // with a stored correction), the per-sample outlier ranking, mass deviation,

@@ -78,7 +78,9 @@ struct Curve_Point {
 // Running median of y over x: evaluated at `points` evenly spaced positions
 // from x_low to x_high, each over the values whose x lies within half_width
 // (inclusive) of the position. Positions with fewer than min_values values
-// are left out, so sparse stretches show as gaps rather than noise.
+// are left out, so sparse stretches show as gaps rather than noise. Of more
+// than kSmoothMaxValues pairs only every k-th (in the given order) is used,
+// which bounds the cost of a sample's curve.
 // REQUIRES: xs.size() == ys.size(); NaN pairs are ignored.
 std::vector<Curve_Point> Running_Median(const std::vector<double>& xs,
                                         const std::vector<double>& ys, double x_low, double x_high,
@@ -110,6 +112,7 @@ inline constexpr double kOutlierScore = 3.5;
 inline constexpr int kSmoothPoints = 60;
 inline constexpr double kSmoothHalfWindow = 0.05;
 inline constexpr std::size_t kSmoothMinValues = 5;
+inline constexpr std::size_t kSmoothMaxValues = 2000;
 
 struct Sample_Quality {
   std::int64_t sample_id = 0;
