@@ -17,8 +17,9 @@ namespace {
 constexpr int kMaxTickDecimals = 6;
 constexpr int kValueTicks = 6;
 constexpr int kLegendColumns = 3;
-constexpr int kCategoryLabelGap = 3;  // pixels between two category labels
-constexpr int kFallbackAxisPixels = 500;
+constexpr int kCategoryLabelGap = 3;       // pixels between two category labels
+constexpr int kFallbackFramePixels = 200;  // title, legend, axis title: a guess
+constexpr int kMinAxisPixels = 50;
 
 // Tick labels as plain numbers with as many decimals as the step needs, never
 // in exponent form.
@@ -50,11 +51,20 @@ class Category_Ticker : public QCPAxisTicker {
   Category_Ticker(QStringList labels, QCPAxis* axis) : labels_(std::move(labels)), axis_(axis) {}
 
  protected:
+  // Ticks are made before the layout of a replot, from the axis length of the
+  // last one; the plot's size change since then is added, since everything
+  // around the axes keeps its size.
   double getTickStep(const QCPRange& range) override {
     const bool vertical = axis_->orientation() == Qt::Vertical;
+    const QRect view = axis_->parentPlot()->viewport();
     const QRect rect = axis_->axisRect()->rect();
-    int pixels = vertical ? rect.height() : rect.width();
-    if (pixels <= 0) pixels = kFallbackAxisPixels;
+    const int view_pixels = vertical ? view.height() : view.width();
+    const int rect_pixels = vertical ? rect.height() : rect.width();
+    int pixels = last_view_pixels_ > 0 && rect_pixels > 0
+                     ? rect_pixels + (view_pixels - last_view_pixels_)
+                     : view_pixels - kFallbackFramePixels;
+    last_view_pixels_ = view_pixels;
+    pixels = std::max(pixels, kMinAxisPixels);
     const QFontMetrics metrics(axis_->tickLabelFont());
     int label = metrics.height();
     if (!vertical)
@@ -84,6 +94,7 @@ class Category_Ticker : public QCPAxisTicker {
  private:
   QStringList labels_;
   QCPAxis* axis_;
+  int last_view_pixels_ = 0;
 };
 
 void Apply_Ranges(QCustomPlot* plot, const Quality_Chart& chart) {
@@ -251,8 +262,11 @@ bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int wid
   const int logical_width = static_cast<int>(std::ceil(width / scale));
   const int logical_height = static_cast<int>(
       std::ceil(chart.preferred_height * (width / double(kMinSavedWidth)) / scale));
+  // A hidden widget gets its resize event only when shown: set the viewport.
   plot->resize(logical_width, logical_height);
+  plot->setViewport(QRect(0, 0, logical_width, logical_height));
   plot->replot();  // lays out the axes, so that category labels thin for this size
+  if (!chart.categories.isEmpty()) plot->replot();
   return plot->savePng(path, logical_width, logical_height, scale);
 }
 
