@@ -238,6 +238,20 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
 
 }  // namespace
 
+QString Run_Item_Label(const QString& item) {
+  static const std::pair<const char*, const char*> kKnown[] = {
+      {"mode", "Mode"},
+      {"mass_tol", "Mass tolerance (Da)"},
+      {"mass_tol_ppm", "Mass tolerance (ppm)"},
+      {"fast_window", "Fast_Align RT window (s)"},
+      {"deep_window", "Deep_Align RT window (s)"},
+      {"rt_correction", "Retention-time correction"},
+  };
+  for (const auto& [name, label] : kKnown)
+    if (item == QLatin1String(name)) return QString::fromLatin1(label);
+  return item;
+}
+
 QString Quality_Number(double value, int decimals) {
   if (std::isnan(value)) return QStringLiteral("-");
   QString text = QString::number(value, 'f', decimals);
@@ -442,7 +456,7 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
     rows.push_back(Summary_Row{QStringLiteral("Run parameters"), QString(), true});
     if (data.run_items.empty()) add(QStringLiteral("(none recorded)"), QString());
     for (const auto& [item, value] : data.run_items)
-      add(From_Engine_String(item), From_Engine_String(value));
+      add(Run_Item_Label(From_Engine_String(item)), From_Engine_String(value));
     if (data.run_inputs.size() > 1)
       add(QStringLiteral("Input files recorded"), count(data.run_inputs.size() - 1));
   }

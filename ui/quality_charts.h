@@ -67,6 +67,10 @@ struct Summary_Row {
 };
 std::vector<Summary_Row> Quality_Summary(const Quality_Data& data);
 
+// The summary's label of a run item: a worded label for the known items
+// ("mass_tol" is "Mass tolerance (Da)"), any other item as it is stored.
+QString Run_Item_Label(const QString& item);
+
 // Number as the charts print it: at most `decimals` decimals, trailing zeros
 // dropped, "." as decimal point; "-" for NaN.
 QString Quality_Number(double value, int decimals);

@@ -153,7 +153,7 @@ TEST_F(QualityFiguresTest, StoredCorrectionGivesDeviationsAfterIt) {
   // The summary lists the parameters, the charts show before and after.
   bool listed = false;
   for (const Summary_Row& row : Quality_Summary(q))
-    listed = listed || (row.label == "mass_tol_ppm" && row.value == "10");
+    listed = listed || (row.label == "Mass tolerance (ppm)" && row.value == "10");
   EXPECT_TRUE(listed);
   const auto charts = Build_Quality_Charts(q);
   EXPECT_EQ(charts[0].id, "rt_deviation_before");

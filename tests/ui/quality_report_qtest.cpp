@@ -51,6 +51,7 @@ class Quality_Report_Test : public QObject {
 
  private slots:
   void tinyResultGivesPageAndSharpPictures();
+  void resultWithoutGroupsStillGivesEveryChart();
   void earlierReportIsReplaced();
   void refusalsNameTheFileAndLeaveNothing_data();
   void refusalsNameTheFileAndLeaveNothing();
@@ -84,11 +85,24 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
     QVERIFY2(image.width() >= kMinSavedWidth, qPrintable(f));
   }
   QVERIFY(!html.contains(QLatin1String("http")));  // offline: nothing fetched
-  QVERIFY(html.contains(QLatin1String("<td>mass_tol</td><td>0.1</td>")));
+  QVERIFY(html.contains(QLatin1String("<td>Mass tolerance (Da)</td><td>0.1</td>")));
   QVERIFY(html.contains(QLatin1String("Plasma_B1_S003")));
   // Nothing left beside the report.
   QCOMPARE(QDir(Q(folder.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
            QStringList({"report", "tiny.aligndb"}));
+}
+
+void Quality_Report_Test::resultWithoutGroupsStillGivesEveryChart() {
+  Temp_Folder folder;
+  Test::Quality_Study_Spec spec;
+  spec.samples = 3;
+  spec.compounds = 10;
+  auto peaks = Test::Make_Quality_Study(spec).peaks;
+  for (auto& p : peaks) p.Align_ID = 0;
+  Test::Write_Aligned_Result(peaks, folder.path(), "loose.aligndb");
+  const std::string out = Join_Path(folder.path(), "report");
+  QCOMPARE(Report_Refusal(Join_Path(folder.path(), "loose.aligndb"), out), QString());
+  QCOMPARE(QDir(Q(out)).entryList(QDir::Files).size(), 8);  // seven charts and the page
 }
 
 void Quality_Report_Test::earlierReportIsReplaced() {
