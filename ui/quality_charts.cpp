@@ -27,7 +27,7 @@ const QColor kZeroColor(60, 60, 60);
 
 constexpr int kChartHeight = 800;
 constexpr int kPairHeight = 1400;
-constexpr int kCategoryPixels = 16;  // per labelled row, before thinning
+constexpr int kCategoryPixels = 28;  // per row in a saved picture: every name shows up to ~140 rows
 constexpr int kCategoryFrame = 180;  // title, axis and margins
 constexpr int kMaxCategoryHeight = 4000;
 constexpr double kRangePad = 0.04;  // of the span, on each side of data ranges
@@ -338,7 +338,8 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     half.color = kHalfColor;
     few.color = kFewColor;
     all.name = QStringLiteral("all %1 samples: %2").arg(n_samples).arg(data.groups_complete);
-    half.name = QStringLiteral("at least half: %1").arg(data.groups_half - data.groups_complete);
+    half.name =
+        QStringLiteral("half or more, not all: %1").arg(data.groups_half - data.groups_complete);
     few.name = QStringLiteral("fewer than half: %1").arg(data.groups - data.groups_half);
     double top = 1.0;
     for (std::size_t k = 1; k < data.groups_by_samples.size(); ++k) {
