@@ -43,13 +43,13 @@ void Ensure_Data() {
   if (std::filesystem::exists(marker)) return;
   std::filesystem::create_directories(folder);
   std::fprintf(stderr, "writing the 1M-peak result into %s (once)...\n", folder.c_str());
-  Test::Quality_Study_Spec spec;
-  spec.samples = 50;
-  spec.compounds = 28000;
-  spec.seed = 50;
-  spec.correction = true;
-  spec.points = 3;
-  Test::Write_Quality_Study(spec, folder, kFileName, true);
+  Test::Quality_Study_Plan plan;
+  plan.samples = 50;
+  plan.compounds = 28000;
+  plan.seed = 50;
+  plan.correction = true;
+  plan.points = 3;
+  Test::Write_Quality_Study(plan, folder, kFileName, true);
   std::FILE* f = std::fopen(marker.c_str(), "w");
   if (f != nullptr) std::fclose(f);
 }

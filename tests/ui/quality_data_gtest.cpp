@@ -24,15 +24,15 @@ class QualityFiguresTest : public ::testing::Test {
   // One member row: a compound of a sample in group align_id (0: unaligned).
   Align_Peak Member(std::uint32_t sample, std::uint32_t align_id, double rt, double centre,
                     double mass = 500.0, double intensity = 1000.0, std::uint32_t compound = 0) {
-    Varnel::Test::Peak_Spec spec;
-    spec.sample_id = sample;
-    spec.sample_name.assign(1, 'S').append(std::to_string(sample));
-    spec.align_id = align_id;
-    spec.compound_id = compound != 0 ? compound : align_id + 100 * (align_id == 0);
-    spec.apex_rt = rt;
-    spec.align_rt = centre;
-    spec.points = 3;
-    Align_Peak peak = Varnel::Test::Make_Peak(spec);
+    Varnel::Test::Peak_Spec shape;
+    shape.sample_id = sample;
+    shape.sample_name.assign(1, 'S').append(std::to_string(sample));
+    shape.align_id = align_id;
+    shape.compound_id = compound != 0 ? compound : align_id + 100 * (align_id == 0);
+    shape.apex_rt = rt;
+    shape.align_rt = centre;
+    shape.points = 3;
+    Align_Peak peak = Varnel::Test::Make_Peak(shape);
     peak.Compound_MolecularMass = mass;
     peak.Compound_Intensity = intensity;
     return peak;
@@ -115,12 +115,12 @@ TEST_F(QualityFiguresTest, IntensityCvOfGroupsInAtLeastHalfTheSamples) {
 }
 
 TEST_F(QualityFiguresTest, TheDriftingSampleRanksFirstAndIsFlagged) {
-  Varnel::Test::Quality_Study_Spec spec;
-  spec.samples = 12;
-  spec.compounds = 200;
-  spec.drifting_sample = 7;
+  Varnel::Test::Quality_Study_Plan plan;
+  plan.samples = 12;
+  plan.compounds = 200;
+  plan.drifting_sample = 7;
   const Quality_Data q = Load_Quality_Data(
-      Varnel::Test::Write_Quality_Study(spec, folder_.path(), "d.aligndb", false));
+      Varnel::Test::Write_Quality_Study(plan, folder_.path(), "d.aligndb", false));
   ASSERT_EQ(q.samples.size(), 12U);
   EXPECT_EQ(q.outlier_order.front(), 7U);
   EXPECT_GE(q.samples[7].outlier_score, kOutlierScore);

@@ -27,11 +27,11 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // A small result with a correction and a run record.
 std::string Tiny_Result(const std::string& folder, bool correction = true) {
-  Test::Quality_Study_Spec spec;
-  spec.samples = 5;
-  spec.compounds = 40;
-  spec.correction = correction;
-  return Test::Write_Quality_Study(spec, folder, "tiny.aligndb", true);
+  Test::Quality_Study_Plan plan;
+  plan.samples = 5;
+  plan.compounds = 40;
+  plan.correction = correction;
+  return Test::Write_Quality_Study(plan, folder, "tiny.aligndb", true);
 }
 
 // The message of Write_Quality_Report, or "" when it succeeded.
@@ -94,10 +94,10 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
 
 void Quality_Report_Test::resultWithoutGroupsStillGivesEveryChart() {
   Temp_Folder folder;
-  Test::Quality_Study_Spec spec;
-  spec.samples = 3;
-  spec.compounds = 10;
-  auto peaks = Test::Make_Quality_Study(spec).peaks;
+  Test::Quality_Study_Plan plan;
+  plan.samples = 3;
+  plan.compounds = 10;
+  auto peaks = Test::Make_Quality_Study(plan).peaks;
   for (auto& p : peaks) p.Align_ID = 0;
   Test::Write_Aligned_Result(peaks, folder.path(), "loose.aligndb");
   const std::string out = Join_Path(folder.path(), "report");

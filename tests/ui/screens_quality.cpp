@@ -23,14 +23,14 @@ int main(int argc, char* argv[]) {
   if (!screens.Prepare(1, 1, 1)) return 1;
   const std::string out = argc > 1 ? argv[1] : ".";
   try {
-    Test::Quality_Study_Spec spec;
-    spec.samples = 40;
-    spec.compounds = 800;
-    spec.seed = 11;
-    spec.correction = true;
+    Test::Quality_Study_Plan plan;
+    plan.samples = 40;
+    plan.compounds = 800;
+    plan.seed = 11;
+    plan.correction = true;
     const std::string path =
-        Test::Write_Quality_Study(spec, screens.folder(), "study.aligndb", true);
-    Test::Quality_Study_Spec many;
+        Test::Write_Quality_Study(plan, screens.folder(), "study.aligndb", true);
+    Test::Quality_Study_Plan many;
     many.samples = 500;
     many.compounds = 300;
     many.seed = 5;

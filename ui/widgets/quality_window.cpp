@@ -24,11 +24,11 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 860;
 
 // Which tab each chart goes to, and the tabs in order.
-struct Tab_Spec {
+struct Tab_Layout {
   const char* title;
   std::vector<const char*> ids;  // side by side, left to right
 };
-const Tab_Spec kTabs[] = {
+const Tab_Layout kTabs[] = {
     {"Retention time", {"rt_deviation", "rt_deviation_before", "rt_deviation_after"}},
     {"Outliers", {"rt_outliers"}},
     {"Mass", {"mass_deviation", "mass_by_sample"}},
@@ -79,11 +79,11 @@ Quality_Window::Quality_Window(const Quality_Data& data, QWidget* parent,
 
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("quality_tabs"));
-  for (const Tab_Spec& spec : kTabs) {
+  for (const Tab_Layout& plan : kTabs) {
     auto* page = new QWidget;
     auto* row = new QHBoxLayout(page);
     row->setContentsMargins(4, 4, 4, 4);
-    for (const char* id : spec.ids) {
+    for (const char* id : plan.ids) {
       auto it = by_id.find(QString::fromLatin1(id));
       if (it == by_id.end()) continue;
       row->addWidget(Make_Quality_Plot(*it->second, page, save_dialog));
@@ -92,7 +92,7 @@ Quality_Window::Quality_Window(const Quality_Data& data, QWidget* parent,
       delete page;
       continue;
     }
-    tabs_->addTab(page, QString::fromLatin1(spec.title));
+    tabs_->addTab(page, QString::fromLatin1(plan.title));
   }
   tabs_->addTab(Summary_Page(data), QStringLiteral("Summary"));
   auto* layout = new QVBoxLayout(this);

@@ -25,49 +25,49 @@ double Drift(const std::vector<double>& offset, const std::vector<double>& slope
 
 }  // namespace
 
-Quality_Study Make_Quality_Study(const Quality_Study_Spec& spec) {
-  std::mt19937_64 rng(spec.seed);
+Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
+  std::mt19937_64 rng(plan.seed);
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   std::normal_distribution<double> normal(0.0, 1.0);
   Quality_Study study;
-  std::vector<double> offset(spec.samples), slope(spec.samples);
-  for (std::uint32_t s = 0; s < spec.samples; ++s) {
+  std::vector<double> offset(plan.samples), slope(plan.samples);
+  for (std::uint32_t s = 0; s < plan.samples; ++s) {
     char name[32];
     std::snprintf(name, sizeof name, "Plasma_B%u_S%03u", s / 24 + 1, s + 1);
     study.names.emplace_back(name);
     offset[s] = normal(rng) * 1.0;
     slope[s] = normal(rng) * 1.5;
   }
-  if (spec.drifting_sample < spec.samples) {
-    offset[spec.drifting_sample] = 2.0;
-    slope[spec.drifting_sample] = 9.0;
+  if (plan.drifting_sample < plan.samples) {
+    offset[plan.drifting_sample] = 2.0;
+    slope[plan.drifting_sample] = 9.0;
   }
-  study.correction.resize(spec.samples);
-  for (std::uint32_t s = 0; s < spec.samples; ++s)
+  study.correction.resize(plan.samples);
+  for (std::uint32_t s = 0; s < plan.samples; ++s)
     for (int k = 0; k < kCorrectionPoints; ++k) {
       const double rt = kRtLow + (kRtHigh - kRtLow) * k / (kCorrectionPoints - 1);
       study.correction[s].emplace_back(rt + Drift(offset, slope, s, rt),
                                        -Drift(offset, slope, s, rt));
     }
 
-  std::vector<std::uint32_t> next_eic(spec.samples, 1);
+  std::vector<std::uint32_t> next_eic(plan.samples, 1);
   std::vector<Align_Peak> unaligned, aligned;
-  for (std::uint32_t c = 0; c < spec.compounds; ++c) {
+  for (std::uint32_t c = 0; c < plan.compounds; ++c) {
     const double mass = 100.0 + uniform(rng) * 900.0;
     const double rt = kRtLow + uniform(rng) * (kRtHigh - kRtLow);
     const double abundance = std::pow(10.0, 4.0 + uniform(rng) * 2.5);
     // Two compounds in five are found in every sample, the rest now and then.
-    const double presence = uniform(rng) < 0.4 ? 1.0 : spec.presence * uniform(rng);
+    const double presence = uniform(rng) < 0.4 ? 1.0 : plan.presence * uniform(rng);
     std::vector<std::uint32_t> members;
-    for (std::uint32_t s = 0; s < spec.samples; ++s)
+    for (std::uint32_t s = 0; s < plan.samples; ++s)
       if (uniform(rng) < presence) members.push_back(s);
-    if (members.empty()) members.push_back(static_cast<std::uint32_t>(c % spec.samples));
+    if (members.empty()) members.push_back(static_cast<std::uint32_t>(c % plan.samples));
     std::vector<double> observed(members.size());
     double centre = 0.0;
     for (std::size_t i = 0; i < members.size(); ++i) {
       const double noise = normal(rng) * 0.3;
       observed[i] = rt + Drift(offset, slope, members[i], rt) + noise;
-      centre += spec.correction ? rt + noise : observed[i];
+      centre += plan.correction ? rt + noise : observed[i];
     }
     centre /= static_cast<double>(members.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
@@ -83,9 +83,9 @@ Quality_Study Make_Quality_Study(const Quality_Study_Spec& spec) {
       p.align_rt = centre;
       p.apex_mz = mass * (1.0 + normal(rng) * 3e-6) + 1.007276;
       p.height = abundance * std::exp(normal(rng) * 0.2);
-      p.points = spec.points;
+      p.points = plan.points;
       aligned.push_back(Make_Peak(p));
-      if (uniform(rng) < spec.unaligned_share) {
+      if (uniform(rng) < plan.unaligned_share) {
         Peak_Spec u = p;
         u.eic_id = next_eic[s]++;
         u.group_id = u.eic_id;
@@ -144,22 +144,22 @@ void Add_Rt_Correction(const std::string& path,
   db.execDML("commit transaction;");
 }
 
-std::string Write_Quality_Study(const Quality_Study_Spec& spec, const std::string& folder,
+std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::string& folder,
                                 const std::string& file, bool with_run) {
-  const Quality_Study study = Make_Quality_Study(spec);
+  const Quality_Study study = Make_Quality_Study(plan);
   Write_Aligned_Result(study.peaks, folder, file);
   const std::string path = Join_Path(folder, file);
-  if (spec.correction) Add_Rt_Correction(path, study.correction);
+  if (plan.correction) Add_Rt_Correction(path, study.correction);
   if (with_run) {
     std::vector<std::string> inputs;
     for (const std::string& name : study.names)
       inputs.push_back(name + "_annotated_grouped_chromatograph_peaklist.db");
     Add_Run_Record(path,
-                   {{"mode", spec.correction ? "deep" : "fast"},
+                   {{"mode", plan.correction ? "deep" : "fast"},
                     {"mass_tol", "0.1"},
                     {"fast_window", "20"},
                     {"deep_window", "10"},
-                    {"rt_correction", spec.correction ? "on" : "off"}},
+                    {"rt_correction", plan.correction ? "on" : "off"}},
                    inputs);
   }
   return path;

@@ -15,7 +15,7 @@
 
 namespace Varnel::Test {
 
-struct Quality_Study_Spec {
+struct Quality_Study_Plan {
   std::uint32_t samples = 12;
   std::uint32_t compounds = 300;
   std::uint64_t seed = 1;
@@ -33,12 +33,12 @@ struct Quality_Study {
   std::vector<std::vector<std::pair<double, double>>> correction;
   std::vector<std::string> names;
 };
-Quality_Study Make_Quality_Study(const Quality_Study_Spec& spec);
+Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan);
 
 // Writes the study's peaks with the real writer to Join_Path(folder, file),
-// then Align_RT_Correction when spec.correction, then Align_Run and
+// then Align_RT_Correction when plan.correction, then Align_Run and
 // Align_Run_Input when with_run. Returns the path.
-std::string Write_Quality_Study(const Quality_Study_Spec& spec, const std::string& folder,
+std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::string& folder,
                                 const std::string& file, bool with_run);
 
 // Adds Align_Run (the items in order) and Align_Run_Input (one row per name)
