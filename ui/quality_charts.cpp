@@ -240,12 +240,18 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
 
 QString Run_Item_Label(const QString& item) {
   static const std::pair<const char*, const char*> kKnown[] = {
+      {"program", "Program"},
+      {"version", "Version"},
       {"mode", "Mode"},
       {"mass_tol", "Mass tolerance (Da)"},
       {"mass_tol_ppm", "Mass tolerance (ppm)"},
       {"fast_window", "Fast_Align RT window (s)"},
       {"deep_window", "Deep_Align RT window (s)"},
       {"rt_correction", "Retention-time correction"},
+      {"samples", "Samples of the run"},
+      {"peaks", "Peaks of the run"},
+      {"groups", "Groups of the run"},
+      {"unaligned", "Unaligned peaks of the run"},
   };
   for (const auto& [name, label] : kKnown)
     if (item == QLatin1String(name)) return QString::fromLatin1(label);

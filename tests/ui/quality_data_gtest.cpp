@@ -149,7 +149,8 @@ TEST_F(QualityFiguresTest, StoredCorrectionGivesDeviationsAfterIt) {
   EXPECT_EQ(q.run_items, (std::vector<std::pair<std::string, std::string>>{
                              {"mode", "deep"}, {"mass_tol_ppm", "10"}}));
   ASSERT_EQ(q.run_inputs.size(), 3U);
-  EXPECT_EQ(q.run_inputs[2][1], "b.db");
+  EXPECT_EQ(q.run_inputs[0][3], "File_Name");
+  EXPECT_EQ(q.run_inputs[2][3], "b.db");
   // The summary lists the parameters, the charts show before and after.
   bool listed = false;
   for (const Summary_Row& row : Quality_Summary(q))

@@ -111,17 +111,23 @@ void Add_Run_Record(const std::string& path,
   db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
   db.execDML("begin transaction;");
   db.execDML("create table Align_Run (Item TEXT PRIMARY KEY, Value TEXT);");
-  db.execDML("create table Align_Run_Input (SAMPLE_ID INTEGER, File TEXT);");
+  db.execDML(
+      "create table Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT, "
+      "Folder TEXT, File_Name TEXT, Size INTEGER, XXH3_128 TEXT, Peaks_Read INTEGER);");
   CppSQLite3Statement item = db.compileStatement("insert into Align_Run values(?, ?);");
   for (const auto& [name, value] : items) {
     item.bind(1, name.c_str());
     item.bind(2, value.c_str());
     item.execDML();
   }
-  CppSQLite3Statement input = db.compileStatement("insert into Align_Run_Input values(?, ?);");
+  CppSQLite3Statement input = db.compileStatement(
+      "insert into Align_Run_Input values(?, ?, '/data/study', ?, 1000, "
+      "'00000000000000000000000000000000', 0);");
   for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::string name = inputs[i].substr(0, inputs[i].find("_annotated"));
     input.bind(1, static_cast<int>(i));
-    input.bind(2, inputs[i].c_str());
+    input.bind(2, name.c_str());
+    input.bind(3, inputs[i].c_str());
     input.execDML();
   }
   db.execDML("commit transaction;");
@@ -155,7 +161,9 @@ std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::strin
     for (const std::string& name : study.names)
       inputs.push_back(name + "_annotated_grouped_chromatograph_peaklist.db");
     Add_Run_Record(path,
-                   {{"mode", plan.correction ? "deep" : "fast"},
+                   {{"program", "Varnel"},
+                    {"version", "0.1"},
+                    {"mode", plan.correction ? "Deep_Align" : "Fast_Align"},
                     {"mass_tol", "0.1"},
                     {"fast_window", "20"},
                     {"deep_window", "10"},

@@ -41,8 +41,9 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan);
 std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::string& folder,
                                 const std::string& file, bool with_run);
 
-// Adds Align_Run (the items in order) and Align_Run_Input (one row per name)
-// to an existing result.
+// Adds Align_Run (the items in order) and Align_Run_Input (one row per file
+// name, SAMPLE_ID its position, with the run record's seven columns) to an
+// existing result.
 void Add_Run_Record(const std::string& path,
                     const std::vector<std::pair<std::string, std::string>>& items,
                     const std::vector<std::string>& inputs);
