@@ -37,5 +37,23 @@ for target in "${targets[@]}"; do
     status=1
   fi
 done
+# The report page that screens_quality wrote, as a browser shows it.
+page=$out/quality_report/index.html
+if [ -f "$page" ]; then
+  echo "== report page =="
+  if command -v chromium >/dev/null 2>&1; then
+    if chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
+        --screenshot="$out/report_page.png" --window-size=1400,2400 "file://$page" \
+        >/dev/null 2>&1; then
+      echo "$out/report_page.png"
+    else
+      echo "screenshots.sh: chromium could not render $page" >&2
+      status=1
+    fi
+  else
+    echo "screenshots.sh: chromium is not installed (scripts/setup.sh installs it)" >&2
+    status=1
+  fi
+fi
 echo "Pictures in $out"
 exit $status

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales libxxhash-dev
+  chromium fonts-dejavu-core
 )
 
 missing=()

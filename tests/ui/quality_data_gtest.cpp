@@ -1,0 +1,272 @@
+// The alignment-quality figures on hand-made results: deviations, bins,
+// smoothing, the outlier ranking, the stored correction and run record, and
+// the refusals of what is not a result.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "storage/path.h"
+#include "tests/support/test_files.h"
+#include "tests/ui/support/quality_study.h"
+#include "tests/ui/support/viz_study.h"
+#include "ui/quality_charts.h"
+#include "ui/quality_data.h"
+
+using namespace Varnel;
+using Varnel::Test::Align_Peak;
+
+namespace {
+
+class QualityFiguresTest : public ::testing::Test {
+ protected:
+  // One member row: a compound of a sample in group align_id (0: unaligned).
+  Align_Peak Member(std::uint32_t sample, std::uint32_t align_id, double rt, double centre,
+                    double mass = 500.0, double intensity = 1000.0, std::uint32_t compound = 0) {
+    Varnel::Test::Peak_Spec shape;
+    shape.sample_id = sample;
+    shape.sample_name.assign(1, 'S').append(std::to_string(sample));
+    shape.align_id = align_id;
+    shape.compound_id = compound != 0 ? compound : align_id + 100 * (align_id == 0);
+    shape.apex_rt = rt;
+    shape.align_rt = centre;
+    shape.points = 3;
+    Align_Peak peak = Varnel::Test::Make_Peak(shape);
+    peak.Compound_MolecularMass = mass;
+    peak.Compound_Intensity = intensity;
+    return peak;
+  }
+  std::string Write(const std::vector<Align_Peak>& peaks) {
+    Varnel::Test::Write_Aligned_Result(peaks, folder_.path(), "r.aligndb");
+    return Join_Path(folder_.path(), "r.aligndb");
+  }
+  Quality_Data Load(const std::vector<Align_Peak>& peaks) {
+    return Load_Quality_Data(Write(peaks));
+  }
+  // The error text of loading path, or "" when it loads.
+  static std::string Refusal(const std::string& path) {
+    try {
+      Load_Quality_Data(path);
+    } catch (const Quality_Error& e) {
+      return e.what();
+    }
+    return {};
+  }
+
+  Temp_Folder folder_;
+};
+
+std::vector<double> Before_Of(const Quality_Data& q, std::uint32_t sample) {
+  std::vector<double> out;
+  for (const Rt_Deviation& d : q.rt_deviations)
+    if (d.sample == sample) out.push_back(d.before);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST_F(QualityFiguresTest, DeviationsAreMembersFromTheirGroupCentre) {
+  const Quality_Data q = Load({
+      Member(0, 1, 100.0, 100.0, 500.0), Member(1, 1, 102.0, 100.0, 500.0005),
+      Member(2, 1, 98.5, 100.0, 499.999), Member(0, 2, 300.0, 301.0, 200.0),
+      Member(2, 2, 302.5, 301.0, 200.0), Member(1, 3, 500.0, 500.0),  // one member: no deviation
+      Member(1, 0, 50.0, 0.0),                                        // unaligned
+  });
+  EXPECT_EQ(q.peaks, 7U);
+  EXPECT_EQ(q.unaligned_peaks, 1U);
+  EXPECT_EQ(q.groups, 3U);
+  ASSERT_EQ(q.samples.size(), 3U);
+  EXPECT_EQ(Before_Of(q, 0), (std::vector<double>{-1.0, 0.0}));
+  EXPECT_EQ(Before_Of(q, 1), (std::vector<double>{2.0}));
+  EXPECT_EQ(Before_Of(q, 2), (std::vector<double>{-1.5, 1.5}));
+  EXPECT_EQ(q.samples[1].peaks_read, 3U);
+  EXPECT_EQ(q.samples[1].peaks_aligned, 2U);
+  EXPECT_DOUBLE_EQ(q.samples[0].median_abs_rt, 0.5);
+  // Mass: group 1's median is 500; 500.0005 is +1 ppm, 499.999 is -2 ppm.
+  EXPECT_NEAR(q.samples[1].median_ppm, 1.0, 1e-3);
+  EXPECT_NEAR(q.samples[2].median_ppm, -1.0, 1e-3);  // -2 and 0
+  EXPECT_EQ(q.mass_ppm.values, 5U);
+  // Samples per group: 3, 2 and 1 samples.
+  EXPECT_EQ(q.groups_by_samples, (std::vector<std::size_t>{0, 1, 1, 1}));
+  EXPECT_EQ(q.groups_complete, 1U);
+  EXPECT_EQ(q.groups_half, 2U);
+  EXPECT_EQ(q.groups_single, 1U);
+  EXPECT_FALSE(q.has_correction);
+  EXPECT_FALSE(q.has_run);
+}
+
+TEST_F(QualityFiguresTest, IonsOfOneCompoundCountOnce) {
+  Align_Peak ion = Member(0, 1, 101.0, 100.0);
+  ion.EIC_ID = 2;
+  const Quality_Data q = Load({Member(0, 1, 101.0, 100.0), ion, Member(1, 1, 99.0, 100.0)});
+  EXPECT_EQ(q.peaks, 3U);
+  EXPECT_EQ(q.members, 2U);
+  EXPECT_EQ(q.rt_deviations.size(), 2U);
+}
+
+TEST_F(QualityFiguresTest, IntensityCvOfGroupsInAtLeastHalfTheSamples) {
+  // Four samples: group 1 in two (half: counted), group 2 in one (not).
+  const Quality_Data q =
+      Load({Member(0, 1, 100.0, 100.0, 500.0, 100.0), Member(1, 1, 100.0, 100.0, 500.0, 200.0),
+            Member(2, 2, 200.0, 200.0), Member(3, 0, 50.0, 0.0)});
+  EXPECT_EQ(q.cv_groups, 1U);
+  // mean 150, sample standard deviation 70.71: 47.14 %.
+  EXPECT_NEAR(q.intensity_cv.median, 100.0 * std::sqrt(5000.0) / 150.0, 1e-9);
+}
+
+TEST_F(QualityFiguresTest, TheDriftingSampleRanksFirstAndIsFlagged) {
+  Varnel::Test::Quality_Study_Plan plan;
+  plan.samples = 12;
+  plan.compounds = 200;
+  plan.drifting_sample = 7;
+  const Quality_Data q = Load_Quality_Data(
+      Varnel::Test::Write_Quality_Study(plan, folder_.path(), "d.aligndb", false));
+  ASSERT_EQ(q.samples.size(), 12U);
+  EXPECT_EQ(q.outlier_order.front(), 7U);
+  EXPECT_GE(q.samples[7].outlier_score, kOutlierScore);
+  std::size_t flagged = 0;
+  for (const Sample_Quality& s : q.samples) flagged += s.outlier_score >= kOutlierScore;
+  EXPECT_LE(flagged, 3U);
+  // Its smoothed curve climbs with retention time, as the drift does.
+  const auto& curve = q.samples[7].curve_before;
+  ASSERT_GE(curve.size(), 10U);
+  EXPECT_GT(curve.back().y - curve.front().y, 5.0);
+}
+
+TEST_F(QualityFiguresTest, StoredCorrectionGivesDeviationsAfterIt) {
+  const std::string path = Write({Member(0, 1, 110.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  // Sample 0 runs 10 s late up to 200 s and 20 s late from 300 s on.
+  Varnel::Test::Add_Rt_Correction(path, {{{200.0, -10.0}, {300.0, -20.0}}, {}});
+  Varnel::Test::Add_Run_Record(path, {{"mode", "deep"}, {"mass_tol_ppm", "10"}}, {"a.db", "b.db"});
+  const Quality_Data q = Load_Quality_Data(path);
+  EXPECT_TRUE(q.has_correction);
+  ASSERT_EQ(q.rt_deviations.size(), 2U);
+  for (const Rt_Deviation& d : q.rt_deviations) {
+    EXPECT_DOUBLE_EQ(d.before, d.sample == 0 ? 10.0 : 0.0);
+    EXPECT_DOUBLE_EQ(d.after, 0.0);
+  }
+  EXPECT_TRUE(q.has_run);
+  EXPECT_EQ(q.run_items, (std::vector<std::pair<std::string, std::string>>{
+                             {"mode", "deep"}, {"mass_tol_ppm", "10"}}));
+  ASSERT_EQ(q.run_inputs.size(), 3U);
+  EXPECT_EQ(q.run_inputs[0][3], "File_Name");
+  EXPECT_EQ(q.run_inputs[2][3], "b.db");
+  // The summary lists the parameters, the charts show before and after.
+  bool listed = false;
+  for (const Summary_Row& row : Quality_Summary(q))
+    listed = listed || (row.label == "Mass tolerance (ppm)" && row.value == "10");
+  EXPECT_TRUE(listed);
+  const auto charts = Build_Quality_Charts(q);
+  EXPECT_EQ(charts[0].id, "rt_deviation_before");
+  EXPECT_EQ(charts[1].id, "rt_deviation_after");
+}
+
+TEST(RtCorrectionTest, InterpolatesInsideAndHoldsBeyondTheEnds) {
+  const Rt_Correction c{{100.0, 200.0, 400.0}, {1.0, 3.0, -1.0}};
+  EXPECT_DOUBLE_EQ(c.Shift(50.0), 1.0);
+  EXPECT_DOUBLE_EQ(c.Shift(100.0), 1.0);
+  EXPECT_DOUBLE_EQ(c.Shift(150.0), 2.0);
+  EXPECT_DOUBLE_EQ(c.Shift(300.0), 1.0);
+  EXPECT_DOUBLE_EQ(c.Shift(400.0), -1.0);
+  EXPECT_DOUBLE_EQ(c.Shift(1e9), -1.0);
+  EXPECT_DOUBLE_EQ(Rt_Correction{}.Shift(5.0), 0.0);
+}
+
+TEST(HistogramTest, NiceSteps) {
+  const std::pair<double, double> cases[] = {{0.3, 0.5},    {1.0, 1.0},    {1.1, 2.0},
+                                             {2.2, 2.5},    {3.0, 5.0},    {7.0, 10.0},
+                                             {0.012, 0.02}, {250.0, 250.0}};
+  for (const auto& [step, nice] : cases) EXPECT_DOUBLE_EQ(Nice_Step(step), nice) << step;
+}
+
+TEST(HistogramTest, SymmetricBinsHaveZeroOnAnEdgeAndCountEveryValue) {
+  std::vector<double> values;
+  for (int i = -500; i <= 500; ++i) values.push_back(i * 0.01);  // -5 .. 5 ppm
+  values.push_back(1e6);                                         // one wild value
+  values.push_back(std::numeric_limits<double>::quiet_NaN());
+  const Histogram h = Make_Histogram(values, Histogram_Range::kSymmetric);
+  EXPECT_EQ(h.values, 1002U);
+  EXPECT_GE(h.above, 1U) << "the wild value stays out of the bins";
+  EXPECT_LE(h.below + h.above, 1U + h.values / 100) << "no more than the tails";
+  EXPECT_LE(h.counts.size(), static_cast<std::size_t>(kMaxHistogramBins + 2));
+  EXPECT_GE(h.counts.size(), 10U);
+  EXPECT_DOUBLE_EQ(h.width, Nice_Step(h.width));
+  const double zero_edge = -h.low / h.width;
+  EXPECT_NEAR(zero_edge, std::round(zero_edge), 1e-9);
+  std::size_t total = h.below + h.above;
+  for (std::size_t c : h.counts) total += c;
+  EXPECT_EQ(total, h.values);
+  EXPECT_NEAR(h.median, 0.005, 1e-12);
+}
+
+TEST(HistogramTest, FromZeroAndDegenerateInputs) {
+  const Histogram cv = Make_Histogram({10.0, 20.0, 30.0, 40.0}, Histogram_Range::kFromZero);
+  EXPECT_DOUBLE_EQ(cv.low, 0.0);
+  const Histogram same = Make_Histogram({3.0, 3.0, 3.0}, Histogram_Range::kQuantiles);
+  ASSERT_EQ(same.counts.size(), 1U);
+  EXPECT_EQ(same.counts[0], 3U);
+  const Histogram none = Make_Histogram({}, Histogram_Range::kSymmetric);
+  EXPECT_TRUE(none.counts.empty());
+  EXPECT_TRUE(std::isnan(none.median));
+}
+
+TEST(SmoothingTest, RunningMedianLeavesSparseStretchesOut) {
+  std::vector<double> xs, ys;
+  for (int i = 0; i < 50; ++i) {  // dense from 0 to 49, y = 1 with one spike
+    xs.push_back(i);
+    ys.push_back(i == 20 ? 100.0 : 1.0);
+  }
+  xs.push_back(100.0);  // a lone point far right
+  ys.push_back(7.0);
+  const auto curve = Running_Median(xs, ys, 0.0, 100.0, 11, 5.0, 5);
+  for (const Curve_Point& p : curve) {
+    EXPECT_LT(p.x, 60.0) << "no point where fewer than 5 values lie";
+    EXPECT_DOUBLE_EQ(p.y, 1.0) << "the spike does not move a median";
+  }
+  EXPECT_EQ(curve.size(), 6U);  // x = 0 to 50; at 50 exactly five values (45 to 49)
+}
+
+TEST(OutlierTest, RobustScoresSingleOutTheOddValue) {
+  const auto scores = Robust_Scores({1.0, 1.1, 0.9, 1.0, 1.05, 6.0});
+  EXPECT_GE(scores[5], kOutlierScore);
+  for (int i = 0; i < 5; ++i) EXPECT_LT(std::abs(scores[i]), kOutlierScore);
+  const auto equal = Robust_Scores({2.0, 2.0, 2.0, 2.5});
+  EXPECT_GE(equal[3], kOutlierScore) << "no spread: any difference stands out";
+  EXPECT_EQ(Rank_Descending({1.0, std::nan(""), 3.0, 3.0}),
+            (std::vector<std::uint32_t>{2, 3, 0, 1}));
+}
+
+TEST_F(QualityFiguresTest, WhatIsNotAResultIsRefusedNamingTheFile) {
+  const std::string missing = Join_Path(folder_.path(), "missing.aligndb");
+  EXPECT_EQ(Refusal(missing).rfind(missing + ": ", 0), 0U) << Refusal(missing);
+
+  const std::string text = Join_Path(folder_.path(), "notes.aligndb");
+  Write_File(text, std::string(4096, 'x'));
+  EXPECT_EQ(Refusal(text).rfind(text + ": not a readable aligned result", 0), 0U) << Refusal(text);
+
+  const std::string other = Join_Path(folder_.path(), "other.aligndb");
+  Exec_Sql(other, "create table t(a int);");
+  EXPECT_EQ(Refusal(other), other + ": not an aligned result (it has no table Align_Peaklist)");
+
+  const std::string narrow = Join_Path(folder_.path(), "narrow.aligndb");
+  Exec_Sql(narrow,
+           "create table Align_Peaklist(SAMPLE_ID int, Align_ID int);"
+           "insert into Align_Peaklist values(0, 1);");
+  EXPECT_NE(Refusal(narrow).find("no such column"), std::string::npos) << Refusal(narrow);
+
+  const std::string empty = Write({});
+  EXPECT_EQ(Refusal(empty), empty + ": the result holds no peaks");
+}
+
+TEST_F(QualityFiguresTest, NullCellsDoNotBreakTheFigures) {
+  const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 101.0, 100.0)});
+  Exec_Sql(path,
+           "update Align_Peaklist set Compound_Retention_Time = NULL, "
+           "Compound_MolecularMass = NULL where SAMPLE_ID = 1;");
+  const Quality_Data q = Load_Quality_Data(path);
+  EXPECT_EQ(q.rt_deviations.size(), 1U);
+  EXPECT_EQ(q.mass_ppm.values, 1U);
+  EXPECT_FALSE(Build_Quality_Charts(q).empty());
+}
+
+}  // namespace

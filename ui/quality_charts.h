@@ -1,0 +1,80 @@
+// What the quality charts show, built without widgets from Quality_Data:
+// series, colours, titles, axis titles, axis ranges, category labels and a
+// note per chart, and the summary table. The quality window and varnel-report
+// both draw these with Make_Quality_Plot, so the two never disagree.
+#ifndef VARNEL_UI_QUALITY_CHARTS_H_
+#define VARNEL_UI_QUALITY_CHARTS_H_
+
+#include <QColor>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "ui/quality_data.h"
+
+namespace Varnel {
+
+enum class Quality_Series_Kind { kLine, kScatter, kBars };
+
+// One plotted series. Bars stand on the category axis (x, or y for a
+// horizontal chart) at the x (resp. y) positions, bar_width wide in axis units.
+struct Quality_Series {
+  Quality_Series_Kind kind = Quality_Series_Kind::kLine;
+  QString name;         // legend entry; empty: none
+  QList<double> key;    // x (y for bars of a horizontal chart)
+  QList<double> value;  // y (x for bars of a horizontal chart)
+  QColor color;
+  double size = 1.5;       // line width or point diameter, pixels
+  double bar_width = 0.8;  // axis units
+};
+
+struct Quality_Chart {
+  QString id;  // file stem of the chart's picture, e.g. "rt_deviation"
+  QString title;
+  QString x_title;
+  QString y_title;
+  double x_low = 0.0, x_high = 1.0;
+  double y_low = 0.0, y_high = 1.0;
+  // Horizontal bar charts: the key axis is y, categories are the labels of
+  // positions 0, 1, 2 ... (bottom up); the view thins them so none overlap.
+  bool horizontal = false;
+  QStringList categories;
+  QString note;  // one or two short lines drawn in a corner of the chart
+  std::vector<Quality_Series> series;
+  // Height the chart needs at full width to keep its category labels
+  // readable, in pixels.
+  int preferred_height = 800;
+};
+
+// Samples labelled by name in the retention-time deviation chart.
+inline constexpr int kLabelledOutliers = 5;
+// Scatter points drawn in a deviation chart at most (every k-th member beyond).
+inline constexpr int kMaxScatterPoints = 20000;
+
+// The charts in display order: retention-time deviation (two, before and after,
+// with a stored correction), the per-sample outlier ranking, mass deviation,
+// per-sample median mass deviation, samples per group, peaks per sample, and
+// the intensity coefficient of variation.
+std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data);
+
+// The summary table: label and value, in display order (samples, peaks,
+// groups, unaligned peaks, ..., then the run's parameters when recorded).
+struct Summary_Row {
+  QString label;
+  QString value;
+  bool section = false;  // a heading row; value empty
+};
+std::vector<Summary_Row> Quality_Summary(const Quality_Data& data);
+
+// The summary's label of a run item: a worded label for the known items
+// ("mass_tol" is "Mass tolerance (Da)"), any other item as it is stored.
+QString Run_Item_Label(const QString& item);
+
+// Number as the charts print it: at most `decimals` decimals, trailing zeros
+// dropped, "." as decimal point; "-" for NaN.
+QString Quality_Number(double value, int decimals);
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_QUALITY_CHARTS_H_

@@ -1,0 +1,189 @@
+// The figures of an alignment's quality, computed without widgets from one
+// aligned result: retention-time and mass deviations of each group's members,
+// per-sample counts and smoothed drift curves, an outlier ranking of the
+// samples, how many samples each group holds, and the intensity spread of the
+// well-filled groups. The quality window and varnel-report draw these.
+//
+// A member is one compound of one sample in an alignment group: the rows of an
+// aligned result that share Align_ID (not 0), SAMPLE_ID and Compound_ID (the
+// ions of one compound) count once, with the compound's fields of the first
+// such row. Groups with one member carry no deviation and are left out of the
+// deviation figures; they still count in the group and sample figures.
+#ifndef VARNEL_UI_QUALITY_DATA_H_
+#define VARNEL_UI_QUALITY_DATA_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Varnel {
+
+// Raised when a result cannot be read or holds nothing to show; what() starts
+// with the file's path.
+class Quality_Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Counts of equal-width bins: bin i covers [low + i*width, low + (i+1)*width).
+// Values below low or at/after the last edge are counted in below/above, not
+// in a bin. NaN values are not counted at all.
+struct Histogram {
+  double low = 0.0;
+  double width = 1.0;
+  std::vector<std::size_t> counts;
+  std::size_t below = 0;
+  std::size_t above = 0;
+  std::size_t values = 0;  // finite values seen, binned or not
+  double median = 0.0;     // of the finite values; NaN when there are none
+};
+
+// How Make_Histogram chooses its range.
+enum class Histogram_Range {
+  kFromZero,   // [0, upper quantile): for non-negative figures such as a CV
+  kSymmetric,  // [-m, m) with m the larger absolute tail quantile
+  kQuantiles,  // [lower quantile, upper quantile)
+};
+
+// Values farther out than these quantiles (0.5 % on each side) fall outside the
+// bins, so that one wild value cannot squeeze the rest into a single bar.
+inline constexpr double kHistogramTailQuantile = 0.005;
+// The bin width is the Freedman-Diaconis width, held so that the range gets at
+// most kMaxHistogramBins bins and at least the square root of the count of
+// values (but 5 to kMinHistogramBins), then rounded up to a "nice" number (1,
+// 2, 2.5 or 5 times a power of ten); so a bin or two more may cover the ends.
+inline constexpr int kMaxHistogramBins = 60;
+inline constexpr int kMinHistogramBins = 20;
+
+// Bins the finite values. The edges are multiples of the width. With no finite
+// value the histogram has no bins; with all values equal, one bin holds them.
+Histogram Make_Histogram(const std::vector<double>& values, Histogram_Range range);
+
+// The smallest of 1, 2, 2.5, 5 times a power of ten that is >= step
+// (REQUIRES: step > 0 and finite).
+double Nice_Step(double step);
+
+// Median of the finite values; NaN when there are none. Reorders its copy only.
+double Median(std::vector<double> values);
+
+// One point of a smoothed curve.
+struct Curve_Point {
+  double x = 0.0;
+  double y = 0.0;
+};
+
+// Running median of y over x: evaluated at `points` evenly spaced positions
+// from x_low to x_high, each over the values whose x lies within half_width
+// (inclusive) of the position. Positions with fewer than min_values values
+// are left out, so sparse stretches show as gaps rather than noise. Of more
+// than kSmoothMaxValues pairs only every k-th (in the given order) is used,
+// which bounds the cost of a sample's curve.
+// REQUIRES: xs.size() == ys.size(); NaN pairs are ignored.
+std::vector<Curve_Point> Running_Median(const std::vector<double>& xs,
+                                        const std::vector<double>& ys, double x_low, double x_high,
+                                        int points, double half_width, std::size_t min_values);
+
+// Robust z-scores: (v - median) / (1.4826 * MAD). A MAD of 0 is raised to
+// kMinSpread so that a single differing value stands out instead of dividing
+// by zero. NaN values get a score of NaN.
+inline constexpr double kMinSpread = 1e-6;
+std::vector<double> Robust_Scores(const std::vector<double>& values);
+
+// Indexes of the values from largest to smallest, ties in index order, NaN last.
+std::vector<std::uint32_t> Rank_Descending(const std::vector<double>& values);
+
+// A stored retention-time correction of one sample: points sorted by RT.
+// Shift(rt) interpolates linearly between points and is constant beyond the
+// first and the last point; with no point it is 0.
+struct Rt_Correction {
+  std::vector<double> rt;
+  std::vector<double> shift;
+  double Shift(double at) const;
+};
+
+// A sample is flagged as an outlier when its robust score reaches this.
+inline constexpr double kOutlierScore = 3.5;
+// Smoothed curves: evaluation positions across the retention-time range, the
+// window (a fraction of that range on each side) and the fewest members of a
+// window that give a point.
+inline constexpr int kSmoothPoints = 60;
+inline constexpr double kSmoothHalfWindow = 0.05;
+inline constexpr std::size_t kSmoothMinValues = 5;
+inline constexpr std::size_t kSmoothMaxValues = 2000;
+
+struct Sample_Quality {
+  std::int64_t sample_id = 0;
+  std::string name;
+  std::size_t peaks_read = 0;     // rows of the sample
+  std::size_t peaks_aligned = 0;  // rows with Align_ID other than 0
+  std::size_t members = 0;        // members in groups of two or more members
+  // Seconds. "before" is Compound_Retention_Time - Align_RT; "after" uses the
+  // corrected retention time and equals "before" without a stored correction.
+  double median_rt_before = 0.0;
+  double median_rt_after = 0.0;
+  double median_abs_rt = 0.0;        // of |before|: the outlier measure
+  double median_abs_rt_after = 0.0;  // of |after|
+  double outlier_score = 0.0;        // robust score of median_abs_rt among samples
+  double median_ppm = 0.0;           // of the members' mass deviations
+  std::vector<Curve_Point> curve_before;
+  std::vector<Curve_Point> curve_after;
+
+  double Share_Aligned() const {
+    return peaks_read == 0 ? 0.0 : static_cast<double>(peaks_aligned) / peaks_read;
+  }
+};
+
+// One member's retention-time deviation, for scatter points.
+struct Rt_Deviation {
+  double centre = 0.0;  // Align_RT, seconds
+  double before = 0.0;
+  double after = 0.0;
+  std::uint32_t sample = 0;  // index into Quality_Data::samples
+};
+
+struct Quality_Data {
+  std::string file;  // the result's path, for titles and messages
+  std::size_t peaks = 0;
+  std::size_t unaligned_peaks = 0;  // rows with Align_ID 0
+  std::size_t groups = 0;           // distinct Align_ID other than 0
+  std::size_t members = 0;
+  std::vector<Sample_Quality> samples;  // by ascending SAMPLE_ID
+  // Sample indexes by descending median_abs_rt (resp. median_abs_rt_after),
+  // ties by SAMPLE_ID; samples without deviations last.
+  std::vector<std::uint32_t> outlier_order;
+  std::vector<std::uint32_t> outlier_order_after;
+
+  bool has_correction = false;
+  std::vector<Rt_Deviation> rt_deviations;  // members of groups with >= 2 members
+  double rt_low = 0.0;                      // range of the group centres, seconds
+  double rt_high = 0.0;
+
+  Histogram mass_ppm;           // members' deviation from their group's median mass, ppm
+  double median_abs_ppm = 0.0;  // of |deviation|; NaN without deviations
+  // groups_by_samples[k]: groups holding exactly k distinct samples (k >= 1).
+  std::vector<std::size_t> groups_by_samples;
+  std::size_t groups_complete = 0;  // all samples
+  std::size_t groups_half = 0;      // at least half of the samples (complete included)
+  std::size_t groups_single = 0;    // one sample
+  Histogram intensity_cv;           // percent, groups present in >= half the samples
+  std::size_t cv_groups = 0;
+
+  // The run record, when the result holds table Align_Run: items in stored
+  // order; Align_Run_Input as a header row and data rows, when present.
+  bool has_run = false;
+  std::vector<std::pair<std::string, std::string>> run_items;
+  std::vector<std::vector<std::string>> run_inputs;
+};
+
+// Reads Align_Peaklist (and Align_RT_Correction, Align_Run, Align_Run_Input
+// when present) of the file at `path` read-only, once, and computes the figures.
+// Throws Quality_Error starting with the path when the file is missing, is no
+// SQLite database, lacks Align_Peaklist or one of its columns, or holds no row.
+Quality_Data Load_Quality_Data(const std::string& path);
+
+}  // namespace Varnel
+
+#endif  // VARNEL_UI_QUALITY_DATA_H_

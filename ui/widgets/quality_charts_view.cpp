@@ -1,0 +1,273 @@
+#include "ui/widgets/quality_charts_view.h"
+
+#include <qcustomplot.h>
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kMaxTickDecimals = 6;
+constexpr int kValueTicks = 6;
+constexpr int kLegendColumns = 3;
+constexpr int kCategoryLabelGap = 3;       // pixels between two category labels
+constexpr int kFallbackFramePixels = 200;  // title, legend, axis title: a guess
+constexpr int kMinAxisPixels = 50;
+
+// Tick labels as plain numbers with as many decimals as the step needs, never
+// in exponent form.
+class Plain_Ticker : public QCPAxisTicker {
+ protected:
+  double getTickStep(const QCPRange& range) override {
+    step_ = QCPAxisTicker::getTickStep(range);
+    return step_;
+  }
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+    int decimals = 0;
+    double scaled = step_;
+    while (decimals < kMaxTickDecimals && std::abs(scaled - std::round(scaled)) > 1e-6 * scaled) {
+      scaled *= 10.0;
+      ++decimals;
+    }
+    if (std::abs(tick) < step_ * 1e-9) tick = 0.0;
+    return QString::number(tick, 'f', decimals);
+  }
+
+ private:
+  double step_ = 1.0;
+};
+
+// Labels of integer positions 0..n-1; every k-th only, with k as small as
+// lets the labels stand apart at the axis's current length and zoom.
+class Category_Ticker : public QCPAxisTicker {
+ public:
+  Category_Ticker(QStringList labels, QCPAxis* axis) : labels_(std::move(labels)), axis_(axis) {}
+
+ protected:
+  // Ticks are made before the layout of a replot, from the axis length of the
+  // last one; the plot's size change since then is added, since everything
+  // around the axes keeps its size.
+  double getTickStep(const QCPRange& range) override {
+    const bool vertical = axis_->orientation() == Qt::Vertical;
+    const QRect view = axis_->parentPlot()->viewport();
+    const QRect rect = axis_->axisRect()->rect();
+    const int view_pixels = vertical ? view.height() : view.width();
+    const int rect_pixels = vertical ? rect.height() : rect.width();
+    int pixels = last_view_pixels_ > 0 && rect_pixels > 0
+                     ? rect_pixels + (view_pixels - last_view_pixels_)
+                     : view_pixels - kFallbackFramePixels;
+    last_view_pixels_ = view_pixels;
+    pixels = std::max(pixels, kMinAxisPixels);
+    const QFontMetrics metrics(axis_->tickLabelFont());
+    int label = metrics.height();
+    if (!vertical)
+      for (const QString& l : labels_) label = std::max(label, metrics.horizontalAdvance(l));
+    const double fits = std::max(1.0, static_cast<double>(pixels) / (label + kCategoryLabelGap));
+    return std::max(1.0, std::ceil(range.size() / fits));
+  }
+  int getSubTickCount(double) override { return 0; }
+  // Counted down from the last label, so the top entry (the largest value
+  // of a sorted chart) always keeps its name.
+  QVector<double> createTickVector(double step, const QCPRange& range) override {
+    QVector<double> ticks;
+    const auto k = static_cast<long long>(step);
+    const long long top = static_cast<long long>(labels_.size()) - 1;
+    for (long long t = top; t >= 0; t -= k) {
+      if (static_cast<double>(t) > range.upper) continue;
+      if (static_cast<double>(t) < range.lower) break;
+      ticks.prepend(static_cast<double>(t));
+    }
+    return ticks;
+  }
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+    const auto i = std::llround(tick);
+    return i >= 0 && i < labels_.size() ? labels_[static_cast<qsizetype>(i)] : QString();
+  }
+
+ private:
+  QStringList labels_;
+  QCPAxis* axis_;
+  int last_view_pixels_ = 0;
+};
+
+void Apply_Ranges(QCustomPlot* plot, const Quality_Chart& chart) {
+  plot->xAxis->setRange(chart.x_low, chart.x_high);
+  plot->yAxis->setRange(chart.y_low, chart.y_high);
+}
+
+void Add_Series(QCustomPlot* plot, const Quality_Chart& chart, const Quality_Series& s) {
+  QCPAxis* key_axis = plot->xAxis;
+  QCPAxis* value_axis = plot->yAxis;
+  if (s.kind == Quality_Series_Kind::kBars && chart.horizontal) std::swap(key_axis, value_axis);
+  QCPAbstractPlottable* plottable = nullptr;
+  if (s.kind == Quality_Series_Kind::kBars) {
+    auto* bars = new QCPBars(key_axis, value_axis);
+    bars->setWidth(s.bar_width);
+    bars->setPen(Qt::NoPen);
+    bars->setBrush(s.color);
+    bars->setData(QVector<double>(s.key.begin(), s.key.end()),
+                  QVector<double>(s.value.begin(), s.value.end()), true);
+    plottable = bars;
+  } else {
+    // A curve, so that lines may go back in x (the median marker is vertical).
+    auto* curve = new QCPCurve(key_axis, value_axis);
+    curve->setData(QVector<double>(s.key.begin(), s.key.end()),
+                   QVector<double>(s.value.begin(), s.value.end()));
+    if (s.kind == Quality_Series_Kind::kScatter) {
+      curve->setLineStyle(QCPCurve::lsNone);
+      curve->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, s.color, s.color, s.size));
+      curve->setPen(QPen(s.color));
+    } else {
+      curve->setPen(QPen(s.color, s.size));
+    }
+    plottable = curve;
+  }
+  plottable->setName(s.name);
+  plottable->setAntialiased(true);
+  if (s.name.isEmpty()) plottable->removeFromLegend();
+}
+
+void Show_Menu(QCustomPlot* plot, const Quality_Chart& chart, const Quality_Save_Dialog& dialog,
+               const QPoint& pos) {
+  auto* menu = new QMenu(plot);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const QString id = chart.id;
+  auto save = [plot, dialog, id](const QString& suffix) {
+    QString path = dialog(plot, id + QLatin1Char('.') + suffix);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
+    if (!Save_Quality_Plot(plot, path))
+      QMessageBox::warning(plot, QString(), QStringLiteral("Cannot write %1").arg(path));
+  };
+  menu->addAction(QStringLiteral("Save as PNG..."), plot, [save] { save(QStringLiteral("png")); });
+  menu->addAction(QStringLiteral("Save as PDF..."), plot, [save] { save(QStringLiteral("pdf")); });
+  menu->addSeparator();
+  const Quality_Chart ranges = [&] {
+    Quality_Chart r;
+    r.x_low = chart.x_low;
+    r.x_high = chart.x_high;
+    r.y_low = chart.y_low;
+    r.y_high = chart.y_high;
+    return r;
+  }();
+  menu->addAction(QStringLiteral("Reset View"), plot, [plot, ranges] {
+    Apply_Ranges(plot, ranges);
+    plot->replot();
+  });
+  menu->popup(plot->mapToGlobal(pos));
+}
+
+}  // namespace
+
+Quality_Save_Dialog Default_Quality_Save_Dialog() {
+  return [](QWidget* parent, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Chart"), suggested,
+                                        QStringLiteral("PNG image (*.png);;PDF document (*.pdf)"));
+  };
+}
+
+QCustomPlot* Make_Quality_Plot(const Quality_Chart& chart, QWidget* parent,
+                               Quality_Save_Dialog save_dialog) {
+  auto* plot = new QCustomPlot(parent);
+  plot->setObjectName(chart.id);
+  plot->setMinimumSize(320, 240);
+
+  // Layout, top down: title, note, legend, axes. Nothing is drawn over the data.
+  QCPLayoutGrid* layout = plot->plotLayout();
+  QCPAxisRect* rect = plot->axisRect();
+  layout->take(rect);
+  layout->simplify();
+  QFont title_font = plot->font();
+  title_font.setBold(true);
+  title_font.setPointSizeF(title_font.pointSizeF() + 2.0);
+  int row = 0;
+  layout->addElement(row++, 0, new QCPTextElement(plot, chart.title, title_font));
+  if (!chart.note.isEmpty()) {
+    auto* note = new QCPTextElement(plot, chart.note, plot->font());
+    note->setTextColor(QColor(80, 80, 80));
+    layout->addElement(row++, 0, note);
+  }
+  bool has_legend = false;
+  for (const Quality_Series& s : chart.series) has_legend = has_legend || !s.name.isEmpty();
+  if (has_legend) {
+    rect->insetLayout()->take(plot->legend);
+    layout->addElement(row++, 0, plot->legend);
+    plot->legend->setVisible(true);
+    plot->legend->setBorderPen(Qt::NoPen);
+    plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    plot->legend->setWrap(kLegendColumns);
+    plot->legend->setMargins(QMargins(8, 0, 8, 4));
+  } else {
+    plot->legend->setVisible(false);
+  }
+  layout->addElement(row, 0, rect);
+  for (int r = 0; r < row; ++r) layout->setRowStretchFactor(r, 0.001);
+  layout->setRowSpacing(0);
+
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
+    axis->grid()->setVisible(true);
+    axis->grid()->setSubGridVisible(false);
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new Plain_Ticker));
+    axis->ticker()->setTickCount(kValueTicks);
+  }
+  if (!chart.categories.isEmpty()) {
+    QCPAxis* axis = chart.horizontal ? plot->yAxis : plot->xAxis;
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new Category_Ticker(chart.categories, axis)));
+    axis->grid()->setVisible(false);
+  }
+  plot->xAxis->setLabel(chart.x_title);
+  plot->yAxis->setLabel(chart.y_title);
+
+  for (const Quality_Series& s : chart.series) Add_Series(plot, chart, s);
+  Apply_Ranges(plot, chart);
+
+  plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  const double x_low = chart.x_low, x_high = chart.x_high;
+  const double y_low = chart.y_low, y_high = chart.y_high;
+  QObject::connect(plot, &QCustomPlot::mouseDoubleClick, plot, [=](QMouseEvent*) {
+    plot->xAxis->setRange(x_low, x_high);
+    plot->yAxis->setRange(y_low, y_high);
+    plot->replot();
+  });
+  if (save_dialog) {
+    plot->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(plot, &QWidget::customContextMenuRequested, plot,
+                     [plot, chart, save_dialog](const QPoint& pos) {
+                       Show_Menu(plot, chart, save_dialog, pos);
+                     });
+  }
+  return plot;
+}
+
+bool Save_Quality_Plot(QCustomPlot* plot, const QString& path) {
+  const int width = std::max(plot->width(), 1);
+  const int height = std::max(plot->height(), 1);
+  if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+    return plot->savePdf(path, width, height);
+  const double scale = std::max(1.0, static_cast<double>(kMinSavedWidth) / width);
+  return plot->savePng(path, width, height, scale);
+}
+
+bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width, double scale) {
+  width = std::max(width, kMinSavedWidth);
+  scale = std::max(scale, 1.0);
+  std::unique_ptr<QCustomPlot> plot(Make_Quality_Plot(chart, nullptr));
+  const int logical_width = static_cast<int>(std::ceil(width / scale));
+  const int logical_height = static_cast<int>(
+      std::ceil(chart.preferred_height * (width / double(kMinSavedWidth)) / scale));
+  // A hidden widget gets its resize event only when shown: set the viewport.
+  plot->resize(logical_width, logical_height);
+  plot->setViewport(QRect(0, 0, logical_width, logical_height));
+  plot->replot();  // lays out the axes, so that category labels thin for this size
+  if (!chart.categories.isEmpty()) plot->replot();
+  return plot->savePng(path, logical_width, logical_height, scale);
+}
+
+}  // namespace Varnel
