@@ -12,7 +12,7 @@
 
 namespace Varnel {
 
-Load_Row Split_Picked_Path(const QString& path) {
+Picked_File Split_Picked_Path(const QString& path) {
   const Split_Path_Result parts = Split_Path(To_Engine_String(path));
   return {From_Engine_String(parts.folder), From_Engine_String(parts.name)};
 }
@@ -23,7 +23,7 @@ Pick_Outcome Pick_Annotation_Files(const QStringList& paths) {
     outcome.message = QString::fromUtf8(kSelectAnnotationMessage);
     return outcome;
   }
-  std::vector<Load_Row> rows;
+  std::vector<Picked_File> rows;
   rows.reserve(static_cast<std::size_t>(paths.size()));
   for (const QString& path : paths) {
     outcome.path_text += path + QLatin1Char(';');
@@ -34,7 +34,7 @@ Pick_Outcome Pick_Annotation_Files(const QStringList& paths) {
 }
 
 std::optional<QString> Check_Load(const QString& path_text,
-                                  const std::optional<std::vector<Load_Row>>& picked) {
+                                  const std::optional<std::vector<Picked_File>>& picked) {
   // Text typed into the box without a pick names no files: refuse the same way.
   if (path_text.isEmpty() || !picked || picked->empty()) {
     return QString::fromUtf8(kLoadAnnotationMessage);
@@ -42,16 +42,16 @@ std::optional<QString> Check_Load(const QString& path_text,
   return std::nullopt;
 }
 
-QStandardItemModel* Build_File_Table(const std::vector<Load_Row>& rows, QObject* parent) {
+QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows, QObject* parent) {
   auto* table = new QStandardItemModel(0, 3, parent);
   table->setHorizontalHeaderLabels({QString::fromUtf8(kFileNameHeader),
                                     QString::fromUtf8(kFolderNameHeader),
                                     QString::fromUtf8(kAlignHeader)});
-  for (const Load_Row& row : rows) {
-    auto* name = new QStandardItem(row[1]);
+  for (const Picked_File& row : rows) {
+    auto* name = new QStandardItem(row.name);
     name->setEditable(false);
-    name->setToolTip(row[1]);  // the column is narrower than most names
-    auto* folder = new QStandardItem(row[0]);
+    name->setToolTip(row.name);  // the column is narrower than most names
+    auto* folder = new QStandardItem(row.folder);
     folder->setEditable(false);
     auto* tick = new QStandardItem();
     tick->setEditable(false);
@@ -102,7 +102,7 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     plan.refusal = QString::fromUtf8(kLoadAnnotationMessage);
     return plan;
   }
-  const std::string data_folder = To_Engine_String(values.picked->front()[0]);
+  const std::string data_folder = To_Engine_String(values.picked->front().folder);
   Alignment_Request& request = plan.request;
   request.result_folder = Join_Path(data_folder, kResultFolderName);
   plan.result_folder = From_Engine_String(request.result_folder);

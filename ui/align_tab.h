@@ -22,8 +22,13 @@ class QStandardItemModel;
 
 namespace Varnel {
 
-// One picked database: column 0 the folder, column 1 the file name.
-using Load_Row = std::array<QString, 2>;
+// One picked database: its folder (no trailing separator) and its file name.
+struct Picked_File {
+  QString folder;
+  QString name;
+
+  friend bool operator==(const Picked_File&, const Picked_File&) = default;
+};
 
 // The tab's own texts.
 inline constexpr char kAnnotationDialogTitle[] = "Select Annotation Database Files";
@@ -49,11 +54,11 @@ inline constexpr int kFileColumnsWidth = 250;         // pixels, File Name + Ali
 
 // Splits a picked full path at its last separator into {folder, file name}.
 // A file at the root gives the empty folder.
-Load_Row Split_Picked_Path(const QString& path);
+Picked_File Split_Picked_Path(const QString& path);
 
 struct Pick_Outcome {
   QString path_text;                          // the path box's new text
-  std::optional<std::vector<Load_Row>> rows;  // replaces Result_Data_Load when set
+  std::optional<std::vector<Picked_File>> rows;  // replaces Result_Data_Load when set
   std::optional<QString> message;             // shown when set
 };
 // The outcome of a file dialog closed with OK that returned `paths`: every
@@ -66,12 +71,12 @@ Pick_Outcome Pick_Annotation_Files(const QStringList& paths);
 // The refusal text of a load, or nothing when it goes ahead: a load needs
 // text in the path box and files from an earlier pick.
 std::optional<QString> Check_Load(const QString& path_text,
-                                  const std::optional<std::vector<Load_Row>>& picked);
+                                  const std::optional<std::vector<Picked_File>>& picked);
 
 // A new file table: one row per picked file in pick order, "File Name",
 // "Folder Name", and an unticked, user-checkable "     Align" cell. Text cells
 // are read-only. The caller owns the model (parented to `parent` if given).
-QStandardItemModel* Build_File_Table(const std::vector<Load_Row>& rows, QObject* parent = nullptr);
+QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows, QObject* parent = nullptr);
 
 // Ticks (or clears) column 2 of every row, first to last.
 void Set_All_Ticks(QStandardItemModel& table, bool ticked);
@@ -91,7 +96,7 @@ std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale
 
 // The controls of the tab as Align reads them.
 struct Align_Form_Values {
-  std::optional<std::vector<Load_Row>> picked;  // Result_Data_Load
+  std::optional<std::vector<Picked_File>> picked;  // Result_Data_Load
   QStringList ticked_files;                     // Ticked_File_Names of the grid
   bool two_phase = false;                       // radioButton_Two_Phase_Align checked
   QString window1;                              // textBox_Align_Window1

@@ -17,10 +17,10 @@ namespace {
 // Picks, the file table and its ticks through the window: AlignWindowTest.
 
 TEST(PickTest, OddPathsSplitAtTheLastSeparator) {
-  EXPECT_EQ(Split_Picked_Path("/a.db"), (Load_Row{"", "a.db"}));
-  EXPECT_EQ(Split_Picked_Path("/d/it's here/x y.db"), (Load_Row{"/d/it's here", "x y.db"}));
+  EXPECT_EQ(Split_Picked_Path("/a.db"), (Picked_File{"", "a.db"}));
+  EXPECT_EQ(Split_Picked_Path("/d/it's here/x y.db"), (Picked_File{"/d/it's here", "x y.db"}));
   EXPECT_EQ(Split_Picked_Path(QString::fromUtf8("/données/échantillon_1.db")),
-            (Load_Row{QString::fromUtf8("/données"), QString::fromUtf8("échantillon_1.db")}));
+            (Picked_File{QString::fromUtf8("/données"), QString::fromUtf8("échantillon_1.db")}));
 }
 
 TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
@@ -60,7 +60,7 @@ class PlanAlignTest : public ::testing::Test {
  protected:
   Align_Form_Values Defaults() const {
     Align_Form_Values values;
-    values.picked = std::vector<Load_Row>{{"/data/study", "s1.db"}, {"/other", "s2.db"}};
+    values.picked = std::vector<Picked_File>{{"/data/study", "s1.db"}, {"/other", "s2.db"}};
     values.ticked_files = {"s2.db", "s1.db"};
     values.window1 = "20";
     values.window2 = "10";
@@ -109,7 +109,7 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
        [](Align_Form_Values& v) { v.mass_tol = v.window1 = v.window2 = "0"; },
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol, 0.0); }},
       {"a file at the root gives the result at the root",
-       [](Align_Form_Values& v) { v.picked = std::vector<Load_Row>{Split_Picked_Path("/s1.db")}; },
+       [](Align_Form_Values& v) { v.picked = std::vector<Picked_File>{Split_Picked_Path("/s1.db")}; },
        [](const Align_Plan& p) {
          EXPECT_EQ(p.result_folder, "/Result");
          EXPECT_EQ(p.request.files.front().folder, "");

@@ -119,7 +119,7 @@ Align_Process_Tab::~Align_Process_Tab() {
 
 void Align_Process_Tab::Set_Align_Run(Align_Run_Function run) { align_run_ = std::move(run); }
 
-QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
                                                     QString& col2, QObject* parent) {
   col1 = QString::fromUtf8(kFileNameHeader);
   col2 = QString::fromUtf8(kFolderNameHeader);

@@ -37,7 +37,7 @@ class Align_Process_Tab : public QWidget {
 
   // File table of the tab: columns "File Name", "Folder Name", "     Align"
   // (unticked); col1/col2 receive the first two column names.
-  static QStandardItemModel* ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+  static QStandardItemModel* ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
                                           QString& col2, QObject* parent = nullptr);
 
   // Replaces the alignment run that an accepted Align request calls (tests
@@ -45,7 +45,7 @@ class Align_Process_Tab : public QWidget {
   void Set_Align_Run(Align_Run_Function run);
 
   // The databases of the last pick; absent until the first pick.
-  const std::optional<std::vector<Load_Row>>& Result_Data_Load() const { return result_data_load_; }
+  const std::optional<std::vector<Picked_File>>& Result_Data_Load() const { return result_data_load_; }
   // The result folder of the last Align request; empty until then.
   const QString& FilePathOut() const { return file_path_out_; }
 
@@ -69,7 +69,7 @@ class Align_Process_Tab : public QWidget {
   const Failure_Guard& guard_;
   Align_Run_Function align_run_;  // empty: the real alignment run
 
-  std::optional<std::vector<Load_Row>> result_data_load_;
+  std::optional<std::vector<Picked_File>> result_data_load_;
   QString file_path_out_;
   QStandardItemModel* annotation_table_ = nullptr;  // file table of the last load
 

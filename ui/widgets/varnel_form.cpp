@@ -44,7 +44,7 @@ Varnel_Form::~Varnel_Form() {
   tabControl1 = nullptr;
 }
 
-QStandardItemModel* Varnel_Form::ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+QStandardItemModel* Varnel_Form::ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
                                               QString& col2, QObject* parent) {
   return Align_Process_Tab::ArrayToTable(x, col1, col2, parent);
 }

@@ -35,7 +35,7 @@ class Varnel_Form : public QWidget {
 
   // File table of the alignment tab: columns "File Name", "Folder Name",
   // "     Align" (unticked); col1/col2 receive the first two column names.
-  static QStandardItemModel* ArrayToTable(const std::vector<Load_Row>& x, QString& col1,
+  static QStandardItemModel* ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
                                           QString& col2, QObject* parent = nullptr);
   // Fills Color_Array[0 .. Color_NUM-1]; the caller allocates them.
   static void Generate_Color_Vect(int Color_NUM, QColor* Color_Array);
