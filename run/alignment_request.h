@@ -65,6 +65,15 @@ struct Alignment_Request {
   friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
 };
 
+// Tolerances read from the study itself (see run/alignment_estimate.h): the
+// three numbers to put in the boxes, and a few lines on what was found.
+struct Tolerance_Suggestion {
+  double Mass_Tol = 0.0;       // Da
+  double Align_Window1 = 0.0;  // seconds, full width
+  double Align_Window2 = 0.0;  // seconds, full width
+  std::string report;          // the spreads found, one per line
+};
+
 // The three numbers as typed.
 struct Alignment_Parameter_Texts {
   Compound_Align_Mode mode = One_Phase_Align;
