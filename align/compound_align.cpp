@@ -17,6 +17,8 @@
 //   keeps only its candidates closest in retention time to the centre (equal
 //   distances all stay); the others stay unaligned and can join later groups.
 //   The members get Align_ID k and Align_RT t.
+// - With a tolerance in ppm, the mass bound of a group is
+//   Ppm_Tolerance(ppm, seed mass), the same in both phases.
 // - An iteration that places no record drops its seed from every later seed
 //   choice (the record stays unaligned and may still join a group) and does not
 //   use up a group number, so groups are numbered 1..G without gaps.
@@ -118,9 +120,10 @@ struct Slab {
 class MatchIndex {
  public:
   // Takes the entries of the matchable records (see Gather); empty when
-  // mass_tol is NaN or negative, as then nothing matches.
-  MatchIndex(std::vector<Entry> entries, std::uint32_t top_sample, double mass_tol)
-      : mass_tol_(mass_tol), entries_(std::move(entries)) {
+  // mass_tol is NaN or negative, as then nothing matches. slab_tol: the
+  // largest mass tolerance any query will use.
+  MatchIndex(std::vector<Entry> entries, std::uint32_t top_sample, double slab_tol)
+      : mass_tol_(slab_tol), entries_(std::move(entries)) {
     NumberSamples(top_sample);
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return a.mass < b.mass || (a.mass == b.mass && a.record < b.record);
@@ -133,10 +136,11 @@ class MatchIndex {
   std::size_t sample_count() const { return sample_count_; }
   const Entry& entry(std::uint32_t pos) const { return entries_[pos]; }
 
-  // Calls visit(pos) for every live entry matching (t, m) with half-width h.
+  // Calls visit(pos) for every live entry within mass_tol of m and h of t.
+  // Any mass_tol works; slabs cut by a larger one only cost time.
   template <typename Visit>
-  void ForEachMatch(double t, double m, double h, Visit&& visit) {
-    const Band mass(m, mass_tol_);
+  void ForEachMatch(double t, double m, double mass_tol, double h, Visit&& visit) {
+    const Band mass(m, mass_tol);
     const Band time(t, h);
     if (mass.empty() || time.empty() || slabs_.empty()) return;
     auto first = std::partition_point(slabs_.begin(), slabs_.end(),
@@ -229,7 +233,7 @@ struct SeedKey {
 // NaN). Returns the largest SAMPLE_ID among the entries.
 std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vector<SeedKey>& seeds,
                      std::vector<Entry>& entries) {
-  const bool can_match = mass_tol >= 0.0;
+  const bool can_match = mass_tol >= 0.0;  // Da, or ppm: the same test
   seeds.reserve(list.size());
   if (can_match) entries.reserve(list.size());
   std::uint32_t top_sample = 0;
@@ -352,14 +356,21 @@ struct Groups {
 };
 
 // The greedy loop. Prints the progress lines and leaves the records untouched.
-Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, double half_width,
-                  const std::vector<Record>& list, std::ostream& progress,
+Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_half_width,
+                  double half_width, const std::vector<Record>& list, std::ostream& progress,
                   const Align_Progress& on_group) {
+  const bool ppm = tolerance.unit == Mass_Tolerance::Unit::kPpm;
   std::vector<SeedKey> seed_keys;
   std::vector<Entry> entries;
-  const std::uint32_t top_sample = Gather(list, mass_tol, seed_keys, entries);
+  const std::uint32_t top_sample = Gather(list, tolerance.value, seed_keys, entries);
   const std::vector<std::uint32_t> seeds = SeedOrder(std::move(seed_keys));
-  MatchIndex index(std::move(entries), top_sample, mass_tol);
+  double slab_tol = tolerance.value;
+  if (ppm) {  // the widest tolerance of any seed: that of the largest |mass|
+    double top_mass = 0.0;
+    for (const Entry& e : entries) top_mass = std::max(top_mass, std::fabs(e.mass));
+    slab_tol = Ppm_Tolerance(tolerance.value, top_mass);
+  }
+  MatchIndex index(std::move(entries), top_sample, slab_tol);
   Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0)};
   std::vector<std::uint32_t>& group_of = groups.group_of;
   std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
@@ -381,9 +392,12 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
 
     double t = seed.Compound_Retention_Time;
     double m = seed.Compound_MolecularMass;
+    const double mass_tol =
+        ppm ? Ppm_Tolerance(tolerance.value, seed.Compound_MolecularMass) : tolerance.value;
     if (two_phase) {
       matches.clear();
-      index.ForEachMatch(t, m, first_half_width, [&](std::uint32_t p) { matches.push_back(p); });
+      index.ForEachMatch(t, m, mass_tol, first_half_width,
+                         [&](std::uint32_t p) { matches.push_back(p); });
       if (!matches.empty()) {
         values.clear();
         for (std::uint32_t p : matches) values.push_back(index.entry(p).rt);
@@ -396,7 +410,7 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
     }
 
     matches.clear();
-    index.ForEachMatch(t, m, half_width, [&](std::uint32_t p) {
+    index.ForEachMatch(t, m, mass_tol, half_width, [&](std::uint32_t p) {
       matches.push_back(p);
       const Entry& e = index.entry(p);
       const double d = std::fabs(e.rt - t);
@@ -428,6 +442,16 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
 
 void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Align_Window1,
                     double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    std::ostream& progress, const Align_Progress& on_group) {
+  compound_align(Align_Mode, Mass_Tolerance{Mass_Tolerance::Unit::kDa, Mass_Tol}, Align_Window1,
+                 Align_Window2, peaklist_align, progress, on_group);
+}
+
+double Ppm_Tolerance(double ppm, double seed_mass) { return ppm * 1e-6 * std::fabs(seed_mass); }
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress, const Align_Progress& on_group) {
   if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {

@@ -37,4 +37,23 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress = std::cout, const Align_Progress& on_group = {});
 
+// A mass tolerance in Da, or in ppm of the seed's Compound_MolecularMass.
+struct Mass_Tolerance {
+  enum class Unit { kDa, kPpm };
+  Unit unit = Unit::kDa;
+  double value = 0.1;
+};
+
+// The bound of a group in ppm mode: ppm * 1e-6 * |seed_mass|, in that order,
+// in double precision; used for both phases of Two_Phase_Align. A NaN mass
+// gives NaN (nothing matches); a mass of 0 gives 0 (only equal masses match).
+double Ppm_Tolerance(double ppm, double seed_mass);
+
+// The same alignment with a tolerance in either unit; kDa gives exactly the
+// result of the overload above, bounds inclusive in both units.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    std::ostream& progress = std::cout, const Align_Progress& on_group = {});
+
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_
