@@ -56,7 +56,28 @@ double Tricube(double u) {
   return a * a * a;
 }
 
-// Local linear fits at each grid point over the k points nearest to it,
+// The value at dx = 0 of the weighted least-squares quadratic with sums s
+// (of w dx^m) and t (of w y dx^m); the linear fit, then the weighted mean,
+// when the points cannot carry a curve. REQUIRES: s[0] > 0.
+double Local_Value(const double s[5], const double t[3]) {
+  constexpr double kSingular = 1e-9;
+  const double a[3][3] = {{s[0], s[1], s[2]}, {s[1], s[2], s[3]}, {s[2], s[3], s[4]}};
+  auto det3 = [](const double m[3][3]) {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  };
+  const double det = det3(a);
+  if (std::fabs(det) > kSingular * s[0] * s[0] * s[0]) {
+    const double b[3][3] = {{t[0], s[1], s[2]}, {t[1], s[2], s[3]}, {t[2], s[3], s[4]}};
+    return det3(b) / det;  // Cramer's rule for the constant term
+  }
+  const double det2 = s[0] * s[2] - s[1] * s[1];
+  if (std::fabs(det2) > kSingular * s[0] * s[0]) return (t[0] * s[2] - s[1] * t[1]) / det2;
+  return t[0] / s[0];
+}
+
+// Local quadratic fits at each grid point over the k points nearest to it,
 // weighted by tricube distance times robust. REQUIRES: xs ascending, not
 // empty, 1 <= k <= xs.size().
 std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<double>& ys,
@@ -80,24 +101,23 @@ std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<d
     }
     const double reach = std::max(x0 - xs[l], xs[r - 1] - x0) * (1.0 + 1e-9);
     for (int pass = 0; pass < 2; ++pass) {  // pass 1: distance weights only
-      double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+      // Weighted sums of dx^0..dx^4 and y dx^0..dx^2, dx in units of reach.
+      double s[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
+      double t[3] = {0.0, 0.0, 0.0};
+      const double unit = reach > 0.0 ? reach : 1.0;
       for (std::size_t i = l; i < r; ++i) {
-        const double dx = xs[i] - x0;
-        double w = reach > 0.0 ? Tricube(std::fabs(dx) / reach) : 1.0;
+        const double dx = (xs[i] - x0) / unit;
+        double w = reach > 0.0 ? Tricube(std::fabs(dx)) : 1.0;
         if (pass == 0) w *= robust[i];
-        sw += w;
-        sx += w * dx;
-        sy += w * ys[i];
-        sxx += w * dx * dx;
-        sxy += w * dx * ys[i];
+        double p = w;
+        for (int m = 0; m < 5; ++m) {
+          s[m] += p;
+          if (m < 3) t[m] += p * ys[i];
+          p *= dx;
+        }
       }
-      if (!(sw > 0.0)) continue;
-      const double mx = sx / sw;
-      const double my = sy / sw;
-      const double var = sxx / sw - mx * mx;
-      const double cov = sxy / sw - mx * my;
-      const double tiny = 1e-12 * (reach * reach + 1e-300);
-      fit[g] = var > tiny ? my - (cov / var) * mx : my;
+      if (!(s[0] > 0.0)) continue;
+      fit[g] = Local_Value(s, t);
       break;
     }
   }
@@ -143,6 +163,10 @@ std::vector<double> Lowess(Sample_Points& p, const std::vector<double>& grid, do
 }
 
 }  // namespace
+
+double Rt_Anchor_Window(double fast_window) {
+  return std::max(4.0 * fast_window, kMinAnchorWindow);
+}
 
 std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list) {
   struct Key {
@@ -219,7 +243,7 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
     Rt_Anchor a;
     for (std::size_t i = first; i < end; ++i) {
       const Compound_Unit& u = units[light[i].EIC_ID];
-      a.members.push_back({u.sample, u.rt, u.mass});
+      a.members.push_back({u.sample, u.rt, u.mass, light[i].EIC_ID});
     }
     std::sort(
         a.members.begin(), a.members.end(),
@@ -275,43 +299,30 @@ std::vector<std::uint32_t> Rt_Correction::Uncorrected_Samples() const {
   return out;
 }
 
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
-                                const Rt_Correction_Params& params) {
-  Rt_Correction result;
-  const std::vector<Compound_Unit> units = Gather_Compound_Units(list);
-  const std::vector<Rt_Anchor> anchors = Find_Rt_Anchors(units, params.anchors);
-  result.anchors = anchors.size();
+namespace {
 
-  for (const Compound_Unit& u : units) {
-    if (result.samples.empty() || result.samples.back().sample != u.sample) {
-      Rt_Sample_Curve c;
-      c.sample = u.sample;
-      result.samples.push_back(std::move(c));
-    }
-  }
-  for (const auto& r : list) {  // names: from the first record of each sample
-    auto it =
-        std::lower_bound(result.samples.begin(), result.samples.end(), r.SAMPLE_ID,
-                         [](const Rt_Sample_Curve& c, std::uint32_t s) { return c.sample < s; });
-    if (it != result.samples.end() && it->sample == r.SAMPLE_ID && it->name.empty()) {
-      it->name = r.SAMPLE_NAME;
-    }
-  }
+// One pass of steps 2-4: anchors among units at times `times` (original
+// times moved by the previous pass), each sample's curve fitted to
+// (original time, original time - anchor reference). Fills result.samples'
+// curves and anchor counts and result.anchors; returns the anchors.
+std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
+                                const std::vector<Compound_Unit>& moved,
+                                const Rt_Correction_Params& params, Rt_Correction& result) {
+  std::vector<Rt_Anchor> anchors = Find_Rt_Anchors(moved, params.anchors);
+  result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
     return static_cast<std::size_t>(
         std::lower_bound(result.samples.begin(), result.samples.end(), sample,
                          [](const Rt_Sample_Curve& c, std::uint32_t s) { return c.sample < s; }) -
         result.samples.begin());
   };
-
   std::vector<Sample_Points> points(result.samples.size());
-  std::vector<double> before;
   for (const Rt_Anchor& a : anchors) {
     for (const Rt_Anchor_Member& m : a.members) {
       Sample_Points& p = points[index_of(m.sample)];
-      p.x.push_back(m.rt);
-      p.y.push_back(m.rt - a.reference_rt);
-      before.push_back(m.rt - a.reference_rt);
+      const double original = units[m.unit].rt;
+      p.x.push_back(original);
+      p.y.push_back(original - a.reference_rt);
     }
   }
   const std::size_t grid_points = std::max<std::size_t>(params.grid_points, 2);
@@ -319,6 +330,9 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
     Rt_Sample_Curve& c = result.samples[s];
     Sample_Points& p = points[s];
     c.anchors = p.x.size();
+    c.rt.clear();
+    c.shift.clear();
+    c.corrected = false;
     if (c.anchors < std::max<std::size_t>(params.min_anchors, 1)) continue;
     const auto [lo, hi] = std::minmax_element(p.x.begin(), p.x.end());
     const double first = *lo, last = *hi;
@@ -335,12 +349,55 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
     for (double& v : c.shift) v = -v;
     c.corrected = true;
   }
+  return anchors;
+}
+
+}  // namespace
+
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
+                                const Rt_Correction_Params& params) {
+  Rt_Correction result;
+  const std::vector<Compound_Unit> units = Gather_Compound_Units(list);
+  for (const Compound_Unit& u : units) {
+    if (result.samples.empty() || result.samples.back().sample != u.sample) {
+      Rt_Sample_Curve c;
+      c.sample = u.sample;
+      result.samples.push_back(std::move(c));
+    }
+  }
+  for (const auto& r : list) {  // names: from the first record of each sample
+    auto it =
+        std::lower_bound(result.samples.begin(), result.samples.end(), r.SAMPLE_ID,
+                         [](const Rt_Sample_Curve& c, std::uint32_t s) { return c.sample < s; });
+    if (it != result.samples.end() && it->sample == r.SAMPLE_ID && it->name.empty()) {
+      it->name = r.SAMPLE_NAME;
+    }
+  }
+
+  std::vector<Compound_Unit> moved = units;
+  std::vector<Rt_Anchor> anchors;
+  std::vector<double> before;
+  for (int pass = 0; pass < std::max(params.passes, 1); ++pass) {
+    if (pass > 0) {
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        moved[i].rt = units[i].rt + result.Shift(units[i].sample, units[i].rt);
+      }
+    }
+    anchors = Fit_Pass(units, moved, params, result);
+    if (pass == 0) {
+      for (const Rt_Anchor& a : anchors) {
+        for (const Rt_Anchor_Member& m : a.members) before.push_back(m.rt - a.reference_rt);
+      }
+    }
+  }
 
   std::vector<double> after, times;
   for (const Rt_Anchor& a : anchors) {
     times.clear();
-    for (const Rt_Anchor_Member& m : a.members)
-      times.push_back(m.rt + result.Shift(m.sample, m.rt));
+    for (const Rt_Anchor_Member& m : a.members) {
+      const double original = units[m.unit].rt;
+      times.push_back(original + result.Shift(m.sample, original));
+    }
     std::vector<double> copy(times);
     const double reference = Median_Of(copy);
     for (double t : times) after.push_back(t - reference);

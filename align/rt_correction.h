@@ -23,6 +23,12 @@
 //    corrected time = RT + Shift(RT), linear between grid points, the end
 //    value beyond the ends. A sample with fewer than min_anchors anchors gets
 //    no curve (Shift 0) and is named in the summary.
+// 5. Each further pass finds the anchors again on the times the last pass
+//    corrected, so that groups split by a large drift come together and
+//    their medians stop depending on which samples a split left in, and
+//    fits (original time, original time - reference) afresh. The spread
+//    "before" is that of the first pass's anchors, "after" that of the last
+//    pass's anchors on corrected times.
 #ifndef VARNEL_ALIGN_RT_CORRECTION_H_
 #define VARNEL_ALIGN_RT_CORRECTION_H_
 
@@ -53,6 +59,7 @@ struct Rt_Anchor_Member {
   std::uint32_t sample = 0;
   double rt = 0.0;
   double mass = 0.0;
+  std::size_t unit = 0;  // position in the units searched
 };
 
 struct Rt_Anchor {
@@ -61,10 +68,16 @@ struct Rt_Anchor {
   std::vector<Rt_Anchor_Member> members;  // one per sample, ascending sample
 };
 
+// The anchor window for a user's fast window (full widths, s): four times it,
+// and never under kMinAnchorWindow, so that anchors still reach samples
+// drifted by up to about half of that when the user's window is narrow.
+inline constexpr double kMinAnchorWindow = 120.0;
+double Rt_Anchor_Window(double fast_window);
+
 struct Rt_Anchor_Rule {
-  Mass_Tolerance mass_tol;  // the user's: Da, or ppm of the group's median mass
-  double window = 80.0;     // s, full width; a NaN or negative window finds none
-  double min_share = 0.5;   // of the samples holding units
+  Mass_Tolerance mass_tol;           // the user's: Da, or ppm of the group's median mass
+  double window = kMinAnchorWindow;  // s, full width; NaN or negative finds none
+  double min_share = 0.5;            // of the samples holding units
   std::uint32_t min_samples = 3;
 };
 
@@ -75,8 +88,9 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
 struct Rt_Correction_Params {
   Rt_Anchor_Rule anchors;
   std::size_t min_anchors = 10;  // fewer: the sample stays uncorrected
-  double span = 0.05;            // share of a sample's anchors in each local fit
+  double span = 0.1;             // share of a sample's anchors in each local fit
   int robust_iterations = 3;
+  int passes = 2;                 // see step 5
   std::size_t grid_points = 101;  // at least 2
 };
 

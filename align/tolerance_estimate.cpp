@@ -166,7 +166,7 @@ Tolerance_Estimate Estimate_Tolerances(const Align_Peak_Records& list,
   Rt_Correction_Params correction_params;
   correction_params.anchors.mass_tol = {Mass_Tolerance::Unit::kDa, e.mass_tol_da};
   correction_params.anchors.window =
-      std::max(4.0 * params.fast_window, 6.0 * std::sqrt(2.0) * e.rt_sd_before);
+      std::max(Rt_Anchor_Window(params.fast_window), 6.0 * std::sqrt(2.0) * e.rt_sd_before);
   const Rt_Correction correction = Fit_Rt_Correction(list, correction_params);
   e.anchors = correction.anchors;
   e.uncorrected_samples = correction.Uncorrected_Samples();

@@ -18,7 +18,7 @@
 //    while 3 fitted SDs reach past it: rt_sd_before.
 // 3. The retention-time correction (align/rt_correction.h) is fitted with
 //    anchors found under the estimated mass tolerance and a window of
-//    max(4 x fast_window, 6 x pair SD of step 2); step 2 on the corrected
+//    max(Rt_Anchor_Window(fast_window), 6 x pair SD of step 2); step 2 on the corrected
 //    times gives rt_sd_after (equal to rt_sd_before when no sample could be
 //    corrected).
 // 4. Suggested options, z = 2.576 (99 % of a normal within z SDs):

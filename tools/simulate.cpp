@@ -283,8 +283,13 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
     const double shift =
         smooth_drift != nullptr ? smooth_drift->At(compound.rt) : drift.At(compound.rt);
+    // The smooth drift may move a compound by up to max_drift_seconds: its
+    // times keep clear of the limits as far as they can.
+    const double rt_floor = smooth_drift != nullptr ? 1.0 : kRtLow * 0.5;
+    const double rt_ceiling =
+        smooth_drift != nullptr ? kRtHigh + kRtLow + options.max_drift_seconds : kRtHigh + kRtLow;
     const double rt = std::clamp(compound.rt + shift + options.rt_jitter_seconds * random.Normal(),
-                                 kRtLow * 0.5, kRtHigh + kRtLow);
+                                 rt_floor, rt_ceiling);
     tally.Add(c, mass, rt, rt - shift);
     const double abundance = std::exp(compound.log_abundance + 0.3 * random.Normal());
     const std::uint32_t points = std::clamp<std::uint32_t>(

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -95,6 +96,8 @@ int main(int argc, char** argv) {
   app.add_option("--deep-window", deep_window, "s, full width")->capture_default_str();
   app.add_flag("--deep", deep, "Two-phase alignment");
   app.add_flag("--rt-correction", correct, "Correct the retention-time drift first");
+  bool residuals = false;
+  app.add_flag("--residuals", residuals, "Print quantiles of the corrected times' residuals");
   app.add_flag("--estimate", estimate, "Print the tolerance estimate against the truth");
   CLI11_PARSE(app, argc, argv);
   try {
@@ -132,10 +135,30 @@ int main(int argc, char** argv) {
       start = std::chrono::steady_clock::now();
       Rt_Correction_Params params;
       params.anchors.mass_tol = tol;
-      params.anchors.window = 4.0 * fast_window;
+      params.anchors.window = Rt_Anchor_Window(fast_window);
       correction = Fit_Rt_Correction(list, params);
       fit_seconds = Seconds_Since(start);
       std::printf("%s", Rt_Correction_Summary(correction).c_str());
+    }
+    if (residuals) {  // |corrected time - its true compound's median corrected time|
+      std::map<std::uint32_t, std::vector<double>> by_truth;
+      const std::vector<Scored_Peak> labels = Label_Peaks(list, truth, folder);
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (labels[i].truth == 0) continue;
+        const double t = list[i].Compound_Retention_Time;
+        by_truth[labels[i].truth].push_back(t + correction.Shift(list[i].SAMPLE_ID, t));
+      }
+      std::vector<double> deviations;
+      for (auto& [compound, times] : by_truth) {
+        std::sort(times.begin(), times.end());
+        const double median = times[times.size() / 2];
+        for (double t : times) deviations.push_back(std::fabs(t - median));
+      }
+      std::sort(deviations.begin(), deviations.end());
+      for (double q : {0.5, 0.9, 0.99, 0.999}) {
+        std::printf("residual time, quantile %.3f: %.3f s\n", q,
+                    deviations[static_cast<std::size_t>(q * (deviations.size() - 1))]);
+      }
     }
     start = std::chrono::steady_clock::now();
     Compound_Align_With_Rt_Correction(deep ? Two_Phase_Align : One_Phase_Align, tol, fast_window,
