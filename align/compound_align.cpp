@@ -231,8 +231,8 @@ struct SeedKey {
 // so not NaN) and, when mass_tol is not NaN or negative, the index entries of
 // the records that can match (Compound_ID not 0, mass and retention time not
 // NaN). Returns the largest SAMPLE_ID among the entries.
-std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vector<SeedKey>& seeds,
-                     std::vector<Entry>& entries) {
+std::uint32_t Gather(const std::vector<Record>& list, const double* times, double mass_tol,
+                     std::vector<SeedKey>& seeds, std::vector<Entry>& entries) {
   const bool can_match = mass_tol >= 0.0;  // Da, or ppm: the same test
   seeds.reserve(list.size());
   if (can_match) entries.reserve(list.size());
@@ -242,8 +242,10 @@ std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vect
     const auto record = static_cast<std::uint32_t>(i);
     if (r.Compound_Intensity > 0.0) seeds.push_back({r.Compound_Intensity, record});
     if (can_match && r.Compound_ID != 0 && !std::isnan(r.Compound_MolecularMass) &&
-        !std::isnan(r.Compound_Retention_Time)) {
-      entries.push_back({r.Compound_MolecularMass, r.Compound_Retention_Time, record, r.SAMPLE_ID});
+        !std::isnan(times != nullptr ? times[i] : r.Compound_Retention_Time)) {
+      entries.push_back({r.Compound_MolecularMass,
+                         times != nullptr ? times[i] : r.Compound_Retention_Time, record,
+                         r.SAMPLE_ID});
       top_sample = std::max(top_sample, r.SAMPLE_ID);
     }
   }
@@ -357,12 +359,12 @@ struct Groups {
 
 // The greedy loop. Prints the progress lines and leaves the records untouched.
 Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_half_width,
-                  double half_width, const std::vector<Record>& list, std::ostream& progress,
-                  const Align_Progress& on_group) {
+                  double half_width, const std::vector<Record>& list, const double* times,
+                  std::ostream& progress, const Align_Progress& on_group) {
   const bool ppm = tolerance.unit == Mass_Tolerance::Unit::kPpm;
   std::vector<SeedKey> seed_keys;
   std::vector<Entry> entries;
-  const std::uint32_t top_sample = Gather(list, tolerance.value, seed_keys, entries);
+  const std::uint32_t top_sample = Gather(list, times, tolerance.value, seed_keys, entries);
   const std::vector<std::uint32_t> seeds = SeedOrder(std::move(seed_keys));
   double slab_tol = tolerance.value;
   if (ppm) {  // the widest tolerance of any seed: that of the largest |mass|
@@ -390,7 +392,7 @@ Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_
     progress << "unalign peak number=" << unaligned
              << "Unalign Max_Compound_Intensity=" << seed.Compound_Intensity << std::endl;
 
-    double t = seed.Compound_Retention_Time;
+    double t = times != nullptr ? times[seeds[next_seed]] : seed.Compound_Retention_Time;
     double m = seed.Compound_MolecularMass;
     const double mass_tol =
         ppm ? Ppm_Tolerance(tolerance.value, seed.Compound_MolecularMass) : tolerance.value;
@@ -454,17 +456,30 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     double Align_Window1, double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress, const Align_Progress& on_group) {
+  compound_align(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, peaklist_align, nullptr,
+                 progress, on_group);
+}
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group) {
   if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("compound_align: more than 4294967294 peaks");
   }
+  if (align_times != nullptr && align_times->size() != peaklist_align.size()) {
+    throw std::invalid_argument("compound_align: align_times does not match the list");
+  }
+  const double* times = align_times != nullptr ? align_times->data() : nullptr;
   const bool two_phase = Align_Mode == Two_Phase_Align;
   const double first_half_width = Align_Window1 * 0.5;
   const double half_width = two_phase ? Align_Window2 * 0.5 : first_half_width;
   Groups groups;
   {
     DefaultNumberFormat format(progress);
-    groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, progress,
-                        on_group);
+    groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, times,
+                        progress, on_group);
   }
   Place(peaklist_align, groups.group_of, groups.group_rt);
 }

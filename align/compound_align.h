@@ -56,4 +56,15 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress = std::cout, const Align_Progress& on_group = {});
 
+// The same with the retention time of the record at position i taken from
+// (*align_times)[i] instead of its Compound_Retention_Time (null: the field),
+// e.g. drift-corrected times; Align_RT is then on that scale. No record field
+// but Align_ID and Align_RT changes. THROWS std::invalid_argument when
+// align_times is not null and its size differs from the list's.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group = {});
+
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

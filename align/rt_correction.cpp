@@ -1,7 +1,6 @@
 #include "align/rt_correction.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <ostream>
@@ -198,8 +197,23 @@ std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list)
   return units;
 }
 
-std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
-                                       const Rt_Anchor_Rule& rule) {
+namespace {
+
+// The units by ascending mass, as (mass, position).
+using Mass_Order = std::vector<std::pair<double, std::uint32_t>>;
+Mass_Order Order_By_Mass(const std::vector<Compound_Unit>& units) {
+  Mass_Order by_mass(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    by_mass[i] = {units[i].mass, static_cast<std::uint32_t>(i)};
+  }
+  std::sort(by_mass.begin(), by_mass.end());
+  return by_mass;
+}
+
+// Find_Rt_Anchors with the mass order of units made by the caller (the
+// masses stay, the times may move between calls).
+std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
+                                    const Mass_Order& by_mass, const Rt_Anchor_Rule& rule) {
   std::vector<Rt_Anchor> anchors;
   if (units.empty() || units.size() >= std::numeric_limits<std::uint32_t>::max()) return anchors;
   std::vector<std::uint32_t> samples;
@@ -209,76 +223,104 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
   const auto need = std::max<std::size_t>(
       rule.min_samples,
       static_cast<std::size_t>(std::ceil(std::max(rule.min_share, 0.0) * samples.size())));
-
-  // Light copies: no shapes, no texts; EIC_ID carries the unit's index.
-  Align_Peak_Records light(units.size());
+  std::vector<std::uint32_t> dense(units.size());  // sample number 0 .. samples.size() - 1
   for (std::size_t i = 0; i < units.size(); ++i) {
+    dense[i] = static_cast<std::uint32_t>(
+        std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
+  }
+
+  // Candidates: the most intense units of each sample.
+  std::vector<std::uint32_t> candidates;
+  {
+    std::vector<std::vector<std::uint32_t>> per_sample(samples.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      per_sample[dense[i]].push_back(static_cast<std::uint32_t>(i));
+    }
+    for (auto& list : per_sample) {
+      if (list.size() > rule.candidates_per_sample) {
+        std::nth_element(list.begin(), list.begin() + rule.candidates_per_sample, list.end(),
+                         [&](std::uint32_t a, std::uint32_t b) {
+                           return units[a].intensity > units[b].intensity;
+                         });
+        list.resize(rule.candidates_per_sample);
+      }
+      candidates.insert(candidates.end(), list.begin(), list.end());
+    }
+    std::sort(candidates.begin(), candidates.end());
+  }
+
+  // Light copies of the candidates: no shapes, no texts; EIC_ID carries the
+  // unit's index.
+  Align_Peak_Records light(candidates.size());
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const Compound_Unit& u = units[candidates[i]];
     light[i].Compound_ID = 1;
-    light[i].Compound_MolecularMass = units[i].mass;
-    light[i].Compound_Retention_Time = units[i].rt;
-    light[i].Compound_Intensity = units[i].intensity;
-    light[i].SAMPLE_ID = units[i].sample;
-    light[i].EIC_ID = static_cast<std::uint32_t>(i);
+    light[i].Compound_MolecularMass = u.mass;
+    light[i].Compound_Retention_Time = u.rt;
+    light[i].Compound_Intensity = u.intensity;
+    light[i].SAMPLE_ID = u.sample;
+    light[i].EIC_ID = candidates[i];
   }
   Null_Buffer sink;
   std::ostream quiet(&sink);
   compound_align(One_Phase_Align, rule.mass_tol, rule.window, rule.window, light, quiet);
 
-  std::vector<std::uint32_t> by_mass(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) by_mass[i] = static_cast<std::uint32_t>(i);
-  std::sort(by_mass.begin(), by_mass.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return units[a].mass < units[b].mass; });
   const double half = rule.window * 0.5;
 
   std::vector<double> values;
+  std::vector<std::uint32_t> seen(samples.size(), 0);  // units in the box per sample
+  std::vector<std::uint32_t> inside;
   std::size_t begin = 0;
   while (begin < light.size()) {
     std::size_t end = begin + 1;
     while (end < light.size() && light[end].Align_ID == light[begin].Align_ID) ++end;
-    const std::size_t size = end - begin;
-    const bool grouped = light[begin].Align_ID != 0;
     const std::size_t first = begin;
     begin = end;
-    if (!grouped || size < need) continue;
-    Rt_Anchor a;
-    for (std::size_t i = first; i < end; ++i) {
-      const Compound_Unit& u = units[light[i].EIC_ID];
-      a.members.push_back({u.sample, u.rt, u.mass, light[i].EIC_ID});
+    if (light[first].Align_ID == 0 || end - first < rule.min_samples) continue;
+    // The box around the candidates' medians, over all units.
+    values.clear();
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
+    const double centre_rt = Median_Of(values);
+    values.clear();
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].mass);
+    const double centre_mass = Median_Of(values);
+    const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
+                           ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
+                           : rule.mass_tol.value;
+    inside.clear();
+    bool crowded = false;
+    auto it = std::partition_point(by_mass.begin(), by_mass.end(),
+                                   [&](const auto& e) { return e.first - centre_mass < -tol; });
+    for (; it != by_mass.end() && !(it->first - centre_mass > tol); ++it) {
+      const std::uint32_t u = it->second;
+      if (!(std::fabs(units[u].rt - centre_rt) <= half)) continue;
+      if (++seen[dense[u]] > 1) crowded = true;
+      inside.push_back(u);
     }
+    for (std::uint32_t u : inside) seen[dense[u]] = 0;
+    if (crowded || inside.size() < need) continue;
+    Rt_Anchor a;
+    for (std::uint32_t u : inside)
+      a.members.push_back({units[u].sample, units[u].rt, units[u].mass, u});
     std::sort(
         a.members.begin(), a.members.end(),
         [](const Rt_Anchor_Member& x, const Rt_Anchor_Member& y) { return x.sample < y.sample; });
-    bool one_each = true;
-    for (std::size_t i = 1; i < a.members.size(); ++i) {
-      if (a.members[i].sample == a.members[i - 1].sample) one_each = false;
-    }
-    if (!one_each) continue;
     values.clear();
     for (const auto& m : a.members) values.push_back(m.rt);
     a.reference_rt = Median_Of(values);
     values.clear();
     for (const auto& m : a.members) values.push_back(m.mass);
     a.reference_mass = Median_Of(values);
-    const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
-                           ? Ppm_Tolerance(rule.mass_tol.value, a.reference_mass)
-                           : rule.mass_tol.value;
-    auto in_box = [&](double mass, double rt) {
-      return std::fabs(mass - a.reference_mass) <= tol && std::fabs(rt - a.reference_rt) <= half;
-    };
-    bool isolated = true;
-    for (const auto& m : a.members) isolated = isolated && in_box(m.mass, m.rt);
-    if (!isolated) continue;
-    auto it = std::partition_point(by_mass.begin(), by_mass.end(), [&](std::uint32_t i) {
-      return units[i].mass - a.reference_mass < -tol;
-    });
-    std::size_t inside = 0;
-    for (; it != by_mass.end() && !(units[*it].mass - a.reference_mass > tol); ++it) {
-      if (in_box(units[*it].mass, units[*it].rt) && ++inside > size) break;
-    }
-    if (inside != size) continue;
     anchors.push_back(std::move(a));
   }
   return anchors;
+}
+
+}  // namespace
+
+std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
+                                       const Rt_Anchor_Rule& rule) {
+  return Find_Anchors(units, Order_By_Mass(units), rule);
 }
 
 double Rt_Correction::Shift(std::uint32_t sample, double rt) const {
@@ -306,9 +348,9 @@ namespace {
 // (original time, original time - anchor reference). Fills result.samples'
 // curves and anchor counts and result.anchors; returns the anchors.
 std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
-                                const std::vector<Compound_Unit>& moved,
+                                const std::vector<Compound_Unit>& moved, const Mass_Order& by_mass,
                                 const Rt_Correction_Params& params, Rt_Correction& result) {
-  std::vector<Rt_Anchor> anchors = Find_Rt_Anchors(moved, params.anchors);
+  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, params.anchors);
   result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
     return static_cast<std::size_t>(
@@ -365,7 +407,10 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
       result.samples.push_back(std::move(c));
     }
   }
+  const std::uint32_t* last_sample = nullptr;
   for (const auto& r : list) {  // names: from the first record of each sample
+    if (last_sample != nullptr && *last_sample == r.SAMPLE_ID) continue;
+    last_sample = &r.SAMPLE_ID;
     auto it =
         std::lower_bound(result.samples.begin(), result.samples.end(), r.SAMPLE_ID,
                          [](const Rt_Sample_Curve& c, std::uint32_t s) { return c.sample < s; });
@@ -375,6 +420,7 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
   }
 
   std::vector<Compound_Unit> moved = units;
+  const Mass_Order by_mass = Order_By_Mass(units);
   std::vector<Rt_Anchor> anchors;
   std::vector<double> before;
   for (int pass = 0; pass < std::max(params.passes, 1); ++pass) {
@@ -383,7 +429,7 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
         moved[i].rt = units[i].rt + result.Shift(units[i].sample, units[i].rt);
       }
     }
-    anchors = Fit_Pass(units, moved, params, result);
+    anchors = Fit_Pass(units, moved, by_mass, params, result);
     if (pass == 0) {
       for (const Rt_Anchor& a : anchors) {
         for (const Rt_Anchor_Member& m : a.members) before.push_back(m.rt - a.reference_rt);
@@ -407,60 +453,22 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
   return result;
 }
 
-Rt_Saved_Times Apply_Rt_Correction(Align_Peak_Records& list, const Rt_Correction& correction) {
-  Rt_Saved_Times saved;
-  saved.entries.reserve(list.size());
-  for (auto& r : list) {
-    const double original = r.Compound_Retention_Time;
-    r.Compound_Retention_Time = original + correction.Shift(r.SAMPLE_ID, original);
-    saved.entries.push_back({r.SAMPLE_ID, r.EIC_ID, r.Peak_ID,
-                             std::bit_cast<std::uint64_t>(r.Compound_Retention_Time), original});
+std::vector<double> Corrected_Times(const Align_Peak_Records& list,
+                                    const Rt_Correction& correction) {
+  std::vector<double> times(list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const double rt = list[i].Compound_Retention_Time;
+    times[i] = rt + correction.Shift(list[i].SAMPLE_ID, rt);
   }
-  std::sort(saved.entries.begin(), saved.entries.end(),
-            [](const Rt_Saved_Times::Entry& a, const Rt_Saved_Times::Entry& b) {
-              return std::tie(a.sample, a.eic, a.peak, a.corrected_bits) <
-                     std::tie(b.sample, b.eic, b.peak, b.corrected_bits);
-            });
-  return saved;
-}
-
-void Restore_Rt_Correction(Align_Peak_Records& list, const Rt_Saved_Times& saved) {
-  using Entry = Rt_Saved_Times::Entry;
-  auto less = [](const Entry& a, const Entry& b) {
-    return std::tie(a.sample, a.eic, a.peak, a.corrected_bits) <
-           std::tie(b.sample, b.eic, b.peak, b.corrected_bits);
-  };
-  std::vector<char> used(saved.entries.size(), 0);
-  for (auto& r : list) {
-    const Entry key{r.SAMPLE_ID, r.EIC_ID, r.Peak_ID,
-                    std::bit_cast<std::uint64_t>(r.Compound_Retention_Time), 0.0};
-    auto it = std::lower_bound(saved.entries.begin(), saved.entries.end(), key, less);
-    // Records with equal keys and times are interchangeable: take the next unused.
-    while (it != saved.entries.end() && !less(key, *it) && used[it - saved.entries.begin()] != 0)
-      ++it;
-    if (it == saved.entries.end() || less(key, *it)) {
-      throw std::invalid_argument(
-          "retention-time correction: no saved time for the peak of sample " +
-          std::to_string(r.SAMPLE_ID) + ", EIC_ID " + std::to_string(r.EIC_ID) + ", Peak_ID " +
-          std::to_string(r.Peak_ID));
-    }
-    used[it - saved.entries.begin()] = 1;
-    r.Compound_Retention_Time = it->original;
-  }
+  return times;  // Shift is a few comparisons: a binary search in samples and in a grid
 }
 
 void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
                                        double window1, double window2, Align_Peak_Records& list,
                                        const Rt_Correction& correction, std::ostream& progress,
                                        const Align_Progress& on_group) {
-  const Rt_Saved_Times saved = Apply_Rt_Correction(list, correction);
-  try {
-    compound_align(mode, mass_tol, window1, window2, list, progress, on_group);
-  } catch (...) {
-    Restore_Rt_Correction(list, saved);  // compound_align leaves the list as it was
-    throw;
-  }
-  Restore_Rt_Correction(list, saved);
+  const std::vector<double> times = Corrected_Times(list, correction);
+  compound_align(mode, mass_tol, window1, window2, list, &times, progress, on_group);
 }
 
 std::vector<Rt_Correction_Row> Rt_Correction_Rows(const Rt_Correction& correction) {

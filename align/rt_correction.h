@@ -6,13 +6,15 @@
 // 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
 //    mass and a retention time that are not NaN; the first record of the
 //    pair in list order gives the values (the ions of a compound share them).
-// 2. Anchors: the units are aligned one-phase with the user's mass tolerance
-//    and a wide window (Rt_Correction_Params::anchor_window, full width, s).
-//    A group is an anchor when it holds units of at least
-//    max(min_samples, ceil(min_share x samples)) samples, one per sample, and
-//    the box (mass tolerance, +/- anchor_window / 2) around its median mass
-//    and median retention time holds its members and no other unit: no
-//    sample had a second candidate. Its reference time is the members' median.
+// 2. Anchors: the candidates (the candidates_per_sample most intense units of
+//    each sample) are aligned one-phase with the user's mass tolerance and a
+//    wide window (Rt_Anchor_Rule::window, full width, s). Each group of at
+//    least min_samples candidates proposes a box: the mass tolerance and
+//    +/- window / 2 around the candidates' median mass and time. The box is
+//    an anchor when, among all units, it holds at most one unit of each
+//    sample (no sample has a rival) and units of at least
+//    max(min_samples, ceil(min_share x samples)) samples; those units are
+//    its members, and their median time its reference. Bounds inclusive.
 // 3. Per sample, the deviations (member time - reference) are smoothed
 //    against the member time by LOWESS: local linear fits with tricube
 //    weights over the nearest `span` share of the sample's anchors, then
@@ -79,6 +81,7 @@ struct Rt_Anchor_Rule {
   double window = kMinAnchorWindow;  // s, full width; NaN or negative finds none
   double min_share = 0.5;            // of the samples holding units
   std::uint32_t min_samples = 3;
+  std::size_t candidates_per_sample = 2000;
 };
 
 // The anchors of units (step 2), ordered by their group's seed intensity.
@@ -122,32 +125,14 @@ struct Rt_Correction {
 // alignment of the compound units plus O(samples x grid x span x anchors).
 Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params);
 
-// What Apply_Rt_Correction replaced, to put it back after the list has been
-// reordered: the original Compound_Retention_Time of each record, found again
-// by (SAMPLE_ID, EIC_ID, Peak_ID, corrected time).
-struct Rt_Saved_Times {
-  struct Entry {
-    std::uint32_t sample, eic, peak;
-    std::uint64_t corrected_bits;
-    double original;
-  };
-  std::vector<Entry> entries;  // sorted by (sample, eic, peak, corrected_bits)
-};
+// The times the alignment uses: Compound_Retention_Time + Shift(SAMPLE_ID,
+// Compound_Retention_Time) of each record, in list order.
+std::vector<double> Corrected_Times(const Align_Peak_Records& list,
+                                    const Rt_Correction& correction);
 
-// Sets every record's Compound_Retention_Time to RT + Shift(SAMPLE_ID, RT)
-// and returns what it replaced. Nothing else changes.
-Rt_Saved_Times Apply_Rt_Correction(Align_Peak_Records& list, const Rt_Correction& correction);
-
-// Puts the original times back into the records of list, in any order, as
-// long as the set of records and their keys are those Apply_Rt_Correction
-// saw. Align_RT is left on the corrected scale. THROWS std::invalid_argument
-// for a record it cannot place (the list was not the one corrected); the
-// records handled before stay restored.
-void Restore_Rt_Correction(Align_Peak_Records& list, const Rt_Saved_Times& saved);
-
-// compound_align on corrected times: apply, align, restore. The result
-// carries the original Compound_Retention_Time and Align_RT on the corrected
-// scale. With a correction whose samples have no curve it equals compound_align.
+// compound_align on Corrected_Times: the records keep their original
+// Compound_Retention_Time; Align_RT is on the corrected scale. With a
+// correction whose samples have no curve it equals compound_align.
 void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
                                        double window1, double window2, Align_Peak_Records& list,
                                        const Rt_Correction& correction, std::ostream& progress,
