@@ -450,7 +450,10 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                  Align_Window2, peaklist_align, progress, on_group);
 }
 
-double Ppm_Tolerance(double ppm, double seed_mass) { return ppm * 1e-6 * std::fabs(seed_mass); }
+double Ppm_Tolerance(double ppm, double seed_mass) {
+  if (!(ppm >= 0.0)) return std::numeric_limits<double>::quiet_NaN();  // matches nothing
+  return ppm * 1e-6 * std::fabs(seed_mass);
+}
 
 void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
                     double Align_Window1, double Align_Window2,

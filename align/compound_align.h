@@ -45,8 +45,9 @@ struct Mass_Tolerance {
 };
 
 // The bound of a group in ppm mode: ppm * 1e-6 * |seed_mass|, in that order,
-// in double precision; used for both phases of Two_Phase_Align. A NaN mass
-// gives NaN (nothing matches); a mass of 0 gives 0 (only equal masses match).
+// in double precision; used for both phases of Two_Phase_Align. A NaN or
+// negative ppm, or a NaN mass, gives NaN (nothing matches); a mass of 0 gives
+// 0 (only equal masses match).
 double Ppm_Tolerance(double ppm, double seed_mass);
 
 // The same alignment with a tolerance in either unit; kDa gives exactly the
