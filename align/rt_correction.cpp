@@ -176,8 +176,8 @@ std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list)
   keys.reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
     const auto& r = list[i];
-    if (r.Compound_ID == 0 || std::isnan(r.Compound_MolecularMass) ||
-        std::isnan(r.Compound_Retention_Time)) {
+    if (r.Compound_ID == 0 || !std::isfinite(r.Compound_MolecularMass) ||
+        !std::isfinite(r.Compound_Retention_Time)) {
       continue;
     }
     keys.push_back({r.SAMPLE_ID, r.Compound_ID, i});

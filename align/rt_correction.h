@@ -4,7 +4,7 @@
 //
 // How it is made:
 // 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
-//    mass and a retention time that are not NaN; the first record of the
+//    finite mass and retention time; the first record of the
 //    pair in list order gives the values (the ions of a compound share them).
 // 2. Anchors: the candidates (the candidates_per_sample most intense units of
 //    each sample) are aligned one-phase with the user's mass tolerance and a
