@@ -44,12 +44,11 @@ inline constexpr double kPairMassSds = 3.0;
 inline constexpr std::size_t kMinPairs = 30;
 
 struct Tolerance_Estimate_Params {
-  Mass_Tolerance mass_tol;    // the user's; only named in the report
-  double fast_window = 20.0;  // s, the user's; sets the anchor window of step 3
-  double mass_search_ppm = 100.0;
-  double mass_search_rt = 120.0;  // s
-  double rt_search_start = 60.0;  // s
-  double rt_search_max = 1000.0;  // s
+  double fast_window = 20.0;       // s, the user's; sets the anchor window of step 3
+  double mass_search_ppm = 100.0;  // ppm of the lighter mass
+  double mass_search_rt = 120.0;   // s
+  double rt_search_start = 60.0;   // s
+  double rt_search_max = 1000.0;   // s
 };
 
 struct Tolerance_Estimate {

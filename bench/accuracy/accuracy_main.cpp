@@ -113,7 +113,6 @@ int main(int argc, char** argv) {
     if (estimate) {
       start = std::chrono::steady_clock::now();
       Tolerance_Estimate_Params params;
-      params.mass_tol = tol;
       params.fast_window = fast_window;
       const Tolerance_Estimate e = Estimate_Tolerances(list, params);
       std::printf("estimate in %.2f s\n%s", Seconds_Since(start),
