@@ -97,9 +97,10 @@ struct Slab {
 class MatchIndex {
  public:
   // Takes the entries of the matchable records (see Gather); empty when
-  // mass_tol is NaN or negative, as then nothing matches.
-  MatchIndex(std::vector<Entry> entries, std::uint32_t top_sample, double mass_tol)
-      : mass_tol_(mass_tol), entries_(std::move(entries)) {
+  // mass_tol is NaN or negative, as then nothing matches. slab_tol: the
+  // largest mass tolerance any query will use.
+  MatchIndex(std::vector<Entry> entries, std::uint32_t top_sample, double slab_tol)
+      : mass_tol_(slab_tol), entries_(std::move(entries)) {
     NumberSamples(top_sample);
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return a.mass < b.mass || (a.mass == b.mass && a.record < b.record);
@@ -112,10 +113,11 @@ class MatchIndex {
   std::size_t sample_count() const { return sample_count_; }
   const Entry& entry(std::uint32_t pos) const { return entries_[pos]; }
 
-  // Calls visit(pos) for every live entry matching (t, m) with half-width h.
+  // Calls visit(pos) for every live entry within mass_tol of m and h of t.
+  // Any mass_tol works; slabs cut by a larger one only cost time.
   template <typename Visit>
-  void ForEachMatch(double t, double m, double h, Visit&& visit) {
-    const Band mass(m, mass_tol_);
+  void ForEachMatch(double t, double m, double mass_tol, double h, Visit&& visit) {
+    const Band mass(m, mass_tol);
     const Band time(t, h);
     if (mass.empty() || time.empty() || slabs_.empty()) return;
     auto first = std::partition_point(slabs_.begin(), slabs_.end(),
@@ -206,9 +208,9 @@ struct SeedKey {
 // so not NaN) and, when mass_tol is not NaN or negative, the index entries of
 // the records that can match (Compound_ID not 0, mass and retention time not
 // NaN). Returns the largest SAMPLE_ID among the entries.
-std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vector<SeedKey>& seeds,
-                     std::vector<Entry>& entries) {
-  const bool can_match = mass_tol >= 0.0;
+std::uint32_t Gather(const std::vector<Record>& list, const double* times, double mass_tol,
+                     std::vector<SeedKey>& seeds, std::vector<Entry>& entries) {
+  const bool can_match = mass_tol >= 0.0;  // Da, or ppm: the same test
   seeds.reserve(list.size());
   if (can_match) entries.reserve(list.size());
   std::uint32_t top_sample = 0;
@@ -217,8 +219,10 @@ std::uint32_t Gather(const std::vector<Record>& list, double mass_tol, std::vect
     const auto record = static_cast<std::uint32_t>(i);
     if (r.Compound_Intensity > 0.0) seeds.push_back({r.Compound_Intensity, record});
     if (can_match && r.Compound_ID != 0 && !std::isnan(r.Compound_MolecularMass) &&
-        !std::isnan(r.Compound_Retention_Time)) {
-      entries.push_back({r.Compound_MolecularMass, r.Compound_Retention_Time, record, r.SAMPLE_ID});
+        !std::isnan(times != nullptr ? times[i] : r.Compound_Retention_Time)) {
+      entries.push_back({r.Compound_MolecularMass,
+                         times != nullptr ? times[i] : r.Compound_Retention_Time, record,
+                         r.SAMPLE_ID});
       top_sample = std::max(top_sample, r.SAMPLE_ID);
     }
   }
@@ -331,14 +335,21 @@ struct Groups {
 };
 
 // The greedy loop. Prints the progress lines and leaves the records untouched.
-Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, double half_width,
-                  const std::vector<Record>& list, std::ostream& progress,
-                  const Align_Progress& on_group) {
+Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_half_width,
+                  double half_width, const std::vector<Record>& list, const double* times,
+                  std::ostream& progress, const Align_Progress& on_group) {
+  const bool ppm = tolerance.unit == Mass_Tolerance::Unit::kPpm;
   std::vector<SeedKey> seed_keys;
   std::vector<Entry> entries;
-  const std::uint32_t top_sample = Gather(list, mass_tol, seed_keys, entries);
+  const std::uint32_t top_sample = Gather(list, times, tolerance.value, seed_keys, entries);
   const std::vector<std::uint32_t> seeds = SeedOrder(std::move(seed_keys));
-  MatchIndex index(std::move(entries), top_sample, mass_tol);
+  double slab_tol = tolerance.value;
+  if (ppm) {  // the widest tolerance of any seed: that of the largest |mass|
+    double top_mass = 0.0;
+    for (const Entry& e : entries) top_mass = std::max(top_mass, std::fabs(e.mass));
+    slab_tol = Ppm_Tolerance(tolerance.value, top_mass);
+  }
+  MatchIndex index(std::move(entries), top_sample, slab_tol);
   Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0)};
   std::vector<std::uint32_t>& group_of = groups.group_of;
   std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
@@ -358,11 +369,14 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
     progress << "unalign peak number=" << unaligned
              << "Unalign Max_Compound_Intensity=" << seed.Compound_Intensity << std::endl;
 
-    double t = seed.Compound_Retention_Time;
+    double t = times != nullptr ? times[seeds[next_seed]] : seed.Compound_Retention_Time;
     double m = seed.Compound_MolecularMass;
+    const double mass_tol =
+        ppm ? Ppm_Tolerance(tolerance.value, seed.Compound_MolecularMass) : tolerance.value;
     if (two_phase) {
       matches.clear();
-      index.ForEachMatch(t, m, first_half_width, [&](std::uint32_t p) { matches.push_back(p); });
+      index.ForEachMatch(t, m, mass_tol, first_half_width,
+                         [&](std::uint32_t p) { matches.push_back(p); });
       if (!matches.empty()) {
         values.clear();
         for (std::uint32_t p : matches) values.push_back(index.entry(p).rt);
@@ -375,7 +389,7 @@ Groups MakeGroups(bool two_phase, double mass_tol, double first_half_width, doub
     }
 
     matches.clear();
-    index.ForEachMatch(t, m, half_width, [&](std::uint32_t p) {
+    index.ForEachMatch(t, m, mass_tol, half_width, [&](std::uint32_t p) {
       matches.push_back(p);
       const Entry& e = index.entry(p);
       const double d = std::fabs(e.rt - t);
@@ -409,17 +423,43 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                     double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress, const Align_Progress& on_group) {
+  compound_align(Align_Mode, Mass_Tolerance{Mass_Tolerance::Unit::kDa, Mass_Tol}, Align_Window1,
+                 Align_Window2, peaklist_align, progress, on_group);
+}
+
+double Ppm_Tolerance(double ppm, double seed_mass) {
+  if (!(ppm >= 0.0)) return std::numeric_limits<double>::quiet_NaN();  // matches nothing
+  return ppm * 1e-6 * std::fabs(seed_mass);
+}
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    std::ostream& progress, const Align_Progress& on_group) {
+  compound_align(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, peaklist_align, nullptr,
+                 progress, on_group);
+}
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group) {
   if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("compound_align: more than 4294967294 peaks");
   }
+  if (align_times != nullptr && align_times->size() != peaklist_align.size()) {
+    throw std::invalid_argument("compound_align: align_times does not match the list");
+  }
+  const double* times = align_times != nullptr ? align_times->data() : nullptr;
   const bool two_phase = Align_Mode == Two_Phase_Align;
   const double first_half_width = Align_Window1 * 0.5;
   const double half_width = two_phase ? Align_Window2 * 0.5 : first_half_width;
   Groups groups;
   {
     DefaultNumberFormat format(progress);
-    groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, progress,
-                        on_group);
+    groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, times,
+                        progress, on_group);
   }
   Place(peaklist_align, groups.group_of, groups.group_rt);
 }

@@ -44,6 +44,8 @@ using Align_Progress = std::function<void(std::uint32_t groups_made, std::size_t
 //   time to the centre (equal distances all stay: the compound's adducts and
 //   isotopes share its retention time); the others stay unaligned and can join
 //   later groups. The members get Align_ID k and Align_RT t.
+// - With a tolerance in ppm (the overloads below), the mass bound of a group
+//   is Ppm_Tolerance(ppm, seed mass), the same in both phases.
 // - Numbering. An iteration that places no record drops its seed from every
 //   later seed choice (the record stays unaligned and may still join a group)
 //   and uses up no group number, so groups are numbered 1..G without gaps.
@@ -61,5 +63,36 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                     double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress, const Align_Progress& on_group = {});
+
+// A mass tolerance in Da, or in ppm of the seed's Compound_MolecularMass.
+struct Mass_Tolerance {
+  enum class Unit { kDa, kPpm };
+  Unit unit = Unit::kDa;
+  double value = 0.1;
+};
+
+// The bound of a group in ppm mode: ppm * 1e-6 * |seed_mass|, in that order,
+// in double precision; used for both phases of Two_Phase_Align. A NaN or
+// negative ppm, or a NaN mass, gives NaN (nothing matches); a mass of 0 gives
+// 0 (only equal masses match).
+double Ppm_Tolerance(double ppm, double seed_mass);
+
+// The same alignment with a tolerance in either unit; kDa gives exactly the
+// result of the overload above, bounds inclusive in both units.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    std::ostream& progress, const Align_Progress& on_group = {});
+
+// The same with the retention time of the record at position i taken from
+// (*align_times)[i] instead of its Compound_Retention_Time (null: the field),
+// e.g. drift-corrected times; Align_RT is then on that scale. No record field
+// but Align_ID and Align_RT changes. THROWS std::invalid_argument when
+// align_times is not null and its size differs from the list's.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group = {});
 
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

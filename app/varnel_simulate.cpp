@@ -37,11 +37,21 @@ int main(int argc, char** argv) {
                  "Share of a sample's peaks left unannotated (Compound_ID 0)")
       ->capture_default_str()
       ->check(CLI::Range(0.0, 0.95));
-  app.add_option("--drift", options.drift_seconds, "Typical retention-time drift, seconds")
+  app.add_option("--drift", options.max_drift_seconds,
+                 "Largest |retention-time drift| of the most drifting sample, seconds, as a "
+                 "smooth curve per sample (without it: a drift of a few seconds)")
+      ->check(CLI::Range(0.0, 600.0));
+  app.add_option("--rt-scatter", options.rt_jitter_seconds,
+                 "Standard deviation of a compound's retention time from sample to sample "
+                 "that no smooth drift explains, seconds")
       ->capture_default_str()
       ->check(CLI::Range(0.0, 600.0));
   app.add_option("--mass-noise", options.mass_noise_ppm, "Mass error, ppm (standard deviation)")
       ->capture_default_str()
+      ->check(CLI::Range(0.0, 1000.0));
+  app.add_option("--mass-error", options.mass_noise_ppm,
+                 "Mass error, ppm (standard deviation; as --mass-noise, and writes the "
+                 "measured spreads)")
       ->check(CLI::Range(0.0, 1000.0));
   app.add_flag("--quiet", quiet, "No progress bar");
   app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
@@ -52,6 +62,10 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  // The measured spreads are written only when asked for a drift, scatter or
+  // mass error, so that a study made without them stays as it always was.
+  options.write_truth_figures =
+      app.count("--drift") + app.count("--rt-scatter") + app.count("--mass-error") > 0;
 
   try {
     const auto start = std::chrono::steady_clock::now();
@@ -76,6 +90,12 @@ int main(int argc, char** argv) {
               << "seconds: " << seconds << '\n'
               << "folder: " << out_dir << '\n'
               << "ground truth: " << result.ground_truth_path << '\n';
+    if (options.write_truth_figures) {
+      std::cout << "mass spread: " << result.truth.mass_sd_ppm << " ppm, "
+                << result.truth.mass_sd_da << " Da\n"
+                << "retention-time spread: " << result.truth.rt_sd_seconds << " s, "
+                << result.truth.rt_sd_drift_free_seconds << " s without the drift\n";
+    }
   } catch (const std::exception& e) {
     std::cerr << "varnel-simulate: " << e.what() << '\n';
     return 1;

@@ -128,6 +128,104 @@ struct Drift {
   }
 };
 
+// A smooth drift whose largest |value| over kRtLow-kRtHigh is `scale`
+// seconds: a linear term and three slow sines with random weights.
+struct Smooth_Drift {
+  double linear = 0.0;
+  double weight[3] = {0.0, 0.0, 0.0};
+  double phase[3] = {0.0, 0.0, 0.0};
+  double scale = 0.0;  // applied to the raw curve, whose largest |value| is 1
+  double Raw(double rt) const {
+    const double x = (rt - kRtLow) / (kRtHigh - kRtLow);
+    double v = linear * (2.0 * x - 1.0);
+    for (int k = 0; k < 3; ++k) {
+      v += weight[k] * std::sin(std::numbers::pi * (k + 1) * x + phase[k]);
+    }
+    return v;
+  }
+  double At(double rt) const { return scale * Raw(rt); }
+};
+
+// One curve per sample, from a generator of its own; the most drifting
+// sample reaches max_drift_seconds.
+std::vector<Smooth_Drift> Make_Smooth_Drifts(const Simulation_Options& options) {
+  Random random(Split_Mix(options.seed ^ 0xd21f7c0a5eULL));
+  constexpr int kGrid = 600;
+  std::vector<Smooth_Drift> drifts(options.samples);
+  std::vector<double> size(options.samples);
+  double top_size = 0.0;
+  for (std::uint32_t s = 0; s < options.samples; ++s) {
+    Smooth_Drift& d = drifts[s];
+    d.linear = random.Normal();
+    for (int k = 0; k < 3; ++k) {
+      d.weight[k] = random.Normal() / (k + 1);
+      d.phase[k] = random.Uniform(0.0, 2.0 * std::numbers::pi);
+    }
+    double top = 0.0;
+    for (int i = 0; i <= kGrid; ++i) {
+      top = std::max(top, std::fabs(d.Raw(kRtLow + (kRtHigh - kRtLow) * i / kGrid)));
+    }
+    d.scale = top > 0.0 ? 1.0 / top : 0.0;
+    size[s] = random.Uniform(0.25, 1.0);
+    top_size = std::max(top_size, size[s]);
+  }
+  for (std::uint32_t s = 0; s < options.samples; ++s) {
+    drifts[s].scale *= options.max_drift_seconds * size[s] / top_size;
+  }
+  return drifts;
+}
+
+// Sums for the pooled spreads of Simulation_Truth, per catalogue compound.
+class Truth_Tally {
+ public:
+  explicit Truth_Tally(std::size_t compounds) : per_compound_(compounds) {}
+  void Add(std::size_t compound, double mass, double rt, double drift_free_rt) {
+    Sums& s = per_compound_[compound];
+    s.n += 1;
+    s.Add(0, mass);
+    s.Add(1, rt);
+    s.Add(2, drift_free_rt);
+  }
+  Simulation_Truth Figures() const {
+    double ss[3] = {0.0, 0.0, 0.0};
+    double ppm_ss = 0.0;
+    double dof = 0.0;
+    for (const Sums& s : per_compound_) {
+      if (s.n < 2) continue;
+      double var[3];
+      for (int k = 0; k < 3; ++k) var[k] = s.sq[k] - s.sum[k] * s.sum[k] / s.n;
+      for (int k = 0; k < 3; ++k) ss[k] += var[k];
+      const double mean_mass = s.ref[0] + s.sum[0] / s.n;
+      ppm_ss += var[0] / (mean_mass * mean_mass) * 1e12;
+      dof += s.n - 1;
+    }
+    Simulation_Truth t;
+    if (dof == 0.0) return t;
+    t.mass_sd_da = std::sqrt(ss[0] / dof);
+    t.mass_sd_ppm = std::sqrt(ppm_ss / dof);
+    t.rt_sd_seconds = std::sqrt(ss[1] / dof);
+    t.rt_sd_drift_free_seconds = std::sqrt(ss[2] / dof);
+    return t;
+  }
+
+ private:
+  // Sums of values taken off a reference (the first value), which keeps the
+  // differences of large numbers exact enough.
+  struct Sums {
+    double n = 0.0;
+    double ref[3] = {0.0, 0.0, 0.0};
+    double sum[3] = {0.0, 0.0, 0.0};
+    double sq[3] = {0.0, 0.0, 0.0};
+    void Add(int k, double v) {
+      if (n == 1.0) ref[k] = v;
+      const double d = v - ref[k];
+      sum[k] += d;
+      sq[k] += d * d;
+    }
+  };
+  std::vector<Sums> per_compound_;
+};
+
 struct Sim_Peak {
   Chromatogram_Peak_Group_Compound peak;
   std::uint32_t true_compound;  // 1-based catalogue index; 0 for unannotated peaks
@@ -166,8 +264,11 @@ void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity
   p.Right_Boundary = first + points - 1;
 }
 
+// smooth_drift, when given, replaces the sample's default drift; the values
+// drawn from the sample's generator stay the same either way.
 std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
-                                  const std::vector<Compound>& catalogue, std::uint32_t sample) {
+                                  const std::vector<Compound>& catalogue, std::uint32_t sample,
+                                  const Smooth_Drift* smooth_drift, Truth_Tally& tally) {
   Random random(Split_Mix(options.seed) ^ Split_Mix(0x51a3ULL + sample));
   const Drift drift{options.drift_seconds * 0.5 * random.Normal(),
                     options.drift_seconds * random.Uniform(0.5, 1.0),
@@ -180,9 +281,16 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     if (!random.Chance(options.presence)) continue;
     ++group_key;
     const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
-    const double rt = std::clamp(
-        compound.rt + drift.At(compound.rt) + options.rt_jitter_seconds * random.Normal(),
-        kRtLow * 0.5, kRtHigh + kRtLow);
+    const double shift =
+        smooth_drift != nullptr ? smooth_drift->At(compound.rt) : drift.At(compound.rt);
+    // The smooth drift may move a compound by up to max_drift_seconds: its
+    // times keep clear of the limits as far as they can.
+    const double rt_floor = smooth_drift != nullptr ? 1.0 : kRtLow * 0.5;
+    const double rt_ceiling =
+        smooth_drift != nullptr ? kRtHigh + kRtLow + options.max_drift_seconds : kRtHigh + kRtLow;
+    const double rt = std::clamp(compound.rt + shift + options.rt_jitter_seconds * random.Normal(),
+                                 rt_floor, rt_ceiling);
+    tally.Add(c, mass, rt, rt - shift);
     const double abundance = std::exp(compound.log_abundance + 0.3 * random.Normal());
     const std::uint32_t points = std::clamp<std::uint32_t>(
         compound.points + random.Integer(0, 6) - 3, kPointsLow, kPointsHigh);
@@ -341,6 +449,9 @@ Simulation_Result Simulate_Study(
                          ? Compounds_For_Peaks_Per_Sample(options, options.peaks_per_sample)
                          : options.compounds;
   const std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+  const std::vector<Smooth_Drift> smooth_drifts =
+      options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
+  Truth_Tally tally(catalogue.size());
 
   result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
   std::ofstream truth(result.ground_truth_path, std::ios::binary | std::ios::trunc);
@@ -351,7 +462,9 @@ Simulation_Result Simulate_Study(
   for (std::uint32_t sample = 0; sample < options.samples; ++sample) {
     char name[32];
     std::snprintf(name, sizeof name, "sample_%03u", sample + 1);
-    std::vector<Sim_Peak> peaks = Make_Sample(options, catalogue, sample);
+    std::vector<Sim_Peak> peaks =
+        Make_Sample(options, catalogue, sample,
+                    smooth_drifts.empty() ? nullptr : &smooth_drifts[sample], tally);
     rows.clear();
     rows.reserve(peaks.size());
     for (Sim_Peak& s : peaks) {
@@ -368,5 +481,19 @@ Simulation_Result Simulate_Study(
   }
   truth.close();
   if (!truth) Fail(result.ground_truth_path, "write failed");
+  result.truth = tally.Figures();
+  if (options.write_truth_figures) {
+    const std::string path = Join_Path(out_dir, kStudyTruthName);
+    std::ofstream figures(path, std::ios::binary | std::ios::trunc);
+    if (!figures) Fail(path, "cannot open for writing");
+    figures.precision(17);
+    figures << "name,value\n"
+            << "mass_sd_ppm," << result.truth.mass_sd_ppm << '\n'
+            << "mass_sd_da," << result.truth.mass_sd_da << '\n'
+            << "rt_sd_seconds," << result.truth.rt_sd_seconds << '\n'
+            << "rt_sd_drift_free_seconds," << result.truth.rt_sd_drift_free_seconds << '\n';
+    figures.close();
+    if (!figures) Fail(path, "write failed");
+  }
   return result;
 }

@@ -38,6 +38,26 @@ struct Simulation_Options {
   double drift_seconds = 3.0;          // typical size of a sample's retention-time drift
   double mass_noise_ppm = 3.0;         // standard deviation of the mass error
   double rt_jitter_seconds = 0.5;      // standard deviation of a compound's own RT error
+  // When 0 or more, replaces the drift above by a smooth curve per sample (a
+  // random linear term plus three slow sines) scaled so that the largest
+  // |drift| over 30-1500 s is this many seconds for the most drifting sample
+  // and a random 25-100 % of it for the others. Drawn from a generator of its
+  // own: the other values of the study stay those of the same seed.
+  double max_drift_seconds = -1.0;
+  // Write kStudyTruthName with the figures of Simulation_Truth.
+  bool write_truth_figures = false;
+};
+
+inline constexpr const char* kStudyTruthName = "study_truth.csv";
+
+// The spreads the study was made with, measured on its annotated compounds:
+// pooled standard deviations of a compound's value in a sample around the
+// compound's mean over the samples that hold it.
+struct Simulation_Truth {
+  double mass_sd_ppm = 0.0;               // Compound_MolecularMass, ppm of the mass
+  double mass_sd_da = 0.0;                // the same in Da
+  double rt_sd_seconds = 0.0;             // Compound_Retention_Time as simulated
+  double rt_sd_drift_free_seconds = 0.0;  // the same with each sample's drift taken off
 };
 
 struct Simulation_Result {
@@ -46,6 +66,7 @@ struct Simulation_Result {
   std::string ground_truth_path;
   std::size_t peaks = 0;        // peaks written in all databases
   std::uint32_t compounds = 0;  // compounds in the catalogue
+  Simulation_Truth truth;
 };
 
 // Number of compounds whose study gives about `peaks_per_sample` peaks per
@@ -56,6 +77,8 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
 // Writes options.samples databases "sample_NNN_annotated_grouped_chromatograph_peaklist.db"
 // and kGroundTruthName (header "sample,EIC_ID,Peak_ID,true_compound") into
 // out_dir, created when missing; existing files of those names are replaced.
+// With write_truth_figures, also kStudyTruthName ("name,value" lines:
+// mass_sd_ppm, mass_sd_da, rt_sd_seconds, rt_sd_drift_free_seconds).
 // on_sample(i, peaks) is called after sample i (0-based) is written.
 // Throws std::runtime_error naming the file on any failure.
 Simulation_Result Simulate_Study(

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "align/rt_correction.h"
 #include "tests/align/compound_align_oracle.h"
 
 // ---------------------------------------------------------------------------
@@ -203,6 +204,41 @@ BENCHMARK(BM_OracleCompoundAlign)
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
+// The fast alignment with the retention-time correction: fit (two anchor
+// passes and the curves) plus apply, align, restore. Its time over that of
+// BM_CompoundAlign with the same arguments is the correction's cost.
+void BM_CompoundAlignRtCorrected(benchmark::State& state) {
+  const List& study = Study(state.range(0), state.range(1), state.range(3));
+  NullBuffer sink;
+  std::ostream progress(&sink);
+  std::size_t anchors = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    List list = study;
+    state.ResumeTiming();
+    Rt_Correction_Params params;
+    params.anchors.window = Rt_Anchor_Window(20.0);
+    const Rt_Correction correction = Fit_Rt_Correction(list, params);
+    Compound_Align_With_Rt_Correction(One_Phase_Align, Mass_Tolerance{}, 20.0, 10.0, list,
+                                      correction, progress);
+    anchors = correction.anchors;
+    state.PauseTiming();
+    benchmark::DoNotOptimize(list.data());
+    list = List();
+    state.ResumeTiming();
+  }
+  state.counters["peaks"] = static_cast<double>(study.size());
+  state.counters["anchors"] = static_cast<double>(anchors);
+}
+BENCHMARK(BM_CompoundAlignRtCorrected)
+    ->ArgNames({"samples", "per_sample", "mode", "points"})
+    ->Args({20, 5000, 0, 0})
+    ->Args({50, 20000, 0, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
 // Once at 92k, the same list as BM_CompoundAlign/46/2000 (about 1.5 min CPU).
 BENCHMARK(BM_OracleCompoundAlign)
     ->ArgNames({"samples", "per_sample", "mode"})

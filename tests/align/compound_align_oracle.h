@@ -79,8 +79,9 @@ inline double MedianOfSorted(const std::vector<double>& v) {
   return v.size() % 2 == 0 ? (v[h - 1] + v[h]) * 0.5 : v[h];
 }
 
-inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double window1, double window2,
-                          std::vector<Chromatogram_Peak_Group_Compound_Align>& list,
+// A tolerance in ppm is taken of each seed's mass, for both phases.
+inline void CompoundAlign(Compound_Align_Mode mode, const Mass_Tolerance& tolerance, double window1,
+                          double window2, std::vector<Chromatogram_Peak_Group_Compound_Align>& list,
                           std::ostream& out, const Align_Progress& on_group = {}) {
   std::vector<Slot> work;
   work.reserve(list.size());
@@ -101,6 +102,9 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
         << "Unalign Max_Compound_Intensity=" << work[seed].peak->Compound_Intensity << std::endl;
     double t = work[seed].peak->Compound_Retention_Time;
     double m = work[seed].peak->Compound_MolecularMass;
+    const double mass_tol = tolerance.unit == Mass_Tolerance::Unit::kPpm
+                                ? Ppm_Tolerance(tolerance.value, m)
+                                : tolerance.value;
     if (mode == Two_Phase_Align) {
       std::vector<double> times;
       std::vector<double> masses;
@@ -163,6 +167,13 @@ inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double wind
   sorted.reserve(list.size());
   for (const Slot& slot : work) sorted.push_back(std::move(*slot.peak));
   list = std::move(sorted);
+}
+
+inline void CompoundAlign(Compound_Align_Mode mode, double mass_tol, double window1, double window2,
+                          std::vector<Chromatogram_Peak_Group_Compound_Align>& list,
+                          std::ostream& out, const Align_Progress& on_group = {}) {
+  CompoundAlign(mode, Mass_Tolerance{Mass_Tolerance::Unit::kDa, mass_tol}, window1, window2, list,
+                out, on_group);
 }
 
 }  // namespace oracle

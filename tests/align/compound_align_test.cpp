@@ -485,6 +485,26 @@ TEST(CompoundAlignOracleTest, StudyShapedListsMatch) {
   }
 }
 
+TEST(CompoundAlignOracleTest, PpmToleranceMatches) {
+  RandomLists random(2468);
+  static const double kPpm[] = {0, 100, 500, 500, 2000, 1e4, -1, kNaN, kInf};
+  for (int round = 0; round < 400 && !::testing::Test::HasFailure(); ++round) {
+    const List list =
+        round % 20 == 0 ? random.Study(2 + round % 7, 40) : random.Coarse(random.rng()() % 70);
+    const Mass_Tolerance tol{Mass_Tolerance::Unit::kPpm, kPpm[random.rng()() % 9]};
+    const double w1 = random.Window(), w2 = random.Window();
+    for (Compound_Align_Mode mode : {One_Phase_Align, Two_Phase_Align}) {
+      List fast = list, slow = list;
+      std::ostringstream fast_text, slow_text;
+      compound_align(mode, tol, w1, w2, fast, fast_text);
+      oracle::CompoundAlign(mode, tol, w1, w2, slow, slow_text);
+      SCOPED_TRACE(::testing::Message() << "mode " << mode << " ppm " << tol.value);
+      EXPECT_TRUE(SameRecords(fast, slow));
+      EXPECT_EQ(fast_text.str(), slow_text.str());
+    }
+  }
+}
+
 TEST(CompoundAlignOracleTest, OneSampleAndAllUnannotatedMatch) {
   RandomLists random(99);
   for (int round = 0; round < 40 && !::testing::Test::HasFailure(); ++round) {

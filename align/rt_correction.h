@@ -1,0 +1,158 @@
+// Retention-time drift correction: a smooth per-sample curve that moves each
+// sample's compound retention times onto the study's common scale before the
+// alignment, fitted on anchor compounds found in most samples.
+//
+// How it is made:
+// 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
+//    finite mass and retention time; the first record of the
+//    pair in list order gives the values (the ions of a compound share them).
+// 2. Anchors: the candidates (the candidates_per_sample most intense units of
+//    each sample) are aligned one-phase with the user's mass tolerance and a
+//    wide window (Rt_Anchor_Rule::window, full width, s). Each group of at
+//    least min_samples candidates proposes a box: the mass tolerance and
+//    +/- window / 2 around the candidates' median mass and time. The box is
+//    an anchor when, among all units, it holds at most one unit of each
+//    sample (no sample has a rival) and units of at least
+//    max(min_samples, ceil(min_share x samples)) samples; those units are
+//    its members, and their median time its reference. Bounds inclusive.
+// 3. Per sample, the deviations (member time - reference) are smoothed
+//    against the member time by LOWESS: local linear fits with tricube
+//    weights over the nearest `span` share of the sample's anchors, then
+//    `robust_iterations` refits with bisquare weights (6 median absolute
+//    residuals), so a wrong anchor member barely moves the curve.
+// 4. The curve is sampled at grid_points evenly spaced times from the
+//    sample's first to its last anchor time. Shift = -(smoothed deviation);
+//    corrected time = RT + Shift(RT), linear between grid points, the end
+//    value beyond the ends. A sample with fewer than min_anchors anchors gets
+//    no curve (Shift 0) and is named in the summary.
+// 5. Each further pass finds the anchors again on the times the last pass
+//    corrected, so that groups split by a large drift come together and
+//    their medians stop depending on which samples a split left in, and
+//    fits (original time, original time - reference) afresh. The spread
+//    "before" is that of the first pass's anchors, "after" that of the last
+//    pass's anchors on corrected times.
+#ifndef VARNEL_ALIGN_RT_CORRECTION_H_
+#define VARNEL_ALIGN_RT_CORRECTION_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "align/compound_align.h"
+#include "model/peak.h"
+
+using Align_Peak_Records = std::vector<Chromatogram_Peak_Group_Compound_Align>;
+
+// One compound of one sample, as the correction and the estimate see it.
+struct Compound_Unit {
+  std::uint32_t sample = 0;  // SAMPLE_ID
+  double mass = 0.0;         // Compound_MolecularMass, Da
+  double rt = 0.0;           // Compound_Retention_Time, s
+  double intensity = 0.0;    // Compound_Intensity
+};
+
+// The compound units of list (step 1 above), ordered by (SAMPLE_ID,
+// Compound_ID).
+std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list);
+
+struct Rt_Anchor_Member {
+  std::uint32_t sample = 0;
+  double rt = 0.0;
+  double mass = 0.0;
+  std::size_t unit = 0;  // position in the units searched
+};
+
+struct Rt_Anchor {
+  double reference_rt = 0.0;              // median of the members' times, s
+  double reference_mass = 0.0;            // median of the members' masses, Da
+  std::vector<Rt_Anchor_Member> members;  // one per sample, ascending sample
+};
+
+// The anchor window for a user's fast window (full widths, s): four times it,
+// and never under kMinAnchorWindow, so that anchors still reach samples
+// drifted by up to about half of that when the user's window is narrow.
+inline constexpr double kMinAnchorWindow = 120.0;
+double Rt_Anchor_Window(double fast_window);
+
+struct Rt_Anchor_Rule {
+  Mass_Tolerance mass_tol;           // the user's: Da, or ppm of the group's median mass
+  double window = kMinAnchorWindow;  // s, full width; NaN or negative finds none
+  double min_share = 0.5;            // of the samples holding units
+  std::uint32_t min_samples = 3;
+  std::size_t candidates_per_sample = 2000;
+};
+
+// The anchors of units (step 2), ordered by their group's seed intensity.
+std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
+                                       const Rt_Anchor_Rule& rule);
+
+struct Rt_Correction_Params {
+  Rt_Anchor_Rule anchors;
+  std::size_t min_anchors = 10;  // fewer: the sample stays uncorrected
+  double span = 0.1;             // share of a sample's anchors in each local fit
+  int robust_iterations = 3;
+  int passes = 2;                 // see step 5
+  std::size_t grid_points = 101;  // at least 2
+};
+
+// One sample's curve; rt ascending, shift[i] at rt[i], both in seconds.
+struct Rt_Sample_Curve {
+  std::uint32_t sample = 0;
+  std::string name;         // SAMPLE_NAME of its first record
+  std::size_t anchors = 0;  // anchors holding the sample
+  bool corrected = false;   // false: fewer than min_anchors, rt and shift empty
+  std::vector<double> rt;
+  std::vector<double> shift;
+};
+
+struct Rt_Correction {
+  std::vector<Rt_Sample_Curve> samples;  // every sample with compound units, ascending
+  std::size_t anchors = 0;
+  // Robust spread (1.4826 x median absolute deviation) of anchor members'
+  // times around their anchor's median, before and after the correction, s.
+  double rt_spread_before = 0.0;
+  double rt_spread_after = 0.0;
+
+  // Shift of `sample` at rt (s); 0 for a sample without a curve. NaN rt: NaN.
+  double Shift(std::uint32_t sample, double rt) const;
+  std::vector<std::uint32_t> Uncorrected_Samples() const;
+};
+
+// Fits the correction of list (steps 1-4). Reads only the compound fields,
+// SAMPLE_ID and SAMPLE_NAME; the list is not changed. Cost: one one-phase
+// alignment of the compound units plus O(samples x grid x span x anchors).
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params);
+
+// The times the alignment uses: Compound_Retention_Time + Shift(SAMPLE_ID,
+// Compound_Retention_Time) of each record, in list order.
+std::vector<double> Corrected_Times(const Align_Peak_Records& list,
+                                    const Rt_Correction& correction);
+
+// compound_align on Corrected_Times: the records keep their original
+// Compound_Retention_Time; Align_RT is on the corrected scale. With a
+// correction whose samples have no curve it equals compound_align.
+void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
+                                       double window1, double window2, Align_Peak_Records& list,
+                                       const Rt_Correction& correction, std::ostream& progress,
+                                       const Align_Progress& on_group = {});
+
+// The stored curve: table kRtCorrectionTable with columns SAMPLE_ID INTEGER,
+// RT REAL, Shift REAL; one row per grid point of each corrected sample,
+// ascending (SAMPLE_ID, RT). A sample without rows is uncorrected.
+inline constexpr const char* kRtCorrectionTable = "Align_RT_Correction";
+inline constexpr const char* kRtCorrectionCreateSql =
+    "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)";
+struct Rt_Correction_Row {
+  std::uint32_t sample;
+  double rt;
+  double shift;
+};
+std::vector<Rt_Correction_Row> Rt_Correction_Rows(const Rt_Correction& correction);
+
+// A few lines for the user: anchors, anchors per sample, the samples left
+// uncorrected by name, the spread before and after.
+std::string Rt_Correction_Summary(const Rt_Correction& correction);
+
+#endif  // VARNEL_ALIGN_RT_CORRECTION_H_

@@ -1,0 +1,40 @@
+// varnel-evaluate: scores an aligned result against a simulated study's
+// ground truth (pairwise precision, recall and F1 at peak and compound level).
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "tools/evaluate.h"
+
+namespace {
+constexpr int kExitBadInput = 2;
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Scores an aligned result against a study's ground truth: pairs of peaks of different "
+      "samples, true when they share the true compound, found when they share an Align_ID > 0."};
+  std::string truth_path;
+  std::string result_path;
+  app.add_option("--truth", truth_path, "The study's ground_truth.csv")->required();
+  app.add_option("RESULT", result_path, "The aligned database (.aligndb)")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitBadInput;
+  }
+  try {
+    const Ground_Truth truth = Ground_Truth::Read(truth_path);
+    const Evaluation evaluation = Score_Alignment(Read_Scored_Result(result_path, truth));
+    std::cout << Format_Evaluation(evaluation);
+  } catch (const Evaluation_Error& e) {
+    std::cerr << "varnel-evaluate: " << e.what() << '\n';
+    return kExitBadInput;
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-evaluate: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Accuracy figures of the alignment on simulated studies, and the cost of the
+# retention-time correction. Prints, with a PASS/FAIL beside each target:
+#   1. varnel-simulate --samples 20 --compounds 2000 --drift 30 --seed 1:
+#      peak-level F1 at the defaults (0.1 Da, 20 s) without the correction
+#      (reported) and with it (target >= 0.98);
+#   2. the tolerance estimate against the spreads the simulator measured, on
+#      three studies: that one, a dense one (20000 compounds, 1 ppm) and one
+#      whose times scatter by 20 s (target: every spread within +/- 30 %);
+#   3. on 50 samples x 20k peaks (1M peaks, --drift 30): the correction's time
+#      (fit + aligning on corrected times - aligning as read) over the time to
+#      read and align the study (target <= 20 %; writing the result, which a
+#      run also does, is left out, so the true share is smaller).
+# Studies are simulated once into VARNEL_ACCURACY_DATA (default
+# /tmp/varnel-accuracy). VARNEL_ACCURACY_BUILD (default build/rel) is the
+# Release build tree used.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${VARNEL_ACCURACY_BUILD:-build/rel}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_UI=OFF >/dev/null
+cmake --build "$build" --target varnel-simulate bench_accuracy >/dev/null
+simulate=$build/app/varnel-simulate
+accuracy=$build/bench/accuracy/bench_accuracy
+data=${VARNEL_ACCURACY_DATA:-/tmp/varnel-accuracy}
+mkdir -p "$data"
+
+# study NAME ARGS...: simulates once into $data/NAME, prints the folder
+study() {
+  local name=$1
+  shift
+  if [ ! -f "$data/$name/.complete" ]; then
+    rm -rf "${data:?}/$name"
+    "$simulate" --quiet "$@" "$data/$name" >/dev/null
+    touch "$data/$name/.complete"
+  fi
+  echo "$data/$name"
+}
+verdict() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { print (v >= lo && v <= hi) ? "PASS" : "FAIL" }'; }
+peak_f1() { awk '$1 == "peak" { print $8 }'; }
+
+echo "== 1. F1 on --samples 20 --compounds 2000 --drift 30 --seed 1 =="
+drift=$(study drift30 --samples 20 --compounds 2000 --drift 30 --seed 1)
+plain=$("$accuracy" "$drift" | peak_f1)
+corrected=$("$accuracy" "$drift" --rt-correction | peak_f1)
+echo "peak-level F1, defaults, no correction:   $plain"
+echo "peak-level F1, defaults, with correction: $corrected  $(verdict "$corrected" 0.98 1)"
+
+echo
+echo "== 2. Tolerance estimate against the simulated spreads =="
+dense=$(study dense --samples 20 --compounds 20000 --mass-error 1 --seed 2)
+scatter=$(study scatter20 --samples 20 --compounds 2000 --rt-scatter 20 --seed 3)
+for folder in "$drift" "$dense" "$scatter"; do
+  echo "-- $(basename "$folder")"
+  "$accuracy" "$folder" --estimate --rt-correction | tail -n 9 | while IFS= read -r line; do
+    case $line in
+      *ratio*)
+        ratio=${line##* }
+        echo "$line  $(verdict "$ratio" 0.7 1.3)"
+        ;;
+      *) echo "$line" ;;
+    esac
+  done
+done
+
+echo
+echo "== 3. Cost of the correction on 1M peaks (50 samples x 20k peaks, --drift 30) =="
+big=$(study big --samples 50 --peaks-per-sample 20000 --drift 30 --seed 50)
+cat "$big"/*.db >/dev/null  # warm the page cache
+without=$("$accuracy" "$big")
+with=$("$accuracy" "$big" --rt-correction)
+read_s=$(echo "$without" | awk '/read in/ { print $(NF - 1) }')
+align_s=$(echo "$without" | awk '/^seconds:/ { print $NF }')
+fit_s=$(echo "$with" | awk '/^seconds:/ { gsub(",", "", $4); print $4 }')
+align_corrected_s=$(echo "$with" | awk '/^seconds:/ { print $NF }')
+share=$(awk -v r="$read_s" -v a="$align_s" -v f="$fit_s" -v c="$align_corrected_s" \
+  'BEGIN { printf "%.3f", (f + c - a) / (r + a) }')
+echo "read $read_s s, align $align_s s; correction fit $fit_s s, align on corrected times $align_corrected_s s"
+echo "peak-level F1 without / with correction: $(echo "$without" | peak_f1) / $(echo "$with" | peak_f1)"
+echo "correction's share of read + align: $share  $(verdict "$share" -1 0.2)"

@@ -1,0 +1,246 @@
+// The ppm mass tolerance at its limits, alignment on corrected times, and the
+// drift correction fitted on synthetic drifts.
+#include "align/rt_correction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "align/compound_align.h"
+
+namespace {
+
+using Peak = Chromatogram_Peak_Group_Compound_Align;
+using List = std::vector<Peak>;
+
+Peak MakePeak(std::uint32_t tag, std::uint32_t sample, double mass, double rt, double intensity) {
+  Peak p;
+  p.EIC_ID = tag;
+  p.Peak_ID = tag;
+  p.SAMPLE_ID = sample;
+  p.SAMPLE_NAME.assign("s").append(std::to_string(sample));  // (GCC 12 -Wrestrict with +)
+  p.Compound_ID = tag;
+  p.Compound_MolecularMass = mass;
+  p.Compound_Retention_Time = rt;
+  p.Compound_Intensity = intensity;
+  return p;
+}
+
+std::uint32_t GroupOf(const List& list, std::uint32_t tag) {
+  for (const Peak& p : list) {
+    if (p.EIC_ID == tag) return p.Align_ID;
+  }
+  ADD_FAILURE() << "no peak tagged " << tag;
+  return 0;
+}
+
+// Aligns a seed (tag 1, sample 0) and one other peak (tag 2, sample 1) and
+// says whether they share a group.
+bool Joins(double seed_mass, double other_mass, double ppm, Compound_Align_Mode mode) {
+  List list{MakePeak(1, 0, seed_mass, 60.0, 10.0), MakePeak(2, 1, other_mass, 60.0, 1.0)};
+  std::ostringstream quiet;
+  compound_align(mode, Mass_Tolerance{Mass_Tolerance::Unit::kPpm, ppm}, 20.0, 10.0, list, quiet);
+  return GroupOf(list, 1) != 0 && GroupOf(list, 1) == GroupOf(list, 2);
+}
+
+// The largest mass above seed that |mass - seed| <= tol admits.
+double LastInside(double seed, double tol) {
+  double x = seed + tol;
+  while (!(std::fabs(x - seed) <= tol)) x = std::nextafter(x, 0.0);
+  while (std::fabs(std::nextafter(x, 1e300) - seed) <= tol) x = std::nextafter(x, 1e300);
+  return x;
+}
+
+TEST(PpmToleranceTest, BoundIsInclusiveAndScalesWithTheSeedMass) {
+  for (Compound_Align_Mode mode : {One_Phase_Align, Two_Phase_Align}) {
+    for (double seed : {100.0, 1000.0, 1234.5678}) {
+      const double tol = Ppm_Tolerance(10.0, seed);
+      const double at = LastInside(seed, tol);
+      EXPECT_TRUE(Joins(seed, at, 10.0, mode)) << seed;
+      EXPECT_FALSE(Joins(seed, std::nextafter(at, 1e300), 10.0, mode)) << seed;
+      EXPECT_TRUE(Joins(seed, seed + 0.1 * tol, 10.0, mode)) << seed;
+    }
+  }
+  // 9 ppm of 1000 Da joins, 15 ppm of 100 Da does not: the bound follows the seed.
+  EXPECT_TRUE(Joins(1000.0, 1000.009, 10.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(100.0, 100.0015, 10.0, One_Phase_Align));
+}
+
+TEST(PpmToleranceTest, ZeroNegativeAndNaN) {
+  EXPECT_TRUE(Joins(500.0, 500.0, 0.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, std::nextafter(500.0, 1e300), 0.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, 500.0, -1.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, 500.0, std::numeric_limits<double>::quiet_NaN(), One_Phase_Align));
+}
+
+// A study-shaped list with a few hundred compounds in six samples.
+List RandomStudy(std::uint64_t seed, const std::function<double(std::uint32_t, double)>& drift) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> mass(100.0, 1200.0), rt(60.0, 1400.0), unit(0.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  List list;
+  std::uint32_t tag = 0;
+  for (int c = 0; c < 400; ++c) {
+    const double m = mass(rng), t = rt(rng), in = 1000.0 * (1.0 + 10.0 * unit(rng));
+    for (std::uint32_t s = 0; s < 6; ++s) {
+      if (unit(rng) < 0.1) continue;
+      Peak p = MakePeak(++tag, s, m + 0.001 * noise(rng), t + drift(s, t) + 0.3 * noise(rng),
+                        in * (1.0 + 0.1 * noise(rng)));
+      p.Compound_ID = static_cast<std::uint32_t>(c + 1);
+      p.Group_ID = static_cast<std::uint32_t>(c + 1);  // the true compound
+      list.push_back(p);
+    }
+  }
+  return list;
+}
+
+TEST(CorrectedAlignmentTest, NoCurveGivesTodaysResultAndRecordsKeepTheirTimes) {
+  const auto drift = [](std::uint32_t s, double t) { return 5.0 * s + 0.01 * t; };
+  const List study = RandomStudy(7, drift);
+  List plain = study, da = study, corrected = study;
+  std::ostringstream a, b, c;
+  compound_align(One_Phase_Align, 0.01, 20.0, 10.0, plain, a);
+  compound_align(One_Phase_Align, Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.01}, 20.0, 10.0, da,
+                 b);
+  Compound_Align_With_Rt_Correction(One_Phase_Align, {Mass_Tolerance::Unit::kDa, 0.01}, 20.0, 10.0,
+                                    corrected, Rt_Correction{}, c);
+  ASSERT_EQ(plain.size(), corrected.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(plain[i].EIC_ID, da[i].EIC_ID);
+    EXPECT_EQ(plain[i].Align_ID, da[i].Align_ID);
+    EXPECT_EQ(plain[i].EIC_ID, corrected[i].EIC_ID);
+    EXPECT_EQ(plain[i].Align_ID, corrected[i].Align_ID);
+    EXPECT_EQ(plain[i].Align_RT, corrected[i].Align_RT);
+  }
+  EXPECT_EQ(a.str(), c.str());
+
+  // With a curve: the records keep their times, Align_RT is on the new scale.
+  Rt_Correction shift_all;
+  for (std::uint32_t s = 0; s < 6; ++s) {
+    shift_all.samples.push_back({s, "", 20, true, {0.0, 2000.0}, {100.0, 100.0}});
+  }
+  List moved = study;
+  Compound_Align_With_Rt_Correction(One_Phase_Align, {Mass_Tolerance::Unit::kDa, 0.01}, 20.0, 10.0,
+                                    moved, shift_all, c);
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    EXPECT_EQ(moved[i].Compound_Retention_Time, plain[i].Compound_Retention_Time);
+    EXPECT_EQ(moved[i].Align_RT, plain[i].Align_RT == 0.0 ? 0.0 : plain[i].Align_RT + 100.0);
+  }
+}
+
+// After the correction, the times of one compound agree across samples.
+void ExpectAligned(const List& list, const Rt_Correction& correction, double tolerance,
+                   std::uint32_t skip_sample = 99) {
+  std::vector<std::vector<double>> times(401);
+  for (const Peak& p : list) {
+    if (p.SAMPLE_ID == skip_sample || p.Compound_Retention_Time < 150.0 ||
+        p.Compound_Retention_Time > 1300.0) {
+      continue;
+    }
+    times[p.Group_ID].push_back(p.Compound_Retention_Time +
+                                correction.Shift(p.SAMPLE_ID, p.Compound_Retention_Time));
+  }
+  int checked = 0;
+  for (const auto& t : times) {
+    for (double x : t) {
+      EXPECT_NEAR(x, t[0], tolerance);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 1000);
+}
+
+Rt_Correction_Params Params() {
+  Rt_Correction_Params params;
+  params.anchors.mass_tol = {Mass_Tolerance::Unit::kDa, 0.01};
+  params.anchors.window = 120.0;
+  return params;
+}
+
+TEST(RtCorrectionTest, LinearAndSinusoidalDriftsAreTakenOut) {
+  const auto drift = [](std::uint32_t s, double t) {
+    switch (s) {
+      case 0:
+        return 0.0;
+      case 1:
+        return 0.02 * t;  // up to 28 s
+      case 2:
+        return 20.0 * std::sin(2.0 * 3.14159265 * t / 1400.0);
+      case 3:
+        return -15.0 + 0.01 * t;
+      default:
+        return 8.0 * std::sin(t / 200.0);
+    }
+  };
+  const List study = RandomStudy(11, drift);
+  const Rt_Correction correction = Fit_Rt_Correction(study, Params());
+  EXPECT_TRUE(correction.Uncorrected_Samples().empty());
+  EXPECT_GT(correction.rt_spread_before, 3.0);
+  EXPECT_LT(correction.rt_spread_after, 0.6);
+  ExpectAligned(study, correction, 2.5);
+
+  // The stored rows: every grid point of every sample, ascending.
+  const std::vector<Rt_Correction_Row> rows = Rt_Correction_Rows(correction);
+  ASSERT_EQ(rows.size(), 6u * 101u);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_TRUE(rows[i - 1].sample < rows[i].sample ||
+                (rows[i - 1].sample == rows[i].sample && rows[i - 1].rt < rows[i].rt));
+  }
+  EXPECT_STREQ(kRtCorrectionCreateSql,
+               "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)");
+}
+
+TEST(RtCorrectionTest, OutliersDoNotBendTheCurve) {
+  const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 10.0 + 0.01 * t : 0.0; };
+  List study = RandomStudy(13, drift);
+  // One compound in eight of sample 2 sits 6 s off its drift: within the
+  // anchor window, so it stays an anchor member, but not on the curve.
+  std::mt19937_64 rng(3);
+  for (Peak& p : study) {
+    if (p.SAMPLE_ID == 2 && rng() % 8 == 0) p.Compound_Retention_Time += 6.0;
+  }
+  const Rt_Correction correction = Fit_Rt_Correction(study, Params());
+  for (double t : {200.0, 600.0, 1000.0}) {
+    const double raw = t + 10.0 + 0.01 * t;  // where sample 2 sees a compound at t
+    EXPECT_NEAR(correction.Shift(2, raw) - correction.Shift(0, t), -(10.0 + 0.01 * t), 0.5) << t;
+  }
+}
+
+TEST(RtCorrectionTest, SampleWithTooFewAnchorsStaysUncorrectedAndIsNamed) {
+  const auto drift = [](std::uint32_t s, double t) { return s == 1 ? 0.02 * t : 0.0; };
+  List study = RandomStudy(17, drift);
+  // Sample 5 keeps only five compounds.
+  List thinned;
+  int kept = 0;
+  for (const Peak& p : study) {
+    if (p.SAMPLE_ID != 5 || kept++ < 5) thinned.push_back(p);
+  }
+  const Rt_Correction correction = Fit_Rt_Correction(thinned, Params());
+  ASSERT_EQ(correction.Uncorrected_Samples(), std::vector<std::uint32_t>{5});
+  EXPECT_EQ(correction.Shift(5, 700.0), 0.0);
+  EXPECT_TRUE(std::isnan(correction.Shift(1, std::numeric_limits<double>::quiet_NaN())));
+  for (const Rt_Correction_Row& row : Rt_Correction_Rows(correction)) EXPECT_NE(row.sample, 5u);
+  EXPECT_NE(Rt_Correction_Summary(correction).find("not corrected (too few anchors): s5"),
+            std::string::npos)
+      << Rt_Correction_Summary(correction);
+  ExpectAligned(thinned, correction, 2.5, 5);
+}
+
+TEST(RtCorrectionTest, ShiftIsLinearBetweenGridPointsAndFlatBeyond) {
+  Rt_Correction c;
+  c.samples.push_back({4, "", 20, true, {100.0, 200.0, 300.0}, {1.0, 3.0, -1.0}});
+  EXPECT_EQ(c.Shift(4, 50.0), 1.0);
+  EXPECT_EQ(c.Shift(4, 150.0), 2.0);
+  EXPECT_EQ(c.Shift(4, 250.0), 1.0);
+  EXPECT_EQ(c.Shift(4, 900.0), -1.0);
+  EXPECT_EQ(c.Shift(3, 150.0), 0.0);  // no curve
+}
+
+}  // namespace
