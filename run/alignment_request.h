@@ -61,6 +61,12 @@ struct Alignment_Request {
   double Align_Window2 = kDefaultWindow2;  // seconds, full width (deep mode)
   std::vector<Annotated_File> files;       // in SAMPLE_ID order
   std::string result_folder;               // must exist when the run starts
+  // Additions beyond the three numbers; off, the result is today's to the byte.
+  bool mass_tol_ppm = false;   // Mass_Tol is in ppm of the seed's mass, not Da
+  bool rt_correction = false;  // align on drift-corrected retention times
+  bool record_run = false;     // store the run's record (tables Align_Run*)
+  unsigned threads = 0;        // threads reading the inputs (0: one per core)
+  std::string version;         // the program's version, for the run's record
 
   friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
 };

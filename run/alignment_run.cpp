@@ -1,19 +1,28 @@
 #include "run/alignment_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <exception>
 #include <iostream>
+#include <limits>
 #include <memory>
+#include <optional>
+#include <stdexcept>
+#include <thread>
 #include <utility>
 
+#include "align/rt_correction.h"
 #include "model/peak.h"
+#include "run/row_spill.h"
+#include "run/study_reader.h"
 #include "storage/aligned_writers.h"
-#include "storage/annotated_reader.h"
+#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/run_record.h"
 
 namespace {
 
-using Peak_List = std::vector<Chromatogram_Peak_Group_Compound>;
 using Align_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
 
 // Makes room for `incoming` more records. The first files of a study tell
@@ -34,6 +43,115 @@ void Reserve_For(Align_List& gathered, std::size_t incoming, std::size_t files_d
   gathered.reserve(std::max(estimate, needed));
 }
 
+// Stops a writer from outside it (another writer failed, or the run
+// stops). Not a std::exception, so no layer puts a file name in front of it.
+struct Writer_Stopped {};
+
+// One writer's state while the writers run side by side.
+struct Writer_Lane {
+  std::atomic<std::size_t> rows{0};
+  std::atomic<bool> done{false};
+  std::exception_ptr error;
+  Pending_Result_File file;
+};
+
+bool Is_Writer_Stopped(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Writer_Stopped&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// The rows of the result in their written order, read back from the spill:
+// aligned[i] holds the alignment's fields and, in EIC_ID, the spill row of
+// its peak.
+Aligned_Row_Source Spilled_Rows(const Align_List& aligned, const Row_Spill& spill,
+                                const std::vector<std::string>& names) {
+  auto reader = std::make_shared<Row_Spill::Reader>(spill);
+  auto record = std::make_shared<Chromatogram_Peak_Group_Compound_Align>();
+  return [&aligned, &names, reader, record](std::size_t i, bool with_shape) -> Aligned_Row {
+    const Chromatogram_Peak_Group_Compound_Align& key = aligned[i];
+    const std::string_view shape = reader->Read(key.EIC_ID, with_shape, *record);
+    record->SAMPLE_ID = key.SAMPLE_ID;
+    record->SAMPLE_NAME = names[key.SAMPLE_ID];
+    record->Align_ID = key.Align_ID;
+    record->Align_RT = key.Align_RT;
+    return {record.get(), shape};
+  };
+}
+
+// Runs every writer of Result_Writers() at once: the last on this thread, the
+// others on threads of their own. Observers hear of them in list order, on
+// this thread: a writer's stage begins when the one before it is done.
+// Returns the pending files in list order; throws the first failure in list
+// order (a stop of the observer's included), every file then discarded.
+std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const Row_Spill& spill,
+                                               const std::vector<std::string>& names,
+                                               const std::string& folder,
+                                               const Extra_Tables& extra_tables,
+                                               const Alignment_Run_Observer& observer) {
+  const std::vector<Result_Writer>& writers = Result_Writers();
+  const std::size_t k = writers.size();
+  const std::size_t total = aligned.size();
+  std::vector<Writer_Lane> lanes(k);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  auto join = [&threads] {
+    for (std::thread& t : threads) {
+      if (t.joinable()) t.join();
+    }
+  };
+  auto run_lane = [&](std::size_t j, const Row_Progress& progress) {
+    try {
+      lanes[j].file = writers[j].write(total, Spilled_Rows(aligned, spill, names), folder,
+                                       writers[j].file_name, progress, extra_tables);
+    } catch (...) {
+      lanes[j].error = std::current_exception();
+      stop = true;
+    }
+    lanes[j].done = true;
+  };
+
+  std::size_t shown = 0;  // the writer whose stage observers see
+  if (observer.on_stage) observer.on_stage(writers[0].stage);
+  auto report = [&](std::size_t written) {
+    lanes[k - 1].rows = written;
+    if (written == total) join();
+    for (std::size_t j = 0; j + 1 < k; ++j) {
+      if (lanes[j].done && lanes[j].error) throw Writer_Stopped{};
+    }
+    while (shown + 1 < k && lanes[shown].done) {
+      if (observer.on_write) observer.on_write(writers[shown].stage, total, total);
+      ++shown;
+      if (observer.on_stage) observer.on_stage(writers[shown].stage);
+    }
+    if (observer.on_write) observer.on_write(writers[shown].stage, lanes[shown].rows, total);
+  };
+  try {
+    for (std::size_t j = 0; j + 1 < k; ++j) {
+      threads.emplace_back(run_lane, j, [&, j](std::size_t written) {
+        if (stop) throw Writer_Stopped{};
+        lanes[j].rows = written;
+      });
+    }
+  } catch (...) {
+    stop = true;
+    join();
+    throw;
+  }
+  run_lane(k - 1, report);
+  join();
+  for (Writer_Lane& lane : lanes) {
+    if (lane.error && !Is_Writer_Stopped(lane.error)) std::rethrow_exception(lane.error);
+  }
+  std::vector<Pending_Result_File> files;
+  for (Writer_Lane& lane : lanes) files.push_back(std::move(lane.file));
+  return files;
+}
+
 }  // namespace
 
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
@@ -46,48 +164,110 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   summary.csv_path = Join_Path(result_folder, kAlignedCsvName);
   summary.database_path = Join_Path(result_folder, kAlignedDbName);
 
+  // Reading: the alignment's fields stay in memory, one small record per
+  // peak whose EIC_ID is the peak's row in the spill; the rest of each peak
+  // waits in the spill.
   if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
-  Align_List gathered;
-  Peak_List buffer;
-  for (std::size_t sample = 0; sample < files.size(); ++sample) {
-    const Annotated_File& file = files[sample];
-    Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(file.folder, file.name,
-                                                                         buffer);
-    const std::string sample_name = Sample_Name_Of(file.name);
-    Reserve_For(gathered, buffer.size(), sample, files.size());
-    for (Chromatogram_Peak_Group_Compound& peak : buffer) {
-      gathered.emplace_back(std::move(peak), static_cast<std::uint32_t>(sample), sample_name);
+  Row_Spill spill(result_folder);
+  Align_List keys;
+  std::vector<std::string> names(files.size());
+  Run_Record record;
+  Read_Study(files, request.threads, request.record_run, [&](std::size_t sample, Study_File& file) {
+    const Annotated_Batch& batch = file.batch;
+    names[sample] = Sample_Name_Of(files[sample].name);
+    if (keys.size() + batch.peaks.size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw std::length_error("too many peaks for one run");
     }
-    buffer.clear();
-    if (observer.on_read) observer.on_read(sample + 1, files.size(), gathered.size());
-  }
-  Peak_List().swap(buffer);
-  summary.peaks = gathered.size();
+    Reserve_For(keys, batch.peaks.size(), sample, files.size());
+    for (const Chromatogram_Peak_Group_Compound& peak : batch.peaks) {
+      Chromatogram_Peak_Group_Compound_Align& key = keys.emplace_back();
+      key.EIC_ID = static_cast<std::uint32_t>(spill.Rows() + (&peak - batch.peaks.data()));
+      key.Compound_ID = peak.Compound_ID;
+      key.Compound_MolecularMass = peak.Compound_MolecularMass;
+      key.Compound_Retention_Time = peak.Compound_Retention_Time;
+      key.Compound_Intensity = peak.Compound_Intensity;
+      key.SAMPLE_ID = static_cast<std::uint32_t>(sample);
+    }
+    spill.Append(batch);
+    if (file.digest) {
+      record.inputs.push_back({static_cast<std::uint32_t>(sample), names[sample],
+                               files[sample].folder, files[sample].name, file.digest->size,
+                               file.digest->xxh3_128, batch.peaks.size()});
+    }
+    if (observer.on_read) observer.on_read(sample + 1, files.size(), keys.size());
+  });
+  spill.Flush();
+  summary.peaks = keys.size();
 
   if (observer.on_stage) observer.on_stage(Run_Stage::kAligning);
-  compound_align(request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
-                 gathered, observer.align_lines != nullptr ? *observer.align_lines : std::cout,
-                 observer.on_align);
-  for (const auto& record : gathered) {
-    if (record.Align_ID == 0) {
+  const Mass_Tolerance mass_tol{
+      request.mass_tol_ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa,
+      request.Mass_Tol};
+  std::ostream& lines = observer.align_lines != nullptr ? *observer.align_lines : std::cout;
+  std::optional<Rt_Correction> correction;
+  if (request.rt_correction) {
+    Rt_Correction_Params params;
+    params.anchors.mass_tol = mass_tol;
+    params.anchors.window = Rt_Anchor_Window(request.Align_Window1);
+    correction = Fit_Rt_Correction(keys, params);
+    for (Rt_Sample_Curve& curve : correction->samples) curve.name = names[curve.sample];
+    summary.rt_correction = Rt_Correction_Summary(*correction);
+    Compound_Align_With_Rt_Correction(request.mode, mass_tol, request.Align_Window1,
+                                      request.Align_Window2, keys, *correction, lines,
+                                      observer.on_align);
+  } else if (request.mass_tol_ppm) {
+    compound_align(request.mode, mass_tol, request.Align_Window1, request.Align_Window2, keys,
+                   lines, observer.on_align);
+  } else {
+    compound_align(request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
+                   keys, lines, observer.on_align);
+  }
+  for (const auto& key : keys) {
+    if (key.Align_ID == 0) {
       ++summary.unaligned;
     } else {
-      summary.groups = std::max(summary.groups, record.Align_ID);
+      summary.groups = std::max(summary.groups, key.Align_ID);
     }
   }
 
-  const std::size_t rows = gathered.size();
-  std::vector<Pending_Result_File> pending;
-  for (const Result_Writer& writer : Result_Writers()) {
-    if (observer.on_stage) observer.on_stage(writer.stage);
-    Row_Progress progress;
-    if (observer.on_write) {
-      progress = [&observer, &writer, rows](std::size_t written) {
-        observer.on_write(writer.stage, written, rows);
-      };
-    }
-    pending.push_back(writer.write(gathered, result_folder, writer.file_name, progress));
+  // Tables beside Align_Peaklist, only when asked for.
+  std::vector<Extra_Tables> extras;
+  if (request.record_run) {
+    record.version = request.version;
+    record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
+    record.mass_tol = request.Mass_Tol;
+    record.mass_tol_unit = request.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
+    record.fast_window = request.Align_Window1;
+    record.deep_window = request.Align_Window2;
+    record.rt_correction = request.rt_correction;
+    record.samples = summary.samples;
+    record.peaks = summary.peaks;
+    record.groups = summary.groups;
+    record.unaligned = summary.unaligned;
+    extras.push_back([&record](CppSQLite3DB& db) { Write_Run_Record(db, record); });
   }
+  if (correction) {
+    extras.push_back([&correction](CppSQLite3DB& db) {
+      db.execDML(kRtCorrectionCreateSql);
+      CppSQLite3Statement insert =
+          db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
+      for (const Rt_Correction_Row& row : Rt_Correction_Rows(*correction)) {
+        insert.bind(1, static_cast<int>(row.sample));
+        insert.bind(2, row.rt);
+        insert.bind(3, row.shift);
+        insert.execDML();
+      }
+    });
+  }
+  Extra_Tables extra_tables;
+  if (!extras.empty()) {
+    extra_tables = [&extras](CppSQLite3DB& db) {
+      for (const Extra_Tables& write : extras) write(db);
+    };
+  }
+
+  std::vector<Pending_Result_File> pending =
+      Write_Results(keys, spill, names, result_folder, extra_tables, observer);
   // Every file is complete: put them on disk, then in place one after the
   // other, with nothing between the renames that could stop the run.
   for (Pending_Result_File& file : pending) file.Sync();

@@ -56,17 +56,25 @@ struct Alignment_Run_Summary {
   double seconds = 0.0;       // wall time of the whole run
   std::string csv_path;       // Join_Path(result_folder, kAlignedCsvName)
   std::string database_path;  // Join_Path(result_folder, kAlignedDbName)
+  std::string rt_correction;  // with drift correction: what it found, a few lines
 };
 
-// Reads request.files front to back (SAMPLE_ID = position, SAMPLE_NAME =
-// Sample_Name_Of(name)), aligns the one gathered list once with the request's
-// mode and numbers, then runs each entry of Result_Writers() in order into
-// request.result_folder, which must exist. The numbers are taken as they are:
-// Check_Alignment_Parameters is the front ends' business.
+// Reads request.files (SAMPLE_ID = position, SAMPLE_NAME =
+// Sample_Name_Of(name); on request.threads threads, taken in list order),
+// aligns all their peaks once with the request's mode and numbers (on
+// drift-corrected times with rt_correction), then runs the writers of
+// Result_Writers() side by side into request.result_folder, which must exist,
+// and replaces the old result files together at the end. The numbers are
+// taken as they are: Check_Alignment_Parameters is the front ends' business.
+// The result is the same for every thread count, and the same as reading the
+// inputs with Query_All_..., aligning the list with compound_align and writing
+// it with the two list writers.
 // Throws whatever the reader, the alignment, the writers or the observer
-// throw, unchanged; a failure while reading or aligning leaves the result
-// folder untouched. Memory: the gathered list plus one file's records while
-// reading; writers get it by const reference.
+// throw, unchanged (of several failing writers, the first in list order); any
+// failure or stop leaves the earlier result files as they were and no file of
+// its own. Memory: about 230 bytes per peak and a few files being read; the
+// rest of each peak (its shape above all) waits in an unnamed temporary file
+// in the result folder until it is written.
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer = {});
 

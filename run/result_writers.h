@@ -22,16 +22,18 @@ enum class Run_Stage { kReading, kAligning, kWritingCsv, kWritingDatabase };
 const char* Run_Stage_Name(Run_Stage stage);
 
 // One result file: its fixed name in the result folder, the stage it is
-// written in, and the writer. A writer leaves its complete file pending under
-// a temporary name (see storage/aligned_writers.h); the run replaces the old
-// files only when every writer has finished, so a failure or a stop before
-// that leaves all of them as they were. It calls `progress` as it goes.
+// written in, and the writer. A writer takes `count` rows from its own row
+// source and leaves its complete file pending under a temporary name (see
+// storage/aligned_writers.h); the run replaces the old files only when every
+// writer has finished, so a failure or a stop before that leaves all of them
+// as they were. Writers run at the same time, each on one thread; `progress`
+// is called on the writer's thread; `extra_tables` go into a database.
 struct Result_Writer {
   const char* file_name;
   Run_Stage stage;
-  std::function<Pending_Result_File(
-      const std::vector<Chromatogram_Peak_Group_Compound_Align>& aligned,
-      const std::string& result_folder, const char* file_name, const Row_Progress& progress)>
+  std::function<Pending_Result_File(std::size_t count, const Aligned_Row_Source& rows,
+                                    const std::string& result_folder, const char* file_name,
+                                    const Row_Progress& progress, const Extra_Tables& extra_tables)>
       write;
 };
 

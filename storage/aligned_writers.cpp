@@ -187,7 +187,10 @@ Pending_Result_File Write_Pending_Aligned_Database(
       db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
       // The file is private until renamed, and a failure discards it: no
       // journal is needed, and Commit() syncs the finished file once.
-      db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+      // 64 KiB pages: a sixteenth of the page writes and about a quarter less
+      // space than 4 KiB pages for rows of a kilobyte and more; what a reader
+      // sees is the same.
+      db.execDML("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
       db.execDML("begin transaction;");
       db.execDML(Align_Create_Statement().c_str());
       CppSQLite3Statement insert = db.compileStatement(Align_Insert_Statement().c_str());

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "run/alignment_run.h"
 #include "badinput_support.h"
+#include "run/alignment_run.h"
 #include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
@@ -214,21 +214,23 @@ std::vector<Bad_Case> All_Cases() {
                    [](Case_Env& env) {
                      fs::permissions(env.result, fs::perms(0555));
                      env.limits.drop_privileges = true;  // root writes anywhere
-                     env.bad_file = Join_Path(env.result, kAlignedCsvName);
+                     // The run's first write there, its temporary file, fails.
+                     env.bad_file = env.result;
                    },
                    "Permission denied"});
   cases.push_back({"DiskFullFileSizeLimit",
                    [](Case_Env& env) {
-                     // Room for neither new result: the CSV, written first, fails.
+                     // Room for nothing: the run's temporary file, written first, fails.
                      env.limits.max_file_bytes = 16 * 1024;
-                     env.bad_file = Join_Path(env.result, kAlignedCsvName);
+                     env.bad_file = env.result;
                    },
                    "File too large"});
   cases.push_back({"DiskFullDatabaseOnly",
                    [](Case_Env& env) {
-                     // The CSV fits and is replaced; the database does not.
-                     const auto csv_size = fs::file_size(Join_Path(env.result, kAlignedCsvName));
-                     env.limits.max_file_bytes = static_cast<long long>(csv_size) + 64 * 1024;
+                     // The CSV and the run's temporary file fit; the database, the
+                     // largest file, does not, and neither old result is replaced.
+                     const auto db_size = fs::file_size(Join_Path(env.result, kAlignedDbName));
+                     env.limits.max_file_bytes = static_cast<long long>(db_size) - 1;
                      env.bad_file = Join_Path(env.result, kAlignedDbName);
                    },
                    "disk", nullptr, kAlignedCsvName});
@@ -237,7 +239,7 @@ std::vector<Bad_Case> All_Cases() {
                      const std::string small = Join_Path(env.root, "small");
                      fs::create_directory(small);
                      if (geteuid() != 0 ||
-                         mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) {
+                         mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0) {
                        GTEST_SKIP() << "cannot mount a small file system here";
                      }
                      env.cleanup.push_back([small] { umount2(small.c_str(), MNT_DETACH); });
@@ -250,7 +252,7 @@ std::vector<Bad_Case> All_Cases() {
                      Fill_Up(Join_Path(small, "filler"));
                      env.result = result;
                      env.result_dir_option = true;
-                     env.bad_file = Join_Path(result, kAlignedCsvName);
+                     env.bad_file = result;  // the run's temporary file, written first
                    },
                    "No space left on device"});
   cases.push_back({"LockedInputReleasedInTime",

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -12,7 +13,10 @@
 #include <vector>
 
 #include "run/alignment_run.h"
+#include "storage/aligned_writers.h"
+#include "storage/annotated_reader.h"
 #include "storage/path.h"
+#include "storage/peak_shape.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -215,15 +219,10 @@ TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
   for (const Run_Stage stop_at : {Run_Stage::kReading, Run_Stage::kAligning, Run_Stage::kWritingCsv,
                                   Run_Stage::kWritingDatabase}) {
     SCOPED_TRACE(Run_Stage_Name(stop_at));
+    // Stop as the stage begins: the stage's next report throws.
     bool stop = false;
-    std::size_t reports_in_stage = 0;
     Alignment_Run_Observer observer = quiet;
-    auto count = [&](Run_Stage stage) {
-      if (stage == stop_at && ++reports_in_stage == 1) stop = true;
-    };
-    observer.on_read = [&](std::size_t, std::size_t, std::size_t) { count(Run_Stage::kReading); };
-    observer.on_align = [&](std::uint32_t, std::size_t) { count(Run_Stage::kAligning); };
-    observer.on_write = [&](Run_Stage stage, std::size_t, std::size_t) { count(stage); };
+    observer.on_stage = [&](Run_Stage stage) { stop = stop || stage == stop_at; };
     EXPECT_THROW(Run_Alignment({One_Phase_Align, 0.1, 20.0, 10.0, files, result_},
                                Make_Cancellable(observer, [&] { return stop; })),
                  Run_Cancelled);
@@ -231,5 +230,88 @@ TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
     EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
     EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == old_csv);
     EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedDbName)) == old_db);
+  }
+}
+
+// Every row and value, their types and order, and the schema, as SQL sees them.
+std::string Sql_Dump(const std::string& aligndb) {
+  sqlite3* db = nullptr;
+  std::string dump;
+  sqlite3_open_v2(aligndb.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  for (const char* sql : {"select type, name, tbl_name, sql from sqlite_master order by name",
+                          "select * from Align_Peaklist order by rowid"}) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &query, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << "cannot read " << aligndb;
+      break;
+    }
+    while (sqlite3_step(query) == SQLITE_ROW) {
+      for (int c = 0; c < sqlite3_column_count(query); ++c) {
+        const int type = sqlite3_column_type(query, c);
+        dump += std::to_string(type) + ':';
+        if (type == SQLITE_FLOAT) {
+          char bits[32];
+          std::snprintf(bits, sizeof bits, "%a", sqlite3_column_double(query, c));
+          dump += bits;
+        } else if (type != SQLITE_NULL) {
+          dump.append(static_cast<const char*>(sqlite3_column_blob(query, c)),
+                      static_cast<std::size_t>(sqlite3_column_bytes(query, c)));
+        }
+        dump += '|';
+      }
+      dump += '\n';
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+  return dump;
+}
+
+// The run (parallel reading, shapes carried in their stored form through a
+// spill, writers side by side) gives, for any thread count, what reading
+// every peak, aligning the list and writing it with the list writers gives.
+TEST_F(RunTest, SameResultAsTheStraightforwardPipelineForEveryThreadCount) {
+  const Simulation_Result study = Make_Study(folder_.path(), 5, 150, 3);
+  std::vector<Annotated_File> files;
+  for (const std::string& name : study.database_names) files.push_back({folder_.path(), name});
+  // Shapes not in the written form: more decimals, a negative zero, a
+  // trailing token, a negative scan.
+  const std::string odd = "odd" + kSuffix;
+  Write_Annotated_Database(Join_Path(folder_.path(), odd),
+                           {Make_Annotated_Peak(1, 200.0, 100.0, 50.0)});
+  Exec_Sql(Join_Path(folder_.path(), odd), "update Annotate_Peaklist set Peak_shape = '" +
+                                               Encode_Peak_Shape("1.5,2.25000001,-0.000000,-3,7") +
+                                               "'");
+  files.push_back({folder_.path(), odd});
+  std::ostringstream lines;
+  for (const Compound_Align_Mode mode : {One_Phase_Align, Two_Phase_Align}) {
+    // The reference, step by step.
+    std::vector<Chromatogram_Peak_Group_Compound_Align> list;
+    for (std::uint32_t sample = 0; sample < files.size(); ++sample) {
+      std::vector<Chromatogram_Peak_Group_Compound> peaks;
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(
+          files[sample].folder, files[sample].name, peaks);
+      for (auto& peak : peaks) list.emplace_back(peak, sample, Sample_Name_Of(files[sample].name));
+    }
+    compound_align(mode, 0.1, 20.0, 10.0, list, lines);
+    const std::string reference = Join_Path(folder_.path(), "reference");
+    std::filesystem::create_directories(reference);
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(list, reference, kAlignedCsvName);
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, reference, kAlignedDbName);
+    const std::string csv = Read_File(Join_Path(reference, kAlignedCsvName));
+    const std::string dump = Sql_Dump(Join_Path(reference, kAlignedDbName));
+    ASSERT_NE(dump.find("odd"), std::string::npos);
+
+    for (const unsigned threads : {1u, 2u, 3u, 7u}) {
+      SCOPED_TRACE(threads);
+      Alignment_Run_Observer observer;
+      observer.align_lines = &lines;
+      Alignment_Request request{mode, 0.1, 20.0, 10.0, files, result_};
+      request.threads = threads;
+      Run_Alignment(request, observer);
+      EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == csv);
+      EXPECT_TRUE(Sql_Dump(Join_Path(result_, kAlignedDbName)) == dump);
+      EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
+    }
   }
 }
