@@ -1,9 +1,10 @@
 // varnel-align: the alignment run from the command line, for pipelines and
 // servers without a display.
 //
-//   varnel-align [--mode fast|deep] [--mass-tol DA] [--fast-window SECONDS]
-//                [--deep-window SECONDS] [--result-dir DIR] [--quiet] [--verbose]
-//                DATABASE...
+//   varnel-align [--mode fast|deep] [--mass-tol DA | --mass-tol-ppm PPM]
+//                [--fast-window SECONDS] [--deep-window SECONDS] [--rt-correction]
+//                [--record-run] [--result-dir DIR] [--quiet] [--verbose] DATABASE...
+//   varnel-align --estimate [--rt-correction] [--fast-window SECONDS] DATABASE...
 //
 // Exit status: 0 done; 1 the run failed (one line on stderr naming the file);
 // 2 usage error or a malformed number (the alignment tab's own message);
@@ -26,6 +27,7 @@
 #include <system_error>
 #include <vector>
 
+#include "run/alignment_estimate.h"
 #include "run/alignment_run.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
@@ -58,7 +60,11 @@ struct Arguments {
   std::string mass_tol = "0.1";
   std::string fast_window = "20";
   std::string deep_window = "10";
+  std::string mass_tol_ppm;
   std::string result_dir;
+  bool rt_correction = false;
+  bool record_run = false;
+  bool estimate = false;
   bool quiet = false;
   bool verbose = false;
   std::vector<std::string> databases;
@@ -165,7 +171,11 @@ int main(int argc, char** argv) {
   app.add_option("--mode", args.mode, "fast (one phase) or deep (two phases)")
       ->capture_default_str()
       ->check(CLI::IsMember({"fast", "deep"}));
-  app.add_option("--mass-tol", args.mass_tol, "Mass tolerance, Da")->capture_default_str();
+  CLI::Option* da =
+      app.add_option("--mass-tol", args.mass_tol, "Mass tolerance, Da")->capture_default_str();
+  app.add_option("--mass-tol-ppm", args.mass_tol_ppm,
+                 "Mass tolerance in ppm of the seed's mass, instead of --mass-tol")
+      ->excludes(da);
   app.add_option("--fast-window", args.fast_window,
                  "Retention-time window of the fast alignment and of the first deep phase, "
                  "seconds (full width)")
@@ -176,6 +186,14 @@ int main(int argc, char** argv) {
   app.add_option("--result-dir", args.result_dir,
                  "Result folder (default: the first DATABASE's folder + /Result), created when "
                  "missing");
+  app.add_flag("--rt-correction", args.rt_correction,
+               "Correct each sample's retention-time drift before aligning (fitted on compounds "
+               "found in most samples); the result stores the correction");
+  app.add_flag("--record-run", args.record_run,
+               "Store the run's parameters and every input's size and hash in the result");
+  app.add_flag("--estimate", args.estimate,
+               "Only read the study and suggest --mass-tol, --fast-window and --deep-window from "
+               "its own spreads (for corrected times with --rt-correction); writes nothing");
   app.add_flag("--quiet", args.quiet, "No progress bar");
   app.add_flag("--verbose", args.verbose, "Print the alignment's progress lines on stdout");
   app.add_option("DATABASE", args.databases,
@@ -189,7 +207,8 @@ int main(int argc, char** argv) {
 
   Alignment_Parameter_Texts texts;
   texts.mode = args.mode == "deep" ? Two_Phase_Align : One_Phase_Align;
-  texts.mass_tol = args.mass_tol;
+  const bool ppm = !args.mass_tol_ppm.empty();
+  texts.mass_tol = ppm ? args.mass_tol_ppm : args.mass_tol;
   texts.window1 = args.fast_window;
   texts.window2 = args.deep_window;
   const Checked_Parameters numbers = Check_Alignment_Parameters(texts, Parse_Cli_Number);
@@ -200,6 +219,9 @@ int main(int argc, char** argv) {
 
   Alignment_Request request;
   request.mode = texts.mode;
+  request.mass_tol_ppm = ppm;
+  request.rt_correction = args.rt_correction;
+  request.record_run = args.record_run;
   request.Mass_Tol = numbers.Mass_Tol;
   request.Align_Window1 = numbers.Align_Window1;
   request.Align_Window2 = numbers.Align_Window2;
@@ -211,6 +233,26 @@ int main(int argc, char** argv) {
   request.result_folder =
       args.result_dir.empty() ? Default_Result_Folder(request.files) : args.result_dir;
   const std::string& result_dir = request.result_folder;
+
+  if (args.estimate) {
+    try {
+      Run_Display display(!args.quiet && Stderr_Is_Terminal());
+      Install_Stop_Handlers();
+      const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
+          request.files, request.rt_correction, request.Align_Window1, 0,
+          Make_Cancellable(display.Observer(), [] { return g_stop_signal != 0; }));
+      std::cout << suggestion.report << std::flush;
+      return 0;
+    } catch (const Run_Cancelled&) {
+      return g_stop_signal == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+    } catch (const CppSQLite3Exception& e) {
+      std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
+      return kExitFailed;
+    } catch (const std::exception& e) {
+      std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
+      return kExitFailed;
+    }
+  }
 
   // A result folder made for a run that then fails is taken away again when
   // it is still empty, so that a failed run leaves nothing behind.
@@ -237,9 +279,11 @@ int main(int argc, char** argv) {
               << "groups: " << summary.groups << '\n'
               << "unaligned peaks: " << summary.unaligned << '\n'
               << "seconds: " << summary.seconds << '\n'
+              << "seconds reading, aligning, writing: " << summary.reading_seconds << ' '
+              << summary.aligning_seconds << ' ' << summary.writing_seconds << '\n'
               << "csv: " << summary.csv_path << '\n'
               << "database: " << summary.database_path << '\n'
-              << std::flush;
+              << summary.rt_correction << std::flush;
   } catch (const Run_Cancelled&) {
     std::cerr << "varnel-align: stopped by " << (g_stop_signal == SIGTERM ? "SIGTERM" : "SIGINT")
               << "; earlier results are unchanged\n";

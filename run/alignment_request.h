@@ -66,7 +66,7 @@ struct Alignment_Request {
   bool rt_correction = false;  // align on drift-corrected retention times
   bool record_run = false;     // store the run's record (tables Align_Run*)
   unsigned threads = 0;        // threads reading the inputs (0: one per core)
-  std::string version;         // the program's version, for the run's record
+  std::string version;         // for the run's record; empty: this build's version
 
   friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
 };

@@ -198,6 +198,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   });
   spill.Flush();
   summary.peaks = keys.size();
+  const auto read_done = std::chrono::steady_clock::now();
+  summary.reading_seconds = std::chrono::duration<double>(read_done - start).count();
 
   if (observer.on_stage) observer.on_stage(Run_Stage::kAligning);
   const Mass_Tolerance mass_tol{
@@ -230,10 +232,13 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
     }
   }
 
+  const auto align_done = std::chrono::steady_clock::now();
+  summary.aligning_seconds = std::chrono::duration<double>(align_done - read_done).count();
+
   // Tables beside Align_Peaklist, only when asked for.
   std::vector<Extra_Tables> extras;
   if (request.record_run) {
-    record.version = request.version;
+    record.version = request.version.empty() ? VARNEL_VERSION : request.version;
     record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
     record.mass_tol = request.Mass_Tol;
     record.mass_tol_unit = request.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
@@ -273,7 +278,9 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   for (Pending_Result_File& file : pending) file.Sync();
   for (Pending_Result_File& file : pending) file.Commit();
 
-  summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const auto end = std::chrono::steady_clock::now();
+  summary.writing_seconds = std::chrono::duration<double>(end - align_done).count();
+  summary.seconds = std::chrono::duration<double>(end - start).count();
   return summary;
 }
 

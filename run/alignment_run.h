@@ -49,14 +49,17 @@ Alignment_Run_Observer Make_Cancellable(Alignment_Run_Observer observer,
                                         std::function<bool()> stop_requested);
 
 struct Alignment_Run_Summary {
-  std::size_t samples = 0;    // files in the run, also those that gave no peak
-  std::size_t peaks = 0;      // records gathered and written
-  std::uint32_t groups = 0;   // alignment groups made (the largest Align_ID)
-  std::size_t unaligned = 0;  // records left with Align_ID 0
-  double seconds = 0.0;       // wall time of the whole run
-  std::string csv_path;       // Join_Path(result_folder, kAlignedCsvName)
-  std::string database_path;  // Join_Path(result_folder, kAlignedDbName)
-  std::string rt_correction;  // with drift correction: what it found, a few lines
+  std::size_t samples = 0;        // files in the run, also those that gave no peak
+  std::size_t peaks = 0;          // records gathered and written
+  std::uint32_t groups = 0;       // alignment groups made (the largest Align_ID)
+  std::size_t unaligned = 0;      // records left with Align_ID 0
+  double seconds = 0.0;           // wall time of the whole run
+  double reading_seconds = 0.0;   // of which reading the inputs
+  double aligning_seconds = 0.0;  // aligning (and fitting the drift correction)
+  double writing_seconds = 0.0;   // writing and replacing the result files
+  std::string csv_path;           // Join_Path(result_folder, kAlignedCsvName)
+  std::string database_path;      // Join_Path(result_folder, kAlignedDbName)
+  std::string rt_correction;      // with drift correction: what it found, a few lines
 };
 
 // Reads request.files (SAMPLE_ID = position, SAMPLE_NAME =

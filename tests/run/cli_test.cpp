@@ -3,6 +3,7 @@
 // tests/badinput.)
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,4 +259,46 @@ TEST_F(CliTest, StopSignalsLeaveTheEarlierResults) {
     EXPECT_TRUE(Read_File(Csv()) == old_csv);
     EXPECT_TRUE(Read_File(Aligndb()) == old_db);
   }
+}
+
+// The options beyond the three numbers: the estimate's last line, ppm
+// exclusive with Da, the correction's and the record's tables, and a rerun
+// with the record giving the same bytes.
+TEST_F(CliTest, EstimateCorrectionPpmAndRecord) {
+  const Simulation_Result study = Make_Study(folder_.path(), 6, 300);
+  const Args databases = Study_Paths(folder_.path(), study);
+
+  const Outcome estimate = Align(Concat({"--estimate", "--rt-correction"}, databases));
+  ASSERT_EQ(estimate.status, 0) << estimate.err;
+  const std::string last =
+      estimate.out.substr(estimate.out.rfind('\n', estimate.out.size() - 2) + 1);
+  EXPECT_EQ(last.rfind("--mass-tol ", 0), 0u) << last;
+  EXPECT_NE(last.find(" --fast-window "), std::string::npos) << last;
+  EXPECT_NE(last.find(" --deep-window "), std::string::npos) << last;
+  EXPECT_FALSE(std::filesystem::exists(Result()));
+
+  EXPECT_EQ(Align(Concat({"--mass-tol", "0.1", "--mass-tol-ppm", "5"}, databases)).status, 2);
+  EXPECT_EQ(Align(Concat({"--mass-tol-ppm", "-5"}, databases)).status, 2);
+
+  const Args options = {"--mass-tol-ppm", "10", "--rt-correction", "--record-run"};
+  ASSERT_EQ(Align(Concat(options, databases)).status, 0);
+  const std::string first_db = Read_File(Aligndb());
+  const std::string first_csv = Read_File(Csv());
+  ASSERT_EQ(Align(Concat(options, databases)).status, 0);
+  EXPECT_TRUE(Read_File(Aligndb()) == first_db);
+  EXPECT_TRUE(Read_File(Csv()) == first_csv);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Aligndb().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  auto count = [db](const char* sql) {
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &query, nullptr);
+    const int n = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int(query, 0) : -1;
+    sqlite3_finalize(query);
+    return n;
+  };
+  EXPECT_GT(count("select count(*) from Align_RT_Correction"), 0);
+  EXPECT_EQ(count("select count(*) from Align_Run_Input"), 6);
+  EXPECT_EQ(count("select count(*) from Align_Run where Item = 'mass_tol_ppm' and Value = '10'"),
+            1);
+  sqlite3_close(db);
 }
