@@ -21,8 +21,6 @@
 
 namespace {
 
-using Record = Chromatogram_Peak_Group_Compound_Align;
-
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // A slab holds at least this many index entries, so that the slab table stays
@@ -208,6 +206,7 @@ struct SeedKey {
 // so not NaN) and, when mass_tol is not NaN or negative, the index entries of
 // the records that can match (Compound_ID not 0, mass and retention time not
 // NaN). Returns the largest SAMPLE_ID among the entries.
+template <typename Record>
 std::uint32_t Gather(const std::vector<Record>& list, const double* times, double mass_tol,
                      std::vector<SeedKey>& seeds, std::vector<Entry>& entries) {
   const bool can_match = mass_tol >= 0.0;  // Da, or ppm: the same test
@@ -254,6 +253,7 @@ double Median(std::vector<double>& values) {
 constexpr int kPlaceLookahead = 8;
 
 // Asks for the cache lines of a record that will be needed soon.
+template <typename Record>
 void Prefetch(const Record* r) {
   const char* bytes = reinterpret_cast<const char*>(r);
   for (std::size_t offset = 0; offset < sizeof(Record); offset += 64) {
@@ -264,6 +264,7 @@ void Prefetch(const Record* r) {
 // Writes Align_ID and Align_RT from group_of / group_rt and puts the records
 // in ascending Align_ID, list order within one Align_ID, by moving them along
 // the cycles of the permutation.
+template <typename Record>
 void Place(std::vector<Record>& list, std::vector<std::uint32_t>& group_of,
            const std::vector<double>& group_rt) {
   const std::size_t n = list.size();
@@ -335,6 +336,7 @@ struct Groups {
 };
 
 // The greedy loop. Prints the progress lines and leaves the records untouched.
+template <typename Record>
 Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_half_width,
                   double half_width, const std::vector<Record>& list, const double* times,
                   std::ostream& progress, const Align_Progress& on_group) {
@@ -440,11 +442,13 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                  progress, on_group);
 }
 
-void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
-                    double Align_Window1, double Align_Window2,
-                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
-                    const std::vector<double>* align_times, std::ostream& progress,
-                    const Align_Progress& on_group) {
+namespace {
+
+template <typename Record>
+void Align_List(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                double Align_Window1, double Align_Window2, std::vector<Record>& peaklist_align,
+                const std::vector<double>* align_times, std::ostream& progress,
+                const Align_Progress& on_group) {
   if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("compound_align: more than 4294967294 peaks");
   }
@@ -462,4 +466,23 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                         progress, on_group);
   }
   Place(peaklist_align, groups.group_of, groups.group_rt);
+}
+
+}  // namespace
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2,
+                    std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group) {
+  Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, peaklist_align, align_times,
+             progress, on_group);
+}
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2, std::vector<Align_Key>& keys,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group) {
+  Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times, progress,
+             on_group);
 }

@@ -95,4 +95,25 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     const std::vector<double>* align_times, std::ostream& progress,
                     const Align_Progress& on_group = {});
 
+// The fields the alignment reads and writes, for callers that keep the rest
+// of each peak elsewhere (the run keeps it on disk): 48 bytes a peak instead
+// of a whole record. `row` is carried through untouched.
+struct Align_Key {
+  double Compound_MolecularMass = 0.0;
+  double Compound_Retention_Time = 0.0;
+  double Compound_Intensity = 0.0;
+  double Align_RT = 0.0;
+  std::uint32_t Compound_ID = 0;
+  std::uint32_t SAMPLE_ID = 0;
+  std::uint32_t Align_ID = 0;
+  std::uint32_t row = 0;
+};
+
+// The same alignment over keys: the same rules, groups, order and progress as
+// over records with the same fields.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2, std::vector<Align_Key>& keys,
+                    const std::vector<double>* align_times, std::ostream& progress,
+                    const Align_Progress& on_group = {});
+
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

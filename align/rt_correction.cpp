@@ -167,7 +167,10 @@ double Rt_Anchor_Window(double fast_window) {
   return std::max(4.0 * fast_window, kMinAnchorWindow);
 }
 
-std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list) {
+namespace {
+
+template <typename List>
+std::vector<Compound_Unit> Gather_Units_Of(const List& list) {
   struct Key {
     std::uint32_t sample, compound;
     std::size_t record;
@@ -195,6 +198,15 @@ std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list)
         {r.SAMPLE_ID, r.Compound_MolecularMass, r.Compound_Retention_Time, r.Compound_Intensity});
   }
   return units;
+}
+
+}  // namespace
+
+std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list) {
+  return Gather_Units_Of(list);
+}
+std::vector<Compound_Unit> Gather_Compound_Units(const std::vector<Align_Key>& list) {
+  return Gather_Units_Of(list);
 }
 
 namespace {
@@ -396,8 +408,10 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
 
 }  // namespace
 
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
-                                const Rt_Correction_Params& params) {
+namespace {
+
+template <typename List>
+Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   Rt_Correction result;
   const std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   for (const Compound_Unit& u : units) {
@@ -409,13 +423,14 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
   }
   const std::uint32_t* last_sample = nullptr;
   for (const auto& r : list) {  // names: from the first record of each sample
+    if constexpr (!requires { r.SAMPLE_NAME; }) break;
     if (last_sample != nullptr && *last_sample == r.SAMPLE_ID) continue;
     last_sample = &r.SAMPLE_ID;
     auto it =
         std::lower_bound(result.samples.begin(), result.samples.end(), r.SAMPLE_ID,
                          [](const Rt_Sample_Curve& c, std::uint32_t s) { return c.sample < s; });
     if (it != result.samples.end() && it->sample == r.SAMPLE_ID && it->name.empty()) {
-      it->name = r.SAMPLE_NAME;
+      if constexpr (requires { r.SAMPLE_NAME; }) it->name = r.SAMPLE_NAME;
     }
   }
 
@@ -453,8 +468,8 @@ Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
   return result;
 }
 
-std::vector<double> Corrected_Times(const Align_Peak_Records& list,
-                                    const Rt_Correction& correction) {
+template <typename List>
+std::vector<double> Times_Of(const List& list, const Rt_Correction& correction) {
   std::vector<double> times(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
     const double rt = list[i].Compound_Retention_Time;
@@ -463,8 +478,36 @@ std::vector<double> Corrected_Times(const Align_Peak_Records& list,
   return times;  // Shift is a few comparisons: a binary search in samples and in a grid
 }
 
+}  // namespace
+
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
+                                const Rt_Correction_Params& params) {
+  return Fit_Of(list, params);
+}
+Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
+                                const Rt_Correction_Params& params) {
+  return Fit_Of(list, params);
+}
+
+std::vector<double> Corrected_Times(const Align_Peak_Records& list,
+                                    const Rt_Correction& correction) {
+  return Times_Of(list, correction);
+}
+std::vector<double> Corrected_Times(const std::vector<Align_Key>& list,
+                                    const Rt_Correction& correction) {
+  return Times_Of(list, correction);
+}
+
 void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
                                        double window1, double window2, Align_Peak_Records& list,
+                                       const Rt_Correction& correction, std::ostream& progress,
+                                       const Align_Progress& on_group) {
+  const std::vector<double> times = Corrected_Times(list, correction);
+  compound_align(mode, mass_tol, window1, window2, list, &times, progress, on_group);
+}
+
+void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
+                                       double window1, double window2, std::vector<Align_Key>& list,
                                        const Rt_Correction& correction, std::ostream& progress,
                                        const Align_Progress& on_group) {
   const std::vector<double> times = Corrected_Times(list, correction);

@@ -56,6 +56,7 @@ struct Compound_Unit {
 // The compound units of list (step 1 above), ordered by (SAMPLE_ID,
 // Compound_ID).
 std::vector<Compound_Unit> Gather_Compound_Units(const Align_Peak_Records& list);
+std::vector<Compound_Unit> Gather_Compound_Units(const std::vector<Align_Key>& list);
 
 struct Rt_Anchor_Member {
   std::uint32_t sample = 0;
@@ -124,10 +125,15 @@ struct Rt_Correction {
 // SAMPLE_ID and SAMPLE_NAME; the list is not changed. Cost: one one-phase
 // alignment of the compound units plus O(samples x grid x span x anchors).
 Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params);
+// The same over keys; the curves' names are left empty (keys have none).
+Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
+                                const Rt_Correction_Params& params);
 
 // The times the alignment uses: Compound_Retention_Time + Shift(SAMPLE_ID,
 // Compound_Retention_Time) of each record, in list order.
 std::vector<double> Corrected_Times(const Align_Peak_Records& list,
+                                    const Rt_Correction& correction);
+std::vector<double> Corrected_Times(const std::vector<Align_Key>& list,
                                     const Rt_Correction& correction);
 
 // compound_align on Corrected_Times: the records keep their original
@@ -135,6 +141,10 @@ std::vector<double> Corrected_Times(const Align_Peak_Records& list,
 // correction whose samples have no curve it equals compound_align.
 void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
                                        double window1, double window2, Align_Peak_Records& list,
+                                       const Rt_Correction& correction, std::ostream& progress,
+                                       const Align_Progress& on_group = {});
+void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tolerance& mass_tol,
+                                       double window1, double window2, std::vector<Align_Key>& list,
                                        const Rt_Correction& correction, std::ostream& progress,
                                        const Align_Progress& on_group = {});
 

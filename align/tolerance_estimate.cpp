@@ -127,8 +127,10 @@ std::string Plain(double value) {
 
 }  // namespace
 
-Tolerance_Estimate Estimate_Tolerances(const Align_Peak_Records& list,
-                                       const Tolerance_Estimate_Params& params) {
+namespace {
+
+template <typename List>
+Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params& params) {
   Tolerance_Estimate e;
   std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   e.units = units.size();
@@ -183,6 +185,8 @@ Tolerance_Estimate Estimate_Tolerances(const Align_Peak_Records& list,
   return e;
 }
 
+}  // namespace
+
 std::string Suggested_Options(const Tolerance_Estimate& estimate, bool corrected) {
   return "--mass-tol " + Plain(estimate.mass_tol_da) + " --fast-window " +
          Plain(corrected ? estimate.fast_window_corrected : estimate.fast_window) +
@@ -219,4 +223,13 @@ std::string Tolerance_Estimate_Report(const Tolerance_Estimate& estimate, bool c
   }
   out << Suggested_Options(estimate, corrected) << '\n';
   return out.str();
+}
+
+Tolerance_Estimate Estimate_Tolerances(const Align_Peak_Records& list,
+                                       const Tolerance_Estimate_Params& params) {
+  return Estimate_Of(list, params);
+}
+Tolerance_Estimate Estimate_Tolerances(const std::vector<Align_Key>& list,
+                                       const Tolerance_Estimate_Params& params) {
+  return Estimate_Of(list, params);
 }

@@ -75,6 +75,8 @@ struct Tolerance_Estimate {
 // plus one correction fit.
 Tolerance_Estimate Estimate_Tolerances(const Align_Peak_Records& list,
                                        const Tolerance_Estimate_Params& params);
+Tolerance_Estimate Estimate_Tolerances(const std::vector<Align_Key>& list,
+                                       const Tolerance_Estimate_Params& params);
 
 // "--mass-tol X --fast-window Y --deep-window Z", three significant digits,
 // plain decimals; the corrected windows when `corrected`.

@@ -10,10 +10,10 @@ Tolerance_Suggestion Estimate_Study_Tolerances(const std::vector<Annotated_File>
                                                unsigned threads,
                                                const Alignment_Run_Observer& observer) {
   if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
-  std::vector<Chromatogram_Peak_Group_Compound_Align> keys;
+  std::vector<Align_Key> keys;
   Read_Study(files, threads, false, [&](std::size_t sample, Study_File& file) {
     for (const Chromatogram_Peak_Group_Compound& peak : file.batch.peaks) {
-      Chromatogram_Peak_Group_Compound_Align& key = keys.emplace_back();
+      Align_Key& key = keys.emplace_back();
       key.Compound_ID = peak.Compound_ID;
       key.Compound_MolecularMass = peak.Compound_MolecularMass;
       key.Compound_Retention_Time = peak.Compound_Retention_Time;

@@ -23,7 +23,7 @@
 
 namespace {
 
-using Align_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
+using Align_List = std::vector<Align_Key>;
 
 // Makes room for `incoming` more records. The first files of a study tell
 // how large the whole study is, so the list is sized once for the estimate
@@ -66,15 +66,14 @@ bool Is_Writer_Stopped(const std::exception_ptr& error) {
 }
 
 // The rows of the result in their written order, read back from the spill:
-// aligned[i] holds the alignment's fields and, in EIC_ID, the spill row of
-// its peak.
+// aligned[i] holds the alignment's fields and the spill row of its peak.
 Aligned_Row_Source Spilled_Rows(const Align_List& aligned, const Row_Spill& spill,
                                 const std::vector<std::string>& names) {
   auto reader = std::make_shared<Row_Spill::Reader>(spill);
   auto record = std::make_shared<Chromatogram_Peak_Group_Compound_Align>();
   return [&aligned, &names, reader, record](std::size_t i, bool with_shape) -> Aligned_Row {
-    const Chromatogram_Peak_Group_Compound_Align& key = aligned[i];
-    const std::string_view shape = reader->Read(key.EIC_ID, with_shape, *record);
+    const Align_Key& key = aligned[i];
+    const std::string_view shape = reader->Read(key.row, with_shape, *record);
     record->SAMPLE_ID = key.SAMPLE_ID;
     record->SAMPLE_NAME = names[key.SAMPLE_ID];
     record->Align_ID = key.Align_ID;
@@ -164,9 +163,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   summary.csv_path = Join_Path(result_folder, kAlignedCsvName);
   summary.database_path = Join_Path(result_folder, kAlignedDbName);
 
-  // Reading: the alignment's fields stay in memory, one small record per
-  // peak whose EIC_ID is the peak's row in the spill; the rest of each peak
-  // waits in the spill.
+  // Reading: the alignment's fields stay in memory, one key per peak with
+  // the peak's row in the spill; the rest of each peak waits in the spill.
   if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
   Row_Spill spill(result_folder);
   Align_List keys;
@@ -180,8 +178,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
     }
     Reserve_For(keys, batch.peaks.size(), sample, files.size());
     for (const Chromatogram_Peak_Group_Compound& peak : batch.peaks) {
-      Chromatogram_Peak_Group_Compound_Align& key = keys.emplace_back();
-      key.EIC_ID = static_cast<std::uint32_t>(spill.Rows() + (&peak - batch.peaks.data()));
+      Align_Key& key = keys.emplace_back();
+      key.row = static_cast<std::uint32_t>(spill.Rows() + (&peak - batch.peaks.data()));
       key.Compound_ID = peak.Compound_ID;
       key.Compound_MolecularMass = peak.Compound_MolecularMass;
       key.Compound_Retention_Time = peak.Compound_Retention_Time;
@@ -217,12 +215,9 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
     Compound_Align_With_Rt_Correction(request.mode, mass_tol, request.Align_Window1,
                                       request.Align_Window2, keys, *correction, lines,
                                       observer.on_align);
-  } else if (request.mass_tol_ppm) {
-    compound_align(request.mode, mass_tol, request.Align_Window1, request.Align_Window2, keys,
-                   lines, observer.on_align);
   } else {
-    compound_align(request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
-                   keys, lines, observer.on_align);
+    compound_align(request.mode, mass_tol, request.Align_Window1, request.Align_Window2, keys,
+                   nullptr, lines, observer.on_align);
   }
   for (const auto& key : keys) {
     if (key.Align_ID == 0) {
