@@ -1,6 +1,6 @@
-// The window's dialogs replaced by a script: file dialogs answer from a
-// queue (a cancelled dialog once the queue is empty), every file dialog call
-// and every message is recorded instead of blocking.
+// The window's dialogs replaced by a script: file dialogs, questions and the
+// find dialog answer from queues (a cancelled dialog or No once a queue is
+// empty), every call and every message is recorded instead of blocking.
 #ifndef VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 #define VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 
@@ -44,11 +44,31 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   void Show_Message(QWidget*, const QString& text) override { messages.push_back(text); }
 
+  bool Ask_Yes_No(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (yes_no_answers.empty()) return false;
+    const bool answer = yes_no_answers.front();
+    yes_no_answers.pop_front();
+    return answer;
+  }
+
+  std::optional<Find_Request> Ask_Find(QWidget*) override {
+    ++find_calls;
+    if (find_answers.empty()) return std::nullopt;
+    std::optional<Find_Request> answer = find_answers.front();
+    find_answers.pop_front();
+    return answer;
+  }
+
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
   std::deque<std::optional<QString>> save_answers;  // the selected filter is kept as given
   std::vector<Save_Call> save_calls;
   QStringList messages;
+  std::deque<bool> yes_no_answers;  // No once empty
+  QStringList questions;
+  std::deque<std::optional<Find_Request>> find_answers;  // cancelled once empty
+  int find_calls = 0;
 };
 
 }  // namespace Varnel::Test
