@@ -36,6 +36,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   std::optional<QString> Save_File(QWidget*, const QString& title, const QString& folder,
                                    const QString& filter, QString* selected_filter) override {
     save_calls.push_back({title, folder, filter, selected_filter ? *selected_filter : QString()});
+    if (selected_filter != nullptr && !save_filter_answer.isEmpty())
+      *selected_filter = save_filter_answer;
     if (save_answers.empty()) return std::nullopt;
     std::optional<QString> answer = save_answers.front();
     save_answers.pop_front();
@@ -62,7 +64,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
-  std::deque<std::optional<QString>> save_answers;  // the selected filter is kept as given
+  std::deque<std::optional<QString>> save_answers;
+  QString save_filter_answer;  // the filter a save dialog reports; empty: kept as given
   std::vector<Save_Call> save_calls;
   QStringList messages;
   std::deque<bool> yes_no_answers;  // No once empty
