@@ -125,7 +125,8 @@ class AlignWindowTest : public QObject {
         "radioButton_Two_Phase_Align label_Align_Window1 textBox_Align_Window1 "
         "label_Align_Window1_Unit label_Align_Window2 textBox_Align_Window2 "
         "label_Align_Window2_Unit label_Align_Mass_Tol textBox_Align_Mass_Tol "
-        "label_Align_Mass_Tol_Unit button_Align_Process Tab_Align_Visualization "
+        "label_Align_Mass_Tol_Unit button_Align_Process button_Estimate "
+        "checkBox_RT_Drift_Correction checkBox_Record_Run Tab_Align_Visualization "
         "label_Select_Align_Result textBox_Align_Result_File button_Align_File_Browse "
         "panel_Align_Peaklist_Table dataGridView_Align_Peaklist_Table "
         "panel_align_peak_visualization groupBox_Standard_Normalize radioButton_Standard "
@@ -200,6 +201,29 @@ class AlignWindowTest : public QObject {
     QVERIFY(!Table()->item(0, 0)->isEditable());
     QVERIFY(Table()->item(0, 2)->isCheckable());
     QCOMPARE(Ticks(), (QStringList{"-", "-"}));
+  }
+
+  void runOptionsStartUntickedInFreeSpace() {
+    Pick_And_Load({"a.db"});
+    QCOMPARE(ui_.checkBox_RT_Drift_Correction->text(), QString("RT_Drift_Correction"));
+    QCOMPARE(ui_.checkBox_Record_Run->text(), QString("Record_Run_Details"));
+    QCOMPARE(ui_.button_Estimate->text(), QString("Estimate"));
+    QVERIFY(!ui_.checkBox_RT_Drift_Correction->isChecked());
+    QVERIFY(!ui_.checkBox_Record_Run->isChecked());
+    // Inside the panel and clear of every other control of the fixed layout.
+    const QRect panel(QPoint(0, 0), ui_.panel_Align_Process->size());
+    for (QWidget* added : std::initializer_list<QWidget*>{ui_.button_Estimate,
+                                                          ui_.checkBox_RT_Drift_Correction,
+                                                          ui_.checkBox_Record_Run}) {
+      QVERIFY(added->isVisible());
+      QVERIFY(panel.contains(added->geometry()));
+      for (QObject* child : ui_.panel_Align_Process->children()) {
+        auto* other = qobject_cast<QWidget*>(child);
+        if (other == nullptr || other == added) continue;
+        QVERIFY2(!other->geometry().intersects(added->geometry()),
+                 qPrintable(added->objectName() + " over " + other->objectName()));
+      }
+    }
   }
 
   void headerTickBoxSitsOnItsCellAndTicksEveryRow() {
