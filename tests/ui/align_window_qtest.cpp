@@ -40,6 +40,7 @@ class AlignWindowTest : public QObject {
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
   std::vector<Alignment_Request> runs_;  // requests that reached the (fake) run
+  std::vector<Qt::CursorShape> cursors_seen_;  // the override cursor during each of them
 
   QString Folder() const { return From_Engine_String(dir_->path()); }
   QString Path(const QString& name) const {
@@ -87,11 +88,12 @@ class AlignWindowTest : public QObject {
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
     ui_ = Varnel::Test::Form_Controls(*form_);
     runs_.clear();
+    cursors_seen_.clear();
     form_->Set_Align_Run([this](const Alignment_Request& request, const Alignment_Run_Observer&) {
-      [&] {
-        QVERIFY(QApplication::overrideCursor() != nullptr);
-        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-      }();
+      // The run works on a thread of its own: note the cursor, check it on the
+      // test's thread.
+      const QCursor* cursor = QApplication::overrideCursor();
+      cursors_seen_.push_back(cursor ? cursor->shape() : Qt::ArrowCursor);
       runs_.push_back(request);
       return Alignment_Run_Summary{};
     });
@@ -99,6 +101,7 @@ class AlignWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
   }
   void cleanup() {
+    for (const Qt::CursorShape shape : cursors_seen_) QCOMPARE(shape, Qt::WaitCursor);
     form_.reset();
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }

@@ -213,7 +213,7 @@ void Align_Visualization_Tab::Go_To_Row(int row) {
   if (row < 0 || row >= align_table_model_->rowCount()) return;
   QTableView* grid = dataGridView_Align_Peaklist_Table;
   const QModelIndex target = align_table_model_->index(row, 0);
-  grid->scrollTo(target);
+  grid->scrollTo(target, QAbstractItemView::PositionAtCenter);
   if (grid->currentIndex().row() == row) {
     DataGridView_CellMouseClick(row);
   } else {
