@@ -57,9 +57,9 @@ inline constexpr int kFileColumnsWidth = 250;         // pixels, File Name + Ali
 Picked_File Split_Picked_Path(const QString& path);
 
 struct Pick_Outcome {
-  QString path_text;                          // the path box's new text
+  QString path_text;                             // the path box's new text
   std::optional<std::vector<Picked_File>> rows;  // replaces Result_Data_Load when set
-  std::optional<QString> message;             // shown when set
+  std::optional<QString> message;                // shown when set
 };
 // The outcome of a file dialog closed with OK that returned `paths`: every
 // path followed by ";" in the path box and one row per path in dialog order;
@@ -76,7 +76,8 @@ std::optional<QString> Check_Load(const QString& path_text,
 // A new file table: one row per picked file in pick order, "File Name",
 // "Folder Name", and an unticked, user-checkable "     Align" cell. Text cells
 // are read-only. The caller owns the model (parented to `parent` if given).
-QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows, QObject* parent = nullptr);
+QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows,
+                                     QObject* parent = nullptr);
 
 // Ticks (or clears) column 2 of every row, first to last.
 void Set_All_Ticks(QStandardItemModel& table, bool ticked);
@@ -97,13 +98,13 @@ std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale
 // The controls of the tab as Align reads them.
 struct Align_Form_Values {
   std::optional<std::vector<Picked_File>> picked;  // Result_Data_Load
-  QStringList ticked_files;                     // Ticked_File_Names of the grid
-  bool two_phase = false;                       // radioButton_Two_Phase_Align checked
-  QString window1;                              // textBox_Align_Window1
-  QString window2;                              // textBox_Align_Window2
-  QString mass_tol;                             // textBox_Align_Mass_Tol
-  bool rt_correction = false;                   // checkBox_RT_Drift_Correction ticked
-  bool record_run = false;                      // checkBox_Record_Run ticked
+  QStringList ticked_files;                        // Ticked_File_Names of the grid
+  bool two_phase = false;                          // radioButton_Two_Phase_Align checked
+  QString window1;                                 // textBox_Align_Window1
+  QString window2;                                 // textBox_Align_Window2
+  QString mass_tol;                                // textBox_Align_Mass_Tol
+  bool rt_correction = false;                      // checkBox_RT_Drift_Correction ticked
+  bool record_run = false;                         // checkBox_Record_Run ticked
 };
 
 struct Align_Plan {
@@ -142,16 +143,16 @@ inline constexpr char kStopRunAndCloseQuestion[] = "An alignment is running. Sto
 
 // Reads the study's spreads and suggests the three numbers; reports through
 // the observer (and stops by throwing from it, like a run).
-using Estimate_Function = std::function<Tolerance_Suggestion(
-    const std::vector<Annotated_File>& files, bool rt_correction,
-    const Alignment_Run_Observer& observer)>;
+using Estimate_Function =
+    std::function<Tolerance_Suggestion(const std::vector<Annotated_File>& files, bool rt_correction,
+                                       const Alignment_Run_Observer& observer)>;
 
 inline constexpr char kEstimateUnavailableMessage[] =
     "Estimating tolerances is not available in this build.";
 inline constexpr char kEstimateCancelledMessage[] = "The estimate was cancelled.";
 
 struct Estimate_Plan {
-  std::optional<QString> refusal;    // the load message, then kNoFileMessage
+  std::optional<QString> refusal;     // the load message, then kNoFileMessage
   std::vector<Annotated_File> files;  // the ticked files, in grid order
 };
 // The files an Estimate reads: the ticked ones, in the folder of the first

@@ -314,7 +314,8 @@ class AlignProgressTest : public QObject {
 
   void estimateFillsTheBoxesFromTheTickedFiles() {
     ui_.button_Estimate->click();  // nothing wired: says so
-    QCOMPARE(dialogs_->messages, QStringList{"Estimating tolerances is not available in this build."});
+    QCOMPARE(dialogs_->messages,
+             QStringList{"Estimating tolerances is not available in this build."});
     dialogs_->messages.clear();
 
     std::vector<Annotated_File> files_seen;

@@ -39,7 +39,7 @@ class AlignWindowTest : public QObject {
   Varnel::Test::Form_Controls ui_;
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
-  std::vector<Alignment_Request> runs_;  // requests that reached the (fake) run
+  std::vector<Alignment_Request> runs_;        // requests that reached the (fake) run
   std::vector<Qt::CursorShape> cursors_seen_;  // the override cursor during each of them
 
   QString Folder() const { return From_Engine_String(dir_->path()); }
@@ -215,9 +215,8 @@ class AlignWindowTest : public QObject {
     QVERIFY(!ui_.checkBox_Record_Run->isChecked());
     // Inside the panel and clear of every other control of the fixed layout.
     const QRect panel(QPoint(0, 0), ui_.panel_Align_Process->size());
-    for (QWidget* added : std::initializer_list<QWidget*>{ui_.button_Estimate,
-                                                          ui_.checkBox_RT_Drift_Correction,
-                                                          ui_.checkBox_Record_Run}) {
+    for (QWidget* added : std::initializer_list<QWidget*>{
+             ui_.button_Estimate, ui_.checkBox_RT_Drift_Correction, ui_.checkBox_Record_Run}) {
       QVERIFY(added->isVisible());
       QVERIFY(panel.contains(added->geometry()));
       for (QObject* child : ui_.panel_Align_Process->children()) {

@@ -3,14 +3,14 @@
 // and the run options with estimated numbers. Usage: screens_align OUTPUT_FOLDER
 #include <QApplication>
 #include <QCheckBox>
-#include <QTimer>
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"

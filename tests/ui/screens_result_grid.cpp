@@ -54,16 +54,18 @@ int main(int argc, char* argv[]) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->inherits("QTipLabel") && widget->isVisible()) label = widget;
   }
-  ok = (label != nullptr ? screens.Save(label, "grid_3_tooltip.png") : screens.Fail("no tooltip")) &&
-       ok;
+  ok =
+      (label != nullptr ? screens.Save(label, "grid_3_tooltip.png") : screens.Fail("no tooltip")) &&
+      ok;
   QToolTip::hideText();
 
   // The window's own find dialog, pictured and closed from a timer.
   std::unique_ptr<Form_Dialogs> standard = Make_Standard_Dialogs();
   QTimer::singleShot(300, &form, [&] {
     QWidget* dialog = QApplication::activeModalWidget();
-    ok = (dialog != nullptr ? screens.Save(dialog, "grid_4_find.png") : screens.Fail("no dialog")) &&
-         ok;
+    ok =
+        (dialog != nullptr ? screens.Save(dialog, "grid_4_find.png") : screens.Fail("no dialog")) &&
+        ok;
     if (dialog != nullptr) dialog->close();
   });
   standard->Ask_Find(&form);

@@ -106,8 +106,8 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
       Make_Button(panel, "button_Estimate", "Estimate", QRect(kParamLeft, 270, 100, 30));
   button_Estimate->setToolTip(
       QStringLiteral("Suggest the three numbers from the spreads in the ticked files"));
-  checkBox_RT_Drift_Correction = Make<QCheckBox>(panel, "checkBox_RT_Drift_Correction",
-                                                 QRect(kParamLeft, 314, 260, 24));
+  checkBox_RT_Drift_Correction =
+      Make<QCheckBox>(panel, "checkBox_RT_Drift_Correction", QRect(kParamLeft, 314, 260, 24));
   checkBox_RT_Drift_Correction->setText(QStringLiteral("RT_Drift_Correction"));
   checkBox_Record_Run =
       Make<QCheckBox>(panel, "checkBox_Record_Run", QRect(kParamLeft, 342, 260, 24));
@@ -159,8 +159,8 @@ void Align_Process_Tab::Run_Under_Progress(
   running_ = nullptr;
 }
 
-QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
-                                                    QString& col2, QObject* parent) {
+QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x,
+                                                    QString& col1, QString& col2, QObject* parent) {
   col1 = QString::fromUtf8(kFileNameHeader);
   col2 = QString::fromUtf8(kFolderNameHeader);
   return Build_File_Table(x, parent);
@@ -296,8 +296,8 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       }
     }
     if (closing_) return;
-    dialogs_.Show_Message(window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage
-                                                                : kAlignFinishedMessage));
+    dialogs_.Show_Message(
+        window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
   });
 }
 
@@ -321,12 +321,12 @@ void Align_Process_Tab::Button_Click_Estimate() {
       const Estimate_Function estimate = estimator_;
       try {
         // suggestion is written on the work's thread and read here after it ended.
-        Run_Under_Progress(QStringLiteral("Estimating tolerances"), plan.files.size(),
-                           [&suggestion, estimate, files = plan.files,
-                            rt_correction = values.rt_correction](
-                               const Alignment_Run_Observer& observer) {
-                             suggestion = estimate(files, rt_correction, observer);
-                           });
+        Run_Under_Progress(
+            QStringLiteral("Estimating tolerances"), plan.files.size(),
+            [&suggestion, estimate, files = plan.files,
+             rt_correction = values.rt_correction](const Alignment_Run_Observer& observer) {
+              suggestion = estimate(files, rt_correction, observer);
+            });
       } catch (const Run_Cancelled&) {
         cancelled = true;
       }

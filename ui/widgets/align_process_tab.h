@@ -57,7 +57,9 @@ class Align_Process_Tab : public QWidget {
   void Stop_Run_For_Close();
 
   // The databases of the last pick; absent until the first pick.
-  const std::optional<std::vector<Picked_File>>& Result_Data_Load() const { return result_data_load_; }
+  const std::optional<std::vector<Picked_File>>& Result_Data_Load() const {
+    return result_data_load_;
+  }
   // The result folder of the last Align request; empty until then.
   const QString& FilePathOut() const { return file_path_out_; }
 
@@ -86,8 +88,8 @@ class Align_Process_Tab : public QWidget {
 
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
-  Align_Run_Function align_run_;  // empty: the real alignment run
-  Estimate_Function estimator_;   // empty: not available
+  Align_Run_Function align_run_;            // empty: the real alignment run
+  Estimate_Function estimator_;             // empty: not available
   Run_Progress_Dialog* running_ = nullptr;  // the dialog of the work in progress
   bool closing_ = false;                    // the window closes: no more messages
 

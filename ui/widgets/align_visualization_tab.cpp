@@ -4,8 +4,8 @@
 
 #include <QEvent>
 #include <QFileInfo>
-#include <QHelpEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>

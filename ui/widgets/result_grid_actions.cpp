@@ -48,9 +48,8 @@ void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
   const QString& folder = tab.alignFolderName();
   QString filter = Export_Filter_Of(Export_Format::kFeatureTable);
   const QString offered = From_Engine_String(
-      Join_Path(To_Engine_String(folder),
-                To_Engine_String(Default_Export_File_Name(tab.alignFileName(),
-                                                          Export_Format::kFeatureTable))));
+      Join_Path(To_Engine_String(folder), To_Engine_String(Default_Export_File_Name(
+                                              tab.alignFileName(), Export_Format::kFeatureTable))));
   const std::optional<QString> out =
       dialogs.Save_File(tab.window(), kExportTitle, offered, Export_Dialog_Filter(), &filter);
   if (!out || out->isEmpty()) return;

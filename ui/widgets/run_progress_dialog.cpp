@@ -55,7 +55,8 @@ QString Run_Progress_Text(const Run_Progress& progress) {
   if (stage == static_cast<int>(Run_Stage::kReading)) {
     const std::size_t total = progress.files_total.load();
     // The file being read is the one after those read so far.
-    const std::size_t current = std::min(progress.files_read.load() + 1, std::max<std::size_t>(total, 1));
+    const std::size_t current =
+        std::min(progress.files_read.load() + 1, std::max<std::size_t>(total, 1));
     return QStringLiteral("Reading file %1 of %2").arg(current).arg(total);
   }
   if (stage == static_cast<int>(Run_Stage::kAligning)) {
@@ -70,7 +71,10 @@ QString Run_Progress_Text(const Run_Progress& progress) {
                              : QStringLiteral("Writing the database");
     const std::size_t total = progress.rows_total.load();
     if (total == 0) return what;
-    return QStringLiteral("%1: row %2 of %3").arg(what).arg(progress.rows_written.load()).arg(total);
+    return QStringLiteral("%1: row %2 of %3")
+        .arg(what)
+        .arg(progress.rows_written.load())
+        .arg(total);
   }
   return QStringLiteral("Starting...");
 }
@@ -161,7 +165,8 @@ void Run_Progress_Dialog::Run(Work work) {
     }
     finished_.store(true);
     // Dropped with the dialog if it is gone; Refresh notices the end as well.
-    QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Finish(); }, Qt::QueuedConnection);
   });
   if (!finished_.load()) exec();
   refresh_->stop();
