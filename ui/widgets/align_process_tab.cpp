@@ -149,6 +149,7 @@ void Align_Process_Tab::Run_Under_Progress(
     const QString& title, std::size_t files,
     std::function<void(const Alignment_Run_Observer&)> work) {
   Run_Progress_Dialog dialog(title, files, window());
+  closing_ = false;
   running_ = &dialog;
   try {
     dialog.Run(std::move(work));

@@ -91,7 +91,7 @@ class Align_Process_Tab : public QWidget {
   Align_Run_Function align_run_;            // empty: the real alignment run
   Estimate_Function estimator_;             // empty: not available
   Run_Progress_Dialog* running_ = nullptr;  // the dialog of the work in progress
-  bool closing_ = false;                    // the window closes: no more messages
+  bool closing_ = false;  // the window closed during the last work: no more messages
 
   std::optional<std::vector<Picked_File>> result_data_load_;
   QString file_path_out_;
