@@ -120,6 +120,8 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     plan.refusal = From_Engine_String(*checked.refusal);
     return plan;
   }
+  plan.rt_correction = values.rt_correction;
+  plan.record_run = values.record_run;
   request.mode = texts.mode;
   request.Mass_Tol = checked.Mass_Tol;
   request.Align_Window1 = checked.Align_Window1;
@@ -131,6 +133,40 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     plan.refusal = From_Engine_String(*refusal);
   }
   return plan;
+}
+
+Estimate_Plan Plan_Estimate(const Align_Form_Values& values) {
+  Estimate_Plan plan;
+  if (!values.picked || values.picked->empty()) {
+    plan.refusal = QString::fromUtf8(kLoadAnnotationMessage);
+    return plan;
+  }
+  const std::string data_folder = To_Engine_String(values.picked->front().folder);
+  for (const QString& name : values.ticked_files) {
+    plan.files.push_back({data_folder, To_Engine_String(name)});
+  }
+  if (const std::optional<std::string> refusal = Check_Alignment_Files(plan.files)) {
+    plan.refusal = From_Engine_String(*refusal);
+    plan.files.clear();
+  }
+  return plan;
+}
+
+std::optional<QString> Format_Suggested_Number(double value) {
+  if (!std::isfinite(value) || value < 0.0) return std::nullopt;
+  constexpr int kDecimals = 4;
+  constexpr int kSignificant = 4;
+  int decimals = kDecimals;
+  if (value > 0.0 && value < 1e-4) {
+    // Enough decimals for kSignificant digits after the leading zeros.
+    decimals = kSignificant - 1 - static_cast<int>(std::floor(std::log10(value)));
+  }
+  QString text = QString::number(value, 'f', decimals);
+  if (text.contains(QLatin1Char('.'))) {
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+  }
+  return text;
 }
 
 bool Make_Folder(const QString& folder) {

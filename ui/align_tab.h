@@ -57,9 +57,9 @@ inline constexpr int kFileColumnsWidth = 250;         // pixels, File Name + Ali
 Picked_File Split_Picked_Path(const QString& path);
 
 struct Pick_Outcome {
-  QString path_text;                          // the path box's new text
+  QString path_text;                             // the path box's new text
   std::optional<std::vector<Picked_File>> rows;  // replaces Result_Data_Load when set
-  std::optional<QString> message;             // shown when set
+  std::optional<QString> message;                // shown when set
 };
 // The outcome of a file dialog closed with OK that returned `paths`: every
 // path followed by ";" in the path box and one row per path in dialog order;
@@ -76,7 +76,8 @@ std::optional<QString> Check_Load(const QString& path_text,
 // A new file table: one row per picked file in pick order, "File Name",
 // "Folder Name", and an unticked, user-checkable "     Align" cell. Text cells
 // are read-only. The caller owns the model (parented to `parent` if given).
-QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows, QObject* parent = nullptr);
+QStandardItemModel* Build_File_Table(const std::vector<Picked_File>& rows,
+                                     QObject* parent = nullptr);
 
 // Ticks (or clears) column 2 of every row, first to last.
 void Set_All_Ticks(QStandardItemModel& table, bool ticked);
@@ -97,11 +98,13 @@ std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale
 // The controls of the tab as Align reads them.
 struct Align_Form_Values {
   std::optional<std::vector<Picked_File>> picked;  // Result_Data_Load
-  QStringList ticked_files;                     // Ticked_File_Names of the grid
-  bool two_phase = false;                       // radioButton_Two_Phase_Align checked
-  QString window1;                              // textBox_Align_Window1
-  QString window2;                              // textBox_Align_Window2
-  QString mass_tol;                             // textBox_Align_Mass_Tol
+  QStringList ticked_files;                        // Ticked_File_Names of the grid
+  bool two_phase = false;                          // radioButton_Two_Phase_Align checked
+  QString window1;                                 // textBox_Align_Window1
+  QString window2;                                 // textBox_Align_Window2
+  QString mass_tol;                                // textBox_Align_Mass_Tol
+  bool rt_correction = false;                      // checkBox_RT_Drift_Correction ticked
+  bool record_run = false;                         // checkBox_Record_Run ticked
 };
 
 struct Align_Plan {
@@ -111,6 +114,8 @@ struct Align_Plan {
   QString result_folder;
   std::optional<QString> refusal;  // first failed check, in the tab's order
   Alignment_Request request;       // meaningful only without a refusal
+  bool rt_correction = false;      // the tick boxes, as read
+  bool record_run = false;
 };
 
 // Checks in order: a pick exists (else the load message), then the numbers as
@@ -127,6 +132,38 @@ bool Make_Folder(const QString& folder);
 // by default. Throws whatever the run throws.
 using Align_Run_Function =
     std::function<Alignment_Run_Summary(const Alignment_Request&, const Alignment_Run_Observer&)>;
+
+// Shown after a Cancel of the run; the result files are as they were.
+inline constexpr char kAlignCancelledMessage[] =
+    "The alignment was cancelled; earlier results are unchanged.";
+// Asked when the window is closed while a run works.
+inline constexpr char kStopRunAndCloseQuestion[] = "An alignment is running. Stop it and close?";
+
+// ---- Estimate ------------------------------------------------------------
+
+// Reads the study's spreads and suggests the three numbers; reports through
+// the observer (and stops by throwing from it, like a run).
+using Estimate_Function =
+    std::function<Tolerance_Suggestion(const std::vector<Annotated_File>& files, bool rt_correction,
+                                       const Alignment_Run_Observer& observer)>;
+
+inline constexpr char kEstimateUnavailableMessage[] =
+    "Estimating tolerances is not available in this build.";
+inline constexpr char kEstimateCancelledMessage[] = "The estimate was cancelled.";
+
+struct Estimate_Plan {
+  std::optional<QString> refusal;     // the load message, then kNoFileMessage
+  std::vector<Annotated_File> files;  // the ticked files, in grid order
+};
+// The files an Estimate reads: the ticked ones, in the folder of the first
+// pick as Plan_Align takes them. Only the pick and the ticks are checked.
+Estimate_Plan Plan_Estimate(const Align_Form_Values& values);
+
+// A suggested number as a parameter box shows it: at most 4 decimals ('.'
+// always), trailing zeros dropped ("0.0125", "12.5", "20"); a positive
+// number below 0.0001 keeps 4 significant digits ("0.00001235"). Nothing for
+// NaN, infinities and negative numbers (the box then keeps its text).
+std::optional<QString> Format_Suggested_Number(double value);
 
 }  // namespace Varnel
 

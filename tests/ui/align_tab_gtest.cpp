@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QStandardItemModel>
+#include <cmath>
 #include <functional>
+#include <utility>
 
 #include "storage/path.h"
 #include "tests/support/test_files.h"
@@ -109,7 +111,9 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
        [](Align_Form_Values& v) { v.mass_tol = v.window1 = v.window2 = "0"; },
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol, 0.0); }},
       {"a file at the root gives the result at the root",
-       [](Align_Form_Values& v) { v.picked = std::vector<Picked_File>{Split_Picked_Path("/s1.db")}; },
+       [](Align_Form_Values& v) {
+         v.picked = std::vector<Picked_File>{Split_Picked_Path("/s1.db")};
+       },
        [](const Align_Plan& p) {
          EXPECT_EQ(p.result_folder, "/Result");
          EXPECT_EQ(p.request.files.front().folder, "");
@@ -179,6 +183,47 @@ TEST_F(PlanAlignTest, NoPickRefusesWithoutAResultFolder) {
   EXPECT_EQ(plan.refusal,
             QString("Please load the Annotation result Files(.db) that outputed from Ostrand!"));
   EXPECT_TRUE(plan.result_folder.isEmpty());
+}
+
+TEST_F(PlanAlignTest, TickBoxesPassAsTheyAreRead) {
+  Align_Form_Values values = Defaults();
+  values.rt_correction = true;
+  Align_Plan plan = Plan_Align(values, c_);
+  EXPECT_TRUE(plan.rt_correction);
+  EXPECT_FALSE(plan.record_run);
+  values.rt_correction = false;
+  values.record_run = true;
+  plan = Plan_Align(values, c_);
+  EXPECT_FALSE(plan.rt_correction);
+  EXPECT_TRUE(plan.record_run);
+}
+
+TEST_F(PlanAlignTest, EstimateReadsTheTickedFilesAndChecksNoNumber) {
+  Align_Form_Values values = Defaults();
+  values.mass_tol = "x";  // the boxes are what an estimate fills
+  Estimate_Plan plan = Plan_Estimate(values);
+  EXPECT_FALSE(plan.refusal);
+  EXPECT_EQ(plan.files,
+            (std::vector<Annotated_File>{{"/data/study", "s2.db"}, {"/data/study", "s1.db"}}));
+  values.ticked_files.clear();
+  plan = Plan_Estimate(values);
+  EXPECT_EQ(plan.refusal, QString(kNoFileMessage));
+  EXPECT_TRUE(plan.files.empty());
+  values.picked.reset();
+  EXPECT_EQ(Plan_Estimate(values).refusal, QString(kLoadAnnotationMessage));
+}
+
+TEST(SuggestedNumberTest, ShownAndRefusedValues) {
+  const std::pair<double, const char*> shown[] = {
+      {0.0, "0"},           {20.0, "20"},           {12.5, "12.5"},
+      {0.012345, "0.0123"}, {21.456789, "21.4568"}, {0.00001234567, "0.00001235"},
+      {0.0001, "0.0001"},   {1234567.0, "1234567"},
+  };
+  for (const auto& [value, text] : shown)
+    EXPECT_EQ(Format_Suggested_Number(value), QString(text)) << text;
+  for (const double value : {-0.1, std::nan(""), HUGE_VAL}) {
+    EXPECT_FALSE(Format_Suggested_Number(value)) << value;
+  }
 }
 
 TEST(MakeFolderTest, CreatesMissingKeepsExistingAndReportsAFileInTheWay) {

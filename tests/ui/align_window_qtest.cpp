@@ -39,7 +39,8 @@ class AlignWindowTest : public QObject {
   Varnel::Test::Form_Controls ui_;
   Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
-  std::vector<Alignment_Request> runs_;  // requests that reached the (fake) run
+  std::vector<Alignment_Request> runs_;        // requests that reached the (fake) run
+  std::vector<Qt::CursorShape> cursors_seen_;  // the override cursor during each of them
 
   QString Folder() const { return From_Engine_String(dir_->path()); }
   QString Path(const QString& name) const {
@@ -87,11 +88,12 @@ class AlignWindowTest : public QObject {
     form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
     ui_ = Varnel::Test::Form_Controls(*form_);
     runs_.clear();
+    cursors_seen_.clear();
     form_->Set_Align_Run([this](const Alignment_Request& request, const Alignment_Run_Observer&) {
-      [&] {
-        QVERIFY(QApplication::overrideCursor() != nullptr);
-        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-      }();
+      // The run works on a thread of its own: note the cursor, check it on the
+      // test's thread.
+      const QCursor* cursor = QApplication::overrideCursor();
+      cursors_seen_.push_back(cursor ? cursor->shape() : Qt::ArrowCursor);
       runs_.push_back(request);
       return Alignment_Run_Summary{};
     });
@@ -99,6 +101,7 @@ class AlignWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
   }
   void cleanup() {
+    for (const Qt::CursorShape shape : cursors_seen_) QCOMPARE(shape, Qt::WaitCursor);
     form_.reset();
     QVERIFY(QApplication::overrideCursor() == nullptr);
   }
@@ -125,7 +128,8 @@ class AlignWindowTest : public QObject {
         "radioButton_Two_Phase_Align label_Align_Window1 textBox_Align_Window1 "
         "label_Align_Window1_Unit label_Align_Window2 textBox_Align_Window2 "
         "label_Align_Window2_Unit label_Align_Mass_Tol textBox_Align_Mass_Tol "
-        "label_Align_Mass_Tol_Unit button_Align_Process Tab_Align_Visualization "
+        "label_Align_Mass_Tol_Unit button_Align_Process button_Estimate "
+        "checkBox_RT_Drift_Correction checkBox_Record_Run Tab_Align_Visualization "
         "label_Select_Align_Result textBox_Align_Result_File button_Align_File_Browse "
         "panel_Align_Peaklist_Table dataGridView_Align_Peaklist_Table "
         "panel_align_peak_visualization groupBox_Standard_Normalize radioButton_Standard "
@@ -200,6 +204,28 @@ class AlignWindowTest : public QObject {
     QVERIFY(!Table()->item(0, 0)->isEditable());
     QVERIFY(Table()->item(0, 2)->isCheckable());
     QCOMPARE(Ticks(), (QStringList{"-", "-"}));
+  }
+
+  void runOptionsStartUntickedInFreeSpace() {
+    Pick_And_Load({"a.db"});
+    QCOMPARE(ui_.checkBox_RT_Drift_Correction->text(), QString("RT_Drift_Correction"));
+    QCOMPARE(ui_.checkBox_Record_Run->text(), QString("Record_Run_Details"));
+    QCOMPARE(ui_.button_Estimate->text(), QString("Estimate"));
+    QVERIFY(!ui_.checkBox_RT_Drift_Correction->isChecked());
+    QVERIFY(!ui_.checkBox_Record_Run->isChecked());
+    // Inside the panel and clear of every other control of the fixed layout.
+    const QRect panel(QPoint(0, 0), ui_.panel_Align_Process->size());
+    for (QWidget* added : std::initializer_list<QWidget*>{
+             ui_.button_Estimate, ui_.checkBox_RT_Drift_Correction, ui_.checkBox_Record_Run}) {
+      QVERIFY(added->isVisible());
+      QVERIFY(panel.contains(added->geometry()));
+      for (QObject* child : ui_.panel_Align_Process->children()) {
+        auto* other = qobject_cast<QWidget*>(child);
+        if (other == nullptr || other == added) continue;
+        QVERIFY2(!other->geometry().intersects(added->geometry()),
+                 qPrintable(added->objectName() + " over " + other->objectName()));
+      }
+    }
   }
 
   void headerTickBoxSitsOnItsCellAndTicksEveryRow() {

@@ -345,28 +345,35 @@ class VizWindowTest : public QObject {
   void gridMenuShowsTheAddedEntries() {
     QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
     Align_Visualization_Tab* tab = form_->Visualization_Tab();
-    const auto request_menu = [grid](int row) {
-      const QPoint pos = grid->visualRect(grid->model()->index(row, 0)).center();
-      QContextMenuEvent event(QContextMenuEvent::Mouse, pos, grid->viewport()->mapToGlobal(pos));
-      QApplication::sendEvent(grid->viewport(), &event);
-      return grid->findChild<QMenu*>();
+    const auto request_menu = [](QTableView* on, int row) {
+      const QPoint pos = on->visualRect(on->model()->index(row, 0)).center();
+      QContextMenuEvent event(QContextMenuEvent::Mouse, pos, on->viewport()->mapToGlobal(pos));
+      QApplication::sendEvent(on->viewport(), &event);
+      return on->findChild<QMenu*>();
     };
+    {  // A tab without entries shows no menu.
+      Varnel::Test::Scripted_Dialogs bare_dialogs;
+      Failure_Guard bare_guard(bare_dialogs, nullptr);
+      Align_Visualization_Tab bare(bare_dialogs, bare_guard, {});
+      QVERIFY(request_menu(bare.findChild<QTableView*>("dataGridView_Align_Peaklist_Table"), 0) ==
+              nullptr);
+    }
     Open("study.aligndb");
-    QVERIFY(request_menu(0) == nullptr);  // no entries: no menu
 
     std::vector<int> rows_seen;
-    tab->Add_Grid_Action("Find...", QKeySequence("Ctrl+F"),
+    tab->Add_Grid_Action("Go", QKeySequence("Ctrl+G"),
                          [&] { rows_seen.push_back(tab->Current_Row()); });
     tab->Add_Grid_Action("Fails", {}, [] { throw std::runtime_error("no such thing"); });
     Click_Row(2);
-    QMenu* menu = request_menu(2);
+    QMenu* menu = request_menu(grid, 2);
     QVERIFY(menu != nullptr);
-    QCOMPARE(menu->actions().size(), 2);
-    QCOMPARE(menu->actions()[0]->text(), QString("Find..."));
-    QCOMPARE(menu->actions()[0]->shortcut(), QKeySequence("Ctrl+F"));
-    QVERIFY(menu->actions()[0]->isEnabled());
-    menu->actions()[0]->trigger();
-    menu->actions()[1]->trigger();
+    // The window's own four entries come first, then those added here.
+    QCOMPARE(menu->actions().size(), 6);
+    QCOMPARE(menu->actions()[4]->text(), QString("Go"));
+    QCOMPARE(menu->actions()[4]->shortcut(), QKeySequence("Ctrl+G"));
+    QVERIFY(menu->actions()[4]->isEnabled());
+    menu->actions()[4]->trigger();
+    menu->actions()[5]->trigger();
     delete menu;
     QCOMPARE(rows_seen, std::vector<int>{2});
     QCOMPARE(dialogs_->messages, QStringList{"no such thing"});  // through the guard
@@ -374,25 +381,27 @@ class VizWindowTest : public QObject {
     form_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     grid->setFocus();
-    QTest::keyClick(grid, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(grid, Qt::Key_G, Qt::ControlModifier);
     QCOMPARE(rows_seen, (std::vector<int>{2, 2}));
   }
 
   void gridEntriesWaitForAResult() {
     Align_Visualization_Tab* tab = form_->Visualization_Tab();
     int runs = 0;
-    tab->Add_Grid_Action("Export...", {}, [&] { ++runs; });
+    tab->Add_Grid_Action("Count", {}, [&] { ++runs; });
     tab->Add_Grid_Action(
         "About", {}, [&] { runs += 10; }, /*needs_result=*/false);
     const QList<QAction*> entries = ui_.dataGridView_Align_Peaklist_Table->actions();
-    QCOMPARE(entries.size(), 2);
-    QVERIFY(!entries[0]->isEnabled());
-    QVERIFY(entries[1]->isEnabled());
-    entries[0]->activate(QAction::Trigger);
+    QCOMPARE(entries.size(), 6);  // the window's four, then these two
+    for (int i = 0; i < 4; ++i) QVERIFY(!entries[i]->isEnabled());
+    QVERIFY(!entries[4]->isEnabled());
+    QVERIFY(entries[5]->isEnabled());
+    entries[4]->activate(QAction::Trigger);
     QCOMPARE(runs, 0);
     Open("study.aligndb");
-    QVERIFY(entries[0]->isEnabled());
-    entries[0]->trigger();
+    for (int i = 0; i < 4; ++i) QVERIFY(entries[i]->isEnabled());
+    QVERIFY(entries[4]->isEnabled());
+    entries[4]->trigger();
     QCOMPARE(runs, 1);
   }
 

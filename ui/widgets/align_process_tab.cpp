@@ -8,8 +8,10 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include "ui/text_codec.h"
 #include "ui/widgets/control_factory.h"
 #include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/run_progress_dialog.h"
 #include "ui/widgets/wait_cursor.h"
 
 namespace Varnel {
@@ -98,6 +100,18 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
                 "label_Align_Mass_Tol_Unit", "Da");
   button_Align_Process =
       Make_Button(panel, "button_Align_Process", "Align", QRect(kParamLeft, 226, 100, 30));
+  // Below the Align button: the estimate of the three numbers and the run's
+  // options.
+  button_Estimate =
+      Make_Button(panel, "button_Estimate", "Estimate", QRect(kParamLeft, 270, 100, 30));
+  button_Estimate->setToolTip(
+      QStringLiteral("Suggest the three numbers from the spreads in the ticked files"));
+  checkBox_RT_Drift_Correction =
+      Make<QCheckBox>(panel, "checkBox_RT_Drift_Correction", QRect(kParamLeft, 314, 260, 24));
+  checkBox_RT_Drift_Correction->setText(QStringLiteral("RT_Drift_Correction"));
+  checkBox_Record_Run =
+      Make<QCheckBox>(panel, "checkBox_Record_Run", QRect(kParamLeft, 342, 260, 24));
+  checkBox_Record_Run->setText(QStringLiteral("Record_Run_Details"));
   panel_Align_Process->hide();
 
   connect(button_Annotation_File_Browse, &QPushButton::clicked, this,
@@ -106,9 +120,11 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
           &Align_Process_Tab::Button_Click_Annotation_File_Load);
   connect(button_Align_Process, &QPushButton::clicked, this,
           &Align_Process_Tab::Button_Click_Align_Process);
+  connect(button_Estimate, &QPushButton::clicked, this, &Align_Process_Tab::Button_Click_Estimate);
 }
 
 Align_Process_Tab::~Align_Process_Tab() {
+  Stop_Run_For_Close();
   // The children outlive this object's own part; nothing of theirs may call
   // back into it while they are torn down.
   QHeaderView* header = dataGridView_Annotation_Filelist->horizontalHeader();
@@ -119,8 +135,33 @@ Align_Process_Tab::~Align_Process_Tab() {
 
 void Align_Process_Tab::Set_Align_Run(Align_Run_Function run) { align_run_ = std::move(run); }
 
-QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x, QString& col1,
-                                                    QString& col2, QObject* parent) {
+void Align_Process_Tab::Set_Estimator(Estimate_Function estimator) {
+  estimator_ = std::move(estimator);
+}
+
+void Align_Process_Tab::Stop_Run_For_Close() {
+  if (running_ == nullptr) return;
+  closing_ = true;
+  running_->Stop_And_Wait();
+}
+
+void Align_Process_Tab::Run_Under_Progress(
+    const QString& title, std::size_t files,
+    std::function<void(const Alignment_Run_Observer&)> work) {
+  Run_Progress_Dialog dialog(title, files, window());
+  closing_ = false;
+  running_ = &dialog;
+  try {
+    dialog.Run(std::move(work));
+  } catch (...) {
+    running_ = nullptr;
+    throw;
+  }
+  running_ = nullptr;
+}
+
+QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x,
+                                                    QString& col1, QString& col2, QObject* parent) {
   col1 = QString::fromUtf8(kFileNameHeader);
   col2 = QString::fromUtf8(kFolderNameHeader);
   return Build_File_Table(x, parent);
@@ -211,16 +252,23 @@ void Align_Process_Tab::checkboxHeader_Align_CheckedChanged() {
   });
 }
 
+Align_Form_Values Align_Process_Tab::Read_Form_Values() const {
+  Align_Form_Values values;
+  values.picked = result_data_load_;
+  if (annotation_table_ != nullptr) values.ticked_files = Ticked_File_Names(*annotation_table_);
+  values.two_phase = radioButton_Two_Phase_Align->isChecked();
+  values.window1 = textBox_Align_Window1->text();
+  values.window2 = textBox_Align_Window2->text();
+  values.mass_tol = textBox_Align_Mass_Tol->text();
+  values.rt_correction = checkBox_RT_Drift_Correction->isChecked();
+  values.record_run = checkBox_Record_Run->isChecked();
+  return values;
+}
+
 void Align_Process_Tab::Button_Click_Align_Process() {
+  if (Run_Active()) return;  // one run at a time
   guard_.Run([this] {
-    Align_Form_Values values;
-    values.picked = result_data_load_;
-    if (annotation_table_ != nullptr) values.ticked_files = Ticked_File_Names(*annotation_table_);
-    values.two_phase = radioButton_Two_Phase_Align->isChecked();
-    values.window1 = textBox_Align_Window1->text();
-    values.window2 = textBox_Align_Window2->text();
-    values.mass_tol = textBox_Align_Mass_Tol->text();
-    const Align_Plan plan = Plan_Align(values);
+    const Align_Plan plan = Plan_Align(Read_Form_Values());
 
     // The result folder exists before any parameter is checked.
     if (!plan.result_folder.isEmpty()) {
@@ -235,16 +283,69 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       dialogs_.Show_Message(window(), *plan.refusal);
       return;
     }
+    bool cancelled = false;
     {
       Wait_Cursor wait;
-      const Alignment_Run_Observer observer;
-      if (align_run_) {
-        align_run_(plan.request, observer);
-      } else {
-        Run_Alignment(plan.request, observer);
+      const Align_Run_Function run = align_run_ ? align_run_ : Align_Run_Function(Run_Alignment);
+      try {
+        Run_Under_Progress(QStringLiteral("Aligning"), plan.request.files.size(),
+                           [run, request = plan.request](const Alignment_Run_Observer& observer) {
+                             run(request, observer);
+                           });
+      } catch (const Run_Cancelled&) {
+        cancelled = true;
       }
     }
-    dialogs_.Show_Message(window(), QString::fromUtf8(kAlignFinishedMessage));
+    if (closing_) return;
+    dialogs_.Show_Message(
+        window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
+  });
+}
+
+void Align_Process_Tab::Button_Click_Estimate() {
+  if (Run_Active()) return;
+  guard_.Run([this] {
+    if (!estimator_) {
+      dialogs_.Show_Message(window(), QString::fromUtf8(kEstimateUnavailableMessage));
+      return;
+    }
+    const Align_Form_Values values = Read_Form_Values();
+    const Estimate_Plan plan = Plan_Estimate(values);
+    if (plan.refusal) {
+      dialogs_.Show_Message(window(), *plan.refusal);
+      return;
+    }
+    Tolerance_Suggestion suggestion;
+    bool cancelled = false;
+    {
+      Wait_Cursor wait;
+      const Estimate_Function estimate = estimator_;
+      try {
+        // suggestion is written on the work's thread and read here after it ended.
+        Run_Under_Progress(
+            QStringLiteral("Estimating tolerances"), plan.files.size(),
+            [&suggestion, estimate, files = plan.files,
+             rt_correction = values.rt_correction](const Alignment_Run_Observer& observer) {
+              suggestion = estimate(files, rt_correction, observer);
+            });
+      } catch (const Run_Cancelled&) {
+        cancelled = true;
+      }
+    }
+    if (closing_) return;
+    if (cancelled) {
+      dialogs_.Show_Message(window(), QString::fromUtf8(kEstimateCancelledMessage));
+      return;
+    }
+    const auto fill = [](QLineEdit* box, double value) {
+      if (const std::optional<QString> text = Format_Suggested_Number(value)) box->setText(*text);
+    };
+    fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol);
+    fill(textBox_Align_Window1, suggestion.Align_Window1);
+    fill(textBox_Align_Window2, suggestion.Align_Window2);
+    if (!suggestion.report.empty()) {
+      dialogs_.Show_Message(window(), From_Engine_String(suggestion.report));
+    }
   });
 }
 

@@ -7,6 +7,8 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +28,7 @@ namespace Varnel {
 
 class Failure_Guard;
 class Form_Dialogs;
+class Run_Progress_Dialog;
 
 class Align_Process_Tab : public QWidget {
   Q_OBJECT
@@ -43,9 +46,20 @@ class Align_Process_Tab : public QWidget {
   // Replaces the alignment run that an accepted Align request calls (tests
   // pass their own). An empty function restores the real run.
   void Set_Align_Run(Align_Run_Function run);
+  // Replaces what Estimate calls; empty (the default) says that estimating
+  // is not available.
+  void Set_Estimator(Estimate_Function estimator);
+
+  // True while an alignment or an estimate works under its progress dialog.
+  bool Run_Active() const { return running_ != nullptr; }
+  // Stops the work for a closing window and waits for its thread; the
+  // handler then ends without a message. No-op without work.
+  void Stop_Run_For_Close();
 
   // The databases of the last pick; absent until the first pick.
-  const std::optional<std::vector<Picked_File>>& Result_Data_Load() const { return result_data_load_; }
+  const std::optional<std::vector<Picked_File>>& Result_Data_Load() const {
+    return result_data_load_;
+  }
   // The result folder of the last Align request; empty until then.
   const QString& FilePathOut() const { return file_path_out_; }
 
@@ -54,6 +68,7 @@ class Align_Process_Tab : public QWidget {
   void Button_Click_Annotation_File_Load();
   void checkboxHeader_Align_CheckedChanged();
   void Button_Click_Align_Process();
+  void Button_Click_Estimate();
 
  protected:
   // Keeps the header tick box over its header cell when the header moves,
@@ -64,10 +79,19 @@ class Align_Process_Tab : public QWidget {
   // Puts the header tick box at the header cell of the Align column, moved
   // 2 pixels right and 4 down. No-op without a tick box.
   void Place_Header_Check_Box();
+  // The controls as Align and Estimate read them.
+  Align_Form_Values Read_Form_Values() const;
+  // Runs work under a modal progress dialog titled title (see
+  // Run_Progress_Dialog::Run); rethrows what the work threw.
+  void Run_Under_Progress(const QString& title, std::size_t files,
+                          std::function<void(const Alignment_Run_Observer&)> work);
 
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
-  Align_Run_Function align_run_;  // empty: the real alignment run
+  Align_Run_Function align_run_;            // empty: the real alignment run
+  Estimate_Function estimator_;             // empty: not available
+  Run_Progress_Dialog* running_ = nullptr;  // the dialog of the work in progress
+  bool closing_ = false;  // the window closed during the last work: no more messages
 
   std::optional<std::vector<Picked_File>> result_data_load_;
   QString file_path_out_;
@@ -86,6 +110,9 @@ class Align_Process_Tab : public QWidget {
   QLineEdit* textBox_Align_Window2 = nullptr;
   QLineEdit* textBox_Align_Mass_Tol = nullptr;
   QPushButton* button_Align_Process = nullptr;
+  QPushButton* button_Estimate = nullptr;
+  QCheckBox* checkBox_RT_Drift_Correction = nullptr;
+  QCheckBox* checkBox_Record_Run = nullptr;
 };
 
 }  // namespace Varnel

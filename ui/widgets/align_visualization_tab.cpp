@@ -5,17 +5,20 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QTableView>
+#include <QToolTip>
 #include <stdexcept>
 #include <string>
 
 #include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "ui/align_table_model.h"
+#include "ui/result_find.h"
 #include "ui/text_codec.h"
 #include "ui/viz_plot.h"
 #include "ui/widgets/control_factory.h"
@@ -164,6 +167,19 @@ bool Align_Visualization_Tab::eventFilter(QObject* watched, QEvent* event) {
       (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
     row_before_press_ = dataGridView_Align_Peaklist_Table->currentIndex().row();
   }
+  if (watched == dataGridView_Align_Peaklist_Table->viewport() &&
+      event->type() == QEvent::ToolTip) {
+    // The grid is too narrow to show a row's compound: the tooltip names it.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = dataGridView_Align_Peaklist_Table->indexAt(help->pos());
+    if (index.isValid()) {
+      QToolTip::showText(help->globalPos(), Result_Row_Tip(*align_table_model_, index.row()),
+                         dataGridView_Align_Peaklist_Table->viewport());
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
   return QWidget::eventFilter(watched, event);
 }
 
@@ -191,6 +207,18 @@ void Align_Visualization_Tab::Add_Grid_Action(const QString& text, const QKeySeq
 
 int Align_Visualization_Tab::Current_Row() const {
   return dataGridView_Align_Peaklist_Table->currentIndex().row();
+}
+
+void Align_Visualization_Tab::Go_To_Row(int row) {
+  if (row < 0 || row >= align_table_model_->rowCount()) return;
+  QTableView* grid = dataGridView_Align_Peaklist_Table;
+  const QModelIndex target = align_table_model_->index(row, 0);
+  grid->scrollTo(target, QAbstractItemView::PositionAtCenter);
+  if (grid->currentIndex().row() == row) {
+    DataGridView_CellMouseClick(row);
+  } else {
+    grid->setCurrentIndex(target);  // redraws through currentRowChanged
+  }
 }
 
 void Align_Visualization_Tab::Update_Grid_Actions() {

@@ -60,6 +60,9 @@ class Align_Visualization_Tab : public QWidget {
   bool Has_Result() const { return !align_file_name_.isEmpty(); }
   // The grid's current (displayed) row, -1 when none.
   int Current_Row() const;
+  // Makes displayed row current, selected and visible, and redraws it as any
+  // row change does (also when it was current already). Out of range: no-op.
+  void Go_To_Row(int row);
   // The open result's rows as the grid shows them (sorted as shown).
   const Align_Table_Model& Grid_Model() const { return *align_table_model_; }
 
@@ -79,7 +82,8 @@ class Align_Visualization_Tab : public QWidget {
 
  protected:
   // Notes the grid's current row before a mouse press moves it (see
-  // row_before_press_).
+  // row_before_press_); answers tooltip requests on the grid's rows with
+  // Result_Row_Tip.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

@@ -1,7 +1,12 @@
 #include "ui/widgets/form_dialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <exception>
 
@@ -42,6 +47,34 @@ class Standard_Dialogs final : public Form_Dialogs {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
     box.exec();
   }
+
+  bool Ask_Yes_No(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+
+  std::optional<Find_Request> Ask_Find(QWidget* parent) override {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("Find_Dialog"));
+    dialog.setWindowTitle(QStringLiteral("Find"));
+    auto* key = new QComboBox(&dialog);
+    constexpr Find_Key kKeys[] = {Find_Key::kAlign_ID, Find_Key::kCompound_MolecularMass,
+                                  Find_Key::kCompound_Retention_Time};
+    for (const Find_Key k : kKeys) key->addItem(Find_Key_Name(k), static_cast<int>(k));
+    auto* value = new QLineEdit(&dialog);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QFormLayout(&dialog);
+    layout->addRow(QStringLiteral("Go to:"), key);
+    layout->addRow(QStringLiteral("Value:"), value);
+    layout->addRow(buttons);
+    value->setFocus();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return Find_Request{static_cast<Find_Key>(key->currentData().toInt()), value->text()};
+  }
 };
 
 }  // namespace
@@ -50,6 +83,10 @@ std::optional<QString> Form_Dialogs::Save_File(QWidget*, const QString&, const Q
                                                const QString&, QString*) {
   return std::nullopt;
 }
+
+bool Form_Dialogs::Ask_Yes_No(QWidget*, const QString&) { return false; }
+
+std::optional<Find_Request> Form_Dialogs::Ask_Find(QWidget*) { return std::nullopt; }
 
 std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs() {
   return std::make_unique<Standard_Dialogs>();

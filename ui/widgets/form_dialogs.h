@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "ui/result_find.h"
+
 class QWidget;
 
 namespace Varnel {
@@ -31,6 +33,12 @@ class Form_Dialogs {
                                            QString* selected_filter);
   // A message box with the text alone, one OK button and an empty title.
   virtual void Show_Message(QWidget* parent, const QString& text) = 0;
+  // A question with Yes and No (No preselected): true for Yes. The default
+  // answers No, which leaves everything as it is.
+  virtual bool Ask_Yes_No(QWidget* parent, const QString& text);
+  // The result grid's "Find..." dialog: what to search and the number as
+  // typed, or std::nullopt when cancelled. The default cancels.
+  virtual std::optional<Find_Request> Ask_Find(QWidget* parent);
 };
 
 // QFileDialog and QMessageBox.

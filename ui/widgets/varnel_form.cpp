@@ -1,11 +1,13 @@
 #include "ui/widgets/varnel_form.h"
 
+#include <QCloseEvent>
 #include <QTabWidget>
 
 #include "ui/viz_palette.h"
 #include "ui/widgets/align_process_tab.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/control_factory.h"
+#include "ui/widgets/result_grid_actions.h"
 
 namespace Varnel {
 
@@ -34,6 +36,7 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
   visualization_tab_ = new Align_Visualization_Tab(
       *dialogs_, *guard_, [tab = align_tab_] { return tab->FilePathOut(); });
   tabControl1->addTab(visualization_tab_, QStringLiteral("Align_Visualization"));
+  Install_Result_Grid_Actions(*visualization_tab_, *dialogs_);
   tabControl1->setCurrentIndex(0);
   connect(visualization_tab_, &Align_Visualization_Tab::Redrawn, this, &Varnel_Form::Redrawn);
 }
@@ -55,6 +58,25 @@ void Varnel_Form::Generate_Color_Vect(int Color_NUM, QColor* Color_Array) {
 
 void Varnel_Form::Set_Align_Run(Align_Run_Function run) {
   align_tab_->Set_Align_Run(std::move(run));
+}
+
+void Varnel_Form::Set_Estimator(Estimate_Function estimator) {
+  align_tab_->Set_Estimator(std::move(estimator));
+}
+
+void Varnel_Form::closeEvent(QCloseEvent* event) {
+  if (align_tab_->Run_Active()) {
+    bool stop = false;
+    guard_->Run([this, &stop] {
+      stop = dialogs_->Ask_Yes_No(this, QString::fromUtf8(kStopRunAndCloseQuestion));
+    });
+    if (!stop) {
+      event->ignore();
+      return;
+    }
+    align_tab_->Stop_Run_For_Close();
+  }
+  QWidget::closeEvent(event);
 }
 
 }  // namespace Varnel

@@ -16,6 +16,7 @@
 #include "ui/align_tab.h"
 #include "ui/widgets/form_dialogs.h"
 
+class QCloseEvent;
 class QColor;
 class QStandardItemModel;
 class QTabWidget;
@@ -43,9 +44,16 @@ class Varnel_Form : public QWidget {
   // Replaces the alignment run that an accepted Align request calls (tests
   // pass their own). An empty function restores the real run.
   void Set_Align_Run(Align_Run_Function run);
+  // Replaces what the alignment tab's Estimate calls (empty: not available).
+  void Set_Estimator(Estimate_Function estimator);
 
   Align_Process_Tab* Align_Tab() const { return align_tab_; }
   Align_Visualization_Tab* Visualization_Tab() const { return visualization_tab_; }
+
+ protected:
+  // While an alignment works, asks kStopRunAndCloseQuestion; Yes stops the
+  // run, waits for it and closes, No keeps the window and the run.
+  void closeEvent(QCloseEvent* event) override;
 
  signals:
   // Emitted at the end of every chart redraw (tests count redraws with it).

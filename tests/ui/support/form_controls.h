@@ -5,6 +5,7 @@
 
 #include <qcustomplot.h>
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,6 +42,9 @@ struct Form_Controls {
     VARNEL_FIND(textBox_Align_Window2);
     VARNEL_FIND(textBox_Align_Mass_Tol);
     VARNEL_FIND(button_Align_Process);
+    VARNEL_FIND(button_Estimate);
+    VARNEL_FIND(checkBox_RT_Drift_Correction);
+    VARNEL_FIND(checkBox_Record_Run);
     VARNEL_FIND(Tab_Align_Visualization);
     VARNEL_FIND(textBox_Align_Result_File);
     VARNEL_FIND(button_Align_File_Browse);
@@ -74,6 +78,9 @@ struct Form_Controls {
   QLineEdit* textBox_Align_Window2 = nullptr;
   QLineEdit* textBox_Align_Mass_Tol = nullptr;
   QPushButton* button_Align_Process = nullptr;
+  QPushButton* button_Estimate = nullptr;
+  QCheckBox* checkBox_RT_Drift_Correction = nullptr;
+  QCheckBox* checkBox_Record_Run = nullptr;
   QWidget* Tab_Align_Visualization = nullptr;
   QLineEdit* textBox_Align_Result_File = nullptr;
   QPushButton* button_Align_File_Browse = nullptr;

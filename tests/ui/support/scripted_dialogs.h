@@ -1,6 +1,6 @@
-// The window's dialogs replaced by a script: file dialogs answer from a
-// queue (a cancelled dialog once the queue is empty), every file dialog call
-// and every message is recorded instead of blocking.
+// The window's dialogs replaced by a script: file dialogs, questions and the
+// find dialog answer from queues (a cancelled dialog or No once a queue is
+// empty), every call and every message is recorded instead of blocking.
 #ifndef VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 #define VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 
@@ -36,6 +36,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   std::optional<QString> Save_File(QWidget*, const QString& title, const QString& folder,
                                    const QString& filter, QString* selected_filter) override {
     save_calls.push_back({title, folder, filter, selected_filter ? *selected_filter : QString()});
+    if (selected_filter != nullptr && !save_filter_answer.isEmpty())
+      *selected_filter = save_filter_answer;
     if (save_answers.empty()) return std::nullopt;
     std::optional<QString> answer = save_answers.front();
     save_answers.pop_front();
@@ -44,11 +46,32 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   void Show_Message(QWidget*, const QString& text) override { messages.push_back(text); }
 
+  bool Ask_Yes_No(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (yes_no_answers.empty()) return false;
+    const bool answer = yes_no_answers.front();
+    yes_no_answers.pop_front();
+    return answer;
+  }
+
+  std::optional<Find_Request> Ask_Find(QWidget*) override {
+    ++find_calls;
+    if (find_answers.empty()) return std::nullopt;
+    std::optional<Find_Request> answer = find_answers.front();
+    find_answers.pop_front();
+    return answer;
+  }
+
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
-  std::deque<std::optional<QString>> save_answers;  // the selected filter is kept as given
+  std::deque<std::optional<QString>> save_answers;
+  QString save_filter_answer;  // the filter a save dialog reports; empty: kept as given
   std::vector<Save_Call> save_calls;
   QStringList messages;
+  std::deque<bool> yes_no_answers;  // No once empty
+  QStringList questions;
+  std::deque<std::optional<Find_Request>> find_answers;  // cancelled once empty
+  int find_calls = 0;
 };
 
 }  // namespace Varnel::Test

@@ -1,0 +1,373 @@
+// Alignment and estimate in the background: the progress dialog's stages and
+// Cancel under a slow scripted run, the real run stopped at each stage, the
+// window repainting while a run works, and closing the window during a run.
+//
+// Align and Estimate return only when their work has ended, so everything a
+// test does during the work runs from a timer inside the dialog's own loop
+// (While_Running).
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "run/alignment_run.h"
+#include "storage/path.h"
+#include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
+#include "tests/ui/support/scripted_dialogs.h"
+#include "ui/text_codec.h"
+#include "ui/widgets/run_progress_dialog.h"
+#include "ui/widgets/varnel_form.h"
+
+using namespace Varnel;
+using Varnel::Test::Scripted_Dialogs;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(20);  // a gate never opened fails, not hangs
+
+// Where a scripted run waits for the test. The run keeps reporting while it
+// waits, as a real run does, so a Cancel stops it there.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  // True when opened in time; report is called every few milliseconds.
+  bool Wait(const std::function<void()>& report) {
+    const auto deadline = Clock::now() + kPatience;
+    std::unique_lock lock(mutex_);
+    while (!open_) {
+      if (Clock::now() > deadline) return false;
+      lock.unlock();
+      report();
+      lock.lock();
+      opened_.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+// Counts the paint events a widget receives (on the window's thread).
+class Paint_Counter : public QObject {
+ public:
+  explicit Paint_Counter(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+}  // namespace
+
+class AlignProgressTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<Temp_Folder> dir_;
+  std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
+  Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
+  Simulation_Result study_;
+  std::unique_ptr<Gate[]> gates_;
+
+  std::string Result_File(const char* name) const {
+    return Join_Path(Join_Path(dir_->path(), "Result"), name);
+  }
+  // Picks the simulated study, loads it and ticks every file.
+  void Load_Study() {
+    QStringList paths;
+    for (const std::string& path : Study_Paths(dir_->path(), study_)) {
+      paths.push_back(From_Engine_String(path));
+    }
+    dialogs_->answers.push_back(paths);
+    ui_.button_Annotation_File_Browse->click();
+    ui_.button_Annotation_Load->click();
+    ui_.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align")->click();
+  }
+  Run_Progress_Dialog* Dialog() const { return form_->findChild<Run_Progress_Dialog*>(); }
+  QString Stage_Text() const {
+    Run_Progress_Dialog* dialog = Dialog();
+    return dialog ? dialog->findChild<QLabel*>("label_Run_Stage")->text() : QString();
+  }
+  int Bar() const { return Dialog()->findChild<QProgressBar*>("progressBar_Run")->value(); }
+  void Click_Cancel() const { Dialog()->findChild<QPushButton*>("button_Run_Cancel")->click(); }
+  // Clicks button; steps run from the window's loop while the work goes on.
+  static void While_Running(QPushButton* button, std::function<void()> steps) {
+    QTimer::singleShot(0, button, std::move(steps));
+    button->click();
+  }
+  // A run that reports one stage after the other and waits at each gate.
+  Align_Run_Function Slow_Run() {
+    return [this](const Alignment_Request&, const Alignment_Run_Observer& o) {
+      o.on_stage(Run_Stage::kReading);
+      o.on_read(1, 3, 100);
+      gates_[0].Wait([&] { o.on_read(1, 3, 100); });
+      o.on_stage(Run_Stage::kAligning);
+      o.on_align(5, 40);
+      gates_[1].Wait([&] { o.on_align(5, 40); });
+      o.on_stage(Run_Stage::kWritingCsv);
+      o.on_write(Run_Stage::kWritingCsv, 10, 60);
+      gates_[2].Wait([&] { o.on_write(Run_Stage::kWritingCsv, 10, 60); });
+      o.on_stage(Run_Stage::kWritingDatabase);
+      o.on_write(Run_Stage::kWritingDatabase, 30, 60);
+      gates_[3].Wait([&] { o.on_write(Run_Stage::kWritingDatabase, 30, 60); });
+      return Alignment_Run_Summary{};
+    };
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<Temp_Folder>();
+    study_ = Make_Study(dir_->path(), 3, 25);
+    gates_ = std::make_unique<Gate[]>(4);
+    auto dialogs = std::make_unique<Scripted_Dialogs>();
+    dialogs_ = dialogs.get();
+    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
+    ui_ = Varnel::Test::Form_Controls(*form_);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    Load_Study();
+  }
+  void cleanup() {
+    for (int i = 0; i < 4; ++i) gates_[i].Open();
+    form_.reset();
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+  }
+
+  void dialogFollowsEveryStageUnderTheWaitCursor() {
+    form_->Set_Align_Run(Slow_Run());
+    While_Running(ui_.button_Align_Process, [this] {
+      QVERIFY(Dialog() != nullptr);
+      QVERIFY(Dialog()->isModal());
+      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+      QTRY_COMPARE(Stage_Text(), QString("Reading file 2 of 3"));
+      QCOMPARE(Bar(), 333);
+      QVERIFY(Dialog()->findChild<QLabel*>("label_Run_Elapsed")->text().startsWith("Elapsed: 0:0"));
+      gates_[0].Open();
+      QTRY_COMPARE(Stage_Text(), QString("Aligning: 5 groups made, 40 peaks left"));
+      QCOMPARE(Bar(), 600);  // 60 of the 100 peaks gathered are in groups
+      gates_[1].Open();
+      QTRY_COMPARE(Stage_Text(), QString("Writing the CSV file: row 10 of 60"));
+      gates_[2].Open();
+      QTRY_COMPARE(Stage_Text(), QString("Writing the database: row 30 of 60"));
+      QCOMPARE(Bar(), 500);
+      gates_[3].Open();
+    });
+    QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+    QVERIFY(Dialog() == nullptr);
+  }
+
+  void cancelStopsAtTheNextReportWithItsOwnMessage() {
+    std::atomic<bool> stopped_by_cancel{false};
+    const Align_Run_Function slow = Slow_Run();
+    form_->Set_Align_Run([&](const Alignment_Request& r, const Alignment_Run_Observer& o) {
+      try {
+        return slow(r, o);
+      } catch (const Run_Cancelled&) {
+        stopped_by_cancel = true;
+        throw;
+      }
+    });
+    While_Running(ui_.button_Align_Process, [this] {
+      gates_[0].Open();
+      QTRY_COMPARE(Stage_Text(), QString("Aligning: 5 groups made, 40 peaks left"));
+      Click_Cancel();
+      QVERIFY(Dialog()->isVisible());  // until the run has stopped
+    });
+    QVERIFY(stopped_by_cancel);
+    QCOMPARE(dialogs_->messages,
+             QStringList{"The alignment was cancelled; earlier results are unchanged."});
+  }
+
+  void failureOnTheWorkerIsOneMessage() {
+    form_->Set_Align_Run(
+        [](const Alignment_Request&, const Alignment_Run_Observer& o) -> Alignment_Run_Summary {
+          o.on_stage(Run_Stage::kReading);
+          throw std::runtime_error("/data/s2.db: file is not a database");
+        });
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages, QStringList{"/data/s2.db: file is not a database"});
+  }
+
+  void windowRepaintsWhileTheRunWorks() {
+    auto* paints = new Paint_Counter(ui_.tabControl1);
+    bool gui_answered = false;
+    form_->Set_Align_Run([&](const Alignment_Request&, const Alignment_Run_Observer& o) {
+      o.on_stage(Run_Stage::kAligning);
+      // Opened by a timer on the window's thread: a blocked window never opens it.
+      gui_answered = gates_[0].Wait([&] { o.on_align(1, 1); });
+      return Alignment_Run_Summary{};
+    });
+    While_Running(ui_.button_Align_Process, [&] {
+      const int before = paints->count;
+      ui_.tabControl1->update();
+      QTRY_VERIFY(paints->count > before);
+      gates_[0].Open();
+    });
+    QVERIFY(gui_answered);
+    QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+  }
+
+  void closingDuringARunAsksThenStopsIt() {
+    std::atomic<bool> stopped_by_cancel{false};
+    form_->Set_Align_Run([&](const Alignment_Request&, const Alignment_Run_Observer& o) {
+      try {
+        o.on_stage(Run_Stage::kAligning);
+        gates_[0].Wait([&] { o.on_align(1, 1); });
+      } catch (const Run_Cancelled&) {
+        stopped_by_cancel = true;
+        throw;
+      }
+      return Alignment_Run_Summary{};
+    });
+    dialogs_->yes_no_answers = {false, true};
+    While_Running(ui_.button_Align_Process, [this] {
+      QTRY_VERIFY(Stage_Text().startsWith("Aligning"));
+      QVERIFY(!form_->close());  // No: the window and the run stay
+      QVERIFY(form_->isVisible());
+      QVERIFY(Dialog()->isVisible());
+      QVERIFY(form_->close());  // Yes: stopped and waited for before it closes
+    });
+    QCOMPARE(dialogs_->questions, QStringList(2, "An alignment is running. Stop it and close?"));
+    QVERIFY(stopped_by_cancel);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(dialogs_->messages.isEmpty());
+    // Shown again, the window runs and tells as before; without a run it
+    // closes without a question.
+    form_->show();
+    gates_[0].Open();
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+    QVERIFY(form_->close());
+    QCOMPARE(dialogs_->questions.size(), 2);
+  }
+
+  void realRunCancelledAtEachStageLeavesTheOldResults_data() {
+    QTest::addColumn<int>("stage");
+    QTest::newRow("reading") << static_cast<int>(Run_Stage::kReading);
+    QTest::newRow("aligning") << static_cast<int>(Run_Stage::kAligning);
+    QTest::newRow("writing CSV") << static_cast<int>(Run_Stage::kWritingCsv);
+    QTest::newRow("writing database") << static_cast<int>(Run_Stage::kWritingDatabase);
+  }
+  void realRunCancelledAtEachStageLeavesTheOldResults() {
+    QFETCH(int, stage);
+    form_->Set_Align_Run({});
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+    const std::string old_csv = Read_File(Result_File(kAlignedCsvName));
+    const std::string old_db = Read_File(Result_File(kAlignedDbName));
+
+    // The real run, held at its first report of the stage until Cancel.
+    std::atomic<bool> held{false};
+    std::atomic<bool> cancelled{false};
+    const auto hold = [&](Run_Stage at) {
+      if (static_cast<int>(at) != stage || held.exchange(true)) return;
+      const auto deadline = Clock::now() + kPatience;
+      while (!cancelled && Clock::now() < deadline) std::this_thread::yield();
+    };
+    form_->Set_Align_Run([&](const Alignment_Request& request, const Alignment_Run_Observer& o) {
+      Alignment_Run_Observer held_observer = o;
+      held_observer.on_read = [&, next = o.on_read](std::size_t r, std::size_t t, std::size_t p) {
+        hold(Run_Stage::kReading);
+        next(r, t, p);
+      };
+      held_observer.on_align = [&, next = o.on_align](std::uint32_t g, std::size_t l) {
+        hold(Run_Stage::kAligning);
+        next(g, l);
+      };
+      held_observer.on_write = [&, next = o.on_write](Run_Stage s, std::size_t r, std::size_t t) {
+        hold(s);
+        next(s, r, t);
+      };
+      return Run_Alignment(request, held_observer);
+    });
+    ui_.textBox_Align_Mass_Tol->setText("0.5");  // a run to the end would change the files
+    While_Running(ui_.button_Align_Process, [&] {
+      QTRY_VERIFY(held.load());
+      Click_Cancel();
+      cancelled = true;
+    });
+    QCOMPARE(dialogs_->messages.back(),
+             QString("The alignment was cancelled; earlier results are unchanged."));
+    QVERIFY(Read_File(Result_File(kAlignedCsvName)) == old_csv);
+    QVERIFY(Read_File(Result_File(kAlignedDbName)) == old_db);
+    const std::vector<std::string> expected = {kAlignedDbName, kAlignedCsvName};
+    QVERIFY(List_Folder(Join_Path(dir_->path(), "Result")) == expected);  // no temporary file
+  }
+
+  void estimateFillsTheBoxesFromTheTickedFiles() {
+    ui_.button_Estimate->click();  // nothing wired: says so
+    QCOMPARE(dialogs_->messages,
+             QStringList{"Estimating tolerances is not available in this build."});
+    dialogs_->messages.clear();
+
+    std::vector<Annotated_File> files_seen;
+    bool correction_seen = false;
+    form_->Set_Estimator([&](const std::vector<Annotated_File>& files, bool rt_correction,
+                             const Alignment_Run_Observer& o) {
+      files_seen = files;
+      correction_seen = rt_correction;
+      o.on_stage(Run_Stage::kReading);
+      gates_[0].Wait([&] { o.on_read(2, 3, 10); });
+      return Tolerance_Suggestion{0.012345, 21.456789, 8.5, "mass spread 4.1 ppm\nRT spread 7 s"};
+    });
+    ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    While_Running(ui_.button_Estimate, [this] {
+      QTRY_COMPARE(Stage_Text(), QString("Reading file 3 of 3"));
+      gates_[0].Open();
+    });
+    QCOMPARE(files_seen.size(), std::size_t{3});
+    QCOMPARE(files_seen[1].name, study_.database_names[1]);
+    QVERIFY(correction_seen);
+    QCOMPARE(ui_.textBox_Align_Mass_Tol->text(), QString("0.0123"));
+    QCOMPARE(ui_.textBox_Align_Window1->text(), QString("21.4568"));
+    QCOMPARE(ui_.textBox_Align_Window2->text(), QString("8.5"));
+    QCOMPARE(dialogs_->messages, QStringList{"mass spread 4.1 ppm\nRT spread 7 s"});
+  }
+
+  void estimateRefusesWithoutFilesAndStopsOnCancel() {
+    int calls = 0;
+    form_->Set_Estimator(
+        [&](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer& o) {
+          ++calls;
+          gates_[0].Wait([&] { o.on_stage(Run_Stage::kReading); });
+          return Tolerance_Suggestion{1, 2, 3, "never shown"};
+        });
+    While_Running(ui_.button_Estimate, [this] {
+      QTRY_VERIFY(Stage_Text().startsWith("Reading"));
+      Click_Cancel();
+    });
+    QCOMPARE(dialogs_->messages, QStringList{"The estimate was cancelled."});
+    QCOMPARE(ui_.textBox_Align_Mass_Tol->text(), QString("0.1"));
+    ui_.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align")->click();
+    ui_.button_Estimate->click();
+    QCOMPARE(dialogs_->messages.back(),
+             QString("Please tick at least one Annotation result File(.db) to align!"));
+    QCOMPARE(calls, 1);
+  }
+};
+
+QTEST_MAIN(AlignProgressTest)
+#include "align_progress_qtest.moc"

@@ -1,0 +1,213 @@
+// The result grid's row tooltip and its context menu entries (Find, Export,
+// Alignment quality, Run details) in the real window, offscreen.
+#include <QAction>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QToolTip>
+#include <QtTest>
+
+#include "storage/aligned_table.h"
+#include "storage/path.h"
+#include "tests/support/test_files.h"
+#include "tests/ui/support/form_controls.h"
+#include "tests/ui/support/scripted_dialogs.h"
+#include "tests/ui/support/viz_study.h"
+#include "ui/align_table_model.h"
+#include "ui/result_export_ui.h"
+#include "ui/widgets/align_visualization_tab.h"
+#include "ui/widgets/quality_window.h"
+#include "ui/widgets/run_details_dialog.h"
+#include "ui/widgets/varnel_form.h"
+
+using namespace Varnel;
+using Varnel::Test::Make_Peak;
+using Varnel::Test::Peak_Spec;
+
+namespace {
+
+Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double mz,
+               double rt) {
+  Peak_Spec s;
+  s.sample_id = sample;
+  s.sample_name = "Sample " + std::to_string(sample);
+  s.eic_id = eic;
+  s.group_id = eic;
+  s.compound_id = eic;
+  s.align_id = align_id;
+  s.apex_mz = mz;  // Compound_MolecularMass is apex_mz - 1.007276
+  s.apex_rt = rt;  // also Compound_Retention_Time
+  s.align_rt = align_id == 0 ? 0.0 : rt;
+  return s;
+}
+
+}  // namespace
+
+class ResultGridTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<Temp_Folder> dir_;
+  std::unique_ptr<Varnel_Form> form_;
+  Varnel::Test::Form_Controls ui_;
+  Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
+  const Align_Table_Model* model_ = nullptr;
+
+  QString Path(const char* name) const {
+    return QString::fromStdString(Join_Path(dir_->path(), name));
+  }
+  // Triggers the grid's context entry `text`.
+  void Entry(const char* text) {
+    for (QAction* action : ui_.dataGridView_Align_Peaklist_Table->actions()) {
+      if (action->text() == QLatin1String(text)) {
+        action->trigger();
+        return;
+      }
+    }
+    QFAIL(text);
+  }
+  int Current_Cell(int column) const {
+    return model_->Int_Cell(form_->Visualization_Tab()->Current_Row(), column).value_or(-1);
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<Temp_Folder>();
+    // Align_ID 3 in samples 0 and 1, Align_ID 7 in samples 2 and 5, one
+    // unaligned peak of sample 1.
+    Varnel::Test::Write_Aligned_Result(
+        {Make_Peak(Spec(1, 30, 0, 611.3, 140.0)), Make_Peak(Spec(0, 10, 3, 302.1, 98.0)),
+         Make_Peak(Spec(1, 11, 3, 302.1, 102.0)), Make_Peak(Spec(2, 20, 7, 456.2, 60.0)),
+         Make_Peak(Spec(5, 50, 7, 456.2, 62.0))},
+        dir_->path(), "study.aligndb");
+    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
+    dialogs_ = dialogs.get();
+    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
+    ui_ = Varnel::Test::Form_Controls(*form_);
+    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    dialogs_->answers.push_back(QStringList{Path("study.aligndb")});
+    ui_.button_Align_File_Browse->click();
+    model_ = &form_->Visualization_Tab()->Grid_Model();
+    QCOMPARE(model_->rowCount(), 5);
+  }
+  void cleanup() {
+    form_.reset();
+    dir_.reset();
+  }
+
+  void tooltipNamesTheRowsCompound() {
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    int row = 0;
+    while (model_->Int_Cell(row, kCol_EIC_ID) != 50) ++row;
+    const QRect cell = grid->visualRect(model_->index(row, 0));
+    QHelpEvent event(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(grid->viewport(), &event);
+    const QStringList lines = QToolTip::text().split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], QString("Align_ID: 7"));
+    QVERIFY2(lines[1].startsWith("Compound_MolecularMass: 455.19"), qPrintable(lines[1]));
+    QCOMPARE(lines[2], QString("Compound_Retention_Time: 62"));
+    QCOMPARE(lines[3], QString("Adduct_Annotation: [M+H]+"));
+    QCOMPARE(lines[4], QString("SAMPLE_NAME: Sample 5"));
+  }
+
+  void findGoesToTheRowAndRedrawsIt_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("eic");  // EIC_ID of the row found
+    const int id = static_cast<int>(Find_Key::kAlign_ID);
+    const int mass = static_cast<int>(Find_Key::kCompound_MolecularMass);
+    const int rt = static_cast<int>(Find_Key::kCompound_Retention_Time);
+    QTest::newRow("Align_ID, its first row") << id << "7" << 20;
+    QTest::newRow("Align_ID 0") << id << " 0 " << 30;
+    QTest::newRow("mass between two, nearer the upper") << mass << "400" << 20;
+    QTest::newRow("mass beyond every row") << mass << "9999" << 30;
+    QTest::newRow("RT nearest") << rt << "61.2" << 50;
+    QTest::newRow("RT tie: the first shown") << rt << "100" << 10;
+  }
+  void findGoesToTheRowAndRedrawsIt() {
+    QFETCH(int, key);
+    QFETCH(QString, text);
+    QFETCH(int, eic);
+    QSignalSpy redraws(form_.get(), &Varnel_Form::Redrawn);
+    dialogs_->find_answers.push_back(Find_Request{static_cast<Find_Key>(key), text});
+    Entry("Find...");
+    QCOMPARE(Current_Cell(kCol_EIC_ID), eic);
+    QCOMPARE(redraws.count(), 1);
+    QVERIFY(ui_.panel_align_peak_visualization->isVisible());
+    QVERIFY(dialogs_->messages.isEmpty());
+    // Finding the current row again draws it again.
+    dialogs_->find_answers.push_back(Find_Request{static_cast<Find_Key>(key), text});
+    Entry("Find...");
+    QCOMPARE(redraws.count(), 2);
+  }
+
+  void findRefusesWhatItCannotFind() {
+    ui_.dataGridView_Align_Peaklist_Table->selectRow(1);
+    const int before = form_->Visualization_Tab()->Current_Row();
+    dialogs_->find_answers = {Find_Request{Find_Key::kAlign_ID, "4"},
+                              Find_Request{Find_Key::kAlign_ID, "3.5"},
+                              Find_Request{Find_Key::kCompound_MolecularMass, "x"}, std::nullopt};
+    for (int i = 0; i < 4; ++i) Entry("Find...");
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"No row has Align_ID 4.", "Please enter a number to find in Align_ID.",
+                          "Please enter a number to find in Compound_MolecularMass."}));
+    QCOMPARE(form_->Visualization_Tab()->Current_Row(), before);
+  }
+
+  void ctrlFOnTheGridAsksWhatToFind() {
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    ui_.dataGridView_Align_Peaklist_Table->setFocus();
+    dialogs_->find_answers.push_back(Find_Request{Find_Key::kAlign_ID, "3"});
+    QTest::keyClick(ui_.dataGridView_Align_Peaklist_Table, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(dialogs_->find_calls, 1);
+    QCOMPARE(Current_Cell(kCol_Align_ID), 3);
+  }
+
+  void exportWritesTheChosenFormat() {
+    // Cancelled: nothing written.
+    Entry("Export...");
+    QCOMPARE(dialogs_->save_calls.size(), std::size_t{1});
+    QCOMPARE(dialogs_->save_calls[0].filter, Export_Dialog_Filter());
+    QCOMPARE(dialogs_->save_calls[0].folder, Path("study_features.csv"));
+    // The feature table.
+    dialogs_->save_answers.push_back(Path("features.csv"));
+    Entry("Export...");
+    QVERIFY(Read_File(Path("features.csv").toStdString()).starts_with("Align_ID"));
+    // MetaboAnalyst asks for the sample sheet.
+    Write_File(Path("sheet.csv").toStdString(),
+               "sample,group\nSample 0,A\nSample 1,B\nSample 2,A\nSample 5,B\n");
+    dialogs_->save_filter_answer = Export_Filter_Of(Export_Format::kMetaboAnalyst);
+    dialogs_->save_answers.push_back(Path("metabo.csv"));
+    dialogs_->answers.push_back(QStringList{Path("sheet.csv")});
+    Entry("Export...");
+    QCOMPARE(dialogs_->open_calls.back().filter, Sample_Sheet_Dialog_Filter());
+    QVERIFY(Read_File(Path("metabo.csv").toStdString()).find("Label") != std::string::npos);
+    QVERIFY(dialogs_->messages.isEmpty());
+    // A failure of the export is one message naming the file.
+    dialogs_->save_answers.push_back(Path("study.aligndb"));
+    dialogs_->save_filter_answer.clear();
+    Entry("Export...");
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY(dialogs_->messages[0].contains("study.aligndb"));
+  }
+
+  void qualityAndRunDetailsOpenTheirWindows() {
+    Entry("Run details...");
+    auto* details = form_->findChild<Run_Details_Dialog*>();
+    QVERIFY(details != nullptr);
+    QVERIFY(details->text().contains("holds no record of its run"));
+    Entry("Alignment quality...");
+    Quality_Window* quality = form_->findChild<Quality_Window*>();
+    QVERIFY(quality != nullptr);
+    QCOMPARE(quality->windowTitle(), Quality_Window_Title("study.aligndb"));
+    QVERIFY(dialogs_->messages.isEmpty());
+  }
+};
+
+QTEST_MAIN(ResultGridTest)
+#include "result_grid_qtest.moc"

@@ -1,0 +1,95 @@
+#include "ui/widgets/result_grid_actions.h"
+
+#include <QFileInfo>
+#include <QKeySequence>
+#include <optional>
+#include <string>
+
+#include "storage/path.h"
+#include "storage/result_export.h"
+#include "ui/result_export_ui.h"
+#include "ui/result_find.h"
+#include "ui/text_codec.h"
+#include "ui/widgets/align_visualization_tab.h"
+#include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/quality_window.h"
+#include "ui/widgets/run_details_dialog.h"
+#include "ui/widgets/wait_cursor.h"
+
+#ifndef VARNEL_VERSION
+#define VARNEL_VERSION "unknown"
+#endif
+
+namespace Varnel {
+
+namespace {
+
+const QString kExportTitle = QStringLiteral("Export the Aligned Result");
+const QString kSampleSheetTitle = QStringLiteral("Select a Sample Sheet");
+const QString kSaveChartTitle = QStringLiteral("Save Chart");
+const QString kChartFilter = QStringLiteral("PNG image (*.png);;PDF document (*.pdf)");
+
+std::string Result_Path(const Align_Visualization_Tab& tab) {
+  return Join_Path(To_Engine_String(tab.alignFolderName()), To_Engine_String(tab.alignFileName()));
+}
+
+void Find(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
+  const std::optional<Find_Request> request = dialogs.Ask_Find(tab.window());
+  if (!request) return;
+  const Find_Outcome found = Find_Result_Row(tab.Grid_Model(), *request);
+  if (found.message) {
+    dialogs.Show_Message(tab.window(), *found.message);
+    return;
+  }
+  tab.Go_To_Row(found.row);
+}
+
+void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
+  const QString& folder = tab.alignFolderName();
+  QString filter = Export_Filter_Of(Export_Format::kFeatureTable);
+  const QString offered = From_Engine_String(
+      Join_Path(To_Engine_String(folder), To_Engine_String(Default_Export_File_Name(
+                                              tab.alignFileName(), Export_Format::kFeatureTable))));
+  const std::optional<QString> out =
+      dialogs.Save_File(tab.window(), kExportTitle, offered, Export_Dialog_Filter(), &filter);
+  if (!out || out->isEmpty()) return;
+  Export_Options options;
+  options.format = Export_Format_Of_Filter(filter).value_or(Export_Format::kFeatureTable);
+  options.software_version = VARNEL_VERSION;
+  if (Export_Needs_Sample_Sheet(options.format)) {
+    const std::optional<QStringList> sheet = dialogs.Open_Files(
+        tab.window(), kSampleSheetTitle, folder, Sample_Sheet_Dialog_Filter(), false);
+    if (!sheet || sheet->size() != 1) return;
+    options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
+  }
+  Wait_Cursor wait;
+  Export_Result(Result_Path(tab), options, To_Engine_String(*out));
+}
+
+void Quality(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [&dialogs](QWidget* parent, const QString& text) {
+    dialogs.Show_Message(parent, text);
+  };
+  hooks.save_dialog = [&dialogs](QWidget* parent, const QString& suggested) {
+    QString filter;
+    return dialogs.Save_File(parent, kSaveChartTitle, suggested, kChartFilter, &filter)
+        .value_or(QString());
+  };
+  Open_Quality_Window(tab.window(), tab.alignFolderName(), tab.alignFileName(), std::move(hooks));
+}
+
+}  // namespace
+
+void Install_Result_Grid_Actions(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
+  tab.Add_Grid_Action(QString::fromUtf8(kFindEntry), QKeySequence::Find,
+                      [&tab, &dialogs] { Find(tab, dialogs); });
+  tab.Add_Grid_Action(QString::fromUtf8(kExportEntry), QKeySequence(),
+                      [&tab, &dialogs] { Export(tab, dialogs); });
+  tab.Add_Grid_Action(QString::fromUtf8(kQualityEntry), QKeySequence(),
+                      [&tab, &dialogs] { Quality(tab, dialogs); });
+  tab.Add_Grid_Action(QString::fromUtf8(kRunDetailsEntry), QKeySequence(),
+                      [&tab] { Show_Run_Details(Result_Path(tab), tab.window()); });
+}
+
+}  // namespace Varnel
