@@ -122,6 +122,8 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
   }
   plan.rt_correction = values.rt_correction;
   plan.record_run = values.record_run;
+  request.rt_correction = values.rt_correction;
+  request.record_run = values.record_run;
   request.mode = texts.mode;
   request.Mass_Tol = checked.Mass_Tol;
   request.Align_Window1 = checked.Align_Window1;

@@ -318,6 +318,7 @@ class AlignProgressTest : public QObject {
   }
 
   void estimateFillsTheBoxesFromTheTickedFiles() {
+    form_->Set_Estimator({});
     ui_.button_Estimate->click();  // nothing wired: says so
     QCOMPARE(dialogs_->messages,
              QStringList{"Estimating tolerances is not available in this build."});

@@ -189,13 +189,13 @@ TEST_F(PlanAlignTest, TickBoxesPassAsTheyAreRead) {
   Align_Form_Values values = Defaults();
   values.rt_correction = true;
   Align_Plan plan = Plan_Align(values, c_);
-  EXPECT_TRUE(plan.rt_correction);
-  EXPECT_FALSE(plan.record_run);
+  EXPECT_TRUE(plan.request.rt_correction);
+  EXPECT_FALSE(plan.request.record_run);
   values.rt_correction = false;
   values.record_run = true;
   plan = Plan_Align(values, c_);
-  EXPECT_FALSE(plan.rt_correction);
-  EXPECT_TRUE(plan.record_run);
+  EXPECT_FALSE(plan.request.rt_correction);
+  EXPECT_TRUE(plan.request.record_run);
 }
 
 TEST_F(PlanAlignTest, EstimateReadsTheTickedFilesAndChecksNoNumber) {

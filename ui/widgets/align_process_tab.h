@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "run/alignment_estimate.h"
 #include "ui/align_tab.h"
 
 class QCheckBox;
@@ -89,7 +90,12 @@ class Align_Process_Tab : public QWidget {
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
   Align_Run_Function align_run_;            // empty: the real alignment run
-  Estimate_Function estimator_;             // empty: not available
+  // Reads the study on the worker thread; the anchors of its drift fit are
+  // searched around the default fast window. Empty: not available.
+  Estimate_Function estimator_ = [](const std::vector<Annotated_File>& files, bool rt_correction,
+                                    const Alignment_Run_Observer& observer) {
+    return Estimate_Study_Tolerances(files, rt_correction, kDefaultWindow1, 0, observer);
+  };
   Run_Progress_Dialog* running_ = nullptr;  // the dialog of the work in progress
   bool closing_ = false;  // the window closed during the last work: no more messages
 
