@@ -314,7 +314,7 @@ class Template {
     std::ostream no_lines(nullptr);
     Alignment_Run_Observer observer;
     observer.align_lines = &no_lines;
-    Run_Alignment({mode, mass_tol, 20, 10, files, result}, observer);
+    Run_Alignment(Request_For(mode, mass_tol, 20, 10, files, result), observer);
   }
 
   Temp_Folder folder_;

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "run/alignment_run.h"
 #include "badinput_support.h"
+#include "run/alignment_run.h"
 #include "storage/path.h"
 
 namespace badinput {

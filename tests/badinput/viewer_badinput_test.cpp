@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "run/alignment_run.h"
 #include "badinput_support.h"
+#include "run/alignment_run.h"
 #include "storage/aligned_queries.h"
 #include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
@@ -51,7 +51,7 @@ class Viewer_Template {
     std::ostream no_lines(nullptr);
     Alignment_Run_Observer observer;
     observer.align_lines = &no_lines;
-    Run_Alignment({One_Phase_Align, 0.1, 20, 10, files, folder_.path()}, observer);
+    Run_Alignment(Request_For(One_Phase_Align, 0.1, 20, 10, files, folder_.path()), observer);
     aligndb = Join_Path(folder_.path(), kAlignedDbName);
     sqlite3* db = nullptr;
     sqlite3_open_v2(aligndb.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);

@@ -30,7 +30,7 @@ Agreement Align_And_Compare(Compound_Align_Mode mode) {
   std::ostringstream quiet;
   Alignment_Run_Observer observer;
   observer.align_lines = &quiet;
-  Run_Alignment({mode, 0.1, 20.0, 10.0, files, result}, observer);
+  Run_Alignment(Request_For(mode, 0.1, 20.0, 10.0, files, result), observer);
 
   using Key = std::tuple<std::string, std::string, std::string>;  // sample, EIC_ID, Peak_ID
   std::map<Key, std::string> truth;

@@ -174,14 +174,10 @@ TEST_F(RunTest, RunTakesFilesFromSeveralFoldersAndReports) {
   };
   std::ostringstream lines;
   observer.align_lines = &lines;
-  const Alignment_Run_Summary summary =
-      Run_Alignment({One_Phase_Align,
-                     0.1,
-                     20.0,
-                     10.0,
-                     {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}},
-                     result_},
-                    observer);
+  const Alignment_Run_Summary summary = Run_Alignment(
+      Request_For(One_Phase_Align, 0.1, 20.0, 10.0,
+                  {{folder_.path(), "A" + kSuffix}, {other.path(), "B" + kSuffix}}, result_),
+      observer);
   EXPECT_EQ(peaks_after_file, (std::vector<std::size_t>{2, 4}));
   EXPECT_GE(align_calls, 1u);
   EXPECT_EQ(rows_written[Run_Stage::kWritingCsv], 4u);
@@ -212,7 +208,7 @@ TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
   std::ostringstream lines;
   Alignment_Run_Observer quiet;
   quiet.align_lines = &lines;
-  Run_Alignment({Two_Phase_Align, 0.1, 20.0, 10.0, files, result_}, quiet);
+  Run_Alignment(Request_For(Two_Phase_Align, 0.1, 20.0, 10.0, files, result_), quiet);
   const std::string old_csv = Read_File(Join_Path(result_, kAlignedCsvName));
   const std::string old_db = Read_File(Join_Path(result_, kAlignedDbName));
 
@@ -223,7 +219,7 @@ TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
     bool stop = false;
     Alignment_Run_Observer observer = quiet;
     observer.on_stage = [&](Run_Stage stage) { stop = stop || stage == stop_at; };
-    EXPECT_THROW(Run_Alignment({One_Phase_Align, 0.1, 20.0, 10.0, files, result_},
+    EXPECT_THROW(Run_Alignment(Request_For(One_Phase_Align, 0.1, 20.0, 10.0, files, result_),
                                Make_Cancellable(observer, [&] { return stop; })),
                  Run_Cancelled);
     EXPECT_TRUE(stop);
@@ -306,7 +302,7 @@ TEST_F(RunTest, SameResultAsTheStraightforwardPipelineForEveryThreadCount) {
       SCOPED_TRACE(threads);
       Alignment_Run_Observer observer;
       observer.align_lines = &lines;
-      Alignment_Request request{mode, 0.1, 20.0, 10.0, files, result_};
+      Alignment_Request request = Request_For(mode, 0.1, 20.0, 10.0, files, result_);
       request.threads = threads;
       Run_Alignment(request, observer);
       EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == csv);

@@ -136,3 +136,16 @@ Chromatogram_Peak_Group_Compound Make_Annotated_Peak(std::uint32_t eic, double m
   }
   return p;
 }
+
+Alignment_Request Request_For(Compound_Align_Mode mode, double mass_tol, double window1,
+                              double window2, std::vector<Annotated_File> files,
+                              std::string result_folder) {
+  Alignment_Request request;
+  request.mode = mode;
+  request.Mass_Tol = mass_tol;
+  request.Align_Window1 = window1;
+  request.Align_Window2 = window2;
+  request.files = std::move(files);
+  request.result_folder = std::move(result_folder);
+  return request;
+}

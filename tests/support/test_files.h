@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/peak.h"
+#include "run/alignment_request.h"
 #include "tools/simulate.h"
 
 // A fresh folder (0755, so that a child without privileges can enter it),
@@ -54,5 +55,11 @@ std::vector<std::string> Study_Paths(const std::string& folder, const Simulation
 Chromatogram_Peak_Group_Compound Make_Annotated_Peak(std::uint32_t eic, double mass, double rt,
                                                      double intensity,
                                                      std::uint32_t compound_id = 1);
+
+// A run request with the three numbers, the files and the result folder; the
+// rest as a new request has it.
+Alignment_Request Request_For(Compound_Align_Mode mode, double mass_tol, double window1,
+                              double window2, std::vector<Annotated_File> files,
+                              std::string result_folder);
 
 #endif  // VARNEL_TESTS_SUPPORT_TEST_FILES_H_
