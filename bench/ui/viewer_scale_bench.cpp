@@ -13,9 +13,10 @@
 //   bench_viewer_scale redraw FILE [CLICKS]
 //       click-to-redraw without widgets: the two queries and both charts'
 //       curves for rows spread over the file; median and maximum
-//   bench_viewer_scale onepeak FILE [CLICKS]
-//       the one-peak query as SQLite plans the bare statement and through
-//       Query_ChromatographPeak_FromAlignDataBase; medians
+//   bench_viewer_scale queries FILE [CLICKS]
+//       the one-peak, group and compound queries as SQLite plans them alone
+//       and as Varnel steers them (aligned_queries.cpp); medians, and whether
+//       both give the same rows in the same order
 //
 // The cache folder is VARNEL_BENCH_VIEWER_DATA (default /tmp/varnel-viewer-10m).
 // Times are wall-clock; drop the page cache between runs for cold figures.
@@ -32,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "storage/aligned_queries.h"
@@ -39,6 +41,7 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/peak_columns.h"
 #include "storage/peak_shape.h"
 #include "ui/align_table_model.h"
 #include "ui/viz_plot.h"
@@ -331,46 +334,85 @@ int Redraw(const std::string& file, int clicks) {
   return 0;
 }
 
-int One_Peak(const std::string& file, int clicks) {
+// The rows of a "select *" as the queries read them, planned by SQLite alone
+// (the queries before they were steered).
+void Unsteered_Query(const std::string& file, const char* sql, Align_Peak_List& peaklist) {
+  CppSQLite3DB db;
+  db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
+  CppSQLite3Statement query = db.compileStatement(sql);
+  Peak_Row_Decoder decoder(query, Peak_Row_Decoder::Null_Reals::kNaN);
+  while (query.step()) {
+    Align peak;
+    decoder.Read(peak);
+    peaklist.push_back(std::move(peak));
+  }
+}
+
+bool Same_Rows(const Align_Peak_List& a, const Align_Peak_List& b) {
+  auto key = [](const Align& p) {
+    return std::make_tuple(p.SAMPLE_ID, p.EIC_ID, p.Peak_ID, p.Group_ID, p.Compound_ID, p.Align_ID,
+                           p.Apex_MZ, p.Peak_shape);
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](const Align& x, const Align& y) { return key(x) == key(y); });
+}
+
+// The three sample-scoped queries, unsteered and as Varnel runs them.
+int Queries(const std::string& file, int clicks) {
   const auto [folder, name] = Split_Path(file);
   const auto keys = Sample_Rows(file, clicks);
-  std::vector<double> bare_ms, query_ms;
-  std::size_t bare_rows = 0, query_rows = 0;
-  for (const Row_Keys& k : keys) {
-    CppSQLite3Buffer sql;
-    sql.format(
-        "select * from Align_Peaklist where SAMPLE_ID = '%d' and EIC_ID='%d' and Peak_ID ='%d';",
-        k.SAMPLE_ID, k.EIC_ID, k.Peak_ID);
-    auto start = Clock::now();
-    {
-      CppSQLite3DB db;
-      db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
-      CppSQLite3Statement stmt = db.compileStatement(sql);
-      std::vector<CppSQLite3Cell> cells(21);
-      while (stmt.step()) {
-        stmt.fieldRow(cells.data(), 21);
-        ++bare_rows;
-      }
+  for (int kind = 0; kind < 3; ++kind) {
+    std::vector<double> before_ms, after_ms;
+    std::size_t rows = 0;
+    bool same = true;
+    for (const Row_Keys& k : keys) {
+      CppSQLite3Buffer sql;
+      if (kind == 0)
+        sql.format(
+            "select * from Align_Peaklist where SAMPLE_ID = '%d' and EIC_ID='%d' and Peak_ID "
+            "='%d';",
+            k.SAMPLE_ID, k.EIC_ID, k.Peak_ID);
+      else if (kind == 1)
+        sql.format("select * from Align_Peaklist where SAMPLE_ID = '%d' and Group_ID='%d';",
+                   k.SAMPLE_ID, k.Group_ID);
+      else
+        sql.format("select * from Align_Peaklist where SAMPLE_ID = '%d' and Compound_ID='%d';",
+                   k.SAMPLE_ID, k.Compound_ID);
+      Align_Peak_List before, after;
+      auto start = Clock::now();
+      Unsteered_Query(file, sql, before);
+      before_ms.push_back(Seconds_Since(start) * 1e3);
+      start = Clock::now();
+      if (kind == 0)
+        Query_ChromatographPeak_FromAlignDataBase(folder, name, k.SAMPLE_ID, k.EIC_ID, k.Peak_ID,
+                                                  after);
+      else if (kind == 1)
+        Query_GroupedChromatographPeaklist_FromAlignDataBase(folder, name, k.SAMPLE_ID, k.Group_ID,
+                                                             after);
+      else
+        Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(folder, name, k.SAMPLE_ID,
+                                                                      k.Compound_ID, after);
+      after_ms.push_back(Seconds_Since(start) * 1e3);
+      rows += after.size();
+      same = same && Same_Rows(before, after);
     }
-    bare_ms.push_back(Seconds_Since(start) * 1e3);
-    start = Clock::now();
-    Align_Peak_List peaks;
-    Query_ChromatographPeak_FromAlignDataBase(folder, name, k.SAMPLE_ID, k.EIC_ID, k.Peak_ID,
-                                              peaks);
-    query_ms.push_back(Seconds_Since(start) * 1e3);
-    query_rows += peaks.size();
+    std::printf(
+        "%s query over %zu rows: SQLite's own plan median %.2f ms, steered median %.2f "
+        "ms; %.1f rows a query, %s\n",
+        kind == 0   ? "one-peak"
+        : kind == 1 ? "group"
+                    : "compound",
+        keys.size(), Median(before_ms), Median(after_ms),
+        keys.empty() ? 0.0 : static_cast<double>(rows) / keys.size(),
+        same ? "same rows in the same order" : "ROWS DIFFER");
   }
-  std::printf(
-      "one-peak query over %zu rows: bare statement median %.2f ms (%zu rows), "
-      "Query_ChromatographPeak_FromAlignDataBase median %.2f ms (%zu rows)\n",
-      keys.size(), Median(bare_ms), bare_rows, Median(query_ms), query_rows);
   return 0;
 }
 
 int Usage() {
   std::fprintf(stderr,
                "usage: bench_viewer_scale make ROWS [PAGE_SIZE] | open FILE | plans FILE |"
-               " redraw FILE [CLICKS] | onepeak FILE [CLICKS]\n");
+               " redraw FILE [CLICKS] | queries FILE [CLICKS]\n");
   return 2;
 }
 
@@ -387,7 +429,7 @@ int main(int argc, char** argv) {
     if (verb == "open") return Open(argv[2]);
     if (verb == "plans") return Plans(argv[2]);
     if (verb == "redraw") return Redraw(argv[2], clicks);
-    if (verb == "onepeak") return One_Peak(argv[2], clicks);
+    if (verb == "queries") return Queries(argv[2], clicks);
   } catch (const CppSQLite3Exception& e) {
     std::fprintf(stderr, "%s\n", e.errorMessage());
     return 1;
