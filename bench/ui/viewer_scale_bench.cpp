@@ -18,6 +18,10 @@
 //       and as Varnel steers them (aligned_queries.cpp); medians, and whether
 //       both give the same rows in the same order
 //
+//   bench_viewer_scale report [ROWS ...]
+//       all of the above for each size (default 1000000 2000000 5000000),
+//       making missing files; each open runs in a process of its own
+//
 // The cache folder is VARNEL_BENCH_VIEWER_DATA (default /tmp/varnel-viewer-10m).
 // Times are wall-clock; drop the page cache between runs for cold figures.
 #include <sqlite3.h>
@@ -409,10 +413,26 @@ int Queries(const std::string& file, int clicks) {
   return 0;
 }
 
+int Report(const char* self, std::vector<std::size_t> sizes) {
+  if (sizes.empty()) sizes = {1000000, 2000000, 5000000};
+  for (std::size_t rows : sizes) {
+    Make(rows, 0);
+    const std::string file = Join_Path(Cache_Folder(), File_Name(Study(rows).Rows(), 0));
+    const std::string open = std::string("'") + self + "' open '" + file + "'";
+    for (int run = 0; run < 3; ++run) {  // the first one may read from disk
+      std::fflush(stdout);
+      if (std::system(open.c_str()) != 0) return 1;
+    }
+    Redraw(file, 40);
+    Queries(file, 40);
+  }
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: bench_viewer_scale make ROWS [PAGE_SIZE] | open FILE | plans FILE |"
-               " redraw FILE [CLICKS] | queries FILE [CLICKS]\n");
+               " redraw FILE [CLICKS] | queries FILE [CLICKS] | report [ROWS ...]\n");
   return 2;
 }
 
@@ -420,16 +440,22 @@ int Usage() {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  if (argc < 3) return Usage();
+  if (argc < 2) return Usage();
   const std::string verb = argv[1];
   const int clicks = argc > 3 ? std::atoi(argv[3]) : 40;
   try {
+    if (argc < 3 && verb != "report") return Usage();
     if (verb == "make")
       return Make(std::strtoull(argv[2], nullptr, 10), argc > 3 ? std::atoi(argv[3]) : 0);
     if (verb == "open") return Open(argv[2]);
     if (verb == "plans") return Plans(argv[2]);
     if (verb == "redraw") return Redraw(argv[2], clicks);
     if (verb == "queries") return Queries(argv[2], clicks);
+    if (verb == "report") {
+      std::vector<std::size_t> sizes;
+      for (int i = 2; i < argc; ++i) sizes.push_back(std::strtoull(argv[i], nullptr, 10));
+      return Report(argv[0], sizes);
+    }
   } catch (const CppSQLite3Exception& e) {
     std::fprintf(stderr, "%s\n", e.errorMessage());
     return 1;
