@@ -40,19 +40,26 @@ int Count_Through(CppSQLite3DB& db, const std::string& index, const char* column
 // condition's index, the rows it selects (stopping at the best count so far)
 // and puts a TEMP view named Align_Peaklist, bound to the index that selects
 // the fewest, in front of the table for this connection only: the query's
-// text stays as it is and resolves to the view. Any single index yields the
-// matching rows in rowid order, as every plan for these queries does, so the
-// rows and their order do not change. Returns whether the view was made; a
-// file whose indexes cannot be read is queried as it is.
+// text stays as it is and resolves to the view. With one-column indexes only
+// (as the writer makes them), every plan for these queries yields the
+// matching rows in rowid order, so the rows and their order do not change.
+// Returns whether the view was made; a file with other indexes, or whose
+// indexes cannot be read, is queried as it is.
 bool Steer_To_Fewest_Rows(CppSQLite3DB& db, std::initializer_list<Key_Condition> conditions) {
   try {
-    // Leading column (lower case) -> first full index on it.
+    // Column (lower case) -> index, for indexes on one column each. Any other
+    // index (several columns, an expression, a WHERE clause) could order a
+    // plan's rows otherwise, so such a table is left to SQLite.
     std::vector<std::pair<std::string, std::string>> indexes;
     CppSQLite3Statement list = db.compileStatement(
-        "SELECT lower(ii.name), il.name FROM pragma_index_list('Align_Peaklist', 'main') il, "
-        "pragma_index_info(il.name, 'main') ii WHERE ii.seqno = 0 AND il.partial = 0 "
-        "AND ii.name IS NOT NULL ORDER BY il.seq DESC");
-    while (list.step()) indexes.emplace_back(list.fieldText(0), list.fieldText(1));
+        "SELECT il.name, il.partial, (SELECT count(*) FROM pragma_index_info(il.name, 'main')),"
+        " (SELECT lower(name) FROM pragma_index_info(il.name, 'main'))"
+        " FROM pragma_index_list('Align_Peaklist', 'main') il ORDER BY il.seq DESC");
+    while (list.step()) {
+      const char* column = list.fieldText(3);
+      if (list.fieldInt64(1) != 0 || list.fieldInt64(2) != 1 || column == nullptr) return false;
+      indexes.emplace_back(column, list.fieldText(0));
+    }
     list.finalize();
 
     const std::string* best_index = nullptr;

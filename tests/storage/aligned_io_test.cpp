@@ -394,16 +394,17 @@ TEST_F(AlignedIoTest, SampleQueriesReturnWhatSqlitesOwnPlanReturns) {
     const char* change;
   } variants[] = {
       {"as written", ""},
-      {"odd index names, a partial index",
+      {"odd index names",
        "DROP INDEX Align_Peaklist_EIC_ID_index; DROP INDEX Align_Peaklist_Group_ID_index;"
-       "DROP INDEX Align_Peaklist_Compound_ID_index;"
-       "CREATE INDEX \"e\"\"ic\" ON Align_Peaklist(EIC_ID, Peak_ID);"
-       "CREATE INDEX [g i] ON Align_Peaklist(group_id);"
+       "CREATE INDEX \"e\"\"ic\" ON Align_Peaklist(EIC_ID);"
+       "CREATE INDEX [g i] ON Align_Peaklist(group_id);"},
+      {"a composite and a partial index",
+       "DROP INDEX \"e\"\"ic\"; CREATE INDEX ep ON Align_Peaklist(EIC_ID, Apex_Pos DESC);"
        "CREATE INDEX c ON Align_Peaklist(Compound_ID) WHERE Compound_ID > 101;"},
       {"no indexes",
        "DROP INDEX Align_Peaklist_SAMPLE_ID_index; DROP INDEX Align_Peaklist_Peak_ID_index;"
-       "DROP INDEX Align_Peaklist_Align_ID_index; DROP INDEX \"e\"\"ic\"; DROP INDEX [g i];"
-       "DROP INDEX c;"},
+       "DROP INDEX Align_Peaklist_Align_ID_index; DROP INDEX Align_Peaklist_Compound_ID_index;"
+       "DROP INDEX [g i]; DROP INDEX ep; DROP INDEX c;"},
   };
   for (const auto& variant : variants) {
     SCOPED_TRACE(variant.name);
