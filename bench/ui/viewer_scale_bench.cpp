@@ -3,7 +3,7 @@
 //
 //   bench_viewer_scale make ROWS [PAGE_SIZE]
 //       writes <cache>/viewer_<ROWS>[_p<PAGE_SIZE>].aligndb once (a page size
-//       other than the writer's is made by a VACUUM of the written file)
+//       other than the writer's is made by a VACUUM INTO of the written file)
 //   bench_viewer_scale open FILE
 //       grid open: Aligned_Table::Load into the grid model, then the first
 //       screen of cells; prints the time and the process's peak RSS (run one
@@ -212,15 +212,16 @@ int Make(std::size_t rows, int page_size) {
   if (page_size != 0) {
     const std::string target = Join_Path(folder, File_Name(study.Rows(), page_size));
     if (!std::filesystem::exists(target)) {
+      // VACUUM INTO writes the copy at the page size asked for on the
+      // source connection, without touching the source.
       const std::string temp = target + ".part";
-      std::filesystem::copy_file(Join_Path(folder, plain), temp,
-                                 std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::remove(temp);
       CppSQLite3DB db;
-      db.open(temp.c_str(), CppSQLite3OpenMode::kReadWrite);
+      db.open(Join_Path(folder, plain).c_str(), CppSQLite3OpenMode::kReadWrite);
       const std::string pragma = "PRAGMA page_size=" + std::to_string(page_size) + ";";
-      db.execDML("PRAGMA journal_mode=OFF;");
       db.execDML(pragma.c_str());
-      db.execDML("VACUUM;");
+      CppSQLite3Buffer vacuum;
+      db.execDML(vacuum.format("VACUUM INTO %Q;", temp.c_str()));
       db.close();
       std::filesystem::rename(temp, target);
       std::printf("made %s\n", target.c_str());
