@@ -111,16 +111,26 @@ void Align_Table_Model::sort(int column, Qt::SortOrder order) {
     else
       std::stable_sort(order_.begin(), order_.end(), key_less);
   };
+  // A regular column is unpacked into one key per table row first, so the
+  // comparisons read plain arrays.
+  const std::size_t rows = table_.Row_Count();
+  auto sort_by_keys = [&sort_by](const auto& keys) {
+    sort_by([&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+  };
   if (table_.Column_Is_Regular(column)) {
     switch (table_.Column_Kind(column)) {
       case Cell_Kind::kInteger: {
         const auto& v = table_.Int_Column(column);
-        sort_by([&v](std::uint32_t a, std::uint32_t b) { return v[a] < v[b]; });
+        std::vector<std::int32_t> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = v[r];
+        sort_by_keys(keys);
         break;
       }
       case Cell_Kind::kReal: {
         const auto& v = table_.Real_Column(column);
-        sort_by([&v](std::uint32_t a, std::uint32_t b) { return v[a] < v[b]; });
+        std::vector<double> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = v[r];
+        sort_by_keys(keys);
         break;
       }
       default: {
@@ -137,7 +147,9 @@ void Align_Table_Model::sort(int column, Qt::SortOrder order) {
                                  : static_cast<std::uint32_t>(i);
         }
         const auto& ids = table_.Text_Ids(column);
-        sort_by([&](std::uint32_t a, std::uint32_t b) { return rank[ids[a]] < rank[ids[b]]; });
+        std::vector<std::uint32_t> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = rank[ids[r]];
+        sort_by_keys(keys);
         break;
       }
     }
