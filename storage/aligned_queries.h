@@ -6,6 +6,11 @@
 // writer's NaN) reads as NaN, a NULL elsewhere is an error. Failures throw
 // CppSQLite3Exception / std::invalid_argument / std::out_of_range naming the
 // file (and for a bad value the column and the row's EIC_ID/Peak_ID).
+//
+// The three queries with a SAMPLE_ID key are steered, on their own connection
+// and without writing to the file, to the index of the key that selects the
+// fewest rows (SQLite alone would walk the whole sample); their rows and the
+// order of them are those SQLite gives for the statement.
 #ifndef VARNEL_STORAGE_ALIGNED_QUERIES_H_
 #define VARNEL_STORAGE_ALIGNED_QUERIES_H_
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
@@ -102,10 +103,11 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
     // connection of the storage layer does.
     CppSQLite3DB db;
     db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
-    // Read through a memory map instead of copying every page; a hint only,
-    // so its result does not matter.
+    // No memory map: the scan reads every page once, and mapped pages of a
+    // result of many GB would stay resident in the viewer. A hint only, so
+    // its result does not matter.
     try {
-      db.execDML("PRAGMA mmap_size=2147418112;");
+      db.execDML("PRAGMA mmap_size=0;");
     } catch (const CppSQLite3Exception&) {
     }
     const std::size_t expected_rows = Count_Rows(db);
@@ -142,9 +144,9 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
   text_ids_.resize(n_text);
   text_pools_.resize(n_text);
   std::vector<Loader> loaders(n_text);
-  for (auto& v : ints_) v.reserve(expected_rows);
-  for (auto& v : reals_) v.reserve(expected_rows);
-  for (auto& v : text_ids_) v.reserve(expected_rows);
+  for (auto& v : ints_) v.Reserve(expected_rows);
+  for (auto& v : reals_) v.Reserve(expected_rows);
+  for (auto& v : text_ids_) v.Reserve(expected_rows);
 
   std::array<CppSQLite3Cell, kAlignedColumnCount> cells;
   std::uint32_t row = 0;
@@ -164,12 +166,12 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
             value = static_cast<std::int32_t>(cell.integer);
             regular = true;
           }
-          ints_[slot].push_back(value);
+          ints_[slot].Push_Back(value);
           break;
         }
         case Cell_Kind::kReal:
           regular = cell.type == SQLITE_FLOAT;
-          reals_[slot].push_back(regular ? cell.real : 0.0);
+          reals_[slot].Push_Back(regular ? cell.real : 0.0);
           break;
         default: {
           std::uint32_t id = 0;
@@ -181,7 +183,7 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
           } else {
             if (text_pools_[slot].empty()) text_pools_[slot].emplace_back();
           }
-          text_ids_[slot].push_back(id);
+          text_ids_[slot].Push_Back(id);
           break;
         }
       }
@@ -287,13 +289,50 @@ int Aligned_Table::Compare(std::size_t a, std::size_t b, int column) const {
   }
 }
 
-const std::vector<std::int32_t>& Aligned_Table::Int_Column(int column) const {
+void Packed_Reals::Reserve(std::size_t n) {
+  reserve_ = n;
+  if (wide_)
+    doubles_.reserve(n);
+  else
+    micros_.reserve(n);
+}
+
+void Packed_Reals::Push_Back(double value) {
+  if (!wide_) {
+    // The micro-unit count, when value is exactly that count / 1e6 (a
+    // correctly rounded division, as a correctly rounded parse of a text of
+    // six decimals is).
+    const double scaled = value * 1e6;
+    if (scaled >= 0.0 && scaled < static_cast<double>(kAside) && !std::signbit(value)) {
+      const auto micros = static_cast<std::uint32_t>(std::nearbyint(scaled));
+      if (micros != kAside && static_cast<double>(micros) / 1e6 == value) {
+        micros_.push_back(micros);
+        return;
+      }
+    }
+    if (micros_.size() < kAside && aside_.size() < 1024 + micros_.size() / 64) {
+      aside_.emplace(static_cast<std::uint32_t>(micros_.size()), value);
+      micros_.push_back(kAside);
+      return;
+    }
+    Widen();
+  }
+  doubles_.push_back(value);
+}
+
+void Packed_Reals::Widen() {
+  doubles_.reserve(std::max(reserve_, micros_.size() + 1));
+  for (std::size_t i = 0; i < micros_.size(); ++i) doubles_.push_back((*this)[i]);
+  std::vector<std::uint32_t>().swap(micros_);
+  std::unordered_map<std::uint32_t, double>().swap(aside_);
+  wide_ = true;
+}
+
+const Packed_Ints<std::int32_t>& Aligned_Table::Int_Column(int column) const {
   return ints_[slot_[column]];
 }
-const std::vector<double>& Aligned_Table::Real_Column(int column) const {
-  return reals_[slot_[column]];
-}
-const std::vector<std::uint32_t>& Aligned_Table::Text_Ids(int column) const {
+const Packed_Reals& Aligned_Table::Real_Column(int column) const { return reals_[slot_[column]]; }
+const Packed_Ints<std::uint32_t>& Aligned_Table::Text_Ids(int column) const {
   return text_ids_[slot_[column]];
 }
 const std::vector<std::string>& Aligned_Table::Text_Pool(int column) const {

@@ -14,15 +14,15 @@ Align_Table_Model::Align_Table_Model(QObject* parent) : QAbstractTableModel(pare
 void Align_Table_Model::Set_Table(Aligned_Table table) {
   beginResetModel();
   table_ = std::move(table);
-  order_.resize(table_.Row_Count());
-  std::iota(order_.begin(), order_.end(), 0u);
+  std::vector<std::uint32_t>().swap(order_);
   highlight_.reset();
   endResetModel();
 }
 
 int Align_Table_Model::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(std::min<std::size_t>(order_.size(), std::numeric_limits<int>::max()));
+  return static_cast<int>(
+      std::min<std::size_t>(table_.Row_Count(), std::numeric_limits<int>::max()));
 }
 
 int Align_Table_Model::columnCount(const QModelIndex& parent) const {
@@ -91,12 +91,17 @@ QVariant Align_Table_Model::headerData(int section, Qt::Orientation orientation,
 }
 
 void Align_Table_Model::sort(int column, Qt::SortOrder order) {
-  if (column < 0 || column >= kAlignedColumnCount || order_.empty()) return;
+  if (column < 0 || column >= kAlignedColumnCount || table_.Row_Count() == 0) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList persistent = persistentIndexList();
   std::vector<std::uint32_t> old_rows;
   old_rows.reserve(static_cast<std::size_t>(persistent.size()));
-  for (const QModelIndex& i : persistent) old_rows.push_back(order_[i.row()]);
+  for (const QModelIndex& i : persistent)
+    old_rows.push_back(static_cast<std::uint32_t>(Source_Row(i.row())));
+  if (order_.empty()) {
+    order_.resize(static_cast<std::size_t>(rowCount()));
+    std::iota(order_.begin(), order_.end(), 0u);
+  }
 
   const bool descending = order == Qt::DescendingOrder;
   auto sort_by = [&](auto key_less) {
@@ -106,16 +111,26 @@ void Align_Table_Model::sort(int column, Qt::SortOrder order) {
     else
       std::stable_sort(order_.begin(), order_.end(), key_less);
   };
+  // A regular column is unpacked into one key per table row first, so the
+  // comparisons read plain arrays.
+  const std::size_t rows = table_.Row_Count();
+  auto sort_by_keys = [&sort_by](const auto& keys) {
+    sort_by([&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+  };
   if (table_.Column_Is_Regular(column)) {
     switch (table_.Column_Kind(column)) {
       case Cell_Kind::kInteger: {
         const auto& v = table_.Int_Column(column);
-        sort_by([&v](std::uint32_t a, std::uint32_t b) { return v[a] < v[b]; });
+        std::vector<std::int32_t> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = v[r];
+        sort_by_keys(keys);
         break;
       }
       case Cell_Kind::kReal: {
         const auto& v = table_.Real_Column(column);
-        sort_by([&v](std::uint32_t a, std::uint32_t b) { return v[a] < v[b]; });
+        std::vector<double> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = v[r];
+        sort_by_keys(keys);
         break;
       }
       default: {
@@ -132,7 +147,9 @@ void Align_Table_Model::sort(int column, Qt::SortOrder order) {
                                  : static_cast<std::uint32_t>(i);
         }
         const auto& ids = table_.Text_Ids(column);
-        sort_by([&](std::uint32_t a, std::uint32_t b) { return rank[ids[a]] < rank[ids[b]]; });
+        std::vector<std::uint32_t> keys(rows);
+        for (std::size_t r = 0; r < rows; ++r) keys[r] = rank[ids[r]];
+        sort_by_keys(keys);
         break;
       }
     }
@@ -157,7 +174,7 @@ void Align_Table_Model::sort(int column, Qt::SortOrder order) {
 void Align_Table_Model::Set_Highlight(std::optional<std::int64_t> align_id) {
   if (align_id == highlight_) return;
   highlight_ = align_id;
-  if (!order_.empty())
+  if (rowCount() > 0)
     emit dataChanged(index(0, 0), index(rowCount() - 1, kAlignedColumnCount - 1),
                      {Qt::BackgroundRole, Qt::ForegroundRole});
 }

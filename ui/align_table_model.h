@@ -1,5 +1,6 @@
-// The result grid's model: the rows of an aligned database (Aligned_Table)
-// shown through a permutation, so sorting moves indexes and never data, and
+// The result grid's model: the rows of an aligned database (Aligned_Table),
+// held without a copy and shown through a permutation made by the first sort
+// (until then the loaded order), so sorting moves indexes and never data, and
 // the highlight of one Align_ID answered per row from one stored value.
 #ifndef VARNEL_UI_ALIGN_TABLE_MODEL_H_
 #define VARNEL_UI_ALIGN_TABLE_MODEL_H_
@@ -52,11 +53,14 @@ class Align_Table_Model : public QAbstractTableModel {
   // encoding by From_Engine_String).
   QString Text_Cell(int row, int column) const;
   // Table row behind a displayed row.
-  std::size_t Source_Row(int row) const { return order_[static_cast<std::size_t>(row)]; }
+  std::size_t Source_Row(int row) const {
+    return order_.empty() ? static_cast<std::size_t>(row) : order_[static_cast<std::size_t>(row)];
+  }
 
  private:
   Aligned_Table table_;
-  std::vector<std::uint32_t> order_;  // displayed row -> table row
+  // Displayed row -> table row; empty until the first sort (the loaded order).
+  std::vector<std::uint32_t> order_;
   std::optional<std::int64_t> highlight_;
 };
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/peak_columns.h"
 #include "temp_dir.h"
 
 namespace {
@@ -324,6 +326,121 @@ TEST_F(AlignedIoTest, QueriesAppendByTheirKeys) {
   Query_AlignedAnnotatedGroupedChromatographPeaklist_FromAlignDataBase(dir_.path(), kDb, 42, none);
   Query_ChromatographPeak_FromAlignDataBase(dir_.path(), kDb, 0, 3, 2, none);
   EXPECT_EQ(none.size(), 1u);
+}
+
+// The rows of a "select *" as SQLite plans it alone, read as the queries read
+// them.
+List UnsteeredQuery(const std::string& path, const char* sql) {
+  List list;
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+  CppSQLite3Statement query = db.compileStatement(sql);
+  Peak_Row_Decoder decoder(query, Peak_Row_Decoder::Null_Reals::kNaN);
+  while (query.step()) {
+    Align peak;
+    decoder.Read(peak);
+    list.push_back(std::move(peak));
+  }
+  return list;
+}
+
+void Exec(const std::string& path, const char* sql) {
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+  db.execDML(sql);
+}
+
+std::vector<std::string> Keys(const List& list) {
+  std::vector<std::string> keys;
+  for (const Align& p : list) {
+    keys.push_back(std::to_string(p.SAMPLE_ID) + "/" + std::to_string(p.EIC_ID) + "/" +
+                   std::to_string(p.Peak_ID) + "/" + std::to_string(p.Align_ID) + "/" +
+                   std::to_string(p.Apex_Pos) + "/" + std::to_string(p.Peak_shape.size()));
+  }
+  return keys;
+}
+
+TEST_F(AlignedIoTest, SampleQueriesReturnWhatSqlitesOwnPlanReturns) {
+  // 200 peaks a sample, 4 a sample on each EIC_ID, each (sample, EIC_ID,
+  // Peak_ID) twice: SQLite alone walks a whole sample through the SAMPLE_ID
+  // index, the queries go through EIC_ID, Group_ID or Compound_ID.
+  List list;
+  for (std::uint32_t s = 0; s < 3; ++s)
+    for (std::uint32_t i = 0; i < 200; ++i) {
+      Align p = MakePeak(s, i % 7, i % 50, i % 2, 1 + i % 3);
+      p.Apex_Pos = i;
+      list.push_back(p);
+    }
+  WriteDb(list);
+  // Copies of early rows at the end, and cells of other types.
+  const std::string path = File(kDb);
+  Exec(path,
+       "insert into Align_Peaklist select * from Align_Peaklist where rowid % 97 = 3;"
+       "update Align_Peaklist set EIC_ID = 'x7' where rowid = 8;"
+       "update Align_Peaklist set SAMPLE_ID = NULL where rowid = 9;"
+       "update Align_Peaklist set Group_ID = 2.5 where rowid = 10;");
+  const std::string plain_plan = [&] {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+    CppSQLite3Statement q = db.compileStatement(
+        "EXPLAIN QUERY PLAN select * from Align_Peaklist where SAMPLE_ID = '1' and EIC_ID='7' "
+        "and Peak_ID ='1';");
+    return q.step() ? std::string(q.fieldText(3)) : std::string();
+  }();
+  ASSERT_NE(plain_plan.find("SAMPLE_ID_index"), std::string::npos) << plain_plan;
+
+  const struct {
+    const char* name;
+    const char* change;
+  } variants[] = {
+      {"as written", ""},
+      {"odd index names",
+       "DROP INDEX Align_Peaklist_EIC_ID_index; DROP INDEX Align_Peaklist_Group_ID_index;"
+       "CREATE INDEX \"e\"\"ic\" ON Align_Peaklist(EIC_ID);"
+       "CREATE INDEX [g i] ON Align_Peaklist(group_id);"},
+      {"a composite and a partial index",
+       "DROP INDEX \"e\"\"ic\"; CREATE INDEX ep ON Align_Peaklist(EIC_ID, Apex_Pos DESC);"
+       "CREATE INDEX c ON Align_Peaklist(Compound_ID) WHERE Compound_ID > 101;"},
+      {"no indexes",
+       "DROP INDEX Align_Peaklist_SAMPLE_ID_index; DROP INDEX Align_Peaklist_Peak_ID_index;"
+       "DROP INDEX Align_Peaklist_Align_ID_index; DROP INDEX Align_Peaklist_Compound_ID_index;"
+       "DROP INDEX [g i]; DROP INDEX ep; DROP INDEX c;"},
+  };
+  for (const auto& variant : variants) {
+    SCOPED_TRACE(variant.name);
+    Exec(path, variant.change);
+    const std::string bytes = ReadFile(path);
+    for (const auto& [sample, eic, peak, group, compound] :
+         std::vector<std::array<int, 5>>{{1, 7, 1, 1, 101},
+                                         {0, 0, 0, 2, 106},
+                                         {2, 49, 1, 0, 102},
+                                         {0, 7, 1, 2, 104},
+                                         {5, 7, 1, 1, 101},
+                                         {1, 8, 0, 9, 999}}) {
+      CppSQLite3Buffer sql;
+      List got;
+      Query_ChromatographPeak_FromAlignDataBase(dir_.path(), kDb, sample, eic, peak, got);
+      EXPECT_EQ(Keys(got),
+                Keys(UnsteeredQuery(path, sql.format("select * from Align_Peaklist where "
+                                                     "SAMPLE_ID = '%d' and EIC_ID='%d' and "
+                                                     "Peak_ID ='%d';",
+                                                     sample, eic, peak))));
+      got.clear();
+      Query_GroupedChromatographPeaklist_FromAlignDataBase(dir_.path(), kDb, sample, group, got);
+      EXPECT_EQ(Keys(got), Keys(UnsteeredQuery(
+                               path, sql.format("select * from Align_Peaklist where SAMPLE_ID = "
+                                                "'%d' and Group_ID='%d';",
+                                                sample, group))));
+      got.clear();
+      Query_AnnotatedGroupedChromatographPeaklist_FromAlignDataBase(dir_.path(), kDb, sample,
+                                                                    compound, got);
+      EXPECT_EQ(Keys(got), Keys(UnsteeredQuery(
+                               path, sql.format("select * from Align_Peaklist where SAMPLE_ID = "
+                                                "'%d' and Compound_ID='%d';",
+                                                sample, compound))));
+    }
+    EXPECT_EQ(ReadFile(path), bytes) << "a query changed the file";
+  }
 }
 
 TEST_F(AlignedIoTest, QueriesOnMissingFilesAndTables) {

@@ -6,9 +6,13 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <set>
 
+#include <sqlite3.h>
+
 #include "storage/aligned_table.h"
+#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/viz_study.h"
@@ -117,6 +121,69 @@ TEST_F(AlignedResultTest, LoadsTheGridColumnsOrderedByAlignId) {
   EXPECT_EQ(table.Text(0, kCol_Adduct_Annotation), "");
   EXPECT_EQ(table.Kind(0, kCol_Adduct_Annotation), Cell_Kind::kText);
   EXPECT_EQ(Aligned_Grid_Select().substr(0, 17), "SELECT EIC_ID,\tPe");
+}
+
+// Every cell of every column, bit for bit, as SQLite reports it.
+TEST_F(AlignedResultTest, PackedColumnsKeepEveryValueExactly) {
+  // Column by column: values that fit 1 byte / 4-byte micro-units at first,
+  // then ones that need 2 and 4 bytes / doubles, then small ones again.
+  std::vector<Align_Peak> peaks;
+  const double reals[] = {0.0,         1.5,  301.123457, 4294.967294, 4294.967295,
+                          4294.967296, 1e-7, -2.25,      12.3456789,  7.0};
+  const std::uint32_t ids[] = {1, 127, 128, 40000, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 3};
+  for (std::uint32_t i = 0; i < 10; ++i) {
+    Peak_Spec s = Spec(i, 1 + i, i + 1);
+    s.eic_id = ids[i % 8];
+    s.apex_mz = reals[i];
+    s.apex_rt = reals[9 - i];
+    s.height = 1000.0 + i;
+    peaks.push_back(Make_Peak(s));
+  }
+  const std::string name = Write(peaks);
+  // A few thousand values off the micro-unit grid in one column.
+  Exec(name,
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+       "INSERT INTO Align_Peaklist(EIC_ID, Align_RT, Align_ID, Peak_SNR) "
+       "SELECT i, i / 7.0, 100 + i, i * 0.5 FROM n;");
+  const Aligned_Table table = Load(name);
+  const std::string file = Join_Path(dir_.path(), name);
+  CppSQLite3DB db;
+  db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
+  CppSQLite3Statement expected = db.compileStatement(Aligned_Grid_Select().c_str());
+  std::array<CppSQLite3Cell, kAlignedColumnCount> cells;
+  std::size_t r = 0;
+  for (; expected.step(); ++r) {
+    ASSERT_LT(r, table.Row_Count());
+    expected.fieldRow(cells.data(), kAlignedColumnCount);
+    for (int c = 0; c < kAlignedColumnCount; ++c) {
+      const CppSQLite3Cell& cell = cells[static_cast<std::size_t>(c)];
+      SCOPED_TRACE(testing::Message() << "row " << r << " column " << c);
+      switch (cell.type) {
+        case SQLITE_INTEGER:
+          ASSERT_EQ(table.Kind(r, c), Cell_Kind::kInteger);
+          ASSERT_EQ(table.Integer(r, c), cell.integer);
+          break;
+        case SQLITE_FLOAT: {
+          ASSERT_EQ(table.Kind(r, c), Cell_Kind::kReal);
+          const double got = table.Real(r, c);
+          ASSERT_EQ(std::memcmp(&cell.real, &got, sizeof got), 0) << got << " != " << cell.real;
+          break;
+        }
+        case SQLITE_TEXT:
+          ASSERT_EQ(table.Kind(r, c), Cell_Kind::kText);
+          ASSERT_EQ(table.Text(r, c), std::string_view(cell.bytes, cell.length));
+          break;
+        default:
+          ASSERT_EQ(table.Kind(r, c), Cell_Kind::kNull);
+      }
+    }
+  }
+  EXPECT_EQ(r, table.Row_Count());
+  // Written columns stay narrow; one full of other values does not.
+  EXPECT_EQ(table.Int_Column(kCol_Peak_ID).Width(), 1);
+  EXPECT_EQ(table.Int_Column(kCol_EIC_ID).Width(), 4);
+  EXPECT_EQ(table.Real_Column(kCol_Peak_SNR).Width(), 4);
+  EXPECT_EQ(table.Real_Column(kCol_Align_RT).Width(), 8);
 }
 
 TEST_F(AlignedResultTest, LargeUnsignedIdsShowAsTheStoredSignedNumbers) {
