@@ -1,4 +1,5 @@
 #include "storage/aligned_writers.h"
+#include "storage/csv_field.h"
 
 #include <sqlite3.h>
 
@@ -85,20 +86,6 @@ void AppendGeneral(double value, std::string& out) {
   out.append(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr);
 }
 
-// A text holding a comma, a double quote or a line break is quoted (RFC 4180).
-void AppendText(const std::string& text, std::string& out) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
-    out += text;
-    return;
-  }
-  out.push_back('"');
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
-
 void AppendCsvLine(const Align& p, std::string& out) {
   for (std::size_t c = 0; c < kShownColumnCount; ++c) {
     if (c > 0) out.push_back(',');
@@ -110,7 +97,7 @@ void AppendCsvLine(const Align& p, std::string& out) {
         AppendGeneral(Real_Field(p, c), out);
         break;
       case Column_Kind::kText:
-        AppendText(Text_Field(p, c), out);
+        Append_Csv_Field(Text_Field(p, c), out);
         break;
       case Column_Kind::kShape:
         break;  // not shown

@@ -1,4 +1,5 @@
 #include "storage/result_export.h"
+#include "storage/csv_field.h"
 
 #include <sqlite3.h>
 
@@ -52,20 +53,6 @@ void Append_Unsigned(std::uint64_t value, std::string& out) {
 }
 
 // ---------------------------------------------------------------- texts
-
-// A CSV field: quoted when it holds a comma, a double quote or a line break.
-void Append_Csv(std::string_view text, std::string& out) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out += text;
-    return;
-  }
-  out.push_back('"');
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
 
 // An mzTab cell: tabs and line breaks become spaces; empty text is "null".
 void Append_Cell(std::string_view text, std::string& out) {
@@ -437,7 +424,7 @@ void Write_Feature_Table(Result_Reader& reader, const std::vector<Sample>& sampl
   b += "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present";
   for (const Sample& s : samples) {
     b.push_back(',');
-    Append_Csv(s.shown, b);
+    Append_Csv_Field(s.shown, b);
   }
   b.push_back('\n');
   const Sample_Columns columns(samples);
@@ -466,7 +453,7 @@ void Write_Feature_Table(Result_Reader& reader, const std::vector<Sample>& sampl
       if (!adducts.empty()) adducts.push_back(';');
       adducts += a;
     }
-    Append_Csv(adducts, b);
+    Append_Csv_Field(adducts, b);
     b.push_back(',');
     Append_Unsigned(n, b);
     for (double v : values) {
@@ -487,12 +474,12 @@ void Write_MetaboAnalyst(Result_Reader& reader, const std::vector<Sample>& sampl
   b += "Sample";
   for (const Sample& s : samples) {
     b.push_back(',');
-    Append_Csv(s.shown, b);
+    Append_Csv_Field(s.shown, b);
   }
   b += "\nLabel";
   for (const std::string& g : groups) {
     b.push_back(',');
-    Append_Csv(g, b);
+    Append_Csv_Field(g, b);
   }
   b.push_back('\n');
   const Sample_Columns columns(samples);
@@ -513,7 +500,7 @@ void Write_MetaboAnalyst(Result_Reader& reader, const std::vector<Sample>& sampl
       name.push_back('_');
       Append_Unsigned(g.align_id, name);
     }
-    Append_Csv(name, b);
+    Append_Csv_Field(name, b);
     for (double v : values) {
       b.push_back(',');
       Append_Number(v, b);

@@ -10,39 +10,17 @@
 #include <cmath>
 #include <memory>
 
+#include "ui/widgets/plain_ticker.h"
+
 namespace Varnel {
 
 namespace {
 
-constexpr int kMaxTickDecimals = 6;
 constexpr int kValueTicks = 6;
 constexpr int kLegendColumns = 3;
 constexpr int kCategoryLabelGap = 3;       // pixels between two category labels
 constexpr int kFallbackFramePixels = 200;  // title, legend, axis title: a guess
 constexpr int kMinAxisPixels = 50;
-
-// Tick labels as plain numbers with as many decimals as the step needs, never
-// in exponent form.
-class Plain_Ticker : public QCPAxisTicker {
- protected:
-  double getTickStep(const QCPRange& range) override {
-    step_ = QCPAxisTicker::getTickStep(range);
-    return step_;
-  }
-  QString getTickLabel(double tick, const QLocale&, QChar, int) override {
-    int decimals = 0;
-    double scaled = step_;
-    while (decimals < kMaxTickDecimals && std::abs(scaled - std::round(scaled)) > 1e-6 * scaled) {
-      scaled *= 10.0;
-      ++decimals;
-    }
-    if (std::abs(tick) < step_ * 1e-9) tick = 0.0;
-    return QString::number(tick, 'f', decimals);
-  }
-
- private:
-  double step_ = 1.0;
-};
 
 // Labels of integer positions 0..n-1; every k-th only, with k as small as
 // lets the labels stand apart at the axis's current length and zoom.

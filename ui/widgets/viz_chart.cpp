@@ -6,40 +6,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/widgets/plain_ticker.h"
+
 namespace Varnel {
 
 namespace {
 
-constexpr int kMaxTickDecimals = 6;
 constexpr int kTicksPerAxis = 4;
 constexpr int kMaxLegendColumns = 2;       // about; the charts are narrow
 constexpr int kLegendReservedHeight = 70;  // pixels of title, axis and margins beside the legend
 constexpr double kLineWidth = 1.5;
-
-// Tick labels as plain numbers with as many decimals as the tick step needs
-// (2.5 needs one), never with a power-of-ten factor and never in exponent form.
-class Plain_Ticker : public QCPAxisTicker {
- protected:
-  double getTickStep(const QCPRange& range) override {
-    step_ = QCPAxisTicker::getTickStep(range);
-    return step_;
-  }
-  QString getTickLabel(double tick, const QLocale& locale, QChar, int) override {
-    int decimals = 0;
-    double scaled = step_;
-    while (decimals < kMaxTickDecimals && std::abs(scaled - std::round(scaled)) > 1e-6 * scaled) {
-      scaled *= 10.0;
-      ++decimals;
-    }
-    if (std::abs(tick) < step_ * 1e-9) tick = 0.0;  // no "-0" from rounding noise
-    QLocale plain = locale;
-    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return plain.toString(tick, 'f', decimals);
-  }
-
- private:
-  double step_ = 1.0;
-};
 
 // A legend line of text alone.
 class Text_Legend_Item : public QCPAbstractLegendItem {
