@@ -57,9 +57,9 @@ void Install_Stop_Handlers() {
 
 struct Arguments {
   std::string mode = "fast";
-  std::string mass_tol = "0.1";
-  std::string fast_window = "20";
-  std::string deep_window = "10";
+  std::string mass_tol = kDefaultMassTolText;
+  std::string fast_window = kDefaultWindow1Text;
+  std::string deep_window = kDefaultWindow2Text;
   std::string mass_tol_ppm;
   std::string result_dir;
   bool rt_correction = false;

@@ -24,6 +24,10 @@ inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograp
 inline constexpr double kDefaultMassTol = 0.1;
 inline constexpr double kDefaultWindow1 = 20.0;
 inline constexpr double kDefaultWindow2 = 10.0;
+// The same defaults as the window's boxes and the command line show them.
+inline constexpr const char* kDefaultMassTolText = "0.1";
+inline constexpr const char* kDefaultWindow1Text = "20";
+inline constexpr const char* kDefaultWindow2Text = "10";
 // The deep window handed to the fast alignment when its text holds no number
 // (the one-phase alignment never reads it): the default deep window.
 inline constexpr double kFastModeFallbackWindow2 = kDefaultWindow2;

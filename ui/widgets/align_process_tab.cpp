@@ -90,14 +90,14 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
     return box;
   };
   textBox_Align_Window1 =
-      param_row(110, "label_Align_Window1", "Fast_Align_RT_Window:", "textBox_Align_Window1", "20",
-                "label_Align_Window1_Unit", "Seconds");
+      param_row(110, "label_Align_Window1", "Fast_Align_RT_Window:", "textBox_Align_Window1",
+                kDefaultWindow1Text, "label_Align_Window1_Unit", "Seconds");
   textBox_Align_Window2 =
-      param_row(146, "label_Align_Window2", "Deep_Align_RT_Window:", "textBox_Align_Window2", "10",
-                "label_Align_Window2_Unit", "Seconds");
+      param_row(146, "label_Align_Window2", "Deep_Align_RT_Window:", "textBox_Align_Window2",
+                kDefaultWindow2Text, "label_Align_Window2_Unit", "Seconds");
   textBox_Align_Mass_Tol =
-      param_row(182, "label_Align_Mass_Tol", "Align_Mass_Tol:", "textBox_Align_Mass_Tol", "0.1",
-                "label_Align_Mass_Tol_Unit", "Da");
+      param_row(182, "label_Align_Mass_Tol", "Align_Mass_Tol:", "textBox_Align_Mass_Tol",
+                kDefaultMassTolText, "label_Align_Mass_Tol_Unit", "Da");
   button_Align_Process =
       Make_Button(panel, "button_Align_Process", "Align", QRect(kParamLeft, 226, 100, 30));
   // Below the Align button: the estimate of the three numbers and the run's
