@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "align/median.h"
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -237,17 +239,6 @@ std::vector<std::uint32_t> SeedOrder(std::vector<SeedKey> keys) {
   order.reserve(keys.size());
   for (const SeedKey& k : keys) order.push_back(k.record);
   return order;
-}
-
-// The median of values (reordered), as the middle of the sorted values or the
-// mean of the two middle ones; of -0.0 and 0.0, which are equal, either may
-// come out, as with any sort. REQUIRES: values not empty.
-double Median(std::vector<double>& values) {
-  const std::size_t half = values.size() / 2;
-  std::nth_element(values.begin(), values.begin() + half, values.end());
-  if (values.size() % 2 != 0) return values[half];
-  const double lower = *std::max_element(values.begin(), values.begin() + half);
-  return (lower + values[half]) * 0.5;
 }
 
 constexpr int kPlaceLookahead = 8;

@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "align/median.h"
+
 namespace {
 
 constexpr double kMadToSd = 1.4826;         // a normal's SD per median absolute deviation
@@ -23,18 +25,10 @@ class Null_Buffer : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-double Median_Of(std::vector<double>& v) {
-  const std::size_t half = v.size() / 2;
-  std::nth_element(v.begin(), v.begin() + half, v.end());
-  if (v.size() % 2 != 0) return v[half];
-  const double lower = *std::max_element(v.begin(), v.begin() + half);
-  return (lower + v[half]) * 0.5;
-}
-
 double Robust_Sd(std::vector<double> deviations) {
   if (deviations.empty()) return 0.0;
   for (double& d : deviations) d = std::fabs(d);
-  return kMadToSd * Median_Of(deviations);
+  return kMadToSd * Median(deviations);
 }
 
 // Linear interpolation in (xs, ys), xs ascending; the end value beyond the ends.
@@ -150,7 +144,7 @@ std::vector<double> Lowess(Sample_Points& p, const std::vector<double>& grid, do
     for (std::size_t i = 0; i < n; ++i) residual[i] = ys[i] - Interpolate(grid, fit, xs[i]);
     std::vector<double> magnitude(residual);
     for (double& m : magnitude) m = std::fabs(m);
-    const double scale = kBisquareScale * Median_Of(magnitude);
+    const double scale = kBisquareScale * Median(magnitude);
     if (!(scale > 0.0)) break;
     for (std::size_t i = 0; i < n; ++i) {
       const double u = residual[i] / scale;
@@ -292,10 +286,10 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     // The box around the candidates' medians, over all units.
     values.clear();
     for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
-    const double centre_rt = Median_Of(values);
+    const double centre_rt = Median(values);
     values.clear();
     for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].mass);
-    const double centre_mass = Median_Of(values);
+    const double centre_mass = Median(values);
     const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
                            ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
                            : rule.mass_tol.value;
@@ -319,10 +313,10 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
         [](const Rt_Anchor_Member& x, const Rt_Anchor_Member& y) { return x.sample < y.sample; });
     values.clear();
     for (const auto& m : a.members) values.push_back(m.rt);
-    a.reference_rt = Median_Of(values);
+    a.reference_rt = Median(values);
     values.clear();
     for (const auto& m : a.members) values.push_back(m.mass);
-    a.reference_mass = Median_Of(values);
+    a.reference_mass = Median(values);
     anchors.push_back(std::move(a));
   }
   return anchors;
@@ -460,7 +454,7 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
       times.push_back(original + result.Shift(m.sample, original));
     }
     std::vector<double> copy(times);
-    const double reference = Median_Of(copy);
+    const double reference = Median(copy);
     for (double t : times) after.push_back(t - reference);
   }
   result.rt_spread_before = Robust_Sd(std::move(before));
