@@ -3,10 +3,13 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "storage/cppsqlite3.h"
 #include "storage/number_text.h"
@@ -15,6 +18,7 @@
 #include "storage/peak_shape.h"
 #include "storage/replacement_file.h"
 #include "storage/result_columns.h"
+#include "storage/sorted_index.h"
 
 namespace {
 
@@ -73,6 +77,34 @@ void BindRow(CppSQLite3Statement& insert, Real_Binder& reals, const Align& p,
         break;
     }
   }
+}
+
+// The indexed columns of Align_Peaklist, in table order.
+constexpr std::size_t kIndexedCount = [] {
+  std::size_t n = 0;
+  for (const Peak_Column& c : kAlignColumns) n += c.indexed;
+  return n;
+}();
+static_assert(kIndexedCount ==
+              std::tuple_size_v<std::remove_cvref_t<decltype(Align_Index_Statements())>>);
+constexpr std::array<std::size_t, kIndexedCount> kIndexedColumns = [] {
+  std::array<std::size_t, kIndexedCount> out{};
+  std::size_t n = 0;
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    if (kAlignColumns[c].indexed) out[n++] = c;
+  }
+  return out;
+}();
+
+// The indexes of Align_Peaklist, as its index statements create them.
+std::vector<Integer_Index> Align_Indexes() {
+  std::vector<Integer_Index> out;
+  for (std::size_t c : kIndexedColumns) {
+    const Peak_Column& column = kAlignColumns[c];
+    out.push_back({std::string("Align_Peaklist_") + column.name + "_index", "Align_Peaklist",
+                   column.name, column.sql_type});
+  }
+  return out;
 }
 
 void AppendUnsigned(std::uint32_t value, std::string& out) {
@@ -180,6 +212,11 @@ Pending_Result_File Write_Pending_Aligned_Database(
       db.execDML("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
       db.execDML("begin transaction;");
       db.execDML(Align_Create_Statement().c_str());
+      // The indexes are built from the values kept here rather than by
+      // CREATE INDEX over the filled table (see storage/sorted_index.h); the
+      // stored schema and every index entry are the same.
+      Sorted_Index_Builder indexes(db, Align_Indexes());
+      indexes.Reserve(count);
       CppSQLite3Statement insert = db.compileStatement(Align_Insert_Statement().c_str());
       Real_Binder reals;
       std::size_t written = 0;
@@ -187,12 +224,15 @@ Pending_Result_File Write_Pending_Aligned_Database(
         const Aligned_Row row = rows(i, true);
         BindRow(insert, reals, *row.record, row.written_shape);
         insert.execDML();
+        std::array<std::int32_t, kIndexedCount> values;
+        for (std::size_t j = 0; j < kIndexedCount; ++j) {
+          values[j] = static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j]));
+        }
+        indexes.Add_Row(values.data());
         if (++written % kProgressEvery == 0 && progress) progress(written);
       }
       insert.finalize();
-      // Building the indexes over the filled table is faster than keeping
-      // them up to date row by row; the stored schema is the same.
-      for (const std::string& index : Align_Index_Statements()) db.execDML(index.c_str());
+      indexes.Finish();
       if (extra_tables) extra_tables(db);
       db.execDML("commit transaction;");
       db.close();

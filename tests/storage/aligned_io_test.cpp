@@ -240,6 +240,11 @@ TEST_F(AlignedIoTest, StoredValuesAndSchemaEqualTheFormattedInsert) {
   const std::vector<std::string> schema = DumpSchema(File(kDb));
   EXPECT_EQ(schema, DumpSchema(File("reference.db")));
   ASSERT_EQ(schema.size(), 7u);
+  {
+    CppSQLite3DB db;  // every index entry matches its row
+    db.open(File(kDb).c_str(), CppSQLite3OpenMode::kReadOnly);
+    EXPECT_STREQ(db.execQuery("pragma integrity_check").fieldValue(0), "ok");
+  }
   EXPECT_EQ(schema[6],
             "index|Align_Peaklist_Align_ID_index|Align_Peaklist|CREATE INDEX "
             "Align_Peaklist_Align_ID_index ON Align_Peaklist(Align_ID)");
