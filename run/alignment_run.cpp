@@ -14,6 +14,7 @@
 
 #include "align/rt_correction.h"
 #include "model/peak.h"
+#include "run/read_ahead.h"
 #include "run/row_spill.h"
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
@@ -105,8 +106,10 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   };
   auto run_lane = [&](std::size_t j, const Row_Progress& progress) {
     try {
-      lanes[j].file = writers[j].write(total, Spilled_Rows(aligned, spill, names), folder,
-                                       writers[j].file_name, progress, extra_tables);
+      Aligned_Row_Source rows = Spilled_Rows(aligned, spill, names);
+      if (writers[j].read_ahead) rows = Read_Ahead(std::move(rows), total, true);
+      lanes[j].file =
+          writers[j].write(total, rows, folder, writers[j].file_name, progress, extra_tables);
     } catch (...) {
       lanes[j].error = std::current_exception();
       stop = true;
