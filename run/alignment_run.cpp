@@ -97,6 +97,9 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   const std::size_t k = writers.size();
   const std::size_t total = aligned.size();
   std::vector<Writer_Lane> lanes(k);
+  // The spill is read once, on a helper thread, for all writers together.
+  std::vector<Aligned_Row_Source> sources =
+      Read_Ahead(Spilled_Rows(aligned, spill, names), total, true, k);
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   auto join = [&threads] {
@@ -106,8 +109,9 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   };
   auto run_lane = [&](std::size_t j, const Row_Progress& progress) {
     try {
-      Aligned_Row_Source rows = Spilled_Rows(aligned, spill, names);
-      if (writers[j].read_ahead) rows = Read_Ahead(std::move(rows), total, true);
+      // The lane's source goes when the lane ends, holding the others up no
+      // more.
+      const Aligned_Row_Source rows = std::move(sources[j]);
       lanes[j].file =
           writers[j].write(total, rows, folder, writers[j].file_name, progress, extra_tables);
     } catch (...) {
@@ -141,6 +145,7 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
     }
   } catch (...) {
     stop = true;
+    sources.clear();  // the lanes that never started hold no one up
     join();
     throw;
   }

@@ -28,13 +28,9 @@ const char* Run_Stage_Name(Run_Stage stage);
 // writer has finished, so a failure or a stop before that leaves all of them
 // as they were. Writers run at the same time, each on one thread; `progress`
 // is called on the writer's thread; `extra_tables` go into a database.
-// A writer that reads shapes and does much work per row (the database) has
-// its rows read ahead on a helper thread (run/read_ahead.h), so the reads
-// overlap its work; read_ahead says so.
 struct Result_Writer {
   const char* file_name;
   Run_Stage stage;
-  bool read_ahead;
   std::function<Pending_Result_File(std::size_t count, const Aligned_Row_Source& rows,
                                     const std::string& result_folder, const char* file_name,
                                     const Row_Progress& progress, const Extra_Tables& extra_tables)>

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -34,7 +36,7 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
   constexpr std::size_t kRows = 5000;  // several batches and a partial one
   std::atomic<std::size_t> asked{0};
   {
-    Aligned_Row_Source rows = Read_Ahead(Numbered(kRows, asked), kRows, true);
+    Aligned_Row_Source rows = Read_Ahead(Numbered(kRows, asked), kRows, true, 1)[0];
     for (std::size_t i = 0; i < kRows; ++i) {
       const Aligned_Row row = rows(i, true);
       ASSERT_EQ(row.record->Peak_ID, i);
@@ -45,7 +47,7 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
   }
   EXPECT_EQ(asked, kRows);
 
-  Aligned_Row_Source failing = Read_Ahead(Numbered(2500, asked), kRows, true);
+  Aligned_Row_Source failing = Read_Ahead(Numbered(2500, asked), kRows, true, 1)[0];
   for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(failing(i, true).record->Peak_ID, i);
   EXPECT_THROW(failing(2500, true), std::runtime_error);
 }
@@ -53,11 +55,27 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
 TEST(ReadAheadTest, AbandonedReaderStopsWithoutReadingEverything) {
   std::atomic<std::size_t> asked{0};
   {
-    Aligned_Row_Source rows = Read_Ahead(Numbered(SIZE_MAX, asked), 1000000, false);
+    Aligned_Row_Source rows = Read_Ahead(Numbered(SIZE_MAX, asked), 1000000, false, 1)[0];
     EXPECT_EQ(rows(0, false).record->Peak_ID, 0u);
     EXPECT_THROW(rows(1, true), std::logic_error);  // shapes were not read
   }
   EXPECT_LT(asked, 1000000u);
+}
+
+TEST(ReadAheadTest, TakersShareOneReadAndAGoneTakerHoldsNoOneUp) {
+  constexpr std::size_t kRows = 20000;  // well over what is read ahead
+  std::atomic<std::size_t> asked{0};
+  std::vector<Aligned_Row_Source> takers = Read_Ahead(Numbered(SIZE_MAX, asked), kRows, true, 3);
+  EXPECT_EQ(takers[0](0, true).record->Peak_ID, 0u);
+  takers[0] = nullptr;  // gone after one row
+  std::thread other([&] {
+    for (std::size_t i = 0; i < kRows; ++i) ASSERT_EQ(takers[1](i, false).record->Peak_ID, i);
+  });
+  for (std::size_t i = 0; i < kRows; ++i) {
+    ASSERT_EQ(takers[2](i, true).written_shape, std::string(i % 3000, 'x') + std::to_string(i));
+  }
+  other.join();
+  EXPECT_EQ(asked, kRows);  // each row read once
 }
 
 }  // namespace
