@@ -183,6 +183,9 @@ void Sorted_Index_Builder::Finish() {
     source.entries = nullptr;
   }
 
+  // The connection and its file are the writer's own: a build of SQLite
+  // that starts connections defensive would refuse the renaming.
+  Check(db_, sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr));
   db_.execDML("PRAGMA writable_schema=ON;");
   try {
     CppSQLite3Statement rename = db_.compileStatement(

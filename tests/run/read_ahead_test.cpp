@@ -36,7 +36,8 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
   constexpr std::size_t kRows = 5000;  // several batches and a partial one
   std::atomic<std::size_t> asked{0};
   {
-    Aligned_Row_Source rows = Read_Ahead(Numbered(kRows, asked), kRows, true, 1)[0];
+    Aligned_Row_Source rows =
+        Read_Ahead([&] { return Numbered(kRows, asked); }, kRows, true, 1, 3)[0];
     for (std::size_t i = 0; i < kRows; ++i) {
       const Aligned_Row row = rows(i, true);
       ASSERT_EQ(row.record->Peak_ID, i);
@@ -47,7 +48,8 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
   }
   EXPECT_EQ(asked, kRows);
 
-  Aligned_Row_Source failing = Read_Ahead(Numbered(2500, asked), kRows, true, 1)[0];
+  Aligned_Row_Source failing =
+      Read_Ahead([&] { return Numbered(2500, asked); }, kRows, true, 1, 3)[0];
   for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(failing(i, true).record->Peak_ID, i);
   EXPECT_THROW(failing(2500, true), std::runtime_error);
 }
@@ -55,7 +57,8 @@ TEST(ReadAheadTest, RowsInOrderAndFailuresAtTheirRow) {
 TEST(ReadAheadTest, AbandonedReaderStopsWithoutReadingEverything) {
   std::atomic<std::size_t> asked{0};
   {
-    Aligned_Row_Source rows = Read_Ahead(Numbered(SIZE_MAX, asked), 1000000, false, 1)[0];
+    Aligned_Row_Source rows =
+        Read_Ahead([&] { return Numbered(SIZE_MAX, asked); }, 1000000, false, 1, 2)[0];
     EXPECT_EQ(rows(0, false).record->Peak_ID, 0u);
     EXPECT_THROW(rows(1, true), std::logic_error);  // shapes were not read
   }
@@ -65,7 +68,8 @@ TEST(ReadAheadTest, AbandonedReaderStopsWithoutReadingEverything) {
 TEST(ReadAheadTest, TakersShareOneReadAndAGoneTakerHoldsNoOneUp) {
   constexpr std::size_t kRows = 20000;  // well over what is read ahead
   std::atomic<std::size_t> asked{0};
-  std::vector<Aligned_Row_Source> takers = Read_Ahead(Numbered(SIZE_MAX, asked), kRows, true, 3);
+  std::vector<Aligned_Row_Source> takers =
+      Read_Ahead([&] { return Numbered(SIZE_MAX, asked); }, kRows, true, 3, 4);
   EXPECT_EQ(takers[0](0, true).record->Peak_ID, 0u);
   takers[0] = nullptr;  // gone after one row
   std::thread other([&] {
