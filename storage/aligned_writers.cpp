@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "storage/cppsqlite3.h"
+#include "storage/early_writeback.h"
 #include "storage/number_text.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
@@ -217,6 +218,7 @@ Pending_Result_File Write_Pending_Aligned_Database(
       // stored schema and every index entry are the same.
       Sorted_Index_Builder indexes(db, Align_Indexes());
       indexes.Reserve(count);
+      Early_Writeback writeback(out->temp_path());
       CppSQLite3Statement insert = db.compileStatement(Align_Insert_Statement().c_str());
       Real_Binder reals;
       std::size_t written = 0;
@@ -229,7 +231,10 @@ Pending_Result_File Write_Pending_Aligned_Database(
           values[j] = static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j]));
         }
         indexes.Add_Row(values.data());
-        if (++written % kProgressEvery == 0 && progress) progress(written);
+        if (++written % kProgressEvery == 0) {
+          writeback.Grown();
+          if (progress) progress(written);
+        }
       }
       insert.finalize();
       indexes.Finish();
@@ -254,12 +259,14 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
     std::string buffer;
     buffer.reserve(kChunk + 4096);
     buffer += Align_Csv_Header();
+    Early_Writeback writeback(out->temp_path());
     std::size_t written = 0;
     for (std::size_t i = 0; i < count; ++i) {
       AppendCsvLine(*rows(i, false).record, buffer);
       if (buffer.size() >= kChunk) {
         out->Write(buffer);
         buffer.clear();
+        writeback.Grown();
       }
       if (++written % kProgressEvery == 0 && progress) progress(written);
     }
