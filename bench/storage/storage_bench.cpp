@@ -21,6 +21,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sorted_index.h"
 
 namespace {
 
@@ -493,6 +494,55 @@ void BM_EncodeShape(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeShape);
 
+// The six indexes of a result-sized table (aligned_rows rows of six integer
+// columns and a 1.5 KB shape), built by CREATE INDEX over the filled table or
+// from the kept values (storage/sorted_index.h). Only the index building is
+// timed; the table is written afresh for each run.
+void IndexBench(benchmark::State& state, bool sorted, const char* name) {
+  const std::string path = Join_Path(OutputFolder(), "indexes.db");
+  const std::vector<Integer_Index> indexes = {
+      {"T_a_index", "T", "a", "int"}, {"T_b_index", "T", "b", "int"},
+      {"T_c_index", "T", "c", "int"}, {"T_d_index", "T", "d", "int"},
+      {"T_e_index", "T", "e", "int"}, {"T_f_index", "T", "f", "int"}};
+  const std::string pad(1500, 'x');
+  for (auto _ : state) {
+    fs::remove(path);
+    CppSQLite3DB db;
+    db.open(path.c_str());
+    db.execDML("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; begin;");
+    db.execDML("create table T(a int, b int, c int, d int, e int, f int, s blob);");
+    Sorted_Index_Builder builder(db, sorted ? indexes : std::vector<Integer_Index>{});
+    std::mt19937 rng(3);
+    CppSQLite3Statement insert = db.compileStatement("insert into T values(?1,?2,?3,?4,?5,?6,?7);");
+    for (int r = 0; r < g_sizes.aligned_rows; ++r) {
+      const std::int32_t v[6] = {static_cast<std::int32_t>(rng() % 20000),
+                                 static_cast<std::int32_t>(rng() % 2000),
+                                 static_cast<std::int32_t>(rng() % 1000),
+                                 static_cast<std::int32_t>(rng() % 20000),
+                                 r % 50,
+                                 r / 100};
+      for (int k = 0; k < 6; ++k) insert.bind(k + 1, static_cast<int>(v[k]));
+      insert.bindStatic(7, pad.data(), static_cast<int>(pad.size()));
+      insert.execDML();
+      if (sorted) builder.Add_Row(v);
+    }
+    insert.finalize();
+    const Stopwatch start;
+    if (sorted) {
+      builder.Finish();
+    } else {
+      for (const Integer_Index& i : indexes) {
+        db.execDML(("CREATE INDEX " + i.name + " ON T(" + i.column + ");").c_str());
+      }
+    }
+    db.execDML("commit;");
+    Record(name, start);
+  }
+  fs::remove(path);
+}
+void BM_IndexesSorted(benchmark::State& state) { IndexBench(state, true, "index_sorted"); }
+void BM_IndexesCreateIndex(benchmark::State& state) { IndexBench(state, false, "index_create"); }
+
 void Register() {
   const int reps = g_repetitions;
   for (auto [name, fn] : std::initializer_list<std::pair<const char*, void (*)(benchmark::State&)>>{
@@ -504,7 +554,9 @@ void Register() {
            {"WriteAlignedDatabase", BM_WriteAlignedDatabase},
            {"RawInsertAligned", BM_RawInsertAligned},
            {"WriteAlignedCsv", BM_WriteAlignedCsv},
-           {"LoadAlignedGrid", BM_LoadAlignedGrid}}) {
+           {"LoadAlignedGrid", BM_LoadAlignedGrid},
+           {"IndexesSorted", BM_IndexesSorted},
+           {"IndexesCreateIndex", BM_IndexesCreateIndex}}) {
     benchmark::RegisterBenchmark(name, fn)
         ->Iterations(1)
         ->Repetitions(reps)
@@ -548,6 +600,7 @@ int main(int argc, char** argv) {
   std::printf("\nSizes: %d files x %d peaks; %d aligned rows\n", g_sizes.files,
               g_sizes.peaks_per_file, g_sizes.aligned_rows);
   ratio("read", "raw_scan");
+  ratio("index_sorted", "index_create");
   if (g_samples.count("read_paired") && g_samples.count("raw_scan_paired")) {
     const Samples& x = g_samples["read_paired"];
     const Samples& y = g_samples["raw_scan_paired"];
