@@ -44,7 +44,7 @@ void Reserve_For(Align_List& gathered, std::size_t incoming, std::size_t files_d
   gathered.reserve(std::max(estimate, needed));
 }
 
-constexpr std::size_t kSpillReaders = 4;
+constexpr std::size_t kSpillReaders = 8;
 
 // Stops a writer from outside it (another writer failed, or the run
 // stops). Not a std::exception, so no layer puts a file name in front of it.
@@ -100,7 +100,7 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   const std::size_t total = aligned.size();
   std::vector<Writer_Lane> lanes(k);
   // The spill is read once, on a helper thread, for all writers together.
-  // Four helpers keep four reads under way when the spill is partly on disk
+  // Eight helpers keep eight reads under way when the spill is partly on disk
   // (a cohort larger than the memory); from memory they cost nothing more.
   std::vector<Aligned_Row_Source> sources = Read_Ahead(
       [&] { return Spilled_Rows(aligned, spill, names); }, total, true, k, kSpillReaders);
