@@ -99,8 +99,8 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   const std::size_t k = writers.size();
   const std::size_t total = aligned.size();
   std::vector<Writer_Lane> lanes(k);
-  // The spill is read once, on a helper thread, for all writers together.
-  // Eight helpers keep eight reads under way when the spill is partly on disk
+  // The spill is read once, for all writers together, by eight helper
+  // threads: they keep eight reads under way when the spill is partly on disk
   // (a cohort larger than the memory); from memory they cost nothing more.
   std::vector<Aligned_Row_Source> sources = Read_Ahead(
       [&] { return Spilled_Rows(aligned, spill, names); }, total, true, k, kSpillReaders);

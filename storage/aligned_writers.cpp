@@ -102,8 +102,7 @@ std::vector<Integer_Index> Align_Indexes() {
   std::vector<Integer_Index> out;
   for (std::size_t c : kIndexedColumns) {
     const Peak_Column& column = kAlignColumns[c];
-    out.push_back({std::string("Align_Peaklist_") + column.name + "_index", "Align_Peaklist",
-                   column.name, column.sql_type});
+    out.push_back({Align_Index_Name(column), "Align_Peaklist", column.name, column.sql_type});
   }
   return out;
 }

@@ -41,14 +41,18 @@ const std::string& Align_Create_Statement() {
   return text;
 }
 
+std::string Align_Index_Name(const Peak_Column& c) {
+  return std::string("Align_Peaklist_") + c.name + "_index";
+}
+
 const std::array<std::string, 6>& Align_Index_Statements() {
   static const std::array<std::string, 6> texts = [] {
     std::array<std::string, 6> out;
     std::size_t n = 0;
     for (const Peak_Column& c : kAlignColumns) {
       if (!c.indexed) continue;
-      out.at(n++) = std::string("CREATE INDEX if not exists Align_Peaklist_") + c.name +
-                    "_index ON Align_Peaklist(" + c.name + ");";
+      out.at(n++) = "CREATE INDEX if not exists " + Align_Index_Name(c) + " ON Align_Peaklist(" +
+                    c.name + ");";
     }
     return out;
   }();

@@ -144,6 +144,8 @@ auto& Text_Field(Peak& p, std::size_t column) {
 // "create table Align_Peaklist(EIC_ID int,Peak_ID int, Apex_MZ double, ...,
 // Peak_shape blob);" (no space after the first comma).
 const std::string& Align_Create_Statement();
+// The name of Align_Peaklist's index on column c: "Align_Peaklist_<c>_index".
+std::string Align_Index_Name(const Peak_Column& c);
 // The six "CREATE INDEX if not exists Align_Peaklist_X_index ON
 // Align_Peaklist(X);" statements, in column order.
 const std::array<std::string, 6>& Align_Index_Statements();

@@ -31,8 +31,13 @@ struct Entries_Source {
   const std::vector<std::uint64_t>* entries = nullptr;
 };
 
+struct Entries_Table {
+  sqlite3_vtab base;  // first: SQLite casts between the two
+  const Entries_Source* source;
+};
+
 struct Entries_Cursor {
-  sqlite3_vtab_cursor base;  // first: SQLite casts between the two
+  sqlite3_vtab_cursor base;  // first, as above
   const std::vector<std::uint64_t>* entries;
   std::size_t at;
 };
@@ -41,12 +46,11 @@ int Entries_Connect(sqlite3* db, void* source, int, const char* const*, sqlite3_
                     char**) {
   const int rc = sqlite3_declare_vtab(db, "create table x(value integer, row integer)");
   if (rc != SQLITE_OK) return rc;
-  auto* table = static_cast<sqlite3_vtab*>(sqlite3_malloc(sizeof(sqlite3_vtab) + sizeof(void*)));
+  auto* table = static_cast<Entries_Table*>(sqlite3_malloc(sizeof(Entries_Table)));
   if (table == nullptr) return SQLITE_NOMEM;
-  *table = sqlite3_vtab{};
-  // The source rides behind the base struct.
-  *reinterpret_cast<void**>(table + 1) = source;
-  *out = table;
+  table->base = sqlite3_vtab{};
+  table->source = static_cast<const Entries_Source*>(source);
+  *out = &table->base;
   return SQLITE_OK;
 }
 
@@ -61,7 +65,7 @@ int Entries_Best_Index(sqlite3_vtab*, sqlite3_index_info* info) {
 }
 
 int Entries_Open(sqlite3_vtab* table, sqlite3_vtab_cursor** out) {
-  auto* source = static_cast<Entries_Source*>(*reinterpret_cast<void**>(table + 1));
+  const Entries_Source* source = reinterpret_cast<Entries_Table*>(table)->source;
   auto* cursor = static_cast<Entries_Cursor*>(sqlite3_malloc(sizeof(Entries_Cursor)));
   if (cursor == nullptr) return SQLITE_NOMEM;
   cursor->base = sqlite3_vtab_cursor{};
