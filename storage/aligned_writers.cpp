@@ -3,14 +3,17 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
+#include "storage/btree_writer.h"
 #include "storage/cppsqlite3.h"
 #include "storage/early_writeback.h"
 #include "storage/number_text.h"
@@ -19,7 +22,6 @@
 #include "storage/peak_shape.h"
 #include "storage/replacement_file.h"
 #include "storage/result_columns.h"
-#include "storage/sorted_index.h"
 
 namespace {
 
@@ -27,54 +29,40 @@ using Align = Chromatogram_Peak_Group_Compound_Align;
 
 constexpr std::size_t kProgressEvery = 10000;
 
-// Binds what the formatted insert's "%f" would store: the value SQLite reads
-// from its own "%f" text. The text itself is bound; the REAL affinity of the
-// column turns it into that value with the same conversion as the literal.
-// NaN is stored as NULL and +-infinity as REAL infinity (a "%f" literal of
-// them would not be valid SQL).
-class Real_Binder {
- public:
-  void Bind(CppSQLite3Statement& insert, int param, double value) {
-    if (std::isnan(value)) {
-      insert.bindNull(param);
-    } else if (std::isinf(value)) {
-      insert.bind(param, value);
-    } else {
-      char* text = texts_[next_];
-      next_ = (next_ + 1) % kSlots;
-      const char* end = Write_Sqlite_Fixed6(value, text);
-      insert.bindStatic(param, text, static_cast<int>(end - text));
-    }
+// The stored value of a real column: what the formatted insert's "%f" text
+// becomes in a column of REAL affinity. NaN is stored as NULL and
+// +-infinity as REAL infinity (a "%f" literal of them would not be valid SQL).
+void Add_Real_Column(Sqlite_Record& record, double value) {
+  if (std::isnan(value)) {
+    record.Add_Null();
+  } else if (std::isinf(value)) {
+    record.Add_Real(value);
+  } else {
+    char text[kMaxFixed6Chars];
+    const char* end = Write_Sqlite_Fixed6(value, text);
+    record.Add_Real(
+        Sqlite_Decimal_Real(std::string_view(text, static_cast<std::size_t>(end - text))));
   }
+}
 
- private:
-  static constexpr int kSlots = [] {
-    int reals = 0;
-    for (const Peak_Column& c : kAlignColumns) reals += c.kind == Column_Kind::kReal;
-    return reals;
-  }();
-  static constexpr int kTextSize = kMaxFixed6Chars;
-  char texts_[kSlots][kTextSize];
-  int next_ = 0;
-};
-
-// Binds the row's values in stored column order.
-void BindRow(CppSQLite3Statement& insert, Real_Binder& reals, const Align& p,
-             std::string_view shape_stored) {
+// The row's values in stored column order, as the formatted insert stores
+// them: "%d" 32-bit signed, '%s' texts up to a NUL, the shape's stored form
+// as TEXT.
+void Make_Record(Sqlite_Record& record, const Align& p, std::string_view shape_stored) {
+  record.Clear();
   for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
-    const int param = static_cast<int>(c) + 1;
     switch (kAlignColumns[c].kind) {
-      case Column_Kind::kInteger:  // "%d": 32-bit signed
-        insert.bind(param, static_cast<int>(Int_Field(p, c)));
+      case Column_Kind::kInteger:
+        record.Add_Integer(static_cast<std::int32_t>(Int_Field(p, c)));
         break;
       case Column_Kind::kReal:
-        reals.Bind(insert, param, Real_Field(p, c));
+        Add_Real_Column(record, Real_Field(p, c));
         break;
       case Column_Kind::kText:
-        insert.bindStatic(param, Text_Field(p, c).c_str(), -1);  // '%s' stops at a NUL too
+        record.Add_Text(std::string_view(Text_Field(p, c).c_str()));
         break;
       case Column_Kind::kShape:
-        insert.bindStatic(param, shape_stored.data(), static_cast<int>(shape_stored.size()));
+        record.Add_Text(shape_stored);
         break;
     }
   }
@@ -96,16 +84,6 @@ constexpr std::array<std::size_t, kIndexedCount> kIndexedColumns = [] {
   }
   return out;
 }();
-
-// The indexes of Align_Peaklist, as its index statements create them.
-std::vector<Integer_Index> Align_Indexes() {
-  std::vector<Integer_Index> out;
-  for (std::size_t c : kIndexedColumns) {
-    const Peak_Column& column = kAlignColumns[c];
-    out.push_back({Align_Index_Name(column), "Align_Peaklist", column.name, column.sql_type});
-  }
-  return out;
-}
 
 void AppendUnsigned(std::uint32_t value, std::string& out) {
   char buf[16];
@@ -199,49 +177,90 @@ Pending_Result_File Write_Pending_Aligned_Database(
     const std::string& FileName, const Row_Progress& progress, const Extra_Tables& extra_tables) {
   const std::string file = Join_Path(Path, FileName);
   try {
+    if (count > std::numeric_limits<std::uint32_t>::max()) {
+      throw CppSQLite3Exception(CPPSQLITE_ERROR, "too many rows for one result");
+    }
     auto out = std::make_unique<Replacement_File>(Path, FileName);
     out->Close();
+    // SQLite makes the schema: the table and its indexes, all empty. The
+    // file is private until renamed, and a failure discards it: no journal
+    // is needed, and Commit() syncs the finished file once. 64 KiB pages: a
+    // sixteenth of the page writes and about a quarter less space than 4 KiB
+    // pages for rows of a kilobyte and more; what a reader sees is the same.
+    std::uint32_t table_root = 0;
+    std::array<std::uint32_t, kIndexedCount> index_roots{};
     {
       CppSQLite3DB db;
       db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
-      // The file is private until renamed, and a failure discards it: no
-      // journal is needed, and Commit() syncs the finished file once.
-      // 64 KiB pages: a sixteenth of the page writes and about a quarter less
-      // space than 4 KiB pages for rows of a kilobyte and more; what a reader
-      // sees is the same.
       db.execDML("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
       db.execDML("begin transaction;");
       db.execDML(Align_Create_Statement().c_str());
-      // The indexes are built from the values kept here rather than by
-      // CREATE INDEX over the filled table (see storage/sorted_index.h); the
-      // stored schema and every index entry are the same.
-      Sorted_Index_Builder indexes(db, Align_Indexes());
-      indexes.Reserve(count);
-      Early_Writeback writeback(out->temp_path());
-      CppSQLite3Statement insert = db.compileStatement(Align_Insert_Statement().c_str());
-      Real_Binder reals;
-      std::size_t written = 0;
+      for (const std::string& index : Align_Index_Statements()) db.execDML(index.c_str());
+      db.execDML("commit transaction;");
+      CppSQLite3Statement root =
+          db.compileStatement("select rootpage from sqlite_master where name = ?1;");
+      auto root_of = [&root](const std::string& name) {
+        root.bind(1, name.c_str());
+        if (!root.step()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "no tree for " + name);
+        const auto page = static_cast<std::uint32_t>(root.fieldInt64(0));
+        root.reset();
+        return page;
+      };
+      table_root = root_of("Align_Peaklist");
+      for (std::size_t j = 0; j < kIndexedCount; ++j) {
+        index_roots[j] = root_of(Align_Index_Name(kAlignColumns[kIndexedColumns[j]]));
+      }
+      root.finalize();
+      db.close();
+    }
+    // The rows and the index entries, written as pages (see
+    // storage/btree_writer.h). The indexed values are kept, 24 bytes a row,
+    // and sorted at the end.
+    std::size_t written = 0;
+    {
+      Btree_Writer tree(out->temp_path());
+      std::array<std::vector<std::int32_t>, kIndexedCount> values;
+      for (auto& v : values) v.reserve(count);
+      Sqlite_Record record;
       for (std::size_t i = 0; i < count; ++i) {
         const Aligned_Row row = rows(i, true);
-        BindRow(insert, reals, *row.record, row.written_shape);
-        insert.execDML();
-        std::array<std::int32_t, kIndexedCount> values;
+        Make_Record(record, *row.record, row.written_shape);
+        tree.Append_Row(table_root, record);
         for (std::size_t j = 0; j < kIndexedCount; ++j) {
-          values[j] = static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j]));
+          values[j].push_back(
+              static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j])));
         }
-        indexes.Add_Row(values.data());
         if (++written % kProgressEvery == 0) {
-          writeback.Grown();
+          tree.Start_Writeback();
           if (progress) progress(written);
         }
       }
-      insert.finalize();
-      indexes.Finish();
-      if (extra_tables) extra_tables(db);
+      tree.Finish_Table();
+      std::vector<std::uint64_t> entries;
+      entries.reserve(count);
+      for (std::size_t j = 0; j < kIndexedCount; ++j) {
+        entries.clear();
+        for (std::size_t r = 0; r < count; ++r) {
+          entries.push_back(Pack_Index_Entry(values[j][r], static_cast<std::uint32_t>(r + 1)));
+        }
+        values[j] = {};
+        if (!std::is_sorted(entries.begin(), entries.end())) {
+          std::sort(entries.begin(), entries.end());
+        }
+        tree.Write_Index(index_roots[j], entries);
+      }
+      tree.Finish();
+    }
+    if (extra_tables) {
+      CppSQLite3DB db;
+      db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
+      db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+      db.execDML("begin transaction;");
+      extra_tables(db);
       db.execDML("commit transaction;");
       db.close();
-      if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
     }
+    if (progress && (written == 0 || written % kProgressEvery != 0)) progress(written);
     return Pending_Result_File(std::move(out), file);
   } catch (...) {
     Rethrow_With_Context(file);

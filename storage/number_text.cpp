@@ -278,3 +278,125 @@ void Append_Fixed6(double value, std::string& out) {
   char buf[kMaxFixed6Chars];
   out.append(buf, Write_Fixed6(value, buf));
 }
+
+namespace {
+
+// SQLite's conversion of a decimal text as the library does it up to
+// version 3.42: up to 18 or 19 significant digits gathered into a 64-bit
+// integer, trailing zeros taken off, then one multiplication or division by
+// a power of ten in long double arithmetic, rounded once more to double.
+double Sqlite_Decimal_Real_Long_Double(std::string_view z) {
+  constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+  const std::size_t n = z.size();
+  std::size_t i = 0;
+  int sign = 1;
+  if (i < n && (z[i] == '-' || z[i] == '+')) sign = z[i++] == '-' ? -1 : 1;
+  std::int64_t s = 0;
+  int d = 0;
+  int digits = 0;
+  while (i < n && z[i] == '0') ++i, ++digits;
+  while (i < n && IsDigit(z[i]) && s < (kLargest - 9) / 10) {
+    s = s * 10 + (z[i++] - '0');
+    ++digits;
+  }
+  while (i < n && IsDigit(z[i])) ++i, ++digits, ++d;
+  if (i < n && z[i] == '.') {
+    ++i;
+    while (i < n && IsDigit(z[i]) && s < (kLargest - 9) / 10) {
+      s = s * 10 + (z[i++] - '0');
+      ++digits;
+      --d;
+    }
+  }
+  int e = d < 0 ? -d : d;
+  const int esign = d < 0 ? -1 : 1;
+  if (s == 0) return (sign < 0 && digits) ? -0.0 : 0.0;
+  if (esign > 0) {
+    while (s < kLargest / 10 && e > 0) --e, s *= 10;
+  } else {
+    while (s % 10 == 0 && e > 0) --e, s /= 10;
+  }
+  s = sign < 0 ? -s : s;
+  if (e == 0) return static_cast<double>(s);
+  long double scale = 1.0;
+  double result;
+  if (e > 307 && e < 342) {
+    while (e % 308) scale *= 1.0e+1, --e;
+    if (esign < 0) {
+      result = static_cast<double>(s / scale);
+      result /= 1.0e+308;
+    } else {
+      result = static_cast<double>(s * scale);
+      result *= 1.0e+308;
+    }
+  } else if (e >= 342) {
+    result = esign < 0 ? 0.0 * static_cast<double>(s)
+                       : std::numeric_limits<double>::infinity() * static_cast<double>(s);
+  } else {
+    while (e % 22) scale *= 1.0e+1, --e;
+    while (e > 0) scale *= 1.0e+22, e -= 22;
+    result = static_cast<double>(esign < 0 ? s / scale : s * scale);
+  }
+  return result;
+}
+
+// The library's own answer: CAST(text AS REAL) runs the same conversion as
+// a REAL column's affinity.
+double Sqlite_Decimal_Real_From_Library(std::string_view text) {
+  struct Connection {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* cast = nullptr;
+    Connection() {
+      if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+          sqlite3_prepare_v2(db, "select cast(?1 as real)", -1, &cast, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("cannot open an in-memory SQLite database");
+      }
+    }
+    ~Connection() {
+      sqlite3_finalize(cast);
+      sqlite3_close(db);
+    }
+  };
+  thread_local Connection c;
+  sqlite3_bind_text(c.cast, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  double value = 0.0;
+  if (sqlite3_step(c.cast) == SQLITE_ROW) value = sqlite3_column_double(c.cast, 0);
+  sqlite3_reset(c.cast);
+  sqlite3_clear_bindings(c.cast);
+  return value;
+}
+
+bool Same_Bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Whether the long double conversion is the library's: a version that uses
+// it, and agreement on probes of every magnitude "%f" writes.
+bool Sqlite_Decimal_Real_Verified() {
+  static const bool verified = [] {
+    if (sqlite3_libversion_number() >= 3043000) return false;
+    std::uint64_t state = 0xD1B54A32D192ED03u;
+    auto next = [&state] {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      return state >> 11;
+    };
+    char text[kMaxFixed6Chars];
+    for (int i = 0; i < 4000; ++i) {
+      const double unit = static_cast<double>(next()) / 9007199254740992.0;  // [0, 1)
+      double v = unit * std::pow(10.0, static_cast<int>(next() % 40) - 12);
+      if (i % 5 == 0) v = std::pow(10.0, static_cast<int>(next() % 320));
+      if (i % 2) v = -v;
+      const std::string_view t(text, static_cast<std::size_t>(Write_Sqlite_Fixed6(v, text) - text));
+      if (!Same_Bits(Sqlite_Decimal_Real_Long_Double(t), Sqlite_Decimal_Real_From_Library(t))) {
+        return false;
+      }
+    }
+    return true;
+  }();
+  return verified;
+}
+
+}  // namespace
+
+double Sqlite_Decimal_Real(std::string_view text) {
+  if (Sqlite_Decimal_Real_Verified()) return Sqlite_Decimal_Real_Long_Double(text);
+  return Sqlite_Decimal_Real_From_Library(text);
+}

@@ -33,4 +33,12 @@ char* Write_Fixed6(double value, char* out);
 // negative zero ("0.000000"), beyond 16 significant digits and near ties.
 char* Write_Sqlite_Fixed6(double value, char* out);
 
+// The double SQLite's own text-to-number conversion gives for a plain decimal
+// text -?[0-9]+(\.[0-9]*)? (what Write_Sqlite_Fixed6 writes for a finite
+// value): the value a REAL column stores when that text is bound to it. Its
+// rounding differs from strtod's in the last bit now and then; this follows
+// the library in use (checked once per process, asking the library itself
+// when the check fails).
+double Sqlite_Decimal_Real(std::string_view text);
+
 #endif  // VARNEL_STORAGE_NUMBER_TEXT_H_

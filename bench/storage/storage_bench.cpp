@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,10 +19,10 @@
 #include "storage/aligned_table.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
+#include "storage/btree_writer.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
-#include "storage/sorted_index.h"
 
 namespace {
 
@@ -496,14 +497,11 @@ BENCHMARK(BM_EncodeShape);
 
 // The six indexes of a result-sized table (aligned_rows rows of six integer
 // columns and a 1.5 KB shape), built by CREATE INDEX over the filled table or
-// from the kept values (storage/sorted_index.h). Only the index building is
-// timed; the table is written afresh for each run.
-void IndexBench(benchmark::State& state, bool sorted, const char* name) {
+// written as pages from the kept values (storage/btree_writer.h). Only the
+// index building is timed; the table is written afresh for each run.
+void IndexBench(benchmark::State& state, bool pages, const char* name) {
   const std::string path = Join_Path(OutputFolder(), "indexes.db");
-  const std::vector<Integer_Index> indexes = {
-      {"T_a_index", "T", "a", "int"}, {"T_b_index", "T", "b", "int"},
-      {"T_c_index", "T", "c", "int"}, {"T_d_index", "T", "d", "int"},
-      {"T_e_index", "T", "e", "int"}, {"T_f_index", "T", "f", "int"}};
+  const char* const columns[6] = {"a", "b", "c", "d", "e", "f"};
   const std::string pad(1500, 'x');
   for (auto _ : state) {
     fs::remove(path);
@@ -511,9 +509,20 @@ void IndexBench(benchmark::State& state, bool sorted, const char* name) {
     db.open(path.c_str());
     db.execDML("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; begin;");
     db.execDML("create table T(a int, b int, c int, d int, e int, f int, s blob);");
-    Sorted_Index_Builder builder(db, sorted ? indexes : std::vector<Integer_Index>{});
+    if (pages) {
+      for (const char* c : columns) {
+        db.execDML(("CREATE INDEX T_" + std::string(c) + "_index ON T(" + c + ");").c_str());
+      }
+      db.execDML("commit;");
+      db.close();
+    }
     std::mt19937 rng(3);
-    CppSQLite3Statement insert = db.compileStatement("insert into T values(?1,?2,?3,?4,?5,?6,?7);");
+    std::vector<std::vector<std::uint64_t>> entries(6);
+    std::unique_ptr<Btree_Writer> tree;
+    if (pages) tree = std::make_unique<Btree_Writer>(path);
+    CppSQLite3Statement insert;
+    if (!pages) insert = db.compileStatement("insert into T values(?1,?2,?3,?4,?5,?6,?7);");
+    Sqlite_Record record;
     for (int r = 0; r < g_sizes.aligned_rows; ++r) {
       const std::int32_t v[6] = {static_cast<std::int32_t>(rng() % 20000),
                                  static_cast<std::int32_t>(rng() % 2000),
@@ -521,26 +530,40 @@ void IndexBench(benchmark::State& state, bool sorted, const char* name) {
                                  static_cast<std::int32_t>(rng() % 20000),
                                  r % 50,
                                  r / 100};
-      for (int k = 0; k < 6; ++k) insert.bind(k + 1, static_cast<int>(v[k]));
-      insert.bindStatic(7, pad.data(), static_cast<int>(pad.size()));
-      insert.execDML();
-      if (sorted) builder.Add_Row(v);
-    }
-    insert.finalize();
-    const Stopwatch start;
-    if (sorted) {
-      builder.Finish();
-    } else {
-      for (const Integer_Index& i : indexes) {
-        db.execDML(("CREATE INDEX " + i.name + " ON T(" + i.column + ");").c_str());
+      if (pages) {
+        record.Clear();
+        for (int k = 0; k < 6; ++k) {
+          record.Add_Integer(v[k]);
+          entries[k].push_back(Pack_Index_Entry(v[k], static_cast<std::uint32_t>(r + 1)));
+        }
+        record.Add_Text(pad);
+        tree->Append_Row(2, record);
+      } else {
+        for (int k = 0; k < 6; ++k) insert.bind(k + 1, static_cast<int>(v[k]));
+        insert.bindStatic(7, pad.data(), static_cast<int>(pad.size()));
+        insert.execDML();
       }
     }
-    db.execDML("commit;");
+    const Stopwatch start;
+    if (pages) {
+      tree->Finish_Table();
+      for (int k = 0; k < 6; ++k) {
+        std::sort(entries[k].begin(), entries[k].end());
+        tree->Write_Index(static_cast<std::uint32_t>(3 + k), entries[k]);
+      }
+      tree->Finish();
+    } else {
+      insert.finalize();
+      for (const char* c : columns) {
+        db.execDML(("CREATE INDEX T_" + std::string(c) + "_index ON T(" + c + ");").c_str());
+      }
+      db.execDML("commit;");
+    }
     Record(name, start);
   }
   fs::remove(path);
 }
-void BM_IndexesSorted(benchmark::State& state) { IndexBench(state, true, "index_sorted"); }
+void BM_IndexesPages(benchmark::State& state) { IndexBench(state, true, "index_pages"); }
 void BM_IndexesCreateIndex(benchmark::State& state) { IndexBench(state, false, "index_create"); }
 
 void Register() {
@@ -555,7 +578,7 @@ void Register() {
            {"RawInsertAligned", BM_RawInsertAligned},
            {"WriteAlignedCsv", BM_WriteAlignedCsv},
            {"LoadAlignedGrid", BM_LoadAlignedGrid},
-           {"IndexesSorted", BM_IndexesSorted},
+           {"IndexesPages", BM_IndexesPages},
            {"IndexesCreateIndex", BM_IndexesCreateIndex}}) {
     benchmark::RegisterBenchmark(name, fn)
         ->Iterations(1)
@@ -600,7 +623,7 @@ int main(int argc, char** argv) {
   std::printf("\nSizes: %d files x %d peaks; %d aligned rows\n", g_sizes.files,
               g_sizes.peaks_per_file, g_sizes.aligned_rows);
   ratio("read", "raw_scan");
-  ratio("index_sorted", "index_create");
+  ratio("index_pages", "index_create");
   if (g_samples.count("read_paired") && g_samples.count("raw_scan_paired")) {
     const Samples& x = g_samples["read_paired"];
     const Samples& y = g_samples["raw_scan_paired"];
