@@ -40,5 +40,9 @@ char* Write_Sqlite_Fixed6(double value, char* out);
 // the library in use (checked once per process, asking the library itself
 // when the check fails).
 double Sqlite_Decimal_Real(std::string_view text);
+// Whether Sqlite_Decimal_Real computes the value itself (the library in use
+// is a version up to 3.42, whose conversion it follows, and agreed on the
+// probes) rather than asking the library, which costs ten times as much.
+bool Sqlite_Decimal_Real_Is_Own();
 
 #endif  // VARNEL_STORAGE_NUMBER_TEXT_H_

@@ -261,8 +261,12 @@ TEST_F(BtreeWriterTest, FilesItCannotFillAreRefused) {
   }
 }
 
-// The conversion of a "%f" text follows the library to the last bit.
+// The conversion of a "%f" text follows the library to the last bit, and
+// with the libraries whose conversion it knows, without asking them.
 TEST(SqliteDecimalRealTest, EqualsTheLibrarysConversion) {
+  if (sqlite3_libversion_number() < 3043000) {
+    EXPECT_TRUE(Sqlite_Decimal_Real_Is_Own());
+  }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
   sqlite3_stmt* cast = nullptr;
