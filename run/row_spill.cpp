@@ -21,6 +21,48 @@ struct Fixed_Part {
   double Compound_MolecularMass, Compound_Retention_Time, Compound_Intensity;
 };
 
+// A shape in the written form (storage/stored_shape.h) is the byte 1 and
+// then bytes of 16 values at most: digits, '.', ',' and '-' lowered by one.
+// The spill keeps such a shape as 4-bit codes, two a byte, which halves what
+// is written and read back; any other shape is kept as it is. The annotation
+// length's two top bits say which, and whether the code count is odd.
+constexpr std::uint32_t kPacked = 0x80000000u;
+constexpr std::uint32_t kOddCodes = 0x40000000u;
+constexpr std::uint32_t kLengthMask = 0x3fffffffu;
+constexpr unsigned char kCodeBase = '+' - 1;  // the lowest byte coded: ',' lowered
+
+// Packs shape[1...] as codes at out (room for (n + 1) / 2 bytes) and returns
+// true, or returns false when a byte has no code (out is then scratch).
+bool Pack_Codes(std::string_view shape, unsigned char* out) {
+  if (shape.empty() || shape[0] != 1) return false;
+  const auto* in = reinterpret_cast<const unsigned char*>(shape.data()) + 1;
+  const std::size_t n = shape.size() - 1;
+  unsigned char outside = 0;
+  for (std::size_t i = 0; i < n / 2; ++i) {
+    const auto low = static_cast<unsigned char>(in[2 * i] - kCodeBase);
+    const auto high = static_cast<unsigned char>(in[2 * i + 1] - kCodeBase);
+    outside |= low | high;
+    out[i] = static_cast<unsigned char>(low | (high << 4));
+  }
+  if (n % 2) {
+    const auto low = static_cast<unsigned char>(in[n - 1] - kCodeBase);
+    outside |= low;
+    out[n / 2] = low;
+  }
+  return (outside & 0xf0) == 0;
+}
+
+// The shape of `codes` 4-bit codes packed at in, written at out (room for
+// codes + 1 bytes).
+void Unpack_Codes(const unsigned char* in, std::size_t codes, unsigned char* out) {
+  *out++ = 1;
+  for (std::size_t i = 0; i < codes / 2; ++i) {
+    out[2 * i] = static_cast<unsigned char>((in[i] & 15) + kCodeBase);
+    out[2 * i + 1] = static_cast<unsigned char>((in[i] >> 4) + kCodeBase);
+  }
+  if (codes % 2) out[codes - 1] = static_cast<unsigned char>((in[codes / 2] & 15) + kCodeBase);
+}
+
 constexpr std::size_t kWriteChunk = std::size_t{4} << 20;
 // What a reader reads at once when it needs no shape: the fixed part and an
 // annotation of usual length.
@@ -56,6 +98,9 @@ void Row_Spill::Append(const Annotated_Batch& batch) {
   for (std::size_t i = 0; i < batch.peaks.size(); ++i) {
     const Chromatogram_Peak_Group_Compound& p = batch.peaks[i];
     const std::string_view shape = batch.Shape(i);
+    if (p.Adduct_Annotation.size() > kLengthMask) {
+      throw CppSQLite3Exception(CPPSQLITE_ERROR, "an annotation of a gigabyte");
+    }
     Fixed_Part fixed{static_cast<std::uint32_t>(p.Adduct_Annotation.size()),
                      p.EIC_ID,
                      p.Peak_ID,
@@ -72,10 +117,20 @@ void Row_Spill::Append(const Annotated_Batch& batch) {
                      p.Compound_MolecularMass,
                      p.Compound_Retention_Time,
                      p.Compound_Intensity};
+    const std::size_t at = pending_.size();
     pending_.append(reinterpret_cast<const char*>(&fixed), sizeof fixed);
     pending_ += p.Adduct_Annotation;
-    pending_ += shape;
-    end += sizeof fixed + p.Adduct_Annotation.size() + shape.size();
+    const std::size_t codes = shape.empty() ? 0 : shape.size() - 1;
+    const std::size_t shape_at = pending_.size();
+    pending_.resize(shape_at + (codes + 1) / 2);
+    if (Pack_Codes(shape, reinterpret_cast<unsigned char*>(pending_.data() + shape_at))) {
+      fixed.adduct_bytes |= kPacked | (codes % 2 ? kOddCodes : 0);
+      std::memcpy(pending_.data() + at, &fixed.adduct_bytes, sizeof fixed.adduct_bytes);
+    } else {
+      pending_.resize(shape_at);
+      pending_ += shape;
+    }
+    end += pending_.size() - at;
     ends_.push_back(end);
     if (pending_.size() >= kWriteChunk) Write_Out();
   }
@@ -114,6 +169,9 @@ std::string_view Row_Spill::Reader::Read(std::size_t row, bool with_shape,
   read(with_shape ? length : std::min(length, kHeadBytes));
   Fixed_Part fixed;
   std::memcpy(&fixed, buffer_.data(), sizeof fixed);
+  const bool packed = fixed.adduct_bytes & kPacked;
+  const bool odd = fixed.adduct_bytes & kOddCodes;
+  fixed.adduct_bytes &= kLengthMask;
   const std::size_t head = sizeof fixed + fixed.adduct_bytes;
   if (buffer_.size() < head) read(head);
   record.EIC_ID = fixed.EIC_ID;
@@ -133,5 +191,10 @@ std::string_view Row_Spill::Reader::Read(std::size_t row, bool with_shape,
   record.Compound_Retention_Time = fixed.Compound_Retention_Time;
   record.Compound_Intensity = fixed.Compound_Intensity;
   if (!with_shape) return {};
-  return std::string_view(buffer_).substr(head, length - head);
+  if (!packed) return std::string_view(buffer_).substr(head, length - head);
+  const std::size_t codes = 2 * (length - head) - (odd ? 1 : 0);
+  shape_.resize(codes + 1);
+  Unpack_Codes(reinterpret_cast<const unsigned char*>(buffer_.data()) + head, codes,
+               reinterpret_cast<unsigned char*>(shape_.data()));
+  return shape_;
 }
