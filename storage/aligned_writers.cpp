@@ -236,7 +236,7 @@ Pending_Result_File Write_Pending_Aligned_Database(
         }
       }
       tree.Finish_Table();
-      std::vector<std::uint64_t> entries;
+      std::vector<std::uint64_t> entries, scratch;
       entries.reserve(count);
       for (std::size_t j = 0; j < kIndexedCount; ++j) {
         entries.clear();
@@ -244,9 +244,7 @@ Pending_Result_File Write_Pending_Aligned_Database(
           entries.push_back(Pack_Index_Entry(values[j][r], static_cast<std::uint32_t>(r + 1)));
         }
         values[j] = {};
-        if (!std::is_sorted(entries.begin(), entries.end())) {
-          std::sort(entries.begin(), entries.end());
-        }
+        Sort_Index_Entries(entries, scratch);
         tree.Write_Index(index_roots[j], entries);
       }
       tree.Finish();

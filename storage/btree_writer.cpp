@@ -230,6 +230,31 @@ void Sqlite_Record::Copy(std::size_t offset, std::size_t n, unsigned char* out) 
   }
 }
 
+// ---------------------------------------------------------------- sorting
+
+void Sort_Index_Entries(std::vector<std::uint64_t>& entries, std::vector<std::uint64_t>& scratch) {
+  if (std::is_sorted(entries.begin(), entries.end())) return;
+  // Three passes of 11, 11 and 10 bits over the value (bits 32 to 63), each
+  // stable; a pass whose digit is the same for every entry is skipped.
+  constexpr int kShifts[3] = {32, 43, 54};
+  constexpr std::size_t kBuckets = 2048;
+  scratch.resize(entries.size());
+  std::vector<std::size_t> start(kBuckets);
+  for (const int shift : kShifts) {
+    std::fill(start.begin(), start.end(), 0);
+    for (const std::uint64_t e : entries) ++start[(e >> shift) & (kBuckets - 1)];
+    if (std::find(start.begin(), start.end(), entries.size()) != start.end()) continue;
+    std::size_t at = 0;
+    for (std::size_t& b : start) {
+      const std::size_t n = b;
+      b = at;
+      at += n;
+    }
+    for (const std::uint64_t e : entries) scratch[start[(e >> shift) & (kBuckets - 1)]++] = e;
+    entries.swap(scratch);
+  }
+}
+
 // ---------------------------------------------------------------- chunks
 
 namespace {

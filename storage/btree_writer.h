@@ -80,6 +80,11 @@ inline std::uint64_t Pack_Index_Entry(std::int32_t value, std::uint32_t rowid) {
   return (std::uint64_t{biased} << 32) | rowid;
 }
 
+// Sorts packed entries into index order. REQUIRES: the entries of each value
+// in ascending rowid order (as made row after row), which the sort keeps: a
+// stable radix sort on the values alone. scratch is working space.
+void Sort_Index_Entries(std::vector<std::uint64_t>& entries, std::vector<std::uint64_t>& scratch);
+
 // Writes the pages of trees into a database file that no connection has
 // open. Pages are appended after the file's last page; each tree's top page
 // is written at its root. Use: Append_Row for every row of the one table

@@ -206,15 +206,16 @@ char* FastFixed6(double value, char* out) {
 namespace {
 
 // SQLite's "%f" of a finite |value| < 10^9, worked out from the exact value,
-// or nullptr (nothing written) where that could differ from SQLite's own
-// rounding. SQLite adds half a unit of the sixth decimal, plus |value| * 3e-16
+// as a count of millionths (scaled; the sign is value's) or false where that
+// could differ from SQLite's own rounding; and as text, or nullptr (nothing
+// written). SQLite adds half a unit of the sixth decimal, plus |value| * 3e-16
 // when the binary exponent of |value| is below 27, in long double arithmetic,
 // and then cuts the digits off (at most 16 significant ones: all of them
 // here). Values within 0.001 units of that rounding boundary are left to SQLite.
-char* SqliteFixed6FromExact(double value, char* out) {
+bool SqliteFixed6Scaled(double value, std::uint64_t& scaled) {
   const double magnitude = std::fabs(value);
   Scaled6 s;
-  if (!(magnitude < 1e9) || !ScaleBy10To6(value, s)) return nullptr;
+  if (!(magnitude < 1e9) || !ScaleBy10To6(value, s)) return false;
   int exponent = 0;
   std::frexp(magnitude, &exponent);  // magnitude = f * 2^exponent, f in [0.5, 1)
   const int binary_exponent = magnitude == 0.0 ? -1023 : exponent - 1;
@@ -222,9 +223,16 @@ char* SqliteFixed6FromExact(double value, char* out) {
   if (6 + binary_exponent / 3 < 15) boundary -= magnitude * 3e-10;
   // remainder / (2 * half) is the fraction of a unit below the value.
   const double fraction = static_cast<double>(s.remainder) / static_cast<double>(2 * s.half);
-  if (std::fabs(fraction - boundary) <= 1e-3) return nullptr;
+  if (std::fabs(fraction - boundary) <= 1e-3) return false;
   if (fraction > boundary) ++s.scaled;
-  return WriteScaled(s.scaled, value < 0.0, out);  // no sign for negative zero
+  scaled = s.scaled;
+  return true;
+}
+
+char* SqliteFixed6FromExact(double value, char* out) {
+  std::uint64_t scaled;
+  if (!SqliteFixed6Scaled(value, scaled)) return nullptr;
+  return WriteScaled(scaled, value < 0.0, out);  // no sign for negative zero
 }
 
 // Whether SqliteFixed6FromExact agrees with the SQLite library in use on a
@@ -398,6 +406,26 @@ bool Sqlite_Decimal_Real_Verified() {
 }  // namespace
 
 bool Sqlite_Decimal_Real_Is_Own() { return Sqlite_Decimal_Real_Verified(); }
+
+double Sqlite_Fixed6_Real(double value) {
+  std::uint64_t scaled;
+  if (SqliteFixed6Verified() && Sqlite_Decimal_Real_Verified() &&
+      SqliteFixed6Scaled(value, scaled)) {
+    // The text is [-]digits.dddddd: fewer than 16 digits, all of them taken.
+    const bool negative = value < 0.0;
+    if (scaled == 0) return negative ? -0.0 : 0.0;
+    int e = 6;
+    while (scaled % 10 == 0 && e > 0) scaled /= 10, --e;
+    const auto s = static_cast<std::int64_t>(scaled);
+    const std::int64_t signed_s = negative ? -s : s;
+    if (e == 0) return static_cast<double>(signed_s);
+    static constexpr long double kPowers[7] = {1e0L, 1e1L, 1e2L, 1e3L, 1e4L, 1e5L, 1e6L};
+    return static_cast<double>(signed_s / kPowers[e]);
+  }
+  char text[kMaxFixed6Chars];
+  const char* end = Write_Sqlite_Fixed6(value, text);
+  return Sqlite_Decimal_Real(std::string_view(text, static_cast<std::size_t>(end - text)));
+}
 
 double Sqlite_Decimal_Real(std::string_view text) {
   if (Sqlite_Decimal_Real_Verified()) return Sqlite_Decimal_Real_Long_Double(text);

@@ -40,6 +40,11 @@ char* Write_Sqlite_Fixed6(double value, char* out);
 // the library in use (checked once per process, asking the library itself
 // when the check fails).
 double Sqlite_Decimal_Real(std::string_view text);
+// The double a REAL column stores for the text Write_Sqlite_Fixed6 writes
+// for a finite value: Sqlite_Decimal_Real of that text, mostly worked out
+// without writing it.
+double Sqlite_Fixed6_Real(double value);
+
 // Whether Sqlite_Decimal_Real computes the value itself (the library in use
 // is a version up to 3.42, whose conversion it follows, and agreed on the
 // probes) rather than asking the library, which costs ten times as much.

@@ -66,8 +66,9 @@ void Write_Pages(const std::string& path, const std::vector<Row>& rows, bool dir
     d.push_back(Pack_Index_Entry(r.d, static_cast<std::uint32_t>(i + 1)));
   }
   tree.Finish_Table();
-  std::sort(a.begin(), a.end());
-  std::sort(d.begin(), d.end());
+  std::vector<std::uint64_t> scratch;
+  Sort_Index_Entries(a, scratch);
+  Sort_Index_Entries(d, scratch);
   tree.Write_Index(3, a);
   tree.Write_Index(4, d);
   tree.Finish();
@@ -244,6 +245,23 @@ TEST_F(BtreeWriterTest, TheLockPageStaysOutOfEveryTree) {
   EXPECT_STREQ(db.execQuery("pragma integrity_check").fieldValue(0), "ok");
 }
 
+// Values of every size and sign, each with its rows in order.
+TEST(SortIndexEntriesTest, GivesIndexOrder) {
+  std::mt19937_64 rng(8);
+  for (const std::size_t n : {0, 1, 2, 1000, 100000}) {
+    std::vector<std::uint64_t> entries;
+    for (std::size_t r = 1; r <= n; ++r) {
+      const auto value = static_cast<std::int32_t>(r % 3 == 0 ? rng() : rng() % 7);
+      entries.push_back(Pack_Index_Entry(value, static_cast<std::uint32_t>(r)));
+    }
+    std::vector<std::uint64_t> expected = entries;
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::uint64_t> scratch;
+    Sort_Index_Entries(entries, scratch);
+    EXPECT_EQ(entries, expected);
+  }
+}
+
 TEST_F(BtreeWriterTest, FilesItCannotFillAreRefused) {
   std::ofstream(File("text.db")) << std::string(4096, 'x');
   EXPECT_THROW(Btree_Writer tree(File("text.db")), CppSQLite3Exception);
@@ -280,14 +298,17 @@ TEST(SqliteDecimalRealTest, EqualsTheLibrarysConversion) {
                                     "9223372036854775807.000000",
                                     "123456789012345678901234.5",
                                     "0.000000000000000000000000000123"};
-  char buf[kMaxFixed6Chars];
+  const std::size_t kFixedTexts = texts.size();
+  std::vector<double> values = {-0.0, 0.0, -1e-9, 1e-7, 0.5e-6, 999999999.9999995, 1e300};
   for (int i = 0; i < 200000; ++i) {
     const double v =
         std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 90);
-    texts.emplace_back(buf, Write_Sqlite_Fixed6(i % 2 ? -v : v, buf));
+    values.push_back(i % 2 ? -v : v);
   }
-  texts.emplace_back(buf, Write_Sqlite_Fixed6(1e300, buf));
+  char buf[kMaxFixed6Chars];
+  for (const double v : values) texts.emplace_back(buf, Write_Sqlite_Fixed6(v, buf));
   int differ = 0;
+  std::size_t i = 0;
   for (const std::string& t : texts) {
     sqlite3_bind_text(cast, 1, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
     ASSERT_EQ(sqlite3_step(cast), SQLITE_ROW);
@@ -296,6 +317,14 @@ TEST(SqliteDecimalRealTest, EqualsTheLibrarysConversion) {
     if (std::memcmp(&library, &ours, sizeof ours) != 0 && ++differ < 5) {
       ADD_FAILURE() << t << ": " << library << " against " << ours;
     }
+    // From the value itself, where the text was made from one.
+    if (i >= kFixedTexts) {
+      const double direct = Sqlite_Fixed6_Real(values[i - kFixedTexts]);
+      if (std::memcmp(&library, &direct, sizeof direct) != 0 && ++differ < 5) {
+        ADD_FAILURE() << t << ": " << library << " against " << direct << " from the value";
+      }
+    }
+    ++i;
     sqlite3_reset(cast);
   }
   sqlite3_finalize(cast);
