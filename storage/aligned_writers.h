@@ -19,9 +19,9 @@ class CppSQLite3DB;
 // from it abandons the write: the old file stays as it was.
 using Row_Progress = std::function<void(std::size_t rows_written)>;
 
-// Writes further tables into the new database on the writer's connection,
-// inside its one transaction: after the rows and the indexes, before the
-// commit. An exception from it abandons the write as a failure of the writer
+// Writes further tables into the new database on a connection of the
+// writer's own, in one transaction after the rows and the indexes are
+// written, before the file is synced. An exception from it abandons the write as a failure of the writer
 // does (the old file stays as it was); a CppSQLite3Exception gets the file's
 // name put in front.
 using Extra_Tables = std::function<void(CppSQLite3DB& db)>;

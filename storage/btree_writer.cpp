@@ -356,9 +356,12 @@ class Chunk_Writer {
     std::size_t left = job.bytes;
     off_t at = job.at;
     while (left > 0) {
-      const bool direct = direct_fd_ >= 0 && left % 4096 == 0 && at % 4096 == 0;
+      const bool direct = direct_fd_ >= 0 && !direct_refused_ && left % 4096 == 0 && at % 4096 == 0;
       ssize_t n = ::pwrite(direct ? direct_fd_ : buffered_fd_, p, left, at);
-      if (n < 0 && errno == EINVAL && direct) n = ::pwrite(buffered_fd_, p, left, at);
+      if (n < 0 && errno == EINVAL && direct) {
+        direct_refused_ = true;  // this file system wants other alignments
+        n = ::pwrite(buffered_fd_, p, left, at);
+      }
       if (n < 0) {
         if (errno == EINTR) continue;
         return errno;
@@ -391,6 +394,7 @@ class Chunk_Writer {
 
   int buffered_fd_;
   int direct_fd_ = -1;
+  bool direct_refused_ = false;  // the thread's own
   std::size_t chunk_bytes_;
   std::vector<unsigned char*> all_;
   std::mutex mutex_;
