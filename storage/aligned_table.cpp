@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "storage/cppsqlite3.h"
@@ -96,6 +98,44 @@ struct Aligned_Table::Loader {
   }
 };
 
+namespace {
+
+// Tables of this many rows and more are read in two halves side by side.
+constexpr std::size_t kHalvesFrom = 200000;
+
+// The grid select restricted to one side of a split value of Align_ID, through
+// the Align_ID index: the first side holds NULL and the numbers below the
+// value, the second the rest. The two, one after the other, are the whole
+// select in its order (the index orders ties by rowid either way).
+std::string Half_Select(bool first) {
+  std::string s = Aligned_Grid_Select();
+  const std::string from = " FROM Align_Peaklist ";
+  const std::size_t at = s.find(from);
+  s.insert(at + from.size(),
+           first ? "INDEXED BY Align_Peaklist_Align_ID_index WHERE Align_ID IS NULL OR "
+                   "Align_ID < ?1 "
+                 : "INDEXED BY Align_Peaklist_Align_ID_index WHERE Align_ID >= ?1 ");
+  return s;
+}
+
+// The Align_ID in the middle of the index's order, or false when there is
+// none to split at (no such index, no integer there).
+bool Middle_Align_Id(CppSQLite3DB& db, std::size_t rows, long long& middle) {
+  try {
+    CppSQLite3Statement q = db.compileStatement(
+        "SELECT Align_ID FROM Align_Peaklist INDEXED BY Align_Peaklist_Align_ID_index "
+        "WHERE Align_ID IS NOT NULL ORDER BY Align_ID LIMIT 1 OFFSET ?1");
+    q.bindInt64(1, static_cast<long long>(rows / 2));
+    if (!q.step() || q.fieldDataType(0) != SQLITE_INTEGER) return false;
+    middle = q.fieldInt64(0);
+    return true;
+  } catch (const CppSQLite3Exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileName) {
   const std::string file = Join_Path(Path, FileName);
   try {
@@ -113,12 +153,110 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
     const std::size_t expected_rows = Count_Rows(db);
     // Fails for no such table / column, or no database.
     CppSQLite3Statement stmt = db.compileStatement(Aligned_Grid_Select().c_str());
+    long long middle = 0;
+    if (expected_rows >= kHalvesFrom && Middle_Align_Id(db, expected_rows, middle)) {
+      stmt.finalize();
+      return Load_Halves(db, file, expected_rows, middle);
+    }
     Aligned_Table table;
     table.Fill(stmt, expected_rows, file);
     return table;
   } catch (const CppSQLite3Exception& e) {
     Fail(file, e.errorDetail());
   }
+}
+
+// Reads the two halves of the select on two connections at once (decoding
+// the rows is what a load spends its time on) and joins them.
+Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, const std::string& file,
+                                         std::size_t expected_rows, long long middle) {
+  Aligned_Table second;
+  std::exception_ptr second_error;
+  std::thread reader([&] {
+    try {
+      CppSQLite3DB other;
+      other.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
+      try {
+        other.execDML("PRAGMA mmap_size=0;");
+      } catch (const CppSQLite3Exception&) {
+      }
+      CppSQLite3Statement stmt = other.compileStatement(Half_Select(false).c_str());
+      stmt.bindInt64(1, middle);
+      second.Fill(stmt, expected_rows / 2, file);
+    } catch (...) {
+      second_error = std::current_exception();
+    }
+  });
+  Aligned_Table table;
+  try {
+    CppSQLite3Statement stmt = db.compileStatement(Half_Select(true).c_str());
+    stmt.bindInt64(1, middle);
+    table.Fill(stmt, expected_rows, file);  // room for both halves
+  } catch (...) {
+    reader.join();
+    throw;
+  }
+  reader.join();
+  if (second_error) std::rethrow_exception(second_error);
+  table.Append(std::move(second));
+  return table;
+}
+
+void Aligned_Table::Append(Aligned_Table&& other) {
+  const std::size_t n = other.rows_;
+  for (auto& v : ints_) v.Reserve(rows_ + n);
+  for (auto& v : reals_) v.Reserve(rows_ + n);
+  for (auto& v : text_ids_) v.Reserve(rows_ + n);
+  for (int c = 0; c < kAlignedColumnCount; ++c) {
+    const int slot = slot_[c];
+    switch (Kind_Of(c)) {
+      case Cell_Kind::kInteger: {
+        Packed_Ints<std::int32_t>& to = ints_[slot];
+        const Packed_Ints<std::int32_t>& from = other.ints_[slot];
+        for (std::size_t i = 0; i < n; ++i) to.Push_Back(from[i]);
+        other.ints_[slot] = {};  // given up column by column: less held at once
+        break;
+      }
+      case Cell_Kind::kReal: {
+        Packed_Reals& to = reals_[slot];
+        const Packed_Reals& from = other.reals_[slot];
+        for (std::size_t i = 0; i < n; ++i) to.Push_Back(from[i]);
+        other.reals_[slot] = {};
+        break;
+      }
+      default: {
+        // The other pool's texts join this one in their order, after those
+        // already here, as reading on would have added them.
+        std::vector<std::string>& pool = text_pools_[slot];
+        std::unordered_map<std::string_view, std::uint32_t> index;
+        for (std::uint32_t i = 0; i < pool.size(); ++i) index.emplace(pool[i], i);
+        std::vector<std::uint32_t> id_of;
+        for (std::string& text : other.text_pools_[slot]) {
+          auto it = index.find(text);
+          if (it == index.end()) {
+            pool.push_back(std::move(text));
+            it = index.emplace(pool.back(), static_cast<std::uint32_t>(pool.size() - 1)).first;
+          }
+          id_of.push_back(it->second);
+        }
+        Packed_Ints<std::uint32_t>& to = text_ids_[slot];
+        const Packed_Ints<std::uint32_t>& from = other.text_ids_[slot];
+        const auto& odd = other.odd_[c];
+        for (std::size_t i = 0; i < n; ++i) {
+          // An odd cell keeps the pool's first text, as when read here.
+          const bool is_odd = !odd.empty() && odd.count(static_cast<std::uint32_t>(i)) != 0;
+          to.Push_Back(is_odd ? 0 : id_of[from[i]]);
+        }
+        other.text_ids_[slot] = {};
+        if (pool.empty() && n > 0) pool.emplace_back();
+        break;
+      }
+    }
+    for (auto& [row, cell] : other.odd_[c]) {
+      odd_[c].emplace(static_cast<std::uint32_t>(rows_ + row), std::move(cell));
+    }
+  }
+  rows_ += n;
 }
 
 void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,

@@ -28,6 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
+class CppSQLite3DB;
 class CppSQLite3Statement;
 
 // The 20 grid columns, in grid order.
@@ -228,6 +229,12 @@ class Aligned_Table {
 
   // Reads every row of stmt (the grid select); file names the file in errors.
   void Fill(CppSQLite3Statement& stmt, std::size_t expected_rows, const std::string& file);
+  // Reads the rows with Align_ID below middle (and NULL) on db, the others on a
+  // second connection at the same time, and joins them in that order.
+  static Aligned_Table Load_Halves(CppSQLite3DB& db, const std::string& file,
+                                   std::size_t expected_rows, long long middle);
+  // Appends other's rows (read with the same select) after these.
+  void Append(Aligned_Table&& other);
 
   std::size_t rows_ = 0;
   std::array<std::string, kAlignedColumnCount> names_;

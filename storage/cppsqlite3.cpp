@@ -431,6 +431,12 @@ void CppSQLite3Statement::bind(int nParam, int nValue) {
   if (rc != SQLITE_OK) ThrowSqlite(rc, mpDB);
 }
 
+void CppSQLite3Statement::bindInt64(int nParam, long long nValue) {
+  checkVM();
+  const int rc = sqlite3_bind_int64(mpVM, nParam, nValue);
+  if (rc != SQLITE_OK) ThrowSqlite(rc, mpDB);
+}
+
 void CppSQLite3Statement::bind(int nParam, double dValue) {
   checkVM();
   const int rc = sqlite3_bind_double(mpVM, nParam, dValue);

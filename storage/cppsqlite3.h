@@ -198,6 +198,7 @@ class CppSQLite3Statement {
   ~CppSQLite3Statement();  // finalize(), swallowing failures
 
   void bind(int nParam, int nValue);
+  void bindInt64(int nParam, long long nValue);
   void bind(int nParam, double dValue);
   // Text bound as a copy (SQLITE_TRANSIENT); a null szValue binds NULL. nLen < 0:
   // up to the first NUL.
