@@ -118,6 +118,19 @@ std::string Half_Select(bool first) {
   return s;
 }
 
+// Opens file read-only for a scan of the grid. The connection waits for
+// another program's write lock as every connection of the storage layer does.
+// No memory map: the scan reads every page once, and mapped pages of a result
+// of many GB would stay resident in the viewer (a hint only, so its result
+// does not matter).
+void Open_For_Scan(CppSQLite3DB& db, const std::string& file) {
+  db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
+  try {
+    db.execDML("PRAGMA mmap_size=0;");
+  } catch (const CppSQLite3Exception&) {
+  }
+}
+
 // The Align_ID in the middle of the index's order, or false when there is
 // none to split at (no such index, no integer there).
 bool Middle_Align_Id(CppSQLite3DB& db, std::size_t rows, long long& middle) {
@@ -139,17 +152,8 @@ bool Middle_Align_Id(CppSQLite3DB& db, std::size_t rows, long long& middle) {
 Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileName) {
   const std::string file = Join_Path(Path, FileName);
   try {
-    // The connection waits for another program's write lock as every
-    // connection of the storage layer does.
     CppSQLite3DB db;
-    db.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
-    // No memory map: the scan reads every page once, and mapped pages of a
-    // result of many GB would stay resident in the viewer. A hint only, so
-    // its result does not matter.
-    try {
-      db.execDML("PRAGMA mmap_size=0;");
-    } catch (const CppSQLite3Exception&) {
-    }
+    Open_For_Scan(db, file);
     const std::size_t expected_rows = Count_Rows(db);
     // Fails for no such table / column, or no database.
     CppSQLite3Statement stmt = db.compileStatement(Aligned_Grid_Select().c_str());
@@ -175,11 +179,7 @@ Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, const std::string& fi
   std::thread reader([&] {
     try {
       CppSQLite3DB other;
-      other.open(file.c_str(), CppSQLite3OpenMode::kReadOnly);
-      try {
-        other.execDML("PRAGMA mmap_size=0;");
-      } catch (const CppSQLite3Exception&) {
-      }
+      Open_For_Scan(other, file);
       CppSQLite3Statement stmt = other.compileStatement(Half_Select(false).c_str());
       stmt.bindInt64(1, middle);
       second.Fill(stmt, expected_rows / 2, file);
