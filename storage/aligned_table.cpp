@@ -1,6 +1,7 @@
 #include "storage/aligned_table.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -152,16 +153,32 @@ bool Middle_Align_Id(CppSQLite3DB& db, std::size_t rows, long long& middle) {
 Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileName) {
   const std::string file = Join_Path(Path, FileName);
   try {
+    // Both connections a load in halves uses are opened first, one right
+    // after the other, and only used when the name led to the same file
+    // before and after: a result renamed over this one meanwhile (a new run)
+    // must not give one half of each.
+    struct stat before {};
+    const bool named = ::stat(file.c_str(), &before) == 0;
     CppSQLite3DB db;
     Open_For_Scan(db, file);
+    CppSQLite3DB second;
+    bool same_file = false;
+    try {
+      Open_For_Scan(second, file);
+      struct stat after {};
+      same_file = named && ::stat(file.c_str(), &after) == 0 && after.st_dev == before.st_dev &&
+                  after.st_ino == before.st_ino;
+    } catch (const CppSQLite3Exception&) {
+    }
     const std::size_t expected_rows = Count_Rows(db);
     // Fails for no such table / column, or no database.
     CppSQLite3Statement stmt = db.compileStatement(Aligned_Grid_Select().c_str());
     long long middle = 0;
-    if (expected_rows >= kHalvesFrom && Middle_Align_Id(db, expected_rows, middle)) {
+    if (same_file && expected_rows >= kHalvesFrom && Middle_Align_Id(db, expected_rows, middle)) {
       stmt.finalize();
-      return Load_Halves(db, file, expected_rows, middle);
+      return Load_Halves(db, second, file, expected_rows, middle);
     }
+    second.close();
     Aligned_Table table;
     table.Fill(stmt, expected_rows, file);
     return table;
@@ -170,16 +187,15 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
   }
 }
 
-// Reads the two halves of the select on two connections at once (decoding
-// the rows is what a load spends its time on) and joins them.
-Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, const std::string& file,
-                                         std::size_t expected_rows, long long middle) {
+// Reads the two halves of the select on the two connections at once
+// (decoding the rows is what a load spends its time on) and joins them.
+Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, CppSQLite3DB& other,
+                                         const std::string& file, std::size_t expected_rows,
+                                         long long middle) {
   Aligned_Table second;
   std::exception_ptr second_error;
   std::thread reader([&] {
     try {
-      CppSQLite3DB other;
-      Open_For_Scan(other, file);
       CppSQLite3Statement stmt = other.compileStatement(Half_Select(false).c_str());
       stmt.bindInt64(1, middle);
       second.Fill(stmt, expected_rows / 2, file);

@@ -229,9 +229,10 @@ class Aligned_Table {
 
   // Reads every row of stmt (the grid select); file names the file in errors.
   void Fill(CppSQLite3Statement& stmt, std::size_t expected_rows, const std::string& file);
-  // Reads the rows with Align_ID below middle (and NULL) on db, the others on a
-  // second connection at the same time, and joins them in that order.
-  static Aligned_Table Load_Halves(CppSQLite3DB& db, const std::string& file,
+  // Reads the rows with Align_ID below middle (and NULL) on db, the others on
+  // other (a second connection to the same file) at the same time, and joins
+  // them in that order.
+  static Aligned_Table Load_Halves(CppSQLite3DB& db, CppSQLite3DB& other, const std::string& file,
                                    std::size_t expected_rows, long long middle);
   // Appends other's rows (read with the same select) after these.
   void Append(Aligned_Table&& other);
