@@ -29,7 +29,7 @@ struct Fixed_Part {
 constexpr std::uint32_t kPacked = 0x80000000u;
 constexpr std::uint32_t kOddCodes = 0x40000000u;
 constexpr std::uint32_t kLengthMask = 0x3fffffffu;
-constexpr unsigned char kCodeBase = '+' - 1;  // the lowest byte coded: ',' lowered
+constexpr unsigned char kCodeBase = ',' - 1;  // the lowest byte coded: ',' lowered
 
 // Packs shape[1...] as codes at out (room for (n + 1) / 2 bytes) and returns
 // true, or returns false when a byte has no code (out is then scratch).

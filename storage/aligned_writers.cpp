@@ -1,8 +1,6 @@
 #include "storage/aligned_writers.h"
 #include "storage/csv_field.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -38,10 +36,7 @@ void Add_Real_Column(Sqlite_Record& record, double value) {
   } else if (std::isinf(value)) {
     record.Add_Real(value);
   } else {
-    char text[kMaxFixed6Chars];
-    const char* end = Write_Sqlite_Fixed6(value, text);
-    record.Add_Real(
-        Sqlite_Decimal_Real(std::string_view(text, static_cast<std::size_t>(end - text))));
+    record.Add_Real(Sqlite_Fixed6_Real(value));
   }
 }
 

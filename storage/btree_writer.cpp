@@ -446,7 +446,7 @@ class Btree_Writer::Impl {
   void Check_Empty_Root(std::uint32_t root, unsigned char type);
 
   // Table leaves.
-  std::uint32_t Local_Size(std::uint64_t payload, bool leaf_table) const;
+  std::uint32_t Local_Size(std::uint64_t payload) const;
   void Open_Leaf();
   void Close_Leaf();
   std::uint32_t Write_Overflow(const Sqlite_Record& record, std::size_t local, std::size_t payload);
@@ -456,7 +456,6 @@ class Btree_Writer::Impl {
   void Finish_Page(unsigned char* page, unsigned char type, std::uint32_t cells,
                    std::uint32_t content, std::uint32_t right_child);
 
-  std::string path_;
   int fd_ = -1;
   std::uint32_t usable_ = 0;  // page size less the reserved bytes at each page's end
   std::uint32_t pages_ = 0;   // pages in the file, committed ones included
@@ -478,7 +477,7 @@ class Btree_Writer::Impl {
   std::vector<Child> leaves_;
 };
 
-Btree_Writer::Impl::Impl(const std::string& path, bool direct) : path_(path), writeback_(path) {
+Btree_Writer::Impl::Impl(const std::string& path, bool direct) : writeback_(path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) Fail_Errno("cannot open the database to fill");
   unsigned char header[100];
@@ -575,9 +574,10 @@ void Btree_Writer::Impl::Finish_Page(unsigned char* page, unsigned char type, st
   std::memset(page + usable_, 0, page_size_ - usable_);
 }
 
-// How much of a payload a cell keeps on its page; the rest overflows.
-std::uint32_t Btree_Writer::Impl::Local_Size(std::uint64_t payload, bool table_leaf) const {
-  const std::uint64_t max_local = table_leaf ? usable_ - 35 : (usable_ - 12) * 64 / 255 - 23;
+// How much of a payload a table leaf cell keeps on its page; the rest
+// overflows. (Index records here are a few bytes and never overflow.)
+std::uint32_t Btree_Writer::Impl::Local_Size(std::uint64_t payload) const {
+  const std::uint64_t max_local = usable_ - 35;
   if (payload <= max_local) return static_cast<std::uint32_t>(payload);
   const std::uint64_t min_local = (usable_ - 12) * 32 / 255 - 23;
   const std::uint64_t k = min_local + (payload - min_local) % (usable_ - 4);
@@ -624,7 +624,7 @@ void Btree_Writer::Impl::Append_Row(std::uint32_t root, const Sqlite_Record& rec
   }
   const std::int64_t rowid = rowid_ + 1;
   const std::size_t payload = record.Size();
-  const std::uint32_t local = Local_Size(payload, true);
+  const std::uint32_t local = Local_Size(payload);
   const bool overflow = local < payload;
   const std::uint32_t cell = static_cast<std::uint32_t>(
       Varint_Length(payload) + Varint_Length(static_cast<std::uint64_t>(rowid)) + local +
