@@ -11,6 +11,9 @@
 # under VARNEL_SCALE_DATA (default /tmp/varnel-scale); mind the disk: about
 # 2 KB of inputs and 1.7 KB of results per peak. VARNEL_SCALE_MODE (fast) and
 # VARNEL_SCALE_OPTIONS (extra varnel-align options) shape the run.
+# VARNEL_SCALE_WINDOW=1 starts the run from the window instead (offscreen,
+# default settings: fast mode; the two options above do not apply), which
+# writes its result to the "Result" folder beside the study.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +23,10 @@ mode=${VARNEL_SCALE_MODE:-fast}
 build=${VARNEL_SCALE_BUILD:-build/release}
 bash scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)" --target varnel-align varnel-simulate >/dev/null
+window=${VARNEL_SCALE_WINDOW:-0}
+targets=(varnel-align varnel-simulate)
+[ "$window" = 1 ] && targets+=(bench_window_run)
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 bin=$(cd "$build" && pwd)/app
 
 data=${VARNEL_SCALE_DATA:-/tmp/varnel-scale}/s${samples}x${compounds}
@@ -32,26 +38,36 @@ if [ ! -f "$data/.complete" ]; then
 fi
 dbs=("$data"/*_annotated_grouped_chromatograph_peaklist.db)
 result=$(mktemp -d "${data%/*}/result.XXXXXX")
-trap 'rm -rf "$result"' EXIT
+out=$result/out
+if [ "$window" = 1 ]; then
+  out=$data/Result
+  rm -rf "$out"
+  trap 'rm -rf "$result" "$out"' EXIT
+  command=("$(cd "$build" && pwd)/bench/ui/bench_window_run" "${dbs[@]}")
+  mode="fast, from the window"
+else
+  trap 'rm -rf "$result"' EXIT
+  command=("$bin/varnel-align" --quiet --mode "$mode" ${VARNEL_SCALE_OPTIONS:-} --result-dir "$out"
+    "${dbs[@]}")
+fi
 cat "${dbs[@]}" >/dev/null  # inputs in the page cache, as after the simulation
 
 report=$result/time.txt
 io=$result/io.txt
 # /proc/self/io of the shell after its child was waited for counts the child.
 /usr/bin/time -v -o "$report" bash -c '"$@" >/dev/null; status=$?; cat /proc/$$/io >"'"$io"'"; exit $status' \
-  _ "$bin/varnel-align" --quiet --mode "$mode" ${VARNEL_SCALE_OPTIONS:-} --result-dir "$result/out" \
-  "${dbs[@]}"
+  _ "${command[@]}"
 
 field() { awk -F': ' -v k="$1" '$1 ~ k { print $2 }' "$report"; }
 wall=$(field 'Elapsed \(wall clock\)' | awk -F: '{ s = 0; for (i = 1; i <= NF; ++i) s = s * 60 + $i; print s }')
 user=$(field 'User time')
 sys=$(field 'System time')
 rss_kb=$(field 'Maximum resident set size')
-peaks=$(($(wc -l <"$result/out/aligned_annotated_grouped_chromatograph_peaklist.csv") - 1))
-bytes=$(stat -c %s "$result"/out/aligned_annotated_grouped_chromatograph_peaklist.{csv,aligndb} |
+peaks=$(($(wc -l <"$out/aligned_annotated_grouped_chromatograph_peaklist.csv") - 1))
+bytes=$(stat -c %s "$out"/aligned_annotated_grouped_chromatograph_peaklist.{csv,aligndb} |
   awk '{ s += $1 } END { printf "%.0f", s }')
 write_bytes=$(awk '/^write_bytes/ { w = $2 } /^cancelled_write_bytes/ { c = $2 } END { printf "%.0f", w - c }' "$io")
-rm -rf "$result/out"
+rm -rf "$out"
 
 mib=$(awk -v b="$bytes" 'BEGIN { printf "%.0f", (b + 1048575) / 1048576 }')
 dd_start=$(date +%s.%N)
