@@ -87,8 +87,8 @@ void AppendUnsigned(std::uint32_t value, std::string& out) {
 
 // The default form of an output stream: "%g", six significant digits.
 void AppendGeneral(double value, std::string& out) {
-  char buf[32];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6).ptr);
+  char buf[kMaxGeneral6Chars];
+  out.append(buf, Write_General6(value, buf));
 }
 
 void AppendCsvLine(const Align& p, std::string& out) {

@@ -177,6 +177,59 @@ TEST(FixedSixTest, MatchesPrintf) {
   }
 }
 
+// The CSV's "%g": every bit pattern class, and the places where the six
+// digits are decided: ties and near-ties of the seventh digit, carries into
+// a new power of ten, the switch to the exponent form at 1e-4 and 1e6, and
+// the ends of the fast range.
+TEST(GeneralSixTest, MatchesPrintf) {
+  std::mt19937_64 rng(6);
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1e-4,
+                                9.999995e-5,
+                                999999.5,
+                                999999.4999999,
+                                1e6,
+                                123456.5,
+                                2.5,
+                                0.5,
+                                1e27,
+                                1e-17,
+                                1e-18,
+                                5e-324,
+                                1e308,
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  for (int i = 0; i < 200000; ++i) {  // any bits
+    const std::uint64_t bits = rng();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  for (int e = -20; e <= 30; ++e) {
+    for (int i = 0; i < 2000; ++i) {
+      const double seven = (1000000 + static_cast<double>(rng() % 9000000)) * std::pow(10.0, e - 6);
+      const double tie = (std::floor(seven / 10) * 10 + 5) * std::pow(10.0, e - 6);
+      for (double v : {seven, tie, 9999995 * std::pow(10.0, e - 6)}) {
+        values.push_back(v);
+        values.push_back(-std::nextafter(v, 0.0));
+        values.push_back(std::nextafter(v, 2 * v));
+      }
+    }
+  }
+  for (int i = 0; i < 200000; ++i) {  // decimals as the peaks hold them
+    values.push_back(static_cast<double>(rng() % 1000000000) / std::pow(10.0, rng() % 10));
+  }
+  char buf[kMaxGeneral6Chars];
+  char expected[64];
+  for (double v : values) {
+    std::snprintf(expected, sizeof expected, "%g", v);
+    ASSERT_EQ(std::string(buf, Write_General6(v, buf)), expected) << v;
+  }
+}
+
 TEST(FixedSixTest, SqliteFormMatchesSqlite) {
   std::mt19937_64 rng(8);
   std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
