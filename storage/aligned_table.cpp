@@ -13,6 +13,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/read_ahead_hints.h"
 #include "storage/result_columns.h"
 
 namespace {
@@ -189,16 +190,27 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
 
 // Reads the two halves of the select on the two connections at once
 // (decoding the rows is what a load spends its time on) and joins them.
+// The rows of a result lie in the file in Align_ID order, the first half in
+// about the first half of the file: while the halves are read, the disk is
+// asked for each half's next pages ahead of it, which matters when the file
+// is not in memory (a result just written past the page cache): reading
+// the halves alone waits for the disk a page at a time.
 Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, CppSQLite3DB& other,
                                          const std::string& file, std::size_t expected_rows,
                                          long long middle) {
+  struct stat st {};
+  const off_t size = ::stat(file.c_str(), &st) == 0 ? st.st_size : 0;
+  constexpr off_t kAhead = off_t{256} << 20;
+  Read_Ahead_Hints hints(file, {{0, size / 2}, {size / 2, size}}, kAhead);
+  const std::size_t half_rows = std::max<std::size_t>(1, expected_rows / 2);
   Aligned_Table second;
   std::exception_ptr second_error;
   std::thread reader([&] {
     try {
       CppSQLite3Statement stmt = other.compileStatement(Half_Select(false).c_str());
       stmt.bindInt64(1, middle);
-      second.Fill(stmt, expected_rows / 2, file);
+      second.Fill(stmt, expected_rows / 2, file,
+                  [&](std::size_t rows) { hints.Reached(1, rows, half_rows); });
     } catch (...) {
       second_error = std::current_exception();
     }
@@ -207,7 +219,8 @@ Aligned_Table Aligned_Table::Load_Halves(CppSQLite3DB& db, CppSQLite3DB& other,
   try {
     CppSQLite3Statement stmt = db.compileStatement(Half_Select(true).c_str());
     stmt.bindInt64(1, middle);
-    table.Fill(stmt, expected_rows, file);  // room for both halves
+    table.Fill(stmt, expected_rows, file,  // room for both halves
+               [&](std::size_t rows) { hints.Reached(0, rows, half_rows); });
   } catch (...) {
     reader.join();
     throw;
@@ -276,7 +289,7 @@ void Aligned_Table::Append(Aligned_Table&& other) {
 }
 
 void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
-                         const std::string& file) {
+                         const std::string& file, const std::function<void(std::size_t)>& read) {
   int n_int = 0, n_real = 0, n_text = 0;
   for (int c = 0; c < kAlignedColumnCount; ++c) {
     const char* name = stmt.fieldName(c);
@@ -306,6 +319,7 @@ void Aligned_Table::Fill(CppSQLite3Statement& stmt, std::size_t expected_rows,
   std::uint32_t row = 0;
   while (stmt.step()) {
     if (row == std::numeric_limits<std::uint32_t>::max()) Fail(file, "too many rows");
+    if (read && row % 4096 == 0) read(row);
     stmt.fieldRow(cells.data(), kAlignedColumnCount);
     for (int c = 0; c < kAlignedColumnCount; ++c) {
       const CppSQLite3Cell& cell = cells[c];

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -228,7 +229,9 @@ class Aligned_Table {
   struct Loader;
 
   // Reads every row of stmt (the grid select); file names the file in errors.
-  void Fill(CppSQLite3Statement& stmt, std::size_t expected_rows, const std::string& file);
+  // read (when given) hears the count of rows read now and then.
+  void Fill(CppSQLite3Statement& stmt, std::size_t expected_rows, const std::string& file,
+            const std::function<void(std::size_t)>& read = {});
   // Reads the rows with Align_ID below middle (and NULL) on db, the others on
   // other (a second connection to the same file) at the same time, and joins
   // them in that order.
