@@ -210,9 +210,12 @@ TEST(GeneralSixTest, MatchesPrintf) {
   }
   for (int e = -20; e <= 30; ++e) {
     for (int i = 0; i < 2000; ++i) {
-      const double seven = (1000000 + static_cast<double>(rng() % 9000000)) * std::pow(10.0, e - 6);
-      const double tie = (std::floor(seven / 10) * 10 + 5) * std::pow(10.0, e - 6);
-      for (double v : {seven, tie, 9999995 * std::pow(10.0, e - 6)}) {
+      // Seven significant digits m, and m with a last digit of 5, at 10^e.
+      const double m = 1000000 + static_cast<double>(rng() % 9000000);
+      const double unit = std::pow(10.0, e - 6);
+      const double seven = m * unit;
+      const double tie = (std::floor(m / 10) * 10 + 5) * unit;
+      for (double v : {seven, tie, 9999995 * unit}) {
         values.push_back(v);
         values.push_back(-std::nextafter(v, 0.0));
         values.push_back(std::nextafter(v, 2 * v));
