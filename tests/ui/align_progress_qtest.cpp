@@ -332,7 +332,10 @@ class AlignProgressTest : public QObject {
       correction_seen = rt_correction;
       o.on_stage(Run_Stage::kReading);
       gates_[0].Wait([&] { o.on_read(2, 3, 10); });
-      return Tolerance_Suggestion{0.012345, 21.456789, 8.5, "mass spread 4.1 ppm\nRT spread 7 s"};
+      return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 0.012345},
+                                  21.456789,
+                                  8.5,
+                                  "mass spread 4.1 ppm\nRT spread 7 s"};
     });
     ui_.checkBox_RT_Drift_Correction->setChecked(true);
     While_Running(ui_.button_Estimate, [this] {
@@ -354,7 +357,7 @@ class AlignProgressTest : public QObject {
         [&](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer& o) {
           ++calls;
           gates_[0].Wait([&] { o.on_stage(Run_Stage::kReading); });
-          return Tolerance_Suggestion{1, 2, 3, "never shown"};
+          return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 1}, 2, 3, "never shown"};
         });
     While_Running(ui_.button_Estimate, [this] {
       QTRY_VERIFY(Stage_Text().startsWith("Reading"));

@@ -78,7 +78,7 @@ TEST_F(PlanAlignTest, DefaultsPassModeZeroAndTheThreeNumbers) {
   EXPECT_EQ(plan.result_folder, "/data/study/Result");
   Alignment_Request expected;
   expected.mode = One_Phase_Align;
-  expected.Mass_Tol = 0.1;
+  expected.Mass_Tol.value = 0.1;
   expected.Align_Window1 = 20;
   expected.Align_Window2 = 10;
   expected.files = {{"/data/study", "s2.db"}, {"/data/study", "s1.db"}};
@@ -109,7 +109,7 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 3.0); }},
       {"zero tolerance and windows are valid",
        [](Align_Form_Values& v) { v.mass_tol = v.window1 = v.window2 = "0"; },
-       [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol, 0.0); }},
+       [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol.value, 0.0); }},
       {"a file at the root gives the result at the root",
        [](Align_Form_Values& v) {
          v.picked = std::vector<Picked_File>{Split_Picked_Path("/s1.db")};

@@ -352,7 +352,7 @@ class AlignWindowTest : public QObject {
     QCOMPARE(run.files,
              (std::vector<Annotated_File>{{dir_->path(), "c.db"}, {dir_->path(), "b.db"}}));
     QCOMPARE(run.mode, One_Phase_Align);
-    QCOMPARE(run.Mass_Tol, 0.1);
+    QCOMPARE(run.Mass_Tol.value, 0.1);
     QCOMPARE(run.Align_Window1, 20.0);
     QCOMPARE(run.Align_Window2, 10.0);
     QCOMPARE(QString::fromStdString(run.result_folder), Path("Result"));
@@ -393,8 +393,8 @@ class AlignWindowTest : public QObject {
     QCOMPARE(dialogs_->messages,
              (QStringList{"Align Process Finished!", "Align Process Finished!"}));
     QCOMPARE(runs_.size(), std::size_t{2});
-    QCOMPARE(runs_[0].Mass_Tol, 0.1);
-    QCOMPARE(runs_[1].Mass_Tol, 0.05);
+    QCOMPARE(runs_[0].Mass_Tol.value, 0.1);
+    QCOMPARE(runs_[1].Mass_Tol.value, 0.05);
   }
 
   // A real run on a file that is no database: BadInputWindowTest.
