@@ -14,7 +14,7 @@
 
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
-#include "tests/ui/support/screens.h"
+#include "tools/screens/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/run_progress_dialog.h"
