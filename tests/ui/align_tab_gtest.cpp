@@ -25,14 +25,6 @@ TEST(PickTest, OddPathsSplitAtTheLastSeparator) {
             (Picked_File{QString::fromUtf8("/données"), QString::fromUtf8("échantillon_1.db")}));
 }
 
-TEST(TextCodecTest, NonAsciiRoundTripsThroughEngineStrings) {
-  const QString name = QString::fromUtf8("Probe_ä_数据_annotated.db");
-  const std::string bytes = To_Engine_String(name);
-  EXPECT_EQ(bytes, "Probe_\xC3\xA4_\xE6\x95\xB0\xE6\x8D\xAE_annotated.db");
-  EXPECT_EQ(From_Engine_String(bytes), name);
-  EXPECT_EQ(From_Engine_String(std::string("a\0b", 3)).size(), 3);
-}
-
 TEST(NumberTest, AcceptedAndRejectedTexts) {
   const QLocale c(QLocale::C);
   for (const char* text : {"0.1", "20", "-3", "1e3", " 10 ", "0", "1,000.5"}) {
