@@ -16,7 +16,6 @@
 
 #include "storage/btree_writer.h"
 #include "storage/cppsqlite3.h"
-#include "storage/early_writeback.h"
 #include "storage/number_text.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
@@ -181,10 +180,7 @@ std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligne
     for (std::size_t j = 0; j < kIndexedCount; ++j) {
       values[j].push_back(static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j])));
     }
-    if (++written % kProgressEvery == 0) {
-      tree.Start_Writeback();
-      if (progress) progress(written);
-    }
+    if (++written % kProgressEvery == 0 && progress) progress(written);
   }
   tree.Finish_Table();
   std::vector<std::uint64_t> entries, scratch;
@@ -343,14 +339,12 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
     std::string buffer;
     buffer.reserve(kChunk + 4096);
     buffer += Align_Csv_Header();
-    Early_Writeback writeback(out->temp_path());
     std::size_t written = 0;
     for (std::size_t i = 0; i < count; ++i) {
       AppendCsvLine(*rows(i, false).record, buffer);
       if (buffer.size() >= kChunk) {
         out->Write(buffer);
         buffer.clear();
-        writeback.Grown();
       }
       if (++written % kProgressEvery == 0 && progress) progress(written);
     }
