@@ -116,8 +116,9 @@ struct Imported_Database {
 // Writes one database per sample into out_dir (created when missing). Every
 // database is written under a temporary name first; only when all are
 // complete are they renamed into place, so a failure while writing leaves the
-// folder as it was. on_sample(i) is called after sample i is written. Throws
-// std::runtime_error naming the file.
+// folder as it was. The samples are written side by side, one thread per
+// core; on_sample(k) is called (one call at a time) when the k-th of them,
+// counted from 0, is written. Throws std::runtime_error naming the file.
 std::vector<Imported_Database> Write_Imported_Samples(
     const std::vector<Imported_Sample>& samples, const std::string& out_dir,
     const std::function<void(std::size_t)>& on_sample = {});

@@ -1,11 +1,15 @@
 #include "tools/import_common.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "storage/path.h"
 
@@ -90,6 +94,29 @@ std::string Read_Input(const std::string& path) {
   std::fclose(file);
   if (failed) place.Fail(std::string("cannot read: ") + std::strerror(error));
   return text;
+}
+
+void For_Each_Parallel(std::size_t n, const std::function<void(std::size_t)>& work) {
+  const std::size_t threads =
+      std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::exception_ptr> errors(n);
+  std::atomic<std::size_t> next{0};
+  const auto run = [&] {
+    for (std::size_t i = next++; i < n; i = next++) {
+      try {
+        work(i);
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+  run();
+  for (std::thread& helper : helpers) helper.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
 }
 
 std::string Stem(std::string_view path) {
@@ -219,10 +246,21 @@ void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options&
 std::vector<Imported_Sample> Read_Feature_Lists(const Import_Options& options,
                                                 const std::vector<std::string>& inputs) {
   import_detail::Sample_Set samples;
+  if (options.format == Import_Format::kFeatureXml) {
+    // One file per sample: the files are read side by side.
+    std::vector<Imported_Sample> read(inputs.size());
+    import_detail::For_Each_Parallel(inputs.size(), [&](std::size_t i) {
+      import_detail::Read_FeatureXml(inputs[i], options, read[i]);
+    });
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      Imported_Sample& sample =
+          samples.Get(import_detail::Stem(inputs[i]), import_detail::Place{&inputs[i]});
+      sample.features = std::move(read[i].features);
+    }
+  }
   for (const std::string& input : inputs) {
     switch (options.format) {
       case Import_Format::kFeatureXml:
-        import_detail::Read_FeatureXml(input, options, samples);
         break;
       case Import_Format::kMzmine:
         import_detail::Read_Mzmine(input, options, samples);

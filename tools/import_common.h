@@ -4,6 +4,7 @@
 #define VARNEL_TOOLS_IMPORT_COMMON_H_
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,7 +63,13 @@ std::string Stem(std::string_view path);
 void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options& options,
                     Place place);
 
-void Read_FeatureXml(const std::string& path, const Import_Options& options, Sample_Set& samples);
+// Runs work(0) ... work(n - 1) on up to one thread per core; when any
+// throws, rethrows the exception of the lowest index after all have ended.
+void For_Each_Parallel(std::size_t n, const std::function<void(std::size_t)>& work);
+
+// The features of one featureXML file into sample (whose name is Stem(path)).
+void Read_FeatureXml(const std::string& path, const Import_Options& options,
+                     Imported_Sample& sample);
 void Read_Mzmine(const std::string& path, const Import_Options& options, Sample_Set& samples);
 // XCMS's chromPeaks is a table with fixed default names.
 void Read_Table(const std::string& path, const Import_Options& options, Sample_Set& samples);

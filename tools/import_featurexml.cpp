@@ -247,8 +247,8 @@ void FeatureXml_Reader::Read() {
 
 }  // namespace
 
-void Read_FeatureXml(const std::string& path, const Import_Options& options, Sample_Set& samples) {
-  Imported_Sample& sample = samples.Get(Stem(path), Place{&path});
+void Read_FeatureXml(const std::string& path, const Import_Options& options,
+                     Imported_Sample& sample) {
   FeatureXml_Reader(path, options, sample).Read();
 }
 

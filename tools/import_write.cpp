@@ -2,6 +2,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
 
@@ -10,6 +11,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tools/feature_import.h"
+#include "tools/import_common.h"
 
 void Feature_Peak(const Imported_Feature& feature, std::uint32_t number,
                   Chromatogram_Peak_Group_Compound& peak) {
@@ -53,32 +55,36 @@ std::vector<Imported_Database> Write_Imported_Samples(
   std::filesystem::create_directories(out_dir, error);
   if (error) throw std::runtime_error(out_dir + ": cannot create the folder: " + error.message());
 
-  std::vector<Imported_Database> written;
-  std::vector<std::unique_ptr<Annotated_Database_Replacement>> pending;
-  Chromatogram_Peak_Group_Compound peak;
-  for (std::size_t i = 0; i < samples.size(); ++i) {
+  std::vector<Imported_Database> written(samples.size());
+  std::vector<std::unique_ptr<Annotated_Database_Replacement>> pending(samples.size());
+  std::mutex progress;
+  std::size_t done = 0;
+  // The samples are written side by side, each under its temporary name.
+  import_detail::For_Each_Parallel(samples.size(), [&](std::size_t i) {
     const Imported_Sample& sample = samples[i];
-    Imported_Database database{sample.name, sample.name + kAnnotatedSuffix, 0, 0};
+    Imported_Database& database = written[i];
+    database = {sample.name, sample.name + kAnnotatedSuffix, 0, 0};
     if (sample.features.size() >= 0x7fffffffu) {
       throw std::runtime_error(sample.source + ": sample \"" + sample.name +
                                "\" has more features than a database numbers");
     }
     try {
       auto file = std::make_unique<Annotated_Database_Replacement>(out_dir, database.file_name);
+      Chromatogram_Peak_Group_Compound peak;
       for (const Imported_Feature& feature : sample.features) {
         Feature_Peak(feature, static_cast<std::uint32_t>(++database.features), peak);
         file->Add(peak);
         if (feature.neutral) ++database.neutral;
       }
       file->Finish();
-      pending.push_back(std::move(file));
+      pending[i] = std::move(file);
     } catch (const CppSQLite3Exception& e) {
       throw std::runtime_error(Join_Path(out_dir, database.file_name) + ": " +
                                std::string(e.errorDetail()));
     }
-    written.push_back(std::move(database));
-    if (on_sample) on_sample(i);
-  }
+    const std::lock_guard<std::mutex> lock(progress);
+    if (on_sample) on_sample(done++);
+  });
   for (std::size_t i = 0; i < pending.size(); ++i) {
     try {
       pending[i]->Commit();
