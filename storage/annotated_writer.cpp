@@ -16,10 +16,11 @@ struct Annotated_Database_Writer::State {
   std::string stored;  // its stored form
 };
 
-Annotated_Database_Writer::Annotated_Database_Writer(const std::string& path)
+Annotated_Database_Writer::Annotated_Database_Writer(const std::string& path, int page_size)
     : state_(std::make_unique<State>()) {
   CppSQLite3DB& db = state_->db;
   db.open(path.c_str(), CppSQLite3OpenMode::kReadWriteCreate);
+  if (page_size != 0) db.execDML(("PRAGMA page_size=" + std::to_string(page_size) + ";").c_str());
   db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
   db.execDML(Annotate_Create_Statement().c_str());
   db.execDML("begin transaction;");
@@ -69,7 +70,7 @@ Annotated_Database_Replacement::Annotated_Database_Replacement(const std::string
                                                                const std::string& name)
     : file_(std::make_unique<Replacement_File>(folder, name)) {
   file_->Close();  // SQLite writes the empty file by its path
-  writer_ = std::make_unique<Annotated_Database_Writer>(file_->temp_path());
+  writer_ = std::make_unique<Annotated_Database_Writer>(file_->temp_path(), 65536);
 }
 
 Annotated_Database_Replacement::~Annotated_Database_Replacement() {

@@ -16,9 +16,9 @@ class Replacement_File;
 // added. Throws CppSQLite3Exception on any failure.
 class Annotated_Database_Writer {
  public:
-  // Starts the database at path. REQUIRES: no database at path (a missing or
-  // an empty file).
-  explicit Annotated_Database_Writer(const std::string& path);
+  // Starts the database at path, in pages of page_size bytes (0: SQLite's
+  // default). REQUIRES: no database at path (a missing or an empty file).
+  explicit Annotated_Database_Writer(const std::string& path, int page_size = 0);
   Annotated_Database_Writer(const Annotated_Database_Writer&) = delete;
   Annotated_Database_Writer& operator=(const Annotated_Database_Writer&) = delete;
   // Closes the file; rows of an unfinished database may or may not be in it.
@@ -37,6 +37,8 @@ class Annotated_Database_Writer {
 // over it by Commit(), so that a failure never leaves a partial file under
 // the final name. Throws CppSQLite3Exception with the system's or SQLite's
 // reason on any failure.
+// Its pages are 64 KiB: a large database goes to the disk in a sixteenth of
+// the calls that 4 KiB pages take.
 class Annotated_Database_Replacement {
  public:
   Annotated_Database_Replacement(const std::string& folder, const std::string& name);
