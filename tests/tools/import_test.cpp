@@ -248,7 +248,6 @@ TEST_F(ImportTest, RefusedImportWritesNothingAndKeepsEarlierFiles) {
   const std::string before = Read_File(kept);
   const std::string good = Input("good.csv", "sample,mz,rt,height\nsample_1,1,2,3\nnew,1,2,3\n");
   const std::string bad = Input("bad.csv", "sample,mz,rt,height\nother,1,2,x\n");
-  Import_Options options;
   EXPECT_THROW(Import(Import_Format::kTable, {good, bad}), Import_Error);
   EXPECT_EQ(Read_File(kept), before);
   EXPECT_EQ(List_Folder(out()),
@@ -257,6 +256,19 @@ TEST_F(ImportTest, RefusedImportWritesNothingAndKeepsEarlierFiles) {
   // A sample in two inputs would be two databases of one name.
   const std::string again = Input("again.csv", "sample,mz,rt,height\nnew,1,2,3\n");
   EXPECT_THROW(Import(Import_Format::kTable, {good, again}), Import_Error);
+}
+
+TEST_F(ImportTest, FailedWriteLeavesNoFile) {
+  // The second database cannot be created (its name is too long): the first,
+  // complete, is not renamed into place and its temporary file goes.
+  Imported_Feature feature;
+  feature.mz = feature.mass = 100.0;
+  feature.rt = 60.0;
+  feature.height = 1.0;
+  const std::vector<Imported_Sample> samples = {{"a", "in.csv", {feature}},
+                                                {std::string(300, 'x'), "in.csv", {feature}}};
+  EXPECT_THROW(Write_Imported_Samples(samples, out()), std::runtime_error);
+  EXPECT_TRUE(List_Folder(out()).empty());
 }
 
 TEST_F(ImportTest, ProgramExitsLikeTheOtherTools) {
