@@ -60,7 +60,8 @@ std::vector<std::string> Inputs(Import_Format format) {
   std::vector<std::string> inputs;
   if (format == Import_Format::kFeatureXml) {
     for (int s = 0; s < kSamples; ++s) {
-      const std::string path = Join_Path(folder, "s" + std::to_string(s) + ".featureXML");
+      std::snprintf(line, sizeof line, "s%d.featureXML", s);
+      const std::string path = Join_Path(folder, line);
       inputs.push_back(path);
       if (std::filesystem::exists(path)) continue;
       Lcg random;
