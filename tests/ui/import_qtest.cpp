@@ -2,7 +2,10 @@
 // by a script: an import loads the written databases into the file list, and
 // a cancelled, refused or failing one leaves the tab as it was.
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 #include <string>
@@ -77,6 +80,28 @@ class ImportWindowTest : public QObject {
     QCOMPARE(picked->at(1).folder, Out());
     QCOMPARE(ui_.textBox_Align_FilePath->text(),
              Out() + "/s1" + kAnnotatedSuffix + ";" + Out() + "/s2" + kAnnotatedSuffix + ";");
+  }
+
+  // A right click in the tab's free space and on the file grid opens a menu
+  // with the import (the popup is read and closed from inside its loop).
+  void contextMenusHoldTheImport() {
+    Import(Import_Form_Values{QStringLiteral("xcms"), {Data("xcms.csv")}, Out(), QString()});
+    QVERIFY(!ui_.panel_Align_Process->isHidden());
+    form_->show();
+    for (QWidget* target : {static_cast<QWidget*>(ui_.Tab_Align_Process),
+                            ui_.dataGridView_Annotation_Filelist->viewport()}) {
+      QStringList entries;
+      QTimer::singleShot(0, [&entries] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+          for (const QAction* action : popup->actions()) entries.push_back(action->text());
+          popup->close();
+        }
+      });
+      const QPoint at(5, 5);
+      QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+      QApplication::sendEvent(target, &event);
+      QCOMPARE(entries, QStringList{QString::fromUtf8(kImportActionText)});
+    }
   }
 
   void cancelledRefusedOrFailedImportChangesNothing_data() {
