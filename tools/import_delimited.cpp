@@ -121,10 +121,12 @@ bool Delimited_Text::Next(std::vector<std::string_view>& fields) {
 // The header's names, trimmed, and the lookups the readers make.
 class Header {
  public:
-  Header(const std::vector<std::string_view>& fields, const std::string& file) : file_(file) {
+  Header(const std::vector<std::string_view>& fields, const std::string& file, std::size_t line)
+      : file_(file), line_(line) {
     for (std::string_view f : fields) names_.emplace_back(Trim(f));
   }
   std::size_t size() const { return names_.size(); }
+  std::size_t line() const { return line_; }
   const std::string& name(std::size_t i) const { return names_[i]; }
 
   // The column named `chosen`, or when chosen is empty the first of
@@ -132,7 +134,7 @@ class Header {
   int Find(const std::string& chosen, std::initializer_list<std::string_view> defaults) const {
     if (!chosen.empty()) {
       const int at = Index(chosen);
-      if (at < 0) Place{&file_, 1}.Fail("no column \"" + chosen + "\"");
+      if (at < 0) Place{&file_, line_}.Fail("no column \"" + chosen + "\"");
       return at;
     }
     for (std::string_view name : defaults) {
@@ -148,8 +150,8 @@ class Header {
     std::string names;
     for (std::string_view name : defaults)
       names += (names.empty() ? "\"" : ", \"") + std::string(name) + '"';
-    Place{&file_, 1}.Fail("no " + std::string(what) + " column (looked for " + names +
-                          "; choose one with " + std::string(option) + " NAME)");
+    Place{&file_, line_}.Fail("no " + std::string(what) + " column (looked for " + names +
+                              "; choose one with " + std::string(option) + " NAME)");
   }
 
  private:
@@ -162,13 +164,14 @@ class Header {
 
   std::vector<std::string> names_;
   const std::string& file_;
+  std::size_t line_;
 };
 
 // The first record of path's text as its header; fails for a file without one.
 Header Read_Header(Delimited_Text& text, const std::string& path,
                    std::vector<std::string_view>& fields) {
   if (!text.Next(fields)) Place{&path}.Fail("empty file (no header line)");
-  return Header(fields, path);
+  return Header(fields, path, text.line());
 }
 
 // Checks a record's field count against the header's. A record with one
@@ -375,21 +378,21 @@ void Read_Mzmine(const std::string& path, const Import_Options& options, Sample_
     it->column[field] = static_cast<int>(i);
   }
   if (files.empty()) {
-    Place{&path, 1}.Fail(
+    Place{&path, header.line()}.Fail(
         "no per-sample columns (\"datafile:FILE:mz\" or \"FILE Peak m/z\"): not an MZmine "
         "feature-list export");
   }
   for (Mzmine_Sample& s : files) {
     for (Mzmine_Field needed : {kMz, kRt}) {
       if (s.column[needed] < 0) {
-        Place{&path, 1}.Fail("no " + std::string(kMzmineFieldNames[needed]) + " column for " +
-                             s.file);
+        Place{&path, header.line()}.Fail("no " + std::string(kMzmineFieldNames[needed]) +
+                                         " column for " + s.file);
       }
     }
     if (s.column[kHeight] < 0 && s.column[kArea] < 0) {
-      Place{&path, 1}.Fail("no height or area column for " + s.file);
+      Place{&path, header.line()}.Fail("no height or area column for " + s.file);
     }
-    s.sample = &samples.Get(Stem(s.file), Place{&path, 1});
+    s.sample = &samples.Get(Stem(s.file), Place{&path, header.line()});
   }
   const int row_charge = header.Find(options.columns.charge, {"charge", "row charge"});
   const int adduct = header.Find(options.columns.adduct, {"adduct", "row adduct"});

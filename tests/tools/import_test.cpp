@@ -198,6 +198,7 @@ TEST_F(ImportTest, BadInputIsRefusedWithItsPlace) {
       {Import_Format::kTable, "empty.csv", "", ": empty file"},
       {Import_Format::kTable, "blank.csv", "\n \n", ": empty file"},
       {Import_Format::kTable, "nomz.csv", "rt,intensity\n1,2\n", ":1: no m/z column"},
+      {Import_Format::kTable, "late.csv", "\n\r\nrt,intensity\n1,2\n", ":3: no m/z column"},
       {Import_Format::kTable, "noint.csv", "mz,rt\n1,2\n", ":1: no intensity column"},
       {Import_Format::kTable, "badnumber.csv", "mz,rt,height\n100,5,1\n101,abc,1\n",
        ":3: column \"rt\": \"abc\" is not a number"},
