@@ -221,6 +221,10 @@ void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options&
     place.column = "rt";
     place.Fail("negative retention time");
   }
+  // Minutes times 60, a span or a neutral mass can leave the doubles.
+  if (!std::isfinite(feature.rt) || !std::isfinite(feature.width)) {
+    place.Fail("retention time out of range");
+  }
   feature.mass = feature.mz;
   feature.neutral = false;
   if (options.mass_is_mz || feature.adduct.empty()) return;
@@ -237,6 +241,7 @@ void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options&
                "\" is not an adduct with its charge, such as [M+H]+ or [M-H]- "
                "(--mass mz keeps the m/z as the mass)");
   }
+  if (!std::isfinite(*mass)) place.Fail("mass out of range");
   feature.mass = *mass;
   feature.neutral = true;
 }

@@ -58,8 +58,9 @@ std::string Read_Input(const std::string& path);
 std::string Stem(std::string_view path);
 
 // Sets feature.mass and feature.neutral from mz, adduct and charge (see
-// Neutral_Mass), checks that mz and rt are finite, rt not negative, and the
-// height finite; fails at place (column "adduct" for the adduct).
+// Neutral_Mass) and checks that rt is not negative and that rt, width and the
+// mass are finite; fails at place (column "adduct" for the adduct). mz and
+// height come finite from Number.
 void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options& options,
                     Place place);
 
