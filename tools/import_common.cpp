@@ -277,6 +277,10 @@ std::vector<Imported_Sample> Read_Feature_Lists(const Import_Options& options,
     }
   }
   std::vector<Imported_Sample> result = samples.Take();
-  if (result.empty()) throw Import_Error("no samples: the inputs hold no features");
+  if (result.empty()) {
+    std::string names;
+    for (const std::string& input : inputs) names += (names.empty() ? "" : ", ") + input;
+    throw Import_Error(names + ": no features, no samples");
+  }
   return result;
 }

@@ -197,6 +197,7 @@ TEST_F(ImportTest, BadInputIsRefusedWithItsPlace) {
   } cases[] = {
       {Import_Format::kTable, "empty.csv", "", ": empty file"},
       {Import_Format::kTable, "blank.csv", "\n \n", ": empty file"},
+      {Import_Format::kTable, "header.csv", "sample,mz,rt,height\n", ": no features, no samples"},
       {Import_Format::kTable, "nomz.csv", "rt,intensity\n1,2\n", ":1: no m/z column"},
       {Import_Format::kTable, "late.csv", "\n\r\nrt,intensity\n1,2\n", ":3: no m/z column"},
       {Import_Format::kTable, "noint.csv", "mz,rt\n1,2\n", ":1: no intensity column"},
