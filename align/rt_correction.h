@@ -92,9 +92,13 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
 struct Rt_Correction_Params {
   Rt_Anchor_Rule anchors;
   std::size_t min_anchors = 10;  // fewer: the sample stays uncorrected
-  double span = 0.1;             // share of a sample's anchors in each local fit
+  // Share of a sample's anchors in each local fit; 0 or less: chosen from the
+  // anchors (step 4).
+  double span = 0.0;
   int robust_iterations = 3;
-  int passes = 2;                 // see step 5
+  int passes = 3;                 // see step 5
+  double narrowing = 0.5;         // anchor window of each further pass, per the last
+  double min_window = 0.0;        // s, the narrowest anchor window of a further pass
   std::size_t grid_points = 101;  // at least 2
 };
 
@@ -106,6 +110,11 @@ struct Rt_Sample_Curve {
   bool corrected = false;   // false: fewer than min_anchors, rt and shift empty
   std::vector<double> rt;
   std::vector<double> shift;
+  double gross_shift = 0.0;  // s, step 2a
+  // The last pass's anchor points: member time as read (ascending) and the
+  // shift it asks for (reference - member time).
+  std::vector<double> anchor_rt;
+  std::vector<double> anchor_shift;
 };
 
 struct Rt_Correction {
@@ -115,6 +124,7 @@ struct Rt_Correction {
   // times around their anchor's median, before and after the correction, s.
   double rt_spread_before = 0.0;
   double rt_spread_after = 0.0;
+  double span = 0.0;  // of the last pass's local fits, share of a sample's anchors
 
   // Shift of `sample` at rt (s); 0 for a sample without a curve. NaN rt: NaN.
   double Shift(std::uint32_t sample, double rt) const;

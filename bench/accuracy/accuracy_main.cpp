@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "run/alignment_request.h"
 #include "align/compound_align.h"
 #include "align/rt_correction.h"
 #include "align/tolerance_estimate.h"
+#include "run/alignment_request.h"
 #include "storage/annotated_reader.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
@@ -96,6 +96,8 @@ int main(int argc, char** argv) {
   app.add_option("--deep-window", deep_window, "s, full width")->capture_default_str();
   app.add_flag("--deep", deep, "Two-phase alignment");
   app.add_flag("--rt-correction", correct, "Correct the retention-time drift first");
+  bool curated_only = false;
+  app.add_flag("--curated-only", curated_only, "Score only pairs of peaks whose truth is not 0");
   bool residuals = false;
   app.add_flag("--residuals", residuals, "Print quantiles of the corrected times' residuals");
   app.add_flag("--estimate", estimate, "Print the tolerance estimate against the truth");
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
     Compound_Align_With_Rt_Correction(deep ? Two_Phase_Align : One_Phase_Align, tol, fast_window,
                                       deep_window, list, correction, quiet);
     const double align_seconds = Seconds_Since(start);
-    const Evaluation score = Score_Alignment(Label_Peaks(list, truth, folder));
+    const Evaluation score = Score_Alignment(Label_Peaks(list, truth, folder), curated_only);
     std::printf("%s alignment, %s, mass tol %g Da, windows %g / %g s\n", deep ? "deep" : "fast",
                 correct ? "with RT correction" : "no RT correction", mass_tol, fast_window,
                 deep_window);
