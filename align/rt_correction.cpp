@@ -18,9 +18,11 @@ constexpr double kMadToSd = 1.4826;         // a normal's SD per median absolute
 constexpr double kBisquareScale = 6.0;      // residuals beyond 6 MADs get no weight
 constexpr std::size_t kMinNeighbours = 12;  // smallest local fit (fewer anchors: all of them)
 constexpr std::size_t kCvPoints = 150;      // points per sample left out to choose the span
+constexpr double kCvExclusion = 0.01;       // of a sample's time range, around a left-out point
 constexpr double kCvClip = 3.0;  // robust SDs at which a left-out residual stops counting
 constexpr double kSmootherTolerance = 1.02;     // a smoother span within 2 % of the best loss wins
 constexpr std::size_t kGrossCandidates = 1000;  // most intense units per sample for step 2a
+constexpr std::size_t kGrossPieces = 12;        // stretches of a sample's gross shift
 constexpr double kGrossWindowShare = 0.5;       // of the anchor window: the gross shift's stretch
 constexpr double kGapReaches = 0.5;  // farther from an anchor than this many typical reaches:
                                      // interpolated between the supported parts
@@ -178,22 +180,30 @@ std::vector<double> Robust_Lowess(const Sample_Points& p, const std::vector<doub
 }
 
 // Residuals of (at most about kCvPoints of) the sample's points against the
-// local fit over their k nearest others, each point left out of its own fit,
-// pushed to out; robust: the weights of the fit with every point. Points
-// that fit gives no weight stay out.
+// local fit over their k nearest others, each point left out of its own fit
+// with every point within kCvExclusion of the sample's time range of it (the
+// ions and neighbours of one elution, which would vouch for it), pushed to
+// out; robust: the weights of the fit with every point. Points that fit
+// gives no weight stay out.
 void Cross_Validation_Residuals(const Sample_Points& p, std::size_t k, std::vector<double>& robust,
                                 std::vector<double>& out) {
   const std::size_t n = p.x.size();
   if (n < 3) return;
+  const double exclusion = kCvExclusion * (p.x.back() - p.x.front());
   const std::size_t step = std::max<std::size_t>(1, n / kCvPoints);
-  std::vector<double> at(1);
+  std::vector<double> at(1), kept;
   for (std::size_t i = 0; i < n; i += step) {
     if (robust[i] == 0.0) continue;
-    const double keep = robust[i];
-    robust[i] = 0.0;
+    const auto lo = static_cast<std::size_t>(
+        std::lower_bound(p.x.begin(), p.x.end(), p.x[i] - exclusion) - p.x.begin());
+    const auto hi = static_cast<std::size_t>(
+        std::upper_bound(p.x.begin(), p.x.end(), p.x[i] + exclusion) - p.x.begin());
+    if (hi - lo + 1 >= n) continue;
+    kept.assign(robust.begin() + lo, robust.begin() + hi);
+    std::fill(robust.begin() + lo, robust.begin() + hi, 0.0);
     at[0] = p.x[i];
-    const double v = Local_Fit(p.x, p.y, robust, at, std::min(k + 1, n))[0];
-    robust[i] = keep;
+    const double v = Local_Fit(p.x, p.y, robust, at, std::min(k + (hi - lo), n))[0];
+    std::copy(kept.begin(), kept.end(), robust.begin() + lo);
     out.push_back(p.y[i] - v);
   }
 }
@@ -395,6 +405,19 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
   return Find_Anchors(units, Order_By_Mass(units), rule);
 }
 
+std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
+                                        const Rt_Anchor_Rule& rule) {
+  std::vector<double> gaps;
+  for (const Rt_Anchor& a : Find_Rt_Anchors(units, rule)) {
+    for (std::size_t i = 0; i < a.members.size(); ++i) {
+      for (std::size_t j = i + 1; j < a.members.size(); ++j) {
+        gaps.push_back(std::fabs(a.members[i].rt - a.members[j].rt));
+      }
+    }
+  }
+  return gaps;
+}
+
 double Rt_Correction::Shift(std::uint32_t sample, double rt) const {
   const auto it =
       std::lower_bound(samples.begin(), samples.end(), sample,
@@ -555,17 +578,42 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
   return anchors;
 }
 
-// Step 2a: per sample (ascending), the median time difference to the
-// reference sample (the one with most units) of tight-mass matches among the
-// most intense units, taken in the kGrossWindowShare x window wide stretch
-// of differences that holds most of them; 0 for the reference and for a
-// sample with fewer than min_anchors matches there.
-std::vector<double> Gross_Shifts(const std::vector<Compound_Unit>& units,
-                                 const std::vector<std::uint32_t>& samples,
-                                 const std::vector<std::uint32_t>& dense,
-                                 const Rt_Correction_Params& params) {
+// The start of the stretch of sorted values `width` wide that holds most of
+// them, and how many it holds (the first such stretch).
+std::pair<std::size_t, std::size_t> Densest(const std::vector<double>& sorted, double width) {
+  std::size_t best = 0, best_count = 0;
+  for (std::size_t i = 0, j = 0; i < sorted.size(); ++i) {
+    while (j < sorted.size() && sorted[j] - sorted[i] <= width) ++j;
+    if (j - i > best_count) {
+      best_count = j - i;
+      best = i;
+    }
+  }
+  return {best, best_count};
+}
+
+// A sample's gross shift: piecewise linear through (time, difference to
+// the reference) knots, the end values beyond the ends. Empty: 0.
+struct Gross_Shift {
+  std::vector<double> t, d;
+  double At(double rt) const { return t.empty() ? 0.0 : Interpolate(t, d, rt); }
+};
+
+// Step 2a: per sample (ascending), how far its times lie from the reference
+// sample's (the one with most units), from the time differences of
+// tight-mass matches among the most intense units: the median of the
+// differences in the kGrossWindowShare x window wide stretch that holds most
+// of them (at least min_anchors; else none); then, in each of kGrossPieces
+// stretches of the sample's times (each with its neighbours), the same
+// within one window of that whole-sample shift when the stretch holds at
+// least min_anchors / 2 matches there and three times its share of the
+// matches outside, else the whole-sample shift.
+std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
+                                      const std::vector<std::uint32_t>& samples,
+                                      const std::vector<std::uint32_t>& dense,
+                                      const Rt_Correction_Params& params) {
   const Rt_Anchor_Rule& rule = params.anchors;
-  std::vector<double> gross(samples.size(), 0.0);
+  std::vector<Gross_Shift> gross(samples.size());
   if (samples.size() < 2 || !(rule.window > 0.0)) return gross;
   std::vector<std::vector<std::uint32_t>> per_sample(samples.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -589,10 +637,12 @@ std::vector<double> Gross_Shifts(const std::vector<Compound_Unit>& units,
   for (std::uint32_t u : per_sample[reference]) ref.emplace_back(units[u].mass, units[u].rt);
   std::sort(ref.begin(), ref.end());
   const double width = kGrossWindowShare * rule.window;
-  std::vector<double> differences;
+  const std::size_t need = std::max<std::size_t>(params.min_anchors, 1);
+  std::vector<std::pair<double, double>> matches;  // (time, difference)
+  std::vector<double> differences, local;
   for (std::size_t s = 0; s < samples.size(); ++s) {
     if (s == reference) continue;
-    differences.clear();
+    matches.clear();
     for (std::uint32_t u : per_sample[s]) {
       const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
                              ? Ppm_Tolerance(rule.mass_tol.value, units[u].mass)
@@ -600,21 +650,40 @@ std::vector<double> Gross_Shifts(const std::vector<Compound_Unit>& units,
       auto it = std::partition_point(ref.begin(), ref.end(),
                                      [&](const auto& e) { return e.first - units[u].mass < -tol; });
       for (; it != ref.end() && !(it->first - units[u].mass > tol); ++it) {
-        differences.push_back(units[u].rt - it->second);
+        matches.emplace_back(units[u].rt, units[u].rt - it->second);
       }
     }
+    differences.clear();
+    for (const auto& m : matches) differences.push_back(m.second);
     std::sort(differences.begin(), differences.end());
-    std::size_t best = 0, best_count = 0;
-    for (std::size_t i = 0, j = 0; i < differences.size(); ++i) {
-      while (j < differences.size() && differences[j] - differences[i] <= width) ++j;
-      if (j - i > best_count) {
-        best_count = j - i;
-        best = i;
+    const auto [first, count] = Densest(differences, width);
+    if (count < need) continue;
+    std::vector<double> inside(differences.begin() + first, differences.begin() + first + count);
+    const double whole = Median(inside);
+    std::sort(matches.begin(), matches.end());
+    const double t0 = matches.front().first, t1 = matches.back().first;
+    Gross_Shift& g = gross[s];
+    for (std::size_t piece = 0; piece < kGrossPieces; ++piece) {
+      const double centre = t0 + (t1 - t0) * (piece + 0.5) / kGrossPieces;
+      const double half = (t1 - t0) * 1.5 / kGrossPieces;
+      local.clear();
+      std::size_t in_piece = 0;
+      for (const auto& [t, d] : matches) {
+        if (std::fabs(t - centre) > half) continue;
+        ++in_piece;
+        if (std::fabs(d - whole) <= rule.window) local.push_back(d);
       }
+      std::sort(local.begin(), local.end());
+      const auto [lfirst, lcount] = Densest(local, width);
+      const double background = static_cast<double>(in_piece) * width / (2.0 * rule.window + width);
+      double value = whole;
+      if (lcount >= std::max<std::size_t>(need / 2, 1) && lcount >= 3.0 * background) {
+        std::vector<double> best(local.begin() + lfirst, local.begin() + lfirst + lcount);
+        value = Median(best);
+      }
+      g.t.push_back(centre);
+      g.d.push_back(value);
     }
-    if (best_count < std::max<std::size_t>(params.min_anchors, 1)) continue;
-    std::vector<double> inside(differences.begin() + best, differences.begin() + best + best_count);
-    gross[s] = Median(inside);
   }
   return gross;
 }
@@ -650,9 +719,10 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   }
 
   std::vector<Compound_Unit> moved = units;
-  const std::vector<double> gross = Gross_Shifts(units, samples, dense, params);
-  for (std::size_t i = 0; i < units.size(); ++i) moved[i].rt = units[i].rt - gross[dense[i]];
-  for (std::size_t s = 0; s < samples.size(); ++s) result.samples[s].gross_shift = -gross[s];
+  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    moved[i].rt = units[i].rt - gross[dense[i]].At(units[i].rt);
+  }
   const Mass_Order by_mass = Order_By_Mass(units);
   std::vector<Rt_Anchor> anchors;
   std::vector<double> before;
@@ -764,6 +834,7 @@ std::string Rt_Correction_Summary(const Rt_Correction& correction) {
     out << '\n';
   }
   out.precision(3);
+  out << std::fixed << "curve span: " << correction.span << " of a sample's anchors\n";
   out << std::fixed << "retention-time spread of anchors: " << correction.rt_spread_before
       << " s before, " << correction.rt_spread_after << " s after\n";
   return out.str();

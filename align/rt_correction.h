@@ -89,6 +89,12 @@ struct Rt_Anchor_Rule {
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule);
 
+// The anchors of units found again with rule, as for a pass, and for each
+// anchor every pair of its members: |difference of their times| (s), in
+// anchor order. The estimate's windows come from these on corrected times.
+std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
+                                        const Rt_Anchor_Rule& rule);
+
 struct Rt_Correction_Params {
   Rt_Anchor_Rule anchors;
   std::size_t min_anchors = 10;  // fewer: the sample stays uncorrected
@@ -110,7 +116,6 @@ struct Rt_Sample_Curve {
   bool corrected = false;   // false: fewer than min_anchors, rt and shift empty
   std::vector<double> rt;
   std::vector<double> shift;
-  double gross_shift = 0.0;  // s, step 2a
   // The last pass's anchor points: member time as read (ascending) and the
   // shift it asks for (reference - member time).
   std::vector<double> anchor_rt;

@@ -59,8 +59,10 @@ struct Tolerance_Estimate {
   std::size_t anchors = 0;  // anchor groups of the correction in step 3
   double mass_sd_ppm = 0.0;
   double mass_sd_da = 0.0;
-  double rt_sd_before = 0.0;  // s
-  double rt_sd_after = 0.0;   // s
+  double rt_sd_before = 0.0;     // s
+  double rt_sd_after = 0.0;      // s
+  std::size_t anchor_pairs = 0;  // pairs of members of one anchor, step 3
+  double rt_gap_high = 0.0;      // s, their 99.9th percentile time gap (NaN: too few)
   std::vector<std::uint32_t> uncorrected_samples;
   // Suggestions (step 4): for times as read, and for corrected times.
   double mass_tol_da = 0.0;

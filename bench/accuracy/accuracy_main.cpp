@@ -142,23 +142,34 @@ int main(int argc, char** argv) {
       std::printf("%s", Rt_Correction_Summary(correction).c_str());
     }
     if (residuals) {  // |corrected time - its true compound's median corrected time|
-      std::map<std::uint32_t, std::vector<double>> by_truth;
+      std::map<std::uint32_t, std::vector<std::pair<double, std::uint32_t>>> by_truth;
       const std::vector<Scored_Peak> labels = Label_Peaks(list, truth, folder);
       for (std::size_t i = 0; i < list.size(); ++i) {
         if (labels[i].truth == 0) continue;
         const double t = list[i].Compound_Retention_Time;
-        by_truth[labels[i].truth].push_back(t + correction.Shift(list[i].SAMPLE_ID, t));
+        by_truth[labels[i].truth].emplace_back(t + correction.Shift(list[i].SAMPLE_ID, t),
+                                               list[i].SAMPLE_ID);
       }
       std::vector<double> deviations;
+      std::map<std::uint32_t, std::vector<double>> per_sample;
       for (auto& [compound, times] : by_truth) {
         std::sort(times.begin(), times.end());
-        const double median = times[times.size() / 2];
-        for (double t : times) deviations.push_back(std::fabs(t - median));
+        const double median = times[times.size() / 2].first;
+        for (const auto& [t, sample] : times) {
+          deviations.push_back(std::fabs(t - median));
+          per_sample[sample].push_back(std::fabs(t - median));
+        }
       }
-      std::sort(deviations.begin(), deviations.end());
+      auto quantile = [](std::vector<double>& v, double q) {
+        std::sort(v.begin(), v.end());
+        return v[static_cast<std::size_t>(q * (v.size() - 1))];
+      };
       for (double q : {0.5, 0.9, 0.99, 0.999}) {
-        std::printf("residual time, quantile %.3f: %.3f s\n", q,
-                    deviations[static_cast<std::size_t>(q * (deviations.size() - 1))]);
+        std::printf("residual time, quantile %.3f: %.3f s\n", q, quantile(deviations, q));
+      }
+      for (auto& [sample, v] : per_sample) {
+        std::printf("sample %u: residual time p50 %.2f s, p90 %.2f s\n", sample, quantile(v, 0.5),
+                    quantile(v, 0.9));
       }
     }
     start = std::chrono::steady_clock::now();
