@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -52,6 +53,27 @@ TEST(EvaluateTest, NoPairsScoresAsDocumented) {
   const Evaluation missed = Score_Alignment({{0, 1, 1, 0}, {1, 1, 1, 0}});
   EXPECT_EQ(missed.peak_level.recall, 0.0);
   EXPECT_EQ(missed.peak_level.f1, 0.0);
+}
+
+// Three samples; truth 0 marks peaks outside the curated compounds. Curated
+// only, they drop out of every count: group 1 holds curated 1 in s0 and s1
+// and an uncurated peak of s2 (no false pair counted), group 2 curated 2 in
+// s0 and s2 with an uncurated peak of s1, curated 2 of s1 sits alone.
+TEST(EvaluateTest, CuratedOnlyLeavesUncuratedPeaksOut) {
+  const std::vector<Scored_Peak> peaks = {{0, 1, 1, 1}, {1, 1, 1, 1}, {2, 1, 0, 1},  //
+                                          {0, 2, 2, 2}, {2, 2, 2, 2}, {1, 3, 0, 2},  //
+                                          {1, 2, 2, 5}, {0, 7, 0, 9}, {2, 7, 0, 9}};
+  const Evaluation curated = Score_Alignment(peaks, true);
+  EXPECT_EQ(curated.peaks, 5u);
+  EXPECT_EQ(curated.peak_level.true_pairs, 1u + 3u);
+  EXPECT_EQ(curated.peak_level.found_pairs, 1u + 1u);
+  EXPECT_EQ(curated.peak_level.correct_pairs, 2u);
+  EXPECT_DOUBLE_EQ(curated.peak_level.precision, 1.0);
+  EXPECT_DOUBLE_EQ(curated.peak_level.recall, 0.5);
+  // Every peak: the uncurated members make false pairs (3 + 3 + 1 found).
+  const Evaluation all = Score_Alignment(peaks);
+  EXPECT_EQ(all.peak_level.found_pairs, 3u + 3u + 1u);
+  EXPECT_EQ(all.peak_level.correct_pairs, 2u);
 }
 
 TEST(EvaluateTest, GroundTruthAcceptedAndRejected) {
@@ -200,6 +222,51 @@ TEST(SimulatorTest, DriftReachesItsLargestValueInTheMostDriftingSample) {
   EXPECT_LT(study.truth.rt_sd_seconds, 30.0);
   // The figures are written only when asked for.
   for (const std::string& name : List_Folder(folder.path())) EXPECT_NE(name, kStudyTruthName);
+}
+
+// The bend and the trend change nothing when off, and move times by their
+// size when on.
+TEST(SimulatorTest, BendAndTrendMoveTimesOnlyWhenAskedFor) {
+  Simulation_Options options;
+  options.samples = 4;
+  options.compounds = 200;
+  options.rt_jitter_seconds = 0.0;
+  auto times = [&](const Simulation_Options& o) {
+    Temp_Folder folder;
+    const Simulation_Result study = Simulate_Study(o, folder.path());
+    std::vector<std::vector<double>> out;
+    for (const std::string& name : study.database_names) {
+      std::vector<Chromatogram_Peak_Group_Compound> peaks;
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder.path(), name,
+                                                                           peaks);
+      std::vector<double> t;
+      for (const auto& p : peaks) t.push_back(p.Compound_Retention_Time);
+      out.push_back(t);
+    }
+    return out;
+  };
+  const auto plain = times(options);
+  Simulation_Options zero = options;
+  zero.rt_bend_seconds = 0.0;
+  zero.rt_trend_seconds = 0.0;
+  EXPECT_EQ(times(zero), plain);
+  Simulation_Options trend = options;
+  trend.rt_trend_seconds = 20.0;
+  const auto trended = times(trend);
+  Simulation_Options bend = options;
+  bend.rt_bend_seconds = 40.0;
+  const auto bent = times(bend);
+  for (std::size_t s = 0; s < plain.size(); ++s) {
+    ASSERT_EQ(trended[s].size(), plain[s].size());
+    ASSERT_EQ(bent[s].size(), plain[s].size());
+    double largest = 0.0;
+    for (std::size_t i = 0; i < plain[s].size(); ++i) {
+      if (plain[s][i] == 0.0) continue;  // unannotated
+      EXPECT_NEAR(trended[s][i] - plain[s][i], 20.0 * s, 1e-6);
+      largest = std::max(largest, std::fabs(bent[s][i] - plain[s][i]));
+    }
+    EXPECT_LE(largest, 40.0 + 1e-6);
+  }
 }
 
 }  // namespace
