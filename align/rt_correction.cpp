@@ -17,6 +17,7 @@ namespace {
 constexpr double kMadToSd = 1.4826;         // a normal's SD per median absolute deviation
 constexpr double kBisquareScale = 6.0;      // residuals beyond 6 MADs get no weight
 constexpr std::size_t kMinNeighbours = 12;  // smallest local fit (fewer anchors: all of them)
+constexpr std::size_t kCvSamples = 12;      // samples (evenly spread) that choose the span
 constexpr std::size_t kCvPoints = 150;      // points per sample left out to choose the span
 constexpr double kCvExclusion = 0.01;       // of a sample's time range, around a left-out point
 constexpr double kCvClip = 3.0;  // robust SDs at which a left-out residual stops counting
@@ -461,8 +462,13 @@ double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction
   constexpr std::size_t kCandidates = sizeof(kSpans) / sizeof(kSpans[0]);
   std::vector<double> residuals[kCandidates];
   std::vector<double> robust;
+  std::vector<const Sample_Points*> used;
   for (const Sample_Points& p : points) {
-    if (p.x.size() < std::max<std::size_t>(params.min_anchors, 3)) continue;
+    if (p.x.size() >= std::max<std::size_t>(params.min_anchors, 3)) used.push_back(&p);
+  }
+  const std::size_t stride = std::max<std::size_t>(1, (used.size() + kCvSamples - 1) / kCvSamples);
+  for (std::size_t u = 0; u < used.size(); u += stride) {
+    const Sample_Points& p = *used[u];
     const std::vector<double> grid = Even_Grid(p.x.front(), p.x.back(), grid_points);
     for (std::size_t c = 0; c < kCandidates; ++c) {
       const std::size_t n = p.x.size();
@@ -537,11 +543,11 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
 // read, moved by the previous pass or the gross shifts), each sample's curve
 // fitted to (time as read, time as read - anchor reference). Fills
 // result.samples' curves, anchor counts and anchor points, result.anchors
-// and result.span; returns the anchors.
+// and, when choose_span, result.span; returns the anchors.
 std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
                                 const std::vector<Compound_Unit>& moved, const Mass_Order& by_mass,
                                 const Rt_Anchor_Rule& rule, const Rt_Correction_Params& params,
-                                Rt_Correction& result) {
+                                bool choose_span, Rt_Correction& result) {
   std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule);
   result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
@@ -560,7 +566,7 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
     }
   }
   for (Sample_Points& p : points) p.Sort();
-  result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
+  if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
     Rt_Sample_Curve& c = result.samples[s];
     const Sample_Points& p = points[s];
@@ -734,7 +740,9 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
       }
       rule.window = std::max(rule.window * params.narrowing, params.min_window);
     }
-    anchors = Fit_Pass(units, moved, by_mass, rule, params, result);
+    const int passes = std::max(params.passes, 1);
+    anchors =
+        Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, result);
     if (pass == 0) {
       std::vector<double> times;
       for (const Rt_Anchor& a : anchors) {

@@ -34,7 +34,8 @@
 //    curve.
 // 4. The span is chosen from the anchors (unless `span` > 0): for each of
 //    0.03, 0.05, 0.08, 0.12, 0.18, 0.27 and 0.4, up to 150 points per sample
-//    are left out in turn, each with every anchor within 1 % of the sample's
+//    are left out in turn (in the first and the last pass, on at most 12
+//    samples spread evenly over the study), each with every anchor within 1 % of the sample's
 //    time range of it (the other ions of one elution would vouch for it),
 //    and predicted by the others; the span whose left-out residuals, pooled
 //    over the samples and clipped at 3 robust SDs, have the least sum of
@@ -54,9 +55,10 @@
 //    min_window), so that groups split by a large drift come together,
 //    neighbours that crowded a wide box stop hiding anchors, and the medians
 //    stop depending on which samples a split left in; it fits (time as
-//    read, time as read - reference) afresh. The spread "before" is that of
-//    the first pass's anchors on the times as read, "after" that of the last
-//    pass's anchors on corrected times.
+//    read, time as read - reference) afresh; the passes between the first
+//    and the last keep the first one's span. The spread "before" is that
+//    of the first pass's anchors on the times as read, "after" that of the last pass's anchors on
+//    corrected times.
 #ifndef VARNEL_ALIGN_RT_CORRECTION_H_
 #define VARNEL_ALIGN_RT_CORRECTION_H_
 
