@@ -48,7 +48,8 @@ struct Simulation_Options {
   // over a stretch of a sixth of the gradient, centred at a place drawn for
   // the study and moved a little per sample, whose height is this many
   // seconds times a per-sample factor (sign and size drawn, -1 to 1, one
-  // sample at the full size).
+  // sample at the full size). Compounds keep their order of elution while
+  // the size stays under a sixth of the gradient / pi (78 s here).
   double rt_bend_seconds = 0.0;
   // When above 0, sample i (0-based, input order) is shifted by i times this
   // many seconds over the whole gradient: a drift that accumulates from run

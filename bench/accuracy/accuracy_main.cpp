@@ -168,8 +168,8 @@ int main(int argc, char** argv) {
         std::printf("residual time, quantile %.3f: %.3f s\n", q, quantile(deviations, q));
       }
       for (auto& [sample, v] : per_sample) {
-        std::printf("sample %u: residual time p50 %.2f s, p90 %.2f s\n", sample, quantile(v, 0.5),
-                    quantile(v, 0.9));
+        std::printf("sample %u: residual time p50 %.2f s, p90 %.2f s, p99 %.2f s\n", sample,
+                    quantile(v, 0.5), quantile(v, 0.9), quantile(v, 0.99));
       }
     }
     start = std::chrono::steady_clock::now();
