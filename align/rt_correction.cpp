@@ -19,7 +19,6 @@ constexpr double kBisquareScale = 6.0;      // residuals beyond 6 MADs get no we
 constexpr std::size_t kMinNeighbours = 12;  // smallest local fit (fewer anchors: all of them)
 constexpr std::size_t kCvSamples = 12;      // samples (evenly spread) that choose the span
 constexpr std::size_t kCvPoints = 150;      // points per sample left out to choose the span
-constexpr double kCvExclusion = 0.01;       // of a sample's time range, around a left-out point
 constexpr double kCvClip = 3.0;  // robust SDs at which a left-out residual stops counting
 constexpr double kSmootherTolerance = 1.02;     // a smoother span within 2 % of the best loss wins
 constexpr std::size_t kGrossCandidates = 1000;  // most intense units per sample for step 2a
@@ -182,23 +181,21 @@ std::vector<double> Robust_Lowess(const Sample_Points& p, const std::vector<doub
 
 // Residuals of (at most about kCvPoints of) the sample's points against the
 // local fit over their k nearest others, each point left out of its own fit
-// with every point within kCvExclusion of the sample's time range of it (the
-// ions and neighbours of one elution, which would vouch for it), pushed to
-// out; robust: the weights of the fit with every point. Points that fit
-// gives no weight stay out.
+// together with any point at the very same time, pushed to out; robust: the
+// weights of the fit with every point. Points that fit gives no weight stay
+// out.
 void Cross_Validation_Residuals(const Sample_Points& p, std::size_t k, std::vector<double>& robust,
                                 std::vector<double>& out) {
   const std::size_t n = p.x.size();
   if (n < 3) return;
-  const double exclusion = kCvExclusion * (p.x.back() - p.x.front());
   const std::size_t step = std::max<std::size_t>(1, n / kCvPoints);
   std::vector<double> at(1), kept;
   for (std::size_t i = 0; i < n; i += step) {
     if (robust[i] == 0.0) continue;
-    const auto lo = static_cast<std::size_t>(
-        std::lower_bound(p.x.begin(), p.x.end(), p.x[i] - exclusion) - p.x.begin());
-    const auto hi = static_cast<std::size_t>(
-        std::upper_bound(p.x.begin(), p.x.end(), p.x[i] + exclusion) - p.x.begin());
+    const auto lo =
+        static_cast<std::size_t>(std::lower_bound(p.x.begin(), p.x.end(), p.x[i]) - p.x.begin());
+    const auto hi =
+        static_cast<std::size_t>(std::upper_bound(p.x.begin(), p.x.end(), p.x[i]) - p.x.begin());
     if (hi - lo + 1 >= n) continue;
     kept.assign(robust.begin() + lo, robust.begin() + hi);
     std::fill(robust.begin() + lo, robust.begin() + hi, 0.0);

@@ -35,11 +35,10 @@
 // 4. The span is chosen from the anchors (unless `span` > 0): for each of
 //    0.03, 0.05, 0.08, 0.12, 0.18, 0.27 and 0.4, up to 150 points per sample
 //    are left out in turn (in the first and the last pass, on at most 12
-//    samples spread evenly over the study), each with every anchor within 1 % of the sample's
-//    time range of it (the other ions of one elution would vouch for it),
-//    and predicted by the others; the span whose left-out residuals, pooled
-//    over the samples and clipped at 3 robust SDs, have the least sum of
-//    squares wins, or the smoothest within 2 % of it. The curve is sampled
+//    samples spread evenly over the study), each with any anchor at the very
+//    same time, and predicted by the others; the span whose left-out
+//    residuals, pooled over the samples and clipped at 3 robust SDs, have
+//    the least sum of squares wins, or the smoothest within 2 % of it. The curve is sampled
 //    at grid_points evenly spaced times from the sample's first to its last
 //    anchor time. A grid point farther from every anchor than half the
 //    median reach of the local fits has too little evidence: its value is
