@@ -38,7 +38,8 @@
 //    seed and a member of one compound lie at most rt_gap_high apart but
 //    for 0.1 % of pairs) and the deep window at least
 //    sqrt(2) x 1.1 x rt_gap_high (a member's distance to the centre is
-//    about a pair gap / sqrt(2)); for a normal both are the values above.
+//    about a pair gap / sqrt(2)); for normal residuals that is about 1.28 x
+//    the values above (3.29 instead of 2.576 SDs).
 // Needs pairs: with fewer than kMinPairs in a fit the figures are NaN and
 // Tolerance_Estimate::ok is false.
 #ifndef VARNEL_ALIGN_TOLERANCE_ESTIMATE_H_
