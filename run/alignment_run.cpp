@@ -199,6 +199,9 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
       key.SAMPLE_ID = static_cast<std::uint32_t>(sample);
     }
     spill.Append(batch);
+    if (!batch.has_table) {
+      summary.inputs_without_table.push_back(Join_Path(files[sample].folder, files[sample].name));
+    }
     if (file.digest) {
       record.inputs.push_back({static_cast<std::uint32_t>(sample), names[sample],
                                files[sample].folder, files[sample].name, file.digest->size,

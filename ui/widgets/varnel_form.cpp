@@ -66,11 +66,15 @@ void Varnel_Form::Set_Estimator(Estimate_Function estimator) {
 
 void Varnel_Form::closeEvent(QCloseEvent* event) {
   if (align_tab_->Run_Active()) {
+    // The run waits while the question is open, so that it cannot replace
+    // the results between the question and a Yes.
+    align_tab_->Hold_Run(true);
     bool stop = false;
     guard_->Run([this, &stop] {
       stop = dialogs_->Ask_Yes_No(this, QString::fromUtf8(kStopRunAndCloseQuestion));
     });
     if (!stop) {
+      align_tab_->Hold_Run(false);
       event->ignore();
       return;
     }

@@ -51,8 +51,10 @@ class Varnel_Form : public QWidget {
   Align_Visualization_Tab* Visualization_Tab() const { return visualization_tab_; }
 
  protected:
-  // While an alignment works, asks kStopRunAndCloseQuestion; Yes stops the
-  // run, waits for it and closes, No keeps the window and the run.
+  // While an alignment works, holds it at its next report and asks
+  // kStopRunAndCloseQuestion; Yes stops the run, waits for it and closes
+  // (the earlier result files stay), No lets the run go on and keeps the
+  // window. Reached from the close button, the window manager and Alt+F4.
   void closeEvent(QCloseEvent* event) override;
 
  signals:
