@@ -220,6 +220,19 @@ class AlignProgressTest : public QObject {
     QCOMPARE(dialogs_->messages, QStringList{"/data/s2.db: file is not a database"});
   }
 
+  void inputsWithoutTheAnnotatedTableAreNamedAfterTheRun() {
+    form_->Set_Align_Run([](const Alignment_Request&, const Alignment_Run_Observer&) {
+      Alignment_Run_Summary summary;
+      summary.inputs_without_table = {"/data/s2.db", "/data/s5.db"};
+      return summary;
+    });
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"Align Process Finished!",
+                          "These 2 inputs hold no table \"Annotate_Peaklist\" and were read as 0 "
+                          "peaks:\n/data/s2.db\n/data/s5.db"}));
+  }
+
   void windowRepaintsWhileTheRunWorks() {
     auto* paints = new Paint_Counter(ui_.tabControl1);
     bool gui_answered = false;
