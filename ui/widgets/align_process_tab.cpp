@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -19,6 +20,8 @@ namespace Varnel {
 namespace {
 
 using namespace Controls;
+
+constexpr int kDialogGap = 12;  // pixels between the window and the progress dialog
 
 // The estimate's stage line: the files as a run reads them, then the fit.
 QString Estimate_Progress_Text(const Run_Progress& progress) {
@@ -167,6 +170,15 @@ void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t fil
                                            std::function<void(const Alignment_Run_Observer&)> work,
                                            std::function<QString(const Run_Progress&)> caption) {
   Run_Progress_Dialog dialog(title, files, window(), std::move(caption));
+  // Beside the window when the screen has room, so that it covers nothing
+  // of the tab the user turns to meanwhile.
+  dialog.adjustSize();
+  const QRect frame = window()->frameGeometry();
+  if (const QScreen* screen = window()->screen()) {
+    const QRect room = screen->availableGeometry();
+    if (frame.right() + kDialogGap + dialog.frameGeometry().width() <= room.right())
+      dialog.move(frame.right() + kDialogGap, frame.top() + kDialogGap);
+  }
   closing_ = false;
   running_ = &dialog;
   setEnabled(false);

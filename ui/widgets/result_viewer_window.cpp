@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "storage/aligned_table.h"
+#include "storage/result_columns.h"
 #include "ui/align_table_model.h"
 #include "ui/viz_plot.h"
 #include "ui/widgets/align_visualization_tab.h"
@@ -138,6 +139,14 @@ Result_Viewer_Window::Result_Viewer_Window(Align_Visualization_Tab& tab, const F
 
   Restore_Layout();
   Follow_Result();
+  // Opens on the row the tab shows.
+  if (const int row = tab_.Current_Row(); row >= 0) {
+    // The cell in the first column shown, so that the view stays at its left.
+    const QModelIndex index =
+        tab_.Shared_Grid_Model().index(row, grid_->horizontalHeader()->logicalIndex(0));
+    grid_->setCurrentIndex(index);  // draws it
+    grid_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  }
 }
 
 Result_Viewer_Window::~Result_Viewer_Window() {
@@ -151,11 +160,26 @@ void Result_Viewer_Window::Follow_Result() {
   setWindowTitle(tab_.alignFileName().isEmpty()
                      ? QStringLiteral("Varnel viewer")
                      : QStringLiteral("%1 - Varnel viewer").arg(tab_.alignFileName()));
-  grid_->horizontalHeader()->setResizeContentsPrecision(kWidthSampleRows);
-  grid_->resizeColumnsToContents();
+  Fit_Columns();
   for (QCustomPlot* plot : {aligned_, detail_}) {
     Clear_Chart(plot);
     plot->replot();
+  }
+}
+
+void Result_Viewer_Window::Fit_Columns() {
+  grid_->horizontalHeader()->setResizeContentsPrecision(kWidthSampleRows);
+  grid_->resizeColumnsToContents();
+  // The rows measured may hold only small numbers (unaligned rows come
+  // first): every real column has room for a time or mass of six decimals.
+  const int real_width =
+      grid_->fontMetrics().horizontalAdvance(QStringLiteral("00000.000000")) + 12;
+  int column = 0;
+  for (const Peak_Column& spec : kAlignColumns) {
+    if (spec.kind == Column_Kind::kShape) continue;
+    if (spec.kind == Column_Kind::kReal && grid_->columnWidth(column) < real_width)
+      grid_->setColumnWidth(column, real_width);
+    ++column;
   }
 }
 

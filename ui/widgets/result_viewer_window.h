@@ -5,6 +5,7 @@
 // as the tab draws it (Draw_Row_Charts), with the tab's plot options. The
 // grid shows the tab's own rows (one model: one sort, one highlight). The
 // window's size, place and splitters are kept in the settings it is given.
+// It opens on the row current in the tab.
 #ifndef VARNEL_UI_WIDGETS_RESULT_VIEWER_WINDOW_H_
 #define VARNEL_UI_WIDGETS_RESULT_VIEWER_WINDOW_H_
 
@@ -57,6 +58,9 @@ class Result_Viewer_Window : public QWidget {
  private:
   // Title and charts for the tab's current result.
   void Follow_Result();
+  // Column widths from the header and the first rows, a real number's room
+  // at least.
+  void Fit_Columns();
   // Draws the current row of the grid with the chosen options.
   void Redraw();
   void Restore_Layout();
