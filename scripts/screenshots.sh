@@ -26,22 +26,21 @@ cmake --build "$build" -j 2 --target "${targets[@]}"
 
 mkdir -p "$out"
 # Runs "$@" on the display with the window manager (when there is one).
-with_window_manager() {
-  local wm=
+# Passed to bash as text: xvfb-run's shell drops exported functions.
+with_window_manager='
+  wm=
   if command -v openbox >/dev/null 2>&1; then
     openbox >/dev/null 2>&1 &
     wm=$!
     sleep 1
   fi
-  local rc=0
+  rc=0
   "$@" || rc=$?
   if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; wait "$wm" 2>/dev/null || true; fi
-  return $rc
-}
-export -f with_window_manager
+  exit $rc'
 run() {
   if [ -z "${QT_QPA_PLATFORM:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
-    xvfb-run -a -s "-screen 0 1920x1200x24" bash -c 'with_window_manager "$@"' run "$@"
+    xvfb-run -a -s "-screen 0 1920x1200x24" bash -c "$with_window_manager" run "$@"
   else
     QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$@"
   fi

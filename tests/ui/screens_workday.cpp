@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <thread>
@@ -103,6 +105,7 @@ void Press(QMessageBox* box, QMessageBox::StandardButton which = QMessageBox::No
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each picture's line as it is saved
   QApplication app(argc, argv);
   Test::Screens screens("screens_workday", argc, argv);
   if (!screens.Prepare(12, 300, 5)) return 1;
@@ -111,6 +114,13 @@ int main(int argc, char* argv[]) {
   Exec_Sql(blank, "create table Instrument_Log (line text)");
 
   bool ok = true;
+  // A step that never ends (a window manager that never delivers Alt+F4)
+  // fails the program instead of hanging it.
+  const char* step = "start";
+  QTimer::singleShot(std::chrono::minutes(3), &app, [&] {
+    screens.Fail(std::string("stuck at ") + step);
+    std::_Exit(1);
+  });
   const auto shoot = [&](const char* name) {
     QApplication::processEvents();
     const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
@@ -143,6 +153,7 @@ int main(int argc, char* argv[]) {
   ui.button_Annotation_Load->click();
   ui.dataGridView_Annotation_Filelist->findChild<QCheckBox*>("checkboxHeader_Align")->click();
 
+  step = "the estimate";
   // 1. The estimate: its own stage while it fits, then its words.
   std::atomic<bool> estimate_pictured{false};
   form.Set_Estimator([&](const std::vector<Annotated_File>& files, bool rt_correction,
@@ -170,6 +181,7 @@ int main(int argc, char* argv[]) {
   ui.button_Estimate->click();
   shoot("workday_2_estimate_words.png");
 
+  step = "the first run";
   // 2. A run to its end: the finish message, then the notice naming the
   // input without the annotated table.
   When(
@@ -186,6 +198,7 @@ int main(int argc, char* argv[]) {
       });
   ui.button_Align_Process->click();
 
+  step = "Find";
   // 3. The result on the visualization tab, and Find by mass.
   const QString result_folder = form.Align_Tab()->FilePathOut();
   const QString result = result_folder + "/" + From_Engine_String(kAlignedDbName);
@@ -203,6 +216,7 @@ int main(int argc, char* argv[]) {
     if (action->text() == QLatin1String("Find...")) action->trigger();
   }
 
+  step = "the viewer window";
   // 4. The viewer window at 1600 x 1000, on the row the tab shows; then at
   // its last column.
   const auto settle = [](int ms) {
@@ -224,6 +238,7 @@ int main(int argc, char* argv[]) {
   viewer->close();
   settle(300);
 
+  step = "closing during a run";
   // 5. A run under way: the progress dialog beside the visualization tab in
   // use; then Alt+F4 on the window: the question, Yes, the run stopped and
   // the earlier results kept.
