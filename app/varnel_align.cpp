@@ -281,6 +281,9 @@ int main(int argc, char** argv) {
     std::ostream null_stream(nullptr);
     observer.align_lines = args.verbose ? &std::cout : &null_stream;
     const Alignment_Run_Summary summary = Run_Alignment(request, observer);
+    for (const std::string& input : summary.inputs_without_table) {
+      std::cerr << "varnel-align: " << input << ": " << kNoAnnotatedTableNote << '\n';
+    }
 
     std::cout << "samples: " << summary.samples << '\n'
               << "peaks: " << summary.peaks << '\n'

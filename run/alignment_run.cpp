@@ -172,6 +172,7 @@ struct Gathered_Study {
   Align_List keys;
   std::vector<std::string> names;  // SAMPLE_NAME by SAMPLE_ID
   std::vector<Run_Input> inputs;   // with record_run: each input's size and hash
+  std::vector<std::string> inputs_without_table;  // paths, in list order
 };
 
 void Begin(const Alignment_Run_Observer& observer, Run_Stage stage) {
@@ -208,6 +209,9 @@ void Read_Stage(const Alignment_Request& request, const Alignment_Run_Observer& 
       key.SAMPLE_ID = static_cast<std::uint32_t>(sample);
     }
     study.spill.Append(batch);
+    if (!batch.has_table) {
+      study.inputs_without_table.push_back(Join_Path(files[sample].folder, files[sample].name));
+    }
     if (file.digest) {
       study.inputs.push_back({static_cast<std::uint32_t>(sample), study.names[sample],
                               files[sample].folder, files[sample].name, file.digest->size,
@@ -319,6 +323,7 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   Gathered_Study study(request.result_folder);
   Read_Stage(request, observer, study);
   summary.peaks = study.keys.size();
+  summary.inputs_without_table = std::move(study.inputs_without_table);
   summary.reading_seconds = Seconds_Since(lap);
 
   std::optional<Rt_Correction> correction;

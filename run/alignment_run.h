@@ -35,6 +35,10 @@ struct Alignment_Run_Observer {
   std::ostream* align_lines = nullptr;
 };
 
+// Said of an input listed in inputs_without_table.
+inline constexpr char kNoAnnotatedTableNote[] =
+    "holds no table \"Annotate_Peaklist\"; read as 0 peaks";
+
 // What an observer throws to stop a run on request.
 class Run_Cancelled : public std::exception {
  public:
@@ -61,6 +65,9 @@ struct Alignment_Run_Summary {
   std::string csv_path;           // Join_Path(result_folder, kAlignedCsvName)
   std::string database_path;      // Join_Path(result_folder, kAlignedDbName)
   std::string rt_correction;      // with drift correction: what it found, a few lines
+  // Inputs that held no table Annotate_Peaklist (each read as 0 peaks), as
+  // Join_Path(folder, name), in sample order.
+  std::vector<std::string> inputs_without_table;
 };
 
 // Runs the stages of kRunStages. Reads request.files (SAMPLE_ID = position,

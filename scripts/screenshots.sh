@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the screenshot programs (tools/screens/screens_*.cpp) and runs each of
 # them, saving PNGs under build/screenshots/. Uses xvfb-run when it is
-# installed, the offscreen platform otherwise (or when QT_QPA_PLATFORM is set).
+# installed (a 1920 x 1200 screen, with openbox as the window manager when it
+# is installed: frames, Alt+F4), the offscreen platform otherwise (or when
+# QT_QPA_PLATFORM is set). screens_workday pictures the whole screen and
+# needs the display.
 #   BUILD_DIR   build tree to use (default build/screens)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,15 +25,33 @@ fi
 cmake --build "$build" -j 2 --target "${targets[@]}"
 
 mkdir -p "$out"
+# Runs "$@" on the display with the window manager (when there is one).
+# Passed to bash as text: xvfb-run's shell drops exported functions.
+with_window_manager='
+  wm=
+  if command -v openbox >/dev/null 2>&1; then
+    openbox >/dev/null 2>&1 &
+    wm=$!
+    sleep 1
+  fi
+  rc=0
+  "$@" || rc=$?
+  if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; wait "$wm" 2>/dev/null || true; fi
+  exit $rc'
 run() {
   if [ -z "${QT_QPA_PLATFORM:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+    xvfb-run -a -s "-screen 0 1920x1200x24" bash -c "$with_window_manager" run "$@"
   else
     QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$@"
   fi
 }
 status=0
 for target in "${targets[@]}"; do
+  if [ "$target" = screens_workday ] && { [ -n "${QT_QPA_PLATFORM:-}" ] ||
+      ! command -v xvfb-run >/dev/null 2>&1; }; then
+    echo "screenshots.sh: $target needs xvfb-run (scripts/setup.sh installs it); skipped" >&2
+    continue
+  fi
   echo "== $target =="
   if ! run "$build/tools/screens/$target" "$out"; then
     echo "screenshots.sh: $target failed" >&2

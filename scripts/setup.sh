@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3 time
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   qt6-base-dev libqt6sql6-sqlite libqcustomplot-dev
-  xvfb xauth
+  xvfb xauth openbox xdotool
   clang libclang-rt-14-dev clang-format
   locales libxxhash-dev libexpat1-dev
   chromium fonts-dejavu-core

@@ -29,6 +29,7 @@ struct Peak_Sink {
   void Truncate(std::size_t n) {
     peaklist.erase(peaklist.begin() + static_cast<std::ptrdiff_t>(n), peaklist.end());
   }
+  void No_Table() {}
   void Add(Peak_Row_Decoder& decoder) {
     Peak peak;
     decoder.Read(peak);
@@ -45,6 +46,7 @@ struct Batch_Sink {
     batch.shape_end.resize(n);
     batch.shapes.resize(n == 0 ? 0 : batch.shape_end[n - 1]);
   }
+  void No_Table() { batch.has_table = false; }
   void Add(Peak_Row_Decoder& decoder) {
     Peak peak;
     decoder.Read(peak, shape);
@@ -88,7 +90,10 @@ void ReadDatabase(const std::string& file, CppSQLite3OpenMode mode, Sink& peakli
   // less time for the whole read. The map holds at most that much memory and
   // only while the file is read.
   db.execDML("PRAGMA mmap_size=134217728;");
-  if (!db.tableExists("Annotate_Peaklist")) return;
+  if (!db.tableExists("Annotate_Peaklist")) {
+    peaklist.No_Table();
+    return;
+  }
   // Tables are usually stored in EIC_ID order already. The stored order is
   // then a valid order of the ordered query (ties come in the order SQLite
   // returns them either way), and reading it spares SQLite a sort of every

@@ -27,6 +27,7 @@ struct Annotated_Batch {
   std::vector<Chromatogram_Peak_Group_Compound> peaks;  // Peak_shape left empty
   std::string shapes;                                   // the written forms, one after the other
   std::vector<std::size_t> shape_end;                   // end of peak i's form in shapes
+  bool has_table = true;  // false when the database holds no table Annotate_Peaklist
 
   std::string_view Shape(std::size_t i) const {
     const std::size_t begin = i == 0 ? 0 : shape_end[i - 1];
@@ -36,6 +37,7 @@ struct Annotated_Batch {
     peaks.clear();
     shapes.clear();
     shape_end.clear();
+    has_table = true;
   }
 };
 

@@ -171,6 +171,45 @@ std::optional<QString> Format_Suggested_Number(double value) {
   return text;
 }
 
+QString Inputs_Without_Table_Text(const std::vector<std::string>& inputs) {
+  QString text = inputs.size() == 1 ? QStringLiteral(
+                                          "This input holds no table \"Annotate_Peaklist\" and was "
+                                          "read as 0 peaks:")
+                                    : QStringLiteral(
+                                          "These %1 inputs hold no table \"Annotate_Peaklist\" and "
+                                          "were read as 0 peaks:")
+                                          .arg(inputs.size());
+  for (const std::string& input : inputs) text += QLatin1Char('\n') + From_Engine_String(input);
+  return text;
+}
+
+QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction) {
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  const auto seconds = [](double value) { return QString::number(value, 'g', 3); };
+  QString text =
+      QStringLiteral(
+          "Mass tolerance %1 Da, windows %2 s (Fast_Align) and %3 s "
+          "(Deep_Align), from ")
+          .arg(Format_Suggested_Number(suggestion.Mass_Tol).value_or(QStringLiteral("?")),
+               seconds(suggestion.Align_Window1), seconds(suggestion.Align_Window2));
+  if (suggestion.compounds > 0) {
+    text += QStringLiteral("%1 compounds found in at least half of the samples.")
+                .arg(english.toString(static_cast<qulonglong>(suggestion.compounds)));
+  } else {
+    text += QStringLiteral("%1 pairs of compounds across samples.")
+                .arg(english.toString(static_cast<qulonglong>(suggestion.pairs)));
+  }
+  if (rt_correction) text += QStringLiteral(" The windows are for drift-corrected times.");
+  return text;
+}
+
+QString Estimate_Details_Text(const Tolerance_Suggestion& suggestion) {
+  QStringList lines = From_Engine_String(suggestion.report).split(QLatin1Char('\n'));
+  while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.pop_back();
+  if (!lines.isEmpty()) lines.pop_back();
+  return lines.join(QLatin1Char('\n'));
+}
+
 bool Make_Folder(const QString& folder) {
   if (folder.isEmpty()) return false;
   if (QFileInfo(folder).isDir()) return true;

@@ -140,6 +140,11 @@ inline constexpr char kAlignCancelledMessage[] =
 // Asked when the window is closed while a run works.
 inline constexpr char kStopRunAndCloseQuestion[] = "An alignment is running. Stop it and close?";
 
+// The notice after a run that read inputs without the annotated table
+// (Alignment_Run_Summary::inputs_without_table): one line saying so, then
+// one line per input.
+QString Inputs_Without_Table_Text(const std::vector<std::string>& inputs);
+
 // ---- Estimate ------------------------------------------------------------
 
 // Reads the study's spreads and suggests the three numbers; reports through
@@ -165,6 +170,18 @@ Estimate_Plan Plan_Estimate(const Align_Form_Values& values);
 // number below 0.0001 keeps 4 significant digits ("0.00001235"). Nothing for
 // NaN, infinities and negative numbers (the box then keeps its text).
 std::optional<QString> Format_Suggested_Number(double value);
+
+// The estimate in plain words, as the tab shows it beside the boxes it
+// filled: "Mass tolerance 0.0125 Da, windows 96.1 s (Fast_Align) and 75 s
+// (Deep_Align), from 1,234 compounds found in at least half of the samples."
+// (from the pairs of compounds across samples when no compound reached half
+// of them), and with rt_correction a sentence saying that the windows are
+// for drift-corrected times. Windows with 3 significant digits.
+QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction);
+
+// The report's lines without the last one (the command line's options), for
+// a tooltip: what the spreads were.
+QString Estimate_Details_Text(const Tolerance_Suggestion& suggestion);
 
 }  // namespace Varnel
 

@@ -17,8 +17,8 @@ int Column_Of(Find_Key key) {
       return kCol_Align_ID;
     case Find_Key::kCompound_MolecularMass:
       return kCol_Compound_MolecularMass;
-    case Find_Key::kCompound_Retention_Time:
-      return kCol_Compound_Retention_Time;
+    case Find_Key::kAlign_RT:
+      return kCol_Align_RT;
   }
   return kCol_Align_ID;
 }
@@ -35,6 +35,18 @@ std::optional<double> Number_Cell(const Aligned_Table& table, std::size_t row, i
   }
 }
 
+// A distance with `decimals` decimals, trailing zeros dropped; one too small
+// to show that way keeps 2 significant digits ("0.00042").
+QString Distance_Text(double value, int decimals) {
+  if (value > 0.0 && value < 0.5 * std::pow(10.0, -decimals)) return QString::number(value, 'g', 2);
+  QString text = QString::number(value, 'f', decimals);
+  if (text.contains(QLatin1Char('.'))) {
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+  }
+  return text;
+}
+
 }  // namespace
 
 QString Find_Key_Name(Find_Key key) {
@@ -43,8 +55,8 @@ QString Find_Key_Name(Find_Key key) {
       return QStringLiteral("Align_ID");
     case Find_Key::kCompound_MolecularMass:
       return QStringLiteral("Compound_MolecularMass");
-    case Find_Key::kCompound_Retention_Time:
-      return QStringLiteral("Compound_Retention_Time");
+    case Find_Key::kAlign_RT:
+      return QStringLiteral("Align_RT");
   }
   return QString();
 }
@@ -66,9 +78,13 @@ Find_Outcome Find_Result_Row(const Align_Table_Model& model, const Find_Request&
   const Aligned_Table& table = model.Table();
   const int column = Column_Of(request.key);
   double best = std::numeric_limits<double>::infinity();
+  double best_value = 0.0;
   for (int row = 0; row < rows; ++row) {
-    const std::optional<double> value = Number_Cell(table, model.Source_Row(row), column);
+    const std::size_t source = model.Source_Row(row);
+    const std::optional<double> value = Number_Cell(table, source, column);
     if (!value || std::isnan(*value)) continue;
+    if (request.key == Find_Key::kAlign_RT && Number_Cell(table, source, kCol_Align_ID) == 0.0)
+      continue;
     const double distance = std::fabs(*value - *target);
     if (request.key == Find_Key::kAlign_ID) {
       if (distance == 0.0) {
@@ -77,8 +93,20 @@ Find_Outcome Find_Result_Row(const Align_Table_Model& model, const Find_Request&
       }
     } else if (distance < best) {
       best = distance;
+      best_value = *value;
       outcome.row = row;
     }
+  }
+  if (outcome.row >= 0 && request.key != Find_Key::kAlign_ID) {
+    const bool time = request.key == Find_Key::kAlign_RT;
+    const QString unit = time ? QStringLiteral("s") : QStringLiteral("Da");
+    const QString found = QString::number(best_value, 'g', 6);
+    QString text = time ? QStringLiteral("Nearest time %1 s (Align_RT)").arg(found)
+                        : QStringLiteral("Nearest mass %1").arg(found);
+    text += best == 0.0
+                ? QStringLiteral(", exactly")
+                : QStringLiteral(", %1 %2 away").arg(Distance_Text(best, time ? 1 : 3), unit);
+    outcome.distance = text;
   }
   if (outcome.row < 0) {
     outcome.message = request.key == Find_Key::kAlign_ID

@@ -3,8 +3,11 @@
 #include <QLocale>
 #include <algorithm>
 #include <cstdint>
+#include <stdexcept>
 
 #include "storage/aligned_queries.h"
+#include "storage/aligned_table.h"
+#include "ui/align_table_model.h"
 #include "ui/text_codec.h"
 #include "ui/viz_palette.h"
 
@@ -180,6 +183,24 @@ bool Handler_Redraws(Radio_Handler handler, const Radio_State& s) {
       return s.compound_plot || s.peak_plot;
   }
   return false;
+}
+
+Row_Keys Grid_Row_Keys(const Align_Table_Model& model, int row, const std::string& file) {
+  const auto whole = [&](int column) {
+    if (std::optional<int> value = model.Int_Cell(row, column)) return *value;
+    throw std::runtime_error(file + ": the selected row holds no whole number in column " +
+                             model.Table().Column_Name(column) + ".");
+  };
+  Row_Keys keys;
+  keys.Align_ID = whole(kCol_Align_ID);
+  keys.SAMPLE_ID = whole(kCol_SAMPLE_ID);
+  keys.EIC_ID = whole(kCol_EIC_ID);
+  keys.Peak_ID = whole(kCol_Peak_ID);
+  keys.Group_ID = whole(kCol_Group_ID);
+  keys.Compound_ID = whole(kCol_Compound_ID);
+  keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
+  keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
+  return keys;
 }
 
 }  // namespace Varnel

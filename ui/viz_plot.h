@@ -15,6 +15,8 @@
 
 namespace Varnel {
 
+class Align_Table_Model;
+
 using Peak_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
 
 enum class X_Axis { kScan, kRT_Original, kRT_Corrected };
@@ -80,6 +82,11 @@ QString Detail_Caption(Detail_Mode mode);
 double Peak_Height(const Chromatogram_Peak_Group_Compound_Align& peak);
 // Largest peak height of the list, starting from 0.0.
 double List_Height(const Peak_List& peaks);
+
+// The keys of displayed row `row` of the result grid. Throws
+// std::runtime_error naming file (the database the grid shows) when a key
+// cell holds no whole number. REQUIRES: 0 <= row < model.rowCount().
+Row_Keys Grid_Row_Keys(const Align_Table_Model& model, int row, const std::string& file);
 
 // Runs the Engine_Query_ functions on Join_Path(path, file) for the row.
 // Throws whatever the queries throw (CppSQLite3Exception, std::exception).

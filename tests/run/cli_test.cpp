@@ -99,6 +99,18 @@ TEST_F(CliTest, AlignsASimulatedStudyIntoResultBesideTheFirstDatabase) {
   EXPECT_EQ(outcome.out.find("Compound alignment, Align_ID="), std::string::npos);
 }
 
+TEST_F(CliTest, InputsWithoutTheAnnotatedTableAreNamedAndReadAsNoPeaks) {
+  Sample("a" + kSuffix, 200.0, 60.0, 10.0);
+  Exec_Sql(Db("b" + kSuffix), "create table Other (x integer)");
+  Exec_Sql(Db("c" + kSuffix), "create table Other (x integer)");
+  const Outcome outcome = Align({Db("a" + kSuffix), Db("b" + kSuffix), Db("c" + kSuffix)});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "varnel-align: " + Db("b" + kSuffix) + ": " + kNoAnnotatedTableNote +
+                             "\nvarnel-align: " + Db("c" + kSuffix) + ": " +
+                             kNoAnnotatedTableNote + "\n");
+  EXPECT_NE(outcome.out.find("samples: 3\npeaks: 1\n"), std::string::npos) << outcome.out;
+}
+
 TEST_F(CliTest, SampleNumbersFollowTheCommandLine) {
   Sample("A" + kSuffix, 200.0, 60.0, 10.0);
   Exec_Sql(Db("empty" + kSuffix), "create table Other(x int); insert into Other values(1);");

@@ -154,7 +154,15 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     form_->Set_Align_Run(Slow_Run());
     While_Running(ui_.button_Align_Process, [this] {
       QVERIFY(Dialog() != nullptr);
-      QVERIFY(Dialog()->isModal());
+      // Only the alignment tab waits: the visualization tab stays usable.
+      QVERIFY(!Dialog()->isModal());
+      QCOMPARE(QApplication::activeModalWidget(), nullptr);
+      QVERIFY(!ui_.button_Align_Process->isEnabled());
+      QVERIFY(!ui_.button_Estimate->isEnabled());
+      ui_.tabControl1->setCurrentIndex(1);
+      QVERIFY(ui_.button_Align_File_Browse->isEnabled());
+      QVERIFY(ui_.button_Align_File_Browse->isVisible());
+      ui_.tabControl1->setCurrentIndex(0);
       QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
       QTRY_COMPARE(Stage_Text(), QString("Reading file 2 of 3"));
       QCOMPARE(Bar(), 333);
@@ -171,6 +179,7 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     });
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
     QVERIFY(Dialog() == nullptr);
+    QVERIFY(ui_.button_Align_Process->isEnabled());
   }
 
   void cancelStopsAtTheNextReportWithItsOwnMessage() {
@@ -203,6 +212,19 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
         });
     ui_.button_Align_Process->click();
     QCOMPARE(dialogs_->messages, QStringList{"/data/s2.db: file is not a database"});
+  }
+
+  void inputsWithoutTheAnnotatedTableAreNamedAfterTheRun() {
+    form_->Set_Align_Run([](const Alignment_Request&, const Alignment_Run_Observer&) {
+      Alignment_Run_Summary summary;
+      summary.inputs_without_table = {"/data/s2.db", "/data/s5.db"};
+      return summary;
+    });
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"Align Process Finished!",
+                          "These 2 inputs hold no table \"Annotate_Peaklist\" and were read as 0 "
+                          "peaks:\n/data/s2.db\n/data/s5.db"}));
   }
 
   void windowRepaintsWhileTheRunWorks() {
@@ -256,6 +278,52 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
     QVERIFY(form_->close());
     QCOMPARE(dialogs_->questions.size(), 2);
+  }
+
+  void closingDuringARealRunKeepsTheOldResults() {
+    form_->Set_Align_Run({});
+    ui_.button_Align_Process->click();
+    const std::string old_csv = Read_File(Result_File(kAlignedCsvName));
+    const std::string old_db = Read_File(Result_File(kAlignedDbName));
+    // The real run, held at its first row written until the question is open.
+    std::atomic<bool> reached{false};
+    std::atomic<bool> asked{false};
+    bool cancelled = false;
+    form_->Set_Align_Run([&](const Alignment_Request& request, const Alignment_Run_Observer& o) {
+      Alignment_Run_Observer held_observer = o;
+      held_observer.on_write = [&, next = o.on_write](Run_Stage s, std::size_t r, std::size_t t) {
+        if (!reached.exchange(true)) {
+          const auto deadline = Clock::now() + kPatience;
+          while (!asked && Clock::now() < deadline) std::this_thread::yield();
+        }
+        next(s, r, t);
+      };
+      try {
+        return Run_Alignment(request, held_observer);
+      } catch (const Run_Cancelled&) {
+        cancelled = true;
+        throw;
+      }
+    });
+    ui_.textBox_Align_Mass_Tol->setText("0.5");  // a run to the end would change the files
+    // While the question is open the run is free to go on, and would replace
+    // the files within this time were it not held.
+    dialogs_->on_question = [&] {
+      asked = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    dialogs_->yes_no_answers = {true};
+    While_Running(ui_.button_Align_Process, [&] {
+      QTRY_VERIFY(reached.load());
+      QVERIFY(form_->close());
+    });
+    QVERIFY(cancelled);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(dialogs_->messages.size() == 1);  // the first run's, none for the stopped one
+    QVERIFY(Read_File(Result_File(kAlignedCsvName)) == old_csv);
+    QVERIFY(Read_File(Result_File(kAlignedDbName)) == old_db);
+    const std::vector<std::string> expected = {kAlignedDbName, kAlignedCsvName};
+    QVERIFY(List_Folder(Join_Path(dir_->path(), "Result")) == expected);
   }
 
   void realRunCancelledAtEachStageLeavesTheOldResults_data() {
@@ -326,15 +394,24 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
       correction_seen = rt_correction;
       o.on_stage(Run_Stage::kReading);
       gates_[0].Wait([&] { o.on_read(2, 3, 10); });
+      o.on_stage(Run_Stage::kAligning);
+      gates_[1].Wait([&] { o.on_align(0, 0); });
       return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 0.012345},
                                   21.456789,
                                   8.5,
-                                  "mass spread 4.1 ppm\nRT spread 7 s"};
+                                  "mass spread 4.1 ppm
+RT spread 7 s
+--mass-tol 0.0123
+",
+                                  1234,
+                                  50000};
     });
     ui_.checkBox_RT_Drift_Correction->setChecked(true);
     While_Running(ui_.button_Estimate, [this] {
       QTRY_COMPARE(Stage_Text(), QString("Reading file 3 of 3"));
       gates_[0].Open();
+      QTRY_COMPARE(Stage_Text(), QString("Estimating the spreads of mass and retention time"));
+      gates_[1].Open();
     });
     QCOMPARE(files_seen.size(), std::size_t{3});
     QCOMPARE(files_seen[1].name, study_.database_names[1]);
@@ -342,7 +419,17 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QCOMPARE(ui_.textBox_Align_Mass_Tol->text(), QString("0.0123"));
     QCOMPARE(ui_.textBox_Align_Window1->text(), QString("21.4568"));
     QCOMPARE(ui_.textBox_Align_Window2->text(), QString("8.5"));
-    QCOMPARE(dialogs_->messages, QStringList{"mass spread 4.1 ppm\nRT spread 7 s"});
+    // Said in words beside the boxes, in no message box.
+    QVERIFY(dialogs_->messages.isEmpty());
+    auto* said = form_->findChild<QLabel*>("label_Estimate_Result");
+    QVERIFY(said->isVisible());
+    QCOMPARE(said->text(),
+             QString("Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s "
+                     "(Deep_Align), from 1,234 compounds found in at least half of the samples. "
+                     "The windows are for drift-corrected times."));
+    QCOMPARE(said->toolTip(), QString("mass spread 4.1 ppm\nRT spread 7 s"));
+    const QRect box = ui_.textBox_Align_Mass_Tol->geometry();
+    QVERIFY(!said->geometry().intersects(box));
   }
 
   void estimateRefusesWithoutFilesAndStopsOnCancel() {

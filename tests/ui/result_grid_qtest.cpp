@@ -111,32 +111,56 @@ class ResultGridTest : public Varnel::Test::Window_Test {
   void findGoesToTheRowAndRedrawsIt_data() {
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("eic");  // EIC_ID of the row found
+    QTest::addColumn<int>("eic");       // EIC_ID of the row found
+    QTest::addColumn<QString>("said");  // how far it is; empty: nothing said
     const int id = static_cast<int>(Find_Key::kAlign_ID);
     const int mass = static_cast<int>(Find_Key::kCompound_MolecularMass);
-    const int rt = static_cast<int>(Find_Key::kCompound_Retention_Time);
-    QTest::newRow("Align_ID, its first row") << id << "7" << 20;
-    QTest::newRow("Align_ID 0") << id << " 0 " << 30;
-    QTest::newRow("mass between two, nearer the upper") << mass << "400" << 20;
-    QTest::newRow("mass beyond every row") << mass << "9999" << 30;
-    QTest::newRow("RT nearest") << rt << "61.2" << 50;
-    QTest::newRow("RT tie: the first shown") << rt << "100" << 10;
+    const int rt = static_cast<int>(Find_Key::kAlign_RT);
+    QTest::newRow("Align_ID, its first row") << id << "7" << 20 << "";
+    QTest::newRow("Align_ID 0") << id << " 0 " << 30 << "";
+    QTest::newRow("mass between two, nearer the upper")
+        << mass << "400" << 20 << "Nearest mass 455.193, 55.193 Da away";
+    QTest::newRow("mass beyond every row")
+        << mass << "9999" << 30 << "Nearest mass 610.293, 9388.707 Da away";
+    QTest::newRow("mass exactly") << mass << "301.092724" << 10 << "Nearest mass 301.093, exactly";
+    QTest::newRow("RT nearest") << rt << "61.2" << 50 << "Nearest time 62 s (Align_RT), 0.8 s away";
+    QTest::newRow("RT tie: the first shown")
+        << rt << "100" << 10 << "Nearest time 98 s (Align_RT), 2 s away";
+    // The unaligned row (Compound_Retention_Time 140, no Align_RT) is passed over.
+    QTest::newRow("RT of no alignment")
+        << rt << "139" << 11 << "Nearest time 102 s (Align_RT), 37 s away";
   }
   void findGoesToTheRowAndRedrawsIt() {
     QFETCH(int, key);
     QFETCH(QString, text);
     QFETCH(int, eic);
+    QFETCH(QString, said);
     QSignalSpy redraws(form_.get(), &Varnel_Form::Redrawn);
     dialogs_->find_answers.push_back(Find_Request{static_cast<Find_Key>(key), text});
     Entry("Find...");
     QCOMPARE(Current_Cell(kCol_EIC_ID), eic);
     QCOMPARE(redraws.count(), 1);
     QVERIFY(ui_.panel_align_peak_visualization->isVisible());
-    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(dialogs_->messages, said.isEmpty() ? QStringList() : QStringList{said});
     // Finding the current row again draws it again.
     dialogs_->find_answers.push_back(Find_Request{static_cast<Find_Key>(key), text});
     Entry("Find...");
     QCOMPARE(redraws.count(), 2);
+  }
+
+  void findSearchesTimesOnTheCorrectedScale() {
+    // Align_RT on the corrected scale, far from the times as measured.
+    Varnel::Test::Write_Aligned_Result(
+        {Make_Peak(Spec(0, 10, 1, 302.1, 98.0)), Make_Peak(Spec(1, 11, 2, 402.1, 150.0))},
+        dir_->path(), "corrected.aligndb");
+    Exec_Sql(Join_Path(dir_->path(), "corrected.aligndb"),
+             "update Align_Peaklist set Align_RT = Compound_Retention_Time + 100");
+    dialogs_->answers.push_back(QStringList{Path("corrected.aligndb")});
+    ui_.button_Align_File_Browse->click();
+    dialogs_->find_answers.push_back(Find_Request{Find_Key::kAlign_RT, "199"});
+    Entry("Find...");
+    QCOMPARE(Current_Cell(kCol_EIC_ID), 10);
+    QCOMPARE(dialogs_->messages, QStringList{"Nearest time 198 s (Align_RT), 1 s away"});
   }
 
   void findRefusesWhatItCannotFind() {

@@ -361,13 +361,13 @@ class VizWindowTest : public Varnel::Test::Window_Test {
     Click_Row(2);
     QMenu* menu = request_menu(grid, 2);
     QVERIFY(menu != nullptr);
-    // The window's own four entries come first, then those added here.
-    QCOMPARE(menu->actions().size(), 6);
-    QCOMPARE(menu->actions()[4]->text(), QString("Go"));
-    QCOMPARE(menu->actions()[4]->shortcut(), QKeySequence("Ctrl+G"));
-    QVERIFY(menu->actions()[4]->isEnabled());
-    menu->actions()[4]->trigger();
+    // The window's own five entries come first, then those added here.
+    QCOMPARE(menu->actions().size(), 7);
+    QCOMPARE(menu->actions()[5]->text(), QString("Go"));
+    QCOMPARE(menu->actions()[5]->shortcut(), QKeySequence("Ctrl+G"));
+    QVERIFY(menu->actions()[5]->isEnabled());
     menu->actions()[5]->trigger();
+    menu->actions()[6]->trigger();
     delete menu;
     QCOMPARE(rows_seen, std::vector<int>{2});
     QCOMPARE(dialogs_->messages, QStringList{"no such thing"});  // through the guard
@@ -386,16 +386,16 @@ class VizWindowTest : public Varnel::Test::Window_Test {
     tab->Add_Grid_Action(
         "About", {}, [&] { runs += 10; }, /*needs_result=*/false);
     const QList<QAction*> entries = ui_.dataGridView_Align_Peaklist_Table->actions();
-    QCOMPARE(entries.size(), 6);  // the window's four, then these two
-    for (int i = 0; i < 4; ++i) QVERIFY(!entries[i]->isEnabled());
-    QVERIFY(!entries[4]->isEnabled());
-    QVERIFY(entries[5]->isEnabled());
-    entries[4]->activate(QAction::Trigger);
+    QCOMPARE(entries.size(), 7);  // the window's five, then these two
+    for (int i = 0; i < 5; ++i) QVERIFY(!entries[i]->isEnabled());
+    QVERIFY(!entries[5]->isEnabled());
+    QVERIFY(entries[6]->isEnabled());
+    entries[5]->activate(QAction::Trigger);
     QCOMPARE(runs, 0);
     Open("study.aligndb");
-    for (int i = 0; i < 4; ++i) QVERIFY(entries[i]->isEnabled());
-    QVERIFY(entries[4]->isEnabled());
-    entries[4]->trigger();
+    for (int i = 0; i < 5; ++i) QVERIFY(entries[i]->isEnabled());
+    QVERIFY(entries[5]->isEnabled());
+    entries[5]->trigger();
     QCOMPARE(runs, 1);
   }
 

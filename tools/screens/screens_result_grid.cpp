@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
       QStringList{From_Engine_String(Join_Path(screens.folder(), "demo.aligndb"))});
   ui.button_Align_File_Browse->click();
   QTableView* grid = ui.dataGridView_Align_Peaklist_Table;
-  script->find_answers.push_back(Find_Request{Find_Key::kCompound_Retention_Time, "300"});
+  script->find_answers.push_back(Find_Request{Find_Key::kAlign_RT, "300"});
   for (QAction* action : grid->actions()) {
     if (action->text() == QLatin1String("Find...")) action->trigger();
   }

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -21,6 +22,16 @@ namespace Varnel {
 namespace {
 
 using namespace Controls;
+
+constexpr int kDialogGap = 12;  // pixels between the window and the progress dialog
+
+// The estimate's stage line: the files as a run reads them, then the fit.
+QString Estimate_Progress_Text(const Run_Progress& progress) {
+  if (progress.stage.load() == static_cast<int>(Run_Stage::kAligning)) {
+    return QStringLiteral("Estimating the spreads of mass and retention time");
+  }
+  return Run_Progress_Text(progress);
+}
 
 int Column_Named(const QStandardItemModel& table, const QString& name) {
   for (int column = 0; column < table.columnCount(); ++column) {
@@ -114,6 +125,12 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   checkBox_Record_Run =
       Make<QCheckBox>(panel, "checkBox_Record_Run", QRect(kParamLeft, 342, 260, 24));
   checkBox_Record_Run->setText(QStringLiteral("Record_Run_Details"));
+  // Under the tick boxes, in the panel's free space: the last estimate.
+  label_Estimate_Result =
+      Make_Label(panel, "label_Estimate_Result", "", QRect(kParamLeft, 378, 430, 96));
+  label_Estimate_Result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label_Estimate_Result->setWordWrap(true);
+  label_Estimate_Result->hide();
   panel_Align_Process->hide();
 
   connect(button_Annotation_File_Browse, &QPushButton::clicked, this,
@@ -154,19 +171,34 @@ void Align_Process_Tab::Stop_Run_For_Close() {
   running_->Stop_And_Wait();
 }
 
-void Align_Process_Tab::Run_Under_Progress(
-    const QString& title, std::size_t files,
-    std::function<void(const Alignment_Run_Observer&)> work) {
-  Run_Progress_Dialog dialog(title, files, window());
+void Align_Process_Tab::Hold_Run(bool held) {
+  if (running_ != nullptr) running_->Hold(held);
+}
+
+void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t files,
+                                           std::function<void(const Alignment_Run_Observer&)> work,
+                                           std::function<QString(const Run_Progress&)> caption) {
+  Run_Progress_Dialog dialog(title, files, window(), std::move(caption));
+  // Beside the window when the screen has room, so that it covers nothing
+  // of the tab the user turns to meanwhile.
+  dialog.adjustSize();
+  const QRect frame = window()->frameGeometry();
+  if (const QScreen* screen = window()->screen()) {
+    const QRect room = screen->availableGeometry();
+    if (frame.right() + kDialogGap + dialog.frameGeometry().width() <= room.right())
+      dialog.move(frame.right() + kDialogGap, frame.top() + kDialogGap);
+  }
   closing_ = false;
   running_ = &dialog;
-  try {
-    dialog.Run(std::move(work));
-  } catch (...) {
-    running_ = nullptr;
-    throw;
-  }
-  running_ = nullptr;
+  setEnabled(false);
+  struct Restore {
+    Align_Process_Tab* tab;
+    ~Restore() {
+      tab->running_ = nullptr;
+      tab->setEnabled(true);
+    }
+  } restore{this};
+  dialog.Run(std::move(work));
 }
 
 QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x,
@@ -293,14 +325,17 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       return;
     }
     bool cancelled = false;
+    Alignment_Run_Summary summary;
     {
       Wait_Cursor wait;
       const Align_Run_Function run = align_run_ ? align_run_ : Align_Run_Function(Run_Alignment);
       try {
-        Run_Under_Progress(QStringLiteral("Aligning"), plan.request.files.size(),
-                           [run, request = plan.request](const Alignment_Run_Observer& observer) {
-                             run(request, observer);
-                           });
+        // summary is written on the work's thread and read here after it ended.
+        Run_Under_Progress(
+            QStringLiteral("Aligning"), plan.request.files.size(),
+            [run, &summary, request = plan.request](const Alignment_Run_Observer& observer) {
+              summary = run(request, observer);
+            });
       } catch (const Run_Cancelled&) {
         cancelled = true;
       }
@@ -308,6 +343,9 @@ void Align_Process_Tab::Button_Click_Align_Process() {
     if (closing_) return;
     dialogs_.Show_Message(
         window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
+    if (!cancelled && !summary.inputs_without_table.empty()) {
+      dialogs_.Show_Message(window(), Inputs_Without_Table_Text(summary.inputs_without_table));
+    }
   });
 }
 
@@ -358,7 +396,8 @@ void Align_Process_Tab::Button_Click_Estimate() {
             [&suggestion, estimate, files = plan.files,
              rt_correction = values.rt_correction](const Alignment_Run_Observer& observer) {
               suggestion = estimate(files, rt_correction, observer);
-            });
+            },
+            Estimate_Progress_Text);
       } catch (const Run_Cancelled&) {
         cancelled = true;
       }
@@ -374,9 +413,9 @@ void Align_Process_Tab::Button_Click_Estimate() {
     fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol.value);
     fill(textBox_Align_Window1, suggestion.Align_Window1);
     fill(textBox_Align_Window2, suggestion.Align_Window2);
-    if (!suggestion.report.empty()) {
-      dialogs_.Show_Message(window(), From_Engine_String(suggestion.report));
-    }
+    label_Estimate_Result->setText(Estimate_Summary_Text(suggestion, values.rt_correction));
+    label_Estimate_Result->setToolTip(Estimate_Details_Text(suggestion));
+    label_Estimate_Result->show();
   });
 }
 

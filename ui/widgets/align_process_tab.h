@@ -56,6 +56,9 @@ class Align_Process_Tab : public QWidget {
   // Stops the work for a closing window and waits for its thread; the
   // handler then ends without a message. No-op without work.
   void Stop_Run_For_Close();
+  // Holds the work at its next report (Run_Progress_Dialog::Hold) while the
+  // window asks whether to stop it. No-op without work.
+  void Hold_Run(bool held);
 
   // The databases of the last pick; absent until the first pick.
   const std::optional<std::vector<Picked_File>>& Result_Data_Load() const {
@@ -85,14 +88,16 @@ class Align_Process_Tab : public QWidget {
   void Place_Header_Check_Box();
   // The controls as Align and Estimate read them.
   Align_Form_Values Read_Form_Values() const;
-  // Runs work under a modal progress dialog titled title (see
-  // Run_Progress_Dialog::Run); rethrows what the work threw.
+  // Runs work under a progress dialog titled title (see
+  // Run_Progress_Dialog::Run), the tab's controls disabled meanwhile while
+  // the rest of the window stays usable; rethrows what the work threw.
   void Run_Under_Progress(const QString& title, std::size_t files,
-                          std::function<void(const Alignment_Run_Observer&)> work);
+                          std::function<void(const Alignment_Run_Observer&)> work,
+                          std::function<QString(const struct Run_Progress&)> caption = {});
 
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
-  Align_Run_Function align_run_;            // empty: the real alignment run
+  Align_Run_Function align_run_;  // empty: the real alignment run
   // Reads the study on the worker thread; the anchors of its drift fit are
   // searched around the default fast window. Empty: not available.
   Estimate_Function estimator_ = [](const std::vector<Annotated_File>& files, bool rt_correction,
@@ -122,6 +127,7 @@ class Align_Process_Tab : public QWidget {
   QPushButton* button_Estimate = nullptr;
   QCheckBox* checkBox_RT_Drift_Correction = nullptr;
   QCheckBox* checkBox_Record_Run = nullptr;
+  QLabel* label_Estimate_Result = nullptr;  // the last estimate in words; hidden until one
 };
 
 }  // namespace Varnel

@@ -41,14 +41,6 @@ const QString kPdfFilter = QStringLiteral("PDF document (*.pdf)");
 constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
 constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
 
-// file: the database the grid shows, named in the failure.
-int Int_Cell_Or_Throw(const Align_Table_Model& model, int row, int column,
-                      const std::string& file) {
-  if (std::optional<int> value = model.Int_Cell(row, column)) return *value;
-  throw std::runtime_error(file + ": the selected row holds no whole number in column " +
-                           model.Table().Column_Name(column) + ".");
-}
-
 }  // namespace
 
 Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Failure_Guard& guard,
@@ -102,6 +94,15 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
   zedGraphControl_SlectedPeaks =
       Make<QCustomPlot>(panel, "zedGraphControl_SlectedPeaks", QRect(4, 318, 462, 237));
   panel_align_peak_visualization->hide();
+  // In the free space right of the plot-mode choice, between the charts.
+  button_Open_Viewer =
+      Make_Button(page, "button_Open_Viewer", kOpenViewerCaption,
+                  QRect(panel_align_peak_visualization->x() + 364, kPanelTop + 275, 170, 30));
+  button_Open_Viewer->setToolTip(
+      QStringLiteral("The whole grid and both charts in a large window of their own"));
+  button_Open_Viewer->hide();
+  connect(button_Open_Viewer, &QPushButton::clicked, this,
+          &Align_Visualization_Tab::Viewer_Requested);
 
   align_table_model_ = new Align_Table_Model(this);
   QTableView* grid = dataGridView_Align_Peaklist_Table;
@@ -289,6 +290,9 @@ void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
       Clear_Chart(plot);
       plot->replot();
     }
+    button_Open_Viewer->show();
+    button_Open_Viewer->raise();
+    emit Result_Opened();
   });
 }
 
@@ -340,7 +344,7 @@ void Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged() {
 void Align_Visualization_Tab::RadioButton_CheckChanged() {
   bool drawn = false;
   guard_.Run([this, &drawn] {
-    // Empty charts and white rows first, so that a failed query below leaves
+    // Empty charts and white rows first, so that a failed query leaves
     // nothing of the previous selection behind.
     Clear_Chart(zedGraphControl_AlignedPeaks);
     Clear_Chart(zedGraphControl_SlectedPeaks);
@@ -348,20 +352,6 @@ void Align_Visualization_Tab::RadioButton_CheckChanged() {
 
     const int row = Selected_Grid_Row();
     if (row < 0) return;  // nothing selected (another database was opened): empty charts
-    const Align_Table_Model& model = *align_table_model_;
-    const std::string file =
-        Join_Path(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_));
-    Row_Keys keys;
-    keys.Align_ID = Int_Cell_Or_Throw(model, row, kCol_Align_ID, file);
-    keys.SAMPLE_ID = Int_Cell_Or_Throw(model, row, kCol_SAMPLE_ID, file);
-    keys.EIC_ID = Int_Cell_Or_Throw(model, row, kCol_EIC_ID, file);
-    keys.Peak_ID = Int_Cell_Or_Throw(model, row, kCol_Peak_ID, file);
-    keys.Group_ID = Int_Cell_Or_Throw(model, row, kCol_Group_ID, file);
-    keys.Compound_ID = Int_Cell_Or_Throw(model, row, kCol_Compound_ID, file);
-    keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
-    keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
-    if (keys.Align_ID != 0) align_table_model_->Set_Highlight(keys.Align_ID);
-
     Plot_Options options;
     options.x_axis = radioButton_Scan->isChecked()           ? X_Axis::kScan
                      : radioButton_RT_Corrected->isChecked() ? X_Axis::kRT_Corrected
@@ -371,13 +361,8 @@ void Align_Visualization_Tab::RadioButton_CheckChanged() {
     options.detail = radioButton_GroupPlot->isChecked()      ? Detail_Mode::kGroup
                      : radioButton_CompoundPlot->isChecked() ? Detail_Mode::kCompound
                                                              : Detail_Mode::kPeak;
-    const Redraw_Lists lists =
-        Query_Redraw_Lists(To_Engine_String(align_folder_name_), To_Engine_String(align_file_name_),
-                           keys, options.detail);
-    Draw_Chart(zedGraphControl_AlignedPeaks, Build_Aligned_Chart(lists.aligned, keys.align_id_text,
-                                                                 options.x_axis, options.y_scale));
-    Draw_Chart(zedGraphControl_SlectedPeaks,
-               Build_Detail_Chart(lists.detail, keys.sample_name, options));
+    Draw_Row_Charts(zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks, *align_table_model_,
+                    row, align_folder_name_, align_file_name_, options);
     drawn = true;
   });
   if (!drawn) {  // show the emptied charts

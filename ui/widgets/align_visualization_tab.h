@@ -22,6 +22,10 @@ class QTableView;
 
 namespace Varnel {
 
+// The caption of the grid's menu entry and the tab's button that open the
+// viewer window.
+inline constexpr char kOpenViewerCaption[] = "Open in viewer window…";
+
 class Align_Table_Model;
 class Failure_Guard;
 class Form_Dialogs;
@@ -65,10 +69,19 @@ class Align_Visualization_Tab : public QWidget {
   void Go_To_Row(int row);
   // The open result's rows as the grid shows them (sorted as shown).
   const Align_Table_Model& Grid_Model() const { return *align_table_model_; }
+  // The same rows for another view of the result (the viewer window): its
+  // sort and highlight are the grid's own.
+  Align_Table_Model& Shared_Grid_Model() { return *align_table_model_; }
+  // The context menu of a chart: save as PNG or PDF, fit to the curves.
+  void Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos);
 
  signals:
   // Emitted at the end of every chart redraw (tests count redraws with it).
   void Redrawn();
+  // Emitted when another result has been opened into the grid.
+  void Result_Opened();
+  // The "Open in viewer window..." button was clicked.
+  void Viewer_Requested();
 
  public slots:
   void Button_Click_Align_File_Browse();
@@ -95,8 +108,6 @@ class Align_Visualization_Tab : public QWidget {
   void Show_Grid_Menu(const QPoint& pos);
   // Enables each grid entry unless it needs a result and none is open.
   void Update_Grid_Actions();
-  // The context menu of a chart: save as PNG or PDF, fit to the curves.
-  void Show_Chart_Menu(QCustomPlot* plot, const QPoint& pos);
   // Asks where to save the chart (suffix "png" or "pdf" preselected) and
   // saves it there; a file that cannot be written is reported.
   void Save_Chart_As(QCustomPlot* plot, const QString& suffix);
@@ -136,6 +147,7 @@ class Align_Visualization_Tab : public QWidget {
   QRadioButton* radioButton_GroupPlot = nullptr;
   QRadioButton* radioButton_CompoundPlot = nullptr;
   QCustomPlot* zedGraphControl_SlectedPeaks = nullptr;
+  QPushButton* button_Open_Viewer = nullptr;  // shown once a result is open
 };
 
 }  // namespace Varnel

@@ -62,7 +62,7 @@ class Standard_Dialogs final : public Form_Dialogs {
     dialog.setWindowTitle(QStringLiteral("Find"));
     auto* key = new QComboBox(&dialog);
     constexpr Find_Key kKeys[] = {Find_Key::kAlign_ID, Find_Key::kCompound_MolecularMass,
-                                  Find_Key::kCompound_Retention_Time};
+                                  Find_Key::kAlign_RT};
     for (const Find_Key k : kKeys) key->addItem(Find_Key_Name(k), static_cast<int>(k));
     auto* value = new QLineEdit(&dialog);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);

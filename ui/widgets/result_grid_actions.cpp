@@ -42,6 +42,7 @@ void Find(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
     return;
   }
   tab.Go_To_Row(found.row);
+  if (found.distance) dialogs.Show_Message(tab.window(), *found.distance);
 }
 
 void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {

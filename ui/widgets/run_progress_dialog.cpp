@@ -1,6 +1,7 @@
 #include "ui/widgets/run_progress_dialog.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 
 namespace Varnel {
 
@@ -127,11 +129,12 @@ QString Elapsed_Text(qint64 milliseconds) {
 }
 
 Run_Progress_Dialog::Run_Progress_Dialog(const QString& title, std::size_t files_total,
-                                         QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+                                         QWidget* parent, Caption caption)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      caption_(caption ? std::move(caption) : Caption(Run_Progress_Text)) {
   setObjectName(QStringLiteral("Run_Progress_Dialog"));
   setWindowTitle(title);
-  setModal(true);
+  setModal(false);
   progress_.files_total.store(files_total);
 
   label_stage_ = new QLabel(this);
@@ -174,7 +177,12 @@ void Run_Progress_Dialog::Run(Work work) {
   refresh_->start();
   worker_ = std::thread([this, work = std::move(work)] {
     try {
-      work(Make_Cancellable(Progress_Observer(progress_), [this] { return stop_.load(); }));
+      work(Make_Cancellable(Progress_Observer(progress_), [this] {
+        while (held_.load() && !stop_.load()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return stop_.load();
+      }));
     } catch (...) {
       failure_ = std::current_exception();
     }
@@ -183,7 +191,12 @@ void Run_Progress_Dialog::Run(Work work) {
     QMetaObject::invokeMethod(
         this, [this] { Finish(); }, Qt::QueuedConnection);
   });
-  if (!finished_.load()) exec();
+  QEventLoop loop;
+  loop_ = &loop;
+  show();
+  if (!finished_.load()) loop.exec();
+  loop_ = nullptr;
+  hide();
   refresh_->stop();
   if (worker_.joinable()) worker_.join();
   if (failure_) std::rethrow_exception(failure_);
@@ -194,6 +207,8 @@ void Run_Progress_Dialog::Request_Stop() {
   button_cancel_->setEnabled(false);
   button_cancel_->setText(QStringLiteral("Stopping..."));
 }
+
+void Run_Progress_Dialog::Hold(bool held) { held_.store(held); }
 
 void Run_Progress_Dialog::Stop_And_Wait() {
   Request_Stop();
@@ -209,17 +224,17 @@ void Run_Progress_Dialog::closeEvent(QCloseEvent* event) {
 }
 
 void Run_Progress_Dialog::Refresh() {
-  label_stage_->setText(Run_Progress_Text(progress_));
+  label_stage_->setText(caption_(progress_));
   bar_->setValue(Run_Progress_Permille(progress_));
   label_elapsed_->setText(Elapsed_Text(clock_.elapsed()));
   if (finished_.load()) Finish();
 }
 
 void Run_Progress_Dialog::Finish() {
-  // Before the dialog shows, Run skips exec; the refresh keeps going until then.
-  if (!finished_.load() || !isVisible()) return;
+  // Before Run's loop starts, Run sees the end itself.
+  if (!finished_.load() || loop_ == nullptr) return;
   refresh_->stop();
-  done(QDialog::Accepted);
+  loop_->quit();
 }
 
 }  // namespace Varnel

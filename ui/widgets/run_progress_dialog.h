@@ -1,5 +1,7 @@
 // Long work (an alignment run, an estimate) on a thread of its own under a
-// modal dialog that shows how far it got, the time it has taken, and Cancel.
+// dialog that shows how far it got, the time it has taken, and Cancel. The
+// dialog is not modal: the rest of the window stays usable while the work
+// goes on (its caller disables what must not be used meanwhile).
 //
 // The work reports through an Alignment_Run_Observer. Its callbacks run on
 // the work's thread and only store numbers into atomics; the dialog reads
@@ -21,6 +23,7 @@
 
 #include "run/alignment_run.h"
 
+class QEventLoop;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -62,16 +65,26 @@ class Run_Progress_Dialog : public QDialog {
   // Cancel every callback throws Run_Cancelled.
   using Work = std::function<void(const Alignment_Run_Observer& observer)>;
 
+  // The stage line for the last report (Run_Progress_Text by default).
+  using Caption = std::function<QString(const Run_Progress& progress)>;
+
   // title: the dialog's window title. files_total: shown as "file 1 of n"
   // before the first file has been read.
-  Run_Progress_Dialog(const QString& title, std::size_t files_total, QWidget* parent);
+  Run_Progress_Dialog(const QString& title, std::size_t files_total, QWidget* parent,
+                      Caption caption = {});
   // Requests a stop and waits for the work's thread when it still runs.
   ~Run_Progress_Dialog() override;
 
-  // Starts work on its own thread and shows the dialog modally (the window
-  // keeps repainting) until the work ended; then rethrows here what the work
-  // threw (Run_Cancelled after Cancel). Call once.
+  // Starts work on its own thread and shows the dialog, without modality,
+  // until the work ended (events are handled meanwhile, in a loop of its
+  // own); then rethrows here what the work threw (Run_Cancelled after
+  // Cancel). Call once.
   void Run(Work work);
+
+  // While held, the work waits at its next report (a stop still ends it):
+  // nothing it would do after that report, such as replacing the result
+  // files, happens while the user is asked whether to stop it.
+  void Hold(bool held);
 
   // What Cancel does: the work stops at its next report.
   void Request_Stop();
@@ -93,10 +106,13 @@ class Run_Progress_Dialog : public QDialog {
 
   Run_Progress progress_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> held_{false};
   std::atomic<bool> finished_{false};
   std::exception_ptr failure_;  // written by the work's thread before finished_
   std::thread worker_;
   QElapsedTimer clock_;
+  Caption caption_;
+  QEventLoop* loop_ = nullptr;  // Run's loop while it waits for the work
 
   QLabel* label_stage_ = nullptr;
   QProgressBar* bar_ = nullptr;

@@ -37,12 +37,18 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
       *dialogs_, *guard_, [tab = align_tab_] { return tab->FilePathOut(); });
   tabControl1->addTab(visualization_tab_, QStringLiteral("Align_Visualization"));
   Install_Result_Grid_Actions(*visualization_tab_, *dialogs_);
+  visualization_tab_->Add_Grid_Action(QString::fromUtf8(kOpenViewerCaption), QKeySequence(),
+                                      [this] { Open_Viewer(); });
+  connect(visualization_tab_, &Align_Visualization_Tab::Viewer_Requested, this,
+          [this] { guard_->Run([this] { Open_Viewer(); }); });
   tabControl1->setCurrentIndex(0);
   connect(visualization_tab_, &Align_Visualization_Tab::Redrawn, this, &Varnel_Form::Redrawn);
 }
 
 Varnel_Form::~Varnel_Form() {
-  // The tabs run handlers through dialogs_ and guard_: release them first.
+  // The viewer shows the tab's rows, and the tabs run handlers through
+  // dialogs_ and guard_: release them first.
+  delete viewer_;
   delete tabControl1;
   tabControl1 = nullptr;
 }
@@ -64,18 +70,33 @@ void Varnel_Form::Set_Estimator(Estimate_Function estimator) {
   align_tab_->Set_Estimator(std::move(estimator));
 }
 
+Result_Viewer_Window* Varnel_Form::Open_Viewer() {
+  if (!visualization_tab_->Has_Result()) return nullptr;
+  if (viewer_ == nullptr)
+    viewer_ = new Result_Viewer_Window(*visualization_tab_, *guard_, viewer_settings_, this);
+  viewer_->show();
+  viewer_->raise();
+  viewer_->activateWindow();
+  return viewer_;
+}
+
 void Varnel_Form::closeEvent(QCloseEvent* event) {
   if (align_tab_->Run_Active()) {
+    // The run waits while the question is open, so that it cannot replace
+    // the results between the question and a Yes.
+    align_tab_->Hold_Run(true);
     bool stop = false;
     guard_->Run([this, &stop] {
       stop = dialogs_->Ask_Yes_No(this, QString::fromUtf8(kStopRunAndCloseQuestion));
     });
     if (!stop) {
+      align_tab_->Hold_Run(false);
       event->ignore();
       return;
     }
     align_tab_->Stop_Run_For_Close();
   }
+  if (viewer_ != nullptr) viewer_->close();  // keeps its geometry
   QWidget::closeEvent(event);
 }
 

@@ -8,6 +8,7 @@
 #ifndef VARNEL_UI_WIDGETS_VARNEL_FORM_H_
 #define VARNEL_UI_WIDGETS_VARNEL_FORM_H_
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "ui/align_tab.h"
 #include "ui/widgets/form_dialogs.h"
+#include "ui/widgets/result_viewer_window.h"
 
 class QCloseEvent;
 class QColor;
@@ -47,12 +49,21 @@ class Varnel_Form : public QWidget {
   // Replaces what the alignment tab's Estimate calls (empty: not available).
   void Set_Estimator(Estimate_Function estimator);
 
+  // Where the viewer window keeps its geometry (tests pass their own);
+  // empty: the user's settings.
+  void Set_Viewer_Settings(Settings_Factory settings) { viewer_settings_ = std::move(settings); }
+  // Opens the viewer window of the open result, or raises the one open.
+  // Needs an open result (no-op without). Returns the window, null without.
+  Result_Viewer_Window* Open_Viewer();
+
   Align_Process_Tab* Align_Tab() const { return align_tab_; }
   Align_Visualization_Tab* Visualization_Tab() const { return visualization_tab_; }
 
  protected:
-  // While an alignment works, asks kStopRunAndCloseQuestion; Yes stops the
-  // run, waits for it and closes, No keeps the window and the run.
+  // While an alignment works, holds it at its next report and asks
+  // kStopRunAndCloseQuestion; Yes stops the run, waits for it and closes
+  // (the earlier result files stay), No lets the run go on and keeps the
+  // window. Reached from the close button, the window manager and Alt+F4.
   void closeEvent(QCloseEvent* event) override;
 
  signals:
@@ -65,6 +76,8 @@ class Varnel_Form : public QWidget {
   QTabWidget* tabControl1 = nullptr;
   Align_Process_Tab* align_tab_ = nullptr;
   Align_Visualization_Tab* visualization_tab_ = nullptr;
+  Settings_Factory viewer_settings_;
+  QPointer<Result_Viewer_Window> viewer_;
 };
 
 }  // namespace Varnel

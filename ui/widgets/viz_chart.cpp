@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "storage/path.h"
+#include "ui/align_table_model.h"
+#include "ui/text_codec.h"
+#include "ui/viz_plot.h"
 #include "ui/widgets/plain_ticker.h"
 
 namespace Varnel {
@@ -168,6 +172,21 @@ bool Save_Chart(QCustomPlot* plot, const QString& path) {
   if (suffix == QLatin1String("pdf")) return plot->savePdf(path);
   if (suffix == QLatin1String("png")) return Save_Png(plot, path);
   return Save_Png(plot, path + QStringLiteral(".png"));
+}
+
+void Draw_Row_Charts(QCustomPlot* aligned, QCustomPlot* detail, Align_Table_Model& model, int row,
+                     const QString& folder, const QString& file, const Plot_Options& options) {
+  Clear_Chart(aligned);
+  Clear_Chart(detail);
+  model.Set_Highlight(std::nullopt);
+  const std::string path = To_Engine_String(folder);
+  const std::string name = To_Engine_String(file);
+  const Row_Keys keys = Grid_Row_Keys(model, row, Join_Path(path, name));
+  if (keys.Align_ID != 0) model.Set_Highlight(keys.Align_ID);
+  const Redraw_Lists lists = Query_Redraw_Lists(path, name, keys, options.detail);
+  Draw_Chart(aligned, Build_Aligned_Chart(lists.aligned, keys.align_id_text, options.x_axis,
+                                          options.y_scale));
+  Draw_Chart(detail, Build_Detail_Chart(lists.detail, keys.sample_name, options));
 }
 
 }  // namespace Varnel

@@ -9,10 +9,14 @@
 #include "ui/viz_plot.h"
 
 class QCustomPlot;
+class QString;
 class QCPTextElement;
 class QWidget;
 
 namespace Varnel {
+
+class Align_Table_Model;
+struct Plot_Options;
 
 // Prepares an empty chart once. REQUIRES: plot freshly made.
 void Setup_Chart(QCustomPlot* plot);
@@ -23,6 +27,16 @@ QCPTextElement* Chart_Title(QCustomPlot* plot);
 void Clear_Chart(QCustomPlot* plot);
 // Clear_Chart, then the content's titles and curves, axes refitted, repainted.
 void Draw_Chart(QCustomPlot* plot, const Chart_Content& content);
+// Draws displayed row `row` of model, a row of the result
+// Join_Path(folder, file): every peak of its alignment into `aligned`, its
+// peak, group or compound within its sample (options.detail) into `detail`;
+// then highlights the rows of its Align_ID (none for Align_ID 0). Both charts
+// and the highlight are cleared first, so a failure (what Grid_Row_Keys and
+// the queries throw, passed on) leaves nothing of an earlier row; the caller
+// then repaints them.
+void Draw_Row_Charts(QCustomPlot* aligned, QCustomPlot* detail, Align_Table_Model& model, int row,
+                     const QString& folder, const QString& file, const Plot_Options& options);
+
 // Refits both axes to the curves and repaints.
 void Refit_Chart(QCustomPlot* plot);
 

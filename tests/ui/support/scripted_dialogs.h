@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -56,6 +57,7 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   bool Ask_Yes_No(QWidget*, const QString& text) override {
     questions.push_back(text);
+    if (on_question) on_question();
     if (yes_no_answers.empty()) return false;
     const bool answer = yes_no_answers.front();
     yes_no_answers.pop_front();
@@ -86,6 +88,7 @@ class Scripted_Dialogs final : public Form_Dialogs {
   QStringList messages;
   std::deque<bool> yes_no_answers;  // No once empty
   QStringList questions;
+  std::function<void()> on_question;                     // called while a question is open
   std::deque<std::optional<Find_Request>> find_answers;  // cancelled once empty
   int find_calls = 0;
   std::deque<std::optional<Import_Form_Values>> import_answers;  // cancelled once empty
