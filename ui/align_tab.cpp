@@ -190,7 +190,7 @@ QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_co
       QStringLiteral(
           "Mass tolerance %1 Da, windows %2 s (Fast_Align) and %3 s "
           "(Deep_Align), from ")
-          .arg(Format_Suggested_Number(suggestion.Mass_Tol).value_or(QStringLiteral("?")),
+          .arg(Format_Suggested_Number(suggestion.Mass_Tol.value).value_or(QStringLiteral("?")),
                seconds(suggestion.Align_Window1), seconds(suggestion.Align_Window2));
   if (suggestion.compounds > 0) {
     text += QStringLiteral("%1 compounds found in at least half of the samples.")

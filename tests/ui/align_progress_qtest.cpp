@@ -399,10 +399,7 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
       return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 0.012345},
                                   21.456789,
                                   8.5,
-                                  "mass spread 4.1 ppm
-RT spread 7 s
---mass-tol 0.0123
-",
+                                  "mass spread 4.1 ppm\nRT spread 7 s\n--mass-tol 0.0123\n",
                                   1234,
                                   50000};
     });
