@@ -16,7 +16,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/result_export.h"
-#include "storage/run_record.h"
+#include "storage/aligned_result.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ struct Arguments {
 
 int Run(const Arguments& args) {
   if (!args.info.empty()) {
-    const std::optional<Run_Record> record = Read_Run_Record(args.info);
+    const std::optional<Run_Record> record = Aligned_Result(args.info).Read_Run_Record();
     if (record) {
       std::cout << Format_Run_Record(*record);
     } else {

@@ -21,6 +21,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
+#include "storage/side_tables.h"
 
 namespace {
 
@@ -260,15 +261,11 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   }
   if (correction) {
     extras.push_back([&correction](CppSQLite3DB& db) {
-      db.execDML(kRtCorrectionCreateSql);
-      CppSQLite3Statement insert =
-          db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
+      std::vector<Rt_Shift_Point> points;
       for (const Rt_Correction_Row& row : Rt_Correction_Rows(*correction)) {
-        insert.bind(1, static_cast<int>(row.sample));
-        insert.bind(2, row.rt);
-        insert.bind(3, row.shift);
-        insert.execDML();
+        points.push_back({row.sample, row.rt, row.shift});
       }
+      Write_Rt_Correction(db, points);
     });
   }
   Extra_Tables extra_tables;

@@ -20,7 +20,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
-#include "storage/run_record.h"
+#include "storage/aligned_result.h"
 
 namespace {
 
@@ -214,7 +214,7 @@ class Result_Reader {
       }
     });
     // A file of the run that gave no peak still is a sample of the study.
-    if (const std::optional<Run_Record> record = Read_Run_Record(path_)) {
+    if (const std::optional<Run_Record> record = Aligned_Result(path_).Read_Run_Record()) {
       for (const Run_Input& in : record->inputs) {
         if (ids.insert(in.sample_id).second) names[in.sample_id] = in.sample_name;
       }
@@ -619,7 +619,7 @@ void Write_Metadata(const std::string& result_path, const std::vector<Sample>& s
   }
   if (!negative) positive = true;  // also when no adduct tells
   std::map<std::uint32_t, Run_Input> inputs;
-  if (const std::optional<Run_Record> record = Read_Run_Record(result_path)) {
+  if (const std::optional<Run_Record> record = Aligned_Result(result_path).Read_Run_Record()) {
     for (const Run_Input& in : record->inputs) inputs[in.sample_id] = in;
   }
   for (std::size_t i = 0; i < samples.size(); ++i) {

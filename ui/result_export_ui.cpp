@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "storage/run_record.h"
+#include "storage/aligned_result.h"
 
 namespace Varnel {
 
@@ -58,7 +58,7 @@ QString Default_Export_File_Name(const QString& result_file_name, Export_Format 
 }
 
 std::string Run_Details_Text(const std::string& result_path) {
-  const std::optional<Run_Record> record = Read_Run_Record(result_path);
+  const std::optional<Run_Record> record = Aligned_Result(result_path).Read_Run_Record();
   if (!record) {
     return "This result holds no record of its run: it was aligned without recording the run.\n";
   }
