@@ -18,8 +18,8 @@
 // nor decoded. Cells are read as SQLite converts them: a NULL real as NaN, a
 // NULL integer as 0, a NULL text as "". Memory: one row (a group for
 // Result_Groups); cost: one pass over the table (Scan) or over the Align_ID
-// index (Aligned_Rows, Result_Groups), which visits the rows in their Align_ID
-// order and reads each table page more than once when rows are not stored so.
+// index (Groups), which reads a table page again for each group whose rows
+// are stored apart.
 #ifndef VARNEL_STORAGE_ALIGNED_RESULT_H_
 #define VARNEL_STORAGE_ALIGNED_RESULT_H_
 

@@ -141,7 +141,17 @@ TEST_F(AlignedResultTest, SideTablesAreAbsentOrReadBackInOrder) {
     EXPECT_FALSE(plain.Read_Run_Record_Text().has_items);
   }
   const std::vector<Rt_Shift_Point> points = {{2, 5.0, 1.0}, {0, 9.0, -2.0}, {0, 3.0, 0.5}};
-  Aligned_Result result(WriteResult([&](CppSQLite3DB& db) { Write_Rt_Correction(db, points); }));
+  const std::string path = WriteResult([&](CppSQLite3DB& db) { Write_Rt_Correction(db, points); });
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+    CppSQLite3Statement sql =
+        db.compileStatement("SELECT sql FROM sqlite_master WHERE name = 'Align_RT_Correction'");
+    ASSERT_TRUE(sql.step());
+    EXPECT_STREQ(sql.fieldText(0),
+                 "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)");
+  }
+  Aligned_Result result(path);
   const auto read = result.Read_Rt_Correction();
   ASSERT_TRUE(read);
   ASSERT_EQ(read->size(), 3u);
