@@ -14,11 +14,13 @@ void Write_Feature_Table(Export_Job& job) {
   std::vector<double> values;
   std::vector<char> present;
   Result_Group g;
+  Group_Rows rows;
   std::string adducts;
   while (job.groups_of_rows.Next(g)) {
-    const std::size_t n = Quantities(g.records, job.options.quantity, columns, values, present,
+    Point_At(g.records, rows);
+    const std::size_t n = Quantities(rows, job.options.quantity, columns, values, present,
                                      [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(g.records);
+    const Group_Summary s = Summarize(rows);
     Append_Unsigned(g.align_id, b);
     b.push_back(',');
     Append_Number(s.mass, b);

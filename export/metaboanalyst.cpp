@@ -24,10 +24,12 @@ void Write_MetaboAnalyst(Export_Job& job) {
   std::unordered_set<std::string> names;
   std::string name;
   Result_Group g;
+  Group_Rows rows;
   while (job.groups_of_rows.Next(g)) {
-    Quantities(g.records, job.options.quantity, columns, values, present,
+    Point_At(g.records, rows);
+    Quantities(rows, job.options.quantity, columns, values, present,
                [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(g.records);
+    const Group_Summary s = Summarize(rows);
     name.clear();
     Append_Fixed(s.mass, 4, name);
     name.push_back('_');

@@ -245,10 +245,11 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
   std::string ions;
   std::uint64_t next_feature = 1;
   Result_Group g;
+  Group_Rows rows;
   while (job.groups_of_rows.Next(g)) {
-    Quantities(g.records, quantity, columns, values, present,
-               [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(g.records);
+    Point_At(g.records, rows);
+    Quantities(rows, quantity, columns, values, present, [](const Group_Row&) { return true; });
+    const Group_Summary s = Summarize(rows);
     b += "SML\t";
     Append_Unsigned(g.align_id, b);
     b.push_back('\t');
@@ -285,12 +286,13 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
 
     for (const std::string& adduct : s.adducts) {
       adducts.insert(adduct);
-      Quantities(g.records, feature_quantity, columns, values, present,
+      Quantities(rows, feature_quantity, columns, values, present,
                  [&adduct](const Group_Row& r) { return r.Adduct_Annotation == adduct; });
       mzs.clear();
       double rt_start = kNoValue;
       double rt_end = kNoValue;
-      for (const Group_Row& r : g.records) {
+      for (const Group_Row* row : rows) {
+        const Group_Row& r = *row;
         if (r.Adduct_Annotation != adduct) continue;
         if (!std::isnan(r.Apex_MZ)) mzs.push_back(r.Apex_MZ);
         rt_start = Min_Of(rt_start, r.Apex_Retention_Time);

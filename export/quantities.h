@@ -36,6 +36,11 @@ inline constexpr Result_Columns kGroupColumns = {
     "Adduct_Annotation"};
 
 using Group_Row = Chromatogram_Peak_Group_Compound_Align;
+// A group's rows as the exports walk them: pointers into the group's records,
+// in stored order until Summarize sorts them (pointers move faster than rows).
+using Group_Rows = std::vector<const Group_Row*>;
+// Points rows at each of records, in order.
+void Point_At(const std::vector<Group_Row>& records, Group_Rows& rows);
 
 inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
@@ -67,13 +72,14 @@ class Sample_Columns {
 // over the rows for which keep(row) is true, in row order; returns how many
 // samples have a row at all.
 template <typename Keep>
-std::size_t Quantities(const std::vector<Group_Row>& rows, Export_Quantity quantity,
+std::size_t Quantities(const Group_Rows& rows, Export_Quantity quantity,
                        const Sample_Columns& columns, std::vector<double>& values,
                        std::vector<char>& present, Keep keep) {
   values.assign(columns.size(), kNoValue);
   present.assign(columns.size(), 0);
   std::size_t count = 0;
-  for (const Group_Row& r : rows) {
+  for (const Group_Row* row : rows) {
+    const Group_Row& r = *row;
     if (!keep(r)) continue;
     const std::size_t c = columns.Of(r.SAMPLE_ID);
     if (!present[c]) {
@@ -106,6 +112,6 @@ struct Group_Summary {
 
 // Sorts rows by (SAMPLE_ID, Compound_ID) (not stably) and summarizes them;
 // the mass of a compound is that of its first row after the sort.
-Group_Summary Summarize(std::vector<Group_Row>& rows);
+Group_Summary Summarize(Group_Rows& rows);
 
 #endif  // VARNEL_EXPORT_QUANTITIES_H_

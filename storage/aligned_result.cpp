@@ -48,6 +48,7 @@ Result_Rows::Result_Rows(const std::string& path, CppSQLite3DB& db, Result_Colum
     if (n > 0) sql += ", ";
     sql += kAlignColumns[c].name;
     field_[c] = n++;
+    chosen_.push_back(static_cast<unsigned char>(c));
   }
   sql += " FROM Align_Peaklist";
   sql += tail;
@@ -87,8 +88,7 @@ std::string_view Result_Rows::Text(std::size_t column) const {
 }
 
 void Result_Rows::Fill(Chromatogram_Peak_Group_Compound_Align& record) const {
-  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
-    if (field_[c] < 0) continue;
+  for (const std::size_t c : chosen_) {
     switch (kAlignColumns[c].kind) {
       case Column_Kind::kInteger:
         Int_Field(record, c) = static_cast<std::uint32_t>(Int(c));
