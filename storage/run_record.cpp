@@ -33,8 +33,7 @@ std::string Format_Run_Record(const Run_Record& r) {
   };
   line("Program:             ", r.program + (r.version.empty() ? "" : " " + r.version));
   line("Mode:                ", r.mode);
-  line("Mass tolerance:      ",
-       Run_Number_Text(r.mass_tol) + (r.mass_tol_unit == Mass_Tol_Unit::kPpm ? " ppm" : " Da"));
+  line("Mass tolerance:      ", r.mass_tol.Text());
   line("Fast_Align window:   ", Run_Number_Text(r.fast_window) + " s");
   line("Deep_Align window:   ", Run_Number_Text(r.deep_window) + " s");
   line("RT drift correction: ", r.rt_correction ? "on" : "off");
