@@ -43,7 +43,9 @@ Result_Rows::Result_Rows(const std::string& path, CppSQLite3DB& db, Result_Colum
   field_.fill(-1);
   std::string sql = "SELECT ";
   signed char n = 0;
-  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+  // Last stored column first: SQLite then reads the row's header once and
+  // finds each further column in what it has read.
+  for (std::size_t c = kAlignColumnCount; c-- > 0;) {
     if (!columns.Has(c)) continue;
     if (n > 0) sql += ", ";
     sql += kAlignColumns[c].name;
@@ -88,13 +90,17 @@ std::string_view Result_Rows::Text(std::size_t column) const {
 }
 
 void Result_Rows::Fill(Chromatogram_Peak_Group_Compound_Align& record) const {
+  sqlite3_stmt* stmt = stmt_->handle();
   for (const std::size_t c : chosen_) {
+    const int field = field_[c];
     switch (kAlignColumns[c].kind) {
       case Column_Kind::kInteger:
-        Int_Field(record, c) = static_cast<std::uint32_t>(Int(c));
+        Int_Field(record, c) = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, field));
         break;
       case Column_Kind::kReal:
-        Real_Field(record, c) = Real(c);
+        Real_Field(record, c) = sqlite3_column_type(stmt, field) == SQLITE_NULL
+                                    ? std::numeric_limits<double>::quiet_NaN()
+                                    : sqlite3_column_double(stmt, field);
         break;
       case Column_Kind::kText:
         Text_Field(record, c).assign(Text(c));

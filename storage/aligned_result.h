@@ -103,7 +103,7 @@ class Result_Rows {
   std::string path_;
   std::unique_ptr<CppSQLite3Statement> stmt_;
   std::array<signed char, kAlignColumnCount> field_{};  // statement field, -1 when not chosen
-  std::vector<unsigned char> chosen_;                   // the chosen columns, ascending
+  std::vector<unsigned char> chosen_;                   // the chosen columns, in field order
 };
 
 // An alignment group: its Align_ID and its rows, each as a record with the
