@@ -190,12 +190,9 @@ void Compound_Align_With_Rt_Correction(Compound_Align_Mode mode, const Mass_Tole
                                        const Rt_Correction& correction, std::ostream& progress,
                                        const Align_Progress& on_group = {});
 
-// The stored curve: table kRtCorrectionTable with columns SAMPLE_ID INTEGER,
-// RT REAL, Shift REAL; one row per grid point of each corrected sample,
-// ascending (SAMPLE_ID, RT). A sample without rows is uncorrected.
-inline constexpr const char* kRtCorrectionTable = "Align_RT_Correction";
-inline constexpr const char* kRtCorrectionCreateSql =
-    "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)";
+// The curves as rows (SAMPLE_ID, RT, Shift): one per grid point of each
+// corrected sample, ascending (SAMPLE_ID, RT). A sample without rows is
+// uncorrected.
 struct Rt_Correction_Row {
   std::uint32_t sample;
   double rt;

@@ -13,10 +13,11 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "export/export_result.h"
+#include "storage/aligned_result.h"
 #include "storage/cppsqlite3.h"
-#include "storage/result_export.h"
-#include "storage/run_record.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ struct Arguments {
 
 int Run(const Arguments& args) {
   if (!args.info.empty()) {
-    const std::optional<Run_Record> record = Read_Run_Record(args.info);
+    const std::optional<Run_Record> record = Aligned_Result(args.info).Read_Run_Record();
     if (record) {
       std::cout << Format_Run_Record(*record);
     } else {
@@ -59,22 +60,39 @@ int Run(const Arguments& args) {
   return 0;
 }
 
+// The names in "a, b or c" form.
+std::string Listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Exports an aligned result for statistics, or prints the record of its run."};
   Arguments args;
+  std::vector<std::string> formats;
+  std::vector<std::string> needing_sheet;
+  for (const Export_Format_Info& f : kExportFormats) {
+    formats.emplace_back(f.name);
+    if (f.sample_sheet == Sheet_Use::kRequired) needing_sheet.emplace_back(f.name);
+  }
   app.add_option("RESULT", args.result, "Aligned result (.aligndb)");
   app.add_option("--info", args.info, "Print the run record kept in this result and stop");
-  app.add_option("--format", args.format, "table, metaboanalyst or mztab")
-      ->check(CLI::IsMember({"table", "metaboanalyst", "mztab"}));
+  app.add_option("--format", args.format, Listed(formats))->check(CLI::IsMember(formats));
   app.add_option("--quantity", args.quantity,
                  "Per sample: compound (Compound_Intensity), area (sum of Peak_Area) or height "
                  "(largest Apex_Intensity)")
       ->capture_default_str()
-      ->check(CLI::IsMember({"compound", "area", "height"}));
-  app.add_option("--groups", args.groups,
-                 "Sample sheet, CSV sample,group (needed by --format metaboanalyst)");
+      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kExportQuantityNames),
+                                                     std::end(kExportQuantityNames))));
+  app.add_option(
+      "--groups", args.groups,
+      "Sample sheet, CSV sample,group (needed by --format " + Listed(needing_sheet) + ")");
   app.add_option("-o,--output", args.output, "File to write");
   try {
     app.parse(argc, argv);
@@ -82,9 +100,10 @@ int main(int argc, char** argv) {
       if (args.result.empty()) throw CLI::RequiredError("RESULT");
       if (args.format.empty()) throw CLI::RequiredError("--format");
       if (args.output.empty()) throw CLI::RequiredError("--output");
-      if (args.format == "metaboanalyst" && args.groups.empty()) {
+      const Export_Format_Info& format = Format_Info(*Parse_Export_Format(args.format));
+      if (format.sample_sheet == Sheet_Use::kRequired && args.groups.empty()) {
         throw CLI::ValidationError(
-            "--groups", "a MetaboAnalyst table needs the sample sheet (CSV sample,group)");
+            "--groups", Sample_Sheet_Needed(format, "the sample sheet (CSV sample,group)"));
       }
     } else if (!args.result.empty() || !args.format.empty() || !args.output.empty()) {
       throw CLI::ValidationError("--info", "takes the result alone");

@@ -21,6 +21,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
+#include "storage/side_tables.h"
 
 namespace {
 
@@ -274,16 +275,13 @@ Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summa
   return record;
 }
 
-void Write_Rt_Correction(CppSQLite3DB& db, const Rt_Correction& correction) {
-  db.execDML(kRtCorrectionCreateSql);
-  CppSQLite3Statement insert =
-      db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
+// The drift correction's curves as the rows stored beside Align_Peaklist.
+std::vector<Rt_Shift_Point> Shift_Points(const Rt_Correction& correction) {
+  std::vector<Rt_Shift_Point> points;
   for (const Rt_Correction_Row& row : Rt_Correction_Rows(correction)) {
-    insert.bind(1, static_cast<int>(row.sample));
-    insert.bind(2, row.rt);
-    insert.bind(3, row.shift);
-    insert.execDML();
+    points.push_back({row.sample, row.rt, row.shift});
   }
+  return points;
 }
 
 // Writes every result file side by side, then, every file complete, puts
@@ -299,7 +297,7 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
   if (record || correction != nullptr) {
     extra_tables = [&record, correction](CppSQLite3DB& db) {
       if (record) Write_Run_Record(db, *record);
-      if (correction != nullptr) Write_Rt_Correction(db, *correction);
+      if (correction != nullptr) Write_Rt_Correction(db, Shift_Points(*correction));
     };
   }
   std::vector<Pending_Result_File> pending = Write_Results(

@@ -1,10 +1,6 @@
 // The record of an alignment run kept inside its .aligndb: the parameters, the
-// counts and every input file with its size and content hash, in two tables
-//
-//   CREATE TABLE Align_Run (Item TEXT PRIMARY KEY, Value TEXT)
-//   CREATE TABLE Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT,
-//                                 Folder TEXT, File_Name TEXT, Size INTEGER,
-//                                 XXH3_128 TEXT, Peaks_Read INTEGER)
+// counts and every input file with its size and content hash, in the tables
+// Align_Run and Align_Run_Input (storage/side_tables.h writes and reads them).
 //
 // Align_Run holds the items "program", "version", "mode", "mass_tol" (Da) or
 // "mass_tol_ppm", "fast_window", "deep_window" (seconds), "rt_correction"
@@ -21,8 +17,6 @@
 #include <vector>
 
 #include "model/mass_tolerance.h"
-
-class CppSQLite3DB;
 
 inline constexpr const char* kRunProgramName = "Varnel";
 
@@ -61,18 +55,9 @@ struct Run_Record {
 Run_Input Describe_Run_Input(std::uint32_t sample_id, std::string sample_name, std::string folder,
                              std::string file_name, std::uint64_t peaks_read);
 
-// Creates Align_Run and Align_Run_Input in db and fills them from record.
-// Runs no transaction of its own: meant for the database writer's transaction.
-// REQUIRES: the sample ids of record.inputs are distinct. Throws
-// CppSQLite3Exception (tables that exist already included).
-void Write_Run_Record(CppSQLite3DB& db, const Run_Record& record);
-
-// The record of the result at path, opened read-only; nullopt when it holds no
-// Align_Run table (a result written without a record). Items it does not know
-// are skipped; a missing item keeps its default. Throws std::runtime_error
-// naming the file for an unreadable file, a value that is not a number where
-// one is needed, or Align_Run without Align_Run_Input.
-std::optional<Run_Record> Read_Run_Record(const std::string& path);
+// Shortest decimal text that reads back to the same double ("0.1", "20",
+// "1e-05"): the form of the record's numbers.
+std::string Run_Number_Text(double value);
 
 // The record as text for people: the parameters, the counts, then one block
 // per input. Lines end with "\n".

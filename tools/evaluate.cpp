@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "storage/cppsqlite3.h"
+#include "storage/aligned_result.h"
 #include "storage/number_text.h"
 
 namespace {
@@ -210,39 +210,36 @@ std::vector<Scored_Peak> Label_Peaks(
 }
 
 std::vector<Scored_Peak> Read_Scored_Result(const std::string& path, const Ground_Truth& truth) {
+  static constexpr std::size_t kColumns[] = {Column_Of("SAMPLE_NAME"), Column_Of("SAMPLE_ID"),
+                                             Column_Of("EIC_ID"),      Column_Of("Peak_ID"),
+                                             Column_Of("Compound_ID"), Column_Of("Align_ID")};
   std::vector<Chromatogram_Peak_Group_Compound_Align> rows;
   try {
-    CppSQLite3DB db;
-    db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
-    if (!db.tableExists("Align_Peaklist")) {
-      Fail(path, "not an aligned result (no Align_Peaklist table)");
-    }
-    CppSQLite3Query q = db.execQuery(
-        "SELECT SAMPLE_NAME, SAMPLE_ID, EIC_ID, Peak_ID, Compound_ID, Align_ID FROM "
-        "Align_Peaklist");
-    static const char* const kNames[] = {"SAMPLE_NAME", "SAMPLE_ID",   "EIC_ID",
-                                         "Peak_ID",     "Compound_ID", "Align_ID"};
-    for (; !q.eof(); q.nextRow()) {
+    Aligned_Result result(path);
+    Result_Rows row =
+        result.Scan({"SAMPLE_NAME", "SAMPLE_ID", "EIC_ID", "Peak_ID", "Compound_ID", "Align_ID"});
+    while (row.Next()) {
       Chromatogram_Peak_Group_Compound_Align r;
       std::uint32_t* ids[] = {&r.SAMPLE_ID, &r.EIC_ID, &r.Peak_ID, &r.Compound_ID, &r.Align_ID};
-      for (int c = 0; c < 6; ++c) {
-        if (q.fieldIsNull(c)) {
-          Fail(path, "row " + std::to_string(rows.size() + 1) + ": " + kNames[c] + " is NULL");
+      for (std::size_t c : kColumns) {
+        if (row.Is_Null(c)) {
+          Fail(path, "row " + std::to_string(rows.size() + 1) + ": " + kAlignColumns[c].name +
+                         " is NULL");
         }
       }
-      r.SAMPLE_NAME = q.fieldValue(0);
+      r.SAMPLE_NAME = std::string(row.Text(kColumns[0]));
       for (int c = 1; c < 6; ++c) {
         try {
-          *ids[c - 1] = static_cast<std::uint32_t>(Strict_Int(q.fieldValue(c)));
+          *ids[c - 1] = static_cast<std::uint32_t>(Strict_Int(row.Text(kColumns[c])));
         } catch (const std::exception&) {
-          Fail(path, "row " + std::to_string(rows.size() + 1) + ": " + kNames[c] +
-                         " is not a 32-bit integer");
+          Fail(path, "row " + std::to_string(rows.size() + 1) + ": " +
+                         kAlignColumns[kColumns[c]].name + " is not a 32-bit integer");
         }
       }
       rows.push_back(std::move(r));
     }
-  } catch (const CppSQLite3Exception& e) {
-    Fail(path, std::string("not a readable aligned result: ") + std::string(e.errorDetail()));
+  } catch (const Aligned_Result_Error& e) {
+    throw Evaluation_Error(e.what());
   }
   if (rows.empty()) Fail(path, "the aligned result holds no peaks");
   return Label_Peaks(rows, truth, path);

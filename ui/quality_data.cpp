@@ -1,7 +1,5 @@
 #include "ui/quality_data.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -10,7 +8,7 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "storage/cppsqlite3.h"
+#include "storage/aligned_result.h"
 
 namespace Varnel {
 
@@ -22,22 +20,22 @@ constexpr double kPpm = 1e6;
 constexpr double kPercent = 100.0;
 
 // The columns the figures need, read once.
-const char* const kPeakSelect =
-    "SELECT SAMPLE_ID, SAMPLE_NAME, Align_ID, Compound_ID, Compound_MolecularMass, "
-    "Compound_Retention_Time, Compound_Intensity, Align_RT FROM Align_Peaklist";
-const char* const kCorrectionSelect =
-    "SELECT SAMPLE_ID, RT, Shift FROM Align_RT_Correction ORDER BY SAMPLE_ID, RT";
-const char* const kRunSelect = "SELECT Item, Value FROM Align_Run ORDER BY rowid";
-const char* const kRunInputSelect = "SELECT * FROM Align_Run_Input ORDER BY rowid";
-
-double Real_Or_NaN(const CppSQLite3Statement& stmt, int column) {
-  return stmt.fieldDataType(column) == SQLITE_NULL ? kNaN : stmt.fieldDouble(column);
-}
-
-std::string Text_Of(const CppSQLite3Statement& stmt, int column) {
-  const char* text = stmt.fieldText(column);
-  return text == nullptr ? std::string() : std::string(text, stmt.fieldBytes(column));
-}
+constexpr Result_Columns kFigureColumns = {"SAMPLE_ID",
+                                           "SAMPLE_NAME",
+                                           "Align_ID",
+                                           "Compound_ID",
+                                           "Compound_MolecularMass",
+                                           "Compound_Retention_Time",
+                                           "Compound_Intensity",
+                                           "Align_RT"};
+constexpr std::size_t kSampleId = Column_Of("SAMPLE_ID");
+constexpr std::size_t kSampleName = Column_Of("SAMPLE_NAME");
+constexpr std::size_t kAlignId = Column_Of("Align_ID");
+constexpr std::size_t kCompoundId = Column_Of("Compound_ID");
+constexpr std::size_t kMass = Column_Of("Compound_MolecularMass");
+constexpr std::size_t kRt = Column_Of("Compound_Retention_Time");
+constexpr std::size_t kIntensity = Column_Of("Compound_Intensity");
+constexpr std::size_t kAlignRt = Column_Of("Align_RT");
 
 // Value at quantile q (0..1) of the values, linear between neighbours as in
 // a sorted list. Reorders values (nth_element): O(n) instead of a sort.
@@ -74,20 +72,20 @@ struct Raw_Result {
   std::vector<std::vector<std::string>> run_inputs;
 };
 
-void Read_Peaks(CppSQLite3DB& db, Raw_Result& raw) {
-  CppSQLite3Statement stmt = db.compileStatement(kPeakSelect);
+void Read_Peaks(Aligned_Result& result, Raw_Result& raw) {
+  Result_Rows rows = result.Scan(kFigureColumns);
   std::unordered_map<std::int64_t, std::uint32_t> index_of;
   std::int64_t last_id = 0;
   std::uint32_t last_index = std::numeric_limits<std::uint32_t>::max();
-  while (stmt.step()) {
-    const std::int64_t sample_id = stmt.fieldInt64(0);
+  while (rows.Next()) {
+    const std::int64_t sample_id = rows.Int(kSampleId);
     if (last_index == std::numeric_limits<std::uint32_t>::max() || sample_id != last_id) {
       auto [it, added] =
           index_of.try_emplace(sample_id, static_cast<std::uint32_t>(index_of.size()));
       if (added) {
         Sample_Quality sample;
         sample.sample_id = sample_id;
-        sample.name = Text_Of(stmt, 1);
+        sample.name = std::string(rows.Text(kSampleName));
         raw.samples.push_back(std::move(sample));
       }
       last_id = sample_id;
@@ -96,45 +94,33 @@ void Read_Peaks(CppSQLite3DB& db, Raw_Result& raw) {
     ++raw.peaks;
     Sample_Quality& sample = raw.samples[last_index];
     ++sample.peaks_read;
-    const std::int64_t align_id = stmt.fieldInt64(2);
+    const std::int64_t align_id = rows.Int(kAlignId);
     if (align_id == 0) {
       ++raw.unaligned;
       continue;
     }
     ++sample.peaks_aligned;
     raw.rows.push_back(Member_Row{static_cast<std::uint32_t>(align_id), last_index,
-                                  stmt.fieldInt64(3), Real_Or_NaN(stmt, 4), Real_Or_NaN(stmt, 5),
-                                  Real_Or_NaN(stmt, 6), Real_Or_NaN(stmt, 7)});
+                                  rows.Int(kCompoundId), rows.Real(kMass), rows.Real(kRt),
+                                  rows.Real(kIntensity), rows.Real(kAlignRt)});
   }
 }
 
-void Read_Extras(CppSQLite3DB& db, Raw_Result& raw) {
-  if (db.tableExists("Align_RT_Correction")) {
-    CppSQLite3Statement stmt = db.compileStatement(kCorrectionSelect);
-    while (stmt.step()) {
-      const double rt = Real_Or_NaN(stmt, 1);
-      const double shift = Real_Or_NaN(stmt, 2);
-      if (!std::isfinite(rt) || !std::isfinite(shift)) continue;
-      Rt_Correction& c = raw.corrections[stmt.fieldInt64(0)];
-      c.rt.push_back(rt);
-      c.shift.push_back(shift);
+void Read_Extras(Aligned_Result& result, Raw_Result& raw) {
+  if (const auto points = result.Read_Rt_Correction()) {
+    for (const Rt_Shift_Point& p : *points) {
+      if (!std::isfinite(p.rt) || !std::isfinite(p.shift)) continue;
+      Rt_Correction& c = raw.corrections[p.sample];
+      c.rt.push_back(p.rt);
+      c.shift.push_back(p.shift);
     }
   }
-  if (db.tableExists("Align_Run")) {
-    raw.has_run = true;
-    CppSQLite3Statement stmt = db.compileStatement(kRunSelect);
-    while (stmt.step()) raw.run_items.emplace_back(Text_Of(stmt, 0), Text_Of(stmt, 1));
-  }
-  if (db.tableExists("Align_Run_Input")) {
-    CppSQLite3Statement stmt = db.compileStatement(kRunInputSelect);
-    std::vector<std::string> header;
-    for (int c = 0; c < stmt.numFields(); ++c) header.emplace_back(stmt.fieldName(c));
-    raw.run_inputs.push_back(std::move(header));
-    while (stmt.step()) {
-      std::vector<std::string> row;
-      for (int c = 0; c < stmt.numFields(); ++c) row.push_back(Text_Of(stmt, c));
-      raw.run_inputs.push_back(std::move(row));
-    }
+  Run_Record_Text run = result.Read_Run_Record_Text();
+  raw.has_run = run.has_items;
+  raw.run_items = std::move(run.items);
+  if (run.has_inputs) {
+    raw.run_inputs.push_back(std::move(run.input_columns));
+    for (std::vector<std::string>& row : run.inputs) raw.run_inputs.push_back(std::move(row));
   }
 }
 
@@ -143,15 +129,11 @@ Raw_Result Read_Result(const std::string& path) {
   if (!std::filesystem::is_regular_file(path, ec)) throw Quality_Error(path + ": no such file");
   Raw_Result raw;
   try {
-    CppSQLite3DB db;
-    db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
-    if (!db.tableExists("Align_Peaklist"))
-      throw Quality_Error(path + ": not an aligned result (it has no table Align_Peaklist)");
-    Read_Peaks(db, raw);
-    Read_Extras(db, raw);
-  } catch (const CppSQLite3Exception& e) {
-    throw Quality_Error(path + ": not a readable aligned result (" + std::string(e.errorDetail()) +
-                        ")");
+    Aligned_Result result(path);
+    Read_Peaks(result, raw);
+    Read_Extras(result, raw);
+  } catch (const Aligned_Result_Error& e) {
+    throw Quality_Error(e.what());
   }
   if (raw.peaks == 0) throw Quality_Error(path + ": the result holds no peaks");
   return raw;

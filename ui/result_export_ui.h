@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "storage/result_export.h"
+#include "export/export_result.h"
 
 namespace Varnel {
 

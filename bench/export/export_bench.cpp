@@ -18,7 +18,7 @@
 #include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
 
 namespace {
 

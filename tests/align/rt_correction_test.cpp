@@ -194,8 +194,6 @@ TEST(RtCorrectionTest, LinearAndSinusoidalDriftsAreTakenOut) {
     EXPECT_TRUE(rows[i - 1].sample < rows[i].sample ||
                 (rows[i - 1].sample == rows[i].sample && rows[i - 1].rt < rows[i].rt));
   }
-  EXPECT_STREQ(kRtCorrectionCreateSql,
-               "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)");
 }
 
 TEST(RtCorrectionTest, OutliersDoNotBendTheCurve) {

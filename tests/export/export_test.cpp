@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "storage/path.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
 #include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 #include "tests/support/test_files.h"

@@ -9,6 +9,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
+#include "storage/side_tables.h"
 #include "tests/export/export_support.h"
 #include "tests/support/test_files.h"
 #include "ui/result_export_ui.h"

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "storage/aligned_result.h"
 #include "storage/cppsqlite3.h"
 #include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
+#include "storage/side_tables.h"
 #include "tests/export/export_support.h"
 #include "tests/support/test_files.h"
 
@@ -44,6 +46,10 @@ std::string Write_With_Record(const std::string& folder, const Run_Record& recor
   Write_Run_Record(db, record);
   db.execDML("commit transaction;");
   return path;
+}
+
+std::optional<Run_Record> Record_Of(const std::string& path) {
+  return Aligned_Result(path).Read_Run_Record();
 }
 
 std::vector<std::string> Rows(const std::string& path, const char* sql) {
@@ -86,19 +92,19 @@ TEST(RunRecordTest, StoredFormIsTheAgreedSchemaAndItems) {
 TEST(RunRecordTest, ReadsBackWhatWasWritten) {
   Temp_Folder dir;
   Run_Record record = Sample_Record();
-  EXPECT_EQ(Read_Run_Record(Write_With_Record(dir.path(), record)), record);
+  EXPECT_EQ(Record_Of(Write_With_Record(dir.path(), record)), record);
   record.mass_tol.value = 5;
   record.mass_tol.unit = Mass_Tolerance::Unit::kPpm;
   Temp_Folder other;
   const std::string ppm = Write_With_Record(other.path(), record);
-  EXPECT_EQ(Read_Run_Record(ppm), record);
+  EXPECT_EQ(Record_Of(ppm), record);
   EXPECT_EQ(Rows(ppm, "SELECT Value FROM Align_Run WHERE Item = 'mass_tol_ppm'"),
             std::vector<std::string>{"5"});
 }
 
 TEST(RunRecordTest, ResultWithoutRecordReadsAsNone) {
   Temp_Folder dir;
-  EXPECT_EQ(Read_Run_Record(Write_Result(dir.path(), {{1, 0, "S0"}})), std::nullopt);
+  EXPECT_EQ(Record_Of(Write_Result(dir.path(), {{1, 0, "S0"}})), std::nullopt);
 }
 
 TEST(RunRecordTest, BrokenRecordIsRefusedNamingTheFile) {
@@ -106,13 +112,13 @@ TEST(RunRecordTest, BrokenRecordIsRefusedNamingTheFile) {
   const std::string path = Write_With_Record(dir.path(), Sample_Record());
   Exec_Sql(path, "UPDATE Align_Run SET Value = 'many' WHERE Item = 'samples';");
   try {
-    Read_Run_Record(path);
+    Record_Of(path);
     ADD_FAILURE();
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), path + ": run record item samples is not a count: \"many\"");
   }
   Exec_Sql(path, "DROP TABLE Align_Run_Input;");
-  EXPECT_THROW(Read_Run_Record(path), std::runtime_error);
+  EXPECT_THROW(Record_Of(path), std::runtime_error);
 }
 
 TEST(RunRecordTest, EqualRecordsGiveIdenticalFiles) {

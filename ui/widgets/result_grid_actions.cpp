@@ -6,7 +6,7 @@
 #include <string>
 
 #include "storage/path.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
 #include "ui/result_export_ui.h"
 #include "ui/result_find.h"
 #include "ui/text_codec.h"

@@ -1,0 +1,26 @@
+// What a format's writer (export/formats.h) is handed: the open result, the
+// pass over its groups, its samples, the options and the output file.
+#ifndef VARNEL_EXPORT_EXPORT_JOB_H_
+#define VARNEL_EXPORT_EXPORT_JOB_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/export_result.h"
+#include "export/output_file.h"
+#include "storage/aligned_result.h"
+
+struct Export_Job {
+  Aligned_Result& result;
+  Result_Groups& groups_of_rows;  // the format's columns, at the first group
+  const std::vector<Result_Sample>& samples;
+  // The group of each sample (Groups_Of) when the format uses the sheet and
+  // the options give one.
+  const std::optional<std::vector<std::string>>& groups;
+  const Export_Options& options;
+  const std::string& out_path;
+  Export_File& out;  // committed by the caller after the writer returns
+};
+
+#endif  // VARNEL_EXPORT_EXPORT_JOB_H_

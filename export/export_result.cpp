@@ -1,0 +1,39 @@
+#include "export/export_result.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "export/export_job.h"
+
+void Export_Result(const std::string& result_path, const Export_Options& options,
+                   const std::string& out_path) {
+  const Export_Format_Info& format = Format_Info(options.format);
+  if (format.sample_sheet == Sheet_Use::kRequired && !options.groups) {
+    throw std::runtime_error(Sample_Sheet_Needed(
+        format, "a sample sheet (CSV sample,group) giving each sample's group"));
+  }
+  // Writing over an input would lose it.
+  for (const std::string* input :
+       {&result_path, options.groups ? &options.groups->path : nullptr}) {
+    std::error_code error;
+    if (input && std::filesystem::equivalent(*input, out_path, error)) {
+      throw std::runtime_error(out_path + ": is an input of the export; choose another file");
+    }
+  }
+  Aligned_Result result(result_path);
+  Result_Groups rows = result.Groups(format.columns);  // checks the columns
+  if (!result.Has_Peaks()) throw std::runtime_error(result_path + ": the result holds no peaks");
+  if (!result.Has_Aligned_Peaks()) {
+    throw std::runtime_error(result_path +
+                             ": the result holds no aligned peaks (Align_ID 1 or more)");
+  }
+  const std::vector<Result_Sample> samples = result.Samples();
+  std::optional<std::vector<std::string>> groups;
+  if (options.groups && format.sample_sheet != Sheet_Use::kIgnored) {
+    groups = Groups_Of(samples, *options.groups);
+  }
+  Export_File out(out_path);
+  Export_Job job{result, rows, samples, groups, options, out_path, out};
+  format.write(job);
+  out.Commit();
+}

@@ -1,0 +1,50 @@
+// The feature table: one row per group, one column per sample.
+#include "export/export_job.h"
+#include "storage/csv_field.h"
+
+void Write_Feature_Table(Export_Job& job) {
+  std::string& b = job.out.buffer();
+  b += "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present";
+  for (const Result_Sample& s : job.samples) {
+    b.push_back(',');
+    Append_Csv_Field(s.shown, b);
+  }
+  b.push_back('\n');
+  const Sample_Columns columns(job.samples);
+  std::vector<double> values;
+  std::vector<char> present;
+  Result_Group g;
+  Group_Rows rows;
+  std::string adducts;
+  while (job.groups_of_rows.Next(g)) {
+    Point_At(g.records, rows);
+    const std::size_t n = Quantities(rows, job.options.quantity, columns, values, present,
+                                     [](const Group_Row&) { return true; });
+    const Group_Summary s = Summarize(rows);
+    Append_Unsigned(g.align_id, b);
+    b.push_back(',');
+    Append_Number(s.mass, b);
+    b.push_back(',');
+    Append_Number(s.align_rt, b);
+    b.push_back(',');
+    Append_Number(s.rt_min, b);
+    b.push_back(',');
+    Append_Number(s.rt_max, b);
+    b.push_back(',');
+    adducts.clear();
+    for (const std::string& a : s.adducts) {
+      if (a.empty()) continue;
+      if (!adducts.empty()) adducts.push_back(';');
+      adducts += a;
+    }
+    Append_Csv_Field(adducts, b);
+    b.push_back(',');
+    Append_Unsigned(n, b);
+    for (double v : values) {
+      b.push_back(',');
+      Append_Number(v, b);
+    }
+    b.push_back('\n');
+    job.out.Flush_If_Full();
+  }
+}

@@ -1,0 +1,49 @@
+#include "export/quantities.h"
+
+std::optional<Export_Quantity> Parse_Export_Quantity(std::string_view text) {
+  if (text == kExportQuantityNames[0]) return Export_Quantity::kCompound;
+  if (text == kExportQuantityNames[1]) return Export_Quantity::kArea;
+  if (text == kExportQuantityNames[2]) return Export_Quantity::kHeight;
+  return std::nullopt;
+}
+
+double Median_In_Place(std::vector<double>& values) {
+  if (values.empty()) return kNoValue;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+Sample_Columns::Sample_Columns(const std::vector<Result_Sample>& samples) {
+  for (const Result_Sample& s : samples) ids_.push_back(s.id);
+}
+
+void Point_At(const std::vector<Group_Row>& records, Group_Rows& rows) {
+  rows.clear();
+  for (const Group_Row& r : records) rows.push_back(&r);
+}
+
+Group_Summary Summarize(Group_Rows& rows) {
+  Group_Summary s;
+  std::sort(rows.begin(), rows.end(), [](const Group_Row* a, const Group_Row* b) {
+    return a->SAMPLE_ID != b->SAMPLE_ID ? a->SAMPLE_ID < b->SAMPLE_ID
+                                        : a->Compound_ID < b->Compound_ID;
+  });
+  std::vector<double> masses;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Group_Row& r = *rows[i];
+    if (std::isnan(s.align_rt)) s.align_rt = r.Align_RT;
+    s.rt_min = Min_Of(s.rt_min, r.Compound_Retention_Time);
+    s.rt_max = Max_Of(s.rt_max, r.Compound_Retention_Time);
+    const bool first_of_compound = i == 0 || rows[i - 1]->SAMPLE_ID != r.SAMPLE_ID ||
+                                   rows[i - 1]->Compound_ID != r.Compound_ID;
+    if (first_of_compound && !std::isnan(r.Compound_MolecularMass)) {
+      masses.push_back(r.Compound_MolecularMass);
+    }
+    s.adducts.push_back(r.Adduct_Annotation);
+  }
+  s.mass = Median_In_Place(masses);
+  std::sort(s.adducts.begin(), s.adducts.end());
+  s.adducts.erase(std::unique(s.adducts.begin(), s.adducts.end()), s.adducts.end());
+  return s;
+}
