@@ -20,6 +20,7 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/result_pair.h"
 #include "storage/run_record.h"
 
 namespace {
@@ -178,6 +179,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   // Reading: the alignment's fields stay in memory, one key per peak with
   // the peak's row in the spill; the rest of each peak waits in the spill.
   if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
+  // What a killed program left in the folder is completed or removed first.
+  Recover_Result_Folder(result_folder);
   Row_Spill spill(result_folder);
   Align_List keys;
   std::vector<std::string> names(files.size());
@@ -280,10 +283,9 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
 
   std::vector<Pending_Result_File> pending =
       Write_Results(keys, spill, names, result_folder, extra_tables, observer);
-  // Every file is complete: put them on disk, then in place one after the
-  // other, with nothing between the renames that could stop the run.
-  for (Pending_Result_File& file : pending) file.Sync();
-  for (Pending_Result_File& file : pending) file.Commit();
+  // Every file is complete: they replace the old ones as one (see
+  // storage/result_pair.h).
+  Replace_Together(pending);
 
   const auto end = std::chrono::steady_clock::now();
   summary.writing_seconds = std::chrono::duration<double>(end - align_done).count();
