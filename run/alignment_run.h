@@ -77,7 +77,9 @@ struct Alignment_Run_Summary {
 // Throws whatever the reader, the alignment, the writers or the observer
 // throw, unchanged (of several failing writers, the first in list order); any
 // failure or stop leaves the earlier result files as they were and no file of
-// its own. Memory: about 100 bytes per peak and a few files being read; the
+// its own (but for a rename that fails after the first: the new files then
+// wait for the next program that opens the folder, see Replace_Together).
+// Memory: about 100 bytes per peak and a few files being read; the
 // rest of each peak (its shape above all) waits in an unnamed temporary file
 // in the result folder until it is written.
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
