@@ -31,6 +31,13 @@ mode_t NewFileMode() {
 
 Replacement_File::Replacement_File(const std::string& folder, const std::string& name)
     : folder_(folder), target_path_(Join_Path(folder, name)) {
+  // A target name the folder cannot hold fails here, before anything is
+  // written, as it would under its own name.
+  const long name_max = ::pathconf(folder.empty() ? "/" : folder.c_str(), _PC_NAME_MAX);
+  if (name_max > 0 && name.size() > static_cast<std::size_t>(name_max)) {
+    errno = ENAMETOOLONG;
+    ThrowErrno("cannot create a temporary file");
+  }
   std::string pattern = Own_Temporary_Pattern(folder);
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) ThrowErrno("cannot create a temporary file");
