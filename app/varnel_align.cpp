@@ -8,16 +8,14 @@
 //
 // Exit status: 0 done; 1 the run failed (one line on stderr naming the file);
 // 2 usage error or a malformed number (the alignment tab's own message);
-// 130 / 143 stopped by SIGINT (Ctrl+C) / SIGTERM: the run stops at its next
-// progress report, removes its temporary files and leaves earlier results as
-// they were. A second signal ends the program at once.
+// 130 / 143 / 129 stopped by SIGINT (Ctrl+C) / SIGTERM / SIGHUP: the run stops
+// at its next progress report, removes its temporary files and leaves earlier
+// results as they were. A second signal ends the program at once (see
+// tools/stop_signals.h).
 // Numbers are read with "." as the decimal point whatever the locale.
 #include <CLI/CLI.hpp>
 
-#include <signal.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -33,27 +31,12 @@
 #include "storage/path.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
+#include "tools/stop_signals.h"
 
 namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-// The signal that asked the run to stop, or 0.
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-extern "C" void On_Stop_Signal(int signal) { g_stop_signal = signal; }
-
-// SIGINT and SIGTERM ask the run to stop; the handler is reset by its first
-// signal, so a second one ends the program the default way.
-void Install_Stop_Handlers() {
-  struct sigaction action {};
-  action.sa_handler = On_Stop_Signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 struct Arguments {
   std::string mode = "fast";
@@ -248,11 +231,11 @@ int main(int argc, char** argv) {
       Install_Stop_Handlers();
       const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
           request.files, request.rt_correction, request.Align_Window1, 0,
-          Make_Cancellable(display.Observer(), [] { return g_stop_signal != 0; }));
+          Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; }));
       std::cout << suggestion.report << std::flush;
       return 0;
     } catch (const Run_Cancelled&) {
-      return g_stop_signal == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+      return Stop_Exit_Status();
     } catch (const CppSQLite3Exception& e) {
       std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
       return kExitFailed;
@@ -277,7 +260,7 @@ int main(int argc, char** argv) {
     Run_Display display(!args.quiet && Stderr_Is_Terminal());
     Install_Stop_Handlers();
     Alignment_Run_Observer observer =
-        Make_Cancellable(display.Observer(), [] { return g_stop_signal != 0; });
+        Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; });
     std::ostream null_stream(nullptr);
     observer.align_lines = args.verbose ? &std::cout : &null_stream;
     const Alignment_Run_Summary summary = Run_Alignment(request, observer);
@@ -296,10 +279,10 @@ int main(int argc, char** argv) {
               << "database: " << summary.database_path << '\n'
               << summary.rt_correction << std::flush;
   } catch (const Run_Cancelled&) {
-    std::cerr << "varnel-align: stopped by " << (g_stop_signal == SIGTERM ? "SIGTERM" : "SIGINT")
+    std::cerr << "varnel-align: stopped by " << Stop_Signal_Name()
               << "; earlier results are unchanged\n";
     Remove_If_Empty(made_result_dir, result_dir);
-    return g_stop_signal == SIGTERM ? 128 + SIGTERM : 128 + SIGINT;
+    return Stop_Exit_Status();
   } catch (const CppSQLite3Exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
     Remove_If_Empty(made_result_dir, result_dir);

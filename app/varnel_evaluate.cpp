@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "storage/result_pair.h"
 #include "tools/evaluate.h"
 
 namespace {
@@ -30,6 +31,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitBadInput;
   }
+  // A replacement of the result pair that a killed run left unfinished is
+  // completed before anything is read.
+  const Result_Folder_Recovery recovery = Recover_Result_Folder_Of(result_path);
+  if (!recovery.problem.empty())
+    std::cerr << "varnel-evaluate: warning: " << recovery.problem << '\n';
   try {
     const Ground_Truth truth = Ground_Truth::Read(truth_path);
     const Evaluation evaluation =

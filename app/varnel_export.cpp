@@ -18,6 +18,8 @@
 #include "export/export_result.h"
 #include "storage/aligned_result.h"
 #include "storage/cppsqlite3.h"
+#include "storage/result_pair.h"
+#include "storage/run_record.h"
 
 namespace {
 
@@ -42,6 +44,12 @@ struct Arguments {
 };
 
 int Run(const Arguments& args) {
+  // A replacement of the result pair that a killed run left unfinished is
+  // completed before anything is read.
+  const Result_Folder_Recovery recovery =
+      Recover_Result_Folder_Of(args.info.empty() ? args.result : args.info);
+  if (!recovery.problem.empty())
+    std::cerr << "varnel-export: warning: " << recovery.problem << '\n';
   if (!args.info.empty()) {
     const std::optional<Run_Record> record = Aligned_Result(args.info).Read_Run_Record();
     if (record) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "storage/cppsqlite3.h"
+#include "storage/result_pair.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 
@@ -62,6 +63,11 @@ int main(int argc, char* argv[]) {
   if (!Has_Display()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(Quiet_Qt);
   QApplication app(argc, argv);
+  // A replacement of the result pair that a killed run left unfinished is
+  // completed before anything is read.
+  const Result_Folder_Recovery recovery = Recover_Result_Folder_Of(result);
+  if (!recovery.problem.empty())
+    std::cerr << "varnel-report: warning: " << recovery.problem << '\n';
   try {
     Varnel::Write_Quality_Report(result, out_dir);
   } catch (const std::exception& e) {

@@ -20,6 +20,7 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/result_pair.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
 
@@ -284,10 +285,10 @@ std::vector<Rt_Shift_Point> Shift_Points(const Rt_Correction& correction) {
   return points;
 }
 
-// Writes every result file side by side, then, every file complete, puts
-// them on disk and in place one after the other, with nothing between the
-// renames that could stop the run. The tables beside Align_Peaklist only when
-// asked for: the run's record, the drift correction.
+// Writes every result file side by side, then, every file complete, replaces
+// the old ones with them as one (see storage/result_pair.h). The tables
+// beside Align_Peaklist only when asked for: the run's record, the drift
+// correction.
 void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& summary,
                  const Rt_Correction* correction, const Alignment_Run_Observer& observer,
                  Gathered_Study& study) {
@@ -302,8 +303,7 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
   }
   std::vector<Pending_Result_File> pending = Write_Results(
       study.keys, study.spill, study.names, request.result_folder, extra_tables, observer);
-  for (Pending_Result_File& file : pending) file.Sync();
-  for (Pending_Result_File& file : pending) file.Commit();
+  Replace_Together(pending);
 }
 
 }  // namespace
@@ -318,6 +318,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   summary.database_path = Join_Path(request.result_folder, kAlignedDbName);
 
   Begin(observer, Run_Stage::kReading);
+  // What a killed program left in the folder is completed or removed first.
+  Recover_Result_Folder(request.result_folder);
   Gathered_Study study(request.result_folder);
   Read_Stage(request, observer, study);
   summary.peaks = study.keys.size();

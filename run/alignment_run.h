@@ -76,7 +76,9 @@ struct Alignment_Run_Summary {
 // peaks once with the request's mode and numbers (on drift-corrected times
 // with rt_correction); then runs the writers of Result_Writers() side by side
 // into request.result_folder, which must exist, and replaces the old result
-// files together at the end. The numbers are
+// files as one at the end (Replace_Together; an interrupted replacement or
+// temporary files that a killed program left in the folder are completed or
+// removed first, see storage/result_pair.h). The numbers are
 // taken as they are: Check_Alignment_Parameters is the front ends' business.
 // The result is the same for every thread count, and the same as reading the
 // inputs with Query_All_..., aligning the list with compound_align and writing
@@ -84,7 +86,9 @@ struct Alignment_Run_Summary {
 // Throws whatever the reader, the alignment, the writers or the observer
 // throw, unchanged (of several failing writers, the first in list order); any
 // failure or stop leaves the earlier result files as they were and no file of
-// its own. Memory: about 100 bytes per peak and a few files being read; the
+// its own (but for a rename that fails after the first: the new files then
+// wait for the next program that opens the folder, see Replace_Together).
+// Memory: about 100 bytes per peak and a few files being read; the
 // rest of each peak (its shape above all) waits in an unnamed temporary file
 // in the result folder until it is written.
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,

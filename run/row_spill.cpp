@@ -10,6 +10,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/result_pair.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ Row_Spill::Row_Spill(const std::string& folder) : folder_(folder) {
 #endif
   if (fd_ < 0) {
     // No unnamed files here: a named one, unlinked at once.
-    std::string pattern = Join_Path(folder, ".varnel_spill.XXXXXX");
+    std::string pattern = Own_Temporary_Pattern(folder);
     fd_ = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) Throw_Errno(where + ": cannot create a temporary file");
     ::unlink(pattern.c_str());

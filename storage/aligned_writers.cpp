@@ -238,6 +238,14 @@ Pending_Result_File::Pending_Result_File(Pending_Result_File&&) noexcept = defau
 Pending_Result_File& Pending_Result_File::operator=(Pending_Result_File&&) noexcept = default;
 Pending_Result_File::~Pending_Result_File() = default;
 
+const std::string& Pending_Result_File::temp_path() const { return file_->temp_path(); }
+
+void Pending_Result_File::Release() {
+  if (!file_) return;
+  file_->Release();
+  file_.reset();
+}
+
 void Pending_Result_File::Sync() {
   if (!file_) return;
   try {

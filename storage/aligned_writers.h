@@ -21,9 +21,9 @@ using Row_Progress = std::function<void(std::size_t rows_written)>;
 
 // Writes further tables into the new database on a connection of the
 // writer's own, in one transaction after the rows and the indexes are
-// written, before the file is synced. An exception from it abandons the write as a failure of the writer
-// does (the old file stays as it was); a CppSQLite3Exception gets the file's
-// name put in front.
+// written, before the file is synced. An exception from it abandons the write as a failure of the
+// writer does (the old file stays as it was); a CppSQLite3Exception gets the file's name put in
+// front.
 using Extra_Tables = std::function<void(CppSQLite3DB& db)>;
 
 // Writes Join_Path(Path, FileName) as a fresh database holding Align_Peaklist
@@ -69,6 +69,16 @@ class Pending_Result_File {
   // the target; the target is then unchanged.
   void Sync();
   void Commit();
+
+  // Nothing pending: empty, committed or released.
+  bool empty() const { return file_ == nullptr; }
+  // The temporary file and the target (REQUIRES: !empty()).
+  const std::string& temp_path() const;
+  const std::string& target() const { return target_; }
+  // Leaves the temporary file to someone else (renamed by Replace_Together,
+  // see storage/result_pair.h, or kept for a later completion): nothing is
+  // pending any more, and the destructor leaves the file.
+  void Release();
 
  private:
   std::unique_ptr<Replacement_File> file_;

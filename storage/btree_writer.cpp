@@ -492,6 +492,17 @@ Btree_Writer::Impl::Impl(const std::string& path, bool direct) {
   if (Get_U32(header + 56) != 1) Fail("not a UTF-8 database");
   if (Get_U32(header + 52) != 0) Fail("an auto-vacuum database");
   if (Get_U32(header + 36) != 0) Fail("a database with free pages");
+  // Format 4 reads the record types 8 and 9 (the integers 0 and 1) that rows
+  // are written with; a WAL file or a journal would hold pages this writer
+  // does not see.
+  if (Get_U32(header + 44) < 4) Fail("a database of schema format below 4");
+  if (header[18] != 1 || header[19] != 1) Fail("a database in WAL mode");
+  for (const char* side : {"-journal", "-wal"}) {
+    struct stat journal;
+    if (::stat((path + side).c_str(), &journal) == 0 && journal.st_size > 0) {
+      Fail(std::string("a database with a ") + (side + 1) + " beside it");
+    }
+  }
   struct stat st;
   if (::fstat(fd_, &st) != 0) Fail_Errno("cannot read the database's size");
   if (st.st_size % page_size_ != 0) Fail("a partial page at the end of the database");

@@ -97,9 +97,11 @@ class Btree_Writer {
  public:
   // REQUIRES: path is a database in UTF-8 without auto-vacuum whose table
   // and indexes to fill are empty (as CREATE TABLE and CREATE INDEX leave
-  // them), with no free pages. The pages are written on a thread of the
-  // writer's own, past the page cache (O_DIRECT) when `direct` and the file
-  // system allows it; the file's bytes are the same either way.
+  // them), with no free pages, of schema format 4 or later, in a rollback
+  // journal mode and with no journal or WAL file beside it (each refused).
+  // The pages are written on a thread of the writer's own, past the page
+  // cache (O_DIRECT) when `direct` and the file system allows it; the file's
+  // bytes are the same either way.
   explicit Btree_Writer(const std::string& path, bool direct = true);
   Btree_Writer(const Btree_Writer&) = delete;
   Btree_Writer& operator=(const Btree_Writer&) = delete;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/result_pair.h"
 
 namespace {
 
@@ -29,16 +31,36 @@ mode_t NewFileMode() {
 
 Replacement_File::Replacement_File(const std::string& folder, const std::string& name)
     : folder_(folder), target_path_(Join_Path(folder, name)) {
-  std::string pattern = Join_Path(folder, "." + name + ".XXXXXX");
-  fd_ = mkstemp(pattern.data());
+  // A target name the folder cannot hold fails here, before anything is
+  // written, as it would under its own name.
+  const long name_max = ::pathconf(folder.empty() ? "/" : folder.c_str(), _PC_NAME_MAX);
+  if (name_max > 0 && name.size() > static_cast<std::size_t>(name_max)) {
+    errno = ENAMETOOLONG;
+    ThrowErrno("cannot create a temporary file");
+  }
+  std::string pattern = Own_Temporary_Pattern(folder);
+  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) ThrowErrno("cannot create a temporary file");
   temp_path_ = pattern;
+  // The lock tells a later program's tidying that the file is alive; a file
+  // system without flock still has the process id in the name.
+  ::flock(fd_, LOCK_EX | LOCK_NB);
+  lock_fd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
   if (fchmod(fd_, NewFileMode()) != 0) ThrowErrno("cannot set permissions");
 }
 
 Replacement_File::~Replacement_File() {
   if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !temp_path_.empty()) std::remove(temp_path_.c_str());
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+void Replacement_File::Release() {
+  committed_ = true;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_fd_ = -1;
 }
 
 void Replacement_File::Write(std::string_view data) {
@@ -75,7 +97,7 @@ void Replacement_File::Commit() {
   if (std::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
     ThrowErrno("cannot replace the result file");
   }
-  committed_ = true;
+  Release();
   // Make the rename itself durable; a file system that cannot sync a folder
   // still has the complete file in place.
   const int dir =

@@ -9,8 +9,10 @@
 
 class Replacement_File {
  public:
-  // Creates an empty temporary file ".<name>.XXXXXX" in folder, open for
-  // writing, with the permissions a new file would get. Throws
+  // Creates an empty temporary file in folder (named by
+  // Own_Temporary_Pattern, see storage/result_pair.h), open for writing, with
+  // the permissions a new file would get, and holds an exclusive flock on it
+  // until it is committed, released or removed. Throws
   // CppSQLite3Exception(1000) with the system's reason.
   Replacement_File(const std::string& folder, const std::string& name);
   Replacement_File(const Replacement_File&) = delete;
@@ -19,6 +21,7 @@ class Replacement_File {
   ~Replacement_File();
 
   const std::string& temp_path() const { return temp_path_; }
+  const std::string& target_path() const { return target_path_; }
 
   // Writes all of data to the temporary file. Throws CppSQLite3Exception(1000)
   // with the system's reason (a full disk included).
@@ -32,12 +35,16 @@ class Replacement_File {
   // folder/name and syncs the folder. Throws CppSQLite3Exception(1000) when
   // any step fails; the target is then unchanged.
   void Commit();
+  // Forgets the temporary file: someone else renamed it or keeps it. The
+  // destructor then leaves it, and the lock is dropped.
+  void Release();
 
  private:
   std::string folder_;
   std::string target_path_;
   std::string temp_path_;
   int fd_ = -1;
+  int lock_fd_ = -1;  // shares fd_'s open file and its flock, outlives Close()
   bool synced_ = false;
   bool committed_ = false;
 };

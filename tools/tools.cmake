@@ -1,6 +1,7 @@
 # varnel_tools: the study simulator, the scoring against its ground truth,
-# the import of other tools' feature lists and the terminal progress bar,
-# shared by the command-line programs and by tests of every area.
+# the import of other tools' feature lists, the terminal progress bar and
+# the stop signals, shared by the command-line programs and by tests of every
+# area.
 add_library(varnel_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/simulate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress_bar.cpp
@@ -9,7 +10,8 @@ add_library(varnel_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/import_common.cpp
   ${CMAKE_CURRENT_LIST_DIR}/import_delimited.cpp
   ${CMAKE_CURRENT_LIST_DIR}/import_featurexml.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/import_write.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/import_write.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/stop_signals.cpp)
 target_include_directories(varnel_tools PUBLIC ${PROJECT_SOURCE_DIR})
 # featureXML is read with expat (Debian's libexpat1-dev): a streaming parser
 # that keeps the tools free of Qt, so the build without the window has it too.

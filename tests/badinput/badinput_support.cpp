@@ -170,6 +170,8 @@ pid_t Start_Program(const std::string& program, const std::vector<std::string>& 
     const int null_fd = open("/dev/null", O_WRONLY);
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
+    // The stop signals as a terminal gives them, whatever the test runner ignores.
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) signal(stop, SIG_DFL);
     execv(program.c_str(), argv.pointers.data());
     _exit(127);
   }

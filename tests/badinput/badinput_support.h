@@ -44,7 +44,8 @@ struct Program_Result {
 Program_Result Run_Program(const std::string& program, const std::vector<std::string>& args,
                            const Child_Limits& limits = {});
 
-// Starts program with args and returns its pid (stdout/stderr to /dev/null).
+// Starts program with args and returns its pid (stdout/stderr to /dev/null,
+// SIGINT, SIGTERM and SIGHUP at their default action).
 pid_t Start_Program(const std::string& program, const std::vector<std::string>& args);
 
 // Runs body in a forked child under limits and returns what it returns (the

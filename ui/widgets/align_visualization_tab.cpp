@@ -17,6 +17,7 @@
 
 #include "storage/aligned_table.h"
 #include "storage/path.h"
+#include "storage/result_pair.h"
 #include "ui/align_table_model.h"
 #include "ui/result_find.h"
 #include "ui/text_codec.h"
@@ -277,6 +278,12 @@ void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
     const Split_Path_Result parts = Split_Path(To_Engine_String(path));
     const QString file_folder = From_Engine_String(parts.folder);
     const QString file = From_Engine_String(parts.name);
+    // A replacement of the result pair that a killed run left unfinished is
+    // completed first; a folder where that cannot be done still opens.
+    const Result_Folder_Recovery recovery = Recover_Result_Folder(parts.folder);
+    if (!recovery.problem.empty()) {
+      dialogs_.Show_Message(window(), From_Engine_String(recovery.problem));
+    }
     // The grid is loaded first: a file that cannot be read leaves the window
     // naming the database whose rows it still shows.
     PopulateAlignGrid(file_folder, file);

@@ -1,0 +1,80 @@
+// Result files that are replaced as one (a run's CSV file and database), and
+// the tidying of a result folder after a program was killed in it.
+//
+// Replacing a pair. Both new files are complete and synced under temporary
+// names first. Then, with the folder locked (flock on the folder), a commit
+// record is written: a hidden file kCommitRecordName in the folder naming each
+// temporary file and the file it replaces, itself written under a temporary
+// name, synced and renamed into place, and the folder synced. Only then are
+// the temporary files renamed over their targets, in the record's order; the
+// folder is synced and the record removed. A kill before the record is in
+// place leaves every old file; a kill after it leaves a record that the next
+// program to touch the folder completes (Recover_Result_Folder): the renames
+// not yet done are done, so the folder ends with every new file. A reader that
+// calls Recover_Result_Folder before it reads never sees old and new files
+// mixed.
+//
+// Temporary names. Every temporary file a Varnel program makes in a result
+// folder is named ".varnel-part-<pid>-XXXXXX" (the process id of its maker,
+// then six random characters); SQLite's side files of such a file add
+// "-journal", "-wal" or "-shm". The maker holds an exclusive flock on the file
+// while it lives. Recover_Result_Folder removes such a file only when its
+// maker's process is gone and nobody holds the lock, and never touches a file
+// of any other name.
+#ifndef VARNEL_STORAGE_RESULT_PAIR_H_
+#define VARNEL_STORAGE_RESULT_PAIR_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Pending_Result_File;
+
+// The commit record's name in a result folder.
+inline constexpr const char* kCommitRecordName = ".varnel-pair-commit";
+
+// The mkstemp pattern of a temporary file of this process in folder:
+// Join_Path(folder, ".varnel-part-<pid>-XXXXXX").
+std::string Own_Temporary_Pattern(const std::string& folder);
+
+// True when name (a bare file name) is a Varnel temporary name or one of its
+// SQLite side files; *maker then holds the process id in it.
+bool Is_Own_Temporary_Name(std::string_view name, long* maker = nullptr);
+
+// What Recover_Result_Folder found and did.
+struct Result_Folder_Recovery {
+  bool finished = false;   // an interrupted replacement was completed
+  bool abandoned = false;  // a record that named missing or unusable files was dropped; every
+                           // target keeps the file it had
+  std::size_t temporaries_removed = 0;  // files of killed programs removed
+  // Empty, or one line naming the folder when an interrupted replacement
+  // could not be completed (a read-only folder, say): the folder may then
+  // hold new and old files side by side until a program that may write
+  // there opens it.
+  std::string problem;
+};
+
+// Completes or drops an interrupted replacement in folder (see above), then
+// removes the temporary files of Varnel programs that are no longer running.
+// Takes the folder's lock for the time it works. Never throws; a folder that
+// does not exist or cannot be read or written is left as it is (problem set
+// only when a replacement stays unfinished). Cost: one listing of the folder.
+// Call it before reading or writing a result folder.
+Result_Folder_Recovery Recover_Result_Folder(const std::string& folder);
+// The same for the folder of a result file's path.
+Result_Folder_Recovery Recover_Result_Folder_Of(const std::string& result_file);
+
+// Replaces the targets of files, all in one folder, as one (see above):
+// syncs each, writes the commit record, renames each in list order, removes
+// the record. Files already replaced or empty are skipped. An interrupted
+// replacement left in the folder by a killed program is completed first.
+// Throws CppSQLite3Exception naming the target when a step fails: before the
+// first rename every target is unchanged (and the temporary files go with
+// files); after it the record stays, the temporary files are kept, and the
+// next Recover_Result_Folder completes the replacement.
+// Test hook: when the environment holds VARNEL_TEST_PAUSE_BETWEEN_RENAMES=MS,
+// the process sleeps MS milliseconds between two renames.
+void Replace_Together(std::vector<Pending_Result_File>& files);
+
+#endif  // VARNEL_STORAGE_RESULT_PAIR_H_
