@@ -12,10 +12,7 @@
 #include <utility>
 
 #include "run/alignment_run.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/peak_shape.h"
-#include "storage/result_columns.h"
 
 namespace {
 
@@ -386,55 +383,6 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
   const double per_compound = std::max(options.presence, 1e-6) * ions / (1.0 - f);
   return std::max<std::uint32_t>(
       1, static_cast<std::uint32_t>(std::lround(peaks_per_sample / per_compound)));
-}
-
-void Write_Annotated_Database(const std::string& path,
-                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  try {
-    CppSQLite3DB db;
-    db.open(path.c_str(), CppSQLite3OpenMode::kReadWriteCreate);
-    db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
-    db.execDML(Annotate_Create_Statement().c_str());
-    db.execDML("begin transaction;");
-    CppSQLite3Statement insert = db.compileStatement(Annotate_Insert_Statement().c_str());
-    const auto& columns = Annotate_Columns();
-    std::string text;
-    std::string stored;
-    for (const Chromatogram_Peak_Group_Compound& p : peaks) {
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        const int param = static_cast<int>(i) + 1;
-        const auto c = static_cast<std::size_t>(columns[i] - kAlignColumns.data());
-        switch (columns[i]->kind) {
-          case Column_Kind::kInteger:  // the signed 32-bit value, as the writers store it
-            insert.bind(param, static_cast<int>(Int_Field(p, c)));
-            break;
-          case Column_Kind::kReal:  // the double itself
-            insert.bind(param, Real_Field(p, c));
-            break;
-          case Column_Kind::kText: {
-            const std::string& value = Text_Field(p, c);
-            insert.bindStatic(param, value.data(), static_cast<int>(value.size()));
-            break;
-          }
-          case Column_Kind::kShape:
-            text.clear();
-            Format_Peak_Shape_Text(p.Peak_shape, text);
-            Encode_Peak_Shape(text, stored);
-            insert.bindStatic(param, stored.data(), static_cast<int>(stored.size()));
-            break;
-        }
-      }
-      insert.execDML();
-    }
-    insert.finalize();
-    db.execDML("commit transaction;");
-    db.execDML("CREATE INDEX Annotate_Peaklist_EIC_ID_index ON Annotate_Peaklist(EIC_ID);");
-    db.close();
-  } catch (const CppSQLite3Exception& e) {
-    Fail(path, std::string(e.errorDetail()));
-  }
 }
 
 Simulation_Result Simulate_Study(

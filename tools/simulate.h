@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "model/peak.h"
+#include "storage/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";
 
@@ -84,12 +85,5 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
 Simulation_Result Simulate_Study(
     const Simulation_Options& options, const std::string& out_dir,
     const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample = {});
-
-// Writes `peaks` as a fresh annotated database at `path` (table
-// Annotate_Peaklist, the 17 columns, shapes in the stored Peak_shape form),
-// replacing any file there. One transaction, rows in list order.
-// Throws std::runtime_error naming the file on any failure.
-void Write_Annotated_Database(const std::string& path,
-                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks);
 
 #endif  // VARNEL_TOOLS_SIMULATE_H_
