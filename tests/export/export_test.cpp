@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "export/export_result.h"
+#include "export/output_file.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/side_tables.h"
-#include "export/export_result.h"
-#include "export/output_file.h"
 #include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 #include "tests/support/test_files.h"
