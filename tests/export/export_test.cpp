@@ -434,4 +434,19 @@ TEST_F(ExportProgramTest, ExitStatusTellsUsageFromFailure) {
   EXPECT_EQ(Stdout(), result + ": no run record (the run was not asked to record itself)\n");
 }
 
+TEST_F(ExportProgramTest, WritesTheCorrectedTimesOfTheLibrary) {
+  const std::string result = WriteStudy(Study());
+  {
+    CppSQLite3DB db;
+    db.open(result.c_str());
+    Write_Rt_Correction(db, {{1, 0, 0.5}});
+  }
+  const std::string out = Join_Path(dir_.path(), "t.csv");
+  ASSERT_EQ(Run(result + " --format table -o " + out), 0);
+  EXPECT_EQ(Read_File(out).substr(0, Read_File(out).find('\n', 120) + 1),
+            "Align_ID,Mass,Align_RT,RT_Min,RT_Max,RT_Min_Original,RT_Max_Original,Adducts,"
+            "Samples_Present,S0,S1,S2,S3\n"
+            "1,100.5,60,59,61.5,59,61,[M+H]+;[M+Na]+,2,12,8,,\n");
+}
+
 }  // namespace
