@@ -10,6 +10,7 @@
 #include "export/export_result.h"
 #include "export/output_file.h"
 #include "storage/aligned_result.h"
+#include "storage/rt_shift_curves.h"
 
 struct Export_Job {
   Aligned_Result& result;
@@ -18,6 +19,9 @@ struct Export_Job {
   // The group of each sample (Groups_Of) when the format uses the sheet and
   // the options give one.
   const std::optional<std::vector<std::string>>& groups;
+  // The result's drift correction, null without one: Align_RT is then on
+  // the corrected scale and the other time columns follow it.
+  const Rt_Shift_Curves* correction;
   const Export_Options& options;
   const std::string& out_path;
   Export_File& out;  // committed by the caller after the writer returns

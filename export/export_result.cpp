@@ -32,8 +32,13 @@ void Export_Result(const std::string& result_path, const Export_Options& options
   if (options.groups && format.sample_sheet != Sheet_Use::kIgnored) {
     groups = Groups_Of(samples, *options.groups);
   }
+  std::optional<Rt_Shift_Curves> correction;
+  if (std::optional<std::vector<Rt_Shift_Point>> points = result.Read_Rt_Correction()) {
+    correction.emplace(std::move(*points));
+  }
   Export_File out(out_path);
-  Export_Job job{result, rows, samples, groups, options, out_path, out};
+  Export_Job job{result,  rows,     samples, groups, correction ? &*correction : nullptr,
+                 options, out_path, out};
   format.write(job);
   out.Commit();
 }

@@ -12,8 +12,17 @@
 //
 // Every output file is written under a temporary name beside it and renamed
 // over it only when complete, so a failure leaves no partial file and any old
-// file untouched. Numbers are written in plain decimal (never exponent form),
-// as the shortest text that reads back to the stored double.
+// file untouched. Numbers are written in plain decimal (never exponent form)
+// with at most six decimals, the precision a result carries (Append_Number in
+// export/output_file.h).
+//
+// Time columns: when the result holds a drift correction
+// (Align_RT_Correction), Align_RT is on the corrected scale, and so are RT_Min
+// and RT_Max (each compound's Compound_Retention_Time corrected by its
+// sample's curve, storage/rt_shift_curves.h); RT_Min_Original and
+// RT_Max_Original follow them with the original times. Align_RT has no
+// original counterpart: it is a time on the study's common scale, no one
+// sample's. Without a correction those two columns are absent.
 #ifndef VARNEL_EXPORT_EXPORT_RESULT_H_
 #define VARNEL_EXPORT_EXPORT_RESULT_H_
 
@@ -39,7 +48,8 @@ struct Export_Options {
 // Writes the export of the result at result_path to out_path.
 // Feature table columns: Align_ID, Mass (median Compound_MolecularMass of the
 // group's compounds, one value per sample and Compound_ID), Align_RT, RT_Min,
-// RT_Max (of the compounds' Compound_Retention_Time), Adducts (distinct
+// RT_Max (of the compounds' Compound_Retention_Time), [RT_Min_Original,
+// RT_Max_Original when corrected], Adducts (distinct
 // Adduct_Annotation texts, sorted, ";"-joined), Samples_Present, then one
 // column per sample. MetaboAnalyst rows are named "<mass, 4 decimals>_<Align_RT,
 // 2 decimals>", with "_<Align_ID>" added to a name met before.

@@ -4,7 +4,10 @@
 
 void Write_Feature_Table(Export_Job& job) {
   std::string& b = job.out.buffer();
-  b += "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present";
+  const bool corrected = job.correction != nullptr;
+  b += corrected ? "Align_ID,Mass,Align_RT,RT_Min,RT_Max,RT_Min_Original,RT_Max_Original,"
+                   "Adducts,Samples_Present"
+                 : "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present";
   for (const Result_Sample& s : job.samples) {
     b.push_back(',');
     Append_Csv_Field(s.shown, b);
@@ -20,13 +23,19 @@ void Write_Feature_Table(Export_Job& job) {
     Point_At(g.records, rows);
     const std::size_t n = Quantities(rows, job.options.quantity, columns, values, present,
                                      [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(rows);
+    const Group_Summary s = Summarize(rows, job.correction);
     Append_Unsigned(g.align_id, b);
     b.push_back(',');
     Append_Number(s.mass, b);
     b.push_back(',');
     Append_Number(s.align_rt, b);
     b.push_back(',');
+    if (corrected) {
+      Append_Number(s.rt_min_corrected, b);
+      b.push_back(',');
+      Append_Number(s.rt_max_corrected, b);
+      b.push_back(',');
+    }
     Append_Number(s.rt_min, b);
     b.push_back(',');
     Append_Number(s.rt_max, b);

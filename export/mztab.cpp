@@ -207,7 +207,9 @@ std::pair<double, double> Mean_And_Cv(const std::vector<double>& values,
 // SMF columns: exp_mass_to_charge the median Apex_MZ of the feature's peaks;
 // charge from the adduct text (Charge_Of); retention_time_in_seconds the
 // group's Align_RT, start and end the smallest and largest Apex_Retention_Time
-// of its peaks; abundances by quantity, but per feature "compound" is the
+// of its peaks (with a drift correction, of their corrected times, and the
+// original ones in opt_global_retention_time_in_seconds_start_Original and
+// _end_Original); abundances by quantity, but per feature "compound" is the
 // largest Apex_Intensity (a compound's intensity covers all its adducts).
 void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Variable>& variables,
                                   Export_File& sml_out, Export_File& smf_out,
@@ -232,6 +234,11 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
   }
   for (std::size_t k = 0; k < variables.size(); ++k) {
     b += "\tabundance_variation_study_variable[" + std::to_string(k + 1) + "]";
+  }
+  const Rt_Shift_Curves* correction = job.correction;
+  if (correction) {
+    f += "\topt_global_retention_time_in_seconds_start_Original"
+         "\topt_global_retention_time_in_seconds_end_Original";
   }
   b.push_back('\n');
   f.push_back('\n');
@@ -291,12 +298,23 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
       mzs.clear();
       double rt_start = kNoValue;
       double rt_end = kNoValue;
+      double rt_start_original = kNoValue;
+      double rt_end_original = kNoValue;
       for (const Group_Row* row : rows) {
         const Group_Row& r = *row;
         if (r.Adduct_Annotation != adduct) continue;
         if (!std::isnan(r.Apex_MZ)) mzs.push_back(r.Apex_MZ);
-        rt_start = Min_Of(rt_start, r.Apex_Retention_Time);
-        rt_end = Max_Of(rt_end, r.Apex_Retention_Time);
+        rt_start_original = Min_Of(rt_start_original, r.Apex_Retention_Time);
+        rt_end_original = Max_Of(rt_end_original, r.Apex_Retention_Time);
+        if (correction) {
+          const double corrected = correction->Corrected(r.SAMPLE_ID, r.Apex_Retention_Time);
+          rt_start = Min_Of(rt_start, corrected);
+          rt_end = Max_Of(rt_end, corrected);
+        }
+      }
+      if (!correction) {
+        rt_start = rt_start_original;
+        rt_end = rt_end_original;
       }
       const double mz = Median_In_Place(mzs);
       f += "SMF\t";
@@ -320,6 +338,12 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
       for (double v : values) {
         f.push_back('\t');
         Append_Cell_Number(v, f);
+      }
+      if (correction) {
+        f.push_back('\t');
+        Append_Cell_Number(rt_start_original, f);
+        f.push_back('\t');
+        Append_Cell_Number(rt_end_original, f);
       }
       f.push_back('\n');
     }

@@ -32,10 +32,22 @@ class Export_File {
   std::string buffer_;
 };
 
-// Appends the shortest plain decimal (never exponent form) that reads back to
-// value, "-0" written as "0"; nothing for NaN and infinity.
+// Numbers are written with the precision a result carries: its reals are
+// stored from six-decimal text, so a number is written as the shortest plain
+// decimal (never exponent form) that reads back to it, rounded to at most six
+// decimals. The rounding works on that text, half to even: a binary round-off
+// tail goes ("645.5556475000001" gives "645.555648", "257.09431099999995"
+// "257.094311"), and a value whose text ends in a 5 at the seventh decimal
+// (the median of two values, Median_In_Place) goes to the even sixth decimal
+// ("645.5556465" gives "645.555646", "645.5556475" "645.555648").
+inline constexpr int kNumberDecimals = 6;
+inline constexpr int kMaxDecimalChars = 400;
+
+// Appends value as above, trailing zeros dropped, "-0" written as "0";
+// nothing for NaN and infinity.
 void Append_Number(double value, std::string& out);
-// Appends value with `decimals` decimals; "NA" for NaN and infinity.
+// Appends value rounded the same way to exactly `decimals` decimals (zeros
+// kept); "NA" for NaN and infinity. REQUIRES: 0 <= decimals <= 20.
 void Append_Fixed(double value, int decimals, std::string& out);
 void Append_Unsigned(std::uint64_t value, std::string& out);
 

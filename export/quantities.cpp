@@ -7,11 +7,28 @@ std::optional<Export_Quantity> Parse_Export_Quantity(std::string_view text) {
   return std::nullopt;
 }
 
+double Midpoint(double a, double b) {
+  constexpr double kScale = 1e6;  // six decimals
+  constexpr double kGridLimit = 1e8;
+  if (std::fabs(a) < kGridLimit && std::fabs(b) < kGridLimit) {
+    const double units_a = std::nearbyint(a * kScale);
+    const double units_b = std::nearbyint(b * kScale);
+    // Both read from six-decimal text (the reading may be off by a bit or
+    // two): the sum of their units is exact.
+    auto on_grid = [](double units, double v) {
+      return std::fabs(units / kScale - v) <=
+             4 * std::numeric_limits<double>::epsilon() * std::fabs(v);
+    };
+    if (on_grid(units_a, a) && on_grid(units_b, b)) return (units_a + units_b) / (2 * kScale);
+  }
+  return (a + b) / 2;
+}
+
 double Median_In_Place(std::vector<double>& values) {
   if (values.empty()) return kNoValue;
   std::sort(values.begin(), values.end());
   const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  return n % 2 ? values[n / 2] : Midpoint(values[n / 2 - 1], values[n / 2]);
 }
 
 Sample_Columns::Sample_Columns(const std::vector<Result_Sample>& samples) {
@@ -23,7 +40,7 @@ void Point_At(const std::vector<Group_Row>& records, Group_Rows& rows) {
   for (const Group_Row& r : records) rows.push_back(&r);
 }
 
-Group_Summary Summarize(Group_Rows& rows) {
+Group_Summary Summarize(Group_Rows& rows, const Rt_Shift_Curves* correction) {
   Group_Summary s;
   std::sort(rows.begin(), rows.end(), [](const Group_Row* a, const Group_Row* b) {
     return a->SAMPLE_ID != b->SAMPLE_ID ? a->SAMPLE_ID < b->SAMPLE_ID
@@ -35,6 +52,11 @@ Group_Summary Summarize(Group_Rows& rows) {
     if (std::isnan(s.align_rt)) s.align_rt = r.Align_RT;
     s.rt_min = Min_Of(s.rt_min, r.Compound_Retention_Time);
     s.rt_max = Max_Of(s.rt_max, r.Compound_Retention_Time);
+    if (correction) {
+      const double corrected = correction->Corrected(r.SAMPLE_ID, r.Compound_Retention_Time);
+      s.rt_min_corrected = Min_Of(s.rt_min_corrected, corrected);
+      s.rt_max_corrected = Max_Of(s.rt_max_corrected, corrected);
+    }
     const bool first_of_compound = i == 0 || rows[i - 1]->SAMPLE_ID != r.SAMPLE_ID ||
                                    rows[i - 1]->Compound_ID != r.Compound_ID;
     if (first_of_compound && !std::isnan(r.Compound_MolecularMass)) {

@@ -21,6 +21,7 @@
 
 #include "model/peak.h"
 #include "storage/aligned_result.h"
+#include "storage/rt_shift_curves.h"
 
 enum class Export_Quantity { kCompound, kArea, kHeight };
 
@@ -51,8 +52,14 @@ inline double Sum_Of(double a, double b) {
   if (std::isnan(b)) return a;
   return std::isnan(a) ? b : a + b;
 }
-// Median of values (sorted in place); NaN for none.
+// Median of values (sorted in place); NaN for none. The median of an even
+// count is the midpoint of the middle two: for values read from six-decimal
+// text (below 1e8 in magnitude) the double nearest the exact decimal midpoint,
+// whose text ends in 5 at the seventh decimal when the two differ by an odd
+// last digit (Append_Number then rounds it half to even); (a + b) / 2 for
+// other values.
 double Median_In_Place(std::vector<double>& values);
+double Midpoint(double a, double b);
 
 // Column of each sample: samples in ascending SAMPLE_ID.
 class Sample_Columns {
@@ -107,11 +114,16 @@ struct Group_Summary {
   double align_rt = kNoValue;  // the group's Align_RT
   double rt_min = kNoValue;    // of the rows' Compound_Retention_Time
   double rt_max = kNoValue;
+  // Of the rows' corrected Compound_Retention_Time, when Summarize is given
+  // the result's drift correction (Align_RT is on that scale then).
+  double rt_min_corrected = kNoValue;
+  double rt_max_corrected = kNoValue;
   std::vector<std::string> adducts;  // distinct Adduct_Annotation texts, sorted
 };
 
 // Sorts rows by (SAMPLE_ID, Compound_ID) (not stably) and summarizes them;
-// the mass of a compound is that of its first row after the sort.
-Group_Summary Summarize(Group_Rows& rows);
+// the mass of a compound is that of its first row after the sort. With a
+// correction the corrected time range is filled too.
+Group_Summary Summarize(Group_Rows& rows, const Rt_Shift_Curves* correction = nullptr);
 
 #endif  // VARNEL_EXPORT_QUANTITIES_H_

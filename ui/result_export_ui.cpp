@@ -4,6 +4,8 @@
 #include <QStringList>
 
 #include "storage/aligned_result.h"
+#include "storage/path.h"
+#include "ui/text_codec.h"
 
 namespace Varnel {
 
@@ -27,6 +29,40 @@ QString Export_Filter_Of(Export_Format format) {
 }
 
 QString Sample_Sheet_Dialog_Filter() { return QStringLiteral("Sample sheet (*.csv)"); }
+
+QString Sample_Sheet_Dialog_Title() {
+  return QStringLiteral(
+      "Select a Sample Sheet (CSV, one line per sample: sample,group; a header line is optional)");
+}
+
+QString Export_Quantity_Caption(Export_Quantity quantity) {
+  static constexpr const char* kWhat[] = {
+      "the compound's Compound_Intensity (the larger of two compounds of one sample)",
+      "the sum of the sample's Peak_Area in the group",
+      "the sample's largest Apex_Intensity in the group",
+  };
+  const auto i = static_cast<std::size_t>(quantity);
+  return QString::fromLatin1(kExportQuantityNames[i]) + QStringLiteral(": ") +
+         QString::fromLatin1(kWhat[i]);
+}
+
+QString Fit_Export_Path(const QString& path, Export_Format format) {
+  const QString wanted = QString::fromLatin1(Format_Info(format).file_suffix);
+  for (const Export_Format_Info& f : kExportFormats) {
+    const QString suffix = QString::fromLatin1(f.file_suffix);
+    if (path.endsWith(suffix, Qt::CaseInsensitive)) {
+      return f.format == format ? path : path.left(path.size() - suffix.size()) + wanted;
+    }
+  }
+  const QString name = From_Engine_String(Split_Path(To_Engine_String(path)).name);
+  if (name.contains(QLatin1Char('.'))) return path;
+  // "*.csv" gives ".csv".
+  return path + QString::fromLatin1(Format_Info(format).file_pattern).mid(1);
+}
+
+QString Export_Written_Message(const QString& path) {
+  return QStringLiteral("Exported to ") + path + QStringLiteral(".");
+}
 
 bool Export_Needs_Sample_Sheet(Export_Format format) {
   return Format_Info(format).sample_sheet == Sheet_Use::kRequired;

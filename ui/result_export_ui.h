@@ -23,8 +23,23 @@ std::optional<Export_Format> Export_Format_Of_Filter(const QString& filter);
 // The filter of format, as it stands in Export_Dialog_Filter().
 QString Export_Filter_Of(Export_Format format);
 
-// The filter of the dialog that picks a sample sheet.
+// The filter and the title of the dialog that picks a sample sheet; the
+// title says the form the sheet takes.
 QString Sample_Sheet_Dialog_Filter();
+QString Sample_Sheet_Dialog_Title();
+
+// The quantity's name and what it is, for the window's choice
+// ("area: the sum of the sample's Peak_Area in the group").
+QString Export_Quantity_Caption(Export_Quantity quantity);
+
+// The path chosen in the save dialog made to fit format: a name ending in the
+// name offered for another format ("_features.csv", "_metaboanalyst.csv",
+// ".mzTab", any case) gets format's instead; a name without an extension gets
+// format's extension (".csv", ".mzTab"); any other name is kept.
+QString Fit_Export_Path(const QString& path, Export_Format format);
+
+// The message after an export: "Exported to <path>."
+QString Export_Written_Message(const QString& path);
 
 // True when format cannot be written without a sample sheet.
 bool Export_Needs_Sample_Sheet(Export_Format format);

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "storage/path.h"
 #include "export/export_result.h"
+#include "export/output_file.h"
+#include "storage/cppsqlite3.h"
+#include "storage/path.h"
+#include "storage/side_tables.h"
 #include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 #include "tests/support/test_files.h"
@@ -128,7 +131,7 @@ TEST_F(ExportTest, MzTabPassesTheCheckerWithAndWithoutGroups) {
             std::string::npos);
   // SML_ID is the Align_ID; group 1 has two adducts, so two features.
   EXPECT_NE(plain.find("SML\t1\t1|2\tnull\tnull\tnull\tnull\tnull\tnull\t100.5\t[M+H]+|[M+Na]+\t4\t"
-                       "null\tnull\t12\t8\tnull\tnull\t10\t0.282842712474619\n"),
+                       "null\tnull\t12\t8\tnull\tnull\t10\t0.282843\n"),
             std::string::npos)
       << plain;
   EXPECT_NE(
@@ -321,6 +324,86 @@ TEST(SampleSheetFileTest, MissingFileIsNamed) {
       std::runtime_error);
 }
 
+// ---------------------------------------------------------------- number forms
+
+std::string Number(double value) {
+  std::string text;
+  Append_Number(value, text);
+  return text;
+}
+
+std::string Fixed(double value, int decimals) {
+  std::string text;
+  Append_Fixed(value, decimals, text);
+  return text;
+}
+
+TEST(ExportNumberTest, WritesSixDecimalsAtMostRoundingTheTextHalfToEven) {
+  EXPECT_EQ(Number(645.5556475000001), "645.555648");
+  EXPECT_EQ(Number(257.09431099999995), "257.094311");
+  EXPECT_EQ(Number(0.1 + 0.2), "0.3");
+  EXPECT_EQ(Number(9.9999996), "10");
+  EXPECT_EQ(Number(-9.9999996), "-10");
+  EXPECT_EQ(Number(-0.0000004), "0");
+  EXPECT_EQ(Number(-0.0), "0");
+  EXPECT_EQ(Number(1234567890123.456), "1234567890123.456");
+  EXPECT_EQ(Number(1e20), "100000000000000000000");
+  EXPECT_EQ(Number(0.000001), "0.000001");
+  // Medians of two: the seventh decimal is a 5, the sixth goes to even.
+  EXPECT_EQ(Number(Midpoint(645.555647, 645.555648)), "645.555648");
+  EXPECT_EQ(Number(Midpoint(645.555646, 645.555647)), "645.555646");
+  EXPECT_EQ(Number(Midpoint(0.000001, 0.000002)), "0.000002");
+  EXPECT_EQ(Number(Midpoint(-1.000001, -1.000002)), "-1.000002");
+  EXPECT_EQ(Number(Midpoint(100.25, 100.75)), "100.5");
+  EXPECT_EQ(Fixed(100.12345, 4), "100.1234");
+  EXPECT_EQ(Fixed(100.12355, 4), "100.1236");
+  EXPECT_EQ(Fixed(99.995, 2), "100.00");
+  EXPECT_EQ(Fixed(-0.00001, 4), "0.0000");
+  EXPECT_EQ(Fixed(5, 2), "5.00");
+  EXPECT_EQ(Fixed(2.5, 0), "2");
+}
+
+TEST_F(ExportTest, TablesCarryNoRoundOffTails) {
+  // A median tie (two compounds of sample 0), sums and a time with a tail.
+  const std::string result = WriteStudy({
+      {1, 0, "S0", 1, 645.555647, 257.09431099999995, 5, "[M+H]+", 0.1, 1, 60.1},
+      {1, 0, "S0", 2, 645.555648, 60.2, 5, "[M+H]+", 0.2, 1, 60.1},
+  });
+  EXPECT_EQ(Export(result, Export_Format::kFeatureTable, Export_Quantity::kArea),
+            "Align_ID,Mass,Align_RT,RT_Min,RT_Max,Adducts,Samples_Present,S0\n"
+            "1,645.555648,60.1,60.2,257.094311,[M+H]+,1,0.3\n");
+}
+
+// ---------------------------------------------------------------- time columns
+
+TEST_F(ExportTest, CorrectedResultsWriteTimesOnTheCorrectedScaleBesideTheOriginals) {
+  const std::string result = WriteStudy(Study());
+  {
+    CppSQLite3DB db;
+    db.open(result.c_str());
+    // Sample 0: 2 s at 50 s rising to 4 s at 70 s; sample 2: -1 s at 100 s to
+    // -3 s at 140 s; sample 1 has no curve.
+    Write_Rt_Correction(db, {{0, 50, 2}, {0, 70, 4}, {2, 100, -1}, {2, 140, -3}});
+  }
+  // Group 1: S0 59 + 2.9 = 61.9, S1 61; group 2: S2 120 - 2 = 118 and
+  // 121 - 2.05 = 118.95, S0 119 + 4 (flat beyond 70) = 123.
+  EXPECT_EQ(Export(result, Export_Format::kFeatureTable),
+            "Align_ID,Mass,Align_RT,RT_Min,RT_Max,RT_Min_Original,RT_Max_Original,Adducts,"
+            "Samples_Present,S0,S1,S2,S3\n"
+            "1,100.5,60,61,61.9,59,61,[M+H]+;[M+Na]+,2,12,8,,\n"
+            "2,200.25,120,118,123,119,121,[M+H]+,2,9,,9,\n");
+  const std::string mztab = Export(result, Export_Format::kMzTab);
+  EXPECT_EQ(Check_MzTab(mztab), std::vector<std::string>());
+  EXPECT_NE(mztab.find("\tabundance_assay[4]\topt_global_retention_time_in_seconds_start_Original"
+                       "\topt_global_retention_time_in_seconds_end_Original\n"),
+            std::string::npos)
+      << mztab;
+  EXPECT_NE(mztab.find("SMF\t3\tnull\tnull\t[M+H]+\tnull\t201.257276\t1\t120\t118\t123\t1\tnull"
+                       "\t6\tnull\t119\t121\n"),
+            std::string::npos)
+      << mztab;
+}
+
 // ---------------------------------------------------------------- the program
 
 class ExportProgramTest : public ExportTest {
@@ -349,6 +432,21 @@ TEST_F(ExportProgramTest, ExitStatusTellsUsageFromFailure) {
   EXPECT_EQ(Check_MzTab(Read_File(out)), std::vector<std::string>());
   EXPECT_EQ(Run("--info " + result), 0);
   EXPECT_EQ(Stdout(), result + ": no run record (the run was not asked to record itself)\n");
+}
+
+TEST_F(ExportProgramTest, WritesTheCorrectedTimesOfTheLibrary) {
+  const std::string result = WriteStudy(Study());
+  {
+    CppSQLite3DB db;
+    db.open(result.c_str());
+    Write_Rt_Correction(db, {{1, 0, 0.5}});
+  }
+  const std::string out = Join_Path(dir_.path(), "t.csv");
+  ASSERT_EQ(Run(result + " --format table -o " + out), 0);
+  EXPECT_EQ(Read_File(out).substr(0, Read_File(out).find('\n', 120) + 1),
+            "Align_ID,Mass,Align_RT,RT_Min,RT_Max,RT_Min_Original,RT_Max_Original,Adducts,"
+            "Samples_Present,S0,S1,S2,S3\n"
+            "1,100.5,60,59,61.5,59,61,[M+H]+;[M+Na]+,2,12,8,,\n");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/export/export_support.h"
 #include "tests/support/test_files.h"
 #include "ui/result_export_ui.h"
+#include "ui/widgets/form_dialogs.h"
 #include "ui/widgets/run_details_dialog.h"
 
 namespace {
@@ -29,6 +30,24 @@ TEST(ExportDialogTest, EachFilterChoosesItsFormat) {
   EXPECT_EQ(
       Varnel::Default_Export_File_Name(QStringLiteral("my run.aligndb"), Export_Format::kMzTab),
       QStringLiteral("my run.mzTab"));
+}
+
+TEST(ExportDialogTest, FileNamesFollowTheTypeChosen) {
+  using Varnel::Fit_Export_Path;
+  using Varnel::Name_With_Filter_Extension;
+  const QString mztab = Varnel::Export_Filter_Of(Export_Format::kMzTab);
+  const QString table = Varnel::Export_Filter_Of(Export_Format::kFeatureTable);
+  EXPECT_EQ(Name_With_Filter_Extension("/a.b/run_features.csv", mztab), "/a.b/run_features.mzTab");
+  EXPECT_EQ(Name_With_Filter_Extension("/a.b/run", table), "/a.b/run.csv");
+  EXPECT_EQ(Name_With_Filter_Extension(".hidden", table), ".hidden.csv");
+  EXPECT_EQ(Name_With_Filter_Extension("x.csv", "All files (*)"), "x.csv");
+  EXPECT_EQ(Fit_Export_Path("/d/run_features.csv", Export_Format::kMzTab), "/d/run.mzTab");
+  EXPECT_EQ(Fit_Export_Path("/d/run.MZTAB", Export_Format::kMetaboAnalyst),
+            "/d/run_metaboanalyst.csv");
+  EXPECT_EQ(Fit_Export_Path("/d/run_features.csv", Export_Format::kFeatureTable),
+            "/d/run_features.csv");
+  EXPECT_EQ(Fit_Export_Path("/d.x/run", Export_Format::kMzTab), "/d.x/run.mzTab");
+  EXPECT_EQ(Fit_Export_Path("/d/run.txt", Export_Format::kMzTab), "/d/run.txt");
 }
 
 TEST(ExportDialogTest, RunDetailsSayWhenThereIsNoRecord) {

@@ -2,6 +2,7 @@
 // Alignment quality, Run details) in the real window, offscreen.
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QSignalSpy>
 #include <QTableView>
@@ -192,10 +193,41 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     QCOMPARE(dialogs_->save_calls.size(), std::size_t{1});
     QCOMPARE(dialogs_->save_calls[0].filter, Export_Dialog_Filter());
     QCOMPARE(dialogs_->save_calls[0].folder, Path("study_features.csv"));
-    // The feature table.
+    // The feature table of the quantity chosen, and a message naming it.
     dialogs_->save_answers.push_back(Path("features.csv"));
+    dialogs_->quantity_answers.push_back(Export_Quantity::kArea);
     Entry("Export...");
-    QVERIFY(Read_File(Path("features.csv").toStdString()).starts_with("Align_ID"));
+    Export_Options area;
+    area.quantity = Export_Quantity::kArea;
+    Export_Result(Path("study.aligndb").toStdString(), area, Path("area.csv").toStdString());
+    QCOMPARE(Read_File(Path("features.csv").toStdString()),
+             Read_File(Path("area.csv").toStdString()));
+    QCOMPARE(dialogs_->messages, QStringList{Export_Written_Message(Path("features.csv"))});
+    dialogs_->messages.clear();
+    // Cancelling the quantity writes nothing.
+    dialogs_->save_answers.push_back(Path("none.csv"));
+    dialogs_->quantity_answers.push_back(std::nullopt);
+    Entry("Export...");
+    QVERIFY(!QFileInfo::exists(Path("none.csv")));
+    // The file name follows the type chosen: mzTab-M over the name offered
+    // for the feature table, and over a name without an extension.
+    dialogs_->save_filter_answer = Export_Filter_Of(Export_Format::kMzTab);
+    dialogs_->save_answers.push_back(Path("study_features.csv"));
+    dialogs_->save_answers.push_back(Path("plain"));
+    Entry("Export...");
+    Entry("Export...");
+    QVERIFY(Read_File(Path("study.mzTab").toStdString()).starts_with("MTD"));
+    QVERIFY(Read_File(Path("plain.mzTab").toStdString()).starts_with("MTD"));
+    QVERIFY(!QFileInfo::exists(Path("study_features.csv")));
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QCOMPARE(dialogs_->messages[0], Export_Written_Message(Path("study.mzTab")));
+    // A fitted name that exists is replaced only when the user says so.
+    dialogs_->save_answers.push_back(Path("study_features.csv"));
+    Entry("Export...");
+    QCOMPARE(dialogs_->questions.size(), 1);
+    QVERIFY(dialogs_->questions[0].contains(Path("study.mzTab")));
+    QCOMPARE(dialogs_->messages.size(), 2);
+    dialogs_->messages.clear();
     // MetaboAnalyst asks for the sample sheet.
     Write_File(Path("sheet.csv").toStdString(),
                "sample,group\nSample 0,A\nSample 1,B\nSample 2,A\nSample 5,B\n");
@@ -204,8 +236,10 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     dialogs_->answers.push_back(QStringList{Path("sheet.csv")});
     Entry("Export...");
     QCOMPARE(dialogs_->open_calls.back().filter, Sample_Sheet_Dialog_Filter());
+    QVERIFY(dialogs_->open_calls.back().title.contains("sample,group"));
     QVERIFY(Read_File(Path("metabo.csv").toStdString()).find("Label") != std::string::npos);
-    QVERIFY(dialogs_->messages.isEmpty());
+    QCOMPARE(dialogs_->messages, QStringList{Export_Written_Message(Path("metabo.csv"))});
+    dialogs_->messages.clear();
     // A failure of the export is one message naming the file.
     dialogs_->save_answers.push_back(Path("study.aligndb"));
     dialogs_->save_filter_answer.clear();

@@ -11,6 +11,8 @@
 #include <exception>
 
 #include "storage/cppsqlite3.h"
+#include "storage/path.h"
+#include "ui/result_export_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/import_dialog.h"
 
@@ -39,6 +41,19 @@ class Standard_Dialogs final : public Form_Dialogs {
     dialog.setFileMode(QFileDialog::AnyFile);
     if (selected_filter != nullptr && !selected_filter->isEmpty())
       dialog.selectNameFilter(*selected_filter);
+    const auto suffix_of = [](const QString& f) {
+      return Name_With_Filter_Extension(QString(), f).mid(1);
+    };
+    dialog.setDefaultSuffix(suffix_of(dialog.selectedNameFilter()));
+    // Qt's own dialog shows the name in its line edit: it follows the type.
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, name, suffix_of](const QString& chosen) {
+                       dialog.setDefaultSuffix(suffix_of(chosen));
+                       if (name != nullptr && !name->text().isEmpty()) {
+                         name->setText(Name_With_Filter_Extension(name->text(), chosen));
+                       }
+                     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     if (selected_filter != nullptr) *selected_filter = dialog.selectedNameFilter();
     return dialog.selectedFiles().front();
@@ -80,6 +95,30 @@ class Standard_Dialogs final : public Form_Dialogs {
   std::optional<Import_Form_Values> Ask_Import(QWidget* parent) override {
     return Exec_Import_Dialog(parent);
   }
+
+  std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent) override {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("Export_Quantity_Dialog"));
+    dialog.setWindowTitle(QStringLiteral("Export"));
+    auto* quantity = new QComboBox(&dialog);
+    for (const Export_Quantity q :
+         {Export_Quantity::kCompound, Export_Quantity::kArea, Export_Quantity::kHeight}) {
+      quantity->addItem(Export_Quantity_Caption(q), static_cast<int>(q));
+    }
+    quantity->setCurrentIndex(quantity->findData(static_cast<int>(last_quantity_)));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QFormLayout(&dialog);
+    layout->addRow(QStringLiteral("Quantity of each sample:"), quantity);
+    layout->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    last_quantity_ = static_cast<Export_Quantity>(quantity->currentData().toInt());
+    return last_quantity_;
+  }
+
+ private:
+  Export_Quantity last_quantity_ = Export_Quantity::kCompound;
 };
 
 }  // namespace
@@ -94,6 +133,26 @@ bool Form_Dialogs::Ask_Yes_No(QWidget*, const QString&) { return false; }
 std::optional<Find_Request> Form_Dialogs::Ask_Find(QWidget*) { return std::nullopt; }
 
 std::optional<Import_Form_Values> Form_Dialogs::Ask_Import(QWidget*) { return std::nullopt; }
+
+std::optional<Export_Quantity> Form_Dialogs::Ask_Export_Quantity(QWidget*) {
+  return Export_Quantity::kCompound;
+}
+
+QString Name_With_Filter_Extension(const QString& name, const QString& filter) {
+  const qsizetype star = filter.indexOf(QStringLiteral("*."));
+  if (star < 0) return name;
+  qsizetype end = star + 2;
+  while (end < filter.size() && filter[end] != QLatin1Char(')') &&
+         filter[end] != QLatin1Char(' ') && filter[end] != QLatin1Char('*')) {
+    ++end;
+  }
+  const QString extension = filter.mid(star + 1, end - star - 1);  // ".csv"
+  if (extension.size() < 2) return name;
+  const QString file = From_Engine_String(Split_Path(To_Engine_String(name)).name);
+  const qsizetype base = name.size() - file.size();  // where the file name starts
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  return (dot > base ? name.left(dot) : name) + extension;
+}
 
 std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs() {
   return std::make_unique<Standard_Dialogs>();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "export/quantities.h"
 #include "ui/import_ui.h"
 #include "ui/result_find.h"
 
@@ -28,7 +29,10 @@ class Form_Dialogs {
                                                 bool multi_select) = 0;
   // A save-file dialog over `filter` (Qt's "Name (*.ext);;Name (*.ext)" form).
   // std::nullopt when cancelled; otherwise the chosen path, and the chosen
-  // filter entry in *selected_filter (when given). The default cancels.
+  // filter entry in *selected_filter (when given). When the user picks
+  // another filter, the name typed takes its extension
+  // (Name_With_Filter_Extension), and a name typed without one gets it. The
+  // default cancels.
   virtual std::optional<QString> Save_File(QWidget* parent, const QString& title,
                                            const QString& folder, const QString& filter,
                                            QString* selected_filter);
@@ -43,7 +47,16 @@ class Form_Dialogs {
   // The "Import feature lists..." dialog: the format, the inputs and the
   // folder, or std::nullopt when cancelled. The default cancels.
   virtual std::optional<Import_Form_Values> Ask_Import(QWidget* parent);
+  // The quantity an export writes (compound, area or height; the last one
+  // chosen preselected), or std::nullopt when cancelled. The default answers
+  // compound.
+  virtual std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent);
 };
+
+// name (a file name or a path) with its extension replaced by the first
+// pattern's of filter ("Feature table (*.csv)" gives ".csv"); a name without
+// an extension gets it; unchanged when the filter has no "*.ext" pattern.
+QString Name_With_Filter_Extension(const QString& name, const QString& filter);
 
 // QFileDialog and QMessageBox.
 std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs();

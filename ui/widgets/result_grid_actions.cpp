@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "storage/path.h"
 #include "export/export_result.h"
+#include "storage/path.h"
 #include "ui/result_export_ui.h"
 #include "ui/result_find.h"
 #include "ui/text_codec.h"
@@ -25,7 +25,6 @@ namespace Varnel {
 namespace {
 
 const QString kExportTitle = QStringLiteral("Export the Aligned Result");
-const QString kSampleSheetTitle = QStringLiteral("Select a Sample Sheet");
 const QString kSaveChartTitle = QStringLiteral("Save Chart");
 const QString kChartFilter = QStringLiteral("PNG image (*.png);;PDF document (*.pdf)");
 
@@ -51,20 +50,32 @@ void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
   const QString offered = From_Engine_String(
       Join_Path(To_Engine_String(folder), To_Engine_String(Default_Export_File_Name(
                                               tab.alignFileName(), Export_Format::kFeatureTable))));
-  const std::optional<QString> out =
+  const std::optional<QString> chosen =
       dialogs.Save_File(tab.window(), kExportTitle, offered, Export_Dialog_Filter(), &filter);
-  if (!out || out->isEmpty()) return;
+  if (!chosen || chosen->isEmpty()) return;
   Export_Options options;
   options.format = Export_Format_Of_Filter(filter).value_or(Export_Format::kFeatureTable);
   options.software_version = VARNEL_VERSION;
+  // The save dialog asked about replacing the name it was given only.
+  const QString out = Fit_Export_Path(*chosen, options.format);
+  if (out != *chosen && QFileInfo::exists(out) &&
+      !dialogs.Ask_Yes_No(tab.window(), out + QStringLiteral(" already exists. Replace it?"))) {
+    return;
+  }
+  const std::optional<Export_Quantity> quantity = dialogs.Ask_Export_Quantity(tab.window());
+  if (!quantity) return;
+  options.quantity = *quantity;
   if (Export_Needs_Sample_Sheet(options.format)) {
     const std::optional<QStringList> sheet = dialogs.Open_Files(
-        tab.window(), kSampleSheetTitle, folder, Sample_Sheet_Dialog_Filter(), false);
+        tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
     if (!sheet || sheet->size() != 1) return;
     options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
   }
-  Wait_Cursor wait;
-  Export_Result(Result_Path(tab), options, To_Engine_String(*out));
+  {
+    Wait_Cursor wait;
+    Export_Result(Result_Path(tab), options, To_Engine_String(out));
+  }
+  dialogs.Show_Message(tab.window(), Export_Written_Message(out));
 }
 
 void Quality(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {

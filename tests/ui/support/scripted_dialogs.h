@@ -1,7 +1,7 @@
 // The window's dialogs replaced by a script: file dialogs, questions, the
-// find and the import dialogs answer from queues (a cancelled dialog or No
-// once a queue is empty), every call and every message is recorded instead of
-// blocking.
+// find, the import and the export quantity dialogs answer from queues (a cancelled dialog or No
+// once a queue is empty; compound for the quantity), every call and every message is recorded
+// instead of blocking.
 #ifndef VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 #define VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 
@@ -82,6 +82,14 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
+  std::optional<Export_Quantity> Ask_Export_Quantity(QWidget*) override {
+    ++quantity_calls;
+    if (quantity_answers.empty()) return Export_Quantity::kCompound;
+    std::optional<Export_Quantity> answer = quantity_answers.front();
+    quantity_answers.pop_front();
+    return answer;
+  }
+
   std::deque<std::optional<QString>> save_answers;
   QString save_filter_answer;  // the filter a save dialog reports; empty: kept as given
   std::vector<Save_Call> save_calls;
@@ -93,6 +101,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   int find_calls = 0;
   std::deque<std::optional<Import_Form_Values>> import_answers;  // cancelled once empty
   int import_calls = 0;
+  std::deque<std::optional<Export_Quantity>> quantity_answers;  // compound once empty
+  int quantity_calls = 0;
 };
 
 }  // namespace Varnel::Test
