@@ -680,9 +680,15 @@ Box_Summary Make_Box(std::vector<double> values) {
     return b;
   }
   std::sort(values.begin(), values.end());
-  b.q1 = Quantile(values, 0.25);
-  b.median = Quantile(values, 0.5);
-  b.q3 = Quantile(values, 0.75);
+  const auto at = [&values](double q) {  // linear between neighbours, as Quantile
+    const double pos = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(std::floor(pos));
+    if (below + 1 >= values.size()) return values[below];
+    return values[below] + (pos - static_cast<double>(below)) * (values[below + 1] - values[below]);
+  };
+  b.q1 = at(0.25);
+  b.median = at(0.5);
+  b.q3 = at(0.75);
   const double reach = kWhisker * (b.q3 - b.q1);
   b.low = *std::lower_bound(values.begin(), values.end(), b.q1 - reach);
   b.high = *(std::upper_bound(values.begin(), values.end(), b.q3 + reach) - 1);
