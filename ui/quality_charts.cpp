@@ -236,8 +236,7 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   return chart;
 }
 
-
-const QColor kGroupColors[] = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
+const QColor kGroupColors[] = {QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),
                                QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194),
                                QColor(188, 189, 34),  QColor(23, 190, 207)};
 const QColor kQcColor(214, 39, 40);
@@ -349,9 +348,9 @@ Quality_Chart Mass_By_Mz_Chart(const Quality_Data& data) {
     scatter.value << p.y;
   }
   chart.series.push_back(std::move(scatter));
-  const std::vector<Curve_Point> median = Running_Median(
-      xs, ys, x_low, x_high, kSmoothPoints, std::max(kSmoothHalfWindow * (x_high - x_low), 1e-9),
-      kSmoothMinValues);
+  const std::vector<Curve_Point> median =
+      Running_Median(xs, ys, x_low, x_high, kSmoothPoints,
+                     std::max(kSmoothHalfWindow * (x_high - x_low), 1e-9), kSmoothMinValues);
   Quality_Series line = Line(QStringLiteral("running median"), kMedianColor, 2.0);
   for (const Curve_Point& p : median) {
     line.key << p.x;
@@ -361,11 +360,11 @@ Quality_Chart Mass_By_Mz_Chart(const Quality_Data& data) {
   chart.x_low = x_low;
   chart.x_high = x_high;
   Pad(chart.x_low, chart.x_high, 0.02);
-  const double m = std::max({std::abs(data.mass_ppm.low),
-                             std::abs(data.mass_ppm.low + data.mass_ppm.width *
-                                                              static_cast<double>(
-                                                                  data.mass_ppm.counts.size())),
-                             0.5});
+  const double m =
+      std::max({std::abs(data.mass_ppm.low),
+                std::abs(data.mass_ppm.low +
+                         data.mass_ppm.width * static_cast<double>(data.mass_ppm.counts.size())),
+                0.5});
   chart.y_low = -m;
   chart.y_high = m;
   chart.note = QStringLiteral("%1 members; a trend with m/z points at a calibration error").arg(n);
@@ -394,9 +393,10 @@ Quality_Chart Qc_Cv_Chart(const Quality_Data& data) {
   };
   std::vector<double> qc = data.cv_qc, study = data.cv_study;
   const double qc_median = Median(qc), study_median = Median(study);
-  chart.series.push_back(cumulative(
-      data.cv_study, QStringLiteral("study samples: median %1 %").arg(Quality_Number(study_median, 1)),
-      kBarColor));
+  chart.series.push_back(
+      cumulative(data.cv_study,
+                 QStringLiteral("study samples: median %1 %").arg(Quality_Number(study_median, 1)),
+                 kBarColor));
   chart.series.push_back(cumulative(
       data.cv_qc, QStringLiteral("QC samples: median %1 %").arg(Quality_Number(qc_median, 1)),
       kQcColor));
@@ -410,12 +410,13 @@ Quality_Chart Qc_Cv_Chart(const Quality_Data& data) {
   chart.y_high = 102.0;
   std::size_t qc_below_30 = 0;
   for (double v : data.cv_qc) qc_below_30 += v <= 30.0 ? 1 : 0;
-  chart.note = QStringLiteral("%1 well-filled groups with two QC and two study values; %2 % of "
-                              "them have a QC CV of 30 % or less")
-                   .arg(data.cv_qc.size())
-                   .arg(Quality_Number(data.cv_qc.empty() ? std::nan("")
-                                                          : 100.0 * qc_below_30 / data.cv_qc.size(),
-                                       1));
+  chart.note =
+      QStringLiteral(
+          "%1 well-filled groups with two QC and two study values; %2 % of "
+          "them have a QC CV of 30 % or less")
+          .arg(data.cv_qc.size())
+          .arg(Quality_Number(
+              data.cv_qc.empty() ? std::nan("") : 100.0 * qc_below_30 / data.cv_qc.size(), 1));
   return chart;
 }
 
@@ -439,8 +440,9 @@ Quality_Chart Missing_Chart(const Quality_Data& data) {
   chart.y_title = QStringLiteral("Sample");
   chart.x_low = 0.0;
   chart.x_high = std::max(chart.x_high, 1.0);
-  chart.note = QStringLiteral("of %1 groups holding at least half of the samples; red: %2 "
-                              "sample(s) missing far more than the others")
+  chart.note = QStringLiteral(
+                   "of %1 groups holding at least half of the samples; red: %2 "
+                   "sample(s) missing far more than the others")
                    .arg(data.groups_half)
                    .arg(n_flagged);
   return chart;
@@ -457,7 +459,8 @@ Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
   std::vector<Quality_Series> by_group(data.has_sheet ? data.group_names.size() : 1);
   for (std::size_t g = 0; g < by_group.size(); ++g) {
     by_group[g].kind = Quality_Series_Kind::kBoxes;
-    by_group[g].color = data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
+    by_group[g].color =
+        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
     by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
     by_group[g].bar_width = 0.7;
   }
@@ -544,10 +547,10 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
   Quality_Chart chart;
   chart.id = QStringLiteral("pca_scores");
   chart.title = QStringLiteral("PCA scores of the samples");
-  chart.x_title = QStringLiteral("PC1 (%1 % of the variance)")
-                      .arg(Quality_Number(100.0 * data.pc_share[0], 1));
-  chart.y_title = QStringLiteral("PC2 (%1 % of the variance)")
-                      .arg(Quality_Number(100.0 * data.pc_share[1], 1));
+  chart.x_title =
+      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[0], 1));
+  chart.y_title =
+      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[1], 1));
   const std::size_t groups = data.has_sheet ? data.group_names.size() : 1;
   std::vector<Quality_Series> by_group(groups);
   for (std::size_t g = 0; g < groups; ++g) {
@@ -576,11 +579,11 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
   chart.x_high = x_high;
   chart.y_low = y_low;
   chart.y_high = y_high;
-  chart.note = data.has_pca
-                   ? QStringLiteral("log10 intensities of %1 well-filled groups, centred; a "
-                                    "missing value counts as the group's smallest")
-                         .arg(data.matrix_groups)
-                   : QStringLiteral("too few samples or groups for a PCA");
+  chart.note = data.has_pca ? QStringLiteral(
+                                  "log10 intensities of %1 well-filled groups, centred; a "
+                                  "missing value counts as the group's smallest")
+                                  .arg(data.matrix_groups)
+                            : QStringLiteral("too few samples or groups for a PCA");
   if (!data.has_sheet)
     chart.note += QStringLiteral("\ncolours by group with a sample sheet (--groups)");
   return chart;
@@ -800,7 +803,8 @@ std::vector<std::uint32_t> Standing_Out(const Quality_Data& data) {
 }
 
 QString Quality_Verdict(const Quality_Data& data) {
-  QString rt = QStringLiteral("median |RT deviation| %1 s").arg(Quality_Number(data.median_abs_rt, 2));
+  QString rt =
+      QStringLiteral("median |RT deviation| %1 s").arg(Quality_Number(data.median_abs_rt, 2));
   if (data.has_correction)
     rt += QStringLiteral(" \u2192 %1 s after correction")
               .arg(Quality_Number(data.median_abs_rt_after, 2));
@@ -809,10 +813,10 @@ QString Quality_Verdict(const Quality_Data& data) {
                           : out == 1 ? QStringLiteral("1 sample stands out")
                                      : QStringLiteral("%1 samples stand out").arg(out);
   const QString groups =
-      data.groups == 0
-          ? QStringLiteral("no groups")
-          : QStringLiteral("%1 % of groups in at least half of the samples")
-                .arg(Quality_Number(100.0 * static_cast<double>(data.groups_half) / data.groups, 0));
+      data.groups == 0 ? QStringLiteral("no groups")
+                       : QStringLiteral("%1 % of groups in at least half of the samples")
+                             .arg(Quality_Number(
+                                 100.0 * static_cast<double>(data.groups_half) / data.groups, 0));
   return rt + QStringLiteral("; ") + samples + QStringLiteral("; ") + groups;
 }
 
@@ -873,8 +877,8 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
     for (const Sample_Quality& s : data.samples) uncorrected += s.correction.rt.empty() ? 1 : 0;
     for (std::uint32_t s : Rank_Descending(largest)) {
       if (named.size() >= 3 || !std::isfinite(largest[s])) break;
-      named << QStringLiteral("%1 (%2 s)").arg(Name_Of(data.samples[s]),
-                                               Quality_Number(largest[s], 1));
+      named << QStringLiteral("%1 (%2 s)")
+                   .arg(Name_Of(data.samples[s]), Quality_Number(largest[s], 1));
     }
     add(QStringLiteral("Largest corrections"), named.join(QStringLiteral(", ")));
     add(QStringLiteral("Samples left uncorrected"), count(uncorrected));

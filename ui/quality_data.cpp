@@ -311,8 +311,7 @@ void Find_Empty_Inputs(Quality_Data& q) {
   if (q.run_inputs.size() < 2) return;
   const std::vector<std::string>& header = q.run_inputs.front();
   const auto column = [&](const char* name) {
-    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
-                                    header.begin());
+    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
   };
   const std::size_t file = column("File_Name"), peaks = column("Peaks_Read"),
                     id = column("SAMPLE_ID");

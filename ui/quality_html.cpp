@@ -18,7 +18,8 @@ const char* const kStyle =
     "background:#f2f6fa;border-left:4px solid #4682b4}"
     "table{border-collapse:collapse;font-size:14px}"
     "td,th{padding:4px 12px;border-bottom:1px solid #e4e4e4;text-align:left}"
-    "th{background:#f2f2f2}table.summary td:first-child{white-space:nowrap}td.n{text-align:right;font-variant-numeric:tabular-nums}"
+    "th{background:#f2f2f2}table.summary "
+    "td:first-child{white-space:nowrap}td.n{text-align:right;font-variant-numeric:tabular-nums}"
     "tr.section td{font-weight:bold;background:#f7f7f7;padding-top:10px}"
     "tr.flag td{color:#b00}"
     "figure{margin:0 0 24px}figure img{width:100%;height:auto;border:1px solid #ddd}"
@@ -109,7 +110,8 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
                 .arg(QString::number(static_cast<qulonglong>(q.missing)),
                      Quality_Number(q.median_correlation, 3));
     if (data.has_sheet)
-      html += QStringLiteral("<td>%1</td>").arg(Escape(From_Engine_String(data.group_names[q.group])));
+      html +=
+          QStringLiteral("<td>%1</td>").arg(Escape(From_Engine_String(data.group_names[q.group])));
     html += QStringLiteral("</tr>\n");
   }
   html += QStringLiteral("</table></div>\n");

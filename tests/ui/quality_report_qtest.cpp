@@ -71,13 +71,13 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
   const std::string out = Join_Path(folder.path(), "report");
   QCOMPARE(Report_Refusal(result, out), QString());
 
-  const QStringList expected = {"correlation.png",      "index.html",
-                                "intensity_boxes.png",  "intensity_cv.png",
-                                "mass_by_mz.png",       "mass_deviation.png",
-                                "missing_values.png",   "pca_scores.png",
-                                "peaks_per_sample.png", "rt_correction.png",
+  const QStringList expected = {"correlation.png",        "index.html",
+                                "intensity_boxes.png",    "intensity_cv.png",
+                                "mass_by_mz.png",         "mass_deviation.png",
+                                "missing_values.png",     "pca_scores.png",
+                                "peaks_per_sample.png",   "rt_correction.png",
                                 "rt_deviation_after.png", "rt_deviation_before.png",
-                                "rt_outliers.png",      "samples_per_group.png"};
+                                "rt_outliers.png",        "samples_per_group.png"};
   QStringList files = QDir(Q(out)).entryList(QDir::Files, QDir::Name);
   QCOMPARE(files, expected);
   const QString html = QString::fromUtf8(Read_File(Join_Path(out, "index.html")));
@@ -287,8 +287,9 @@ void Quality_Report_Test::windowAsksForASampleSheet() {
   Temp_Folder folder;
   Tiny_Result(folder.path());
   const std::string sheet = Join_Path(folder.path(), "sheet.csv");
-  Write_File(sheet, "Plasma_B1_S001,QC\nPlasma_B1_S002,QC\nPlasma_B1_S003,A\n"
-                    "Plasma_B1_S004,A\nPlasma_B1_S005,A\n");
+  Write_File(sheet,
+             "Plasma_B1_S001,QC\nPlasma_B1_S002,QC\nPlasma_B1_S003,A\n"
+             "Plasma_B1_S004,A\nPlasma_B1_S005,A\n");
   int asked = 0;
   Quality_Window_Hooks hooks;
   hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };

@@ -48,8 +48,11 @@ int main(int argc, char* argv[]) {
       sheet << "sample,group,order\n";
       const auto study = Test::Make_Quality_Study(plan);
       for (std::size_t s = 0; s < study.names.size(); ++s)
-        sheet << study.names[s] << ',' << (s % 5 == 0 ? "QC" : s % 2 ? "Case" : "Control") << ','
-              << s + 1 << '\n';
+        sheet << study.names[s] << ','
+              << (s % 5 == 0 ? "QC"
+                  : s % 2    ? "Case"
+                             : "Control")
+              << ',' << s + 1 << '\n';
     }
     const Sample_Sheet sheet = Read_Sample_Sheet(sheet_path);
     Quality_Options options;
@@ -60,9 +63,10 @@ int main(int argc, char* argv[]) {
     for (int t = 0; t < window->Tabs()->count(); ++t) {
       window->Tabs()->setCurrentIndex(t);
       const std::string name =
-          t == 0 ? std::string("quality_window.png")
-                 : "quality_window_" +
-                       window->Tabs()->tabText(t).toLower().replace(' ', '_').toStdString() + ".png";
+          t == 0
+              ? std::string("quality_window.png")
+              : "quality_window_" +
+                    window->Tabs()->tabText(t).toLower().replace(' ', '_').toStdString() + ".png";
       if (!screens.Save(window, name.c_str())) return 1;
     }
     window->close();

@@ -175,8 +175,8 @@ Quality_Window::Quality_Window(const Quality_Data& data, QWidget* parent,
   Show_Figures(data, Build_Quality_Charts(data));
 }
 
-Quality_Window::Quality_Window(std::string path, std::optional<Sample_Sheet> sheet,
-                               QWidget* parent, Quality_Window_Hooks hooks)
+Quality_Window::Quality_Window(std::string path, std::optional<Sample_Sheet> sheet, QWidget* parent,
+                               Quality_Window_Hooks hooks)
     : QWidget(parent, Qt::Window), path_(std::move(path)), hooks_(std::move(hooks)) {
   Build_Frame();
   setWindowTitle(Quality_Window_Title(QFileInfo(From_Engine_String(path_)).fileName()));
@@ -214,7 +214,8 @@ void Quality_Window::Poll() {
   if (!worker_->done.load()) {
     progress_text_->setText(
         QStringLiteral("Reading the result: %1 peaks")
-            .arg(QLocale(QLocale::English).toString(static_cast<qulonglong>(worker_->rows.load()))));
+            .arg(
+                QLocale(QLocale::English).toString(static_cast<qulonglong>(worker_->rows.load()))));
     return;
   }
   poll_->stop();
@@ -230,8 +231,12 @@ void Quality_Window::Poll() {
     hooks_.show_message(parentWidget(), finished->failure);
   else
     QMessageBox::warning(parentWidget(), QStringLiteral("Alignment quality"), finished->failure);
-  if (tabs_->count() == 0) close();  // nothing to show
-  else stack_->setCurrentIndex(1);
+  if (tabs_->count() == 0) {
+    close();  // nothing to show
+    return;
+  }
+  verdict_->setText(shown_verdict_);  // the figures shown stay
+  stack_->setCurrentIndex(1);
 }
 
 void Quality_Window::Show_Figures(const Quality_Data& data,
@@ -259,7 +264,8 @@ void Quality_Window::Show_Figures(const Quality_Data& data,
     tabs_->addTab(page, QString::fromLatin1(plan.title));
   }
   tabs_->addTab(Summary_Page(data), QStringLiteral("Summary"));
-  verdict_->setText(Quality_Verdict(data));
+  shown_verdict_ = Quality_Verdict(data);
+  verdict_->setText(shown_verdict_);
   stack_->setCurrentIndex(1);
   emit Figures_Shown();
 }

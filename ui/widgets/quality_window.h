@@ -86,6 +86,7 @@ class Quality_Window : public QWidget {
   QPushButton* sheet_button_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   QTimer* poll_ = nullptr;
+  QString shown_verdict_;  // of the figures on the tabs
 };
 
 // The window's title text for a result file.
