@@ -1,7 +1,12 @@
 // varnel-report: a page of pictures of an alignment's quality, for reading
 // in a browser, printing or attaching to a study.
 //
-//   varnel-report RESULT.aligndb OUTDIR
+//   varnel-report [--groups SAMPLESHEET.csv] RESULT.aligndb OUTDIR
+//
+// --groups colours the charts by the sheet's groups (CSV sample,group; with
+// the header sample,group,order also the injection order); a group named QC
+// adds the CV of QC against study samples, an order column the intensity
+// trend in injection order.
 //
 // Writes OUTDIR/index.html with one PNG per chart beside it (no network, no
 // scripts), all at once: a failure leaves OUTDIR as it was. Needs no display;
@@ -15,8 +20,10 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 
+#include "export/sample_sheet.h"
 #include "storage/cppsqlite3.h"
 #include "storage/result_pair.h"
 #include "ui/quality_data.h"
@@ -51,6 +58,10 @@ int main(int argc, char* argv[]) {
   std::string out_dir;
   cli.add_option("RESULT", result, "aligned result (.aligndb)")->required();
   cli.add_option("OUTDIR", out_dir, "folder to write index.html and the pictures into")->required();
+  std::string groups;
+  cli.add_option("--groups", groups,
+                 "sample sheet: CSV sample,group (header sample,group,order adds the injection "
+                 "order); a group named QC adds the QC CV chart");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -69,7 +80,11 @@ int main(int argc, char* argv[]) {
   if (!recovery.problem.empty())
     std::cerr << "varnel-report: warning: " << recovery.problem << '\n';
   try {
-    Varnel::Write_Quality_Report(result, out_dir);
+    std::optional<Sample_Sheet> sheet;
+    if (!groups.empty()) sheet = Read_Sample_Sheet(groups);
+    Varnel::Quality_Options options;
+    options.sheet = sheet ? &*sheet : nullptr;
+    Varnel::Write_Quality_Report(result, out_dir, options);
   } catch (const std::exception& e) {
     std::cerr << "varnel-report: " << e.what() << '\n';
     return kExitFailed;

@@ -1,5 +1,7 @@
 #include "export/sample_sheet.h"
 
+#include <charconv>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -69,6 +71,7 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
   std::size_t line_number = 0;
   std::size_t start = 0;
   bool first = true;
+  bool with_order = false;
   auto fail = [&](const std::string& what) {
     throw std::runtime_error(path + " line " + std::to_string(line_number) + ": " + what);
   };
@@ -81,12 +84,30 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (Trim(line).empty()) continue;
     if (!Split_Csv_Line(line, fields)) fail("unterminated quote");
-    const bool header =
-        first && fields.size() == 2 && Lower(fields[0]) == "sample" && Lower(fields[1]) == "group";
+    const bool header = first && (fields.size() == 2 || fields.size() == 3) &&
+                        Lower(fields[0]) == "sample" && Lower(fields[1]) == "group" &&
+                        (fields.size() == 2 || Lower(fields[2]) == "order");
     first = false;
-    if (header) continue;
-    if (fields.size() != 2) {
+    if (header) {
+      with_order = fields.size() == 3;
+      continue;
+    }
+    if (with_order && fields.size() != 3) {
+      fail("expected three fields, sample, group and order, found " +
+           std::to_string(fields.size()));
+    }
+    if (!with_order && fields.size() != 2) {
       fail("expected two fields, sample and group, found " + std::to_string(fields.size()));
+    }
+    if (with_order) {
+      double order = 0.0;
+      const std::string& text = fields[2];
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), order);
+      if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+          !std::isfinite(order)) {
+        fail("order \"" + text + "\" of sample \"" + fields[0] + "\" is not a number");
+      }
+      sheet.order.push_back(order);
     }
     if (fields[0].empty()) fail("empty sample name");
     if (fields[1].empty()) fail("empty group for sample \"" + fields[0] + "\"");

@@ -64,7 +64,7 @@ if [ -f "$page" ]; then
   echo "== report page =="
   if command -v chromium >/dev/null 2>&1; then
     if chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
-        --screenshot="$out/report_page.png" --window-size=1400,2400 "file://$page" \
+        --screenshot="$out/report_page.png" --window-size=1400,3000 "file://$page" \
         >/dev/null 2>&1; then
       echo "$out/report_page.png"
     else

@@ -236,6 +236,359 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   return chart;
 }
 
+const QColor kGroupColors[] = {QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),
+                               QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194),
+                               QColor(188, 189, 34),  QColor(23, 190, 207)};
+const QColor kQcColor(214, 39, 40);
+
+// The colour of a sheet group: QC red, the others in turn.
+QColor Group_Color(const Quality_Data& data, std::uint32_t group) {
+  const std::string& name = data.group_names[group];
+  if (name.size() == 2 && (name[0] == 'Q' || name[0] == 'q') && (name[1] == 'C' || name[1] == 'c'))
+    return kQcColor;
+  return kGroupColors[group % (sizeof kGroupColors / sizeof kGroupColors[0])];
+}
+
+Quality_Chart Correction_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("rt_correction");
+  chart.title = QStringLiteral("Retention-time correction per sample");
+  chart.x_title = QStringLiteral("Retention time (seconds)");
+  chart.y_title = QStringLiteral("Shift added to the retention time (seconds)");
+  std::vector<double> largest;
+  std::vector<std::uint32_t> corrected;
+  double x_low = 0.0, x_high = 0.0, y_low = -1.0, y_high = 1.0;
+  bool any = false;
+  for (std::uint32_t s = 0; s < data.samples.size(); ++s) {
+    const Rt_Correction& c = data.samples[s].correction;
+    largest.push_back(c.rt.empty() ? std::nan("") : data.samples[s].max_abs_shift);
+    if (c.rt.empty()) continue;
+    corrected.push_back(s);
+    if (!any) x_low = x_high = c.rt.front();
+    any = true;
+    x_low = std::min(x_low, c.rt.front());
+    x_high = std::max(x_high, c.rt.back());
+    for (double v : c.shift) {
+      y_low = std::min(y_low, v);
+      y_high = std::max(y_high, v);
+    }
+  }
+  const std::vector<std::uint32_t> order = Rank_Descending(largest);
+  const std::size_t named = std::min<std::size_t>(kNamedCorrections, corrected.size());
+  std::vector<bool> is_named(data.samples.size(), false);
+  for (std::size_t i = 0; i < named; ++i) is_named[order[i]] = true;
+  const auto curve = [&](std::uint32_t s, QString name, QColor color, double width) {
+    const Rt_Correction& c = data.samples[s].correction;
+    Quality_Series line = Line(std::move(name), std::move(color), width);
+    for (std::size_t i = 0; i < c.rt.size(); ++i) {
+      line.key << c.rt[i];
+      line.value << c.shift[i];
+    }
+    return line;
+  };
+  bool other_named = false;
+  for (std::uint32_t s : corrected) {
+    if (is_named[s]) continue;
+    chart.series.push_back(
+        curve(s,
+              other_named ? QString()
+                          : QStringLiteral("other samples (%1)").arg(corrected.size() - named),
+              kOtherCurveColor, 1.0));
+    other_named = true;
+  }
+  for (std::size_t i = named; i-- > 0;) {
+    const Sample_Quality& sample = data.samples[order[i]];
+    chart.series.push_back(curve(order[i],
+                                 QStringLiteral("%1: up to %2 s")
+                                     .arg(Name_Of(sample), Quality_Number(sample.max_abs_shift, 1)),
+                                 kOutlierColors[i], 2.5));
+  }
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  Pad(chart.x_low, chart.x_high, 0.02);
+  Pad(y_low, y_high, 0.1);
+  chart.y_low = y_low;
+  chart.y_high = y_high;
+  chart.note = QStringLiteral(
+                   "%1 of %2 samples corrected; corrected time = RT + shift; named: the %3 "
+                   "largest corrections")
+                   .arg(corrected.size())
+                   .arg(data.samples.size())
+                   .arg(named);
+  if (corrected.size() < data.samples.size())
+    chart.note += QStringLiteral("\n%1 sample(s) left uncorrected (too few anchors)")
+                      .arg(data.samples.size() - corrected.size());
+  return chart;
+}
+
+Quality_Chart Mass_By_Mz_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("mass_by_mz");
+  chart.title = QStringLiteral("Mass deviation against m/z");
+  chart.x_title = QStringLiteral("Apex_MZ");
+  chart.y_title = QStringLiteral("Deviation from the group's median mass (ppm)");
+  Quality_Series scatter;
+  scatter.kind = Quality_Series_Kind::kScatter;
+  scatter.color = kScatterColor;
+  scatter.size = 3.0;
+  const std::size_t n = data.ppm_by_mz.size();
+  const std::size_t stride =
+      std::max<std::size_t>(1, (n + kMaxScatterPoints - 1) / kMaxScatterPoints);
+  double x_low = 0.0, x_high = 1.0;
+  std::vector<double> xs, ys;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Curve_Point& p = data.ppm_by_mz[i];
+    if (i == 0) x_low = x_high = p.x;
+    x_low = std::min(x_low, p.x);
+    x_high = std::max(x_high, p.x);
+    xs.push_back(p.x);
+    ys.push_back(p.y);
+    if (i % stride != 0) continue;
+    scatter.key << p.x;
+    scatter.value << p.y;
+  }
+  chart.series.push_back(std::move(scatter));
+  const std::vector<Curve_Point> median =
+      Running_Median(xs, ys, x_low, x_high, kSmoothPoints,
+                     std::max(kSmoothHalfWindow * (x_high - x_low), 1e-9), kSmoothMinValues);
+  Quality_Series line = Line(QStringLiteral("running median"), kMedianColor, 2.0);
+  for (const Curve_Point& p : median) {
+    line.key << p.x;
+    line.value << p.y;
+  }
+  if (!line.key.isEmpty()) chart.series.push_back(std::move(line));
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  Pad(chart.x_low, chart.x_high, 0.02);
+  const double m =
+      std::max({std::abs(data.mass_ppm.low),
+                std::abs(data.mass_ppm.low +
+                         data.mass_ppm.width * static_cast<double>(data.mass_ppm.counts.size())),
+                0.5});
+  chart.y_low = -m;
+  chart.y_high = m;
+  chart.note = QStringLiteral("%1 members; a trend with m/z points at a calibration error").arg(n);
+  return chart;
+}
+
+Quality_Chart Qc_Cv_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("cv_qc");
+  chart.title = QStringLiteral("Intensity CV of QC samples against study samples");
+  chart.x_title = QStringLiteral("Coefficient of variation (%)");
+  chart.y_title = QStringLiteral("Share of groups with a CV up to x (%)");
+  double top = 1.0;
+  const auto cumulative = [&](const std::vector<double>& cvs, QString name, QColor color) {
+    Quality_Series line = Line(std::move(name), std::move(color), 2.5);
+    const std::size_t step = std::max<std::size_t>(1, cvs.size() / 400);
+    for (std::size_t i = 0; i < cvs.size(); i += step) {
+      line.key << cvs[i];
+      line.value << 100.0 * static_cast<double>(i + 1) / static_cast<double>(cvs.size());
+    }
+    if (!cvs.empty()) {
+      line.key << cvs.back();
+      line.value << 100.0;
+    }
+    return line;
+  };
+  std::vector<double> qc = data.cv_qc, study = data.cv_study;
+  const double qc_median = Median(qc), study_median = Median(study);
+  chart.series.push_back(
+      cumulative(data.cv_study,
+                 QStringLiteral("study samples: median %1 %").arg(Quality_Number(study_median, 1)),
+                 kBarColor));
+  chart.series.push_back(cumulative(
+      data.cv_qc, QStringLiteral("QC samples: median %1 %").arg(Quality_Number(qc_median, 1)),
+      kQcColor));
+  if (!data.cv_study.empty()) {
+    std::vector<double> both = data.cv_study;
+    top = std::max(top, both[static_cast<std::size_t>(0.95 * (both.size() - 1))]);
+  }
+  chart.x_low = 0.0;
+  chart.x_high = top * 1.05;
+  chart.y_low = 0.0;
+  chart.y_high = 102.0;
+  std::size_t qc_below_30 = 0;
+  for (double v : data.cv_qc) qc_below_30 += v <= 30.0 ? 1 : 0;
+  chart.note =
+      QStringLiteral(
+          "%1 well-filled groups with two QC and two study values; %2 % of "
+          "them have a QC CV of 30 % or less")
+          .arg(data.cv_qc.size())
+          .arg(Quality_Number(
+              data.cv_qc.empty() ? std::nan("") : 100.0 * qc_below_30 / data.cv_qc.size(), 1));
+  return chart;
+}
+
+Quality_Chart Missing_Chart(const Quality_Data& data) {
+  const std::size_t n_samples = data.samples.size();
+  std::vector<double> values(n_samples);
+  std::vector<bool> flagged(n_samples);
+  const double groups = static_cast<double>(data.groups_half);
+  for (std::size_t s = 0; s < n_samples; ++s)
+    values[s] = groups > 0.0 ? 100.0 * static_cast<double>(data.samples[s].missing) / groups : 0.0;
+  const std::vector<double> scores = Robust_Scores(values);
+  std::size_t n_flagged = 0;
+  for (std::size_t s = 0; s < n_samples; ++s) {
+    flagged[s] = scores[s] >= kOutlierScore && values[s] > 0.0;
+    n_flagged += flagged[s] ? 1 : 0;
+  }
+  Quality_Chart chart = Sample_Bars(data, values, flagged);
+  chart.id = QStringLiteral("missing_values");
+  chart.title = QStringLiteral("Missing values per sample");
+  chart.x_title = QStringLiteral("Well-filled groups without the sample (%)");
+  chart.y_title = QStringLiteral("Sample");
+  chart.x_low = 0.0;
+  chart.x_high = std::max(chart.x_high, 1.0);
+  chart.note = QStringLiteral(
+                   "of %1 groups holding at least half of the samples; red: %2 "
+                   "sample(s) missing far more than the others")
+                   .arg(data.groups_half)
+                   .arg(n_flagged);
+  return chart;
+}
+
+Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("intensity_boxes");
+  chart.title = QStringLiteral("Intensity distribution per sample");
+  chart.x_title = QStringLiteral("log10 intensity in a group (box: quartiles, whiskers: 1.5 IQR)");
+  chart.y_title = QStringLiteral("Sample");
+  chart.horizontal = true;
+  // One series per sheet group (or one for all), in sample order bottom up.
+  std::vector<Quality_Series> by_group(data.has_sheet ? data.group_names.size() : 1);
+  for (std::size_t g = 0; g < by_group.size(); ++g) {
+    by_group[g].kind = Quality_Series_Kind::kBoxes;
+    by_group[g].color =
+        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
+    by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
+    by_group[g].bar_width = 0.7;
+  }
+  double low = 0.0, high = 1.0;
+  bool any = false;
+  std::size_t position = 0;
+  for (const Sample_Quality& s : data.samples) {
+    const Box_Summary& b = s.log_intensity;
+    if (b.values == 0) continue;
+    chart.categories << Name_Of(s);
+    Quality_Series& target = by_group[data.has_sheet ? s.group : 0];
+    target.key << static_cast<double>(position++);
+    target.value << b.median;
+    target.low << b.low;
+    target.q1 << b.q1;
+    target.q3 << b.q3;
+    target.high << b.high;
+    if (!any) low = b.low, high = b.high;
+    any = true;
+    low = std::min(low, b.low);
+    high = std::max(high, b.high);
+  }
+  for (Quality_Series& series : by_group)
+    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Pad(low, high, 0.04);
+  chart.x_low = low;
+  chart.x_high = high;
+  chart.y_low = -0.75;
+  chart.y_high = static_cast<double>(position) - 0.25;
+  chart.preferred_height = Category_Height(position);
+  return chart;
+}
+
+Quality_Chart Injection_Trend_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("injection_trend");
+  chart.title = QStringLiteral("Median intensity in injection order");
+  chart.x_title = QStringLiteral("Injection order (sample sheet)");
+  chart.y_title = QStringLiteral("Median log10 intensity of the sample");
+  std::vector<std::uint32_t> order;
+  for (std::uint32_t s = 0; s < data.samples.size(); ++s)
+    if (std::isfinite(data.samples[s].order) && data.samples[s].log_intensity.values > 0)
+      order.push_back(s);
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return data.samples[a].order < data.samples[b].order;
+  });
+  Quality_Series path = Line(QString(), kOtherCurveColor, 1.0);
+  std::vector<Quality_Series> by_group(data.group_names.size());
+  for (std::size_t g = 0; g < by_group.size(); ++g) {
+    by_group[g].kind = Quality_Series_Kind::kScatter;
+    by_group[g].color = Group_Color(data, static_cast<std::uint32_t>(g));
+    by_group[g].name = From_Engine_String(data.group_names[g]);
+    by_group[g].size = 8.0;
+  }
+  double x_low = 0.0, x_high = 1.0, y_low = 0.0, y_high = 1.0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Sample_Quality& s = data.samples[order[i]];
+    const double y = s.log_intensity.median;
+    path.key << s.order;
+    path.value << y;
+    by_group[s.group].key << s.order;
+    by_group[s.group].value << y;
+    if (i == 0) x_low = x_high = s.order, y_low = y_high = y;
+    x_low = std::min(x_low, s.order);
+    x_high = std::max(x_high, s.order);
+    y_low = std::min(y_low, y);
+    y_high = std::max(y_high, y);
+  }
+  chart.series.push_back(std::move(path));
+  for (Quality_Series& series : by_group)
+    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Pad(x_low, x_high, 0.03);
+  Pad(y_low, y_high, 0.15);
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  chart.y_low = y_low;
+  chart.y_high = y_high;
+  chart.note = QStringLiteral("%1 samples with an injection order; a drift shows as a slope")
+                   .arg(order.size());
+  return chart;
+}
+
+Quality_Chart Pca_Chart(const Quality_Data& data) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("pca_scores");
+  chart.title = QStringLiteral("PCA scores of the samples");
+  chart.x_title =
+      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[0], 1));
+  chart.y_title =
+      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[1], 1));
+  const std::size_t groups = data.has_sheet ? data.group_names.size() : 1;
+  std::vector<Quality_Series> by_group(groups);
+  for (std::size_t g = 0; g < groups; ++g) {
+    by_group[g].kind = Quality_Series_Kind::kScatter;
+    by_group[g].color =
+        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
+    by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
+    by_group[g].size = 8.0;
+  }
+  double x_low = -1.0, x_high = 1.0, y_low = -1.0, y_high = 1.0;
+  for (const Sample_Quality& s : data.samples) {
+    if (!std::isfinite(s.pc1) || !std::isfinite(s.pc2)) continue;
+    Quality_Series& target = by_group[data.has_sheet ? s.group : 0];
+    target.key << s.pc1;
+    target.value << s.pc2;
+    x_low = std::min(x_low, s.pc1);
+    x_high = std::max(x_high, s.pc1);
+    y_low = std::min(y_low, s.pc2);
+    y_high = std::max(y_high, s.pc2);
+  }
+  for (Quality_Series& series : by_group)
+    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Pad(x_low, x_high, 0.08);
+  Pad(y_low, y_high, 0.08);
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  chart.y_low = y_low;
+  chart.y_high = y_high;
+  chart.note = data.has_pca ? QStringLiteral(
+                                  "log10 intensities of %1 well-filled groups, centred; a "
+                                  "missing value counts as the group's smallest")
+                                  .arg(data.matrix_groups)
+                            : QStringLiteral("too few samples or groups for a PCA");
+  if (!data.has_sheet)
+    chart.note += QStringLiteral("\ncolours by group with a sample sheet (--groups)");
+  return chart;
+}
+
 }  // namespace
 
 QString Run_Item_Label(const QString& item) {
@@ -281,6 +634,7 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   } else {
     charts.push_back(Rt_Deviation_Chart(data, false, deviation));
   }
+  if (data.has_correction) charts.push_back(Correction_Chart(data));
 
   {  // Outlier ranking.
     std::vector<double> values(n_samples);
@@ -308,6 +662,35 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     charts.push_back(std::move(chart));
   }
 
+  {  // Median correlation per sample.
+    std::vector<double> values(n_samples);
+    std::vector<bool> flagged(n_samples);
+    for (std::size_t s = 0; s < n_samples; ++s) {
+      values[s] = data.samples[s].median_correlation;
+      flagged[s] = data.samples[s].correlation_score <= kCorrelationOutlierScore;
+    }
+    Quality_Chart chart = Sample_Bars(data, values, flagged);
+    // Lowest on top: the sample least like the others reads first.
+    for (Quality_Series& series : chart.series)
+      for (double& k : series.key) k = static_cast<double>(chart.categories.size()) - 1.0 - k;
+    std::reverse(chart.categories.begin(), chart.categories.end());
+    chart.id = QStringLiteral("correlation");
+    chart.title = QStringLiteral("Median correlation of each sample with the others");
+    chart.x_title = QStringLiteral("Median Pearson r of log10 intensities");
+    chart.y_title = QStringLiteral("Sample");
+    // From a little below the lowest r to 1, so that small differences near
+    // r = 1 show.
+    double lowest = 1.0;
+    for (const Quality_Series& series : chart.series)
+      for (double v : series.value) lowest = std::min(lowest, v);
+    chart.x_low = std::max(-1.0, lowest - std::max(0.25 * (1.0 - lowest), 0.005));
+    chart.x_high = 1.0;
+    chart.note = QStringLiteral("over %1 well-filled groups; red: stands out (robust score <= %2)")
+                     .arg(data.matrix_groups)
+                     .arg(Quality_Number(kCorrelationOutlierScore, 1));
+    charts.push_back(std::move(chart));
+  }
+
   {  // Mass deviation histogram.
     Quality_Chart chart;
     chart.id = QStringLiteral("mass_deviation");
@@ -318,19 +701,7 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     charts.push_back(std::move(chart));
   }
 
-  {  // Median mass deviation per sample.
-    std::vector<double> values(n_samples);
-    for (std::size_t s = 0; s < n_samples; ++s) values[s] = data.samples[s].median_ppm;
-    Quality_Chart chart = Sample_Bars(data, values, std::vector<bool>(n_samples, false));
-    chart.id = QStringLiteral("mass_by_sample");
-    chart.title = QStringLiteral("Median mass deviation per sample");
-    chart.x_title = QStringLiteral("Median deviation (ppm)");
-    chart.y_title = QStringLiteral("Sample");
-    const double m = std::max(std::abs(chart.x_low), std::abs(chart.x_high));
-    chart.x_low = -m;  // zero in the middle, so a sample's bias reads at a glance
-    chart.x_high = m;
-    charts.push_back(std::move(chart));
-  }
+  charts.push_back(Mass_By_Mz_Chart(data));
 
   {  // Samples per group.
     Quality_Chart chart;
@@ -414,7 +785,39 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
     Histogram_Series(chart, data.intensity_cv, QStringLiteral("%"), QStringLiteral("groups"));
     charts.push_back(std::move(chart));
   }
+  if (data.has_qc) charts.push_back(Qc_Cv_Chart(data));
+  charts.push_back(Missing_Chart(data));
+  charts.push_back(Intensity_Box_Chart(data));
+  if (data.has_order) charts.push_back(Injection_Trend_Chart(data));
+  charts.push_back(Pca_Chart(data));
   return charts;
+}
+
+std::vector<std::uint32_t> Standing_Out(const Quality_Data& data) {
+  std::vector<std::uint32_t> out;
+  for (std::uint32_t s = 0; s < data.samples.size(); ++s)
+    if (data.samples[s].outlier_score >= kOutlierScore ||
+        data.samples[s].correlation_score <= kCorrelationOutlierScore)
+      out.push_back(s);
+  return out;
+}
+
+QString Quality_Verdict(const Quality_Data& data) {
+  QString rt =
+      QStringLiteral("median |RT deviation| %1 s").arg(Quality_Number(data.median_abs_rt, 2));
+  if (data.has_correction)
+    rt += QStringLiteral(" \u2192 %1 s after correction")
+              .arg(Quality_Number(data.median_abs_rt_after, 2));
+  const std::size_t out = Standing_Out(data).size();
+  const QString samples = out == 0   ? QStringLiteral("no sample stands out")
+                          : out == 1 ? QStringLiteral("1 sample stands out")
+                                     : QStringLiteral("%1 samples stand out").arg(out);
+  const QString groups =
+      data.groups == 0 ? QStringLiteral("no groups")
+                       : QStringLiteral("%1 % of groups in at least half of the samples")
+                             .arg(Quality_Number(
+                                 100.0 * static_cast<double>(data.groups_half) / data.groups, 0));
+  return rt + QStringLiteral("; ") + samples + QStringLiteral("; ") + groups;
 }
 
 std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
@@ -459,6 +862,43 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
       flagged << From_Engine_String(data.samples[s].name);
   add(QStringLiteral("Samples standing out in RT"),
       flagged.isEmpty() ? QStringLiteral("none") : flagged.join(QStringLiteral(", ")));
+  QStringList unlike;
+  for (std::uint32_t s : Standing_Out(data))
+    if (data.samples[s].correlation_score <= kCorrelationOutlierScore)
+      unlike << From_Engine_String(data.samples[s].name);
+  add(QStringLiteral("Samples unlike the others (correlation)"),
+      unlike.isEmpty() ? QStringLiteral("none") : unlike.join(QStringLiteral(", ")));
+  if (data.has_correction) {
+    std::vector<double> largest;
+    for (const Sample_Quality& s : data.samples)
+      largest.push_back(s.correction.rt.empty() ? std::nan("") : s.max_abs_shift);
+    QStringList named;
+    std::size_t uncorrected = 0;
+    for (const Sample_Quality& s : data.samples) uncorrected += s.correction.rt.empty() ? 1 : 0;
+    for (std::uint32_t s : Rank_Descending(largest)) {
+      if (named.size() >= 3 || !std::isfinite(largest[s])) break;
+      named << QStringLiteral("%1 (%2 s)")
+                   .arg(Name_Of(data.samples[s]), Quality_Number(largest[s], 1));
+    }
+    add(QStringLiteral("Largest corrections"), named.join(QStringLiteral(", ")));
+    add(QStringLiteral("Samples left uncorrected"), count(uncorrected));
+  }
+  if (data.has_qc)
+    add(QStringLiteral("Median intensity CV, QC / study samples"),
+        QStringLiteral("%1 % / %2 % of %3 groups")
+            .arg(Quality_Number(Median(data.cv_qc), 1), Quality_Number(Median(data.cv_study), 1),
+                 count(data.cv_qc.size())));
+  if (!data.empty_inputs.empty()) {
+    QStringList names;
+    constexpr qsizetype kNamed = 10;
+    for (const std::string& name : data.empty_inputs)
+      if (names.size() < kNamed) names << From_Engine_String(name);
+    if (static_cast<qsizetype>(data.empty_inputs.size()) > kNamed)
+      names << QStringLiteral("and %1 more").arg(data.empty_inputs.size() - kNamed);
+    add(QStringLiteral("Inputs that gave no peaks"),
+        names.join(QStringLiteral(", ")) +
+            QStringLiteral(" (0 peaks read: no table Annotate_Peaklist, or an empty one)"));
+  }
   if (data.has_run) {
     rows.push_back(Summary_Row{QStringLiteral("Run parameters"), QString(), true});
     if (data.run_items.empty()) add(QStringLiteral("(none recorded)"), QString());

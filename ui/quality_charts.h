@@ -15,7 +15,7 @@
 
 namespace Varnel {
 
-enum class Quality_Series_Kind { kLine, kScatter, kBars };
+enum class Quality_Series_Kind { kLine, kScatter, kBars, kBoxes };
 
 // One plotted series. Bars stand on the category axis (x, or y for a
 // horizontal chart) at the x (resp. y) positions, bar_width wide in axis units.
@@ -26,7 +26,9 @@ struct Quality_Series {
   QList<double> value;  // y (x for bars of a horizontal chart)
   QColor color;
   double size = 1.5;       // line width or point diameter, pixels
-  double bar_width = 0.8;  // axis units
+  double bar_width = 0.8;  // axis units (bars and boxes)
+  // Boxes: value is the median; whiskers and quartiles per key.
+  QList<double> low, q1, q3, high;
 };
 
 struct Quality_Chart {
@@ -52,11 +54,28 @@ inline constexpr int kLabelledOutliers = 5;
 // Scatter points drawn in a deviation chart at most (every k-th member beyond).
 inline constexpr int kMaxScatterPoints = 20000;
 
+// Samples named in the correction-curve chart (largest corrections).
+inline constexpr int kNamedCorrections = 5;
+
 // The charts in display order: retention-time deviation (two, before and after,
-// with a stored correction), the per-sample outlier ranking, mass deviation,
-// per-sample median mass deviation, samples per group, peaks per sample, and
-// the intensity coefficient of variation.
+// with a stored correction), the correction curves (with a correction), the
+// per-sample outlier ranking, the median correlation per sample, mass
+// deviation and mass deviation against m/z, samples per group, the intensity
+// CV, the CV of QC against study samples (with a QC group), peaks and missing
+// values per sample, intensity boxes per sample, the intensity trend in
+// injection order (with an order column) and the PCA scores.
 std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data);
+
+// One line on top of the window and the page: "median |RT deviation| 9.3 s ->
+// 0.44 s after correction; 2 samples stand out; 81 % of groups in at least
+// half of the samples" (an arrow, not "->"; without a correction the first
+// part is "median |RT deviation| 9.3 s").
+QString Quality_Verdict(const Quality_Data& data);
+
+// Indexes of the samples that stand out, in sample order: a robust score of
+// kOutlierScore or more in retention time, or a median correlation scoring
+// kCorrelationOutlierScore or less.
+std::vector<std::uint32_t> Standing_Out(const Quality_Data& data);
 
 // The summary table: label and value, in display order (samples, peaks,
 // groups, unaligned peaks, ..., then the run's parameters when recorded).

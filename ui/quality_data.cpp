@@ -6,8 +6,10 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <set>
 #include <unordered_map>
 
+#include "export/sample_sheet.h"
 #include "storage/aligned_result.h"
 
 namespace Varnel {
@@ -27,6 +29,7 @@ constexpr Result_Columns kFigureColumns = {"SAMPLE_ID",
                                            "Compound_MolecularMass",
                                            "Compound_Retention_Time",
                                            "Compound_Intensity",
+                                           "Apex_MZ",
                                            "Align_RT"};
 constexpr std::size_t kSampleId = Column_Of("SAMPLE_ID");
 constexpr std::size_t kSampleName = Column_Of("SAMPLE_NAME");
@@ -36,6 +39,9 @@ constexpr std::size_t kMass = Column_Of("Compound_MolecularMass");
 constexpr std::size_t kRt = Column_Of("Compound_Retention_Time");
 constexpr std::size_t kIntensity = Column_Of("Compound_Intensity");
 constexpr std::size_t kAlignRt = Column_Of("Align_RT");
+constexpr std::size_t kMz = Column_Of("Apex_MZ");
+constexpr std::size_t kProgressRows = 1 << 16;
+constexpr double kWhisker = 1.5;
 
 // Value at quantile q (0..1) of the values, linear between neighbours as in
 // a sorted list. Reorders values (nth_element): O(n) instead of a sort.
@@ -59,6 +65,7 @@ struct Member_Row {
   double rt;
   double intensity;
   double centre;
+  double mz;
 };
 
 struct Raw_Result {
@@ -72,7 +79,7 @@ struct Raw_Result {
   std::vector<std::vector<std::string>> run_inputs;
 };
 
-void Read_Peaks(Aligned_Result& result, Raw_Result& raw) {
+void Read_Peaks(Aligned_Result& result, Raw_Result& raw, const Quality_Options& options) {
   Result_Rows rows = result.Scan(kFigureColumns);
   std::unordered_map<std::int64_t, std::uint32_t> index_of;
   std::int64_t last_id = 0;
@@ -91,7 +98,8 @@ void Read_Peaks(Aligned_Result& result, Raw_Result& raw) {
       last_id = sample_id;
       last_index = it->second;
     }
-    ++raw.peaks;
+    if (++raw.peaks % kProgressRows == 0 && options.progress && !options.progress(raw.peaks))
+      throw Quality_Cancelled();
     Sample_Quality& sample = raw.samples[last_index];
     ++sample.peaks_read;
     const std::int64_t align_id = rows.Int(kAlignId);
@@ -102,7 +110,7 @@ void Read_Peaks(Aligned_Result& result, Raw_Result& raw) {
     ++sample.peaks_aligned;
     raw.rows.push_back(Member_Row{static_cast<std::uint32_t>(align_id), last_index,
                                   rows.Int(kCompoundId), rows.Real(kMass), rows.Real(kRt),
-                                  rows.Real(kIntensity), rows.Real(kAlignRt)});
+                                  rows.Real(kIntensity), rows.Real(kAlignRt), rows.Real(kMz)});
   }
 }
 
@@ -124,13 +132,13 @@ void Read_Extras(Aligned_Result& result, Raw_Result& raw) {
   }
 }
 
-Raw_Result Read_Result(const std::string& path) {
+Raw_Result Read_Result(const std::string& path, const Quality_Options& options) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) throw Quality_Error(path + ": no such file");
   Raw_Result raw;
   try {
     Aligned_Result result(path);
-    Read_Peaks(result, raw);
+    Read_Peaks(result, raw, options);
     Read_Extras(result, raw);
   } catch (const Aligned_Result_Error& e) {
     throw Quality_Error(e.what());
@@ -157,7 +165,167 @@ void Order_Samples(Raw_Result& raw) {
   for (Member_Row& row : raw.rows) row.sample = new_index[row.sample];
 }
 
-Quality_Data Compute(Raw_Result raw, const std::string& path) {
+// The sheet's group and order of each sample; throws naming the sheet and up
+// to five samples it leaves out.
+void Apply_Sheet(Quality_Data& q, const Sample_Sheet& sheet) {
+  std::map<std::string, std::size_t> row_of;
+  for (std::size_t r = 0; r < sheet.rows.size(); ++r) row_of.emplace(sheet.rows[r].first, r);
+  std::map<std::string, int> uses;
+  for (const Sample_Quality& s : q.samples) ++uses[s.name];
+  std::map<std::string, std::uint32_t> group_index;
+  std::vector<std::string> missing;
+  for (Sample_Quality& s : q.samples) {
+    auto it = row_of.end();
+    if (uses[s.name] > 1) it = row_of.find(s.name + " (" + std::to_string(s.sample_id) + ")");
+    if (it == row_of.end()) it = row_of.find(s.name);
+    if (it == row_of.end()) {
+      missing.push_back(s.name);
+      continue;
+    }
+    const std::string& group = sheet.rows[it->second].second;
+    const auto [g, added] =
+        group_index.emplace(group, static_cast<std::uint32_t>(q.group_names.size()));
+    if (added) q.group_names.push_back(group);
+    s.group = g->second;
+    s.order = sheet.order.empty() ? kNaN : sheet.order[it->second];
+  }
+  if (!missing.empty()) {
+    std::string list;
+    for (std::size_t i = 0; i < missing.size() && i < 5; ++i)
+      list += (i ? ", \"" : "\"") + missing[i] + "\"";
+    if (missing.size() > 5) list += " and " + std::to_string(missing.size() - 5) + " more";
+    throw Quality_Error(sheet.path + ": no group for sample" + (missing.size() > 1 ? "s " : " ") +
+                        list);
+  }
+  q.has_sheet = true;
+  q.has_order = !sheet.order.empty();
+}
+
+bool Is_Qc(const std::string& group) {
+  return group.size() == 2 && (group[0] == 'Q' || group[0] == 'q') &&
+         (group[1] == 'C' || group[1] == 'c');
+}
+
+double Cv_Percent(double sum, double sum_sq, std::size_t n) {
+  const double mean = sum / static_cast<double>(n);
+  const double var = std::max(0.0, (sum_sq - n * mean * mean) / static_cast<double>(n - 1));
+  return std::sqrt(var) / mean * kPercent;
+}
+
+// The top two eigenpairs of the symmetric matrix a (n x n, row-major) by power
+// iteration with deflation.
+void Top_Two_Eigen(std::vector<double> a, std::size_t n, double values[2],
+                   std::vector<double> vectors[2]) {
+  constexpr int kIterations = 300;
+  for (int k = 0; k < 2; ++k) {
+    std::vector<double> v(n), w(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = 1.0 + 0.01 * static_cast<double>(i % 7);
+    double lambda = 0.0;
+    for (int it = 0; it < kIterations; ++it) {
+      for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < n; ++j) sum += a[i * n + j] * v[j];
+        w[i] = sum;
+      }
+      double norm = 0.0;
+      for (double x : w) norm += x * x;
+      norm = std::sqrt(norm);
+      if (!(norm > 0.0)) break;
+      for (std::size_t i = 0; i < n; ++i) v[i] = w[i] / norm;
+      lambda = norm;
+    }
+    values[k] = lambda;
+    vectors[k] = v;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) a[i * n + j] -= lambda * v[i] * v[j];
+  }
+}
+
+// Correlation and PCA from the log10 intensities of the chosen groups:
+// cells[g * n + s], NaN where the sample is missing.
+void Sample_Matrix_Figures(Quality_Data& q, const std::vector<double>& cells, std::size_t groups) {
+  const std::size_t n = q.samples.size();
+  q.matrix_groups = groups;
+  std::vector<std::vector<double>> column(n, std::vector<double>(groups));
+  for (std::size_t g = 0; g < groups; ++g)
+    for (std::size_t s = 0; s < n; ++s) column[s][g] = cells[g * n + s];
+  std::vector<std::vector<double>> r(n);
+  for (std::size_t a = 0; a < n; ++a)
+    for (std::size_t b = a + 1; b < n; ++b) {
+      const double v = Pearson(column[a], column[b]);
+      r[a].push_back(v);
+      r[b].push_back(v);
+    }
+  std::vector<double> medians(n);
+  for (std::size_t s = 0; s < n; ++s) q.samples[s].median_correlation = medians[s] = Median(r[s]);
+  const std::vector<double> scores = Robust_Scores(medians);
+  for (std::size_t s = 0; s < n; ++s) q.samples[s].correlation_score = scores[s];
+
+  for (Sample_Quality& s : q.samples) s.pc1 = s.pc2 = kNaN;
+  if (n < 3 || groups < 2) return;
+  // Missing cells take the group's smallest value; each group is centred.
+  std::vector<double> x(n * groups);
+  for (std::size_t g = 0; g < groups; ++g) {
+    double low = kNaN, sum = 0.0;
+    for (std::size_t s = 0; s < n; ++s)
+      if (std::isfinite(cells[g * n + s]) && !(cells[g * n + s] >= low)) low = cells[g * n + s];
+    if (!std::isfinite(low)) low = 0.0;
+    for (std::size_t s = 0; s < n; ++s) {
+      const double v = std::isfinite(cells[g * n + s]) ? cells[g * n + s] : low;
+      x[s * groups + g] = v;
+      sum += v;
+    }
+    const double mean = sum / static_cast<double>(n);
+    for (std::size_t s = 0; s < n; ++s) x[s * groups + g] -= mean;
+  }
+  std::vector<double> gram(n * n);
+  double trace = 0.0;
+  for (std::size_t a = 0; a < n; ++a)
+    for (std::size_t b = a; b < n; ++b) {
+      double sum = 0.0;
+      const double* xa = &x[a * groups];
+      const double* xb = &x[b * groups];
+      for (std::size_t g = 0; g < groups; ++g) sum += xa[g] * xb[g];
+      gram[a * n + b] = gram[b * n + a] = sum;
+      if (a == b) trace += sum;
+    }
+  if (!(trace > 0.0)) return;
+  double values[2];
+  std::vector<double> vectors[2];
+  Top_Two_Eigen(std::move(gram), n, values, vectors);
+  for (int k = 0; k < 2; ++k) {
+    q.pc_share[k] = values[k] / trace;
+    // One sign for every run: the largest score is positive.
+    double extreme = 0.0;
+    for (double v : vectors[k])
+      if (std::abs(v) > std::abs(extreme)) extreme = v;
+    const double sign = extreme < 0.0 ? -1.0 : 1.0;
+    for (std::size_t s = 0; s < n; ++s)
+      (k == 0 ? q.samples[s].pc1 : q.samples[s].pc2) =
+          sign * std::sqrt(std::max(values[k], 0.0)) * vectors[k][s];
+  }
+  q.has_pca = true;
+}
+
+void Find_Empty_Inputs(Quality_Data& q) {
+  if (q.run_inputs.size() < 2) return;
+  const std::vector<std::string>& header = q.run_inputs.front();
+  const auto column = [&](const char* name) {
+    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  const std::size_t file = column("File_Name"), peaks = column("Peaks_Read"),
+                    id = column("SAMPLE_ID");
+  if (file >= header.size() || peaks >= header.size() || id >= header.size()) return;
+  std::set<std::string> with_rows;
+  for (const Sample_Quality& s : q.samples) with_rows.insert(std::to_string(s.sample_id));
+  for (std::size_t r = 1; r < q.run_inputs.size(); ++r) {
+    const std::vector<std::string>& row = q.run_inputs[r];
+    if (row.size() > std::max({file, peaks, id}) && row[peaks] == "0" && !with_rows.count(row[id]))
+      q.empty_inputs.push_back(row[file]);
+  }
+}
+
+Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Options& options) {
   Order_Samples(raw);
   Quality_Data q;
   q.file = path;
@@ -169,6 +337,24 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
   q.run_inputs = std::move(raw.run_inputs);
   q.samples = std::move(raw.samples);
   const std::size_t n_samples = q.samples.size();
+  Find_Empty_Inputs(q);
+  if (options.sheet != nullptr) Apply_Sheet(q, *options.sheet);
+  std::vector<bool> is_qc(n_samples, false);
+  std::size_t n_qc = 0;
+  if (q.has_sheet)
+    for (std::size_t s = 0; s < n_samples; ++s) {
+      is_qc[s] = Is_Qc(q.group_names[q.samples[s].group]);
+      n_qc += is_qc[s] ? 1 : 0;
+    }
+  q.has_qc = n_qc > 0;
+  for (Sample_Quality& s : q.samples) {
+    if (!q.has_order) s.order = kNaN;
+    auto it = raw.corrections.find(s.sample_id);
+    if (it == raw.corrections.end()) continue;
+    s.correction = it->second;
+    for (double v : s.correction.shift) s.max_abs_shift = std::max(s.max_abs_shift, std::abs(v));
+  }
+  if (options.progress && !options.progress(raw.peaks)) throw Quality_Cancelled();
 
   // Members: the first row of each (group, sample, compound).
   std::vector<Member_Row>& rows = raw.rows;
@@ -197,6 +383,10 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
   std::vector<std::vector<double>> x_of(n_samples), before_of(n_samples), after_of(n_samples),
       ppm_of(n_samples);
   std::vector<double> all_ppm, all_cv, masses, per_sample_intensity(n_samples, 0.0);
+  std::vector<std::vector<double>> log_intensity_of(n_samples);
+  std::vector<std::size_t> in_filled(n_samples, 0);
+  std::vector<double> filled_cells;  // log10 intensity, group-major, NaN when missing
+  std::vector<double> all_abs_before, all_abs_after;
   std::vector<std::uint32_t> group_samples;
   for (std::size_t begin = 0; begin < rows.size();) {
     std::size_t end = begin;
@@ -223,37 +413,53 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
           const double ppm = (m.mass - median_mass) / median_mass * kPpm;
           all_ppm.push_back(ppm);
           ppm_of[m.sample].push_back(ppm);
+          if (std::isfinite(m.mz)) q.ppm_by_mz.push_back(Curve_Point{m.mz, ppm});
         }
         if (!std::isfinite(m.rt) || !std::isfinite(m.centre)) continue;
         const Rt_Correction* c = correction_of[m.sample];
         const double before = m.rt - m.centre;
         const double after = c != nullptr ? m.rt + c->Shift(m.rt) - m.centre : before;
         q.rt_deviations.push_back(Rt_Deviation{m.centre, before, after, m.sample});
+        all_abs_before.push_back(std::abs(before));
+        all_abs_after.push_back(std::abs(after));
         x_of[m.sample].push_back(m.centre);
         before_of[m.sample].push_back(before);
         after_of[m.sample].push_back(after);
       }
     }
 
-    if (k >= 2 && 2 * k >= n_samples) {
-      for (std::size_t i = begin; i < end; ++i)
-        if (std::isfinite(rows[i].intensity) && rows[i].intensity > 0.0)
-          per_sample_intensity[rows[i].sample] += rows[i].intensity;
-      double sum = 0.0, sum_sq = 0.0;
-      std::size_t n = 0;
-      for (std::uint32_t s : group_samples) {
-        const double v = per_sample_intensity[s];
-        per_sample_intensity[s] = 0.0;
-        if (v <= 0.0) continue;
-        sum += v;
-        sum_sq += v * v;
-        ++n;
-      }
+    for (std::size_t i = begin; i < end; ++i)
+      if (std::isfinite(rows[i].intensity) && rows[i].intensity > 0.0)
+        per_sample_intensity[rows[i].sample] += rows[i].intensity;
+    const bool filled = k >= 2 && 2 * k >= n_samples;
+    if (filled) filled_cells.resize(filled_cells.size() + n_samples, kNaN);
+    double sum = 0.0, sum_sq = 0.0, qc_sum = 0.0, qc_sum_sq = 0.0, st_sum = 0.0, st_sum_sq = 0.0;
+    std::size_t n = 0, n_qc_here = 0, n_study_here = 0;
+    for (std::uint32_t s : group_samples) {
+      const double v = per_sample_intensity[s];
+      per_sample_intensity[s] = 0.0;
+      if (v <= 0.0) continue;
+      log_intensity_of[s].push_back(std::log10(v));
+      if (!filled) continue;
+      ++in_filled[s];
+      filled_cells[filled_cells.size() - n_samples + s] = std::log10(v);
+      sum += v;
+      sum_sq += v * v;
+      ++n;
+      (is_qc[s] ? qc_sum : st_sum) += v;
+      (is_qc[s] ? qc_sum_sq : st_sum_sq) += v * v;
+      ++(is_qc[s] ? n_qc_here : n_study_here);
+    }
+    if (filled) {
+      for (std::uint32_t s : group_samples)
+        if (!std::isfinite(filled_cells[filled_cells.size() - n_samples + s])) ++in_filled[s];
       if (n >= 2) {
-        const double mean = sum / static_cast<double>(n);
-        const double var = std::max(0.0, (sum_sq - n * mean * mean) / static_cast<double>(n - 1));
-        all_cv.push_back(std::sqrt(var) / mean * kPercent);
+        all_cv.push_back(Cv_Percent(sum, sum_sq, n));
         ++q.cv_groups;
+      }
+      if (q.has_qc && n_qc_here >= 2 && n_study_here >= 2) {
+        q.cv_qc.push_back(Cv_Percent(qc_sum, qc_sum_sq, n_qc_here));
+        q.cv_study.push_back(Cv_Percent(st_sum, st_sum_sq, n_study_here));
       }
     }
     begin = end;
@@ -286,6 +492,29 @@ Quality_Data Compute(Raw_Result raw, const std::string& path) {
                              ? Running_Median(x_of[s], after_of[s], q.rt_low, q.rt_high,
                                               kSmoothPoints, half_width, kSmoothMinValues)
                              : sample.curve_before;
+  }
+  const std::size_t filled_groups = n_samples == 0 ? 0 : filled_cells.size() / n_samples;
+  for (std::size_t s = 0; s < n_samples; ++s) {
+    q.samples[s].missing = filled_groups - in_filled[s];
+    q.samples[s].log_intensity = Make_Box(std::move(log_intensity_of[s]));
+  }
+  q.median_abs_rt = Median(std::move(all_abs_before));
+  q.median_abs_rt_after = Median(std::move(all_abs_after));
+  std::sort(q.cv_qc.begin(), q.cv_qc.end());
+  std::sort(q.cv_study.begin(), q.cv_study.end());
+  if (options.progress && !options.progress(raw.peaks)) throw Quality_Cancelled();
+  {
+    // At most kMaxMatrixGroups groups, evenly through the Align_IDs.
+    const std::size_t stride =
+        std::max<std::size_t>(1, (filled_groups + kMaxMatrixGroups - 1) / kMaxMatrixGroups);
+    std::vector<double> chosen;
+    std::size_t used = 0;
+    for (std::size_t g = 0; g < filled_groups; g += stride, ++used)
+      chosen.insert(chosen.end(), filled_cells.begin() + g * n_samples,
+                    filled_cells.begin() + (g + 1) * n_samples);
+    filled_cells.clear();
+    filled_cells.shrink_to_fit();
+    Sample_Matrix_Figures(q, chosen, used);
   }
   const std::vector<double> scores = Robust_Scores(abs_medians);
   for (std::size_t s = 0; s < n_samples; ++s) q.samples[s].outlier_score = scores[s];
@@ -439,6 +668,57 @@ double Rt_Correction::Shift(double at) const {
   return shift[lo] + (at - rt[lo]) / span * (shift[hi] - shift[lo]);
 }
 
-Quality_Data Load_Quality_Data(const std::string& path) { return Compute(Read_Result(path), path); }
+Box_Summary Make_Box(std::vector<double> values) {
+  values.erase(
+      std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
+      values.end());
+  Box_Summary b;
+  b.values = values.size();
+  if (values.empty()) {
+    b.low = b.q1 = b.median = b.q3 = b.high = kNaN;
+    return b;
+  }
+  std::sort(values.begin(), values.end());
+  const auto at = [&values](double q) {  // linear between neighbours, as Quantile
+    const double pos = q * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(std::floor(pos));
+    if (below + 1 >= values.size()) return values[below];
+    return values[below] + (pos - static_cast<double>(below)) * (values[below + 1] - values[below]);
+  };
+  b.q1 = at(0.25);
+  b.median = at(0.5);
+  b.q3 = at(0.75);
+  const double reach = kWhisker * (b.q3 - b.q1);
+  b.low = *std::lower_bound(values.begin(), values.end(), b.q1 - reach);
+  b.high = *(std::upper_bound(values.begin(), values.end(), b.q3 + reach) - 1);
+  return b;
+}
+
+double Pearson(const std::vector<double>& a, const std::vector<double>& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  double sa = 0.0, sb = 0.0;
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::isfinite(a[i]) && std::isfinite(b[i])) {
+      sa += a[i];
+      sb += b[i];
+      ++m;
+    }
+  if (m < kMinCorrelationPairs) return kNaN;
+  const double ma = sa / static_cast<double>(m), mb = sb / static_cast<double>(m);
+  double sab = 0.0, saa = 0.0, sbb = 0.0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::isfinite(a[i]) && std::isfinite(b[i])) {
+      sab += (a[i] - ma) * (b[i] - mb);
+      saa += (a[i] - ma) * (a[i] - ma);
+      sbb += (b[i] - mb) * (b[i] - mb);
+    }
+  if (!(saa > 0.0) || !(sbb > 0.0)) return kNaN;
+  return sab / std::sqrt(saa * sbb);
+}
+
+Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options) {
+  return Compute(Read_Result(path, options), path, options);
+}
 
 }  // namespace Varnel

@@ -1,8 +1,16 @@
 // The figures of an alignment's quality, computed without widgets from one
 // aligned result: retention-time and mass deviations of each group's members,
 // per-sample counts and smoothed drift curves, an outlier ranking of the
-// samples, how many samples each group holds, and the intensity spread of the
-// well-filled groups. The quality window and varnel-report draw these.
+// samples, how many samples each group holds, the intensity spread of the
+// well-filled groups, missing values, intensity distributions, correlation
+// and PCA scores of the samples, the stored correction curves and, with a
+// sample sheet, the groups, the CV of QC samples and the injection order.
+// The quality window and varnel-report draw these.
+//
+// A well-filled group holds members of at least half of the samples (and of
+// two). The intensity of a sample in a group is the sum of its members'
+// Compound_Intensity; correlation, PCA, CV and missing values use the
+// well-filled groups only.
 //
 // A member is one compound of one sample in an alignment group: the rows of an
 // aligned result that share Align_ID (not 0), SAMPLE_ID and Compound_ID (the
@@ -14,10 +22,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct Sample_Sheet;
 
 namespace Varnel {
 
@@ -27,6 +38,14 @@ class Quality_Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Raised when the progress callback asked to stop.
+class Quality_Cancelled : public Quality_Error {
+ public:
+  Quality_Cancelled() : Quality_Error("cancelled") {}
+};
+
+inline constexpr double kOutlierScoreMagnitude = 3.5;
 
 // Counts of equal-width bins: bin i covers [low + i*width, low + (i+1)*width).
 // Values below low or at/after the last edge are counted in below/above, not
@@ -104,8 +123,27 @@ struct Rt_Correction {
   double Shift(double at) const;
 };
 
+// A box plot's figures: quartiles and median, whiskers at the most extreme
+// values within 1.5 interquartile ranges of the box. NaN without values.
+struct Box_Summary {
+  double low = 0.0, q1 = 0.0, median = 0.0, q3 = 0.0, high = 0.0;
+  std::size_t values = 0;
+};
+Box_Summary Make_Box(std::vector<double> values);
+
+// Pearson correlation of the pairs where both values are finite; NaN with
+// fewer than kMinCorrelationPairs pairs or no spread.
+inline constexpr std::size_t kMinCorrelationPairs = 3;
+double Pearson(const std::vector<double>& a, const std::vector<double>& b);
+
+// Correlation and PCA use at most this many well-filled groups (every k-th).
+inline constexpr std::size_t kMaxMatrixGroups = 3000;
+// Samples whose median correlation lies this far below the others' (robust
+// score) stand out, as in retention time.
+inline constexpr double kCorrelationOutlierScore = -kOutlierScoreMagnitude;
+
 // A sample is flagged as an outlier when its robust score reaches this.
-inline constexpr double kOutlierScore = 3.5;
+inline constexpr double kOutlierScore = kOutlierScoreMagnitude;
 // Smoothed curves: evaluation positions across the retention-time range, the
 // window (a fraction of that range on each side) and the fewest members of a
 // window that give a point.
@@ -130,6 +168,21 @@ struct Sample_Quality {
   double median_ppm = 0.0;           // of the members' mass deviations
   std::vector<Curve_Point> curve_before;
   std::vector<Curve_Point> curve_after;
+  // Well-filled groups without a member of this sample.
+  std::size_t missing = 0;
+  Box_Summary log_intensity;  // log10 of the sample's intensity in each group it is in
+  // Median correlation of log10 intensities with every other sample; NaN
+  // when no pair had enough shared groups.
+  double median_correlation = 0.0;
+  double correlation_score = 0.0;  // robust score of median_correlation among samples
+  double pc1 = 0.0, pc2 = 0.0;     // PCA scores; NaN without a PCA
+  // The stored correction curve (empty without one) and its largest |Shift|.
+  Rt_Correction correction;
+  double max_abs_shift = 0.0;
+  // From the sample sheet: index into Quality_Data::group_names (0 without a
+  // sheet) and the injection order (NaN without the column).
+  std::uint32_t group = 0;
+  double order = 0.0;
 
   double Share_Aligned() const {
     return peaks_read == 0 ? 0.0 : static_cast<double>(peaks_aligned) / peaks_read;
@@ -157,6 +210,9 @@ struct Quality_Data {
   std::vector<std::uint32_t> outlier_order_after;
 
   bool has_correction = false;
+  // Medians of |deviation| over every member, before and after correction.
+  double median_abs_rt = 0.0;
+  double median_abs_rt_after = 0.0;
   std::vector<Rt_Deviation> rt_deviations;  // members of groups with >= 2 members
   double rt_low = 0.0;                      // range of the group centres, seconds
   double rt_high = 0.0;
@@ -170,19 +226,48 @@ struct Quality_Data {
   std::size_t groups_single = 0;    // one sample
   Histogram intensity_cv;           // percent, groups present in >= half the samples
   std::size_t cv_groups = 0;
+  // Members' mass deviation (ppm, as in mass_ppm) against their Apex_MZ.
+  std::vector<Curve_Point> ppm_by_mz;
+
+  // Sample sheet: the groups in the order first named; QC is the group named
+  // "QC" (any case). CVs in percent per well-filled group over the QC samples
+  // and over the others, where each side has two values or more.
+  bool has_sheet = false;
+  bool has_order = false;
+  std::vector<std::string> group_names;
+  bool has_qc = false;
+  std::vector<double> cv_qc, cv_study;  // ascending
+  // Share of the variance of the first two principal components; PCA is
+  // done when there are three samples and two groups to use.
+  bool has_pca = false;
+  double pc_share[2] = {0.0, 0.0};
+  std::size_t matrix_groups = 0;  // well-filled groups the correlation and PCA used
 
   // The run record, when the result holds table Align_Run: items in stored
   // order; Align_Run_Input as a header row and data rows, when present.
   bool has_run = false;
   std::vector<std::pair<std::string, std::string>> run_items;
   std::vector<std::vector<std::string>> run_inputs;
+  // File_Name of each recorded input that gave 0 peaks (Peaks_Read 0 and no
+  // row of its SAMPLE_ID in Align_Peaklist).
+  std::vector<std::string> empty_inputs;
+};
+
+struct Quality_Options {
+  // Groups and injection order per sample; each sample is looked up by its
+  // name, or by "name (SAMPLE_ID)" when several samples share it.
+  const ::Sample_Sheet* sheet = nullptr;
+  // Called now and then with the rows read so far; false stops the load with
+  // Quality_Cancelled. May be called on any thread the load runs on.
+  std::function<bool(std::size_t rows)> progress;
 };
 
 // Reads Align_Peaklist (and Align_RT_Correction, Align_Run, Align_Run_Input
 // when present) of the file at `path` read-only, once, and computes the figures.
 // Throws Quality_Error starting with the path when the file is missing, is no
-// SQLite database, lacks Align_Peaklist or one of its columns, or holds no row.
-Quality_Data Load_Quality_Data(const std::string& path);
+// SQLite database, lacks Align_Peaklist or one of its columns, or holds no row;
+// starting with the sheet's path when it names no group for a sample.
+Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options = {});
 
 }  // namespace Varnel
 

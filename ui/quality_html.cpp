@@ -13,10 +13,13 @@ const char* const kStyle =
     "color:#222;background:#fff}"
     "h1{font-size:24px;margin:0 0 4px}h2{font-size:19px;margin:28px 0 8px;"
     "border-bottom:1px solid #ccc;padding-bottom:4px}"
-    ".file{color:#555;margin:0 0 16px;word-break:break-all}"
+    ".file{color:#555;margin:0 0 8px;word-break:break-all}"
+    ".verdict{font-size:17px;font-weight:bold;margin:0 0 16px;padding:8px 12px;"
+    "background:#f2f6fa;border-left:4px solid #4682b4}"
     "table{border-collapse:collapse;font-size:14px}"
     "td,th{padding:4px 12px;border-bottom:1px solid #e4e4e4;text-align:left}"
-    "th{background:#f2f2f2}td.n{text-align:right;font-variant-numeric:tabular-nums}"
+    "th{background:#f2f2f2}table.summary "
+    "td:first-child{white-space:nowrap}td.n{text-align:right;font-variant-numeric:tabular-nums}"
     "tr.section td{font-weight:bold;background:#f7f7f7;padding-top:10px}"
     "tr.flag td{color:#b00}"
     "figure{margin:0 0 24px}figure img{width:100%;height:auto;border:1px solid #ddd}"
@@ -48,8 +51,9 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
               .arg(Escape(QFileInfo(file).fileName()), QString::fromLatin1(kStyle));
   html +=
       QStringLiteral("<h1>Alignment quality</h1>\n<p class=\"file\">%1</p>\n").arg(Escape(file));
+  html += QStringLiteral("<p class=\"verdict\">%1</p>\n").arg(Escape(Quality_Verdict(data)));
 
-  html += QStringLiteral("<h2>Summary</h2>\n<table>\n");
+  html += QStringLiteral("<h2>Summary</h2>\n<table class=\"summary\">\n");
   for (const Summary_Row& row : Quality_Summary(data)) {
     if (row.section)
       html += QStringLiteral("<tr class=\"section\"><td colspan=\"2\">%1</td></tr>\n")
@@ -79,11 +83,12 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
               "<tr><th>Sample</th><th>SAMPLE_ID</th><th>Peaks read</th><th>Peaks aligned</th>"
               "<th>Share aligned</th><th>Median RT deviation (s)</th>"
               "<th>Median |RT deviation| (s)</th><th>Robust score</th>%2"
-              "<th>Median mass deviation (ppm)</th></tr>\n")
+              "<th>Missing values</th><th>Median correlation</th>%3</tr>\n")
               .arg(Quality_Number(kOutlierScore, 1),
                    data.has_correction ? QStringLiteral("<th>Median |RT deviation| after "
                                                         "correction (s)</th>")
-                                       : QString());
+                                       : QString(),
+                   data.has_sheet ? QStringLiteral("<th>Group</th>") : QString());
   for (std::uint32_t s : data.outlier_order) {
     const Sample_Quality& q = data.samples[s];
     html +=
@@ -101,7 +106,13 @@ QString Quality_Report_Html(const Quality_Data& data, const std::vector<Quality_
     if (data.has_correction)
       html +=
           QStringLiteral("<td class=\"n\">%1</td>").arg(Quality_Number(q.median_abs_rt_after, 2));
-    html += QStringLiteral("<td class=\"n\">%1</td></tr>\n").arg(Quality_Number(q.median_ppm, 2));
+    html += QStringLiteral("<td class=\"n\">%1</td><td class=\"n\">%2</td>")
+                .arg(QString::number(static_cast<qulonglong>(q.missing)),
+                     Quality_Number(q.median_correlation, 3));
+    if (data.has_sheet)
+      html +=
+          QStringLiteral("<td>%1</td>").arg(Escape(From_Engine_String(data.group_names[q.group])));
+    html += QStringLiteral("</tr>\n");
   }
   html += QStringLiteral("</table></div>\n");
 

@@ -265,6 +265,7 @@ struct Sheet_Case {
   const char* text;
   std::vector<std::pair<std::string, std::string>> rows;  // accepted
   const char* error;                                      // rejected
+  std::vector<double> order = {};                         // accepted, with the order column
 };
 
 class SampleSheetTest : public ::testing::TestWithParam<Sheet_Case> {};
@@ -274,7 +275,9 @@ TEST_P(SampleSheetTest, ReadsOrRefuses) {
   const std::string path = Join_Path(dir.path(), "sheet.csv");
   Write_File(path, GetParam().text);
   if (GetParam().error == nullptr) {
-    EXPECT_EQ(Read_Sample_Sheet(path).rows, GetParam().rows);
+    const Sample_Sheet sheet = Read_Sample_Sheet(path);
+    EXPECT_EQ(sheet.rows, GetParam().rows);
+    EXPECT_EQ(sheet.order, GetParam().order);
     return;
   }
   try {
@@ -308,7 +311,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "S0,A\nS1,B\nS0,B\n",
                    {},
                    " line 3: sample \"S0\" named again (first on line 1)"},
-        Sheet_Case{"OpenQuote", "\"S0,A\n", {}, " line 1: unterminated quote"}),
+        Sheet_Case{"OpenQuote", "\"S0,A\n", {}, " line 1: unterminated quote"},
+        Sheet_Case{"OrderColumn",
+                   "Sample,Group,Order\nS0,QC,2\nS1,A,1.5\n",
+                   {{"S0", "QC"}, {"S1", "A"}},
+                   nullptr,
+                   {2.0, 1.5}},
+        Sheet_Case{"OrderMissing",
+                   "sample,group,order\nS0,A\n",
+                   {},
+                   " line 2: expected three fields, sample, group and order, found 2"},
+        Sheet_Case{"OrderNotANumber",
+                   "sample,group,order\nS0,A,first\n",
+                   {},
+                   " line 2: order \"first\" of sample \"S0\" is not a number"}),
     [](const ::testing::TestParamInfo<Sheet_Case>& info) { return std::string(info.param.name); });
 
 TEST(SampleSheetFileTest, MissingFileIsNamed) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "export/sample_sheet.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/quality_study.h"
@@ -159,6 +160,111 @@ TEST_F(QualityFiguresTest, StoredCorrectionGivesDeviationsAfterIt) {
   const auto charts = Build_Quality_Charts(q);
   EXPECT_EQ(charts[0].id, "rt_deviation_before");
   EXPECT_EQ(charts[1].id, "rt_deviation_after");
+  EXPECT_EQ(charts[2].id, "rt_correction");
+  EXPECT_TRUE(Quality_Verdict(q).startsWith(
+      QString::fromUtf8("median |RT deviation| 5 s \u2192 0 s after correction; ")));
+}
+
+// Four samples, S0 and S1 the QC group, S2 and S3 the study, in injection
+// order 1 to 4. Log10 intensities of the groups held by all four:
+//   S0 1 2 3   S1 2 3 4   S2 3 2 1   S3 1 3 2
+// so r(S0,S1) = 1, r(S0,S2) = r(S1,S2) = -1, r(S0,S3) = r(S1,S3) = 0.5 and
+// r(S2,S3) = -0.5. Group 4 holds S0 (log 2) and S1 (log 3): half the samples,
+// so S2 and S3 miss one well-filled group. Group 5 holds S2 alone.
+TEST_F(QualityFiguresTest, HandMadeStudyGivesMissingValuesCorrelationsAndQcCvs) {
+  const double logs[4][3] = {{1, 2, 3}, {2, 3, 4}, {3, 2, 1}, {1, 3, 2}};
+  std::vector<Align_Peak> peaks;
+  for (std::uint32_t s = 0; s < 4; ++s)
+    for (std::uint32_t g = 0; g < 3; ++g)
+      peaks.push_back(Member(s, g + 1, 100.0 * (g + 1), 100.0 * (g + 1), 500.0 + g,
+                             std::pow(10.0, logs[s][g])));
+  peaks.push_back(Member(0, 4, 400.0, 400.0, 600.0, 100.0));
+  peaks.push_back(Member(1, 4, 400.0, 400.0, 600.0, 1000.0));
+  peaks.push_back(Member(2, 5, 500.0, 500.0, 700.0, 10.0));
+  const std::string path = Write(peaks);
+  const std::string sheet_path = Join_Path(folder_.path(), "sheet.csv");
+  Write_File(sheet_path, "sample,group,order\nS3,Study,4\nS2,Study,3\nS1,qc,2\nS0,qc,1\n");
+  const Sample_Sheet sheet = Read_Sample_Sheet(sheet_path);
+  Quality_Options options;
+  options.sheet = &sheet;
+  const Quality_Data q = Load_Quality_Data(path, options);
+
+  ASSERT_EQ(q.samples.size(), 4U);
+  std::vector<std::size_t> missing;
+  std::vector<double> correlation, order;
+  for (const Sample_Quality& s : q.samples) {
+    missing.push_back(s.missing);
+    correlation.push_back(s.median_correlation);
+    order.push_back(s.order);
+  }
+  EXPECT_EQ(missing, (std::vector<std::size_t>{0, 0, 1, 1}));
+  const std::vector<double> expected_r = {0.5, 0.5, -1.0, 0.5};
+  for (int s = 0; s < 4; ++s) EXPECT_NEAR(correlation[s], expected_r[s], 1e-12) << s;
+  EXPECT_EQ(order, (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(q.group_names, (std::vector<std::string>{"qc", "Study"}));
+  EXPECT_TRUE(q.has_qc);
+  EXPECT_TRUE(q.has_order);
+
+  // CV of two values a, b: |a - b| / sqrt(2) / ((a + b) / 2). Ratios of 10
+  // give 115.708 %; 1000 against 10 gives 138.62 %.
+  const double ten = 100.0 * 90.0 / std::sqrt(2.0) / 55.0;
+  const double hundred = 100.0 * 990.0 / std::sqrt(2.0) / 505.0;
+  ASSERT_EQ(q.cv_qc.size(), 3U);
+  ASSERT_EQ(q.cv_study.size(), 3U);
+  for (double cv : q.cv_qc) EXPECT_NEAR(cv, ten, 1e-9);
+  EXPECT_NEAR(q.cv_study[0], ten, 1e-9);
+  EXPECT_NEAR(q.cv_study[1], ten, 1e-9);
+  EXPECT_NEAR(q.cv_study[2], hundred, 1e-9);
+
+  // S0's logs 1 2 2 3: quartiles 1.75 and 2.25, whiskers at 1 and 3.
+  const Box_Summary& box = q.samples[0].log_intensity;
+  EXPECT_NEAR(box.q1, 1.75, 1e-12);
+  EXPECT_NEAR(box.median, 2.0, 1e-12);
+  EXPECT_NEAR(box.q3, 2.25, 1e-12);
+  EXPECT_NEAR(box.low, 1.0, 1e-12);
+  EXPECT_NEAR(box.high, 3.0, 1e-12);
+
+  EXPECT_TRUE(q.has_pca);
+  EXPECT_GT(q.pc_share[0], q.pc_share[1]);
+  EXPECT_LE(q.pc_share[0] + q.pc_share[1], 1.0 + 1e-9);
+  // S2 is unlike the others; four groups of five hold at least half.
+  EXPECT_EQ(Standing_Out(q), (std::vector<std::uint32_t>{2}));
+  EXPECT_EQ(Quality_Verdict(q),
+            "median |RT deviation| 0 s; 1 sample stands out; 80 % of groups in at least half "
+            "of the samples");
+  std::vector<QString> ids;
+  for (const Quality_Chart& chart : Build_Quality_Charts(q)) ids.push_back(chart.id);
+  for (const char* id : {"cv_qc", "injection_trend", "missing_values", "intensity_boxes",
+                         "pca_scores", "correlation", "mass_by_mz"})
+    EXPECT_NE(std::find(ids.begin(), ids.end(), QString::fromLatin1(id)), ids.end()) << id;
+  EXPECT_EQ(std::find(ids.begin(), ids.end(), QStringLiteral("mass_by_sample")), ids.end());
+}
+
+TEST_F(QualityFiguresTest, SheetWithoutASampleIsRefusedNamingTheSheet) {
+  const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  const std::string sheet_path = Join_Path(folder_.path(), "sheet.csv");
+  Write_File(sheet_path, "S0,A\n");
+  const Sample_Sheet sheet = Read_Sample_Sheet(sheet_path);
+  Quality_Options options;
+  options.sheet = &sheet;
+  try {
+    Load_Quality_Data(path, options);
+    FAIL() << "loaded";
+  } catch (const Quality_Error& e) {
+    EXPECT_EQ(std::string(e.what()), sheet_path + ": no group for sample \"S1\"");
+  }
+}
+
+TEST_F(QualityFiguresTest, InputsWithoutPeaksAreNamedInTheSummary) {
+  const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  // The fixture records 0 peaks read for every input; a.db and b.db have rows.
+  Varnel::Test::Add_Run_Record(path, {{"mode", "Fast_Align"}}, {"a.db", "b.db", "c.db"});
+  const Quality_Data q = Load_Quality_Data(path);
+  EXPECT_EQ(q.empty_inputs, (std::vector<std::string>{"c.db"}));
+  bool named = false;
+  for (const Summary_Row& row : Quality_Summary(q))
+    named = named || (row.label == "Inputs that gave no peaks" && row.value.startsWith("c.db ("));
+  EXPECT_TRUE(named);
 }
 
 TEST(RtCorrectionTest, InterpolatesInsideAndHoldsBeyondTheEnds) {

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QtTest>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/quality_study.h"
+#include "ui/quality_charts.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_charts_view.h"
 #include "ui/widgets/quality_report.h"
@@ -58,6 +61,8 @@ class Quality_Report_Test : public QObject {
   void programExitStatus();
   void windowShowsTheChartsAndSavesWide();
   void windowRefusesABadResultWithAMessage();
+  void windowClosedWhileComputingGoesQuietly();
+  void windowAsksForASampleSheet();
 };
 
 void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
@@ -66,15 +71,13 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
   const std::string out = Join_Path(folder.path(), "report");
   QCOMPARE(Report_Refusal(result, out), QString());
 
-  const QStringList expected = {"index.html",
-                                "intensity_cv.png",
-                                "mass_by_sample.png",
-                                "mass_deviation.png",
-                                "peaks_per_sample.png",
-                                "rt_deviation_after.png",
-                                "rt_deviation_before.png",
-                                "rt_outliers.png",
-                                "samples_per_group.png"};
+  const QStringList expected = {"correlation.png",        "index.html",
+                                "intensity_boxes.png",    "intensity_cv.png",
+                                "mass_by_mz.png",         "mass_deviation.png",
+                                "missing_values.png",     "pca_scores.png",
+                                "peaks_per_sample.png",   "rt_correction.png",
+                                "rt_deviation_after.png", "rt_deviation_before.png",
+                                "rt_outliers.png",        "samples_per_group.png"};
   QStringList files = QDir(Q(out)).entryList(QDir::Files, QDir::Name);
   QCOMPARE(files, expected);
   const QString html = QString::fromUtf8(Read_File(Join_Path(out, "index.html")));
@@ -87,6 +90,7 @@ void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
   QVERIFY(!html.contains(QLatin1String("http")));  // offline: nothing fetched
   QVERIFY(html.contains(QLatin1String("<td>Mass tolerance (Da)</td><td>0.1</td>")));
   QVERIFY(html.contains(QLatin1String("Plasma_B1_S003")));
+  QVERIFY(html.contains(QLatin1String("<p class=\"verdict\">median |RT deviation| ")));
   // Nothing left beside the report.
   QCOMPARE(QDir(Q(folder.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
            QStringList({"report", "tiny.aligndb"}));
@@ -102,7 +106,7 @@ void Quality_Report_Test::resultWithoutGroupsStillGivesEveryChart() {
   Test::Write_Aligned_Result(peaks, folder.path(), "loose.aligndb");
   const std::string out = Join_Path(folder.path(), "report");
   QCOMPARE(Report_Refusal(Join_Path(folder.path(), "loose.aligndb"), out), QString());
-  QCOMPARE(QDir(Q(out)).entryList(QDir::Files).size(), 8);  // seven charts and the page
+  QCOMPARE(QDir(Q(out)).entryList(QDir::Files).size(), 12);  // eleven charts and the page
 }
 
 void Quality_Report_Test::earlierReportIsReplaced() {
@@ -190,6 +194,23 @@ void Quality_Report_Test::programExitStatus() {
   QVERIFY(!QFile::exists(Q(Join_Path(folder.path(), "other"))));
 
   QCOMPARE(run({Q(result)}, &err), 2);
+
+  // --groups: a QC group and an order column add their charts; a sheet that
+  // leaves a sample out is refused naming the sheet.
+  const std::string sheet = Join_Path(folder.path(), "sheet.csv");
+  Write_File(sheet,
+             "sample,group,order\nPlasma_B1_S001,QC,1\nPlasma_B1_S002,QC,2\n"
+             "Plasma_B1_S003,A,3\nPlasma_B1_S004,A,4\nPlasma_B1_S005,B,5\n");
+  const std::string grouped = Join_Path(folder.path(), "grouped");
+  QCOMPARE(run({QStringLiteral("--groups"), Q(sheet), Q(result), Q(grouped)}, &err), 0);
+  for (const char* f : {"cv_qc.png", "injection_trend.png", "pca_scores.png"})
+    QVERIFY2(QFile::exists(Q(Join_Path(grouped, f))), f);
+  QVERIFY(QString::fromUtf8(Read_File(Join_Path(grouped, "index.html")))
+              .contains(QLatin1String("<td>QC</td>")));
+  Write_File(sheet, "Plasma_B1_S001,QC\n");
+  QCOMPARE(run({QStringLiteral("--groups"), Q(sheet), Q(result), Q(out)}, &err), 1);
+  QVERIFY2(err.startsWith(QStringLiteral("varnel-report: ") + Q(sheet) + ": no group for samples "),
+           qPrintable(err));
 }
 
 void Quality_Report_Test::windowShowsTheChartsAndSavesWide() {
@@ -207,11 +228,16 @@ void Quality_Report_Test::windowShowsTheChartsAndSavesWide() {
       Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("tiny.aligndb"), hooks);
   QVERIFY(window);
   QVERIFY(window->isVisible());
-  QCOMPARE(window->Tabs()->count(), 6);
-  for (const char* id :
-       {"rt_deviation_before", "rt_deviation_after", "rt_outliers", "mass_deviation",
-        "mass_by_sample", "samples_per_group", "peaks_per_sample", "intensity_cv"})
-    QVERIFY2(window->Chart(QString::fromLatin1(id)) != nullptr, id);
+  QTRY_VERIFY(window->Ready());
+  QCOMPARE(window->Tabs()->count(), 9);
+  // The figures computed in the background are those computed in place.
+  const Quality_Data data = Load_Quality_Data(Join_Path(folder.path(), "tiny.aligndb"));
+  QCOMPARE(window->Verdict(), Quality_Verdict(data));
+  for (const Quality_Chart& chart : Build_Quality_Charts(data)) {
+    QCustomPlot* shown = window->Chart(chart.id);
+    QVERIFY2(shown != nullptr, qPrintable(chart.id));
+    QCOMPARE(shown->plottableCount(), static_cast<int>(chart.series.size()));
+  }
 
   QCustomPlot* plot = window->Chart(QStringLiteral("mass_deviation"));
   QTimer::singleShot(0, [plot] {
@@ -237,6 +263,53 @@ void Quality_Report_Test::windowRefusesABadResultWithAMessage() {
   QCOMPARE(Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("x.aligndb"), hooks),
            nullptr);
   QVERIFY2(shown.startsWith(Q(Join_Path(folder.path(), "x.aligndb")) + ": "), qPrintable(shown));
+}
+
+void Quality_Report_Test::windowClosedWhileComputingGoesQuietly() {
+  Temp_Folder folder;
+  Test::Quality_Study_Plan plan;
+  plan.samples = 40;
+  plan.compounds = 3000;
+  Test::Write_Quality_Study(plan, folder.path(), "large.aligndb", false);
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };
+  for (int wait_ms : {0, 20, 80}) {
+    QPointer<Quality_Window> window =
+        Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("large.aligndb"), hooks);
+    QVERIFY(window);
+    QTest::qWait(wait_ms);
+    window->close();
+    QTRY_VERIFY(window.isNull());
+  }
+}
+
+void Quality_Report_Test::windowAsksForASampleSheet() {
+  Temp_Folder folder;
+  Tiny_Result(folder.path());
+  const std::string sheet = Join_Path(folder.path(), "sheet.csv");
+  Write_File(sheet,
+             "Plasma_B1_S001,QC\nPlasma_B1_S002,QC\nPlasma_B1_S003,A\n"
+             "Plasma_B1_S004,A\nPlasma_B1_S005,A\n");
+  int asked = 0;
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };
+  hooks.sample_sheet_dialog = [&](QWidget*) {
+    ++asked;
+    return Q(sheet);
+  };
+  QPointer<Quality_Window> window =
+      Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("tiny.aligndb"), hooks);
+  QTRY_VERIFY(window->Ready());
+  QVERIFY(window->Chart(QStringLiteral("cv_qc")) == nullptr);
+  auto* button = window->findChild<QPushButton*>(QStringLiteral("quality_sample_sheet"));
+  QVERIFY(button != nullptr);
+  QSignalSpy shown(window.data(), &Quality_Window::Figures_Shown);
+  button->click();
+  QTRY_COMPARE(shown.count(), 1);
+  QCOMPARE(asked, 1);
+  QVERIFY(window->Chart(QStringLiteral("cv_qc")) != nullptr);
+  window->close();
+  QTRY_VERIFY(window.isNull());
 }
 
 QTEST_MAIN(Quality_Report_Test)

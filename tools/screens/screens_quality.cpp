@@ -7,7 +7,9 @@
 // Usage: screens_quality OUTPUT_FOLDER
 #include <QApplication>
 #include <QTabWidget>
+#include <fstream>
 
+#include "export/sample_sheet.h"
 #include "storage/path.h"
 #include "tests/ui/support/quality_study.h"
 #include "tools/screens/screens.h"
@@ -38,19 +40,38 @@ int main(int argc, char* argv[]) {
     const std::string path_500 =
         Test::Write_Quality_Study(many, screens.folder(), "study500.aligndb", false);
 
-    auto* window = new Quality_Window(Load_Quality_Data(path), nullptr,
+    // A sample sheet: every fifth sample a QC, the others in two groups, in
+    // injection order by SAMPLE_ID.
+    const std::string sheet_path = Join_Path(screens.folder(), "sheet.csv");
+    {
+      std::ofstream sheet(sheet_path);
+      sheet << "sample,group,order\n";
+      const auto study = Test::Make_Quality_Study(plan);
+      for (std::size_t s = 0; s < study.names.size(); ++s)
+        sheet << study.names[s] << ','
+              << (s % 5 == 0 ? "QC"
+                  : s % 2    ? "Case"
+                             : "Control")
+              << ',' << s + 1 << '\n';
+    }
+    const Sample_Sheet sheet = Read_Sample_Sheet(sheet_path);
+    Quality_Options options;
+    options.sheet = &sheet;
+    auto* window = new Quality_Window(Load_Quality_Data(path, options), nullptr,
                                       [](QWidget*, const QString&) { return QString(); });
     window->show();
-    static const char* const kNames[] = {
-        "quality_window.png",        "quality_window_outliers.png", "quality_window_mass.png",
-        "quality_window_groups.png", "quality_window_samples.png",  "quality_window_summary.png"};
-    for (int t = 0; t < window->Tabs()->count() && t < 6; ++t) {
+    for (int t = 0; t < window->Tabs()->count(); ++t) {
       window->Tabs()->setCurrentIndex(t);
-      if (!screens.Save(window, kNames[t])) return 1;
+      const std::string name =
+          t == 0
+              ? std::string("quality_window.png")
+              : "quality_window_" +
+                    window->Tabs()->tabText(t).toLower().replace(' ', '_').toStdString() + ".png";
+      if (!screens.Save(window, name.c_str())) return 1;
     }
     window->close();
 
-    Write_Quality_Report(path, Join_Path(out, "quality_report"));
+    Write_Quality_Report(path, Join_Path(out, "quality_report"), options);
     Write_Quality_Report(path_500, Join_Path(out, "quality_report_500"));
     std::printf("%s\n", Join_Path(Join_Path(out, "quality_report"), "index.html").c_str());
   } catch (const std::exception& e) {

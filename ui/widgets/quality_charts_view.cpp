@@ -85,7 +85,21 @@ void Add_Series(QCustomPlot* plot, const Quality_Chart& chart, const Quality_Ser
   QCPAxis* value_axis = plot->yAxis;
   if (s.kind == Quality_Series_Kind::kBars && chart.horizontal) std::swap(key_axis, value_axis);
   QCPAbstractPlottable* plottable = nullptr;
-  if (s.kind == Quality_Series_Kind::kBars) {
+  if (s.kind == Quality_Series_Kind::kBoxes) {
+    if (chart.horizontal) std::swap(key_axis, value_axis);
+    auto* boxes = new QCPStatisticalBox(key_axis, value_axis);
+    boxes->setWidth(s.bar_width);
+    boxes->setWhiskerWidth(s.bar_width * 0.4);
+    QColor fill = s.color;
+    fill.setAlpha(110);
+    boxes->setBrush(fill);
+    boxes->setPen(QPen(s.color.darker(140), 1.0));
+    boxes->setMedianPen(QPen(s.color.darker(200), 2.0));
+    boxes->setOutlierStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    for (qsizetype i = 0; i < s.key.size(); ++i)
+      boxes->addData(s.key[i], s.low[i], s.q1[i], s.value[i], s.q3[i], s.high[i]);
+    plottable = boxes;
+  } else if (s.kind == Quality_Series_Kind::kBars) {
     auto* bars = new QCPBars(key_axis, value_axis);
     bars->setWidth(s.bar_width);
     bars->setPen(Qt::NoPen);

@@ -85,8 +85,9 @@ void Write_Page(const fs::path& path, const QString& html) {
 
 }  // namespace
 
-void Write_Quality_Report(const std::string& result_path, const std::string& out_dir) {
-  const Quality_Data data = Load_Quality_Data(result_path);
+void Write_Quality_Report(const std::string& result_path, const std::string& out_dir,
+                          const Quality_Options& options) {
+  const Quality_Data data = Load_Quality_Data(result_path, options);
   const std::vector<Quality_Chart> charts = Build_Quality_Charts(data);
 
   std::error_code ec;

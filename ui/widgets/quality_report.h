@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ui/quality_data.h"
+
 namespace Varnel {
 
 // Writes out_dir/index.html, one PNG per chart beside it (at least
@@ -17,7 +19,11 @@ namespace Varnel {
 // Throws Quality_Error whose text starts with the path at fault (the result,
 // out_dir or the file that could not be written); then out_dir is as before
 // and no temporary folder remains.
-void Write_Quality_Report(const std::string& result_path, const std::string& out_dir);
+// options.sheet colours the charts by group (and adds the QC and injection
+// order charts when it has a QC group or an order column); options.progress
+// may stop the work.
+void Write_Quality_Report(const std::string& result_path, const std::string& out_dir,
+                          const Quality_Options& options = {});
 
 }  // namespace Varnel
 
