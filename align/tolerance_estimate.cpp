@@ -11,9 +11,10 @@
 namespace {
 
 constexpr double kZ99 = 2.576;            // 99 % of a normal lies within this many SDs
+constexpr double kZ999 = 3.291;           // 99.9 %: the core of corrected residuals
 constexpr double kDeepCentreNoise = 1.1;  // SD of a member around a first-phase median, per spread
 constexpr std::size_t kPairCap = 4000000;
-constexpr double kGapQuantile = 0.999;  // of the anchors' pair gaps after the correction
+constexpr double kGapQuantile = 0.99;  // of the anchors' pair gaps after the correction
 constexpr int kEmIterations = 300;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -182,10 +183,10 @@ Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params
   // Step 4.
   e.fast_window = 2.0 * kZ99 * std::sqrt(2.0) * e.rt_sd_before;
   e.deep_window = 2.0 * kZ99 * kDeepCentreNoise * e.rt_sd_before;
-  e.fast_window_corrected = 2.0 * kZ99 * std::sqrt(2.0) * e.rt_sd_after;
-  e.deep_window_corrected = 2.0 * kZ99 * kDeepCentreNoise * e.rt_sd_after;
+  e.fast_window_corrected = 2.0 * kZ999 * std::sqrt(2.0) * e.rt_sd_after;
+  e.deep_window_corrected = 2.0 * kZ999 * kDeepCentreNoise * e.rt_sd_after;
   if (!std::isnan(e.rt_gap_high)) {
-    e.fast_window_corrected = std::max(e.fast_window_corrected, 2.0 * e.rt_gap_high);
+    e.fast_window_corrected = std::max(e.fast_window_corrected, std::sqrt(2.0) * e.rt_gap_high);
     e.deep_window_corrected =
         std::max(e.deep_window_corrected, std::sqrt(2.0) * kDeepCentreNoise * e.rt_gap_high);
   }
@@ -226,7 +227,7 @@ std::string Tolerance_Estimate_Report(const Tolerance_Estimate& estimate, bool c
   out << line;
   if (estimate.anchor_pairs >= kMinPairs) {
     std::snprintf(line, sizeof line,
-                  "anchor member pairs after correction: %zu, 99.9th percentile gap %.3g s\n",
+                  "anchor member pairs after correction: %zu, 99th percentile gap %.3g s\n",
                   estimate.anchor_pairs, estimate.rt_gap_high);
     out << line;
   }

@@ -22,7 +22,7 @@
 //    step 2 on the corrected times gives rt_sd_after (equal to rt_sd_before
 //    when no sample could be corrected). The anchors are then found once
 //    more on the corrected times with that window, and every pair of
-//    members of one anchor gives a time gap: rt_gap_high is their 99.9th
+//    members of one anchor gives a time gap: rt_gap_high is their 99th
 //    percentile (NaN with fewer than kMinPairs pairs). Real residuals have
 //    heavy tails (compounds that stray by tens of seconds beyond any smooth
 //    drift), which a normal fitted to the core misses.
@@ -33,13 +33,16 @@
 //    - fast window = 2 x z x sqrt(2) x rt_sd (full width, same reason);
 //    - deep window = 2 x z x 1.1 x rt_sd: deep members are compared with the
 //      median of the first phase, a little noisier than the true centre;
-//    with rt_sd = rt_sd_after for corrected times, rt_sd_before otherwise;
-//    for corrected times the fast window is at least 2 x rt_gap_high (a
-//    seed and a member of one compound lie at most rt_gap_high apart but
-//    for 0.1 % of pairs) and the deep window at least
-//    sqrt(2) x 1.1 x rt_gap_high (a member's distance to the centre is
-//    about a pair gap / sqrt(2)); for normal residuals that is about 1.28 x
-//    the values above (3.29 instead of 2.576 SDs).
+//    with rt_sd_before for times as read. For corrected times the core is
+//    held wider, z = 3.291 (99.9 %) with rt_sd_after, and the tails by the
+//    gaps: the fast window is at least sqrt(2) x rt_gap_high and the deep
+//    window at least sqrt(2) x 1.1 x rt_gap_high: a half-width of
+//    rt_gap_high / sqrt(2) around the seed (the compound's most intense
+//    member) or the first phase's median, as if that were the compound's
+//    centre. For normal residuals that holds 99 % of members; heavier tails
+//    are held in part, since covering their pair gaps whole (2 x rt_gap_high)
+//    lets neighbouring compounds into the groups and costs more precision
+//    than it gains in recall.
 // Needs pairs: with fewer than kMinPairs in a fit the figures are NaN and
 // Tolerance_Estimate::ok is false.
 #ifndef VARNEL_ALIGN_TOLERANCE_ESTIMATE_H_
@@ -73,7 +76,7 @@ struct Tolerance_Estimate {
   double rt_sd_before = 0.0;     // s
   double rt_sd_after = 0.0;      // s
   std::size_t anchor_pairs = 0;  // pairs of members of one anchor, step 3
-  double rt_gap_high = 0.0;      // s, their 99.9th percentile time gap (NaN: too few)
+  double rt_gap_high = 0.0;      // s, their 99th percentile time gap (NaN: too few)
   std::vector<std::uint32_t> uncorrected_samples;
   // Suggestions (step 4): for times as read, and for corrected times.
   Mass_Tolerance mass_tol{Mass_Tolerance::Unit::kDa, 0.0};  // always in Da
