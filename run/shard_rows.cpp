@@ -1,6 +1,7 @@
 #include "run/shard_rows.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/replacement_file.h"
 
 namespace {
 
@@ -48,12 +48,22 @@ constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 
 }  // namespace
 
+[[noreturn]] static void Throw_Errno(const std::string& path, const char* what) {
+  const int error = errno;
+  throw CppSQLite3Exception(CPPSQLITE_ERROR, path + ": " + what + ": " + std::strerror(error));
+}
+
 Row_File_Writer::Row_File_Writer(const std::string& folder, const std::string& name,
-                                 std::string_view plan_id, std::uint32_t owner) {
-  try {
-    file_ = std::make_unique<Replacement_File>(folder, name);
-  } catch (const CppSQLite3Exception& e) {
-    throw CppSQLite3Exception(CPPSQLITE_ERROR, Join_Path(folder, name) + ": " + e.errorMessage());
+                                 std::string_view plan_id, std::uint32_t owner)
+    : target_(Join_Path(folder, name)) {
+  std::string pattern = Join_Path(folder, "." + name + ".XXXXXX");
+  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) Throw_Errno(target_, "cannot create a temporary file");
+  temp_ = pattern;
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(fd_, static_cast<mode_t>(0666 & ~mask)) != 0) {
+    Throw_Errno(temp_, "cannot set permissions");
   }
   File_Head head{};
   std::memcpy(head.magic, kMagic, sizeof kMagic);
@@ -62,7 +72,10 @@ Row_File_Writer::Row_File_Writer(const std::string& folder, const std::string& n
   pending_.append(reinterpret_cast<const char*>(&head), sizeof head);
 }
 
-Row_File_Writer::~Row_File_Writer() = default;
+Row_File_Writer::~Row_File_Writer() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+}
 
 void Row_File_Writer::Append(const Chromatogram_Peak_Group_Compound_Align& r,
                              std::uint32_t input_row, std::string_view shape) {
@@ -95,10 +108,14 @@ void Row_File_Writer::Append(const Chromatogram_Peak_Group_Compound_Align& r,
 }
 
 void Row_File_Writer::Write_Out() {
-  try {
-    file_->Write(pending_);
-  } catch (const CppSQLite3Exception& e) {
-    throw CppSQLite3Exception(CPPSQLITE_ERROR, file_->temp_path() + ": " + e.errorMessage());
+  std::string_view data = pending_;
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Throw_Errno(temp_, "cannot write");
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
   }
   pending_.clear();
 }
@@ -109,11 +126,11 @@ void Row_File_Writer::Commit() {
   tail.rows = rows_;
   pending_.append(reinterpret_cast<const char*>(&tail), sizeof tail);
   Write_Out();
-  try {
-    file_->Commit();
-  } catch (const CppSQLite3Exception& e) {
-    throw CppSQLite3Exception(CPPSQLITE_ERROR, file_->temp_path() + ": " + e.errorMessage());
-  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) Throw_Errno(temp_, "cannot write");
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) Throw_Errno(target_, "cannot rename");
+  committed_ = true;
 }
 
 Row_File_Reader::Row_File_Reader(const std::string& path) : path_(path) {

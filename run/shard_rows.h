@@ -6,9 +6,11 @@
 // A split writes one file per shard and input (the input's rows of that
 // shard's mass range, in input order); a shard writes one file of its rows in
 // the order of its result. A file is written under a temporary name and
-// renamed when complete, and it ends with a trailer that repeats its row
-// count, so a file that exists under its name is whole: a reader still checks
-// the header and the trailer and names the file when either is wrong.
+// renamed when complete, so a stopped step leaves no file under the name.
+// Files are not synced one by one (a split writes thousands): after a crash
+// of the machine a renamed file may come back short or with holes, which the
+// reader finds and names: the header, the trailer (which repeats the row
+// count) and every row's length must agree with the file's size.
 #ifndef VARNEL_RUN_SHARD_ROWS_H_
 #define VARNEL_RUN_SHARD_ROWS_H_
 
@@ -18,8 +20,6 @@
 #include <string_view>
 
 #include "model/peak.h"
-
-class Replacement_File;
 
 // What a row file says about itself.
 struct Row_File_Header {
@@ -50,14 +50,18 @@ class Row_File_Writer {
   void Append(const Chromatogram_Peak_Group_Compound_Align& record, std::uint32_t input_row,
               std::string_view shape);
   std::uint64_t Rows() const { return rows_; }
-  // Writes the rest and the trailer, syncs the file and renames it over the
-  // target. Throws CppSQLite3Exception(1000); the target is then unchanged.
+  // Writes the rest and the trailer and renames the file over the target.
+  // Throws CppSQLite3Exception(1000) naming the file; the target is then
+  // unchanged.
   void Commit();
 
  private:
   void Write_Out();
 
-  std::unique_ptr<Replacement_File> file_;
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  bool committed_ = false;
   std::string pending_;
   std::uint64_t rows_ = 0;
 };

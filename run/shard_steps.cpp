@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -23,7 +24,6 @@
 #include "storage/cppsqlite3.h"
 #include "storage/file_hash.h"
 #include "storage/path.h"
-#include "storage/replacement_file.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
 
@@ -48,15 +48,18 @@ void Make_Folder(const std::string& folder) {
   }
 }
 
-// A small text file written atomically.
+// A small text file written under a temporary name and renamed (not synced:
+// it marks files that are not synced either).
 void Write_Small_File(const std::string& path, const std::string& text) {
-  const Split_Path_Result where = Split_Path(path);
-  try {
-    Replacement_File file(where.folder, where.name);
-    file.Write(text);
-    file.Commit();
-  } catch (const CppSQLite3Exception& e) {
-    throw std::runtime_error(path + ": " + e.errorMessage());
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw std::runtime_error(temp + ": cannot write");
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    throw std::runtime_error(path + ": cannot rename its temporary file");
   }
 }
 

@@ -116,7 +116,11 @@ Mass_Binning::Mass_Binning(const Mass_Tolerance& tolerance)
 
 std::optional<std::int64_t> Mass_Binning::Bin(double mass) const {
   if (!(std::fabs(mass) <= kBinnedMassLimit)) return std::nullopt;
-  if (!ppm_) return static_cast<std::int64_t>(std::floor(mass / width_));
+  if (!ppm_) {
+    const double bin = std::floor(mass / width_);
+    if (!(std::fabs(bin) < 4e18)) return std::nullopt;  // within std::int64_t
+    return static_cast<std::int64_t>(bin);
+  }
   if (!(mass > 0.0)) return std::nullopt;
   return static_cast<std::int64_t>(std::floor(std::log(mass) / width_));
 }
@@ -134,6 +138,9 @@ Input_Scan Scan_Peaks(const std::vector<Chromatogram_Peak_Group_Compound>& peaks
   std::vector<std::int64_t> bins;
   bins.reserve(peaks.size());
   for (const Chromatogram_Peak_Group_Compound& p : peaks) {
+    if (binning.Reaches_Everything(p.Compound_MolecularMass, p.Compound_Intensity)) {
+      ++scan.unbounded;
+    }
     const std::optional<std::int64_t> bin = binning.Bin(p.Compound_MolecularMass);
     if (bin) {
       bins.push_back(*bin);
@@ -196,6 +203,7 @@ void Write_Scan_File(const std::string& path, const Study_Scan& scan) {
                           {"peaks", in.peaks},
                           {"unbinned_low", in.low},
                           {"unbinned_high", in.high},
+                          {"unbounded", in.unbounded},
                           {"bins", std::move(bins)},
                           {"anchors", std::move(anchors)}});
   }
@@ -225,6 +233,7 @@ Study_Scan Read_Scan_File(const std::string& path) {
       in.peaks = j.at("peaks").get<std::uint64_t>();
       in.low = j.at("unbinned_low").get<std::uint64_t>();
       in.high = j.at("unbinned_high").get<std::uint64_t>();
+      in.unbounded = j.at("unbounded").get<std::uint64_t>();
       const Json& bins = j.at("bins");
       if (bins.size() % 2 != 0) throw std::runtime_error("an odd bin list");
       for (std::size_t i = 0; i < bins.size(); i += 2) {
@@ -282,7 +291,7 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
   const Mass_Tolerance tolerance = Tolerance_Of(options);
   const Mass_Binning binning(tolerance);
   std::map<std::int64_t, std::uint64_t> bins;
-  std::uint64_t low = 0, high = 0;
+  std::uint64_t low = 0, high = 0, unbounded = 0;
   std::vector<Align_Key> anchor_keys;
   for (const std::string& path : scan_paths) {
     Study_Scan scan = Read_Scan_File(path);
@@ -293,6 +302,7 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
                              in.size, std::move(in.xxh3_128), in.peaks});
       low += in.low;
       high += in.high;
+      unbounded += in.unbounded;
       for (const auto& [bin, count] : in.bins) bins[bin] += count;
       if (options.rt_correction) {
         for (const Scan_Anchor& a : in.anchors) {
@@ -327,7 +337,7 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
   std::uint64_t total = low;
   std::optional<std::int64_t> last;
   for (const auto& [bin, count] : bins) {
-    if (last && binning.Gap_Bins() > 0 && bin - *last - 1 >= binning.Gap_Bins()) {
+    if (last && unbounded == 0 && binning.Gap_Bins() > 0 && bin - *last - 1 >= binning.Gap_Bins()) {
       gaps.push_back({binning.Mass_At(static_cast<double>(*last + 1 + bin) * 0.5), total});
     }
     total += count;
@@ -365,6 +375,11 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
     shard.peaks = upto - below;
     below = upto;
     plan.shards.push_back(shard);
+  }
+  if (unbounded > 0) {
+    notes << "varnel-align: " << unbounded
+          << " peak(s) of infinite mass can seed a group over every mass with a ppm "
+             "tolerance: the mass axis cannot be cut\n";
   }
   if (plan.shards.size() < shards) {
     notes << "varnel-align: the masses leave " << plan.pieces

@@ -17,6 +17,7 @@
 #ifndef VARNEL_RUN_STUDY_PLAN_H_
 #define VARNEL_RUN_STUDY_PLAN_H_
 
+#include <cmath>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -52,6 +53,11 @@ class Mass_Binning {
   // Empty bins needed between two bins for a cut between them; 0 when no cut
   // is ever safe (ppm tolerances of 500000 or more).
   std::int64_t Gap_Bins() const { return gap_bins_; }
+  // True for a peak that can seed a group reaching every mass: in ppm, an
+  // infinite mass makes an infinite tolerance.
+  bool Reaches_Everything(double mass, double intensity) const {
+    return ppm_ && std::isinf(mass) && intensity > 0.0;
+  }
 
  private:
   bool ppm_;
@@ -74,8 +80,9 @@ struct Input_Scan {
   std::uint64_t size = 0;
   std::string xxh3_128;
   std::uint64_t peaks = 0;
-  std::uint64_t low = 0;   // peaks without a bin that go to the first shard
-  std::uint64_t high = 0;  // peaks without a bin that go to the last shard
+  std::uint64_t low = 0;        // peaks without a bin that go to the first shard
+  std::uint64_t high = 0;       // peaks without a bin that go to the last shard
+  std::uint64_t unbounded = 0;  // peaks that can reach every mass (no cut is then safe)
   std::vector<std::pair<std::int64_t, std::uint32_t>> bins;  // (bin, peaks), ascending
   // With drift correction: the input's most intense compound units (the first
   // record of each Compound_ID other than 0 with a finite mass and time), at
