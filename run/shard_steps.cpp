@@ -110,7 +110,8 @@ void Scan_Inputs(const Alignment_Request& options, const std::string& out_path) 
   scan.options = options;
   scan.options.files.clear();
   scan.options.result_folder.clear();
-  Read_Study(options.files, options.threads, true, [&](std::size_t i, Study_File& file) {
+  // One input in memory at a time: a workflow runs several scans side by side.
+  Read_Study(options.files, 1, true, [&](std::size_t i, Study_File& file) {
     Input_Scan in = Scan_Peaks(file.batch.peaks, binning, options.rt_correction);
     in.folder = options.files[i].folder;
     in.name = options.files[i].name;

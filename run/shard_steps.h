@@ -29,8 +29,8 @@ std::string Part_Name(std::uint32_t sample);
 std::string Split_Marker_Path(const std::string& plan_folder, std::uint32_t sample);
 std::string Shard_Folder(const std::string& plan_folder, std::uint32_t shard);
 
-// Reads options.files (their paths as given are kept in the scan), hashes
-// them and writes their scans to out_path atomically. Throws what reading
+// Reads options.files one at a time (their paths as given are kept in the
+// scan), hashes them and writes their scans to out_path atomically. Throws what reading
 // throws, naming the file.
 void Scan_Inputs(const Alignment_Request& options, const std::string& out_path);
 
