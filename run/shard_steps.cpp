@@ -24,6 +24,8 @@
 #include "storage/cppsqlite3.h"
 #include "storage/file_hash.h"
 #include "storage/path.h"
+#include "storage/replacement_file.h"
+#include "storage/result_export.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
 
@@ -82,6 +84,29 @@ Chromatogram_Peak_Group_Compound Peak_Of(Chromatogram_Peak_Group_Compound_Align&
   p.Compound_Retention_Time = r.Compound_Retention_Time;
   p.Compound_Intensity = r.Compound_Intensity;
   return p;
+}
+
+// The record of a run over the plan's inputs with these counts.
+Run_Record Record_Of(const Study_Plan& plan, std::uint64_t peaks, std::uint64_t groups,
+                     std::uint64_t unaligned) {
+  Run_Record record;
+  record.version = VARNEL_VERSION;
+  record.mode = plan.options.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
+  record.mass_tol = plan.options.Mass_Tol;
+  record.mass_tol_unit = plan.options.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
+  record.fast_window = plan.options.Align_Window1;
+  record.deep_window = plan.options.Align_Window2;
+  record.rt_correction = plan.options.rt_correction;
+  record.samples = plan.inputs.size();
+  record.peaks = peaks;
+  record.groups = groups;
+  record.unaligned = unaligned;
+  for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
+    const Plan_Input& in = plan.inputs[s];
+    record.inputs.push_back(
+        {s, in.sample_name, in.folder, in.name, in.size, in.xxh3_128, in.peaks});
+  }
+  return record;
 }
 
 std::string Plan_Path(const std::string& plan_folder) {
@@ -321,9 +346,18 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
     rows_out.Append(record, input_rows[key.row], shape);
     return {&record, shape};
   };
+  // The shard's own run record lists the study's samples as one run's result
+  // holds them (every input with a record, else those with peaks), so that
+  // an export of the shard has the study's sample columns.
+  Run_Record run_record = Record_Of(plan, info.rows, info.groups, info.unaligned);
+  if (!plan.options.record_run) {
+    std::erase_if(run_record.inputs, [](const Run_Input& in) { return in.peaks_read == 0; });
+  }
   Pending_Result_File database = Write_Pending_Aligned_Database(
-      keys.size(), source, work, kAlignedDbName, {},
-      [&](CppSQLite3DB& db) { Write_Shard_Tables(db, info, seeds); });
+      keys.size(), source, work, kAlignedDbName, {}, [&](CppSQLite3DB& db) {
+        Write_Shard_Tables(db, info, seeds);
+        Write_Run_Record(db, run_record);
+      });
   rows_out.Commit();
   database.Commit();
   spill.reset();
@@ -448,25 +482,7 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
     summary.unaligned += infos.back().unaligned;
   }
 
-  Run_Record record;
-  if (plan.options.record_run) {
-    record.version = VARNEL_VERSION;
-    record.mode = plan.options.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
-    record.mass_tol = plan.options.Mass_Tol;
-    record.mass_tol_unit = plan.options.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
-    record.fast_window = plan.options.Align_Window1;
-    record.deep_window = plan.options.Align_Window2;
-    record.rt_correction = plan.options.rt_correction;
-    record.samples = summary.samples;
-    record.peaks = summary.peaks;
-    record.groups = summary.groups;
-    record.unaligned = summary.unaligned;
-    for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
-      const Plan_Input& in = plan.inputs[s];
-      record.inputs.push_back(
-          {s, in.sample_name, in.folder, in.name, in.size, in.xxh3_128, in.peaks});
-    }
-  }
+  const Run_Record record = Record_Of(plan, summary.peaks, summary.groups, summary.unaligned);
   const Extra_Tables extra_tables = [&](CppSQLite3DB& db) {
     if (plan.options.record_run) Write_Run_Record(db, record);
     if (plan.correction) {
@@ -514,4 +530,102 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   for (Pending_Result_File& file : files) file.Sync();
   for (Pending_Result_File& file : files) file.Commit();
   return summary;
+}
+
+namespace {
+
+// The next CSV record of in (a line break inside quotes belongs to its field),
+// without its line end; false at the end.
+bool Next_Record(std::istream& in, std::string& record) {
+  record.clear();
+  bool quoted = false;
+  for (int c = in.get(); c != EOF; c = in.get()) {
+    if (c == '"') quoted = !quoted;
+    if (c == '\n' && !quoted) return true;
+    record.push_back(static_cast<char>(c));
+  }
+  return !record.empty();
+}
+
+}  // namespace
+
+void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
+                         const std::string& out_path) {
+  const Study_Plan plan = Read_Plan_File(plan_folder);
+  std::string problems;
+  for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
+    const std::string problem = Check_Shard(plan_folder, plan, k);
+    if (!problem.empty()) problems += (problems.empty() ? "" : "\n") + problem;
+  }
+  if (!problems.empty()) throw std::runtime_error(problems);
+
+  // Each shard's table (its own Align_IDs; every shard lists the study's
+  // samples), then its rows interleaved by seed and numbered again.
+  struct Shard_Table {
+    std::vector<Group_Seed> seeds;
+    std::ifstream lines;
+    std::size_t next = 0;
+  };
+  std::vector<Shard_Table> tables(plan.shards.size());
+  std::string header;
+  const std::string scratch = Join_Path(plan_folder, ".features");
+  std::error_code error;
+  fs::remove_all(scratch, error);
+  Make_Folder(scratch);
+  struct Remove_Scratch {
+    std::string folder;
+    ~Remove_Scratch() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } remove_scratch{scratch};
+  for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
+    const std::string database = Join_Path(Shard_Folder(plan_folder, k), kAlignedDbName);
+    tables[k].seeds = Read_Group_Seeds(database);
+    if (tables[k].seeds.empty()) continue;
+    const std::string table = Join_Path(scratch, "shard-" + std::to_string(k) + ".csv");
+    Export_Options options;
+    options.format = Export_Format::kFeatureTable;
+    options.quantity = quantity;
+    Export_Result(database, options, table);
+    tables[k].lines.open(table, std::ios::binary);
+    std::string first;
+    if (!Next_Record(tables[k].lines, first)) throw std::runtime_error(table + ": cannot read");
+    if (header.empty()) header = first;
+    if (first != header)
+      throw std::runtime_error(database + ": its samples differ from the others'");
+  }
+  if (header.empty()) {
+    throw std::runtime_error(Plan_Path(plan_folder) +
+                             ": the study holds no aligned peaks (Align_ID 1 or more)");
+  }
+  const Split_Path_Result where = Split_Path(out_path);
+  try {
+    Replacement_File out(where.folder, where.name);
+    std::string buffer = header + "\n";
+    std::string line;
+    for (std::uint64_t align_id = 1;; ++align_id) {
+      Shard_Table* from = nullptr;
+      for (Shard_Table& t : tables) {
+        if (t.next < t.seeds.size() &&
+            (from == nullptr || Seeds_Before(t.seeds[t.next], from->seeds[from->next]))) {
+          from = &t;
+        }
+      }
+      if (from == nullptr) break;
+      ++from->next;
+      if (!Next_Record(from->lines, line)) throw std::runtime_error("a shard's table ends early");
+      buffer += std::to_string(align_id);
+      buffer.append(line, line.find(','));
+      buffer += '\n';
+      if (buffer.size() >= (std::size_t{1} << 20)) {
+        out.Write(buffer);
+        buffer.clear();
+      }
+    }
+    out.Write(buffer);
+    out.Commit();
+  } catch (const CppSQLite3Exception& e) {
+    throw std::runtime_error(out_path + ": " + e.errorMessage());
+  }
 }

@@ -21,6 +21,7 @@
 
 #include "run/alignment_request.h"
 #include "run/study_plan.h"
+#include "storage/result_export.h"
 
 inline constexpr const char* kShardRowsName = "rows";
 
@@ -64,5 +65,12 @@ struct Merge_Summary {
 // complete. Throws std::runtime_error listing every missing or broken shard,
 // writing nothing.
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder);
+
+// Writes the study's feature table (storage/result_export.h, one row per
+// Align_ID) to out_path straight from the shards, without the study's full
+// peak list: the same file as exporting the merged result. Checks the shards
+// as Merge_Shards does.
+void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
+                         const std::string& out_path);
 
 #endif  // VARNEL_RUN_SHARD_STEPS_H_

@@ -19,6 +19,7 @@
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
 #include "storage/path.h"
+#include "storage/result_export.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -225,7 +226,7 @@ TEST_F(ShardTest, InputChangedAfterThePlanIsRefusedByNameAndNothingIsWritten) {
   EXPECT_THROW(Split_Inputs(plan_dir, {Join_Path(folder_.path(), "other.db")}), std::runtime_error);
 }
 
-TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothing) {
+TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMergesOnceRepaired) {
   const Alignment_Request options = Options(Two_Phase_Align, false, false);
   const std::string plan_dir = Join_Path(folder_.path(), "plan");
   const std::string result = Join_Path(folder_.path(), "merged");
@@ -253,6 +254,9 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothing) {
     EXPECT_EQ(what.find("shard 0"), std::string::npos) << what;
   }
   EXPECT_TRUE(List_Folder(fresh).empty());
+  const std::string features = Join_Path(folder_.path(), "features.csv");
+  EXPECT_THROW(Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features), std::runtime_error);
+  EXPECT_FALSE(fs::exists(features));
 
   // Aligning the two shards again repairs the plan's folder.
   Align_Shard(plan_dir, 1);
@@ -260,6 +264,14 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothing) {
   Merge_Shards(plan_dir, fresh);
   EXPECT_TRUE(Read_File(Join_Path(fresh, kAlignedCsvName)) == good);
   EXPECT_EQ(plan.shards.size(), 3u);
+
+  // The feature table straight from the shards is the merged result's.
+  Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features);
+  const std::string exported = Join_Path(folder_.path(), "exported.csv");
+  Export_Options table;
+  table.quantity = Export_Quantity::kArea;
+  Export_Result(Join_Path(fresh, kAlignedDbName), table, exported);
+  EXPECT_TRUE(Read_File(features) == Read_File(exported));
 }
 
 }  // namespace
