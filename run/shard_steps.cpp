@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "align/compound_align.h"
@@ -151,13 +152,21 @@ void Split_Inputs(const std::string& plan_folder, const std::vector<std::string>
   const Study_Plan plan = Read_Plan_File(plan_folder);
   // Which samples each path is, and whether it is still the file scanned.
   std::vector<std::pair<std::string, std::vector<std::uint32_t>>> work;
+  std::unordered_multimap<std::string, std::uint32_t> by_path;
+  for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
+    by_path.emplace(Input_Path(plan.inputs[s]), s);
+  }
   for (const std::string& path : paths) {
     std::vector<std::uint32_t> samples;
-    for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
-      const std::string planned = Input_Path(plan.inputs[s]);
-      std::error_code error;
-      if (planned == path || fs::equivalent(planned, path, error)) samples.push_back(s);
+    const auto [first, last] = by_path.equal_range(path);
+    for (auto it = first; it != last; ++it) samples.push_back(it->second);
+    if (samples.empty()) {  // the same file by another path
+      for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
+        std::error_code error;
+        if (fs::equivalent(Input_Path(plan.inputs[s]), path, error)) samples.push_back(s);
+      }
     }
+    std::sort(samples.begin(), samples.end());
     if (samples.empty()) {
       throw std::runtime_error(path + ": not an input of the plan " + Plan_Path(plan_folder));
     }
