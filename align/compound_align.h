@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "model/mass_tolerance.h"
 #include "model/peak.h"
 
 enum Compound_Align_Mode {
@@ -63,13 +64,6 @@ void compound_align(Compound_Align_Mode Align_Mode, double Mass_Tol, double Alig
                     double Align_Window2,
                     std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
                     std::ostream& progress, const Align_Progress& on_group = {});
-
-// A mass tolerance in Da, or in ppm of the seed's Compound_MolecularMass.
-struct Mass_Tolerance {
-  enum class Unit { kDa, kPpm };
-  Unit unit = Unit::kDa;
-  double value = 0.1;
-};
 
 // The bound of a group in ppm mode: ppm * 1e-6 * |seed_mass|, in that order,
 // in double precision; used for both phases of Two_Phase_Align. A NaN or

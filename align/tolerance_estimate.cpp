@@ -155,7 +155,7 @@ Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params
     sum_sq += u.mass * u.mass;
   }
   e.mass_sd_da = e.mass_sd_ppm * 1e-6 * std::sqrt(sum_sq / units.size());
-  e.mass_tol_da = kZ99 * std::sqrt(2.0) * e.mass_sd_ppm * 1e-6 * Quantile(masses, 0.95);
+  e.mass_tol.value = kZ99 * std::sqrt(2.0) * e.mass_sd_ppm * 1e-6 * Quantile(masses, 0.95);
 
   // Step 2: retention time as read.
   const double pair_ppm = kPairMassSds * std::sqrt(2.0) * e.mass_sd_ppm;
@@ -166,7 +166,7 @@ Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params
 
   // Step 3: retention time after the correction.
   Rt_Correction_Params correction_params;
-  correction_params.anchors.mass_tol = {Mass_Tolerance::Unit::kDa, e.mass_tol_da};
+  correction_params.anchors.mass_tol = e.mass_tol;
   correction_params.anchors.window =
       std::max(Rt_Anchor_Window(params.fast_window), 6.0 * std::sqrt(2.0) * e.rt_sd_before);
   const Rt_Correction correction = Fit_Rt_Correction(list, correction_params);
@@ -188,7 +188,7 @@ Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params
 }  // namespace
 
 std::string Suggested_Options(const Tolerance_Estimate& estimate, bool corrected) {
-  return "--mass-tol " + Plain(estimate.mass_tol_da) + " --fast-window " +
+  return "--mass-tol " + Plain(estimate.mass_tol.value) + " --fast-window " +
          Plain(corrected ? estimate.fast_window_corrected : estimate.fast_window) +
          " --deep-window " +
          Plain(corrected ? estimate.deep_window_corrected : estimate.deep_window);

@@ -63,7 +63,7 @@ struct Tolerance_Estimate {
   double rt_sd_after = 0.0;   // s
   std::vector<std::uint32_t> uncorrected_samples;
   // Suggestions (step 4): for times as read, and for corrected times.
-  double mass_tol_da = 0.0;
+  Mass_Tolerance mass_tol{Mass_Tolerance::Unit::kDa, 0.0};  // always in Da
   double fast_window = 0.0;
   double deep_window = 0.0;
   double fast_window_corrected = 0.0;

@@ -99,6 +99,11 @@ class Run_Display {
   Alignment_Run_Observer Observer() {
     Alignment_Run_Observer observer;
     if (!enabled_) return observer;
+    // A stage that counts nothing shows its name on an empty bar; the others
+    // appear with their first count.
+    observer.on_stage = [this](Run_Stage stage) {
+      if (Stage_Info(stage).count == Stage_Count::kNone) Show(stage, 0, 1, 0);
+    };
     observer.on_read = [this](std::size_t read, std::size_t total, std::size_t peaks) {
       peaks_ = peaks;
       Show(Run_Stage::kReading, read, total, peaks);
@@ -130,7 +135,7 @@ class Run_Display {
   // full bar (the peaks left then are those that match no group).
   void Flush(bool stage_finished) {
     if (!stage_) return;
-    if (*stage_ == Run_Stage::kAligning && stage_finished) {
+    if (Stage_Info(*stage_).count == Stage_Count::kGroups && stage_finished) {
       finished_ = true;
       drawn_ = false;
     }
@@ -140,17 +145,19 @@ class Run_Display {
   void Draw(bool force) {
     drawn_ = true;
     const auto n = [](std::size_t v) { return std::to_string(v); };
-    switch (*stage_) {
-      case Run_Stage::kReading:
+    switch (Stage_Info(*stage_).count) {
+      case Stage_Count::kFiles:
         bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " files, " + n(c_) + " peaks", force);
         break;
-      case Run_Stage::kAligning:
+      case Stage_Count::kGroups:
         bar_.Update(finished_ ? c_ : c_ - std::min(b_, c_), c_,
                     n(a_) + " groups, " + n(b_) + " peaks left", force);
         break;
-      case Run_Stage::kWritingCsv:
-      case Run_Stage::kWritingDatabase:
+      case Stage_Count::kRows:
         bar_.Update(a_, b_, n(a_) + "/" + n(b_) + " rows", force);
+        break;
+      case Stage_Count::kNone:
+        bar_.Update(a_, b_, "", force);
         break;
     }
   }
@@ -222,6 +229,7 @@ int main(int argc, char** argv) {
   texts.mode = args.mode == "deep" ? Two_Phase_Align : One_Phase_Align;
   const bool ppm = !args.mass_tol_ppm.empty();
   texts.mass_tol = ppm ? args.mass_tol_ppm : args.mass_tol;
+  texts.mass_tol_unit = ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa;
   texts.window1 = args.fast_window;
   texts.window2 = args.deep_window;
   const Checked_Parameters numbers = Check_Alignment_Parameters(texts, Parse_Cli_Number);
@@ -236,7 +244,6 @@ int main(int argc, char** argv) {
   }
   Alignment_Request request;
   request.mode = texts.mode;
-  request.mass_tol_ppm = ppm;
   request.rt_correction = args.rt_correction;
   request.record_run = args.record_run;
   request.Mass_Tol = numbers.Mass_Tol;
@@ -248,8 +255,9 @@ int main(int argc, char** argv) {
     request.files.push_back({std::move(parts.folder), std::move(parts.name)});
   }
   if (shard.Given()) return Run_Shard_Command(shard, request, args.databases);
-  request.result_folder =
-      args.result_dir.empty() ? Default_Result_Folder(request.files) : args.result_dir;
+  request.result_folder = args.result_dir.empty()
+                              ? Default_Result_Folder(request.files.front().folder)
+                              : args.result_dir;
   const std::string& result_dir = request.result_folder;
 
   if (args.estimate) {

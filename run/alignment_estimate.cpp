@@ -29,7 +29,7 @@ Tolerance_Suggestion Estimate_Study_Tolerances(const std::vector<Annotated_File>
   Tolerance_Suggestion suggestion;
   suggestion.report = Tolerance_Estimate_Report(estimate, rt_correction);
   if (!estimate.ok) throw std::runtime_error(suggestion.report);
-  suggestion.Mass_Tol = estimate.mass_tol_da;
+  suggestion.Mass_Tol = estimate.mass_tol;
   suggestion.Align_Window1 = rt_correction ? estimate.fast_window_corrected : estimate.fast_window;
   suggestion.Align_Window2 = rt_correction ? estimate.deep_window_corrected : estimate.deep_window;
   return suggestion;

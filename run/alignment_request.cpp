@@ -9,9 +9,8 @@ std::string Sample_Name_Of(std::string_view file_name) {
   return std::string(at == std::string_view::npos ? file_name : file_name.substr(0, at));
 }
 
-std::string Default_Result_Folder(const std::vector<Annotated_File>& files) {
-  if (files.empty()) return {};
-  return Join_Path(files.front().folder, kResultFolderName);
+std::string Default_Result_Folder(const std::string& data_folder) {
+  return Join_Path(data_folder, kResultFolderName);
 }
 
 namespace {
@@ -33,8 +32,9 @@ Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& t
     checked.refusal = kInvalidWindow2Message;
     return checked;
   }
-  const std::optional<double> mass_tol = Valid(read, texts.mass_tol);
-  if (!mass_tol) {
+  const std::optional<double> mass_value = read(texts.mass_tol);
+  const Mass_Tolerance mass_tol{texts.mass_tol_unit, mass_value.value_or(-1.0)};
+  if (!mass_value || !mass_tol.Is_Valid()) {
     checked.refusal = kInvalidMassTolMessage;
     return checked;
   }
@@ -43,7 +43,7 @@ Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& t
     checked.refusal = kInvalidWindow1Message;
     return checked;
   }
-  checked.Mass_Tol = *mass_tol;
+  checked.Mass_Tol = mass_tol;
   checked.Align_Window1 = *window1;
   checked.Align_Window2 = window2.value_or(kFastModeFallbackWindow2);
   return checked;

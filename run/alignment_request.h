@@ -53,20 +53,22 @@ struct Annotated_File {
 // occurrence of kAnnotatedSuffix, or the whole name when it does not occur.
 std::string Sample_Name_Of(std::string_view file_name);
 
-// The result folder of a run over `files`: the first file's folder joined
-// with kResultFolderName; empty for no files.
-std::string Default_Result_Folder(const std::vector<Annotated_File>& files);
+// The result folder of a run whose first input lies in `data_folder`:
+// data_folder joined with kResultFolderName. The window and varnel-align (when
+// not given --result-dir) both write there.
+std::string Default_Result_Folder(const std::string& data_folder);
 
 // A whole run: what to read, how to align, where to write.
 struct Alignment_Request {
   Compound_Align_Mode mode = One_Phase_Align;
-  double Mass_Tol = kDefaultMassTol;       // Da
+  // Da, or ppm of each group's seed mass (both phases).
+  Mass_Tolerance Mass_Tol{Mass_Tolerance::Unit::kDa, kDefaultMassTol};
   double Align_Window1 = kDefaultWindow1;  // seconds, full width
   double Align_Window2 = kDefaultWindow2;  // seconds, full width (deep mode)
   std::vector<Annotated_File> files;       // in SAMPLE_ID order
   std::string result_folder;               // must exist when the run starts
-  // Additions beyond the three numbers; off, the result is today's to the byte.
-  bool mass_tol_ppm = false;   // Mass_Tol is in ppm of the seed's mass, not Da
+  // Options beyond the three numbers; each one off leaves every stored byte
+  // of the result as the three numbers alone make it.
   bool rt_correction = false;  // align on drift-corrected retention times
   bool record_run = false;     // store the run's record (tables Align_Run*)
   unsigned threads = 0;        // threads reading the inputs (0: one per core)
@@ -78,7 +80,7 @@ struct Alignment_Request {
 // Tolerances read from the study itself (see run/alignment_estimate.h): the
 // three numbers to put in the boxes, and a few lines on what was found.
 struct Tolerance_Suggestion {
-  double Mass_Tol = 0.0;       // Da
+  Mass_Tolerance Mass_Tol{Mass_Tolerance::Unit::kDa, 0.0};
   double Align_Window1 = 0.0;  // seconds, full width
   double Align_Window2 = 0.0;  // seconds, full width
   std::string report;          // the spreads found, one per line
@@ -87,7 +89,8 @@ struct Tolerance_Suggestion {
 // The three numbers as typed.
 struct Alignment_Parameter_Texts {
   Compound_Align_Mode mode = One_Phase_Align;
-  std::string mass_tol;
+  std::string mass_tol;  // in mass_tol_unit
+  Mass_Tolerance::Unit mass_tol_unit = Mass_Tolerance::Unit::kDa;
   std::string window1;
   std::string window2;
 };
@@ -98,15 +101,16 @@ using Number_Reader = std::function<std::optional<double>(std::string_view)>;
 // The numbers of an accepted check, or the first refusal.
 struct Checked_Parameters {
   std::optional<std::string> refusal;
-  double Mass_Tol = 0.0;
+  Mass_Tolerance Mass_Tol{Mass_Tolerance::Unit::kDa, 0.0};
   double Align_Window1 = 0.0;
   double Align_Window2 = 0.0;
 };
 
 // Checks in this order: in deep mode the deep window, then the mass
-// tolerance, then the fast window. A text passes when `read` gives a finite
-// number >= 0 (0 is valid: it matches equal values only); NaN, infinities and
-// negative numbers are refused with the box's message. In fast mode a deep
+// tolerance (Mass_Tolerance::Is_Valid, in texts.mass_tol_unit), then the
+// fast window. A text passes when `read` gives a finite number >= 0 (0 is
+// valid: it matches equal values only); NaN, infinities and negative numbers
+// are refused with the box's message. In fast mode a deep
 // window that holds no valid number becomes kFastModeFallbackWindow2.
 Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
                                               const Number_Reader& read);

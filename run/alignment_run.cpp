@@ -163,73 +163,82 @@ std::vector<Pending_Result_File> Write_Results(const Align_List& aligned, const 
   return files;
 }
 
-}  // namespace
-
-Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
-                                    const Alignment_Run_Observer& observer) {
-  const std::vector<Annotated_File>& files = request.files;
-  const std::string& result_folder = request.result_folder;
-  const auto start = std::chrono::steady_clock::now();
-  Alignment_Run_Summary summary;
-  summary.samples = files.size();
-  summary.csv_path = Join_Path(result_folder, kAlignedCsvName);
-  summary.database_path = Join_Path(result_folder, kAlignedDbName);
-
-  // Reading: the alignment's fields stay in memory, one key per peak with
-  // the peak's row in the spill; the rest of each peak waits in the spill.
-  if (observer.on_stage) observer.on_stage(Run_Stage::kReading);
-  Row_Spill spill(result_folder);
+// What the reading stage gathers: the alignment's fields stay in memory, one
+// key per peak with the peak's row in the spill; the rest of each peak waits
+// in the spill.
+struct Gathered_Study {
+  explicit Gathered_Study(const std::string& folder) : spill(folder) {}
+  Row_Spill spill;
   Align_List keys;
-  std::vector<std::string> names(files.size());
-  Run_Record record;
+  std::vector<std::string> names;  // SAMPLE_NAME by SAMPLE_ID
+  std::vector<Run_Input> inputs;   // with record_run: each input's size and hash
+};
+
+void Begin(const Alignment_Run_Observer& observer, Run_Stage stage) {
+  if (observer.on_stage) observer.on_stage(stage);
+}
+
+double Seconds_Since(std::chrono::steady_clock::time_point& lap) {
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - lap).count();
+  lap = now;
+  return seconds;
+}
+
+// Reads request.files into study, in list order.
+void Read_Stage(const Alignment_Request& request, const Alignment_Run_Observer& observer,
+                Gathered_Study& study) {
+  const std::vector<Annotated_File>& files = request.files;
+  Align_List& keys = study.keys;
+  study.names.resize(files.size());
   Read_Study(files, request.threads, request.record_run, [&](std::size_t sample, Study_File& file) {
     const Annotated_Batch& batch = file.batch;
-    names[sample] = Sample_Name_Of(files[sample].name);
+    study.names[sample] = Sample_Name_Of(files[sample].name);
     if (keys.size() + batch.peaks.size() > std::numeric_limits<std::uint32_t>::max()) {
       throw std::length_error("too many peaks for one run");
     }
     Reserve_For(keys, batch.peaks.size(), sample, files.size());
     for (const Chromatogram_Peak_Group_Compound& peak : batch.peaks) {
       Align_Key& key = keys.emplace_back();
-      key.row = static_cast<std::uint32_t>(spill.Rows() + (&peak - batch.peaks.data()));
+      key.row = static_cast<std::uint32_t>(study.spill.Rows() + (&peak - batch.peaks.data()));
       key.Compound_ID = peak.Compound_ID;
       key.Compound_MolecularMass = peak.Compound_MolecularMass;
       key.Compound_Retention_Time = peak.Compound_Retention_Time;
       key.Compound_Intensity = peak.Compound_Intensity;
       key.SAMPLE_ID = static_cast<std::uint32_t>(sample);
     }
-    spill.Append(batch);
+    study.spill.Append(batch);
     if (file.digest) {
-      record.inputs.push_back({static_cast<std::uint32_t>(sample), names[sample],
-                               files[sample].folder, files[sample].name, file.digest->size,
-                               file.digest->xxh3_128, batch.peaks.size()});
+      study.inputs.push_back({static_cast<std::uint32_t>(sample), study.names[sample],
+                              files[sample].folder, files[sample].name, file.digest->size,
+                              file.digest->xxh3_128, batch.peaks.size()});
     }
     if (observer.on_read) observer.on_read(sample + 1, files.size(), keys.size());
   });
-  spill.Flush();
-  summary.peaks = keys.size();
-  const auto read_done = std::chrono::steady_clock::now();
-  summary.reading_seconds = std::chrono::duration<double>(read_done - start).count();
+  study.spill.Flush();
+}
 
-  if (observer.on_stage) observer.on_stage(Run_Stage::kAligning);
-  const Mass_Tolerance mass_tol{
-      request.mass_tol_ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa,
-      request.Mass_Tol};
+// Fits each sample's drift from the study's anchors, found with the user's
+// mass tolerance and a window wider than the fast one.
+Rt_Correction Correct_Stage(const Alignment_Request& request, const Gathered_Study& study) {
+  Rt_Correction correction = Fit_Rt_Correction(study.keys, Drift_Correction_Params(request));
+  for (Rt_Sample_Curve& curve : correction.samples) curve.name = study.names[curve.sample];
+  return correction;
+}
+
+// Aligns keys in place (on corrected times when there is a correction) and
+// counts the groups and the records left unaligned into summary.
+void Align_Stage(const Alignment_Request& request, const Rt_Correction* correction,
+                 const Alignment_Run_Observer& observer, Align_List& keys,
+                 Alignment_Run_Summary& summary) {
   std::ostream& lines = observer.align_lines != nullptr ? *observer.align_lines : std::cout;
-  std::optional<Rt_Correction> correction;
-  if (request.rt_correction) {
-    Rt_Correction_Params params;
-    params.anchors.mass_tol = mass_tol;
-    params.anchors.window = Rt_Anchor_Window(request.Align_Window1);
-    correction = Fit_Rt_Correction(keys, params);
-    for (Rt_Sample_Curve& curve : correction->samples) curve.name = names[curve.sample];
-    summary.rt_correction = Rt_Correction_Summary(*correction);
-    Compound_Align_With_Rt_Correction(request.mode, mass_tol, request.Align_Window1,
+  if (correction != nullptr) {
+    Compound_Align_With_Rt_Correction(request.mode, request.Mass_Tol, request.Align_Window1,
                                       request.Align_Window2, keys, *correction, lines,
                                       observer.on_align);
   } else {
-    compound_align(request.mode, mass_tol, request.Align_Window1, request.Align_Window2, keys,
-                   nullptr, lines, observer.on_align);
+    compound_align(request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2,
+                   keys, nullptr, lines, observer.on_align);
   }
   for (const auto& key : keys) {
     if (key.Align_ID == 0) {
@@ -238,56 +247,92 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
       summary.groups = std::max(summary.groups, key.Align_ID);
     }
   }
+}
 
-  const auto align_done = std::chrono::steady_clock::now();
-  summary.aligning_seconds = std::chrono::duration<double>(align_done - read_done).count();
+// The run's record: its parameters, counts and inputs.
+Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summary& summary,
+                     std::vector<Run_Input> inputs) {
+  Run_Record record;
+  record.version = request.version.empty() ? VARNEL_VERSION : request.version;
+  record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
+  record.mass_tol = request.Mass_Tol;
+  record.fast_window = request.Align_Window1;
+  record.deep_window = request.Align_Window2;
+  record.rt_correction = request.rt_correction;
+  record.samples = summary.samples;
+  record.peaks = summary.peaks;
+  record.groups = summary.groups;
+  record.unaligned = summary.unaligned;
+  record.inputs = std::move(inputs);
+  return record;
+}
 
-  // Tables beside Align_Peaklist, only when asked for.
-  std::vector<Extra_Tables> extras;
-  if (request.record_run) {
-    record.version = request.version.empty() ? VARNEL_VERSION : request.version;
-    record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
-    record.mass_tol = request.Mass_Tol;
-    record.mass_tol_unit = request.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
-    record.fast_window = request.Align_Window1;
-    record.deep_window = request.Align_Window2;
-    record.rt_correction = request.rt_correction;
-    record.samples = summary.samples;
-    record.peaks = summary.peaks;
-    record.groups = summary.groups;
-    record.unaligned = summary.unaligned;
-    extras.push_back([&record](CppSQLite3DB& db) { Write_Run_Record(db, record); });
+void Write_Rt_Correction(CppSQLite3DB& db, const Rt_Correction& correction) {
+  db.execDML(kRtCorrectionCreateSql);
+  CppSQLite3Statement insert =
+      db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
+  for (const Rt_Correction_Row& row : Rt_Correction_Rows(correction)) {
+    insert.bind(1, static_cast<int>(row.sample));
+    insert.bind(2, row.rt);
+    insert.bind(3, row.shift);
+    insert.execDML();
   }
-  if (correction) {
-    extras.push_back([&correction](CppSQLite3DB& db) {
-      db.execDML(kRtCorrectionCreateSql);
-      CppSQLite3Statement insert =
-          db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
-      for (const Rt_Correction_Row& row : Rt_Correction_Rows(*correction)) {
-        insert.bind(1, static_cast<int>(row.sample));
-        insert.bind(2, row.rt);
-        insert.bind(3, row.shift);
-        insert.execDML();
-      }
-    });
-  }
+}
+
+// Writes every result file side by side, then, every file complete, puts
+// them on disk and in place one after the other, with nothing between the
+// renames that could stop the run. The tables beside Align_Peaklist only when
+// asked for: the run's record, the drift correction.
+void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& summary,
+                 const Rt_Correction* correction, const Alignment_Run_Observer& observer,
+                 Gathered_Study& study) {
+  std::optional<Run_Record> record;
+  if (request.record_run) record = Record_Of(request, summary, std::move(study.inputs));
   Extra_Tables extra_tables;
-  if (!extras.empty()) {
-    extra_tables = [&extras](CppSQLite3DB& db) {
-      for (const Extra_Tables& write : extras) write(db);
+  if (record || correction != nullptr) {
+    extra_tables = [&record, correction](CppSQLite3DB& db) {
+      if (record) Write_Run_Record(db, *record);
+      if (correction != nullptr) Write_Rt_Correction(db, *correction);
     };
   }
-
-  std::vector<Pending_Result_File> pending =
-      Write_Results(keys, spill, names, result_folder, extra_tables, observer);
-  // Every file is complete: put them on disk, then in place one after the
-  // other, with nothing between the renames that could stop the run.
+  std::vector<Pending_Result_File> pending = Write_Results(
+      study.keys, study.spill, study.names, request.result_folder, extra_tables, observer);
   for (Pending_Result_File& file : pending) file.Sync();
   for (Pending_Result_File& file : pending) file.Commit();
+}
 
-  const auto end = std::chrono::steady_clock::now();
-  summary.writing_seconds = std::chrono::duration<double>(end - align_done).count();
-  summary.seconds = std::chrono::duration<double>(end - start).count();
+}  // namespace
+
+Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
+                                    const Alignment_Run_Observer& observer) {
+  const auto start = std::chrono::steady_clock::now();
+  auto lap = start;
+  Alignment_Run_Summary summary;
+  summary.samples = request.files.size();
+  summary.csv_path = Join_Path(request.result_folder, kAlignedCsvName);
+  summary.database_path = Join_Path(request.result_folder, kAlignedDbName);
+
+  Begin(observer, Run_Stage::kReading);
+  Gathered_Study study(request.result_folder);
+  Read_Stage(request, observer, study);
+  summary.peaks = study.keys.size();
+  summary.reading_seconds = Seconds_Since(lap);
+
+  std::optional<Rt_Correction> correction;
+  if (request.rt_correction) {
+    Begin(observer, Run_Stage::kCorrecting);
+    correction = Correct_Stage(request, study);
+    summary.rt_correction = Rt_Correction_Summary(*correction);
+  }
+  Begin(observer, Run_Stage::kAligning);
+  const Rt_Correction* corrected = correction ? &*correction : nullptr;
+  Align_Stage(request, corrected, observer, study.keys, summary);
+  summary.aligning_seconds = Seconds_Since(lap);
+
+  // The writers report their own stages (Result_Writers()).
+  Write_Stage(request, summary, corrected, observer, study);
+  summary.writing_seconds = Seconds_Since(lap);
+  summary.seconds = std::chrono::duration<double>(lap - start).count();
   return summary;
 }
 
@@ -330,10 +375,17 @@ void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_To
   for (std::string& name : Annotation_File_Vec) files.push_back({Data_Folder, std::move(name)});
   Alignment_Request request;
   request.mode = One_Two_Phase_Align == 0 ? One_Phase_Align : Two_Phase_Align;
-  request.Mass_Tol = Mass_Tol;
+  request.Mass_Tol = {Mass_Tolerance::Unit::kDa, Mass_Tol};
   request.Align_Window1 = Align_Window1;
   request.Align_Window2 = Align_Window2;
   request.files = std::move(files);
   request.result_folder = std::move(Result_folder);
   Run_Alignment(request);
+}
+
+Rt_Correction_Params Drift_Correction_Params(const Alignment_Request& request) {
+  Rt_Correction_Params params;
+  params.anchors.mass_tol = request.Mass_Tol;
+  params.anchors.window = Rt_Anchor_Window(request.Align_Window1);
+  return params;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "align/rt_correction.h"
 #include "run/alignment_request.h"
 #include "run/result_writers.h"
 
@@ -20,7 +21,8 @@
 // Run_Alignment unchanged, and the result folder is left as a failure leaves
 // it (old result files intact, no temporary file).
 struct Alignment_Run_Observer {
-  // When a stage begins, in the order kReading, kAligning, then each writer's.
+  // When a stage begins, in the order of kRunStages: kReading, kCorrecting
+  // (only with rt_correction), kAligning, then each writer's.
   std::function<void(Run_Stage stage)> on_stage;
   // After each database is read: files read so far, files in the run, peaks
   // gathered so far.
@@ -62,12 +64,13 @@ struct Alignment_Run_Summary {
   std::string rt_correction;      // with drift correction: what it found, a few lines
 };
 
-// Reads request.files (SAMPLE_ID = position, SAMPLE_NAME =
-// Sample_Name_Of(name); on request.threads threads, taken in list order),
-// aligns all their peaks once with the request's mode and numbers (on
-// drift-corrected times with rt_correction), then runs the writers of
-// Result_Writers() side by side into request.result_folder, which must exist,
-// and replaces the old result files together at the end. The numbers are
+// Runs the stages of kRunStages. Reads request.files (SAMPLE_ID = position,
+// SAMPLE_NAME = Sample_Name_Of(name); on request.threads threads, taken in
+// list order); with rt_correction fits each sample's drift; aligns all their
+// peaks once with the request's mode and numbers (on drift-corrected times
+// with rt_correction); then runs the writers of Result_Writers() side by side
+// into request.result_folder, which must exist, and replaces the old result
+// files together at the end. The numbers are
 // taken as they are: Check_Alignment_Parameters is the front ends' business.
 // The result is the same for every thread count, and the same as reading the
 // inputs with Query_All_..., aligning the list with compound_align and writing
@@ -78,13 +81,19 @@ struct Alignment_Run_Summary {
 // its own. Memory: about 100 bytes per peak and a few files being read; the
 // rest of each peak (its shape above all) waits in an unnamed temporary file
 // in the result folder until it is written.
+// The drift correction's parameters for a request: anchors found with the
+// request's mass tolerance and Rt_Anchor_Window of its fast window. A run and
+// the plan of an alignment in shards fit with these.
+Rt_Correction_Params Drift_Correction_Params(const Alignment_Request& request);
+
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer = {});
 
-// The run with the arguments of the original entry point: databases
-// Annotation_File_Vec (bare names inside Data_Folder, in sample order),
-// One_Two_Phase_Align 0 the one-phase alignment and anything else the
-// two-phase one, progress lines on standard output.
+// Run_Alignment with its arguments one by one: the databases
+// Annotation_File_Vec (bare names inside Data_Folder, in sample order), the
+// one-phase alignment for One_Two_Phase_Align 0 and the two-phase one for
+// anything else, Mass_Tol in Da, the results written into Result_folder and
+// progress lines on standard output.
 void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_Tol,
                                          double Align_Window1, double Align_Window2,
                                          std::string Data_Folder, std::string Result_folder,

@@ -1,19 +1,5 @@
 #include "run/result_writers.h"
 
-const char* Run_Stage_Name(Run_Stage stage) {
-  switch (stage) {
-    case Run_Stage::kReading:
-      return "reading";
-    case Run_Stage::kAligning:
-      return "aligning";
-    case Run_Stage::kWritingCsv:
-      return "writing CSV";
-    case Run_Stage::kWritingDatabase:
-      return "writing database";
-  }
-  return "";
-}
-
 const std::vector<Result_Writer>& Result_Writers() {
   static const std::vector<Result_Writer> writers = {
       {kAlignedCsvName, Run_Stage::kWritingCsv,

@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "model/peak.h"
+#include "run/run_stages.h"
 #include "storage/aligned_writers.h"
 
 inline constexpr const char* kAlignedCsvName =
     "aligned_annotated_grouped_chromatograph_peaklist.csv";
 inline constexpr const char* kAlignedDbName =
     "aligned_annotated_grouped_chromatograph_peaklist.aligndb";
-
-// The stages of a run, as observers see them.
-enum class Run_Stage { kReading, kAligning, kWritingCsv, kWritingDatabase };
-
-// A short lower-case name of a stage for progress displays ("reading",
-// "aligning", "writing CSV", "writing database").
-const char* Run_Stage_Name(Run_Stage stage);
 
 // One result file: its fixed name in the result folder, the stage it is
 // written in, and the writer. A writer takes `count` rows from its own row

@@ -94,7 +94,6 @@ Run_Record Record_Of(const Study_Plan& plan, std::uint64_t peaks, std::uint64_t 
   record.version = VARNEL_VERSION;
   record.mode = plan.options.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
   record.mass_tol = plan.options.Mass_Tol;
-  record.mass_tol_unit = plan.options.mass_tol_ppm ? Mass_Tol_Unit::kPpm : Mass_Tol_Unit::kDa;
   record.fast_window = plan.options.Align_Window1;
   record.deep_window = plan.options.Align_Window2;
   record.rt_correction = plan.options.rt_correction;
@@ -131,7 +130,7 @@ std::string Shard_Folder(const std::string& plan_folder, std::uint32_t shard) {
 }
 
 void Scan_Inputs(const Alignment_Request& options, const std::string& out_path) {
-  const Mass_Binning binning(Tolerance_Of(options));
+  const Mass_Binning binning(options.Mass_Tol);
   Study_Scan scan;
   scan.options = options;
   scan.options.files.clear();
@@ -322,7 +321,7 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
     std::vector<double> times;
     if (plan.correction) times = Corrected_Times(keys, *plan.correction);
     std::ostream quiet(nullptr);
-    compound_align(plan.options.mode, Tolerance_Of(plan.options), plan.options.Align_Window1,
+    compound_align(plan.options.mode, plan.options.Mass_Tol, plan.options.Align_Window1,
                    plan.options.Align_Window2, keys, plan.correction ? &times : nullptr,
                    seed_positions, quiet);
   }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "run/alignment_run.h"
 #include "storage/cppsqlite3.h"
 #include "storage/file_hash.h"
 #include "storage/path.h"
@@ -42,8 +43,8 @@ double Number_Of(const Json& j) {
 
 Json Options_Json(const Alignment_Request& o) {
   return Json{{"mode", o.mode == Two_Phase_Align ? "deep" : "fast"},
-              {"mass_tol", Number(o.Mass_Tol)},
-              {"mass_tol_unit", o.mass_tol_ppm ? "ppm" : "Da"},
+              {"mass_tol", Number(o.Mass_Tol.value)},
+              {"mass_tol_unit", o.Mass_Tol.Unit_Name()},
               {"fast_window", Number(o.Align_Window1)},
               {"deep_window", Number(o.Align_Window2)},
               {"rt_correction", o.rt_correction},
@@ -55,10 +56,10 @@ Alignment_Request Options_Of(const Json& j) {
   const std::string mode = j.at("mode").get<std::string>();
   if (mode != "fast" && mode != "deep") throw std::runtime_error("unknown mode " + mode);
   o.mode = mode == "deep" ? Two_Phase_Align : One_Phase_Align;
-  o.Mass_Tol = Number_Of(j.at("mass_tol"));
+  o.Mass_Tol.value = Number_Of(j.at("mass_tol"));
   const std::string unit = j.at("mass_tol_unit").get<std::string>();
   if (unit != "Da" && unit != "ppm") throw std::runtime_error("unknown unit " + unit);
-  o.mass_tol_ppm = unit == "ppm";
+  o.Mass_Tol.unit = unit == "ppm" ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa;
   o.Align_Window1 = Number_Of(j.at("fast_window"));
   o.Align_Window2 = Number_Of(j.at("deep_window"));
   o.rt_correction = j.at("rt_correction").get<bool>();
@@ -87,11 +88,6 @@ void Write_Text(const std::string& path, const std::string& text) {
 }
 
 }  // namespace
-
-Mass_Tolerance Tolerance_Of(const Alignment_Request& request) {
-  return {request.mass_tol_ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa,
-          request.Mass_Tol};
-}
 
 Mass_Binning::Mass_Binning(const Mass_Tolerance& tolerance)
     : ppm_(tolerance.unit == Mass_Tolerance::Unit::kPpm) {
@@ -267,8 +263,7 @@ namespace {
 // anchors were kept.
 void Check_Scan_Options(const std::string& path, const Study_Scan& scan,
                         const Alignment_Request& options) {
-  if (scan.options.mass_tol_ppm != options.mass_tol_ppm ||
-      scan.options.Mass_Tol != options.Mass_Tol) {
+  if (scan.options.Mass_Tol != options.Mass_Tol) {
     throw std::runtime_error(path +
                              ": scanned with another mass tolerance; scan again with the "
                              "plan's options");
@@ -288,7 +283,7 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
   plan.options = options;
   plan.options.files.clear();
   plan.options.result_folder.clear();
-  const Mass_Tolerance tolerance = Tolerance_Of(options);
+  const Mass_Tolerance& tolerance = options.Mass_Tol;
   const Mass_Binning binning(tolerance);
   std::map<std::int64_t, std::uint64_t> bins;
   std::uint64_t low = 0, high = 0, unbounded = 0;
@@ -318,10 +313,7 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
   }
 
   if (options.rt_correction) {
-    Rt_Correction_Params params;
-    params.anchors.mass_tol = tolerance;
-    params.anchors.window = Rt_Anchor_Window(options.Align_Window1);
-    plan.correction = Fit_Rt_Correction(anchor_keys, params);
+    plan.correction = Fit_Rt_Correction(anchor_keys, Drift_Correction_Params(options));
     for (Rt_Sample_Curve& curve : plan.correction->samples) {
       curve.name = plan.inputs[curve.sample].sample_name;
     }

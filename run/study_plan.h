@@ -33,9 +33,6 @@ inline constexpr int kPlanSchemaVersion = 1;
 inline constexpr int kScanSchemaVersion = 1;
 inline constexpr const char* kPlanFileName = "plan.json";
 
-// The mass tolerance of a request.
-Mass_Tolerance Tolerance_Of(const Alignment_Request& request);
-
 // Bins of the mass axis for one tolerance.
 class Mass_Binning {
  public:

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the screenshot programs (tests/ui/screens_*.cpp) and runs each of
+# Builds the screenshot programs (tools/screens/screens_*.cpp) and runs each of
 # them, saving PNGs under build/screenshots/. Uses xvfb-run when it is
 # installed, the offscreen platform otherwise (or when QT_QPA_PLATFORM is set).
 #   BUILD_DIR   build tree to use (default build/screens)
@@ -11,7 +11,7 @@ out=$root/build/screenshots
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_BUILD_BENCH=OFF >/dev/null
 targets=()
-for src in tests/ui/screens_*.cpp; do
+for src in tools/screens/screens_*.cpp; do
   [ -e "$src" ] || continue
   targets+=("$(basename "$src" .cpp)")
 done
@@ -32,7 +32,7 @@ run() {
 status=0
 for target in "${targets[@]}"; do
   echo "== $target =="
-  if ! run "$build/tests/ui/$target" "$out"; then
+  if ! run "$build/tools/screens/$target" "$out"; then
     echo "screenshots.sh: $target failed" >&2
     status=1
   fi

@@ -59,12 +59,8 @@ void Set_Item(const std::string& path, Run_Record& record, const std::string& it
     record.version = value;
   } else if (item == "mode") {
     record.mode = value;
-  } else if (item == "mass_tol") {
-    record.mass_tol = Parse_Double(path, item, value);
-    record.mass_tol_unit = Mass_Tol_Unit::kDa;
-  } else if (item == "mass_tol_ppm") {
-    record.mass_tol = Parse_Double(path, item, value);
-    record.mass_tol_unit = Mass_Tol_Unit::kPpm;
+  } else if (const std::optional<Mass_Tolerance::Unit> unit = Mass_Tolerance_Unit_Of_Item(item)) {
+    record.mass_tol = {*unit, Parse_Double(path, item, value)};
   } else if (item == "fast_window") {
     record.fast_window = Parse_Double(path, item, value);
   } else if (item == "deep_window") {
@@ -110,8 +106,7 @@ void Write_Run_Record(CppSQLite3DB& db, const Run_Record& record) {
   put("program", record.program);
   put("version", record.version);
   put("mode", record.mode);
-  put(record.mass_tol_unit == Mass_Tol_Unit::kPpm ? "mass_tol_ppm" : "mass_tol",
-      Number_Text(record.mass_tol));
+  put(record.mass_tol.Record_Item(), Number_Text(record.mass_tol.value));
   put("fast_window", Number_Text(record.fast_window));
   put("deep_window", Number_Text(record.deep_window));
   put("rt_correction", record.rt_correction ? "on" : "off");
@@ -187,8 +182,7 @@ std::string Format_Run_Record(const Run_Record& r) {
   };
   line("Program:             ", r.program + (r.version.empty() ? "" : " " + r.version));
   line("Mode:                ", r.mode);
-  line("Mass tolerance:      ",
-       Number_Text(r.mass_tol) + (r.mass_tol_unit == Mass_Tol_Unit::kPpm ? " ppm" : " Da"));
+  line("Mass tolerance:      ", r.mass_tol.Text());
   line("Fast_Align window:   ", Number_Text(r.fast_window) + " s");
   line("Deep_Align window:   ", Number_Text(r.deep_window) + " s");
   line("RT drift correction: ", r.rt_correction ? "on" : "off");

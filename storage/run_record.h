@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "model/mass_tolerance.h"
+
 class CppSQLite3DB;
 
 inline constexpr const char* kRunProgramName = "Varnel";
@@ -37,14 +39,11 @@ struct Run_Input {
   friend bool operator==(const Run_Input&, const Run_Input&) = default;
 };
 
-enum class Mass_Tol_Unit { kDa, kPpm };
-
 struct Run_Record {
   std::string program = kRunProgramName;
   std::string version;  // the CMake project version of the program that ran
   std::string mode;     // "Fast_Align" or "Deep_Align"
-  double mass_tol = 0.0;
-  Mass_Tol_Unit mass_tol_unit = Mass_Tol_Unit::kDa;
+  Mass_Tolerance mass_tol{Mass_Tolerance::Unit::kDa, 0.0};
   double fast_window = 0.0;  // seconds
   double deep_window = 0.0;  // seconds
   bool rt_correction = false;

@@ -104,7 +104,7 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
   }
   const std::string data_folder = To_Engine_String(values.picked->front().folder);
   Alignment_Request& request = plan.request;
-  request.result_folder = Join_Path(data_folder, kResultFolderName);
+  request.result_folder = Default_Result_Folder(data_folder);
   plan.result_folder = From_Engine_String(request.result_folder);
 
   Alignment_Parameter_Texts texts;

@@ -108,7 +108,8 @@ struct Align_Form_Values {
 };
 
 struct Align_Plan {
-  // Folder of the first pick + "/Result"; empty when nothing was ever picked.
+  // Default_Result_Folder of the first pick's folder; empty when nothing was
+  // ever picked.
   // The caller stores it in FilePathOut and creates it before it shows a
   // refusal.
   QString result_folder;

@@ -72,7 +72,7 @@ std::string FileName(int i) {
   return name;
 }
 
-// A value with six decimals, as the upstream program writes them.
+// A value with six decimals, as the stored shape form ("%f") writes them.
 double Decimal6(std::mt19937_64& rng, double low, double high) {
   std::uniform_real_distribution<double> d(low, high);
   return static_cast<double>(static_cast<long long>(d(rng) * 1e6)) / 1e6;

@@ -101,7 +101,7 @@ List RandomStudy(std::uint64_t seed, const std::function<double(std::uint32_t, d
   return list;
 }
 
-TEST(CorrectedAlignmentTest, NoCurveGivesTodaysResultAndRecordsKeepTheirTimes) {
+TEST(CorrectedAlignmentTest, NoCurveGivesThePlainResultAndRecordsKeepTheirTimes) {
   const auto drift = [](std::uint32_t s, double t) { return 5.0 * s + 0.01 * t; };
   const List study = RandomStudy(7, drift);
   List plain = study, da = study, corrected = study;

@@ -20,7 +20,7 @@ Run_Record Sample_Record() {
   Run_Record r;
   r.version = "0.1";
   r.mode = "Deep_Align";
-  r.mass_tol = 0.1;
+  r.mass_tol.value = 0.1;
   r.fast_window = 20;
   r.deep_window = 7.5;
   r.rt_correction = true;
@@ -87,8 +87,8 @@ TEST(RunRecordTest, ReadsBackWhatWasWritten) {
   Temp_Folder dir;
   Run_Record record = Sample_Record();
   EXPECT_EQ(Read_Run_Record(Write_With_Record(dir.path(), record)), record);
-  record.mass_tol = 5;
-  record.mass_tol_unit = Mass_Tol_Unit::kPpm;
+  record.mass_tol.value = 5;
+  record.mass_tol.unit = Mass_Tolerance::Unit::kPpm;
   Temp_Folder other;
   const std::string ppm = Write_With_Record(other.path(), record);
   EXPECT_EQ(Read_Run_Record(ppm), record);

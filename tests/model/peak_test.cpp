@@ -7,7 +7,6 @@
 
 #include "model/peak.h"
 #include "model/peak_order.h"
-#include "storage/path.h"
 
 namespace {
 
@@ -125,28 +124,6 @@ TEST(PeakOrderTest, IntensityMaximumTakesFirstAndIgnoresNaN) {
   EXPECT_EQ(it - v.begin(), 1);
   EXPECT_FALSE(Comp_Alignpeak_by_Compound_Intensity(v[2], v[1]));
   EXPECT_FALSE(Comp_Alignpeak_by_Compound_Intensity(v[1], v[2]));
-}
-
-TEST(PathTest, JoinAndSplitAreInverse) {
-  struct Case {
-    const char* path;
-    const char* folder;
-    const char* name;
-  } cases[] = {
-      {"/data/study/QC_01.db", "/data/study", "QC_01.db"},
-      {"/a.db", "", "a.db"},
-      {"/d/with space/it's, ü.db", "/d/with space", "it's, ü.db"},
-      {"/d/", "/d", ""},
-  };
-  for (const auto& c : cases) {
-    const auto s = Split_Path(c.path);
-    EXPECT_EQ(s.folder, c.folder) << c.path;
-    EXPECT_EQ(s.name, c.name) << c.path;
-    EXPECT_EQ(Join_Path(s.folder, s.name), c.path);
-  }
-  const auto bare = Split_Path("run7.db");
-  EXPECT_EQ(bare.folder, ".");
-  EXPECT_EQ(Join_Path(bare.folder, bare.name), "./run7.db");
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ class ShardTest : public ::testing::Test {
   Alignment_Request Options(Compound_Align_Mode mode, bool ppm, bool correction) const {
     Alignment_Request options;
     options.mode = mode;
-    options.mass_tol_ppm = ppm;
-    options.Mass_Tol = ppm ? 20.0 : 0.02;
+    options.Mass_Tol = ppm ? Mass_Tolerance{Mass_Tolerance::Unit::kPpm, 20.0}
+                           : Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.02};
     options.rt_correction = correction;
     options.record_run = true;
     for (const std::string& path : paths_) {
@@ -186,7 +186,7 @@ TEST_F(ShardTest, MergedResultIsTheOneProcessRunsForEveryModeUnitCorrectionAndSh
 
 TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
   Alignment_Request options = Options(One_Phase_Align, false, false);
-  options.Mass_Tol = 400.0;  // every gap of the study is narrower than 800 Da
+  options.Mass_Tol.value = 400.0;  // every gap of the study is narrower than 800 Da
   const std::vector<std::string> scans = Scan(options, "wide");
   std::ostringstream notes;
   const Study_Plan plan = Make_Plan(scans, options, 4, notes);
@@ -194,8 +194,7 @@ TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
   EXPECT_NE(notes.str().find("1 shard(s) instead of 4"), std::string::npos) << notes.str();
 
   // In ppm, a seed of infinite mass has an infinite tolerance.
-  options.mass_tol_ppm = true;
-  options.Mass_Tol = 20.0;
+  options.Mass_Tol = {Mass_Tolerance::Unit::kPpm, 20.0};
   std::ostringstream ppm_notes;
   EXPECT_GT(Make_Plan(Scan(options, "ppm"), options, 3, ppm_notes).shards.size(), 1u);
   Write_Annotated_Database(

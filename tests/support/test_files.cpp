@@ -142,7 +142,7 @@ Alignment_Request Request_For(Compound_Align_Mode mode, double mass_tol, double 
                               std::string result_folder) {
   Alignment_Request request;
   request.mode = mode;
-  request.Mass_Tol = mass_tol;
+  request.Mass_Tol.value = mass_tol;
   request.Align_Window1 = window1;
   request.Align_Window2 = window2;
   request.files = std::move(files);

@@ -25,6 +25,7 @@
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/run_progress_dialog.h"
 #include "ui/widgets/varnel_form.h"
@@ -81,14 +82,11 @@ class Paint_Counter : public QObject {
 
 }  // namespace
 
-class AlignProgressTest : public QObject {
+class AlignProgressTest : public Varnel::Test::Window_Test {
   Q_OBJECT
 
  private:
   std::unique_ptr<Temp_Folder> dir_;
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   Simulation_Result study_;
   std::unique_ptr<Gate[]> gates_;
 
@@ -142,12 +140,8 @@ class AlignProgressTest : public QObject {
     dir_ = std::make_unique<Temp_Folder>();
     study_ = Make_Study(dir_->path(), 3, 25);
     gates_ = std::make_unique<Gate[]>(4);
-    auto dialogs = std::make_unique<Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    ui_ = Varnel::Test::Form_Controls(*form_);
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    Make_Window();
+    QVERIFY(Show_Window());
     Load_Study();
   }
   void cleanup() {
@@ -332,7 +326,10 @@ class AlignProgressTest : public QObject {
       correction_seen = rt_correction;
       o.on_stage(Run_Stage::kReading);
       gates_[0].Wait([&] { o.on_read(2, 3, 10); });
-      return Tolerance_Suggestion{0.012345, 21.456789, 8.5, "mass spread 4.1 ppm\nRT spread 7 s"};
+      return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 0.012345},
+                                  21.456789,
+                                  8.5,
+                                  "mass spread 4.1 ppm\nRT spread 7 s"};
     });
     ui_.checkBox_RT_Drift_Correction->setChecked(true);
     While_Running(ui_.button_Estimate, [this] {
@@ -354,7 +351,7 @@ class AlignProgressTest : public QObject {
         [&](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer& o) {
           ++calls;
           gates_[0].Wait([&] { o.on_stage(Run_Stage::kReading); });
-          return Tolerance_Suggestion{1, 2, 3, "never shown"};
+          return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 1}, 2, 3, "never shown"};
         });
     While_Running(ui_.button_Estimate, [this] {
       QTRY_VERIFY(Stage_Text().startsWith("Reading"));

@@ -24,6 +24,7 @@
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/align_process_tab.h"
 #include "ui/widgets/varnel_form.h"
@@ -31,13 +32,10 @@
 using namespace Varnel;
 using Varnel::Test::Scripted_Dialogs;
 
-class AlignWindowTest : public QObject {
+class AlignWindowTest : public Varnel::Test::Window_Test {
   Q_OBJECT
 
  private:
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Scripted_Dialogs* dialogs_ = nullptr;  // owned by form_
   std::unique_ptr<Temp_Folder> dir_;
   std::vector<Alignment_Request> runs_;        // requests that reached the (fake) run
   std::vector<Qt::CursorShape> cursors_seen_;  // the override cursor during each of them
@@ -83,10 +81,7 @@ class AlignWindowTest : public QObject {
  private slots:
   void init() {
     dir_ = std::make_unique<Temp_Folder>();
-    auto dialogs = std::make_unique<Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    ui_ = Varnel::Test::Form_Controls(*form_);
+    Make_Window();
     runs_.clear();
     cursors_seen_.clear();
     form_->Set_Align_Run([this](const Alignment_Request& request, const Alignment_Run_Observer&) {
@@ -97,8 +92,7 @@ class AlignWindowTest : public QObject {
       runs_.push_back(request);
       return Alignment_Run_Summary{};
     });
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(Show_Window());
   }
   void cleanup() {
     for (const Qt::CursorShape shape : cursors_seen_) QCOMPARE(shape, Qt::WaitCursor);
@@ -352,7 +346,7 @@ class AlignWindowTest : public QObject {
     QCOMPARE(run.files,
              (std::vector<Annotated_File>{{dir_->path(), "c.db"}, {dir_->path(), "b.db"}}));
     QCOMPARE(run.mode, One_Phase_Align);
-    QCOMPARE(run.Mass_Tol, 0.1);
+    QCOMPARE(run.Mass_Tol.value, 0.1);
     QCOMPARE(run.Align_Window1, 20.0);
     QCOMPARE(run.Align_Window2, 10.0);
     QCOMPARE(QString::fromStdString(run.result_folder), Path("Result"));
@@ -393,8 +387,8 @@ class AlignWindowTest : public QObject {
     QCOMPARE(dialogs_->messages,
              (QStringList{"Align Process Finished!", "Align Process Finished!"}));
     QCOMPARE(runs_.size(), std::size_t{2});
-    QCOMPARE(runs_[0].Mass_Tol, 0.1);
-    QCOMPARE(runs_[1].Mass_Tol, 0.05);
+    QCOMPARE(runs_[0].Mass_Tol.value, 0.1);
+    QCOMPARE(runs_[1].Mass_Tol.value, 0.05);
   }
 
   // A real run on a file that is no database: BadInputWindowTest.

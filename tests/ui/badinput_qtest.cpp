@@ -14,6 +14,7 @@
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
 #include "ui/widgets/align_process_tab.h"
 #include "ui/widgets/align_visualization_tab.h"
@@ -32,14 +33,11 @@ enum class Spoil { kSql, kBytes };
 
 Q_DECLARE_METATYPE(Spoil)
 
-class BadInputWindowTest : public QObject {
+class BadInputWindowTest : public Varnel::Test::Window_Test {
   Q_OBJECT
 
  private:
   std::unique_ptr<Temp_Folder> dir_;
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   std::string good_;
   int good_rows_ = 0;
 
@@ -88,13 +86,9 @@ class BadInputWindowTest : public QObject {
     Varnel::Test::Write_Aligned_Result(Varnel::Test::Make_Demo_Study(3, 6, 5, 12), dir_->path(),
                                        "good.aligndb");
     good_ = Join_Path(dir_->path(), "good.aligndb");
-    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    ui_ = Varnel::Test::Form_Controls(*form_);
+    Make_Window();
     ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(Show_Window());
     Open(good_);
     QCOMPARE(dialogs_->messages, QStringList());
     good_rows_ = ui_.dataGridView_Align_Peaklist_Table->model()->rowCount();

@@ -14,6 +14,7 @@
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
 #include "ui/result_export_ui.h"
 #include "ui/widgets/align_visualization_tab.h"
@@ -44,14 +45,11 @@ Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, 
 
 }  // namespace
 
-class ResultGridTest : public QObject {
+class ResultGridTest : public Varnel::Test::Window_Test {
   Q_OBJECT
 
  private:
   std::unique_ptr<Temp_Folder> dir_;
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   const Align_Table_Model* model_ = nullptr;
 
   QString Path(const char* name) const {
@@ -81,13 +79,9 @@ class ResultGridTest : public QObject {
          Make_Peak(Spec(1, 11, 3, 302.1, 102.0)), Make_Peak(Spec(2, 20, 7, 456.2, 60.0)),
          Make_Peak(Spec(5, 50, 7, 456.2, 62.0))},
         dir_->path(), "study.aligndb");
-    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    ui_ = Varnel::Test::Form_Controls(*form_);
+    Make_Window();
     ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(Show_Window());
     dialogs_->answers.push_back(QStringList{Path("study.aligndb")});
     ui_.button_Align_File_Browse->click();
     model_ = &form_->Visualization_Tab()->Grid_Model();

@@ -16,6 +16,7 @@
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
@@ -60,14 +61,11 @@ QList<double> Keys(QCPCurve* line) {
 
 }  // namespace
 
-class VizWindowTest : public QObject {
+class VizWindowTest : public Varnel::Test::Window_Test {
   Q_OBJECT
 
  private:
   std::unique_ptr<Temp_Folder> dir_;
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
   Align_Table_Model* model_ = nullptr;
 
   void Open(const QString& file) {
@@ -129,13 +127,9 @@ class VizWindowTest : public QObject {
         Make_Peak(Spec(2, 21, 7, 61.0)),  Make_Peak(Spec(5, 50, 7, 62.0))};
     Varnel::Test::Write_Aligned_Result(peaks, dir_->path(), "study.aligndb");
 
-    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
-    ui_ = Varnel::Test::Form_Controls(*form_);
+    Make_Window();
     ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(Show_Window());
     model_ = qobject_cast<Align_Table_Model*>(ui_.dataGridView_Align_Peaklist_Table->model());
     QVERIFY(model_ != nullptr);
   }

@@ -340,7 +340,7 @@ void Align_Process_Tab::Button_Click_Estimate() {
     const auto fill = [](QLineEdit* box, double value) {
       if (const std::optional<QString> text = Format_Suggested_Number(value)) box->setText(*text);
     };
-    fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol);
+    fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol.value);
     fill(textBox_Align_Window1, suggestion.Align_Window1);
     fill(textBox_Align_Window2, suggestion.Align_Window2);
     if (!suggestion.report.empty()) {

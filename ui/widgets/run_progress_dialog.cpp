@@ -27,7 +27,7 @@ int Permille(std::size_t done, std::size_t total) {
 Alignment_Run_Observer Progress_Observer(Run_Progress& progress) {
   Alignment_Run_Observer observer;
   observer.on_stage = [&progress](Run_Stage stage) {
-    if (stage == Run_Stage::kWritingCsv || stage == Run_Stage::kWritingDatabase) {
+    if (Stage_Info(stage).count == Stage_Count::kRows) {
       progress.rows_written.store(0);
       progress.rows_total.store(0);
     }
@@ -50,49 +50,64 @@ Alignment_Run_Observer Progress_Observer(Run_Progress& progress) {
   return observer;
 }
 
-QString Run_Progress_Text(const Run_Progress& progress) {
+namespace {
+
+// The row of the stage last reported; null before the first report.
+const Run_Stage_Info* Reported_Stage(const Run_Progress& progress) {
   const int stage = progress.stage.load();
-  if (stage == static_cast<int>(Run_Stage::kReading)) {
-    const std::size_t total = progress.files_total.load();
-    // The file being read is the one after those read so far.
-    const std::size_t current =
-        std::min(progress.files_read.load() + 1, std::max<std::size_t>(total, 1));
-    return QStringLiteral("Reading file %1 of %2").arg(current).arg(total);
+  if (stage < 0 || stage >= static_cast<int>(kRunStages.size())) return nullptr;
+  return &Stage_Info(static_cast<Run_Stage>(stage));
+}
+
+}  // namespace
+
+QString Run_Progress_Text(const Run_Progress& progress) {
+  const Run_Stage_Info* info = Reported_Stage(progress);
+  if (info == nullptr) return QStringLiteral("Starting...");
+  const QString caption = QString::fromUtf8(info->caption);
+  switch (info->count) {
+    case Stage_Count::kFiles: {
+      const std::size_t total = progress.files_total.load();
+      // The file being read is the one after those read so far.
+      const std::size_t current =
+          std::min(progress.files_read.load() + 1, std::max<std::size_t>(total, 1));
+      return QStringLiteral("%1 %2 of %3").arg(caption).arg(current).arg(total);
+    }
+    case Stage_Count::kGroups:
+      return QStringLiteral("%1: %2 groups made, %3 peaks left")
+          .arg(caption)
+          .arg(progress.groups.load())
+          .arg(progress.peaks_left.load());
+    case Stage_Count::kRows: {
+      const std::size_t total = progress.rows_total.load();
+      if (total == 0) return caption;
+      return QStringLiteral("%1: row %2 of %3")
+          .arg(caption)
+          .arg(progress.rows_written.load())
+          .arg(total);
+    }
+    case Stage_Count::kNone:
+      return caption;
   }
-  if (stage == static_cast<int>(Run_Stage::kAligning)) {
-    return QStringLiteral("Aligning: %1 groups made, %2 peaks left")
-        .arg(progress.groups.load())
-        .arg(progress.peaks_left.load());
-  }
-  if (stage == static_cast<int>(Run_Stage::kWritingCsv) ||
-      stage == static_cast<int>(Run_Stage::kWritingDatabase)) {
-    const QString what = stage == static_cast<int>(Run_Stage::kWritingCsv)
-                             ? QStringLiteral("Writing the CSV file")
-                             : QStringLiteral("Writing the database");
-    const std::size_t total = progress.rows_total.load();
-    if (total == 0) return what;
-    return QStringLiteral("%1: row %2 of %3")
-        .arg(what)
-        .arg(progress.rows_written.load())
-        .arg(total);
-  }
-  return QStringLiteral("Starting...");
+  return caption;
 }
 
 int Run_Progress_Permille(const Run_Progress& progress) {
-  const int stage = progress.stage.load();
-  if (stage == static_cast<int>(Run_Stage::kReading)) {
-    return Permille(progress.files_read.load(), progress.files_total.load());
-  }
-  if (stage == static_cast<int>(Run_Stage::kAligning)) {
-    const std::size_t peaks = progress.peaks.load();
-    const std::size_t left = std::min(progress.peaks_left.load(), peaks);
-    if (progress.groups.load() == 0) return 0;
-    return Permille(peaks - left, peaks);
-  }
-  if (stage == static_cast<int>(Run_Stage::kWritingCsv) ||
-      stage == static_cast<int>(Run_Stage::kWritingDatabase)) {
-    return Permille(progress.rows_written.load(), progress.rows_total.load());
+  const Run_Stage_Info* info = Reported_Stage(progress);
+  if (info == nullptr) return 0;
+  switch (info->count) {
+    case Stage_Count::kFiles:
+      return Permille(progress.files_read.load(), progress.files_total.load());
+    case Stage_Count::kGroups: {
+      const std::size_t peaks = progress.peaks.load();
+      const std::size_t left = std::min(progress.peaks_left.load(), peaks);
+      if (progress.groups.load() == 0) return 0;
+      return Permille(peaks - left, peaks);
+    }
+    case Stage_Count::kRows:
+      return Permille(progress.rows_written.load(), progress.rows_total.load());
+    case Stage_Count::kNone:
+      return 0;
   }
   return 0;
 }

@@ -44,9 +44,10 @@ struct Run_Progress {
 // An observer that stores every report into progress (which must outlive it).
 Alignment_Run_Observer Progress_Observer(Run_Progress& progress);
 
-// The dialog's line for the last report: "Reading file 2 of 5", "Aligning: 120
-// groups made, 3400 peaks left", "Writing the CSV file: row 10000 of 52000",
-// "Writing the database: row ...", or "Starting..." before the first report.
+// The dialog's line for the last report: the stage's caption (kRunStages)
+// with its count ("Reading file 2 of 5", "Aligning: 120 groups made, 3400
+// peaks left", "Writing the CSV file: row 10000 of 52000"), or "Starting..."
+// before the first report.
 QString Run_Progress_Text(const Run_Progress& progress);
 // How far the current stage got, 0 to 1000.
 int Run_Progress_Permille(const Run_Progress& progress);

@@ -1,8 +1,8 @@
 // What the picture programs (screens_*.cpp) share: the output folder from
 // the command line, a simulated study in a temporary folder, and saving a
 // widget as PNG with the path printed.
-#ifndef VARNEL_TESTS_UI_SUPPORT_SCREENS_H_
-#define VARNEL_TESTS_UI_SUPPORT_SCREENS_H_
+#ifndef VARNEL_TOOLS_SCREENS_SCREENS_H_
+#define VARNEL_TOOLS_SCREENS_SCREENS_H_
 
 #include <QApplication>
 #include <QDir>
@@ -63,4 +63,4 @@ class Screens {
 
 }  // namespace Varnel::Test
 
-#endif  // VARNEL_TESTS_UI_SUPPORT_SCREENS_H_
+#endif  // VARNEL_TOOLS_SCREENS_SCREENS_H_

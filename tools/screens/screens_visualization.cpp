@@ -18,7 +18,7 @@
 #include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
-#include "tests/ui/support/screens.h"
+#include "tools/screens/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"

@@ -11,7 +11,7 @@
 
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
-#include "tests/ui/support/screens.h"
+#include "tools/screens/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/text_codec.h"

@@ -10,7 +10,7 @@
 
 #include "storage/path.h"
 #include "tests/ui/support/quality_study.h"
-#include "tests/ui/support/screens.h"
+#include "tools/screens/screens.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 #include "ui/widgets/quality_window.h"

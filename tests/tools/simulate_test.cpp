@@ -1,4 +1,7 @@
-// The command-line number reader, the progress bar and the study simulator.
+// The study simulator: same seed same bytes, a realistic study that reads
+// back, its drift, and unwritable places.
+#include "tools/simulate.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,68 +15,8 @@
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
-#include "tools/cli_number.h"
-#include "tools/progress_bar.h"
-#include "tools/simulate.h"
 
 namespace {
-
-TEST(CliNumberTest, AcceptedTexts) {
-  const std::vector<std::pair<std::string, double>> accepted = {
-      {"0.1", 0.1},       {"20", 20.0},    {" 10 ", 10.0},
-      {"\t-2.5\n", -2.5}, {"+3", 3.0},     {".5", 0.5},
-      {"5.", 5.0},        {"1e3", 1000.0}, {"1E-3", 0.001},
-      {"-0", -0.0},       {"1e-400", 0.0}, {"1.7976931348623157e308", 1.7976931348623157e308},
-      {"-1", -1.0},       {"0", 0.0},      {"+2e1", 20.0},
-  };
-  for (const auto& [text, value] : accepted) {
-    const std::optional<double> parsed = Parse_Cli_Number(text);
-    ASSERT_TRUE(parsed.has_value()) << '"' << text << '"';
-    EXPECT_EQ(*parsed, value) << '"' << text << '"';
-  }
-}
-
-TEST(CliNumberTest, RejectedTexts) {
-  for (const std::string text :
-       {"",          " ",   "abc",  "0,1",   "1,000.5",  "0.1x",  "1e", "--1",
-        "+-1",       "- 1", "0x10", "1 2",   "20s",      "e5",    ".",  "inf",
-        "-Infinity", "nan", "NaN",  "1e400", "-1.8e308", "0x1p3", "+-5"}) {
-    EXPECT_FALSE(Parse_Cli_Number(text).has_value()) << '"' << text << '"';
-  }
-}
-
-TEST(ProgressBarTest, LineShowsShareAndDetail) {
-  EXPECT_EQ(Progress_Bar::Line("reading", 5, 10, "5/10 files", 10),
-            "reading [#####.....]  50% 5/10 files");
-  EXPECT_EQ(Progress_Bar::Line("w", 0, 0, "", 4), "w [####] 100% ");
-  EXPECT_EQ(Progress_Bar::Line("w", 12, 10, "", 4), "w [####] 100% ");
-  EXPECT_EQ(Progress_Bar::Line("w", 1, 3, "", 3), "w [#..]  33% ");
-}
-
-TEST(ProgressBarTest, DrawsOnlyWhenEnabledAndEndsItsLine) {
-  std::ostringstream off;
-  {
-    Progress_Bar bar(off, false);
-    bar.Stage("reading");
-    bar.Update(1, 2, "x", true);
-    bar.Finish(2, 2, "y");
-  }
-  EXPECT_EQ(off.str(), "");
-  std::ostringstream on;
-  {
-    Progress_Bar bar(on, true);
-    bar.Stage("a");
-    bar.Update(1, 2, "long detail", true);
-    bar.Update(2, 2, "d", true);  // blanks the rest of the longer line
-    bar.Stage("b");
-    bar.Update(1, 1, "", true);
-  }  // the destructor ends the open line
-  const std::string text = on.str();
-  EXPECT_EQ(text.back(), '\n');
-  EXPECT_NE(text.find("\ra ["), std::string::npos);
-  EXPECT_NE(text.find("\n\rb ["), std::string::npos);
-  EXPECT_NE(text.find("] 100% d          "), std::string::npos) << text;
-}
 
 Simulation_Options Small(std::uint64_t seed) {
   Simulation_Options options;
@@ -231,6 +174,23 @@ TEST(SimulatorTest, UnwritablePlacesAreReportedByName) {
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find(in_missing), std::string::npos) << e.what();
   }
+}
+
+TEST(SimulatorTest, DriftReachesItsLargestValueInTheMostDriftingSample) {
+  Temp_Folder folder;
+  Simulation_Options options;
+  options.samples = 6;
+  options.compounds = 300;
+  options.max_drift_seconds = 30.0;
+  options.rt_jitter_seconds = 0.0;
+  const Simulation_Result study = Simulate_Study(options, folder.path());
+  // Without scatter the drift is all the spread there is, and it stays
+  // within the largest drift.
+  EXPECT_LT(study.truth.rt_sd_drift_free_seconds, 1e-6);
+  EXPECT_GT(study.truth.rt_sd_seconds, 3.0);
+  EXPECT_LT(study.truth.rt_sd_seconds, 30.0);
+  // The figures are written only when asked for.
+  for (const std::string& name : List_Folder(folder.path())) EXPECT_NE(name, kStudyTruthName);
 }
 
 }  // namespace
