@@ -16,7 +16,16 @@ namespace {
 
 constexpr double kMadToSd = 1.4826;         // a normal's SD per median absolute deviation
 constexpr double kBisquareScale = 6.0;      // residuals beyond 6 MADs get no weight
-constexpr std::size_t kMinNeighbours = 20;  // smallest local fit (fewer anchors: all of them)
+constexpr std::size_t kMinNeighbours = 12;  // smallest local fit (fewer anchors: all of them)
+constexpr std::size_t kCvSamples = 12;      // samples (evenly spread) that choose the span
+constexpr std::size_t kCvPoints = 150;      // points per sample left out to choose the span
+constexpr double kCvClip = 3.0;  // robust SDs at which a left-out residual stops counting
+constexpr double kSmootherTolerance = 1.02;     // a smoother span within 2 % of the best loss wins
+constexpr std::size_t kGrossCandidates = 1000;  // most intense units per sample for step 2a
+constexpr std::size_t kGrossPieces = 12;        // stretches of a sample's gross shift
+constexpr double kGrossWindowShare = 0.5;       // of the anchor window: the gross shift's stretch
+constexpr double kGapReaches = 0.5;  // farther from an anchor than this many typical reaches:
+                                     // interpolated between the supported parts
 
 // Discards what it is given, after the stream has formatted it.
 class Null_Buffer : public std::streambuf {
@@ -71,13 +80,15 @@ double Local_Value(const double s[5], const double t[3]) {
 }
 
 // Local quadratic fits at each grid point over the k points nearest to it,
-// weighted by tricube distance times robust. REQUIRES: xs ascending, not
-// empty, 1 <= k <= xs.size().
+// weighted by tricube distance times robust. reach, when given, receives the
+// distance to the farthest of the k points at each grid point. REQUIRES: xs
+// ascending, not empty, 1 <= k <= xs.size().
 std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<double>& ys,
                               const std::vector<double>& robust, const std::vector<double>& grid,
-                              std::size_t k) {
+                              std::size_t k, std::vector<double>* reaches = nullptr) {
   const std::size_t n = xs.size();
   std::vector<double> fit(grid.size(), 0.0);
+  if (reaches != nullptr) reaches->assign(grid.size(), 0.0);
   for (std::size_t g = 0; g < grid.size(); ++g) {
     const double x0 = grid[g];
     std::size_t l =
@@ -93,6 +104,7 @@ std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<d
       }
     }
     const double reach = std::max(x0 - xs[l], xs[r - 1] - x0) * (1.0 + 1e-9);
+    if (reaches != nullptr) (*reaches)[g] = reach;
     for (int pass = 0; pass < 2; ++pass) {  // pass 1: distance weights only
       // Weighted sums of dx^0..dx^4 and y dx^0..dx^2, dx in units of reach.
       double s[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
@@ -117,42 +129,104 @@ std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<d
   return fit;
 }
 
+// One sample's anchor points, ascending in x.
 struct Sample_Points {
-  std::vector<double> x;  // member time
+  std::vector<double> x;  // member time (as read)
   std::vector<double> y;  // member time - reference
+  void Sort() {
+    std::vector<std::size_t> order(x.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
+    });
+    std::vector<double> xs(x.size()), ys(y.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      xs[i] = x[order[i]];
+      ys[i] = y[order[i]];
+    }
+    x = std::move(xs);
+    y = std::move(ys);
+  }
 };
 
-// LOWESS of points, sampled at grid; see the header.
-std::vector<double> Lowess(Sample_Points& p, const std::vector<double>& grid, double span,
-                           int robust_iterations) {
-  const std::size_t n = p.x.size();
-  std::vector<std::size_t> order(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return p.x[a] < p.x[b]; });
-  std::vector<double> xs(n), ys(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    xs[i] = p.x[order[i]];
-    ys[i] = p.y[order[i]];
-  }
+std::size_t Neighbours(double span, std::size_t n) {
   const auto wanted = static_cast<std::size_t>(std::ceil(std::clamp(span, 0.0, 1.0) * n));
-  const std::size_t k = std::min(n, std::max(wanted, kMinNeighbours));
-  std::vector<double> robust(n, 1.0);
-  std::vector<double> fit = Local_Fit(xs, ys, robust, grid, k);
-  std::vector<double> residual(n);
+  return std::min(n, std::max(wanted, kMinNeighbours));
+}
+
+// Robust LOWESS of p (sorted) over k neighbours, sampled at grid: the fit,
+// and the points' final robust weights in `robust`.
+std::vector<double> Robust_Lowess(const Sample_Points& p, const std::vector<double>& grid,
+                                  std::size_t k, int robust_iterations, std::vector<double>& robust,
+                                  std::vector<double>* reaches = nullptr) {
+  const std::size_t n = p.x.size();
+  robust.assign(n, 1.0);
+  std::vector<double> fit = Local_Fit(p.x, p.y, robust, grid, k, reaches);
+  std::vector<double> residual(n), magnitude(n);
   for (int it = 0; it < robust_iterations; ++it) {
-    for (std::size_t i = 0; i < n; ++i) residual[i] = ys[i] - Interpolate(grid, fit, xs[i]);
-    std::vector<double> magnitude(residual);
-    for (double& m : magnitude) m = std::fabs(m);
+    for (std::size_t i = 0; i < n; ++i) {
+      residual[i] = p.y[i] - Interpolate(grid, fit, p.x[i]);
+      magnitude[i] = std::fabs(residual[i]);
+    }
     const double scale = kBisquareScale * Median(magnitude);
     if (!(scale > 0.0)) break;
     for (std::size_t i = 0; i < n; ++i) {
       const double u = residual[i] / scale;
       robust[i] = std::fabs(u) < 1.0 ? (1.0 - u * u) * (1.0 - u * u) : 0.0;
     }
-    fit = Local_Fit(xs, ys, robust, grid, k);
+    fit = Local_Fit(p.x, p.y, robust, grid, k, reaches);
   }
   return fit;
+}
+
+// Residuals of (at most about kCvPoints of) the sample's points against the
+// local fit over their k nearest others, each point left out of its own fit
+// together with any point at the very same time, pushed to out; robust: the
+// weights of the fit with every point. Points that fit gives no weight stay
+// out.
+void Cross_Validation_Residuals(const Sample_Points& p, std::size_t k, std::vector<double>& robust,
+                                std::vector<double>& out) {
+  const std::size_t n = p.x.size();
+  if (n < 3) return;
+  const std::size_t step = std::max<std::size_t>(1, n / kCvPoints);
+  std::vector<double> at(1), kept;
+  for (std::size_t i = 0; i < n; i += step) {
+    if (robust[i] == 0.0) continue;
+    const auto lo =
+        static_cast<std::size_t>(std::lower_bound(p.x.begin(), p.x.end(), p.x[i]) - p.x.begin());
+    const auto hi =
+        static_cast<std::size_t>(std::upper_bound(p.x.begin(), p.x.end(), p.x[i]) - p.x.begin());
+    if (hi - lo + 1 >= n) continue;
+    kept.assign(robust.begin() + lo, robust.begin() + hi);
+    std::fill(robust.begin() + lo, robust.begin() + hi, 0.0);
+    at[0] = p.x[i];
+    const double v = Local_Fit(p.x, p.y, robust, at, std::min(k + (hi - lo), n))[0];
+    std::copy(kept.begin(), kept.end(), robust.begin() + lo);
+    out.push_back(p.y[i] - v);
+  }
+}
+
+// Pool-adjacent-violators: the non-decreasing sequence nearest to values in
+// least squares.
+void Make_Non_Decreasing(std::vector<double>& values) {
+  std::vector<double> level;
+  std::vector<std::size_t> count;
+  for (double v : values) {
+    level.push_back(v);
+    count.push_back(1);
+    while (level.size() > 1 && level[level.size() - 2] > level.back()) {
+      const std::size_t a = count[count.size() - 2], b = count.back();
+      const double merged = (level[level.size() - 2] * a + level.back() * b) / (a + b);
+      level.pop_back();
+      count.pop_back();
+      level.back() = merged;
+      count.back() = a + b;
+    }
+  }
+  std::size_t i = 0;
+  for (std::size_t j = 0; j < level.size(); ++j) {
+    for (std::size_t c = 0; c < count[j]; ++c) values[i++] = level[j];
+  }
 }
 
 }  // namespace
@@ -329,6 +403,19 @@ std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
   return Find_Anchors(units, Order_By_Mass(units), rule);
 }
 
+std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
+                                        const Rt_Anchor_Rule& rule) {
+  std::vector<double> gaps;
+  for (const Rt_Anchor& a : Find_Rt_Anchors(units, rule)) {
+    for (std::size_t i = 0; i < a.members.size(); ++i) {
+      for (std::size_t j = i + 1; j < a.members.size(); ++j) {
+        gaps.push_back(std::fabs(a.members[i].rt - a.members[j].rt));
+      }
+    }
+  }
+  return gaps;
+}
+
 double Rt_Correction::Shift(std::uint32_t sample, double rt) const {
   const auto it =
       std::lower_bound(samples.begin(), samples.end(), sample,
@@ -349,14 +436,116 @@ std::vector<std::uint32_t> Rt_Correction::Uncorrected_Samples() const {
 
 namespace {
 
-// One pass of steps 2-4: anchors among units at times `times` (original
-// times moved by the previous pass), each sample's curve fitted to
-// (original time, original time - anchor reference). Fills result.samples'
-// curves and anchor counts and result.anchors; returns the anchors.
+constexpr double kSpans[] = {0.03, 0.05, 0.08, 0.12, 0.18, 0.27, 0.4};
+
+std::vector<double> Even_Grid(double first, double last, std::size_t points) {
+  std::vector<double> grid;
+  if (first == last) {
+    grid.push_back(first);
+    return grid;
+  }
+  for (std::size_t i = 0; i < points; ++i) {
+    grid.push_back(
+        i + 1 == points ? last : first + (last - first) * static_cast<double>(i) / (points - 1));
+  }
+  return grid;
+}
+
+// The span of step 4: the candidate whose left-out residuals, pooled over
+// the samples and clipped at kCvClip robust SDs, have the smallest sum of
+// squares; a smoother one within kSmootherTolerance of it wins.
+double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction_Params& params) {
+  const std::size_t grid_points = std::max<std::size_t>(params.grid_points, 2);
+  constexpr std::size_t kCandidates = sizeof(kSpans) / sizeof(kSpans[0]);
+  std::vector<double> residuals[kCandidates];
+  std::vector<double> robust;
+  std::vector<const Sample_Points*> used;
+  for (const Sample_Points& p : points) {
+    if (p.x.size() >= std::max<std::size_t>(params.min_anchors, 3)) used.push_back(&p);
+  }
+  const std::size_t stride = std::max<std::size_t>(1, (used.size() + kCvSamples - 1) / kCvSamples);
+  for (std::size_t u = 0; u < used.size(); u += stride) {
+    const Sample_Points& p = *used[u];
+    const std::vector<double> grid = Even_Grid(p.x.front(), p.x.back(), grid_points);
+    for (std::size_t c = 0; c < kCandidates; ++c) {
+      const std::size_t n = p.x.size();
+      const std::size_t k = std::min(Neighbours(kSpans[c], n), n - 1);
+      Robust_Lowess(p, grid, k, params.robust_iterations, robust);
+      Cross_Validation_Residuals(p, k, robust, residuals[c]);
+    }
+  }
+  std::vector<double> all;
+  for (const auto& r : residuals) {
+    for (double v : r) all.push_back(std::fabs(v));
+  }
+  if (all.empty()) return params.span;
+  const double clip = kCvClip * kMadToSd * Median(all);
+  double loss[kCandidates];
+  double best = std::numeric_limits<double>::infinity();
+  for (std::size_t c = 0; c < kCandidates; ++c) {
+    loss[c] = 0.0;
+    for (double v : residuals[c]) loss[c] += std::min(v * v, clip * clip);
+    best = std::min(best, loss[c]);
+  }
+  for (std::size_t c = kCandidates; c-- > 0;) {
+    if (loss[c] <= kSmootherTolerance * best) return kSpans[c];
+  }
+  return params.span;
+}
+
+// Step 4 for one sample with at least one anchor: the curve at an even grid
+// from its first to its last anchor time.
+void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& params,
+               Rt_Sample_Curve& c) {
+  c.rt = Even_Grid(p.x.front(), p.x.back(), std::max<std::size_t>(params.grid_points, 2));
+  std::vector<double> robust, reaches;
+  const std::size_t k = Neighbours(span, p.x.size());
+  std::vector<double> fit = Robust_Lowess(p, c.rt, k, params.robust_iterations, robust, &reaches);
+  // Grid points far from every anchor: linear between the supported ones.
+  std::vector<double> copy(reaches);
+  const double gap = kGapReaches * (copy.empty() ? 0.0 : Median(copy));
+  std::vector<bool> supported(c.rt.size());
+  for (std::size_t g = 0; g < c.rt.size(); ++g) {
+    const auto hi = std::lower_bound(p.x.begin(), p.x.end(), c.rt[g]);
+    double nearest = std::numeric_limits<double>::infinity();
+    if (hi != p.x.end()) nearest = *hi - c.rt[g];
+    if (hi != p.x.begin()) nearest = std::min(nearest, c.rt[g] - *(hi - 1));
+    supported[g] = nearest <= gap;
+  }
+  std::size_t last = c.rt.size();  // the last supported grid point so far
+  for (std::size_t g = 0; g < c.rt.size(); ++g) {
+    if (!supported[g]) continue;
+    if (last == c.rt.size()) {
+      for (std::size_t h = 0; h < g; ++h) fit[h] = fit[g];
+    } else {
+      for (std::size_t h = last + 1; h < g; ++h) {
+        const double f = (c.rt[h] - c.rt[last]) / (c.rt[g] - c.rt[last]);
+        fit[h] = fit[last] + f * (fit[g] - fit[last]);
+      }
+    }
+    last = g;
+  }
+  if (last != c.rt.size()) {
+    for (std::size_t h = last + 1; h < c.rt.size(); ++h) fit[h] = fit[last];
+  }
+  // Monotone: corrected times never decrease along the grid.
+  std::vector<double> corrected(c.rt.size());
+  for (std::size_t g = 0; g < c.rt.size(); ++g) corrected[g] = c.rt[g] - fit[g];
+  Make_Non_Decreasing(corrected);
+  c.shift.resize(c.rt.size());
+  for (std::size_t g = 0; g < c.rt.size(); ++g) c.shift[g] = corrected[g] - c.rt[g];
+}
+
+// One pass of steps 2-4: anchors among units at times `moved` (the times as
+// read, moved by the previous pass or the gross shifts), each sample's curve
+// fitted to (time as read, time as read - anchor reference). Fills
+// result.samples' curves, anchor counts and anchor points, result.anchors
+// and, when choose_span, result.span; returns the anchors.
 std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
                                 const std::vector<Compound_Unit>& moved, const Mass_Order& by_mass,
-                                const Rt_Correction_Params& params, Rt_Correction& result) {
-  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, params.anchors);
+                                const Rt_Anchor_Rule& rule, const Rt_Correction_Params& params,
+                                bool choose_span, Rt_Correction& result) {
+  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule);
   result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
     return static_cast<std::size_t>(
@@ -373,36 +562,134 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
       p.y.push_back(original - a.reference_rt);
     }
   }
-  const std::size_t grid_points = std::max<std::size_t>(params.grid_points, 2);
+  for (Sample_Points& p : points) p.Sort();
+  if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
     Rt_Sample_Curve& c = result.samples[s];
-    Sample_Points& p = points[s];
+    const Sample_Points& p = points[s];
     c.anchors = p.x.size();
     c.rt.clear();
     c.shift.clear();
+    c.anchor_rt = p.x;
+    c.anchor_shift.resize(p.y.size());
+    for (std::size_t i = 0; i < p.y.size(); ++i) c.anchor_shift[i] = -p.y[i];
     c.corrected = false;
     if (c.anchors < std::max<std::size_t>(params.min_anchors, 1)) continue;
-    const auto [lo, hi] = std::minmax_element(p.x.begin(), p.x.end());
-    const double first = *lo, last = *hi;
-    if (first == last) {
-      c.rt.push_back(first);
-    } else {
-      for (std::size_t i = 0; i < grid_points; ++i) {
-        c.rt.push_back(i + 1 == grid_points
-                           ? last
-                           : first + (last - first) * static_cast<double>(i) / (grid_points - 1));
-      }
-    }
-    c.shift = Lowess(p, c.rt, params.span, params.robust_iterations);
-    for (double& v : c.shift) v = -v;
+    Fit_Curve(p, result.span, params, c);
     c.corrected = true;
   }
   return anchors;
 }
 
-}  // namespace
+// The start of the stretch of sorted values `width` wide that holds most of
+// them, and how many it holds (the first such stretch).
+std::pair<std::size_t, std::size_t> Densest(const std::vector<double>& sorted, double width) {
+  std::size_t best = 0, best_count = 0;
+  for (std::size_t i = 0, j = 0; i < sorted.size(); ++i) {
+    while (j < sorted.size() && sorted[j] - sorted[i] <= width) ++j;
+    if (j - i > best_count) {
+      best_count = j - i;
+      best = i;
+    }
+  }
+  return {best, best_count};
+}
 
-namespace {
+// A sample's gross shift: piecewise linear through (time, difference to
+// the reference) knots, the end values beyond the ends. Empty: 0.
+struct Gross_Shift {
+  std::vector<double> t, d;
+  double At(double rt) const { return t.empty() ? 0.0 : Interpolate(t, d, rt); }
+};
+
+// Step 2a: per sample (ascending), how far its times lie from the reference
+// sample's (the one with most units), from the time differences of
+// tight-mass matches among the most intense units: the median of the
+// differences in the kGrossWindowShare x window wide stretch that holds most
+// of them (at least min_anchors; else none); then, in each of kGrossPieces
+// stretches of the sample's times (each with its neighbours), the same
+// within one window of that whole-sample shift when the stretch holds at
+// least min_anchors / 2 matches there and three times its share of the
+// matches outside, else the whole-sample shift.
+std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
+                                      const std::vector<std::uint32_t>& samples,
+                                      const std::vector<std::uint32_t>& dense,
+                                      const Rt_Correction_Params& params) {
+  const Rt_Anchor_Rule& rule = params.anchors;
+  std::vector<Gross_Shift> gross(samples.size());
+  if (samples.size() < 2 || !(rule.window > 0.0)) return gross;
+  std::vector<std::vector<std::uint32_t>> per_sample(samples.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    per_sample[dense[i]].push_back(static_cast<std::uint32_t>(i));
+  }
+  std::size_t reference = 0;
+  for (std::size_t s = 1; s < samples.size(); ++s) {
+    if (per_sample[s].size() > per_sample[reference].size()) reference = s;
+  }
+  const std::size_t cap = std::min<std::size_t>(rule.candidates_per_sample, kGrossCandidates);
+  for (auto& list : per_sample) {
+    if (list.size() > cap) {
+      std::nth_element(list.begin(), list.begin() + cap, list.end(),
+                       [&](std::uint32_t a, std::uint32_t b) {
+                         return units[a].intensity > units[b].intensity;
+                       });
+      list.resize(cap);
+    }
+  }
+  std::vector<std::pair<double, double>> ref;  // (mass, time) by mass
+  for (std::uint32_t u : per_sample[reference]) ref.emplace_back(units[u].mass, units[u].rt);
+  std::sort(ref.begin(), ref.end());
+  const double width = kGrossWindowShare * rule.window;
+  const std::size_t need = std::max<std::size_t>(params.min_anchors, 1);
+  std::vector<std::pair<double, double>> matches;  // (time, difference)
+  std::vector<double> differences, local;
+  for (std::size_t s = 0; s < samples.size(); ++s) {
+    if (s == reference) continue;
+    matches.clear();
+    for (std::uint32_t u : per_sample[s]) {
+      const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
+                             ? Ppm_Tolerance(rule.mass_tol.value, units[u].mass)
+                             : rule.mass_tol.value;
+      auto it = std::partition_point(ref.begin(), ref.end(),
+                                     [&](const auto& e) { return e.first - units[u].mass < -tol; });
+      for (; it != ref.end() && !(it->first - units[u].mass > tol); ++it) {
+        matches.emplace_back(units[u].rt, units[u].rt - it->second);
+      }
+    }
+    differences.clear();
+    for (const auto& m : matches) differences.push_back(m.second);
+    std::sort(differences.begin(), differences.end());
+    const auto [first, count] = Densest(differences, width);
+    if (count < need) continue;
+    std::vector<double> inside(differences.begin() + first, differences.begin() + first + count);
+    const double whole = Median(inside);
+    std::sort(matches.begin(), matches.end());
+    const double t0 = matches.front().first, t1 = matches.back().first;
+    Gross_Shift& g = gross[s];
+    for (std::size_t piece = 0; piece < kGrossPieces; ++piece) {
+      const double centre = t0 + (t1 - t0) * (piece + 0.5) / kGrossPieces;
+      const double half = (t1 - t0) * 1.5 / kGrossPieces;
+      local.clear();
+      std::size_t in_piece = 0;
+      for (const auto& [t, d] : matches) {
+        if (std::fabs(t - centre) > half) continue;
+        ++in_piece;
+        if (std::fabs(d - whole) <= rule.window) local.push_back(d);
+      }
+      std::sort(local.begin(), local.end());
+      const auto [lfirst, lcount] = Densest(local, width);
+      const double background = static_cast<double>(in_piece) * width / (2.0 * rule.window + width);
+      double value = whole;
+      if (lcount >= std::max<std::size_t>(need / 2, 1) && lcount >= 3.0 * background) {
+        std::vector<double> best(local.begin() + lfirst, local.begin() + lfirst + lcount);
+        value = Median(best);
+      }
+      g.t.push_back(centre);
+      g.d.push_back(value);
+    }
+  }
+  return gross;
+}
 
 template <typename List>
 Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
@@ -427,21 +714,40 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
       if constexpr (requires { r.SAMPLE_NAME; }) it->name = r.SAMPLE_NAME;
     }
   }
+  std::vector<std::uint32_t> samples, dense(units.size());
+  for (const Rt_Sample_Curve& c : result.samples) samples.push_back(c.sample);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    dense[i] = static_cast<std::uint32_t>(
+        std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
+  }
 
   std::vector<Compound_Unit> moved = units;
+  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    moved[i].rt = units[i].rt - gross[dense[i]].At(units[i].rt);
+  }
   const Mass_Order by_mass = Order_By_Mass(units);
   std::vector<Rt_Anchor> anchors;
   std::vector<double> before;
+  Rt_Anchor_Rule rule = params.anchors;
   for (int pass = 0; pass < std::max(params.passes, 1); ++pass) {
     if (pass > 0) {
       for (std::size_t i = 0; i < units.size(); ++i) {
         moved[i].rt = units[i].rt + result.Shift(units[i].sample, units[i].rt);
       }
+      rule.window = std::max(rule.window * params.narrowing, params.min_window);
     }
-    anchors = Fit_Pass(units, moved, by_mass, params, result);
+    const int passes = std::max(params.passes, 1);
+    anchors =
+        Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, result);
     if (pass == 0) {
+      std::vector<double> times;
       for (const Rt_Anchor& a : anchors) {
-        for (const Rt_Anchor_Member& m : a.members) before.push_back(m.rt - a.reference_rt);
+        times.clear();
+        for (const Rt_Anchor_Member& m : a.members) times.push_back(units[m.unit].rt);
+        std::vector<double> copy(times);
+        const double reference = Median(copy);
+        for (double t : times) before.push_back(t - reference);
       }
     }
   }
@@ -533,6 +839,7 @@ std::string Rt_Correction_Summary(const Rt_Correction& correction) {
     out << '\n';
   }
   out.precision(3);
+  out << std::fixed << "curve span: " << correction.span << " of a sample's anchors\n";
   out << std::fixed << "retention-time spread of anchors: " << correction.rt_spread_before
       << " s before, " << correction.rt_spread_after << " s after\n";
   return out.str();

@@ -6,31 +6,58 @@
 // 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
 //    finite mass and retention time; the first record of the
 //    pair in list order gives the values (the ions of a compound share them).
-// 2. Anchors: the candidates (the candidates_per_sample most intense units of
-//    each sample) are aligned one-phase with the user's mass tolerance and a
-//    wide window (Rt_Anchor_Rule::window, full width, s). Each group of at
-//    least min_samples candidates proposes a box: the mass tolerance and
+// 2a. Gross shift: each sample against the reference sample (the one with
+//    most units). Among the 1000 most intense units of each, every pair
+//    within the mass tolerance gives a time difference; the median of the
+//    differences in the stretch half an anchor window wide that holds most
+//    of them is the sample's shift. In each of 12 stretches of the sample's
+//    times (with its neighbours) the same is done within one anchor window
+//    of that shift, kept when the stretch holds at least min_anchors / 2
+//    matches there and three times its share of the other matches: the gross
+//    shift is linear between the stretches. Any drift, however large, that
+//    keeps the order of the compounds is found without a wider window.
+// 2. Anchors, on the times as read less the gross shift: the candidates
+//    (the candidates_per_sample most intense units of each sample) are
+//    aligned one-phase with the user's mass tolerance and a wide window
+//    (Rt_Anchor_Rule::window, full width, s). Each group of at least
+//    min_samples candidates proposes a box: the mass tolerance and
 //    +/- window / 2 around the candidates' median mass and time. The box is
 //    an anchor when, among all units, it holds at most one unit of each
 //    sample (no sample has a rival) and units of at least
 //    max(min_samples, ceil(min_share x samples)) samples; those units are
 //    its members, and their median time its reference. Bounds inclusive.
-// 3. Per sample, the deviations (member time - reference) are smoothed
-//    against the member time by LOWESS: local linear fits with tricube
-//    weights over the nearest `span` share of the sample's anchors, then
-//    `robust_iterations` refits with bisquare weights (6 median absolute
-//    residuals), so a wrong anchor member barely moves the curve.
-// 4. The curve is sampled at grid_points evenly spaced times from the
-//    sample's first to its last anchor time. Shift = -(smoothed deviation);
+// 3. Per sample, the deviations (member time as read - reference) are
+//    smoothed against the member time by LOWESS: local quadratic fits with
+//    tricube weights over the nearest `span` share of the sample's anchors
+//    (at least 12), then `robust_iterations` refits with bisquare weights
+//    (6 median absolute residuals), so wrong anchor members barely move the
+//    curve.
+// 4. The span is chosen from the anchors (unless `span` > 0): for each of
+//    0.03, 0.05, 0.08, 0.12, 0.18, 0.27 and 0.4, up to 150 points per sample
+//    are left out in turn (in the first and the last pass, on at most 12
+//    samples spread evenly over the study), each with any anchor at the very
+//    same time, and predicted by the others; the span whose left-out
+//    residuals, pooled over the samples and clipped at 3 robust SDs, have
+//    the least sum of squares wins, or the smoothest within 2 % of it. The curve is sampled
+//    at grid_points evenly spaced times from the sample's first to its last
+//    anchor time. A grid point farther from every anchor than half the
+//    median reach of the local fits has too little evidence: its value is
+//    linear between the nearest supported grid points (the end value beyond
+//    them), never a bend extrapolated into the gap. Then the corrected times
+//    of the grid are made non-decreasing (pool-adjacent-violators), so the
+//    mapping keeps the order of elution. Shift = -(smoothed deviation);
 //    corrected time = RT + Shift(RT), linear between grid points, the end
 //    value beyond the ends. A sample with fewer than min_anchors anchors gets
 //    no curve (Shift 0) and is named in the summary.
 // 5. Each further pass finds the anchors again on the times the last pass
-//    corrected, so that groups split by a large drift come together and
-//    their medians stop depending on which samples a split left in, and
-//    fits (original time, original time - reference) afresh. The spread
-//    "before" is that of the first pass's anchors, "after" that of the last
-//    pass's anchors on corrected times.
+//    corrected, with the anchor window times `narrowing` (never under
+//    min_window), so that groups split by a large drift come together,
+//    neighbours that crowded a wide box stop hiding anchors, and the medians
+//    stop depending on which samples a split left in; it fits (time as
+//    read, time as read - reference) afresh; the passes between the first
+//    and the last keep the first one's span. The spread "before" is that
+//    of the first pass's anchors on the times as read, "after" that of the last pass's anchors on
+//    corrected times.
 #ifndef VARNEL_ALIGN_RT_CORRECTION_H_
 #define VARNEL_ALIGN_RT_CORRECTION_H_
 
@@ -89,12 +116,22 @@ struct Rt_Anchor_Rule {
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule);
 
+// The anchors of units found again with rule, as for a pass, and for each
+// anchor every pair of its members: |difference of their times| (s), in
+// anchor order. The estimate's windows come from these on corrected times.
+std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
+                                        const Rt_Anchor_Rule& rule);
+
 struct Rt_Correction_Params {
   Rt_Anchor_Rule anchors;
   std::size_t min_anchors = 10;  // fewer: the sample stays uncorrected
-  double span = 0.1;             // share of a sample's anchors in each local fit
+  // Share of a sample's anchors in each local fit; 0 or less: chosen from the
+  // anchors (step 4).
+  double span = 0.0;
   int robust_iterations = 3;
-  int passes = 2;                 // see step 5
+  int passes = 3;                 // see step 5
+  double narrowing = 0.5;         // anchor window of each further pass, per the last
+  double min_window = 0.0;        // s, the narrowest anchor window of a further pass
   std::size_t grid_points = 101;  // at least 2
 };
 
@@ -106,6 +143,10 @@ struct Rt_Sample_Curve {
   bool corrected = false;   // false: fewer than min_anchors, rt and shift empty
   std::vector<double> rt;
   std::vector<double> shift;
+  // The last pass's anchor points: member time as read (ascending) and the
+  // shift it asks for (reference - member time).
+  std::vector<double> anchor_rt;
+  std::vector<double> anchor_shift;
 };
 
 struct Rt_Correction {
@@ -115,6 +156,7 @@ struct Rt_Correction {
   // times around their anchor's median, before and after the correction, s.
   double rt_spread_before = 0.0;
   double rt_spread_after = 0.0;
+  double span = 0.0;  // of the last pass's local fits, share of a sample's anchors
 
   // Shift of `sample` at rt (s); 0 for a sample without a curve. NaN rt: NaN.
   double Shift(std::uint32_t sample, double rt) const;

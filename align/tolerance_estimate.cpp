@@ -13,6 +13,7 @@ namespace {
 constexpr double kZ99 = 2.576;            // 99 % of a normal lies within this many SDs
 constexpr double kDeepCentreNoise = 1.1;  // SD of a member around a first-phase median, per spread
 constexpr std::size_t kPairCap = 4000000;
+constexpr double kGapQuantile = 0.999;  // of the anchors' pair gaps after the correction
 constexpr int kEmIterations = 300;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -167,20 +168,27 @@ Tolerance_Estimate Estimate_Of(const List& list, const Tolerance_Estimate_Params
   // Step 3: retention time after the correction.
   Rt_Correction_Params correction_params;
   correction_params.anchors.mass_tol = e.mass_tol;
-  correction_params.anchors.window =
-      std::max(Rt_Anchor_Window(params.fast_window), 6.0 * std::sqrt(2.0) * e.rt_sd_before);
+  correction_params.anchors.window = Rt_Anchor_Window(params.fast_window);
   const Rt_Correction correction = Fit_Rt_Correction(list, correction_params);
   e.anchors = correction.anchors;
   e.uncorrected_samples = correction.Uncorrected_Samples();
   for (Compound_Unit& u : units) u.rt += correction.Shift(u.sample, u.rt);
   const Normal_Fit after = Rt_Spread(units, order, pair_ppm, params);
   e.rt_sd_after = std::isnan(after.sd) ? e.rt_sd_before : after.sd;
+  const std::vector<double> anchor_gaps = Rt_Anchor_Pair_Gaps(units, correction_params.anchors);
+  e.anchor_pairs = anchor_gaps.size();
+  e.rt_gap_high = anchor_gaps.size() < kMinPairs ? kNaN : Quantile(anchor_gaps, kGapQuantile);
 
   // Step 4.
   e.fast_window = 2.0 * kZ99 * std::sqrt(2.0) * e.rt_sd_before;
   e.deep_window = 2.0 * kZ99 * kDeepCentreNoise * e.rt_sd_before;
   e.fast_window_corrected = 2.0 * kZ99 * std::sqrt(2.0) * e.rt_sd_after;
   e.deep_window_corrected = 2.0 * kZ99 * kDeepCentreNoise * e.rt_sd_after;
+  if (!std::isnan(e.rt_gap_high)) {
+    e.fast_window_corrected = std::max(e.fast_window_corrected, 2.0 * e.rt_gap_high);
+    e.deep_window_corrected =
+        std::max(e.deep_window_corrected, std::sqrt(2.0) * kDeepCentreNoise * e.rt_gap_high);
+  }
   e.ok = true;
   return e;
 }
@@ -216,6 +224,12 @@ std::string Tolerance_Estimate_Report(const Tolerance_Estimate& estimate, bool c
                 "retention-time spread (SD): %.3g s before correction, %.3g s after\n",
                 estimate.rt_sd_before, estimate.rt_sd_after);
   out << line;
+  if (estimate.anchor_pairs >= kMinPairs) {
+    std::snprintf(line, sizeof line,
+                  "anchor member pairs after correction: %zu, 99.9th percentile gap %.3g s\n",
+                  estimate.anchor_pairs, estimate.rt_gap_high);
+    out << line;
+  }
   if (!estimate.uncorrected_samples.empty()) {
     out << "samples the correction leaves uncorrected:";
     for (std::uint32_t s : estimate.uncorrected_samples) out << ' ' << s;

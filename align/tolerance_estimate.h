@@ -18,9 +18,14 @@
 //    while 3 fitted SDs reach past it: rt_sd_before.
 // 3. The retention-time correction (align/rt_correction.h) is fitted with
 //    anchors found under the estimated mass tolerance and a window of
-//    max(Rt_Anchor_Window(fast_window), 6 x pair SD of step 2); step 2 on the corrected
-//    times gives rt_sd_after (equal to rt_sd_before when no sample could be
-//    corrected).
+//    Rt_Anchor_Window(fast_window) (its gross shift finds large drifts);
+//    step 2 on the corrected times gives rt_sd_after (equal to rt_sd_before
+//    when no sample could be corrected). The anchors are then found once
+//    more on the corrected times with that window, and every pair of
+//    members of one anchor gives a time gap: rt_gap_high is their 99.9th
+//    percentile (NaN with fewer than kMinPairs pairs). Real residuals have
+//    heavy tails (compounds that stray by tens of seconds beyond any smooth
+//    drift), which a normal fitted to the core misses.
 // 4. Suggested options, z = 2.576 (99 % of a normal within z SDs):
 //    - mass tol (Da) = z x sqrt(2) x mass_sd_ppm x 1e-6 x the 95th percentile
 //      of the units' masses: the fast alignment compares two members (the seed
@@ -28,7 +33,13 @@
 //    - fast window = 2 x z x sqrt(2) x rt_sd (full width, same reason);
 //    - deep window = 2 x z x 1.1 x rt_sd: deep members are compared with the
 //      median of the first phase, a little noisier than the true centre;
-//    with rt_sd = rt_sd_after for corrected times, rt_sd_before otherwise.
+//    with rt_sd = rt_sd_after for corrected times, rt_sd_before otherwise;
+//    for corrected times the fast window is at least 2 x rt_gap_high (a
+//    seed and a member of one compound lie at most rt_gap_high apart but
+//    for 0.1 % of pairs) and the deep window at least
+//    sqrt(2) x 1.1 x rt_gap_high (a member's distance to the centre is
+//    about a pair gap / sqrt(2)); for normal residuals that is about 1.28 x
+//    the values above (3.29 instead of 2.576 SDs).
 // Needs pairs: with fewer than kMinPairs in a fit the figures are NaN and
 // Tolerance_Estimate::ok is false.
 #ifndef VARNEL_ALIGN_TOLERANCE_ESTIMATE_H_
@@ -59,8 +70,10 @@ struct Tolerance_Estimate {
   std::size_t anchors = 0;  // anchor groups of the correction in step 3
   double mass_sd_ppm = 0.0;
   double mass_sd_da = 0.0;
-  double rt_sd_before = 0.0;  // s
-  double rt_sd_after = 0.0;   // s
+  double rt_sd_before = 0.0;     // s
+  double rt_sd_after = 0.0;      // s
+  std::size_t anchor_pairs = 0;  // pairs of members of one anchor, step 3
+  double rt_gap_high = 0.0;      // s, their 99.9th percentile time gap (NaN: too few)
   std::vector<std::uint32_t> uncorrected_samples;
   // Suggestions (step 4): for times as read, and for corrected times.
   Mass_Tolerance mass_tol{Mass_Tolerance::Unit::kDa, 0.0};  // always in Da

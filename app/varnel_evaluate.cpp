@@ -1,5 +1,6 @@
-// varnel-evaluate: scores an aligned result against a simulated study's
-// ground truth (pairwise precision, recall and F1 at peak and compound level).
+// varnel-evaluate: scores an aligned result against a study's ground truth,
+// or only its curated peaks (pairwise precision, recall and F1 at peak and
+// compound level).
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
   std::string result_path;
   app.add_option("--truth", truth_path, "The study's ground_truth.csv")->required();
   app.add_option("RESULT", result_path, "The aligned database (.aligndb)")->required();
+  bool curated_only = false;
+  app.add_flag("--curated-only", curated_only,
+               "Score only pairs between peaks whose true compound is not 0 (a partly curated "
+               "study lists its other peaks with 0)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -27,7 +32,8 @@ int main(int argc, char** argv) {
   }
   try {
     const Ground_Truth truth = Ground_Truth::Read(truth_path);
-    const Evaluation evaluation = Score_Alignment(Read_Scored_Result(result_path, truth));
+    const Evaluation evaluation =
+        Score_Alignment(Read_Scored_Result(result_path, truth), curated_only);
     std::cout << Format_Evaluation(evaluation);
   } catch (const Evaluation_Error& e) {
     std::cerr << "varnel-evaluate: " << e.what() << '\n';

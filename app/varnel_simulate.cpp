@@ -46,6 +46,14 @@ int main(int argc, char** argv) {
                  "that no smooth drift explains, seconds")
       ->capture_default_str()
       ->check(CLI::Range(0.0, 600.0));
+  app.add_option("--rt-bend", options.rt_bend_seconds,
+                 "A local retention-time bend over a sixth of the gradient, up to this many "
+                 "seconds, different in each sample (up to 78 s the compounds keep their order)")
+      ->check(CLI::Range(0.0, 600.0));
+  app.add_option("--rt-trend", options.rt_trend_seconds,
+                 "A retention-time shift that grows by this many seconds from one sample to "
+                 "the next, in input order")
+      ->check(CLI::Range(0.0, 600.0));
   app.add_option("--mass-noise", options.mass_noise_ppm, "Mass error, ppm (standard deviation)")
       ->capture_default_str()
       ->check(CLI::Range(0.0, 1000.0));
@@ -62,10 +70,13 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
-  // The measured spreads are written only when asked for a drift, scatter or
-  // mass error, so that a study made without them stays as it always was.
-  options.write_truth_figures =
-      app.count("--drift") + app.count("--rt-scatter") + app.count("--mass-error") > 0;
+  // The measured spreads are written only when asked for a drift, scatter,
+  // bend, trend or mass error, so that a study made without them stays as it
+  // always was.
+  options.write_truth_figures = app.count("--drift") + app.count("--rt-scatter") +
+                                    app.count("--mass-error") + app.count("--rt-bend") +
+                                    app.count("--rt-trend") >
+                                0;
 
   try {
     const auto start = std::chrono::steady_clock::now();

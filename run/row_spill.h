@@ -49,7 +49,6 @@ class Row_Spill {
    private:
     const Row_Spill& spill_;
     std::string buffer_;
-    std::string shape_;
   };
 
  private:

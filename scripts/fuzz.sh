@@ -16,7 +16,7 @@ CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNEL_FUZZ=ON -DVARNEL_BUILD_UI=OFF -DVARNEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_targets -j "$(nproc)"
 
-targets=(decode_binary_fuzz peak_shape_fuzz annotated_reader_fuzz aligned_queries_fuzz)
+targets=(decode_binary_fuzz peak_shape_fuzz annotated_reader_fuzz aligned_queries_fuzz import_fuzz)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 

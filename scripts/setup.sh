@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqcustomplot-dev
   xvfb xauth
   clang libclang-rt-14-dev clang-format
-  locales libxxhash-dev nlohmann-json3-dev
+  locales libxxhash-dev libexpat1-dev nlohmann-json3-dev
   snakemake
   chromium fonts-dejavu-core
 )

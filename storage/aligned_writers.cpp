@@ -1,11 +1,14 @@
 #include "storage/aligned_writers.h"
 #include "storage/csv_field.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string_view>
 #include <type_traits>
@@ -13,7 +16,6 @@
 
 #include "storage/btree_writer.h"
 #include "storage/cppsqlite3.h"
-#include "storage/early_writeback.h"
 #include "storage/number_text.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
@@ -63,6 +65,66 @@ void Make_Record(Sqlite_Record& record, const Align& p, std::string_view shape_s
   }
 }
 
+// Whether the rows go in through SQLite's own prepared inserts instead of as
+// written pages: VARNEL_SQLITE_INSERTS=1. Slower, the same result for SQL.
+bool Use_Sqlite_Inserts() {
+  const char* value = std::getenv("VARNEL_SQLITE_INSERTS");
+  return value != nullptr && std::string_view(value) == "1";
+}
+
+// Inserts the rows with one prepared statement, in one transaction, each
+// value bound as the formatted insert writes it: "%d" 32-bit signed, a real
+// as SQLite's own "%f" text (which the column's REAL affinity converts),
+// texts up to a NUL, the shape's stored form as TEXT.
+std::size_t Insert_Rows(CppSQLite3DB& db, std::size_t count, const Aligned_Row_Source& rows,
+                        const Row_Progress& progress) {
+  std::string sql = "insert into Align_Peaklist values(";
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    sql += (c ? ",?" : "?") + std::to_string(c + 1);
+  }
+  sql += ");";
+  db.execDML("begin transaction;");
+  CppSQLite3Statement insert = db.compileStatement(sql.c_str());
+  char real[kMaxFixed6Chars];
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Aligned_Row row = rows(i, true);
+    const Align& p = *row.record;
+    for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+      const int n = static_cast<int>(c + 1);
+      switch (kAlignColumns[c].kind) {
+        case Column_Kind::kInteger:
+          insert.bind(n, static_cast<std::int32_t>(Int_Field(p, c)));
+          break;
+        case Column_Kind::kReal: {
+          const double v = Real_Field(p, c);
+          if (std::isnan(v)) {
+            insert.bindNull(n);
+          } else if (std::isinf(v)) {
+            insert.bind(n, v);
+          } else {
+            sqlite3_snprintf(kMaxFixed6Chars, real, "%f", v);
+            insert.bind(n, real);
+          }
+          break;
+        }
+        case Column_Kind::kText:
+          insert.bind(n, Text_Field(p, c).c_str());
+          break;
+        case Column_Kind::kShape:
+          insert.bind(n, row.written_shape.data(), static_cast<int>(row.written_shape.size()));
+          break;
+      }
+    }
+    insert.execDML();
+    insert.reset();
+    if (++written % kProgressEvery == 0 && progress) progress(written);
+  }
+  insert.finalize();
+  db.execDML("commit transaction;");
+  return written;
+}
+
 // The indexed columns of Align_Peaklist, in table order.
 constexpr std::size_t kIndexedCount = [] {
   std::size_t n = 0;
@@ -79,6 +141,62 @@ constexpr std::array<std::size_t, kIndexedCount> kIndexedColumns = [] {
   }
   return out;
 }();
+
+// Fills the empty table and indexes of the fresh database at path with the
+// rows, written as pages (see storage/btree_writer.h). The indexed values are
+// kept, 24 bytes a row, and sorted at the end.
+std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligned_Row_Source& rows,
+                        const Row_Progress& progress) {
+  std::uint32_t table_root = 0;
+  std::array<std::uint32_t, kIndexedCount> index_roots{};
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+    CppSQLite3Statement root =
+        db.compileStatement("select rootpage from sqlite_master where name = ?1;");
+    auto root_of = [&root](const std::string& name) {
+      root.bind(1, name.c_str());
+      if (!root.step()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "no tree for " + name);
+      const auto page = static_cast<std::uint32_t>(root.fieldInt64(0));
+      root.reset();
+      return page;
+    };
+    table_root = root_of("Align_Peaklist");
+    for (std::size_t j = 0; j < kIndexedCount; ++j) {
+      index_roots[j] = root_of(Align_Index_Name(kAlignColumns[kIndexedColumns[j]]));
+    }
+    root.finalize();
+    db.close();
+  }
+  std::size_t written = 0;
+  Btree_Writer tree(path);
+  std::array<std::vector<std::int32_t>, kIndexedCount> values;
+  for (auto& v : values) v.reserve(count);
+  Sqlite_Record record;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Aligned_Row row = rows(i, true);
+    Make_Record(record, *row.record, row.written_shape);
+    tree.Append_Row(table_root, record);
+    for (std::size_t j = 0; j < kIndexedCount; ++j) {
+      values[j].push_back(static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j])));
+    }
+    if (++written % kProgressEvery == 0 && progress) progress(written);
+  }
+  tree.Finish_Table();
+  std::vector<std::uint64_t> entries, scratch;
+  entries.reserve(count);
+  for (std::size_t j = 0; j < kIndexedCount; ++j) {
+    entries.clear();
+    for (std::size_t r = 0; r < count; ++r) {
+      entries.push_back(Pack_Index_Entry(values[j][r], static_cast<std::uint32_t>(r + 1)));
+    }
+    values[j] = {};
+    Sort_Index_Entries(entries, scratch);
+    tree.Write_Index(index_roots[j], entries);
+  }
+  tree.Finish();
+  return written;
+}
 
 void AppendUnsigned(std::uint32_t value, std::string& out) {
   char buf[16];
@@ -182,8 +300,7 @@ Pending_Result_File Write_Pending_Aligned_Database(
     // is needed, and Commit() syncs the finished file once. 64 KiB pages: a
     // sixteenth of the page writes and about a quarter less space than 4 KiB
     // pages for rows of a kilobyte and more; what a reader sees is the same.
-    std::uint32_t table_root = 0;
-    std::array<std::uint32_t, kIndexedCount> index_roots{};
+    std::size_t written = 0;
     {
       CppSQLite3DB db;
       db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
@@ -192,58 +309,10 @@ Pending_Result_File Write_Pending_Aligned_Database(
       db.execDML(Align_Create_Statement().c_str());
       for (const std::string& index : Align_Index_Statements()) db.execDML(index.c_str());
       db.execDML("commit transaction;");
-      CppSQLite3Statement root =
-          db.compileStatement("select rootpage from sqlite_master where name = ?1;");
-      auto root_of = [&root](const std::string& name) {
-        root.bind(1, name.c_str());
-        if (!root.step()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "no tree for " + name);
-        const auto page = static_cast<std::uint32_t>(root.fieldInt64(0));
-        root.reset();
-        return page;
-      };
-      table_root = root_of("Align_Peaklist");
-      for (std::size_t j = 0; j < kIndexedCount; ++j) {
-        index_roots[j] = root_of(Align_Index_Name(kAlignColumns[kIndexedColumns[j]]));
-      }
-      root.finalize();
+      if (Use_Sqlite_Inserts()) written = Insert_Rows(db, count, rows, progress);
       db.close();
     }
-    // The rows and the index entries, written as pages (see
-    // storage/btree_writer.h). The indexed values are kept, 24 bytes a row,
-    // and sorted at the end.
-    std::size_t written = 0;
-    {
-      Btree_Writer tree(out->temp_path());
-      std::array<std::vector<std::int32_t>, kIndexedCount> values;
-      for (auto& v : values) v.reserve(count);
-      Sqlite_Record record;
-      for (std::size_t i = 0; i < count; ++i) {
-        const Aligned_Row row = rows(i, true);
-        Make_Record(record, *row.record, row.written_shape);
-        tree.Append_Row(table_root, record);
-        for (std::size_t j = 0; j < kIndexedCount; ++j) {
-          values[j].push_back(
-              static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j])));
-        }
-        if (++written % kProgressEvery == 0) {
-          tree.Start_Writeback();
-          if (progress) progress(written);
-        }
-      }
-      tree.Finish_Table();
-      std::vector<std::uint64_t> entries, scratch;
-      entries.reserve(count);
-      for (std::size_t j = 0; j < kIndexedCount; ++j) {
-        entries.clear();
-        for (std::size_t r = 0; r < count; ++r) {
-          entries.push_back(Pack_Index_Entry(values[j][r], static_cast<std::uint32_t>(r + 1)));
-        }
-        values[j] = {};
-        Sort_Index_Entries(entries, scratch);
-        tree.Write_Index(index_roots[j], entries);
-      }
-      tree.Finish();
-    }
+    if (!Use_Sqlite_Inserts()) written = Write_Pages(out->temp_path(), count, rows, progress);
     if (extra_tables) {
       CppSQLite3DB db;
       db.open(out->temp_path().c_str(), CppSQLite3OpenMode::kReadWrite);
@@ -270,14 +339,12 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
     std::string buffer;
     buffer.reserve(kChunk + 4096);
     buffer += Align_Csv_Header();
-    Early_Writeback writeback(out->temp_path());
     std::size_t written = 0;
     for (std::size_t i = 0; i < count; ++i) {
       AppendCsvLine(*rows(i, false).record, buffer);
       if (buffer.size() >= kChunk) {
         out->Write(buffer);
         buffer.clear();
-        writeback.Grown();
       }
       if (++written % kProgressEvery == 0 && progress) progress(written);
     }

@@ -17,7 +17,6 @@
 #include <thread>
 
 #include "storage/cppsqlite3.h"
-#include "storage/early_writeback.h"
 
 namespace {
 
@@ -424,7 +423,6 @@ class Btree_Writer::Impl {
   void Finish_Table();
   void Write_Index(std::uint32_t root, const std::vector<std::uint64_t>& entries);
   void Finish();
-  void Start_Writeback() { writeback_.Grown(); }
 
   std::uint32_t page_size_ = 0;
 
@@ -460,7 +458,6 @@ class Btree_Writer::Impl {
   std::uint32_t usable_ = 0;  // page size less the reserved bytes at each page's end
   std::uint32_t pages_ = 0;   // pages in the file, committed ones included
   std::uint32_t lock_page_ = 0;
-  Early_Writeback writeback_;
 
   std::unique_ptr<Chunk_Writer> chunks_;
   unsigned char* chunk_ = nullptr;  // being filled; from chunks_
@@ -477,7 +474,7 @@ class Btree_Writer::Impl {
   std::vector<Child> leaves_;
 };
 
-Btree_Writer::Impl::Impl(const std::string& path, bool direct) : writeback_(path) {
+Btree_Writer::Impl::Impl(const std::string& path, bool direct) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) Fail_Errno("cannot open the database to fill");
   unsigned char header[100];
@@ -896,4 +893,3 @@ void Btree_Writer::Write_Index(std::uint32_t index_root,
   impl_->Write_Index(index_root, entries);
 }
 void Btree_Writer::Finish() { impl_->Finish(); }
-void Btree_Writer::Start_Writeback() { impl_->Start_Writeback(); }

@@ -119,10 +119,6 @@ class Btree_Writer {
   // header. The file is then complete (not synced).
   void Finish();
 
-  // Starts the disk writes of what was written so far (a hint; see
-  // storage/early_writeback.h).
-  void Start_Writeback();
-
  private:
   class Impl;
   std::unique_ptr<Impl> impl_;

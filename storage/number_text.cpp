@@ -192,15 +192,6 @@ char* WriteScaled(std::uint64_t scaled, bool negative, char* out) {
   return out + n;
 }
 
-// "%f" of a finite |value| < 2^43: the exact value rounded to nearest, ties
-// to even, as glibc's printf does. nullptr (nothing written) otherwise.
-char* FastFixed6(double value, char* out) {
-  Scaled6 s;
-  if (!ScaleBy10To6(value, s)) return nullptr;
-  if (s.remainder > s.half || (s.remainder == s.half && (s.scaled & 1u))) ++s.scaled;
-  return WriteScaled(s.scaled, std::signbit(value), out);
-}
-
 }  // namespace
 
 namespace {
@@ -278,7 +269,6 @@ char* Write_Sqlite_Fixed6(double value, char* out) {
 }
 
 char* Write_Fixed6(double value, char* out) {
-  if (char* end = FastFixed6(value, out)) return end;
   return std::to_chars(out, out + kMaxFixed6Chars, value, std::chars_format::fixed, 6).ptr;
 }
 
@@ -287,87 +277,7 @@ void Append_Fixed6(double value, std::string& out) {
   out.append(buf, Write_Fixed6(value, buf));
 }
 
-namespace {
-
-constexpr double kPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};  // all exact
-
-// "%g" of a finite, non-zero value whose decimal exponent lies in -17..27, or
-// nullptr (nothing written) where this could round otherwise than the exact
-// value does. The six significant digits come from one multiplication or
-// division by an exact power of ten: its result is within 2^-53 relative, so
-// within 1.2e-10 of the exact scaled value below 10^6; a fraction within 1e-9
-// of one half is left to the library (exact ties included).
-char* FastGeneral6(double value, char* out) {
-  if (value == 0.0 || !std::isfinite(value)) return nullptr;
-  const double magnitude = std::fabs(value);
-  std::uint64_t bits;
-  std::memcpy(&bits, &magnitude, sizeof bits);
-  // magnitude >= 2^binary (subnormals aside, which the range check below
-  // sends to the library); the decimal exponent is floor(binary * log10(2))
-  // or one more, corrected below.
-  const int binary = static_cast<int>(bits >> 52) - 1023;
-  int exponent = (binary * 78913) >> 18;
-  double scaled = 0.0;
-  for (int tries = 0;; ++tries) {
-    const int k = 5 - exponent;
-    if (tries == 3 || k < -22 || k > 22) return nullptr;
-    scaled = k >= 0 ? magnitude * kPowersOf10[k] : magnitude / kPowersOf10[-k];
-    if (scaled < 1e5) {
-      --exponent;
-    } else if (scaled >= 1e6) {
-      ++exponent;
-    } else {
-      break;
-    }
-  }
-  auto digits = static_cast<std::uint32_t>(scaled);  // scaled's whole part
-  const double fraction = scaled - digits;           // exact below 2^52
-  if (std::fabs(fraction - 0.5) < 1e-9) return nullptr;
-  if (fraction > 0.5) ++digits;
-  if (digits == 1000000u) {
-    digits = 100000u;
-    ++exponent;
-  }
-  char d[6];
-  for (int i = 5; i >= 0; --i) {
-    d[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
-  }
-  int last = 5;  // the last digit written: trailing zeros go
-  while (last > 0 && d[last] == '0') --last;
-  if (value < 0.0) *out++ = '-';
-  if (exponent < -4 || exponent >= 6) {
-    *out++ = d[0];
-    if (last > 0) {
-      *out++ = '.';
-      for (int i = 1; i <= last; ++i) *out++ = d[i];
-    }
-    *out++ = 'e';
-    *out++ = exponent < 0 ? '-' : '+';
-    const int e = exponent < 0 ? -exponent : exponent;
-    *out++ = static_cast<char>('0' + e / 10);
-    *out++ = static_cast<char>('0' + e % 10);
-  } else if (exponent >= 0) {
-    for (int i = 0; i <= exponent; ++i) *out++ = d[i];
-    if (last > exponent) {
-      *out++ = '.';
-      for (int i = exponent + 1; i <= last; ++i) *out++ = d[i];
-    }
-  } else {
-    *out++ = '0';
-    *out++ = '.';
-    for (int i = -1; i > exponent; --i) *out++ = '0';
-    for (int i = 0; i <= last; ++i) *out++ = d[i];
-  }
-  return out;
-}
-
-}  // namespace
-
 char* Write_General6(double value, char* out) {
-  if (char* end = FastGeneral6(value, out)) return end;
   return std::to_chars(out, out + kMaxGeneral6Chars, value, std::chars_format::general, 6).ptr;
 }
 

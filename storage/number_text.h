@@ -33,8 +33,8 @@ inline constexpr int kMaxGeneral6Chars = 24;
 // Writes value as printf's "%g" would (six significant digits, trailing
 // zeros dropped, the exponent form below 1e-4 and from 1e6; "nan", "inf",
 // "-inf" for non-finite values) at out, which has room for
-// kMaxGeneral6Chars; returns the end. The bytes of std::to_chars with
-// std::chars_format::general and precision 6, mostly worked out without it.
+// kMaxGeneral6Chars; returns the end: std::to_chars with
+// std::chars_format::general and precision 6.
 char* Write_General6(double value, char* out);
 // Writes value as SQLite's own "%f" (sqlite3_snprintf) would at out, which
 // has room for kMaxFixed6Chars; returns the end. Differs from printf's for

@@ -7,7 +7,6 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/number_text.h"
-#include "storage/peak_shape_fast.h"
 
 void Format_Peak_Shape_Text(const std::vector<Data_Point>& points, std::string& out) {
   char buf[3 * kMaxFixed6Chars + 16];
@@ -53,7 +52,7 @@ std::uint32_t ScanValue(std::string_view token) {
 
 }  // namespace
 
-void Parse_Peak_Shape_Text_Plain(std::string_view text, std::vector<Data_Point>& points) {
+void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& points) {
   // As the line-reading routine splits: no token in an empty text, none after
   // a final comma.
   std::vector<std::string_view> tokens;
@@ -75,13 +74,6 @@ void Parse_Peak_Shape_Text_Plain(std::string_view text, std::vector<Data_Point>&
   }
 }
 
-void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& points) {
-  if (kFastShapeParsing) {
-    Parse_Points_Fast(text, Point_Bytes::kText, points);
-  } else {
-    Parse_Peak_Shape_Text_Plain(text, points);
-  }
-}
 void Encode_Peak_Shape(std::string_view point_text, std::string& out) {
   if (point_text.size() > static_cast<std::size_t>(CppSQLite3Binary::kMaxBinaryLength)) {
     throw CppSQLite3Exception(CPPSQLITE_ERROR, "Peak_shape text too long to encode");
@@ -153,13 +145,6 @@ void Decode_Peak_Shape_Text(std::string_view stored, std::string& text) {
 }
 
 void Decode_Peak_Shape(std::string_view stored, std::vector<Data_Point>& points) {
-  // The stored form of a point text has offset 1 and no escapes: its points
-  // are parsed from it directly, with no decoded copy. Anything else (or a
-  // stored form that ends early or decodes to a NUL) is decoded first.
-  if (kFastShapeParsing && !stored.empty() && stored[0] == '\x01' &&
-      Parse_Points_Fast(stored.substr(1), Point_Bytes::kLoweredByOne, points)) {
-    return;
-  }
   thread_local std::string text;
   Decode_Peak_Shape_Text(stored, text);
   Parse_Peak_Shape_Text(text, points);

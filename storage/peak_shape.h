@@ -28,9 +28,6 @@ void Format_Peak_Shape_Text(const std::vector<Data_Point>& points, std::string& 
 // 32 bits kept (a negative text wraps). Throws std::invalid_argument /
 // std::out_of_range from a Scan token; points before it stay appended.
 void Parse_Peak_Shape_Text(std::string_view text, std::vector<Data_Point>& points);
-// The same parse token by token with the general conversions only: the
-// reference the fast parser (storage/peak_shape_fast.h) is held to.
-void Parse_Peak_Shape_Text_Plain(std::string_view text, std::vector<Data_Point>& points);
 
 // Encoded stored form of a point text ("x" for the empty text). Throws
 // CppSQLite3Exception(1000) for a text above CppSQLite3Binary::kMaxBinaryLength.

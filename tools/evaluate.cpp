@@ -248,7 +248,14 @@ std::vector<Scored_Peak> Read_Scored_Result(const std::string& path, const Groun
   return Label_Peaks(rows, truth, path);
 }
 
-Evaluation Score_Alignment(const std::vector<Scored_Peak>& peaks) {
+Evaluation Score_Alignment(const std::vector<Scored_Peak>& all, bool curated_only) {
+  std::vector<Scored_Peak> curated;
+  if (curated_only) {
+    for (const Scored_Peak& p : all) {
+      if (p.truth != 0) curated.push_back(p);
+    }
+  }
+  const std::vector<Scored_Peak>& peaks = curated_only ? curated : all;
   Evaluation e;
   e.peaks = peaks.size();
   e.peak_level = Score(peaks);

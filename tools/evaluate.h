@@ -11,6 +11,12 @@
 // Compound level: one unit per (SAMPLE_ID, Compound_ID other than 0), whose
 // true compound and Align_ID are those most of its peaks carry (ties: the
 // smaller number).
+//
+// Curated only: when only part of a study is curated, its truth lists every
+// peak with 0 for those outside the curated compounds, which are not known
+// to be unmatched. Scoring curated only leaves those peaks out before
+// anything is counted: true, found and correct pairs are all pairs between
+// two peaks whose truth is not 0.
 #ifndef VARNEL_TOOLS_EVALUATE_H_
 #define VARNEL_TOOLS_EVALUATE_H_
 
@@ -73,7 +79,8 @@ struct Evaluation {
   Pair_Score compound_level;
 };
 
-Evaluation Score_Alignment(const std::vector<Scored_Peak>& peaks);
+// curated_only: see the top of this file.
+Evaluation Score_Alignment(const std::vector<Scored_Peak>& peaks, bool curated_only = false);
 
 // The records of an aligned list with their truth (by SAMPLE_NAME, EIC_ID,
 // Peak_ID). THROWS Evaluation_Error for a record the truth does not list.

@@ -12,10 +12,7 @@
 #include <utility>
 
 #include "run/alignment_run.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/peak_shape.h"
-#include "storage/result_columns.h"
 
 namespace {
 
@@ -175,6 +172,44 @@ std::vector<Smooth_Drift> Make_Smooth_Drifts(const Simulation_Options& options) 
   return drifts;
 }
 
+// The local bend and the accumulating trend of one sample.
+struct Bend_And_Trend {
+  double centre = 0.0;  // s
+  double width = 0.0;   // s, the whole stretch
+  double height = 0.0;  // s, signed
+  double trend = 0.0;   // s, over the whole gradient
+  double At(double rt) const {
+    double v = trend;
+    const double u = (rt - centre) / width;
+    if (width > 0.0 && std::fabs(u) < 0.5) {
+      v += height * 0.5 * (1.0 + std::cos(2.0 * std::numbers::pi * u));
+    }
+    return v;
+  }
+};
+
+// One per sample, from a generator of their own; empty when the options ask
+// for neither.
+std::vector<Bend_And_Trend> Make_Bends_And_Trends(const Simulation_Options& options) {
+  if (!(options.rt_bend_seconds > 0.0) && !(options.rt_trend_seconds > 0.0)) return {};
+  Random random(Split_Mix(options.seed ^ 0xbe4d7e4dULL));
+  const double range = kRtHigh - kRtLow;
+  const double centre = random.Uniform(kRtLow + 0.25 * range, kRtHigh - 0.25 * range);
+  std::vector<Bend_And_Trend> out(options.samples);
+  const std::uint32_t full = random.Integer(0, options.samples - 1);
+  for (std::uint32_t s = 0; s < options.samples; ++s) {
+    Bend_And_Trend& b = out[s];
+    b.trend = std::max(options.rt_trend_seconds, 0.0) * s;
+    if (options.rt_bend_seconds > 0.0) {
+      b.centre = centre + random.Uniform(-0.03, 0.03) * range;
+      b.width = range / 6.0;
+      const double size = s == full ? 1.0 : random.Uniform(-1.0, 1.0);
+      b.height = options.rt_bend_seconds * size;
+    }
+  }
+  return out;
+}
+
 // Sums for the pooled spreads of Simulation_Truth, per catalogue compound.
 class Truth_Tally {
  public:
@@ -266,9 +301,11 @@ void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity
 
 // smooth_drift, when given, replaces the sample's default drift; the values
 // drawn from the sample's generator stay the same either way.
+// bend, when given, is added to the drift.
 std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
                                   const std::vector<Compound>& catalogue, std::uint32_t sample,
-                                  const Smooth_Drift* smooth_drift, Truth_Tally& tally) {
+                                  const Smooth_Drift* smooth_drift, const Bend_And_Trend* bend,
+                                  Truth_Tally& tally) {
   Random random(Split_Mix(options.seed) ^ Split_Mix(0x51a3ULL + sample));
   const Drift drift{options.drift_seconds * 0.5 * random.Normal(),
                     options.drift_seconds * random.Uniform(0.5, 1.0),
@@ -282,12 +319,15 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     ++group_key;
     const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
     const double shift =
-        smooth_drift != nullptr ? smooth_drift->At(compound.rt) : drift.At(compound.rt);
-    // The smooth drift may move a compound by up to max_drift_seconds: its
-    // times keep clear of the limits as far as they can.
+        (smooth_drift != nullptr ? smooth_drift->At(compound.rt) : drift.At(compound.rt)) +
+        (bend != nullptr ? bend->At(compound.rt) : 0.0);
+    // The smooth drift may move a compound by up to max_drift_seconds, the
+    // bend and the trend by their size: its times keep clear of the limits
+    // as far as they can.
     const double rt_floor = smooth_drift != nullptr ? 1.0 : kRtLow * 0.5;
-    const double rt_ceiling =
+    double rt_ceiling =
         smooth_drift != nullptr ? kRtHigh + kRtLow + options.max_drift_seconds : kRtHigh + kRtLow;
+    if (bend != nullptr) rt_ceiling += std::fabs(bend->height) + bend->trend;
     const double rt = std::clamp(compound.rt + shift + options.rt_jitter_seconds * random.Normal(),
                                  rt_floor, rt_ceiling);
     tally.Add(c, mass, rt, rt - shift);
@@ -388,55 +428,6 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
       1, static_cast<std::uint32_t>(std::lround(peaks_per_sample / per_compound)));
 }
 
-void Write_Annotated_Database(const std::string& path,
-                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  try {
-    CppSQLite3DB db;
-    db.open(path.c_str(), CppSQLite3OpenMode::kReadWriteCreate);
-    db.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
-    db.execDML(Annotate_Create_Statement().c_str());
-    db.execDML("begin transaction;");
-    CppSQLite3Statement insert = db.compileStatement(Annotate_Insert_Statement().c_str());
-    const auto& columns = Annotate_Columns();
-    std::string text;
-    std::string stored;
-    for (const Chromatogram_Peak_Group_Compound& p : peaks) {
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        const int param = static_cast<int>(i) + 1;
-        const auto c = static_cast<std::size_t>(columns[i] - kAlignColumns.data());
-        switch (columns[i]->kind) {
-          case Column_Kind::kInteger:  // the signed 32-bit value, as the writers store it
-            insert.bind(param, static_cast<int>(Int_Field(p, c)));
-            break;
-          case Column_Kind::kReal:  // the double itself
-            insert.bind(param, Real_Field(p, c));
-            break;
-          case Column_Kind::kText: {
-            const std::string& value = Text_Field(p, c);
-            insert.bindStatic(param, value.data(), static_cast<int>(value.size()));
-            break;
-          }
-          case Column_Kind::kShape:
-            text.clear();
-            Format_Peak_Shape_Text(p.Peak_shape, text);
-            Encode_Peak_Shape(text, stored);
-            insert.bindStatic(param, stored.data(), static_cast<int>(stored.size()));
-            break;
-        }
-      }
-      insert.execDML();
-    }
-    insert.finalize();
-    db.execDML("commit transaction;");
-    db.execDML("CREATE INDEX Annotate_Peaklist_EIC_ID_index ON Annotate_Peaklist(EIC_ID);");
-    db.close();
-  } catch (const CppSQLite3Exception& e) {
-    Fail(path, std::string(e.errorDetail()));
-  }
-}
-
 Simulation_Result Simulate_Study(
     const Simulation_Options& options, const std::string& out_dir,
     const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample) {
@@ -451,6 +442,7 @@ Simulation_Result Simulate_Study(
   const std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
   const std::vector<Smooth_Drift> smooth_drifts =
       options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
+  const std::vector<Bend_And_Trend> bends = Make_Bends_And_Trends(options);
   Truth_Tally tally(catalogue.size());
 
   result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
@@ -462,9 +454,9 @@ Simulation_Result Simulate_Study(
   for (std::uint32_t sample = 0; sample < options.samples; ++sample) {
     char name[32];
     std::snprintf(name, sizeof name, "sample_%03u", sample + 1);
-    std::vector<Sim_Peak> peaks =
-        Make_Sample(options, catalogue, sample,
-                    smooth_drifts.empty() ? nullptr : &smooth_drifts[sample], tally);
+    std::vector<Sim_Peak> peaks = Make_Sample(
+        options, catalogue, sample, smooth_drifts.empty() ? nullptr : &smooth_drifts[sample],
+        bends.empty() ? nullptr : &bends[sample], tally);
     rows.clear();
     rows.reserve(peaks.size());
     for (Sim_Peak& s : peaks) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "model/peak.h"
+#include "storage/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";
 
@@ -44,6 +45,18 @@ struct Simulation_Options {
   // and a random 25-100 % of it for the others. Drawn from a generator of its
   // own: the other values of the study stay those of the same seed.
   double max_drift_seconds = -1.0;
+  // When above 0, a local bend on top of the drift: a raised-cosine bump
+  // over a stretch of a sixth of the gradient, centred at a place drawn for
+  // the study and moved a little per sample, whose height is this many
+  // seconds times a per-sample factor (sign and size drawn, -1 to 1, one
+  // sample at the full size). Compounds keep their order of elution while
+  // the size stays under a sixth of the gradient / pi (78 s here).
+  double rt_bend_seconds = 0.0;
+  // When above 0, sample i (0-based, input order) is shifted by i times this
+  // many seconds over the whole gradient: a drift that accumulates from run
+  // to run. Both are drawn from a generator of their own: with both 0 the
+  // study is that of the same options without them, byte for byte.
+  double rt_trend_seconds = 0.0;
   // Write kStudyTruthName with the figures of Simulation_Truth.
   bool write_truth_figures = false;
 };
@@ -84,12 +97,5 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
 Simulation_Result Simulate_Study(
     const Simulation_Options& options, const std::string& out_dir,
     const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample = {});
-
-// Writes `peaks` as a fresh annotated database at `path` (table
-// Annotate_Peaklist, the 17 columns, shapes in the stored Peak_shape form),
-// replacing any file there. One transaction, rows in list order.
-// Throws std::runtime_error naming the file on any failure.
-void Write_Annotated_Database(const std::string& path,
-                              const std::vector<Chromatogram_Peak_Group_Compound>& peaks);
 
 #endif  // VARNEL_TOOLS_SIMULATE_H_

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "run/alignment_request.h"
 #include "align/compound_align.h"
 #include "align/rt_correction.h"
 #include "align/tolerance_estimate.h"
+#include "run/alignment_request.h"
 #include "storage/annotated_reader.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
@@ -96,6 +96,8 @@ int main(int argc, char** argv) {
   app.add_option("--deep-window", deep_window, "s, full width")->capture_default_str();
   app.add_flag("--deep", deep, "Two-phase alignment");
   app.add_flag("--rt-correction", correct, "Correct the retention-time drift first");
+  bool curated_only = false;
+  app.add_flag("--curated-only", curated_only, "Score only pairs of peaks whose truth is not 0");
   bool residuals = false;
   app.add_flag("--residuals", residuals, "Print quantiles of the corrected times' residuals");
   app.add_flag("--estimate", estimate, "Print the tolerance estimate against the truth");
@@ -140,30 +142,41 @@ int main(int argc, char** argv) {
       std::printf("%s", Rt_Correction_Summary(correction).c_str());
     }
     if (residuals) {  // |corrected time - its true compound's median corrected time|
-      std::map<std::uint32_t, std::vector<double>> by_truth;
+      std::map<std::uint32_t, std::vector<std::pair<double, std::uint32_t>>> by_truth;
       const std::vector<Scored_Peak> labels = Label_Peaks(list, truth, folder);
       for (std::size_t i = 0; i < list.size(); ++i) {
         if (labels[i].truth == 0) continue;
         const double t = list[i].Compound_Retention_Time;
-        by_truth[labels[i].truth].push_back(t + correction.Shift(list[i].SAMPLE_ID, t));
+        by_truth[labels[i].truth].emplace_back(t + correction.Shift(list[i].SAMPLE_ID, t),
+                                               list[i].SAMPLE_ID);
       }
       std::vector<double> deviations;
+      std::map<std::uint32_t, std::vector<double>> per_sample;
       for (auto& [compound, times] : by_truth) {
         std::sort(times.begin(), times.end());
-        const double median = times[times.size() / 2];
-        for (double t : times) deviations.push_back(std::fabs(t - median));
+        const double median = times[times.size() / 2].first;
+        for (const auto& [t, sample] : times) {
+          deviations.push_back(std::fabs(t - median));
+          per_sample[sample].push_back(std::fabs(t - median));
+        }
       }
-      std::sort(deviations.begin(), deviations.end());
+      auto quantile = [](std::vector<double>& v, double q) {
+        std::sort(v.begin(), v.end());
+        return v[static_cast<std::size_t>(q * (v.size() - 1))];
+      };
       for (double q : {0.5, 0.9, 0.99, 0.999}) {
-        std::printf("residual time, quantile %.3f: %.3f s\n", q,
-                    deviations[static_cast<std::size_t>(q * (deviations.size() - 1))]);
+        std::printf("residual time, quantile %.3f: %.3f s\n", q, quantile(deviations, q));
+      }
+      for (auto& [sample, v] : per_sample) {
+        std::printf("sample %u: residual time p50 %.2f s, p90 %.2f s, p99 %.2f s\n", sample,
+                    quantile(v, 0.5), quantile(v, 0.9), quantile(v, 0.99));
       }
     }
     start = std::chrono::steady_clock::now();
     Compound_Align_With_Rt_Correction(deep ? Two_Phase_Align : One_Phase_Align, tol, fast_window,
                                       deep_window, list, correction, quiet);
     const double align_seconds = Seconds_Since(start);
-    const Evaluation score = Score_Alignment(Label_Peaks(list, truth, folder));
+    const Evaluation score = Score_Alignment(Label_Peaks(list, truth, folder), curated_only);
     std::printf("%s alignment, %s, mass tol %g Da, windows %g / %g s\n", deep ? "deep" : "fast",
                 correct ? "with RT correction" : "no RT correction", mass_tol, fast_window,
                 deep_window);

@@ -454,30 +454,6 @@ void BM_DecodeShape(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeShape);
 
-// The same with the plain parser: decoded to text, then token by token with
-// the general conversions. BM_DecodeShape against this is what the fast
-// parser earns.
-void BM_DecodeShapePlain(benchmark::State& state) {
-  std::mt19937_64 rng(5);
-  std::vector<std::string> stored;
-  for (int i = 0; i < 64; ++i) {
-    std::string text;
-    Format_Peak_Shape_Text(MakePeak(rng, 1, 1).Peak_shape, text);
-    stored.push_back(Encode_Peak_Shape(text));
-  }
-  std::size_t i = 0;
-  std::string text;
-  std::vector<Data_Point> points;
-  for (auto _ : state) {
-    points.clear();
-    Decode_Peak_Shape_Text(stored[i++ % stored.size()], text);
-    Parse_Peak_Shape_Text_Plain(text, points);
-    benchmark::DoNotOptimize(points.data());
-  }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 40);
-}
-BENCHMARK(BM_DecodeShapePlain);
-
 // Formatting and encoding one shape of about 40 points.
 void BM_EncodeShape(benchmark::State& state) {
   std::mt19937_64 rng(5);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "align/tolerance_estimate.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ TEST(CorrectedAlignmentTest, NoCurveGivesThePlainResultAndRecordsKeepTheirTimes)
   // With a curve: the records keep their times, Align_RT is on the new scale.
   Rt_Correction shift_all;
   for (std::uint32_t s = 0; s < 6; ++s) {
-    shift_all.samples.push_back({s, "", 20, true, {0.0, 2000.0}, {100.0, 100.0}});
+    shift_all.samples.push_back({s, "", 20, true, {0.0, 2000.0}, {100.0, 100.0}, {}, {}});
   }
   List moved = study;
   Compound_Align_With_Rt_Correction(One_Phase_Align, {Mass_Tolerance::Unit::kDa, 0.01}, 20.0, 10.0,
@@ -235,12 +236,109 @@ TEST(RtCorrectionTest, SampleWithTooFewAnchorsStaysUncorrectedAndIsNamed) {
 
 TEST(RtCorrectionTest, ShiftIsLinearBetweenGridPointsAndFlatBeyond) {
   Rt_Correction c;
-  c.samples.push_back({4, "", 20, true, {100.0, 200.0, 300.0}, {1.0, 3.0, -1.0}});
+  c.samples.push_back({4, "", 20, true, {100.0, 200.0, 300.0}, {1.0, 3.0, -1.0}, {}, {}});
   EXPECT_EQ(c.Shift(4, 50.0), 1.0);
   EXPECT_EQ(c.Shift(4, 150.0), 2.0);
   EXPECT_EQ(c.Shift(4, 250.0), 1.0);
   EXPECT_EQ(c.Shift(4, 900.0), -1.0);
   EXPECT_EQ(c.Shift(3, 150.0), 0.0);  // no curve
+}
+
+// A bend over a sixth of the times, up to 45 s, a different size per sample.
+double Bend(double t, double size) {
+  const double u = (t - 700.0) / 220.0;
+  return std::fabs(u) < 0.5 ? size * 0.5 * (1.0 + std::cos(2.0 * 3.14159265 * u)) : 0.0;
+}
+
+TEST(RtCorrectionTest, FollowsANarrowBendAndACumulativeTrend) {
+  const List bent = RandomStudy(19, [](std::uint32_t s, double t) {
+    return Bend(t, s == 3 ? -45.0 : 25.0 * (static_cast<double>(s) - 2.5) / 2.5);
+  });
+  const Rt_Correction bend = Fit_Rt_Correction(bent, Params());
+  EXPECT_TRUE(bend.Uncorrected_Samples().empty());
+  ExpectAligned(bent, bend, 3.0);
+
+  // 70 s more per sample: the last sample lies 350 s after the first, far
+  // beyond the anchor window.
+  const List trended =
+      RandomStudy(23, [](std::uint32_t s, double t) { return 70.0 * s + 0.01 * t; });
+  const Rt_Correction trend = Fit_Rt_Correction(trended, Params());
+  EXPECT_TRUE(trend.Uncorrected_Samples().empty());
+  ExpectAligned(trended, trend, 2.5);
+}
+
+TEST(RtCorrectionTest, StretchWithoutAnchorsIsInterpolatedAndCurvesAreMonotone) {
+  // Sample 1 drifts linearly but holds no compound between 500 and 900 s.
+  const List study =
+      RandomStudy(29, [](std::uint32_t s, double t) { return s == 1 ? 0.03 * t : 0.0; });
+  List gapped;
+  for (const Peak& p : study) {
+    if (p.SAMPLE_ID != 1 || p.Compound_Retention_Time < 500.0 ||
+        p.Compound_Retention_Time > 900.0) {
+      gapped.push_back(p);
+    }
+  }
+  const Rt_Correction c = Fit_Rt_Correction(gapped, Params());
+  const double left = c.Shift(1, 490.0), right = c.Shift(1, 930.0);
+  for (double t = 500.0; t <= 920.0; t += 20.0) {
+    const double f = (t - 490.0) / 440.0;
+    EXPECT_NEAR(c.Shift(1, t), left + f * (right - left), 1.5) << t;
+  }
+  for (const Rt_Sample_Curve& curve : c.samples) {
+    for (std::size_t i = 1; i < curve.rt.size(); ++i) {
+      EXPECT_GE(curve.rt[i] + curve.shift[i], curve.rt[i - 1] + curve.shift[i - 1]);
+    }
+  }
+}
+
+TEST(RtCorrectionTest, TwentyPercentWrongAnchorsDoNotMoveTheCurve) {
+  const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 15.0 + 0.02 * t : 0.0; };
+  List study = RandomStudy(31, drift);
+  // One compound in five of sample 2 sits 12-40 s later than its drift
+  // puts it: still inside the anchor window, so they become anchor members.
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> off(12.0, 40.0);
+  for (Peak& p : study) {
+    if (p.SAMPLE_ID == 2 && rng() % 5 == 0) p.Compound_Retention_Time += off(rng);
+  }
+  const Rt_Correction c = Fit_Rt_Correction(study, Params());
+  for (double t = 200.0; t <= 1250.0; t += 50.0) {
+    const double raw = t + drift(2, t);
+    EXPECT_NEAR(c.Shift(2, raw) - c.Shift(0, t), -drift(2, t), 1.0) << t;
+  }
+}
+
+TEST(ToleranceEstimateTest, CorrectedWindowsHoldHeavyTails) {
+  // One compound in ten of each sample strays 5-25 s beyond a 0.5 s scatter.
+  std::mt19937_64 rng(37);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  List study = RandomStudy(41, [](std::uint32_t s, double t) { return 4.0 * s + 0.01 * t; });
+  for (Peak& p : study) {
+    if (unit(rng) < 0.1)
+      p.Compound_Retention_Time += (unit(rng) < 0.5 ? -1 : 1) * (5.0 + 20.0 * unit(rng));
+  }
+  const Tolerance_Estimate e = Estimate_Tolerances(study, Tolerance_Estimate_Params{});
+  ASSERT_TRUE(e.ok);
+  // A normal fitted to the core alone would give windows of a few seconds.
+  EXPECT_GT(e.fast_window_corrected, 2.0 * 2.576 * std::sqrt(2.0) * e.rt_sd_after * 2.0);
+  // The window holds nearly every pair of one compound after the correction.
+  const Rt_Correction c = Fit_Rt_Correction(study, Params());
+  std::vector<std::vector<double>> times(401);
+  for (const Peak& p : study) {
+    times[p.Group_ID].push_back(p.Compound_Retention_Time +
+                                c.Shift(p.SAMPLE_ID, p.Compound_Retention_Time));
+  }
+  std::size_t pairs = 0, held = 0;
+  for (const auto& t : times) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      for (std::size_t j = i + 1; j < t.size(); ++j) {
+        ++pairs;
+        held += std::fabs(t[i] - t[j]) <= e.fast_window_corrected / 2.0;
+      }
+    }
+  }
+  EXPECT_GT(static_cast<double>(held) / pairs, 0.98);
+  EXPECT_LT(e.fast_window_corrected, 80.0);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // throws only the documented exceptions; the number conversions agree with
 // strtod and std::stoi; text written from parsed points reads back as the
 // same text; decoding an arbitrary stored form throws only the documented
-// exceptions; the fast parser gives exactly what the plain parser gives.
+// exceptions.
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -19,7 +19,6 @@
 #include "storage/cppsqlite3.h"
 #include "storage/number_text.h"
 #include "storage/peak_shape.h"
-#include "storage/peak_shape_fast.h"
 
 namespace {
 
@@ -86,50 +85,6 @@ void Parse_Text(std::string_view text) {
   Check(from_stored == written);
 }
 
-// The points and the exception (its type and message) of one parse.
-template <typename Parse>
-std::string Outcome(Parse parse, std::vector<Data_Point>& points) {
-  try {
-    parse(points);
-  } catch (const std::invalid_argument& e) {
-    return std::string("invalid_argument: ") + e.what();
-  } catch (const std::out_of_range& e) {
-    return std::string("out_of_range: ") + e.what();
-  }
-  return "";
-}
-
-bool Same_Points(const std::vector<Data_Point>& a, const std::vector<Data_Point>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].Scan != b[i].Scan || !Same_Double(a[i].Intensity, b[i].Intensity) ||
-        !Same_Double(a[i].MZ, b[i].MZ) || !Same_Double(a[i].RT, b[i].RT)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The fast parser against the plain one, on the text and on its bytes
-// lowered by one (the stored form's, which it refuses only for the bytes 0,
-// 1 and 2 of the text).
-void Compare_Parsers(std::string_view text) {
-  std::vector<Data_Point> plain, fast, lowered_fast;
-  const std::string plain_error =
-      Outcome([&](auto& points) { Parse_Peak_Shape_Text_Plain(text, points); }, plain);
-  const std::string fast_error =
-      Outcome([&](auto& points) { Parse_Points_Fast(text, Point_Bytes::kText, points); }, fast);
-  Check(fast_error == plain_error && Same_Points(fast, plain));
-  std::string lowered;
-  for (char c : text) lowered.push_back(static_cast<char>(c - 1));
-  bool taken = true;
-  const std::string lowered_error = Outcome(
-      [&](auto& points) { taken = Parse_Points_Fast(lowered, Point_Bytes::kLoweredByOne, points); },
-      lowered_fast);
-  Check(taken == (text.find_first_of(std::string_view("\0\1\2", 3)) == std::string_view::npos));
-  if (taken) Check(lowered_error == plain_error && Same_Points(lowered_fast, plain));
-}
-
 void Decode_Stored(std::string_view stored) {
   std::vector<Data_Point> points;
   try {
@@ -147,7 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::string_view text = input.substr(0, input.find('\0'));
   Parse_Text(text);
-  Compare_Parsers(input);
   Decode_Stored(input);
   // Each comma-separated token through the conversions (a bounded number).
   std::size_t start = 0;

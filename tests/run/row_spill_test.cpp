@@ -18,27 +18,13 @@ std::string Written(const std::string& text) {
 
 TEST(RowSpillTest, RowsComeBackAsTheyWentIn) {
   std::vector<std::string> shapes = {
-      Written("1.000000,2.500000,-3.250000,7"),   // odd count of codes
-      Written("1.000000,2.500000,-3.250000,17"),  // even
-      Written(""),                                // the offset byte only
-      "",                                         // nothing stored
-      Written("inf,nan,1.000000,2"),              // letters: kept as they are
-      std::string("\x02", 1) + "abc",             // another offset
+      Written("1.000000,2.500000,-3.250000,7"),
+      Written(""),                     // the offset byte only
+      "",                              // nothing stored
+      Written("inf,nan,1.000000,2"),   // letters
+      std::string("\x02", 1) + "abc",  // another offset
       Written(std::string(70000, '9') + "," + std::string(3, '-')),
   };
-  // Every length around the 32 codes packed at once, coded throughout or
-  // with one byte without a code anywhere (below and above the codes).
-  const std::string alphabet = "0123456789.,-";
-  for (std::size_t n = 1; n <= 100; ++n) {
-    std::string text;
-    for (std::size_t k = 0; k < n; ++k) text.push_back(alphabet[(k * 7 + n) % alphabet.size()]);
-    shapes.push_back(Written(text));
-    for (std::size_t at = 0; at < n; at += 1 + n / 8) {
-      std::string odd = text;
-      odd[at] = static_cast<char>(at % 2 ? '9' + 5 : ',' - 3);
-      shapes.push_back(Written(odd));
-    }
-  }
   Annotated_Batch batch;
   for (std::size_t i = 0; i < shapes.size(); ++i) {
     Chromatogram_Peak_Group_Compound p;

@@ -203,7 +203,8 @@ class AlignedIoTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(AlignedIoTest, StoredValuesAndSchemaEqualTheFormattedInsert) {
+// Rows with values at the edges of every stored form, and 300 random ones.
+List Tricky_List() {
   List list;
   Align tricky = MakePeak(0, 1, 1, 1);
   tricky.Apex_MZ = 0.5e-7;
@@ -234,6 +235,11 @@ TEST_F(AlignedIoTest, StoredValuesAndSchemaEqualTheFormattedInsert) {
     for (Data_Point& d : p.Peak_shape) d.Intensity = unit(rng) * std::pow(10.0, exponent(rng));
     list.push_back(p);
   }
+  return list;
+}
+
+TEST_F(AlignedIoTest, StoredValuesAndSchemaEqualTheFormattedInsert) {
+  const List list = Tricky_List();
   WriteDb(list);
   WriteFormattedReference(File("reference.db"), list);
   EXPECT_EQ(DumpRows(File(kDb)), DumpRows(File("reference.db")));
@@ -248,6 +254,52 @@ TEST_F(AlignedIoTest, StoredValuesAndSchemaEqualTheFormattedInsert) {
   EXPECT_EQ(schema[6],
             "index|Align_Peaklist_Align_ID_index|Align_Peaklist|CREATE INDEX "
             "Align_Peaklist_Align_ID_index ON Align_Peaklist(Align_ID)");
+}
+
+// Every index's entries in index order, then integrity_check.
+std::vector<std::string> DumpIndexes(const std::string& path) {
+  std::vector<std::string> entries;
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
+  for (const char* column :
+       {"EIC_ID", "Peak_ID", "Group_ID", "Compound_ID", "SAMPLE_ID", "Align_ID"}) {
+    const std::string sql = std::string("select ") + column +
+                            ", rowid from Align_Peaklist indexed by "
+                            "Align_Peaklist_" +
+                            column + "_index where " + column + " > -2147483649 order by " +
+                            column + ", rowid";
+    CppSQLite3Statement q = db.compileStatement(sql.c_str());
+    while (q.step())
+      entries.push_back(std::to_string(q.fieldInt64(0)) + ":" + std::to_string(q.fieldInt64(1)));
+  }
+  entries.push_back(db.execQuery("pragma integrity_check").fieldValue(0));
+  return entries;
+}
+
+// VARNEL_SQLITE_INSERTS=1 puts the rows in through SQLite's own inserts
+// instead of written pages: SQL sees the same rows, values, index entries and
+// schema, with the extra tables too.
+TEST_F(AlignedIoTest, SqliteInsertsGiveWhatThePagesGive) {
+  List list = Tricky_List();
+  list[5].Apex_MZ = std::numeric_limits<double>::quiet_NaN();
+  list[6].Peak_Area = -std::numeric_limits<double>::infinity();
+  const Extra_Tables extra = [](CppSQLite3DB& db) {
+    db.execDML("create table Extra(Item text, Value text); insert into Extra values('a', 'b');");
+  };
+  for (const char* name : {"pages.aligndb", "inserts.aligndb"}) {
+    if (std::string(name) == "inserts.aligndb") setenv("VARNEL_SQLITE_INSERTS", "1", 1);
+    std::vector<std::size_t> progress;
+    OutputAlignedAnnotatedGroupedChromatographPeaklist2database(
+        list, dir_.path(), name, [&](std::size_t rows) { progress.push_back(rows); }, extra);
+    unsetenv("VARNEL_SQLITE_INSERTS");
+    EXPECT_EQ(progress, (std::vector<std::size_t>{list.size()})) << name;
+  }
+  EXPECT_EQ(DumpRows(File("inserts.aligndb")), DumpRows(File("pages.aligndb")));
+  EXPECT_EQ(DumpSchema(File("inserts.aligndb")), DumpSchema(File("pages.aligndb")));
+  const std::vector<std::string> indexes = DumpIndexes(File("pages.aligndb"));
+  EXPECT_EQ(DumpIndexes(File("inserts.aligndb")), indexes);
+  EXPECT_EQ(indexes.size(), 6 * list.size() + 1);
+  EXPECT_EQ(indexes.back(), "ok");
 }
 
 TEST_F(AlignedIoTest, RoundTripThroughTheQueries) {

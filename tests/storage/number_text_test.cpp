@@ -170,7 +170,7 @@ TEST(FixedSixTest, MatchesPrintf) {
 // The CSV's "%g": every bit pattern class, and the places where the six
 // digits are decided: ties and near-ties of the seventh digit, carries into
 // a new power of ten, the switch to the exponent form at 1e-4 and 1e6, and
-// the ends of the fast range.
+// the ends of the double range.
 TEST(GeneralSixTest, MatchesPrintf) {
   std::mt19937_64 rng(6);
   std::vector<double> values = {0.0,

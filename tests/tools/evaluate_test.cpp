@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -50,6 +51,27 @@ TEST(EvaluateTest, NoPairsScoresAsDocumented) {
   const Evaluation missed = Score_Alignment({{0, 1, 1, 0}, {1, 1, 1, 0}});
   EXPECT_EQ(missed.peak_level.recall, 0.0);
   EXPECT_EQ(missed.peak_level.f1, 0.0);
+}
+
+// Three samples; truth 0 marks peaks outside the curated compounds. Curated
+// only, they drop out of every count: group 1 holds curated 1 in s0 and s1
+// and an uncurated peak of s2 (no false pair counted), group 2 curated 2 in
+// s0 and s2 with an uncurated peak of s1, curated 2 of s1 sits alone.
+TEST(EvaluateTest, CuratedOnlyLeavesUncuratedPeaksOut) {
+  const std::vector<Scored_Peak> peaks = {{0, 1, 1, 1}, {1, 1, 1, 1}, {2, 1, 0, 1},  //
+                                          {0, 2, 2, 2}, {2, 2, 2, 2}, {1, 3, 0, 2},  //
+                                          {1, 2, 2, 5}, {0, 7, 0, 9}, {2, 7, 0, 9}};
+  const Evaluation curated = Score_Alignment(peaks, true);
+  EXPECT_EQ(curated.peaks, 5u);
+  EXPECT_EQ(curated.peak_level.true_pairs, 1u + 3u);
+  EXPECT_EQ(curated.peak_level.found_pairs, 1u + 1u);
+  EXPECT_EQ(curated.peak_level.correct_pairs, 2u);
+  EXPECT_DOUBLE_EQ(curated.peak_level.precision, 1.0);
+  EXPECT_DOUBLE_EQ(curated.peak_level.recall, 0.5);
+  // Every peak: the uncurated members make false pairs (3 + 3 + 1 found).
+  const Evaluation all = Score_Alignment(peaks);
+  EXPECT_EQ(all.peak_level.found_pairs, 3u + 3u + 1u);
+  EXPECT_EQ(all.peak_level.correct_pairs, 2u);
 }
 
 TEST(EvaluateTest, GroundTruthAcceptedAndRejected) {

@@ -193,4 +193,49 @@ TEST(SimulatorTest, DriftReachesItsLargestValueInTheMostDriftingSample) {
   for (const std::string& name : List_Folder(folder.path())) EXPECT_NE(name, kStudyTruthName);
 }
 
+// The bend and the trend change nothing when off, and move times by their
+// size when on.
+TEST(SimulatorTest, BendAndTrendMoveTimesOnlyWhenAskedFor) {
+  Simulation_Options options;
+  options.samples = 4;
+  options.compounds = 200;
+  options.rt_jitter_seconds = 0.0;
+  auto times = [&](const Simulation_Options& o) {
+    Temp_Folder folder;
+    const Simulation_Result study = Simulate_Study(o, folder.path());
+    std::vector<std::vector<double>> out;
+    for (const std::string& name : study.database_names) {
+      std::vector<Chromatogram_Peak_Group_Compound> peaks;
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder.path(), name,
+                                                                           peaks);
+      std::vector<double> t;
+      for (const auto& p : peaks) t.push_back(p.Compound_Retention_Time);
+      out.push_back(t);
+    }
+    return out;
+  };
+  const auto plain = times(options);
+  Simulation_Options zero = options;
+  zero.rt_bend_seconds = 0.0;
+  zero.rt_trend_seconds = 0.0;
+  EXPECT_EQ(times(zero), plain);
+  Simulation_Options trend = options;
+  trend.rt_trend_seconds = 20.0;
+  const auto trended = times(trend);
+  Simulation_Options bend = options;
+  bend.rt_bend_seconds = 40.0;
+  const auto bent = times(bend);
+  for (std::size_t s = 0; s < plain.size(); ++s) {
+    ASSERT_EQ(trended[s].size(), plain[s].size());
+    ASSERT_EQ(bent[s].size(), plain[s].size());
+    double largest = 0.0;
+    for (std::size_t i = 0; i < plain[s].size(); ++i) {
+      if (plain[s][i] == 0.0) continue;  // unannotated
+      EXPECT_NEAR(trended[s][i] - plain[s][i], 20.0 * s, 1e-6);
+      largest = std::max(largest, std::fabs(bent[s][i] - plain[s][i]));
+    }
+    EXPECT_LE(largest, 40.0 + 1e-6);
+  }
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ui/widgets/align_process_tab.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QEvent>
 #include <QHeaderView>
@@ -8,6 +9,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include "ui/import_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/control_factory.h"
 #include "ui/widgets/form_dialogs.h"
@@ -121,6 +123,13 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   connect(button_Align_Process, &QPushButton::clicked, this,
           &Align_Process_Tab::Button_Click_Align_Process);
   connect(button_Estimate, &QPushButton::clicked, this, &Align_Process_Tab::Button_Click_Estimate);
+
+  // The tab's context menu (free space and the file grid) holds the import.
+  auto* import_action = new QAction(QString::fromUtf8(kImportActionText), this);
+  import_action->setObjectName(QStringLiteral("action_Import_Feature_Lists"));
+  addAction(import_action);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(import_action, &QAction::triggered, this, &Align_Process_Tab::Import_Feature_Lists);
 }
 
 Align_Process_Tab::~Align_Process_Tab() {
@@ -299,6 +308,28 @@ void Align_Process_Tab::Button_Click_Align_Process() {
     if (closing_) return;
     dialogs_.Show_Message(
         window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
+  });
+}
+
+void Align_Process_Tab::Import_Feature_Lists() {
+  if (Run_Active()) return;
+  guard_.Run([this] {
+    const std::optional<Import_Form_Values> values = dialogs_.Ask_Import(window());
+    if (!values) return;
+    if (const std::optional<QString> refusal = Check_Import(*values)) {
+      dialogs_.Show_Message(window(), *refusal);
+      return;
+    }
+    Import_Summary summary;
+    {
+      Wait_Cursor wait;
+      summary = Run_Import(*values);
+    }
+    Pick_Outcome outcome = Pick_Annotation_Files(summary.databases);
+    textBox_Align_FilePath->setText(outcome.path_text);
+    if (outcome.rows) result_data_load_ = std::move(*outcome.rows);
+    Button_Click_Annotation_File_Load();
+    dialogs_.Show_Message(window(), summary.message);
   });
 }
 

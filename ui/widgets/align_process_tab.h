@@ -70,6 +70,9 @@ class Align_Process_Tab : public QWidget {
   void checkboxHeader_Align_CheckedChanged();
   void Button_Click_Align_Process();
   void Button_Click_Estimate();
+  // "Import feature lists..." (the tab's context menu): imports into a
+  // chosen folder and loads the written databases into the file list.
+  void Import_Feature_Lists();
 
  protected:
   // Keeps the header tick box over its header cell when the header moves,

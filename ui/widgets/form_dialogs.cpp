@@ -12,6 +12,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "ui/text_codec.h"
+#include "ui/widgets/import_dialog.h"
 
 namespace Varnel {
 
@@ -75,6 +76,10 @@ class Standard_Dialogs final : public Form_Dialogs {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return Find_Request{static_cast<Find_Key>(key->currentData().toInt()), value->text()};
   }
+
+  std::optional<Import_Form_Values> Ask_Import(QWidget* parent) override {
+    return Exec_Import_Dialog(parent);
+  }
 };
 
 }  // namespace
@@ -87,6 +92,8 @@ std::optional<QString> Form_Dialogs::Save_File(QWidget*, const QString&, const Q
 bool Form_Dialogs::Ask_Yes_No(QWidget*, const QString&) { return false; }
 
 std::optional<Find_Request> Form_Dialogs::Ask_Find(QWidget*) { return std::nullopt; }
+
+std::optional<Import_Form_Values> Form_Dialogs::Ask_Import(QWidget*) { return std::nullopt; }
 
 std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs() {
   return std::make_unique<Standard_Dialogs>();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "ui/import_ui.h"
 #include "ui/result_find.h"
 
 class QWidget;
@@ -39,6 +40,9 @@ class Form_Dialogs {
   // The result grid's "Find..." dialog: what to search and the number as
   // typed, or std::nullopt when cancelled. The default cancels.
   virtual std::optional<Find_Request> Ask_Find(QWidget* parent);
+  // The "Import feature lists..." dialog: the format, the inputs and the
+  // folder, or std::nullopt when cancelled. The default cancels.
+  virtual std::optional<Import_Form_Values> Ask_Import(QWidget* parent);
 };
 
 // QFileDialog and QMessageBox.

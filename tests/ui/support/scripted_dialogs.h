@@ -1,6 +1,7 @@
-// The window's dialogs replaced by a script: file dialogs, questions and the
-// find dialog answer from queues (a cancelled dialog or No once a queue is
-// empty), every call and every message is recorded instead of blocking.
+// The window's dialogs replaced by a script: file dialogs, questions, the
+// find and the import dialogs answer from queues (a cancelled dialog or No
+// once a queue is empty), every call and every message is recorded instead of
+// blocking.
 #ifndef VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 #define VARNEL_TESTS_UI_SUPPORT_SCRIPTED_DIALOGS_H_
 
@@ -69,6 +70,14 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
+  std::optional<Import_Form_Values> Ask_Import(QWidget*) override {
+    ++import_calls;
+    if (import_answers.empty()) return std::nullopt;
+    std::optional<Import_Form_Values> answer = import_answers.front();
+    import_answers.pop_front();
+    return answer;
+  }
+
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
   std::deque<std::optional<QString>> save_answers;
@@ -79,6 +88,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   QStringList questions;
   std::deque<std::optional<Find_Request>> find_answers;  // cancelled once empty
   int find_calls = 0;
+  std::deque<std::optional<Import_Form_Values>> import_answers;  // cancelled once empty
+  int import_calls = 0;
 };
 
 }  // namespace Varnel::Test

@@ -1,0 +1,92 @@
+// varnel-import: feature lists of other tools as annotated databases, one
+// per sample, ready to align.
+//
+//   varnel-import --format featurexml|mzmine|xcms|table [--rt-unit min|s]
+//                 [--mz NAME] [--rt NAME] [--intensity NAME] [--area NAME]
+//                 [--sample NAME] [--charge NAME] [--adduct NAME]
+//                 [--mass neutral|mz] INPUT... -o OUTDIR
+//
+// Prints one line per sample written. Exit status: 0 done; 1 an input was
+// refused or a database could not be written (one line on stderr naming the
+// file; nothing is written then); 2 usage error.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "storage/path.h"
+#include "tools/feature_import.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Writes one annotated peak-list database per sample from the feature lists of other "
+      "tools: OpenMS featureXML (one file per sample), an MZmine feature-list CSV export, "
+      "XCMS chromPeaks written as CSV, or any CSV/TSV table with a header."};
+  std::string format;
+  std::string rt_unit;
+  std::string mass = "neutral";
+  std::vector<std::string> inputs;
+  std::string out_dir;
+  Import_Options options;
+  Import_Columns& columns = options.columns;
+  app.add_option("--format", format, "featurexml, mzmine, xcms or table")
+      ->required()
+      ->check(CLI::IsMember({"featurexml", "mzmine", "xcms", "table"}));
+  app.add_option("--rt-unit", rt_unit,
+                 "Unit of the input's retention times (default: min for mzmine, s otherwise; "
+                 "featureXML is always in s)")
+      ->check(CLI::IsMember({"min", "s"}));
+  app.add_option("--mz", columns.mz, "m/z column (table, xcms)");
+  app.add_option("--rt", columns.rt, "Retention-time column (table, xcms)");
+  app.add_option("--intensity", columns.intensity, "Intensity (height) column (table, xcms)");
+  app.add_option("--area", columns.area, "Area column (table, xcms)");
+  app.add_option("--sample", columns.sample,
+                 "Sample column (table, xcms); without one a table is one sample named after "
+                 "its file");
+  app.add_option("--charge", columns.charge, "Charge column (table, xcms, mzmine)");
+  app.add_option("--adduct", columns.adduct, "Adduct column (table, xcms, mzmine)");
+  app.add_option("--mass", mass,
+                 "Compound_MolecularMass: neutral (the neutral mass where an adduct such as "
+                 "[M+H]+ gives the charge, else the m/z) or mz (always the m/z)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"neutral", "mz"}));
+  app.add_option("INPUT", inputs, "Feature lists to import")->required();
+  app.add_option("-o,--output", out_dir,
+                 "Folder to write the databases into (created when missing)")
+      ->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+  options.format = *Parse_Import_Format(format);
+  if (!rt_unit.empty()) options.rt_unit = rt_unit == "min" ? Rt_Unit::kMinutes : Rt_Unit::kSeconds;
+  options.mass_is_mz = mass == "mz";
+
+  try {
+    const std::vector<Imported_Sample> samples = Read_Feature_Lists(options, inputs);
+    const std::vector<Imported_Database> written = Write_Imported_Samples(samples, out_dir);
+    std::size_t features = 0;
+    for (const Imported_Database& d : written) {
+      features += d.features;
+      std::cout << d.sample << ": " << d.features << " features -> "
+                << Join_Path(out_dir, d.file_name) << " (mass: " << d.neutral << " neutral, "
+                << d.features - d.neutral << " m/z)\n";
+    }
+    std::cout << written.size() << " samples, " << features << " features\n";
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-import: " << e.what() << '\n';
+    return kExitFailed;
+  }
+  return 0;
+}
