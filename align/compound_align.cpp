@@ -322,8 +322,9 @@ class DefaultNumberFormat {
 };
 
 struct Groups {
-  std::vector<std::uint32_t> group_of;  // Align_ID of each record, 0 = unaligned
-  std::vector<double> group_rt;         // Align_RT of each Align_ID, [0] = 0.0
+  std::vector<std::uint32_t> group_of;    // Align_ID of each record, 0 = unaligned
+  std::vector<double> group_rt;           // Align_RT of each Align_ID, [0] = 0.0
+  std::vector<std::uint32_t> group_seed;  // the seed's record of each Align_ID, [0] unused
 };
 
 // The greedy loop. Prints the progress lines and leaves the records untouched.
@@ -343,7 +344,8 @@ Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_
     slab_tol = Ppm_Tolerance(tolerance.value, top_mass);
   }
   MatchIndex index(std::move(entries), top_sample, slab_tol);
-  Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0)};
+  Groups groups{std::vector<std::uint32_t>(list.size(), 0), std::vector<double>(1, 0.0),
+                std::vector<std::uint32_t>(1, 0)};
   std::vector<std::uint32_t>& group_of = groups.group_of;
   std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
   std::vector<std::uint32_t> matches;
@@ -402,6 +404,7 @@ Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_
     }
     for (std::uint32_t p : matches) best[index.entry(p).sample] = kInf;
     groups.group_rt.push_back(t);
+    groups.group_seed.push_back(seeds[next_seed]);
     if (on_group) on_group(k, unaligned);
     ++k;
   }
@@ -439,7 +442,7 @@ template <typename Record>
 void Align_List(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
                 double Align_Window1, double Align_Window2, std::vector<Record>& peaklist_align,
                 const std::vector<double>* align_times, std::ostream& progress,
-                const Align_Progress& on_group) {
+                const Align_Progress& on_group, std::vector<std::uint32_t>* group_seeds = nullptr) {
   if (peaklist_align.size() >= std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("compound_align: more than 4294967294 peaks");
   }
@@ -455,6 +458,10 @@ void Align_List(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
     DefaultNumberFormat format(progress);
     groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, peaklist_align, times,
                         progress, on_group);
+  }
+  if (group_seeds != nullptr) {
+    groups.group_seed.erase(groups.group_seed.begin());
+    *group_seeds = std::move(groups.group_seed);
   }
   Place(peaklist_align, groups.group_of, groups.group_rt);
 }
@@ -476,4 +483,12 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     const Align_Progress& on_group) {
   Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times, progress,
              on_group);
+}
+
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2, std::vector<Align_Key>& keys,
+                    const std::vector<double>* align_times, std::vector<std::uint32_t>& group_seeds,
+                    std::ostream& progress, const Align_Progress& on_group) {
+  Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times, progress,
+             on_group, &group_seeds);
 }

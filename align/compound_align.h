@@ -110,4 +110,14 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     const std::vector<double>* align_times, std::ostream& progress,
                     const Align_Progress& on_group = {});
 
+// The same, also giving the seed of every group: group_seeds[k - 1] is the
+// position, in the list as passed in, of the record that seeded group k (a
+// seed that a deep-mode centre move left out of its group seeds the next group
+// too, so one record can seed several groups in a row). Groups are made in
+// the seeds' order: falling Compound_Intensity, ties by that position.
+void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                    double Align_Window1, double Align_Window2, std::vector<Align_Key>& keys,
+                    const std::vector<double>* align_times, std::vector<std::uint32_t>& group_seeds,
+                    std::ostream& progress, const Align_Progress& on_group = {});
+
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

@@ -5,6 +5,8 @@
 //                [--fast-window SECONDS] [--deep-window SECONDS] [--rt-correction]
 //                [--record-run] [--result-dir DIR] [--quiet] [--verbose] DATABASE...
 //   varnel-align --estimate [--rt-correction] [--fast-window SECONDS] DATABASE...
+//   varnel-align --scan OUTFILE | --plan DIR ...   the steps of an alignment in
+//                shards (see app/varnel_align_shard.h)
 //
 // Exit status: 0 done; 1 the run failed (one line on stderr naming the file);
 // 2 usage error or a malformed number (the alignment tab's own message);
@@ -25,6 +27,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/varnel_align_shard.h"
 #include "run/alignment_estimate.h"
 #include "run/alignment_run.h"
 #include "storage/cppsqlite3.h"
@@ -186,9 +189,19 @@ int main(int argc, char** argv) {
                "its own spreads (for corrected times with --rt-correction); writes nothing");
   app.add_flag("--quiet", args.quiet, "No progress bar");
   app.add_flag("--verbose", args.verbose, "Print the alignment's progress lines on stdout");
+  Shard_Command shard;
+  app.add_option("--scan", shard.scan_file,
+                 "Only scan the DATABASEs for a plan of shards (sizes, hashes, mass histogram, "
+                 "anchors with --rt-correction) into this file");
+  app.add_option("--plan", shard.plan_folder,
+                 "The plan folder of an alignment in shards: with --shards N the arguments are "
+                 "SCANFILEs to plan from; with --split the DATABASEs to split; with --shard K "
+                 "the shard to align");
+  app.add_option("--shards", shard.shards, "With --plan: the number of shards wanted");
+  app.add_flag("--split", shard.split, "With --plan: split the DATABASEs into the shards' parts");
+  app.add_option("--shard", shard.shard, "With --plan: align shard K (0 .. shards - 1)");
   app.add_option("DATABASE", args.databases,
-                 "Annotated databases; the position of each is its SAMPLE_ID (from 0)")
-      ->required();
+                 "Annotated databases; the position of each is its SAMPLE_ID (from 0)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -208,6 +221,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (!shard.Given() && args.databases.empty()) {
+    std::cerr << "DATABASE is required\n" << app.help();
+    return kExitUsage;
+  }
   Alignment_Request request;
   request.mode = texts.mode;
   request.rt_correction = args.rt_correction;
@@ -220,6 +237,7 @@ int main(int argc, char** argv) {
     Split_Path_Result parts = Split_Path(path);
     request.files.push_back({std::move(parts.folder), std::move(parts.name)});
   }
+  if (shard.Given()) return Run_Shard_Command(shard, request, args.databases);
   request.result_folder = args.result_dir.empty()
                               ? Default_Result_Folder(request.files.front().folder)
                               : args.result_dir;

@@ -227,10 +227,7 @@ void Read_Stage(const Alignment_Request& request, const Alignment_Run_Observer& 
 // Fits each sample's drift from the study's anchors, found with the user's
 // mass tolerance and a window wider than the fast one.
 Rt_Correction Correct_Stage(const Alignment_Request& request, const Gathered_Study& study) {
-  Rt_Correction_Params params;
-  params.anchors.mass_tol = request.Mass_Tol;
-  params.anchors.window = Rt_Anchor_Window(request.Align_Window1);
-  Rt_Correction correction = Fit_Rt_Correction(study.keys, params);
+  Rt_Correction correction = Fit_Rt_Correction(study.keys, Drift_Correction_Params(request));
   for (Rt_Sample_Curve& curve : correction.samples) curve.name = study.names[curve.sample];
   return correction;
 }
@@ -389,4 +386,11 @@ void Compound_Align_For_Annotation_Files(int One_Two_Phase_Align, double Mass_To
   request.files = std::move(files);
   request.result_folder = std::move(Result_folder);
   Run_Alignment(request);
+}
+
+Rt_Correction_Params Drift_Correction_Params(const Alignment_Request& request) {
+  Rt_Correction_Params params;
+  params.anchors.mass_tol = request.Mass_Tol;
+  params.anchors.window = Rt_Anchor_Window(request.Align_Window1);
+  return params;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "align/rt_correction.h"
 #include "run/alignment_request.h"
 #include "run/result_writers.h"
 
@@ -91,6 +92,11 @@ struct Alignment_Run_Summary {
 // Memory: about 100 bytes per peak and a few files being read; the
 // rest of each peak (its shape above all) waits in an unnamed temporary file
 // in the result folder until it is written.
+// The drift correction's parameters for a request: anchors found with the
+// request's mass tolerance and Rt_Anchor_Window of its fast window. A run and
+// the plan of an alignment in shards fit with these.
+Rt_Correction_Params Drift_Correction_Params(const Alignment_Request& request);
+
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer = {});
 

@@ -10,7 +10,8 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libqcustomplot-dev
   xvfb xauth openbox xdotool
   clang libclang-rt-14-dev clang-format
-  locales libxxhash-dev libexpat1-dev
+  locales libxxhash-dev libexpat1-dev nlohmann-json3-dev
+  snakemake
   chromium fonts-dejavu-core
 )
 

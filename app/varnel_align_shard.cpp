@@ -1,0 +1,89 @@
+#include "app/varnel_align_shard.h"
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "align/rt_correction.h"
+#include "run/shard_steps.h"
+#include "run/study_plan.h"
+#include "storage/cppsqlite3.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+int Usage(const std::string& message) {
+  std::cerr << "varnel-align: " << message << '\n';
+  return kExitUsage;
+}
+
+int Step(const Shard_Command& command, const Alignment_Request& request,
+         const std::vector<std::string>& arguments) {
+  if (!command.scan_file.empty()) {
+    Scan_Inputs(request, command.scan_file);
+    std::cout << "scanned " << request.files.size() << " input(s) into " << command.scan_file
+              << '\n';
+    return 0;
+  }
+  const std::string& dir = command.plan_folder;
+  if (command.split) {
+    Split_Inputs(dir, arguments);
+    std::cout << "split " << arguments.size() << " input(s)\n";
+    return 0;
+  }
+  if (command.shard) {
+    const Shard_Summary summary = Align_Shard(dir, *command.shard);
+    std::cout << "shard " << *command.shard << (summary.already_done ? " (already done)" : "")
+              << ": " << summary.rows << " peaks, " << summary.groups << " groups\n";
+    return 0;
+  }
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error || !std::filesystem::is_directory(dir)) {
+    std::cerr << "varnel-align: " << dir << ": cannot create the plan folder\n";
+    return kExitFailed;
+  }
+  Study_Plan plan = Make_Plan(arguments, request, *command.shards, std::cerr);
+  Write_Plan_File(dir, plan);
+  std::cout << "inputs: " << plan.inputs.size() << '\n'
+            << "pieces: " << plan.pieces << '\n'
+            << "shards: " << plan.shards.size() << '\n';
+  for (std::size_t k = 0; k < plan.shards.size(); ++k) {
+    std::cout << "shard " << k << ": " << plan.shards[k].peaks << " peaks\n";
+  }
+  if (plan.correction) std::cout << Rt_Correction_Summary(*plan.correction);
+  std::cout << "plan: " << dir << '/' << kPlanFileName << '\n';
+  return 0;
+}
+
+}  // namespace
+
+int Run_Shard_Command(const Shard_Command& command, const Alignment_Request& request,
+                      const std::vector<std::string>& arguments) {
+  if (!command.scan_file.empty() && !command.plan_folder.empty()) {
+    return Usage("--scan and --plan do not go together");
+  }
+  if (!command.scan_file.empty() && (command.split || command.shard || command.shards)) {
+    return Usage("--scan takes no --split, --shard or --shards");
+  }
+  if (!command.plan_folder.empty()) {
+    const int steps = (command.split ? 1 : 0) + (command.shard ? 1 : 0) + (command.shards ? 1 : 0);
+    if (steps != 1) return Usage("--plan DIR takes one of --shards N, --split or --shard K");
+    if (command.shards && *command.shards == 0) return Usage("--shards needs 1 or more");
+    if (command.shard && !arguments.empty()) return Usage("--shard K takes no other argument");
+  }
+  if (!command.shard && arguments.empty()) {
+    return Usage(command.shards ? "no SCANFILE given" : "no DATABASE given");
+  }
+  try {
+    return Step(command, request, arguments);
+  } catch (const CppSQLite3Exception& e) {
+    std::cerr << "varnel-align: " << e.errorMessage() << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-align: " << e.what() << '\n';
+  }
+  return kExitFailed;
+}

@@ -1,0 +1,76 @@
+// The steps of an alignment in shards, each one job that a workflow engine
+// can schedule: scan the inputs, plan, split the inputs into parts per shard,
+// align each shard, merge. The merged result is the one-process run's result.
+//
+// Files, all under the plan's folder DIR:
+//   DIR/plan.json                          the plan (run/study_plan.h)
+//   DIR/parts/shard-K/sample-S.rows        input S's rows of shard K (run/shard_rows.h)
+//   DIR/parts/sample-S.done                written when all parts of input S are
+//   DIR/shard-K/                           shard K's result: the usual .aligndb with
+//                                          the tables of storage/shard_tables.h, and
+//                                          "rows" (its rows in result order, exact)
+// Every file and the shard folder appear under their names only when
+// complete; a step run again over finished work leaves it as it is.
+#ifndef VARNEL_RUN_SHARD_STEPS_H_
+#define VARNEL_RUN_SHARD_STEPS_H_
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "run/alignment_request.h"
+#include "run/study_plan.h"
+#include "storage/result_export.h"
+
+inline constexpr const char* kShardRowsName = "rows";
+
+std::string Part_Folder(const std::string& plan_folder, std::uint32_t shard);
+std::string Part_Name(std::uint32_t sample);
+std::string Split_Marker_Path(const std::string& plan_folder, std::uint32_t sample);
+std::string Shard_Folder(const std::string& plan_folder, std::uint32_t shard);
+
+// Reads options.files one at a time (their paths as given are kept in the
+// scan), hashes them and writes their scans to out_path atomically. Throws what reading
+// throws, naming the file.
+void Scan_Inputs(const Alignment_Request& options, const std::string& out_path);
+
+// Writes each input's parts. Every input given must be an input of the plan
+// (matched by its path as given or the file it names) with the plan's size
+// and hash: otherwise a std::runtime_error naming it, and nothing written.
+void Split_Inputs(const std::string& plan_folder, const std::vector<std::string>& paths);
+
+struct Shard_Summary {
+  bool already_done = false;
+  std::uint64_t rows = 0;
+  std::uint64_t groups = 0;
+};
+
+// Aligns shard `shard` from its parts and writes its folder. Throws
+// std::runtime_error naming a missing or foreign part.
+Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard);
+
+// What is wrong with shard k's folder, or "" when it is complete and of this plan.
+std::string Check_Shard(const std::string& plan_folder, const Study_Plan& plan, std::uint32_t k);
+
+struct Merge_Summary {
+  std::uint64_t samples = 0;
+  std::uint64_t peaks = 0;
+  std::uint64_t groups = 0;
+  std::uint64_t unaligned = 0;
+};
+
+// Checks every shard, then writes the usual two result files into
+// result_folder (which must exist), replacing old ones only when both are
+// complete. Throws std::runtime_error listing every missing or broken shard,
+// writing nothing.
+Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder);
+
+// Writes the study's feature table (storage/result_export.h, one row per
+// Align_ID) to out_path straight from the shards, without the study's full
+// peak list: the same file as exporting the merged result. Checks the shards
+// as Merge_Shards does.
+void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
+                         const std::string& out_path);
+
+#endif  // VARNEL_RUN_SHARD_STEPS_H_
