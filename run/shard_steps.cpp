@@ -26,7 +26,9 @@
 #include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
+#include "storage/result_pair.h"
+#include "storage/side_tables.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
 
@@ -467,6 +469,9 @@ class Merged_Rows {
 
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder) {
   const Study_Plan plan = Read_Plan_File(plan_folder);
+  // A replacement of the result pair left unfinished by a killed program is
+  // completed, and its temporary files removed, before the new pair is made.
+  Recover_Result_Folder(result_folder);
   std::string problems;
   for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
     const std::string problem = Check_Shard(plan_folder, plan, k);
@@ -494,15 +499,11 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   const Extra_Tables extra_tables = [&](CppSQLite3DB& db) {
     if (plan.options.record_run) Write_Run_Record(db, record);
     if (plan.correction) {
-      db.execDML(kRtCorrectionCreateSql);
-      CppSQLite3Statement insert =
-          db.compileStatement("INSERT INTO Align_RT_Correction VALUES (?, ?, ?)");
+      std::vector<Rt_Shift_Point> points;
       for (const Rt_Correction_Row& row : Rt_Correction_Rows(*plan.correction)) {
-        insert.bind(1, static_cast<int>(row.sample));
-        insert.bind(2, row.rt);
-        insert.bind(3, row.shift);
-        insert.execDML();
+        points.push_back({row.sample, row.rt, row.shift});
       }
+      Write_Rt_Correction(db, points);
     }
   };
 
@@ -535,8 +536,7 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   for (const std::exception_ptr& e : errors) {
     if (e) std::rethrow_exception(e);
   }
-  for (Pending_Result_File& file : files) file.Sync();
-  for (Pending_Result_File& file : files) file.Commit();
+  Replace_Together(files);
   return summary;
 }
 

@@ -21,7 +21,7 @@
 
 #include "run/alignment_request.h"
 #include "run/study_plan.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
 
 inline constexpr const char* kShardRowsName = "rows";
 
@@ -66,7 +66,7 @@ struct Merge_Summary {
 // writing nothing.
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder);
 
-// Writes the study's feature table (storage/result_export.h, one row per
+// Writes the study's feature table (export/export_result.h, one row per
 // Align_ID) to out_path straight from the shards, without the study's full
 // peak list: the same file as exporting the merged result. Checks the shards
 // as Merge_Shards does.

@@ -19,7 +19,7 @@
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
 #include "storage/path.h"
-#include "storage/result_export.h"
+#include "export/export_result.h"
 #include "tests/support/test_files.h"
 
 namespace {
