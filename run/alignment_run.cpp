@@ -172,8 +172,8 @@ struct Gathered_Study {
   explicit Gathered_Study(const std::string& folder) : spill(folder) {}
   Row_Spill spill;
   Align_List keys;
-  std::vector<std::string> names;  // SAMPLE_NAME by SAMPLE_ID
-  std::vector<Run_Input> inputs;   // with record_run: each input's size and hash
+  std::vector<std::string> names;                 // SAMPLE_NAME by SAMPLE_ID
+  std::vector<Run_Input> inputs;                  // with record_run: each input's size and hash
   std::vector<std::string> inputs_without_table;  // paths, in list order
 };
 

@@ -16,6 +16,7 @@
 
 #include "align/compound_align.h"
 #include "align/rt_correction.h"
+#include "export/export_result.h"
 #include "run/result_writers.h"
 #include "run/row_spill.h"
 #include "run/shard_rows.h"
@@ -26,11 +27,10 @@
 #include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
-#include "export/export_result.h"
 #include "storage/result_pair.h"
-#include "storage/side_tables.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
+#include "storage/side_tables.h"
 
 namespace fs = std::filesystem;
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "export/export_result.h"
 #include "run/alignment_request.h"
 #include "run/study_plan.h"
-#include "export/export_result.h"
 
 inline constexpr const char* kShardRowsName = "rows";
 

@@ -12,13 +12,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "export/export_result.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
 #include "storage/cppsqlite3.h"
 #include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
-#include "export/export_result.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/path.h"
 #include "export/export_result.h"
+#include "storage/path.h"
 #include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 #include "tests/support/test_files.h"

@@ -106,8 +106,8 @@ TEST_F(CliTest, InputsWithoutTheAnnotatedTableAreNamedAndReadAsNoPeaks) {
   const Outcome outcome = Align({Db("a" + kSuffix), Db("b" + kSuffix), Db("c" + kSuffix)});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.err, "varnel-align: " + Db("b" + kSuffix) + ": " + kNoAnnotatedTableNote +
-                             "\nvarnel-align: " + Db("c" + kSuffix) + ": " +
-                             kNoAnnotatedTableNote + "\n");
+                             "\nvarnel-align: " + Db("c" + kSuffix) + ": " + kNoAnnotatedTableNote +
+                             "\n");
   EXPECT_NE(outcome.out.find("samples: 3\npeaks: 1\n"), std::string::npos) << outcome.out;
 }
 

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "export/export_result.h"
 #include "run/alignment_run.h"
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
 #include "storage/path.h"
-#include "export/export_result.h"
 #include "tests/support/test_files.h"
 
 namespace {

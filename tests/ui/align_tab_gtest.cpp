@@ -219,7 +219,8 @@ TEST(SuggestedNumberTest, ShownAndRefusedValues) {
 }
 
 TEST(SuggestedNumberTest, EstimateInWordsFallsBackToPairsWithoutCommonCompounds) {
-  Tolerance_Suggestion suggestion{{Mass_Tolerance::Unit::kDa, 0.0125}, 96.04, 75.0, "spread\n--mass-tol 0.0125\n", 0, 5210};
+  Tolerance_Suggestion suggestion{{Mass_Tolerance::Unit::kDa, 0.0125}, 96.04, 75.0,
+                                  "spread\n--mass-tol 0.0125\n",       0,     5210};
   EXPECT_EQ(Estimate_Summary_Text(suggestion, false),
             QString("Mass tolerance 0.0125 Da, windows 96 s (Fast_Align) and 75 s (Deep_Align), "
                     "from 5,210 pairs of compounds across samples."));

@@ -14,8 +14,8 @@
 
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
-#include "tools/screens/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
+#include "tools/screens/screens.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/run_progress_dialog.h"
 #include "ui/widgets/varnel_form.h"
@@ -90,8 +90,8 @@ int main(int argc, char* argv[]) {
 
   // The run options, and the numbers an estimate put into the boxes.
   form.Set_Estimator([](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer&) {
-    return Tolerance_Suggestion{
-        {Mass_Tolerance::Unit::kDa, 0.0062}, 14.25, 6.5, "Estimated from 6 samples.", 142, 3120};
+    return Tolerance_Suggestion{{Mass_Tolerance::Unit::kDa, 0.0062}, 14.25, 6.5,
+                                "Estimated from 6 samples.",         142,   3120};
   });
   ui.checkBox_RT_Drift_Correction->setChecked(true);
   ui.checkBox_Record_Run->setChecked(true);

@@ -11,9 +11,9 @@
 
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
-#include "tools/screens/screens.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
+#include "tools/screens/screens.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/varnel_form.h"
 
