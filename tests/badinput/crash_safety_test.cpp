@@ -36,6 +36,7 @@ constexpr unsigned kSeed = 20261207;
 // The writer's pause between its two renames (its test hook), long enough for
 // random kills to land in it now and then.
 constexpr const char* kPauseMs = "150";
+constexpr const char* kLongPauseMs = "5000";
 constexpr const char* kCommitRecord = ".varnel-pair-commit";
 
 const std::vector<std::string> kResultNames = {kAlignedCsvName, kAlignedDbName};
@@ -155,7 +156,10 @@ TEST_F(CrashSafetyTest, KilledWriterLeavesOneRunsPairOnceOpened) {
     if (started) ++outcomes[outcome("kill " + std::to_string(kill_no))];
   }
 
-  // Kills while the CSV file is new and the database still old.
+  // Kills while the CSV file is new and the database still old. The pause is
+  // long here, so that a loaded machine (a sanitizer build beside other
+  // tests) still sees the state before the second rename; the kill ends it.
+  setenv("VARNEL_TEST_PAUSE_BETWEEN_RENAMES", kLongPauseMs, 1);
   for (int kill_no = 0; kill_no < kKillsBetweenRenames; ++kill_no) {
     const std::string label = "kill between the renames " + std::to_string(kill_no);
     const pid_t pid = start_run();
