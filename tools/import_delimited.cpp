@@ -250,9 +250,14 @@ void Read_Table(const std::string& path, const Import_Options& options, Sample_S
            : header.Find(chosen.intensity, {"intensity", "height", "maxo", "abundance"});
   const int area =
       xcms ? header.Find(chosen.area, {"into"}) : header.Find(chosen.area, {"area", "into"});
+  // Neither found: the same search again, which fails naming what it looked for.
   if (intensity < 0 && area < 0) {
-    header.Require(chosen.intensity, {"intensity", "height", "maxo", "area", "into"}, "intensity",
-                   "--intensity");
+    if (xcms) {
+      header.Require(chosen.intensity, {"maxo", "into"}, "intensity", "--intensity");
+    } else {
+      header.Require(chosen.intensity, {"intensity", "height", "maxo", "abundance", "area", "into"},
+                     "intensity", "--intensity");
+    }
   }
   const int sample =
       xcms ? header.Require(chosen.sample, {"sample"}, "sample", "--sample")

@@ -217,6 +217,9 @@ TEST_F(ImportTest, BadInputIsRefusedWithItsPlace) {
       {Import_Format::kTable, "charge2.csv", "mz,rt,height,charge\n100,5,1,1.5\n",
        ":2: column \"charge\": \"1.5\" is not a charge"},
       {Import_Format::kXcms, "xcms.csv", "mz,rt,maxo,into\n100,5,1,2\n", ":1: no sample column"},
+      // An XCMS table's heights are maxo and into only, whatever else it holds.
+      {Import_Format::kXcms, "xcms.csv", "sample,mz,rt,intensity\n1,100,5,1\n",
+       ":1: no intensity column"},
       {Import_Format::kMzmine, "mzmine.csv", "id,mz,rt\n1,100,5\n", ":1: no per-sample columns"},
       {Import_Format::kMzmine, "mzmine2.csv",
        "row ID,a.mzML Peak m/z,a.mzML Peak RT,a.mzML Peak height\n1,100.5,5.1,1000\n2,101,x,1\n",
@@ -294,7 +297,8 @@ TEST_F(ImportTest, ProgramExitsLikeTheOtherTools) {
   EXPECT_EQ(Read_File(Join_Path(folder_.path(), "err.txt")),
             "varnel-import: " + bad +
                 ":1: no intensity column (looked for \"intensity\", \"height\", "
-                "\"maxo\", \"area\", \"into\"; choose one with --intensity NAME)\n");
+                "\"maxo\", \"abundance\", \"area\", \"into\"; choose one with --intensity "
+                "NAME)\n");
   EXPECT_EQ(run("--format parquet " + bad + " -o " + out()), 2);
   EXPECT_EQ(run("--format table " + bad), 2);
 }
