@@ -290,8 +290,28 @@ Mass_Order Order_By_Mass(const std::vector<Compound_Unit>& units) {
   return by_mass;
 }
 
-// Find_Rt_Anchors with the mass order of units made by the caller (the
-// masses stay, the times may move between calls).
+// The positions of the candidates among units (the candidates_per_sample
+// first of each sample in Anchor_Candidate_Before order, ties by position),
+// ascending.
+std::vector<std::uint32_t> Candidate_Positions(const std::vector<Compound_Unit>& units,
+                                               std::size_t candidates_per_sample) {
+  std::vector<std::uint32_t> order(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (units[a].sample != units[b].sample) return units[a].sample < units[b].sample;
+    return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+  });
+  std::vector<std::uint32_t> candidates;
+  for (std::size_t i = 0, taken = 0; i < order.size(); ++i) {
+    taken = i > 0 && units[order[i]].sample == units[order[i - 1]].sample ? taken + 1 : 0;
+    if (taken < candidates_per_sample) candidates.push_back(order[i]);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  return candidates;
+}
+
+// Find_Rt_Anchors over units that are all candidates, with their mass order
+// made by the caller (the masses stay, the times may move between calls).
 std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
                                     const Mass_Order& by_mass, const Rt_Anchor_Rule& rule) {
   std::vector<Rt_Anchor> anchors;
@@ -308,38 +328,17 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     dense[i] = static_cast<std::uint32_t>(
         std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
   }
-
-  // Candidates: the most intense units of each sample.
-  std::vector<std::uint32_t> candidates;
-  {
-    std::vector<std::vector<std::uint32_t>> per_sample(samples.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      per_sample[dense[i]].push_back(static_cast<std::uint32_t>(i));
-    }
-    for (auto& list : per_sample) {
-      if (list.size() > rule.candidates_per_sample) {
-        std::nth_element(list.begin(), list.begin() + rule.candidates_per_sample, list.end(),
-                         [&](std::uint32_t a, std::uint32_t b) {
-                           return units[a].intensity > units[b].intensity;
-                         });
-        list.resize(rule.candidates_per_sample);
-      }
-      candidates.insert(candidates.end(), list.begin(), list.end());
-    }
-    std::sort(candidates.begin(), candidates.end());
-  }
-
-  // Light copies of the candidates: no shapes, no texts; EIC_ID carries the
+  // Light copies of the units: no shapes, no texts; EIC_ID carries the
   // unit's index.
-  Align_Peak_Records light(candidates.size());
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const Compound_Unit& u = units[candidates[i]];
+  Align_Peak_Records light(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const Compound_Unit& u = units[i];
     light[i].Compound_ID = 1;
     light[i].Compound_MolecularMass = u.mass;
     light[i].Compound_Retention_Time = u.rt;
     light[i].Compound_Intensity = u.intensity;
     light[i].SAMPLE_ID = u.sample;
-    light[i].EIC_ID = candidates[i];
+    light[i].EIC_ID = static_cast<std::uint32_t>(i);
   }
   Null_Buffer sink;
   std::ostream quiet(&sink);
@@ -357,7 +356,7 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     const std::size_t first = begin;
     begin = end;
     if (light[first].Align_ID == 0 || end - first < rule.min_samples) continue;
-    // The box around the candidates' medians, over all units.
+    // The box around the group's medians, over all candidates.
     values.clear();
     for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
     const double centre_rt = Median(values);
@@ -398,9 +397,25 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
 
 }  // namespace
 
+bool Anchor_Candidate_Before(double intensity_a, std::uint32_t id_a, double intensity_b,
+                             std::uint32_t id_b) {
+  const bool nan_a = std::isnan(intensity_a), nan_b = std::isnan(intensity_b);
+  if (nan_a != nan_b) return nan_b;
+  if (!nan_a && intensity_a != intensity_b) return intensity_a > intensity_b;
+  return id_a < id_b;
+}
+
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule) {
-  return Find_Anchors(units, Order_By_Mass(units), rule);
+  const std::vector<std::uint32_t> positions = Candidate_Positions(units, rule.candidates_per_sample);
+  std::vector<Compound_Unit> candidates;
+  candidates.reserve(positions.size());
+  for (std::uint32_t p : positions) candidates.push_back(units[p]);
+  std::vector<Rt_Anchor> anchors = Find_Anchors(candidates, Order_By_Mass(candidates), rule);
+  for (Rt_Anchor& a : anchors) {
+    for (Rt_Anchor_Member& m : a.members) m.unit = positions[m.unit];
+  }
+  return anchors;
 }
 
 std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
@@ -631,7 +646,8 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
     if (list.size() > cap) {
       std::nth_element(list.begin(), list.begin() + cap, list.end(),
                        [&](std::uint32_t a, std::uint32_t b) {
-                         return units[a].intensity > units[b].intensity;
+                         return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity,
+                                                        b);
                        });
       list.resize(cap);
     }
@@ -694,13 +710,19 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
 template <typename List>
 Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   Rt_Correction result;
-  const std::vector<Compound_Unit> units = Gather_Compound_Units(list);
+  std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   for (const Compound_Unit& u : units) {
     if (result.samples.empty() || result.samples.back().sample != u.sample) {
       Rt_Sample_Curve c;
       c.sample = u.sample;
       result.samples.push_back(std::move(c));
     }
+  }
+  {  // Only the candidates count from here on.
+    const std::vector<std::uint32_t> keep =
+        Candidate_Positions(units, params.anchors.candidates_per_sample);
+    for (std::size_t i = 0; i < keep.size(); ++i) units[i] = units[keep[i]];
+    units.resize(keep.size());
   }
   const std::uint32_t* last_sample = nullptr;
   for (const auto& r : list) {  // names: from the first record of each sample

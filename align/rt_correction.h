@@ -6,23 +6,26 @@
 // 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
 //    finite mass and retention time; the first record of the
 //    pair in list order gives the values (the ions of a compound share them).
+//    Only each sample's candidates count from here on: its
+//    candidates_per_sample most intense units (Anchor_Candidate_Before), so
+//    the curves depend on nothing else and a plan that keeps just those fits
+//    the same ones.
 // 2a. Gross shift: each sample against the reference sample (the one with
-//    most units). Among the 1000 most intense units of each, every pair
-//    within the mass tolerance gives a time difference; the median of the
-//    differences in the stretch half an anchor window wide that holds most
-//    of them is the sample's shift. In each of 12 stretches of the sample's
+//    most candidates, the first of those). Among the first 1000 candidates
+//    of each, every pair within the mass tolerance gives a time difference;
+//    the median of the differences in the stretch half an anchor window
+//    wide that holds most of them is the sample's shift. In each of 12 stretches of the sample's
 //    times (with its neighbours) the same is done within one anchor window
 //    of that shift, kept when the stretch holds at least min_anchors / 2
 //    matches there and three times its share of the other matches: the gross
 //    shift is linear between the stretches. Any drift, however large, that
 //    keeps the order of the compounds is found without a wider window.
 // 2. Anchors, on the times as read less the gross shift: the candidates
-//    (the candidates_per_sample most intense units of each sample) are
-//    aligned one-phase with the user's mass tolerance and a wide window
+//    are aligned one-phase with the user's mass tolerance and a wide window
 //    (Rt_Anchor_Rule::window, full width, s). Each group of at least
 //    min_samples candidates proposes a box: the mass tolerance and
 //    +/- window / 2 around the candidates' median mass and time. The box is
-//    an anchor when, among all units, it holds at most one unit of each
+//    an anchor when, among the candidates, it holds at most one unit of each
 //    sample (no sample has a rival) and units of at least
 //    max(min_samples, ceil(min_share x samples)) samples; those units are
 //    its members, and their median time its reference. Bounds inclusive.
@@ -112,7 +115,17 @@ struct Rt_Anchor_Rule {
   std::size_t candidates_per_sample = 2000;
 };
 
-// The anchors of units (step 2), ordered by their group's seed intensity.
+// Whether a unit of intensity_a and Compound_ID id_a comes before one of
+// intensity_b and id_b as an anchor candidate: more intense first, a NaN
+// intensity last, ties by ascending Compound_ID. A sample's candidates are
+// its first candidates_per_sample units in this order, so that a plan that
+// keeps only those of each input fits the same correction.
+bool Anchor_Candidate_Before(double intensity_a, std::uint32_t id_a, double intensity_b,
+                             std::uint32_t id_b);
+
+// The anchors of units (step 2) among their candidates (units in list order
+// stand for ascending Compound_ID), ordered by their group's seed intensity;
+// a member's unit is its position in units.
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule);
 
