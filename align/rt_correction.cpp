@@ -26,6 +26,8 @@ constexpr std::size_t kGrossPieces = 12;        // stretches of a sample's gross
 constexpr double kGrossWindowShare = 0.5;       // of the anchor window: the gross shift's stretch
 constexpr double kGapReaches = 0.5;  // farther from an anchor than this many typical reaches:
                                      // interpolated between the supported parts
+constexpr double kCoElution = 2.0;   // s: a sample's units in an anchor box this close elute as one
+constexpr double kSameTime = 0.5;    // s: a sample's anchor points this close are one point
 
 // Discards what it is given, after the stream has formatted it.
 class Null_Buffer : public std::streambuf {
@@ -133,6 +135,22 @@ std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<d
 struct Sample_Points {
   std::vector<double> x;  // member time (as read)
   std::vector<double> y;  // member time - reference
+  // Each run of points within kSameTime of its first becomes one point: the
+  // medians of its times and of its deviations. REQUIRES: sorted.
+  void Merge_Same_Times() {
+    std::vector<double> xs, ys, run_x, run_y;
+    for (std::size_t i = 0; i < x.size();) {
+      std::size_t j = i + 1;
+      while (j < x.size() && x[j] - x[i] <= kSameTime) ++j;
+      run_x.assign(x.begin() + i, x.begin() + j);
+      run_y.assign(y.begin() + i, y.begin() + j);
+      xs.push_back(Median(run_x));
+      ys.push_back(Median(run_y));
+      i = j;
+    }
+    x = std::move(xs);
+    y = std::move(ys);
+  }
   void Sort() {
     std::vector<std::size_t> order(x.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -231,9 +249,7 @@ void Make_Non_Decreasing(std::vector<double>& values) {
 
 }  // namespace
 
-double Rt_Anchor_Window(double fast_window) {
-  return std::max(4.0 * fast_window, kMinAnchorWindow);
-}
+double Rt_Anchor_Window(double fast_window) { return std::max(fast_window, kMinAnchorWindow); }
 
 namespace {
 
@@ -347,7 +363,6 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
   const double half = rule.window * 0.5;
 
   std::vector<double> values;
-  std::vector<std::uint32_t> seen(samples.size(), 0);  // units in the box per sample
   std::vector<std::uint32_t> inside;
   std::size_t begin = 0;
   while (begin < light.size()) {
@@ -367,16 +382,31 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
                            ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
                            : rule.mass_tol.value;
     inside.clear();
-    bool crowded = false;
     auto it = std::partition_point(by_mass.begin(), by_mass.end(),
                                    [&](const auto& e) { return e.first - centre_mass < -tol; });
     for (; it != by_mass.end() && !(it->first - centre_mass > tol); ++it) {
-      const std::uint32_t u = it->second;
-      if (!(std::fabs(units[u].rt - centre_rt) <= half)) continue;
-      if (++seen[dense[u]] > 1) crowded = true;
-      inside.push_back(u);
+      if (std::fabs(units[it->second].rt - centre_rt) <= half) inside.push_back(it->second);
     }
-    for (std::uint32_t u : inside) seen[dense[u]] = 0;
+    // Per sample, the most intense unit in the box; the others are rivals
+    // unless they elute with it.
+    std::sort(inside.begin(), inside.end(), [&](std::uint32_t a, std::uint32_t b) {
+      if (dense[a] != dense[b]) return dense[a] < dense[b];
+      return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+    });
+    bool crowded = false;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < inside.size() && !crowded;) {
+      std::size_t j = i + 1;
+      double lo = units[inside[i]].rt, hi = lo;
+      for (; j < inside.size() && dense[inside[j]] == dense[inside[i]]; ++j) {
+        lo = std::min(lo, units[inside[j]].rt);
+        hi = std::max(hi, units[inside[j]].rt);
+      }
+      crowded = !(hi - lo <= kCoElution);
+      inside[kept++] = inside[i];
+      i = j;
+    }
+    inside.resize(kept);
     if (crowded || inside.size() < need) continue;
     Rt_Anchor a;
     for (std::uint32_t u : inside)
@@ -407,7 +437,8 @@ bool Anchor_Candidate_Before(double intensity_a, std::uint32_t id_a, double inte
 
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule) {
-  const std::vector<std::uint32_t> positions = Candidate_Positions(units, rule.candidates_per_sample);
+  const std::vector<std::uint32_t> positions =
+      Candidate_Positions(units, rule.candidates_per_sample);
   std::vector<Compound_Unit> candidates;
   candidates.reserve(positions.size());
   for (std::uint32_t p : positions) candidates.push_back(units[p]);
@@ -577,12 +608,17 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
       p.y.push_back(original - a.reference_rt);
     }
   }
-  for (Sample_Points& p : points) p.Sort();
+  std::vector<std::size_t> held(points.size());
+  for (std::size_t s = 0; s < points.size(); ++s) {
+    held[s] = points[s].x.size();
+    points[s].Sort();
+    points[s].Merge_Same_Times();
+  }
   if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
     Rt_Sample_Curve& c = result.samples[s];
     const Sample_Points& p = points[s];
-    c.anchors = p.x.size();
+    c.anchors = held[s];
     c.rt.clear();
     c.shift.clear();
     c.anchor_rt = p.x;
@@ -644,11 +680,10 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
   const std::size_t cap = std::min<std::size_t>(rule.candidates_per_sample, kGrossCandidates);
   for (auto& list : per_sample) {
     if (list.size() > cap) {
-      std::nth_element(list.begin(), list.begin() + cap, list.end(),
-                       [&](std::uint32_t a, std::uint32_t b) {
-                         return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity,
-                                                        b);
-                       });
+      std::nth_element(
+          list.begin(), list.begin() + cap, list.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+          });
       list.resize(cap);
     }
   }
