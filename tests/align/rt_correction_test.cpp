@@ -1,5 +1,5 @@
-// The ppm mass tolerance at its limits, alignment on corrected times, and the
-// drift correction fitted on synthetic drifts, and the anchors it finds.
+// The ppm mass tolerance at its limits, alignment on corrected times, the
+// drift correction fitted on synthetic drifts and the anchors it finds.
 #include "align/rt_correction.h"
 
 #include <gtest/gtest.h>
