@@ -653,9 +653,10 @@ struct Gross_Shift {
   double At(double rt) const { return t.empty() ? 0.0 : Interpolate(t, d, rt); }
 };
 
-// Step 2a: per sample (ascending), how far its times lie from the reference
-// sample's (the one with most units), from the time differences of
-// tight-mass matches among the most intense units: the median of the
+// Step 2a over candidate units: per sample (ascending), how far its times lie
+// from the reference sample's (the one with most units, the first of those),
+// from the time differences of tight-mass matches among the most intense
+// units: the median of the
 // differences in the kGrossWindowShare x window wide stretch that holds most
 // of them (at least min_anchors; else none); then, in each of kGrossPieces
 // stretches of the sample's times (each with its neighbours), the same
