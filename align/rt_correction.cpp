@@ -26,6 +26,8 @@ constexpr std::size_t kGrossPieces = 12;        // stretches of a sample's gross
 constexpr double kGrossWindowShare = 0.5;       // of the anchor window: the gross shift's stretch
 constexpr double kGapReaches = 0.5;  // farther from an anchor than this many typical reaches:
                                      // interpolated between the supported parts
+constexpr double kCoElution = 2.0;   // s: a sample's units in an anchor box this close elute as one
+constexpr double kSameTime = 0.5;    // s: a sample's anchor points this close are one point
 
 // Discards what it is given, after the stream has formatted it.
 class Null_Buffer : public std::streambuf {
@@ -133,6 +135,22 @@ std::vector<double> Local_Fit(const std::vector<double>& xs, const std::vector<d
 struct Sample_Points {
   std::vector<double> x;  // member time (as read)
   std::vector<double> y;  // member time - reference
+  // Each run of points within kSameTime of its first becomes one point: the
+  // medians of its times and of its deviations. REQUIRES: sorted.
+  void Merge_Same_Times() {
+    std::vector<double> xs, ys, run_x, run_y;
+    for (std::size_t i = 0; i < x.size();) {
+      std::size_t j = i + 1;
+      while (j < x.size() && x[j] - x[i] <= kSameTime) ++j;
+      run_x.assign(x.begin() + i, x.begin() + j);
+      run_y.assign(y.begin() + i, y.begin() + j);
+      xs.push_back(Median(run_x));
+      ys.push_back(Median(run_y));
+      i = j;
+    }
+    x = std::move(xs);
+    y = std::move(ys);
+  }
   void Sort() {
     std::vector<std::size_t> order(x.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -231,9 +249,7 @@ void Make_Non_Decreasing(std::vector<double>& values) {
 
 }  // namespace
 
-double Rt_Anchor_Window(double fast_window) {
-  return std::max(4.0 * fast_window, kMinAnchorWindow);
-}
+double Rt_Anchor_Window(double fast_window) { return std::max(fast_window, kMinAnchorWindow); }
 
 namespace {
 
@@ -290,8 +306,28 @@ Mass_Order Order_By_Mass(const std::vector<Compound_Unit>& units) {
   return by_mass;
 }
 
-// Find_Rt_Anchors with the mass order of units made by the caller (the
-// masses stay, the times may move between calls).
+// The positions of the candidates among units (the candidates_per_sample
+// first of each sample in Anchor_Candidate_Before order, ties by position),
+// ascending.
+std::vector<std::uint32_t> Candidate_Positions(const std::vector<Compound_Unit>& units,
+                                               std::size_t candidates_per_sample) {
+  std::vector<std::uint32_t> order(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (units[a].sample != units[b].sample) return units[a].sample < units[b].sample;
+    return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+  });
+  std::vector<std::uint32_t> candidates;
+  for (std::size_t i = 0, taken = 0; i < order.size(); ++i) {
+    taken = i > 0 && units[order[i]].sample == units[order[i - 1]].sample ? taken + 1 : 0;
+    if (taken < candidates_per_sample) candidates.push_back(order[i]);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  return candidates;
+}
+
+// Find_Rt_Anchors over units that are all candidates, with their mass order
+// made by the caller (the masses stay, the times may move between calls).
 std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
                                     const Mass_Order& by_mass, const Rt_Anchor_Rule& rule) {
   std::vector<Rt_Anchor> anchors;
@@ -308,38 +344,17 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     dense[i] = static_cast<std::uint32_t>(
         std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
   }
-
-  // Candidates: the most intense units of each sample.
-  std::vector<std::uint32_t> candidates;
-  {
-    std::vector<std::vector<std::uint32_t>> per_sample(samples.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      per_sample[dense[i]].push_back(static_cast<std::uint32_t>(i));
-    }
-    for (auto& list : per_sample) {
-      if (list.size() > rule.candidates_per_sample) {
-        std::nth_element(list.begin(), list.begin() + rule.candidates_per_sample, list.end(),
-                         [&](std::uint32_t a, std::uint32_t b) {
-                           return units[a].intensity > units[b].intensity;
-                         });
-        list.resize(rule.candidates_per_sample);
-      }
-      candidates.insert(candidates.end(), list.begin(), list.end());
-    }
-    std::sort(candidates.begin(), candidates.end());
-  }
-
-  // Light copies of the candidates: no shapes, no texts; EIC_ID carries the
+  // Light copies of the units: no shapes, no texts; EIC_ID carries the
   // unit's index.
-  Align_Peak_Records light(candidates.size());
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const Compound_Unit& u = units[candidates[i]];
+  Align_Peak_Records light(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const Compound_Unit& u = units[i];
     light[i].Compound_ID = 1;
     light[i].Compound_MolecularMass = u.mass;
     light[i].Compound_Retention_Time = u.rt;
     light[i].Compound_Intensity = u.intensity;
     light[i].SAMPLE_ID = u.sample;
-    light[i].EIC_ID = candidates[i];
+    light[i].EIC_ID = static_cast<std::uint32_t>(i);
   }
   Null_Buffer sink;
   std::ostream quiet(&sink);
@@ -348,7 +363,6 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
   const double half = rule.window * 0.5;
 
   std::vector<double> values;
-  std::vector<std::uint32_t> seen(samples.size(), 0);  // units in the box per sample
   std::vector<std::uint32_t> inside;
   std::size_t begin = 0;
   while (begin < light.size()) {
@@ -357,7 +371,7 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     const std::size_t first = begin;
     begin = end;
     if (light[first].Align_ID == 0 || end - first < rule.min_samples) continue;
-    // The box around the candidates' medians, over all units.
+    // The box around the group's medians, over all candidates.
     values.clear();
     for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
     const double centre_rt = Median(values);
@@ -368,16 +382,31 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
                            ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
                            : rule.mass_tol.value;
     inside.clear();
-    bool crowded = false;
     auto it = std::partition_point(by_mass.begin(), by_mass.end(),
                                    [&](const auto& e) { return e.first - centre_mass < -tol; });
     for (; it != by_mass.end() && !(it->first - centre_mass > tol); ++it) {
-      const std::uint32_t u = it->second;
-      if (!(std::fabs(units[u].rt - centre_rt) <= half)) continue;
-      if (++seen[dense[u]] > 1) crowded = true;
-      inside.push_back(u);
+      if (std::fabs(units[it->second].rt - centre_rt) <= half) inside.push_back(it->second);
     }
-    for (std::uint32_t u : inside) seen[dense[u]] = 0;
+    // Per sample, the most intense unit in the box; the others are rivals
+    // unless they elute with it.
+    std::sort(inside.begin(), inside.end(), [&](std::uint32_t a, std::uint32_t b) {
+      if (dense[a] != dense[b]) return dense[a] < dense[b];
+      return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+    });
+    bool crowded = false;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < inside.size() && !crowded;) {
+      std::size_t j = i + 1;
+      double lo = units[inside[i]].rt, hi = lo;
+      for (; j < inside.size() && dense[inside[j]] == dense[inside[i]]; ++j) {
+        lo = std::min(lo, units[inside[j]].rt);
+        hi = std::max(hi, units[inside[j]].rt);
+      }
+      crowded = !(hi - lo <= kCoElution);
+      inside[kept++] = inside[i];
+      i = j;
+    }
+    inside.resize(kept);
     if (crowded || inside.size() < need) continue;
     Rt_Anchor a;
     for (std::uint32_t u : inside)
@@ -398,9 +427,26 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
 
 }  // namespace
 
+bool Anchor_Candidate_Before(double intensity_a, std::uint32_t id_a, double intensity_b,
+                             std::uint32_t id_b) {
+  const bool nan_a = std::isnan(intensity_a), nan_b = std::isnan(intensity_b);
+  if (nan_a != nan_b) return nan_b;
+  if (!nan_a && intensity_a != intensity_b) return intensity_a > intensity_b;
+  return id_a < id_b;
+}
+
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule) {
-  return Find_Anchors(units, Order_By_Mass(units), rule);
+  const std::vector<std::uint32_t> positions =
+      Candidate_Positions(units, rule.candidates_per_sample);
+  std::vector<Compound_Unit> candidates;
+  candidates.reserve(positions.size());
+  for (std::uint32_t p : positions) candidates.push_back(units[p]);
+  std::vector<Rt_Anchor> anchors = Find_Anchors(candidates, Order_By_Mass(candidates), rule);
+  for (Rt_Anchor& a : anchors) {
+    for (Rt_Anchor_Member& m : a.members) m.unit = positions[m.unit];
+  }
+  return anchors;
 }
 
 std::vector<double> Rt_Anchor_Pair_Gaps(const std::vector<Compound_Unit>& units,
@@ -562,12 +608,17 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
       p.y.push_back(original - a.reference_rt);
     }
   }
-  for (Sample_Points& p : points) p.Sort();
+  std::vector<std::size_t> held(points.size());
+  for (std::size_t s = 0; s < points.size(); ++s) {
+    held[s] = points[s].x.size();
+    points[s].Sort();
+    points[s].Merge_Same_Times();
+  }
   if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
     Rt_Sample_Curve& c = result.samples[s];
     const Sample_Points& p = points[s];
-    c.anchors = p.x.size();
+    c.anchors = held[s];
     c.rt.clear();
     c.shift.clear();
     c.anchor_rt = p.x;
@@ -602,9 +653,10 @@ struct Gross_Shift {
   double At(double rt) const { return t.empty() ? 0.0 : Interpolate(t, d, rt); }
 };
 
-// Step 2a: per sample (ascending), how far its times lie from the reference
-// sample's (the one with most units), from the time differences of
-// tight-mass matches among the most intense units: the median of the
+// Step 2a over candidate units: per sample (ascending), how far its times lie
+// from the reference sample's (the one with most units, the first of those),
+// from the time differences of tight-mass matches among the most intense
+// units: the median of the
 // differences in the kGrossWindowShare x window wide stretch that holds most
 // of them (at least min_anchors; else none); then, in each of kGrossPieces
 // stretches of the sample's times (each with its neighbours), the same
@@ -629,10 +681,10 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
   const std::size_t cap = std::min<std::size_t>(rule.candidates_per_sample, kGrossCandidates);
   for (auto& list : per_sample) {
     if (list.size() > cap) {
-      std::nth_element(list.begin(), list.begin() + cap, list.end(),
-                       [&](std::uint32_t a, std::uint32_t b) {
-                         return units[a].intensity > units[b].intensity;
-                       });
+      std::nth_element(
+          list.begin(), list.begin() + cap, list.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return Anchor_Candidate_Before(units[a].intensity, a, units[b].intensity, b);
+          });
       list.resize(cap);
     }
   }
@@ -694,13 +746,19 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
 template <typename List>
 Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   Rt_Correction result;
-  const std::vector<Compound_Unit> units = Gather_Compound_Units(list);
+  std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   for (const Compound_Unit& u : units) {
     if (result.samples.empty() || result.samples.back().sample != u.sample) {
       Rt_Sample_Curve c;
       c.sample = u.sample;
       result.samples.push_back(std::move(c));
     }
+  }
+  {  // Only the candidates count from here on.
+    const std::vector<std::uint32_t> keep =
+        Candidate_Positions(units, params.anchors.candidates_per_sample);
+    for (std::size_t i = 0; i < keep.size(); ++i) units[i] = units[keep[i]];
+    units.resize(keep.size());
   }
   const std::uint32_t* last_sample = nullptr;
   for (const auto& r : list) {  // names: from the first record of each sample

@@ -6,32 +6,41 @@
 // 1. Compound units: one per (SAMPLE_ID, Compound_ID other than 0) with a
 //    finite mass and retention time; the first record of the
 //    pair in list order gives the values (the ions of a compound share them).
+//    Only each sample's candidates count from here on: its
+//    candidates_per_sample most intense units (Anchor_Candidate_Before), so
+//    the curves depend on nothing else and a plan that keeps just those fits
+//    the same ones.
 // 2a. Gross shift: each sample against the reference sample (the one with
-//    most units). Among the 1000 most intense units of each, every pair
-//    within the mass tolerance gives a time difference; the median of the
-//    differences in the stretch half an anchor window wide that holds most
-//    of them is the sample's shift. In each of 12 stretches of the sample's
-//    times (with its neighbours) the same is done within one anchor window
-//    of that shift, kept when the stretch holds at least min_anchors / 2
+//    most candidates, the first of those). Among the first 1000 candidates
+//    of each, every pair within the mass tolerance gives a time difference;
+//    the median of the differences in the stretch half an anchor window
+//    wide that holds most of them is the sample's shift. In each of 12
+//    stretches of the sample's times (with its neighbours) the same is done
+//    within one anchor window of that shift, kept when the stretch holds at least min_anchors / 2
 //    matches there and three times its share of the other matches: the gross
 //    shift is linear between the stretches. Any drift, however large, that
 //    keeps the order of the compounds is found without a wider window.
 // 2. Anchors, on the times as read less the gross shift: the candidates
-//    (the candidates_per_sample most intense units of each sample) are
-//    aligned one-phase with the user's mass tolerance and a wide window
+//    are aligned one-phase with the user's mass tolerance and a wide window
 //    (Rt_Anchor_Rule::window, full width, s). Each group of at least
 //    min_samples candidates proposes a box: the mass tolerance and
 //    +/- window / 2 around the candidates' median mass and time. The box is
-//    an anchor when, among all units, it holds at most one unit of each
-//    sample (no sample has a rival) and units of at least
-//    max(min_samples, ceil(min_share x samples)) samples; those units are
-//    its members, and their median time its reference. Bounds inclusive.
+//    an anchor when no sample has a rival in it and it holds candidates of
+//    at least max(min_samples, ceil(min_share x samples)) samples. A sample's
+//    member is its most intense candidate in the box
+//    (Anchor_Candidate_Before); its other candidates there are rivals unless
+//    all lie within 2 s of each other (they elute as one peak: an isomer pair
+//    or a compound split in two, whose time is the same evidence). The
+//    members' median time is the anchor's reference. Bounds inclusive.
 // 3. Per sample, the deviations (member time as read - reference) are
-//    smoothed against the member time by LOWESS: local quadratic fits with
-//    tricube weights over the nearest `span` share of the sample's anchors
-//    (at least 12), then `robust_iterations` refits with bisquare weights
-//    (6 median absolute residuals), so wrong anchor members barely move the
-//    curve.
+//    smoothed against the member time; points of one sample within 0.5 s of
+//    the first of their run are one point (their medians), since co-eluting
+//    compounds (the ions or fragments of one peak) are one piece of evidence
+//    and a cluster of them must not outweigh its neighbours. The smoother is
+//    LOWESS: local quadratic fits with tricube weights over the nearest
+//    `span` share of the sample's points (at least 12), then
+//    `robust_iterations` refits with bisquare weights (6 median absolute
+//    residuals), so wrong anchor members barely move the curve.
 // 4. The span is chosen from the anchors (unless `span` > 0): for each of
 //    0.03, 0.05, 0.08, 0.12, 0.18, 0.27 and 0.4, up to 150 points per sample
 //    are left out in turn (in the first and the last pass, on at most 12
@@ -98,9 +107,12 @@ struct Rt_Anchor {
   std::vector<Rt_Anchor_Member> members;  // one per sample, ascending sample
 };
 
-// The anchor window for a user's fast window (full widths, s): four times it,
-// and never under kMinAnchorWindow, so that anchors still reach samples
-// drifted by up to about half of that when the user's window is narrow.
+// The anchor window for a user's fast window (full widths, s): the fast
+// window, and never under kMinAnchorWindow. The gross shift (step 2a) has
+// already taken off large drifts, so the box need only hold what is left; a
+// wider one takes in more rivals. The estimate's correction uses the window of
+// the default fast window, so the run with its suggested windows (up to
+// kMinAnchorWindow) fits the very correction the suggestion was made on.
 inline constexpr double kMinAnchorWindow = 120.0;
 double Rt_Anchor_Window(double fast_window);
 
@@ -112,7 +124,17 @@ struct Rt_Anchor_Rule {
   std::size_t candidates_per_sample = 2000;
 };
 
-// The anchors of units (step 2), ordered by their group's seed intensity.
+// Whether a unit of intensity_a and Compound_ID id_a comes before one of
+// intensity_b and id_b as an anchor candidate: more intense first, a NaN
+// intensity last, ties by ascending Compound_ID. A sample's candidates are
+// its first candidates_per_sample units in this order, so that a plan that
+// keeps only those of each input fits the same correction.
+bool Anchor_Candidate_Before(double intensity_a, std::uint32_t id_a, double intensity_b,
+                             std::uint32_t id_b);
+
+// The anchors of units (step 2) among their candidates (units in list order
+// stand for ascending Compound_ID), ordered by their group's seed intensity;
+// a member's unit is its position in units.
 std::vector<Rt_Anchor> Find_Rt_Anchors(const std::vector<Compound_Unit>& units,
                                        const Rt_Anchor_Rule& rule);
 
@@ -143,8 +165,10 @@ struct Rt_Sample_Curve {
   bool corrected = false;   // false: fewer than min_anchors, rt and shift empty
   std::vector<double> rt;
   std::vector<double> shift;
-  // The last pass's anchor points: member time as read (ascending) and the
-  // shift it asks for (reference - member time).
+  // The last pass's anchor points, as the curve was fitted to them: member
+  // time as read (ascending) and the shift it asks for (reference - member
+  // time); members of the sample within 0.5 s of each other are one point
+  // (the medians of both, step 3).
   std::vector<double> anchor_rt;
   std::vector<double> anchor_shift;
 };

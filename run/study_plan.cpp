@@ -167,9 +167,11 @@ Input_Scan Scan_Peaks(const std::vector<Chromatogram_Peak_Group_Compound>& peaks
     }
     const std::size_t keep = Scan_Anchors_Per_Input();
     if (scan.anchors.size() > keep) {
-      std::nth_element(
-          scan.anchors.begin(), scan.anchors.begin() + keep, scan.anchors.end(),
-          [](const Scan_Anchor& a, const Scan_Anchor& b) { return a.intensity > b.intensity; });
+      std::nth_element(scan.anchors.begin(), scan.anchors.begin() + keep, scan.anchors.end(),
+                       [](const Scan_Anchor& a, const Scan_Anchor& b) {
+                         return Anchor_Candidate_Before(a.intensity, a.compound_id, b.intensity,
+                                                        b.compound_id);
+                       });
       scan.anchors.resize(keep);
     }
     std::sort(

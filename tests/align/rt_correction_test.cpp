@@ -1,5 +1,5 @@
-// The ppm mass tolerance at its limits, alignment on corrected times, and the
-// drift correction fitted on synthetic drifts.
+// The ppm mass tolerance at its limits, alignment on corrected times, the
+// drift correction fitted on synthetic drifts and the anchors it finds.
 #include "align/rt_correction.h"
 
 #include <gtest/gtest.h>
@@ -258,6 +258,54 @@ TEST(RtCorrectionTest, TwentyPercentWrongAnchorsDoNotMoveTheCurve) {
     const double raw = t + drift(2, t);
     EXPECT_NEAR(c.Shift(2, raw) - c.Shift(0, t), -drift(2, t), 1.0) << t;
   }
+}
+
+TEST(RtCorrectionTest, ClusterOfCoElutingAnchorsCountsOnce) {
+  const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 15.0 + 0.02 * t : 0.0; };
+  List study = RandomStudy(41, drift);
+  // Fifteen compounds elute as one peak at 900 s (the ions of one peak): in
+  // sample 2 all of them 12 s off the drift, more of them than the fit's
+  // neighbours there.
+  std::uint32_t tag = 100000;
+  for (std::uint32_t c = 0; c < 15; ++c) {
+    for (std::uint32_t s = 0; s < 6; ++s) {
+      Peak p = MakePeak(++tag, s, 1500.0 + 7.0 * c, 900.0 + drift(s, 900.0) + (s == 2 ? 12.0 : 0.0),
+                        5000.0);
+      p.Compound_ID = 1000 + c;
+      study.push_back(p);
+    }
+  }
+  const Rt_Correction c = Fit_Rt_Correction(study, Params());
+  for (double t : {880.0, 900.0, 920.0}) {
+    EXPECT_NEAR(c.Shift(2, t + drift(2, t)) - c.Shift(0, t), -drift(2, t), 1.0) << t;
+  }
+}
+
+TEST(RtAnchorTest, RivalsThatCoEluteOrAreNoCandidatesDoNotHideAnAnchor) {
+  // Per sample: X (500 Da, 300 s) and Y (700 Da, 500 s); samples 0 and 1
+  // hold a weaker X' 1 s after X (one peak), sample 2 a faint Y' 5 s after Y.
+  std::vector<Compound_Unit> units;
+  for (std::uint32_t s = 0; s < 4; ++s) {
+    units.push_back({s, 500.0, 300.0 + s, 1000.0});
+    units.push_back({s, 700.0, 500.0 + s, 900.0});
+    if (s < 2) units.push_back({s, 500.001, 301.0 + s, 500.0});
+    if (s == 2) units.push_back({s, 700.0, 505.0 + s, 10.0});
+  }
+  Rt_Anchor_Rule rule;
+  rule.mass_tol = {Mass_Tolerance::Unit::kDa, 0.01};
+  rule.candidates_per_sample = 3;  // Y' is a candidate: Y has a rival
+  std::vector<Rt_Anchor> anchors = Find_Rt_Anchors(units, rule);
+  ASSERT_EQ(anchors.size(), 1u);
+  ASSERT_EQ(anchors[0].members.size(), 4u);
+  EXPECT_EQ(anchors[0].members[1].rt, 301.0);  // the more intense of the pair
+  EXPECT_EQ(units[anchors[0].members[1].unit].intensity, 1000.0);
+  rule.candidates_per_sample = 2;  // only X and Y count
+  anchors = Find_Rt_Anchors(units, rule);
+  ASSERT_EQ(anchors.size(), 2u);
+  EXPECT_EQ(anchors[1].reference_mass, 700.0);
+  // Equal intensities: the lower Compound_ID first; NaN last.
+  EXPECT_TRUE(Anchor_Candidate_Before(5.0, 1, 5.0, 2));
+  EXPECT_TRUE(Anchor_Candidate_Before(1.0, 9, std::nan(""), 1));
 }
 
 TEST(ToleranceEstimateTest, CorrectedWindowsHoldHeavyTails) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 #include "run/alignment_run.h"
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
+#include "storage/annotated_reader.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 
@@ -182,6 +184,36 @@ TEST_F(ShardTest, MergedResultIsTheOneProcessRunsForEveryModeUnitCorrectionAndSh
       }
     }
   }
+}
+
+TEST_F(ShardTest, CorrectedRunOfInputsWithMoreCompoundsThanTheScanKeepsIsTheOneProcessRuns) {
+  Simulation_Options simulated;
+  simulated.samples = 3;
+  simulated.compounds = 2900;  // about 2450 compounds per input
+  simulated.seed = 5;
+  simulated.max_drift_seconds = 40.0;
+  const std::string study = Join_Path(folder_.path(), "large");
+  paths_ = Study_Paths(study, Simulate_Study(simulated, study));
+  for (const std::string& path : paths_) {
+    const Split_Path_Result parts = Split_Path(path);
+    std::vector<Chromatogram_Peak_Group_Compound> peaks;
+    Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(parts.folder, parts.name,
+                                                                         peaks);
+    std::set<std::uint32_t> compounds;
+    for (const auto& p : peaks) compounds.insert(p.Compound_ID);
+    ASSERT_GT(compounds.size(), Scan_Anchors_Per_Input() + 200) << path;
+  }
+  Alignment_Request options = Options(One_Phase_Align, false, true);
+  options.result_folder = Join_Path(folder_.path(), "single");
+  fs::create_directories(options.result_folder);
+  std::ostream quiet(nullptr);
+  Alignment_Run_Observer observer;
+  observer.align_lines = &quiet;
+  Run_Alignment(options, observer);
+  const std::string result = Join_Path(folder_.path(), "merged");
+  Pipeline(options, Scan(options, "large"), 3, Join_Path(folder_.path(), "plan"), result);
+  EXPECT_TRUE(Sql_Dump(Join_Path(result, kAlignedDbName)) ==
+              Sql_Dump(Join_Path(options.result_folder, kAlignedDbName)));
 }
 
 TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
