@@ -18,6 +18,7 @@ const QColor kOutlierColors[kLabelledOutliers] = {QColor(214, 39, 40), QColor(31
 const QColor kSupportColors[kNamedLeastSupported] = {QColor(140, 86, 75), QColor(227, 119, 194),
                                                      QColor(23, 190, 207)};
 const QColor kScatterColor(150, 150, 150, 70);
+constexpr int kNamedAnchorAlpha = 170;  // the named samples' anchor circles under their lines
 const QColor kOtherCurveColor(120, 140, 170, 110);
 const QColor kBarColor(70, 130, 180);
 const QColor kFlaggedColor(214, 39, 40);
@@ -72,8 +73,8 @@ void Add_Points(Quality_Series& series, const std::vector<Curve_Point>& points) 
 }
 
 // Per-sample lines: each of `quiet` thin and grey (the first one carries
-// quiet_legend), then each of `named` on top with its own legend and colour
-// (kOutlierColors, then kSupportColors), the first named drawn last.
+// quiet_legend), then `between` (points under the named lines), then each of
+// `named` on top with its own legend and colour, the first named drawn last.
 struct Named_Curve {
   std::uint32_t sample;
   QString legend;
@@ -83,7 +84,7 @@ struct Named_Curve {
 template <typename Points_Of>
 void Add_Sample_Curves(Quality_Chart& chart, const std::vector<std::uint32_t>& quiet,
                        const QString& quiet_legend, const std::vector<Named_Curve>& named,
-                       Points_Of points_of) {
+                       Points_Of points_of, std::vector<Quality_Series> between = {}) {
   bool legend_given = false;
   for (std::uint32_t s : quiet) {
     const std::vector<Curve_Point>& points = points_of(s);
@@ -93,6 +94,7 @@ void Add_Sample_Curves(Quality_Chart& chart, const std::vector<std::uint32_t>& q
     Add_Points(line, points);
     chart.series.push_back(std::move(line));
   }
+  for (Quality_Series& series : between) chart.series.push_back(std::move(series));
   for (std::size_t i = named.size(); i-- > 0;) {
     Quality_Series line = Line(named[i].legend, named[i].color, 2.5);
     line.dashed = named[i].dashed;
@@ -341,7 +343,8 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
     is_named[order[i]] = true;
   }
   std::size_t support_named = 0;
-  for (std::uint32_t s : data.least_supported) {
+  for (std::size_t i = 0; i < data.weakly_supported; ++i) {
+    const std::uint32_t s = data.least_supported[i];
     if (support_named == kNamedLeastSupported) break;
     if (is_named[s]) continue;
     const Sample_Quality& sample = data.samples[s];
@@ -388,20 +391,23 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
         }
     if (!others.key.isEmpty()) chart.series.push_back(std::move(others));
   }
-  Add_Sample_Curves(
-      chart, quiet, QStringLiteral("other samples (%1)").arg(corrected.size() - named.size()),
-      named, [&](std::uint32_t s) -> const std::vector<Curve_Point>& { return curves[s]; });
+  std::vector<Quality_Series> named_anchors;
   if (data.has_anchors) {
     for (std::size_t i = named.size(); i-- > 0;) {
       Quality_Series points;
       points.kind = Quality_Series_Kind::kScatter;
       points.marker = Quality_Marker::kCircle;
       points.color = named[i].color;
-      points.size = 7.0;
+      points.color.setAlpha(kNamedAnchorAlpha);
+      points.size = 5.5;
       Add_Points(points, data.samples[named[i].sample].anchors);
-      chart.series.push_back(std::move(points));
+      named_anchors.push_back(std::move(points));
     }
   }
+  Add_Sample_Curves(
+      chart, quiet, QStringLiteral("other samples (%1)").arg(corrected.size() - named.size()),
+      named, [&](std::uint32_t s) -> const std::vector<Curve_Point>& { return curves[s]; },
+      std::move(named_anchors));
 
   chart.x_low = x_low;
   chart.x_high = x_high;
@@ -418,21 +424,30 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
                      .arg(corrected.size())
                      .arg(n_samples)
                      .arg(largest_named);
-  } else {
-    chart.note = QStringLiteral(
-                     "%1 of %2 samples corrected (corrected time = RT + shift); solid: the %3 "
-                     "largest corrections, dashed: the %4 least supported (longest stretch "
-                     "without an anchor)\ncircles: a named sample's anchors, the shift each "
-                     "asked for; grey dots: the other samples' anchors")
-                     .arg(corrected.size())
-                     .arg(n_samples)
-                     .arg(largest_named)
-                     .arg(support_named);
-    if (beyond > 0) chart.note += QStringLiteral("; %1 beyond the axis").arg(beyond);
+    if (corrected.size() < n_samples)
+      chart.note += QStringLiteral("\n%1 sample(s) left uncorrected (too few anchors)")
+                        .arg(n_samples - corrected.size());
+    return chart;
   }
+  // Three lines: what is corrected, what is named, what the points are.
+  chart.note = QStringLiteral("%1 of %2 samples corrected").arg(corrected.size()).arg(n_samples);
   if (corrected.size() < n_samples)
-    chart.note += QStringLiteral("\n%1 sample(s) left uncorrected (too few anchors)")
-                      .arg(n_samples - corrected.size());
+    chart.note +=
+        QStringLiteral(" (%1 left uncorrected: too few anchors)").arg(n_samples - corrected.size());
+  chart.note += QStringLiteral("; corrected time = RT + shift");
+  if (beyond > 0) chart.note += QStringLiteral("; %1 anchors beyond the axis").arg(beyond);
+  const QString factor = Quality_Number(kWeakSupportFactor, 1);
+  chart.note +=
+      QStringLiteral("\nsolid: the %1 largest corrections; ").arg(largest_named) +
+      (support_named > 0
+           ? QStringLiteral("dashed: the %1 least supported (a stretch without "
+                            "anchors %2 x the median or longer)")
+                 .arg(support_named)
+                 .arg(factor)
+           : QStringLiteral("no sample lacks anchors over %1 x the median stretch").arg(factor)) +
+      QStringLiteral(
+          "\ncircles: a named sample's anchors (the shift each asked for); grey dots: the other "
+          "samples' anchors");
   return chart;
 }
 
@@ -977,16 +992,23 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
     add(QStringLiteral("Largest corrections"), named.join(QStringLiteral(", ")));
     if (data.has_anchors) {
       QStringList weakest;
-      for (std::uint32_t s : data.least_supported) {
-        if (weakest.size() >= 3) break;
-        const Sample_Quality& sample = data.samples[s];
-        weakest << QStringLiteral("%1 (%2 anchors; none from %3 to %4 s)")
+      for (std::size_t i = 0; i < data.weakly_supported && weakest.size() < 3; ++i) {
+        const Sample_Quality& sample = data.samples[data.least_supported[i]];
+        weakest << QStringLiteral("%1 (%2 anchors, none from %3 to %4 s)")
                        .arg(Name_Of(sample))
                        .arg(sample.anchors.size())
                        .arg(Quality_Number(sample.anchor_gap_from, 0),
                             Quality_Number(sample.anchor_gap_to, 0));
       }
-      add(QStringLiteral("Least supported corrections"), weakest.join(QStringLiteral(", ")));
+      if (data.weakly_supported > 3)
+        weakest << QStringLiteral("and %1 more").arg(data.weakly_supported - 3);
+      const QString median = QStringLiteral(
+                                 "a sample's longest stretch without an anchor: "
+                                 "median %1 s")
+                                 .arg(Quality_Number(data.median_anchor_gap, 0));
+      add(QStringLiteral("Least supported corrections"),
+          (weakest.isEmpty() ? QStringLiteral("none") : weakest.join(QStringLiteral(", "))) +
+              QStringLiteral("; ") + median);
     }
     add(QStringLiteral("Samples left uncorrected"), count(uncorrected));
   }

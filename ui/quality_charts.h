@@ -59,7 +59,7 @@ inline constexpr int kLabelledOutliers = 5;
 inline constexpr int kMaxScatterPoints = 20000;
 
 // Samples named in the correction-curve chart: the largest corrections, then
-// the least supported ones (see Quality_Data::least_supported) not named yet.
+// the weakly supported ones (see Quality_Data::weakly_supported) not named yet.
 // The chart draws every corrected sample's anchors as points: the named
 // samples' as open circles in their colour, the others' as small grey discs
 // (every k-th beyond kMaxScatterPoints).

@@ -377,6 +377,14 @@ void Apply_Anchors(Quality_Data& q, Raw_Result& raw) {
     return x.anchors.size() < y.anchors.size();
   });
   q.least_supported = std::move(corrected);
+  std::vector<double> gaps;
+  for (std::uint32_t s : q.least_supported) gaps.push_back(q.samples[s].anchor_gap);
+  q.median_anchor_gap = Median(gaps);
+  while (q.weakly_supported < q.least_supported.size() &&
+         q.samples[q.least_supported[q.weakly_supported]].anchor_gap > 0.0 &&
+         q.samples[q.least_supported[q.weakly_supported]].anchor_gap >=
+             kWeakSupportFactor * q.median_anchor_gap)
+    ++q.weakly_supported;
 }
 
 Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Options& options) {
@@ -401,6 +409,7 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
       n_qc += is_qc[s] ? 1 : 0;
     }
   q.has_qc = n_qc > 0;
+  q.median_anchor_gap = kNaN;
   for (Sample_Quality& s : q.samples) {
     if (!q.has_order) s.order = kNaN;
     s.anchor_gap = s.anchor_gap_from = s.anchor_gap_to = kNaN;

@@ -46,6 +46,7 @@ class Quality_Cancelled : public Quality_Error {
 };
 
 inline constexpr double kOutlierScoreMagnitude = 3.5;
+inline constexpr double kWeakSupportFactor = 2.0;
 
 // Counts of equal-width bins: bin i covers [low + i*width, low + (i+1)*width).
 // Values below low or at/after the last edge are counted in below/above, not
@@ -229,6 +230,12 @@ struct Quality_Data {
   double correction_low = 0.0;
   double correction_high = 0.0;
   std::vector<std::uint32_t> least_supported;
+  // The median anchor_gap of the corrected samples (NaN without anchors), and
+  // how many of least_supported, from the first, are weakly supported: an
+  // anchor_gap of kWeakSupportFactor times that median or more. (Few anchors
+  // leave a long stretch too: n anchors leave one of at least range / (n + 1).)
+  double median_anchor_gap = 0.0;
+  std::size_t weakly_supported = 0;
   // Medians of |deviation| over every member, before and after correction.
   double median_abs_rt = 0.0;
   double median_abs_rt_after = 0.0;
