@@ -361,6 +361,7 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
 
   // The anchors: the quiet samples' under every line, the named ones' on top.
   std::vector<double> shifts;  // of every corrected sample's anchors
+  bool thinned = false;        // some anchors not drawn
   if (data.has_anchors) {
     std::size_t quiet_points = 0;
     for (std::uint32_t s : corrected) {
@@ -382,6 +383,7 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
     others.name = QStringLiteral("anchors of other samples");
     const std::size_t stride =
         std::max<std::size_t>(1, (quiet_points + kMaxScatterPoints - 1) / kMaxScatterPoints);
+    thinned = stride > 1;
     std::size_t i = 0;
     for (std::uint32_t s : quiet)
       for (const Curve_Point& p : data.samples[s].anchors)
@@ -400,7 +402,13 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
       points.color = named[i].color;
       points.color.setAlpha(kNamedAnchorAlpha);
       points.size = 5.5;
-      Add_Points(points, data.samples[named[i].sample].anchors);
+      const std::vector<Curve_Point>& anchors = data.samples[named[i].sample].anchors;
+      const std::size_t step = (anchors.size() + kMaxNamedAnchors - 1) / kMaxNamedAnchors;
+      thinned = thinned || step > 1;
+      for (std::size_t k = 0; k < anchors.size(); k += std::max<std::size_t>(step, 1)) {
+        points.key << anchors[k].x;
+        points.value << anchors[k].y;
+      }
       named_anchors.push_back(std::move(points));
     }
   }
@@ -436,6 +444,7 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
         QStringLiteral(" (%1 left uncorrected: too few anchors)").arg(n_samples - corrected.size());
   chart.note += QStringLiteral("; corrected time = RT + shift");
   if (beyond > 0) chart.note += QStringLiteral("; %1 anchors beyond the axis").arg(beyond);
+  if (thinned) chart.note += QStringLiteral("; anchors thinned evenly");
   const QString factor = Quality_Number(kWeakSupportFactor, 1);
   chart.note +=
       QStringLiteral("\nsolid: the %1 largest corrections; ").arg(largest_named) +

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <vector>
 
 #include "ui/quality_data.h"
@@ -61,10 +62,12 @@ inline constexpr int kMaxScatterPoints = 20000;
 // Samples named in the correction-curve chart: the largest corrections, then
 // the weakly supported ones (see Quality_Data::weakly_supported) not named yet.
 // The chart draws every corrected sample's anchors as points: the named
-// samples' as open circles in their colour, the others' as small grey discs
-// (every k-th beyond kMaxScatterPoints).
+// samples' as open circles in their colour (every k-th of a sample beyond
+// kMaxNamedAnchors), the others' as small grey discs (every k-th beyond
+// kMaxScatterPoints in all).
 inline constexpr int kNamedCorrections = 5;
 inline constexpr int kNamedLeastSupported = 3;
+inline constexpr std::size_t kMaxNamedAnchors = 500;
 
 // The charts in display order: retention-time deviation (two, before and after,
 // with a stored correction), the correction curves (with a correction), the
