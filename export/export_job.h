@@ -14,7 +14,9 @@
 
 struct Export_Job {
   Aligned_Result& result;
-  Result_Groups& groups_of_rows;  // the format's columns, at the first group
+  // The format's columns, at the first group; read through Group_Pass
+  // (export/group_pass.h).
+  Result_Groups& groups_of_rows;
   const std::vector<Result_Sample>& samples;
   // The group of each sample (Groups_Of) when the format uses the sheet and
   // the options give one.

@@ -1,5 +1,5 @@
 // The feature table: one row per group, one column per sample.
-#include "export/export_job.h"
+#include "export/group_pass.h"
 #include "storage/csv_field.h"
 
 void Write_Feature_Table(Export_Job& job) {
@@ -13,17 +13,11 @@ void Write_Feature_Table(Export_Job& job) {
     Append_Csv_Field(s.shown, b);
   }
   b.push_back('\n');
-  const Sample_Columns columns(job.samples);
-  std::vector<double> values;
-  std::vector<char> present;
-  Result_Group g;
-  Group_Rows rows;
+  Group_Pass pass(job);
   std::string adducts;
-  while (job.groups_of_rows.Next(g)) {
-    Point_At(g.records, rows);
-    const std::size_t n = Quantities(rows, job.options.quantity, columns, values, present,
-                                     [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(rows, job.correction);
+  while (pass.Next()) {
+    const Export_Group& g = pass.group();
+    const Group_Summary& s = g.summary;
     Append_Unsigned(g.align_id, b);
     b.push_back(',');
     Append_Number(s.mass, b);
@@ -48,8 +42,8 @@ void Write_Feature_Table(Export_Job& job) {
     }
     Append_Csv_Field(adducts, b);
     b.push_back(',');
-    Append_Unsigned(n, b);
-    for (double v : values) {
+    Append_Unsigned(g.samples_present, b);
+    for (double v : g.values) {
       b.push_back(',');
       Append_Number(v, b);
     }

@@ -4,8 +4,9 @@
 // read it.
 //
 // Adding a format: its writer in a file of its own (export/<format>.cpp, a
-// function taking the Export_Job and making one pass over its groups), and
-// here its enum value, the writer's declaration and one row of kExportFormats.
+// function taking the Export_Job and stepping a Group_Pass, export/group_pass.h,
+// over its groups), and here its enum value, the writer's declaration and one
+// row of kExportFormats.
 #ifndef VARNEL_EXPORT_FORMATS_H_
 #define VARNEL_EXPORT_FORMATS_H_
 

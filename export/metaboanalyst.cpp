@@ -2,7 +2,7 @@
 // their groups, one row per group named by its mass and retention time.
 #include <unordered_set>
 
-#include "export/export_job.h"
+#include "export/group_pass.h"
 #include "storage/csv_field.h"
 
 void Write_MetaboAnalyst(Export_Job& job) {
@@ -18,18 +18,12 @@ void Write_MetaboAnalyst(Export_Job& job) {
     Append_Csv_Field(g, b);
   }
   b.push_back('\n');
-  const Sample_Columns columns(job.samples);
-  std::vector<double> values;
-  std::vector<char> present;
+  Group_Pass pass(job);
   std::unordered_set<std::string> names;
   std::string name;
-  Result_Group g;
-  Group_Rows rows;
-  while (job.groups_of_rows.Next(g)) {
-    Point_At(g.records, rows);
-    Quantities(rows, job.options.quantity, columns, values, present,
-               [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(rows);
+  while (pass.Next()) {
+    const Export_Group& g = pass.group();
+    const Group_Summary& s = g.summary;
     name.clear();
     Append_Fixed(s.mass, 4, name);
     name.push_back('_');
@@ -39,7 +33,7 @@ void Write_MetaboAnalyst(Export_Job& job) {
       Append_Unsigned(g.align_id, name);
     }
     Append_Csv_Field(name, b);
-    for (double v : values) {
+    for (double v : g.values) {
       b.push_back(',');
       Append_Number(v, b);
     }

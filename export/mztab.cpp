@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "export/export_job.h"
+#include "export/group_pass.h"
 #include "storage/path.h"
 
 namespace {
@@ -244,19 +244,16 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
   f.push_back('\n');
   const Export_Quantity feature_quantity =
       quantity == Export_Quantity::kCompound ? Export_Quantity::kHeight : quantity;
-  const Sample_Columns columns(samples);
-  std::vector<double> values;
+  Group_Pass pass(job);
+  std::vector<double> values;  // of a feature
   std::vector<char> present;
   std::vector<double> mzs;
   std::vector<std::pair<double, double>> stats;
   std::string ions;
   std::uint64_t next_feature = 1;
-  Result_Group g;
-  Group_Rows rows;
-  while (job.groups_of_rows.Next(g)) {
-    Point_At(g.records, rows);
-    Quantities(rows, quantity, columns, values, present, [](const Group_Row&) { return true; });
-    const Group_Summary s = Summarize(rows);
+  while (pass.Next()) {
+    const Export_Group& g = pass.group();
+    const Group_Summary& s = g.summary;
     b += "SML\t";
     Append_Unsigned(g.align_id, b);
     b.push_back('\t');
@@ -275,12 +272,12 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
     }
     Append_Cell(ions, b);
     b += "\t4\tnull\tnull";  // reliability 4: unknown compound (not identified)
-    for (double v : values) {
+    for (double v : g.values) {
       b.push_back('\t');
       Append_Cell_Number(v, b);
     }
     stats.clear();
-    for (const Study_Variable& sv : variables) stats.push_back(Mean_And_Cv(values, sv.assays));
+    for (const Study_Variable& sv : variables) stats.push_back(Mean_And_Cv(g.values, sv.assays));
     for (const auto& st : stats) {
       b.push_back('\t');
       Append_Cell_Number(st.first, b);
@@ -293,14 +290,14 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
 
     for (const std::string& adduct : s.adducts) {
       adducts.insert(adduct);
-      Quantities(rows, feature_quantity, columns, values, present,
+      Quantities(g.rows, feature_quantity, pass.columns(), values, present,
                  [&adduct](const Group_Row& r) { return r.Adduct_Annotation == adduct; });
       mzs.clear();
       double rt_start = kNoValue;
       double rt_end = kNoValue;
       double rt_start_original = kNoValue;
       double rt_end_original = kNoValue;
-      for (const Group_Row* row : rows) {
+      for (const Group_Row* row : g.rows) {
         const Group_Row& r = *row;
         if (r.Adduct_Annotation != adduct) continue;
         if (!std::isnan(r.Apex_MZ)) mzs.push_back(r.Apex_MZ);

@@ -35,11 +35,6 @@ Sample_Columns::Sample_Columns(const std::vector<Result_Sample>& samples) {
   for (const Result_Sample& s : samples) ids_.push_back(s.id);
 }
 
-void Point_At(const std::vector<Group_Row>& records, Group_Rows& rows) {
-  rows.clear();
-  for (const Group_Row& r : records) rows.push_back(&r);
-}
-
 Group_Summary Summarize(Group_Rows& rows, const Rt_Shift_Curves* correction) {
   Group_Summary s;
   std::sort(rows.begin(), rows.end(), [](const Group_Row* a, const Group_Row* b) {

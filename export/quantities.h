@@ -40,8 +40,6 @@ using Group_Row = Chromatogram_Peak_Group_Compound_Align;
 // A group's rows as the exports walk them: pointers into the group's records,
 // in stored order until Summarize sorts them (pointers move faster than rows).
 using Group_Rows = std::vector<const Group_Row*>;
-// Points rows at each of records, in order.
-void Point_At(const std::vector<Group_Row>& records, Group_Rows& rows);
 
 inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 

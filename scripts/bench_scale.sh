@@ -20,23 +20,12 @@ cd "$(dirname "$0")/.."
 samples=${1:-50}
 compounds=${2:-10000}
 mode=${VARNEL_SCALE_MODE:-fast}
-build=${VARNEL_SCALE_BUILD:-build/release}
-bash scripts/setup.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 window=${VARNEL_SCALE_WINDOW:-0}
+source scripts/bench_common.sh
 targets=(varnel-align varnel-simulate)
 [ "$window" = 1 ] && targets+=(bench_window_run)
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
-bin=$(cd "$build" && pwd)/app
-
-data=${VARNEL_SCALE_DATA:-/tmp/varnel-scale}/s${samples}x${compounds}
-if [ ! -f "$data/.complete" ]; then
-  echo "== Simulating $samples samples x $compounds compounds into $data (once) =="
-  rm -rf "$data"
-  "$bin/varnel-simulate" --quiet --samples "$samples" --compounds "$compounds" --seed 7 "$data"
-  touch "$data/.complete"
-fi
-dbs=("$data"/*_annotated_grouped_chromatograph_peaklist.db)
+bench_build "${targets[@]}"
+bench_study "$samples" "$compounds"
 result=$(mktemp -d "${data%/*}/result.XXXXXX")
 out=$result/out
 if [ "$window" = 1 ]; then

@@ -29,20 +29,9 @@ compounds=${2:-10000}
 shards=${3:-8}
 options=${VARNEL_SHARD_OPTIONS:---mode fast}
 batch=${VARNEL_SHARD_BATCH:-50}
-build=${VARNEL_SCALE_BUILD:-build/release}
-bash scripts/setup.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)" --target varnel-align varnel-merge varnel-simulate >/dev/null
-bin=$(cd "$build" && pwd)/app
-
-data=${VARNEL_SCALE_DATA:-/tmp/varnel-scale}/s${samples}x${compounds}
-if [ ! -f "$data/.complete" ]; then
-  echo "== Simulating $samples samples x $compounds compounds into $data (once) =="
-  rm -rf "$data"
-  "$bin/varnel-simulate" --quiet --samples "$samples" --compounds "$compounds" --seed 7 "$data"
-  touch "$data/.complete"
-fi
-dbs=("$data"/*_annotated_grouped_chromatograph_peaklist.db)
+source scripts/bench_common.sh
+bench_build varnel-align varnel-merge varnel-simulate
+bench_study "$samples" "$compounds"
 work=$(mktemp -d "${data%/*}/shard.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 name=aligned_annotated_grouped_chromatograph_peaklist

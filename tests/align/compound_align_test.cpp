@@ -242,6 +242,45 @@ TEST(CompoundAlignTest, InfiniteToleranceAcceptsInfiniteMasses) {
   EXPECT_EQ(Groups(run.list), (Ids{1, 1, 1, 1}));
 }
 
+// Aligns a seed (tag 1, sample 0) and one other peak (tag 2, sample 1) under
+// a tolerance of ppm and says whether they share a group.
+bool Joins(double seed_mass, double other_mass, double ppm, Compound_Align_Mode mode) {
+  List list{MakePeak(1, 0, 1, seed_mass, 60.0, 10.0), MakePeak(2, 1, 2, other_mass, 60.0, 1.0)};
+  std::ostringstream quiet;
+  compound_align(mode, Mass_Tolerance{Mass_Tolerance::Unit::kPpm, ppm}, 20.0, 10.0, list, quiet);
+  return ByTag(list, 1).Align_ID != 0 && ByTag(list, 1).Align_ID == ByTag(list, 2).Align_ID;
+}
+
+// The largest mass above seed that |mass - seed| <= tol admits.
+double LastInside(double seed, double tol) {
+  double x = seed + tol;
+  while (!(std::fabs(x - seed) <= tol)) x = std::nextafter(x, 0.0);
+  while (std::fabs(std::nextafter(x, 1e300) - seed) <= tol) x = std::nextafter(x, 1e300);
+  return x;
+}
+
+TEST(PpmToleranceTest, BoundIsInclusiveAndScalesWithTheSeedMass) {
+  for (Compound_Align_Mode mode : {One_Phase_Align, Two_Phase_Align}) {
+    for (double seed : {100.0, 1000.0, 1234.5678}) {
+      const double tol = Ppm_Tolerance(10.0, seed);
+      const double at = LastInside(seed, tol);
+      EXPECT_TRUE(Joins(seed, at, 10.0, mode)) << seed;
+      EXPECT_FALSE(Joins(seed, std::nextafter(at, 1e300), 10.0, mode)) << seed;
+      EXPECT_TRUE(Joins(seed, seed + 0.1 * tol, 10.0, mode)) << seed;
+    }
+  }
+  // 9 ppm of 1000 Da joins, 15 ppm of 100 Da does not: the bound follows the seed.
+  EXPECT_TRUE(Joins(1000.0, 1000.009, 10.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(100.0, 100.0015, 10.0, One_Phase_Align));
+}
+
+TEST(PpmToleranceTest, ZeroNegativeAndNaN) {
+  EXPECT_TRUE(Joins(500.0, 500.0, 0.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, std::nextafter(500.0, 1e300), 0.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, 500.0, -1.0, One_Phase_Align));
+  EXPECT_FALSE(Joins(500.0, 500.0, std::numeric_limits<double>::quiet_NaN(), One_Phase_Align));
+}
+
 TEST(CompoundAlignTest, TwoPhaseCentresOnSeparateMedians) {
   // First-phase members at 50, 54, 55, 61 s: centre (54 + 55) / 2 = 54.5; the
   // masses are sorted and halved on their own: (100.02 + 100.03) / 2.

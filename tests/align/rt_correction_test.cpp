@@ -35,53 +35,6 @@ Peak MakePeak(std::uint32_t tag, std::uint32_t sample, double mass, double rt, d
   return p;
 }
 
-std::uint32_t GroupOf(const List& list, std::uint32_t tag) {
-  for (const Peak& p : list) {
-    if (p.EIC_ID == tag) return p.Align_ID;
-  }
-  ADD_FAILURE() << "no peak tagged " << tag;
-  return 0;
-}
-
-// Aligns a seed (tag 1, sample 0) and one other peak (tag 2, sample 1) and
-// says whether they share a group.
-bool Joins(double seed_mass, double other_mass, double ppm, Compound_Align_Mode mode) {
-  List list{MakePeak(1, 0, seed_mass, 60.0, 10.0), MakePeak(2, 1, other_mass, 60.0, 1.0)};
-  std::ostringstream quiet;
-  compound_align(mode, Mass_Tolerance{Mass_Tolerance::Unit::kPpm, ppm}, 20.0, 10.0, list, quiet);
-  return GroupOf(list, 1) != 0 && GroupOf(list, 1) == GroupOf(list, 2);
-}
-
-// The largest mass above seed that |mass - seed| <= tol admits.
-double LastInside(double seed, double tol) {
-  double x = seed + tol;
-  while (!(std::fabs(x - seed) <= tol)) x = std::nextafter(x, 0.0);
-  while (std::fabs(std::nextafter(x, 1e300) - seed) <= tol) x = std::nextafter(x, 1e300);
-  return x;
-}
-
-TEST(PpmToleranceTest, BoundIsInclusiveAndScalesWithTheSeedMass) {
-  for (Compound_Align_Mode mode : {One_Phase_Align, Two_Phase_Align}) {
-    for (double seed : {100.0, 1000.0, 1234.5678}) {
-      const double tol = Ppm_Tolerance(10.0, seed);
-      const double at = LastInside(seed, tol);
-      EXPECT_TRUE(Joins(seed, at, 10.0, mode)) << seed;
-      EXPECT_FALSE(Joins(seed, std::nextafter(at, 1e300), 10.0, mode)) << seed;
-      EXPECT_TRUE(Joins(seed, seed + 0.1 * tol, 10.0, mode)) << seed;
-    }
-  }
-  // 9 ppm of 1000 Da joins, 15 ppm of 100 Da does not: the bound follows the seed.
-  EXPECT_TRUE(Joins(1000.0, 1000.009, 10.0, One_Phase_Align));
-  EXPECT_FALSE(Joins(100.0, 100.0015, 10.0, One_Phase_Align));
-}
-
-TEST(PpmToleranceTest, ZeroNegativeAndNaN) {
-  EXPECT_TRUE(Joins(500.0, 500.0, 0.0, One_Phase_Align));
-  EXPECT_FALSE(Joins(500.0, std::nextafter(500.0, 1e300), 0.0, One_Phase_Align));
-  EXPECT_FALSE(Joins(500.0, 500.0, -1.0, One_Phase_Align));
-  EXPECT_FALSE(Joins(500.0, 500.0, std::numeric_limits<double>::quiet_NaN(), One_Phase_Align));
-}
-
 // A study-shaped list with a few hundred compounds in six samples.
 List RandomStudy(std::uint64_t seed, const std::function<double(std::uint32_t, double)>& drift) {
   std::mt19937_64 rng(seed);

@@ -1,25 +1,13 @@
 #include "tests/export/export_support.h"
 
-#include "storage/aligned_writers.h"
-#include "storage/path.h"
-#include "tests/support/test_files.h"
-
-Chromatogram_Peak_Group_Compound_Align Make_Row(const Test_Peak& s) {
-  Chromatogram_Peak_Group_Compound peak = Make_Annotated_Peak(
-      s.align_id * 100 + s.sample, s.mass, s.rt, s.compound_intensity, s.compound);
-  peak.Adduct_Annotation = s.adduct;
-  peak.Peak_Area = s.area;
-  peak.Apex_Intensity = s.height;
-  Chromatogram_Peak_Group_Compound_Align row(peak, s.sample, s.name);
-  row.Align_ID = s.align_id;
-  row.Align_RT = s.align_id == 0 ? 0.0 : s.align_rt;
-  return row;
-}
-
-std::string Write_Result(const std::string& folder, const std::vector<Test_Peak>& rows,
-                         const std::string& name) {
-  std::vector<Chromatogram_Peak_Group_Compound_Align> list;
-  for (const Test_Peak& s : rows) list.push_back(Make_Row(s));
-  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, folder, name);
-  return Join_Path(folder, name);
+std::vector<Test_Peak> Study() {
+  return {
+      {1, 0, "S0", 10, 100.25, 59, 12, "[M+H]+", 30, 10, 60},
+      {1, 0, "S0", 10, 100.25, 59, 12, "[M+Na]+", 6, 2, 60},
+      {1, 1, "S1", 20, 100.75, 61, 8, "[M+H]+", 20, 7, 60},
+      {2, 2, "S2", 5, 200, 120, 7, "[M+H]+", 4, 3, 120},
+      {2, 2, "S2", 6, 200.5, 121, 9, "[M+H]+", 5, 6, 120},
+      {2, 0, "S0", 11, 200.25, 119, 9, "[M+H]+", 1, 1, 120},
+      {0, 3, "S3", 1, 300, 200, 50, "[M+H]+", 1, 1, 0},
+  };
 }

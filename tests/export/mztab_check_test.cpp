@@ -6,9 +6,9 @@
 
 #include "export/export_result.h"
 #include "storage/path.h"
-#include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_result.h"
 
 namespace {
 

@@ -263,4 +263,56 @@ TEST(FixedSixTest, SqliteFormMatchesSqlite) {
   }
 }
 
+// The conversion of a "%f" text follows the library to the last bit, and
+// with the libraries whose conversion it knows, without asking them.
+TEST(SqliteDecimalRealTest, EqualsTheLibrarysConversion) {
+  if (sqlite3_libversion_number() < 3043000) {
+    EXPECT_TRUE(Sqlite_Decimal_Real_Is_Own());
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  sqlite3_stmt* cast = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "select cast(?1 as real)", -1, &cast, nullptr), SQLITE_OK);
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {"0.000000",
+                                    "-0.000000",
+                                    "1.000000",
+                                    "-1.5",
+                                    "0.1",
+                                    "9223372036854775807.000000",
+                                    "123456789012345678901234.5",
+                                    "0.000000000000000000000000000123"};
+  const std::size_t kFixedTexts = texts.size();
+  std::vector<double> values = {-0.0, 0.0, -1e-9, 1e-7, 0.5e-6, 999999999.9999995, 1e300};
+  for (int i = 0; i < 200000; ++i) {
+    const double v =
+        std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 90);
+    values.push_back(i % 2 ? -v : v);
+  }
+  char buf[kMaxFixed6Chars];
+  for (const double v : values) texts.emplace_back(buf, Write_Sqlite_Fixed6(v, buf));
+  int differ = 0;
+  std::size_t i = 0;
+  for (const std::string& t : texts) {
+    sqlite3_bind_text(cast, 1, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
+    ASSERT_EQ(sqlite3_step(cast), SQLITE_ROW);
+    const double library = sqlite3_column_double(cast, 0);
+    const double ours = Sqlite_Decimal_Real(t);
+    if (std::memcmp(&library, &ours, sizeof ours) != 0 && ++differ < 5) {
+      ADD_FAILURE() << t << ": " << library << " against " << ours;
+    }
+    // From the value itself, where the text was made from one.
+    if (i >= kFixedTexts) {
+      const double direct = Sqlite_Fixed6_Real(values[i - kFixedTexts]);
+      if (std::memcmp(&library, &direct, sizeof direct) != 0 && ++differ < 5) {
+        ADD_FAILURE() << t << ": " << library << " against " << direct << " from the value";
+      }
+    }
+    ++i;
+    sqlite3_reset(cast);
+  }
+  sqlite3_finalize(cast);
+  sqlite3_close(db);
+}
+
 }  // namespace

@@ -13,47 +13,19 @@
 #include <QtTest>
 
 #include "storage/aligned_table.h"
-#include "storage/path.h"
-#include "tests/support/test_files.h"
-#include "tests/ui/support/form_controls.h"
-#include "tests/ui/support/scripted_dialogs.h"
-#include "tests/ui/support/viz_study.h"
+#include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/result_viewer_window.h"
 #include "ui/widgets/varnel_form.h"
 
 using namespace Varnel;
-using Varnel::Test::Make_Peak;
-using Varnel::Test::Peak_Spec;
 
-namespace {
-
-Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double rt) {
-  Peak_Spec s;
-  s.sample_id = sample;
-  s.sample_name = "Sample " + std::to_string(sample);
-  s.eic_id = eic;
-  s.group_id = eic;
-  s.compound_id = eic;
-  s.align_id = align_id;
-  s.apex_rt = rt;
-  s.align_rt = align_id == 0 ? 0.0 : rt;
-  return s;
-}
-
-}  // namespace
-
-class ViewerWindowTest : public QObject {
+class ViewerWindowTest : public Varnel::Test::Study_Window_Test {
   Q_OBJECT
 
  private:
-  std::unique_ptr<Temp_Folder> dir_;
-  std::unique_ptr<Varnel_Form> form_;
-  Varnel::Test::Form_Controls ui_;
-  Varnel::Test::Scripted_Dialogs* dialogs_ = nullptr;
-
-  std::string Settings_File() const { return Join_Path(dir_->path(), "viewer.ini"); }
+  std::string Settings_File() const { return Path_Of("viewer.ini"); }
   void Open_From_Menu() {
     for (QAction* action : ui_.dataGridView_Align_Peaklist_Table->actions()) {
       if (action->text() == QString::fromUtf8(kOpenViewerCaption)) return action->trigger();
@@ -64,36 +36,20 @@ class ViewerWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<Temp_Folder>();
-    Varnel::Test::Write_Aligned_Result(
-        {Make_Peak(Spec(0, 10, 3, 98.0)), Make_Peak(Spec(1, 11, 3, 102.0)),
-         Make_Peak(Spec(2, 20, 7, 60.0)), Make_Peak(Spec(5, 50, 7, 62.0)),
-         Make_Peak(Spec(4, 60, 7, 61.0)), Make_Peak(Spec(1, 30, 0, 140.0))},
-        dir_->path(), "study.aligndb");
-    auto dialogs = std::make_unique<Varnel::Test::Scripted_Dialogs>();
-    dialogs_ = dialogs.get();
-    form_ = std::make_unique<Varnel_Form>(std::move(dialogs));
+    Make_Study_Window();
     form_->Set_Viewer_Settings([this] {
       return std::make_unique<QSettings>(QString::fromStdString(Settings_File()),
                                          QSettings::IniFormat);
     });
-    ui_ = Varnel::Test::Form_Controls(*form_);
-    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(Show_Window());
   }
-  void cleanup() {
-    form_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Close_Study_Window(); }
 
   void opensWithTheKeyColumnsFirstAndDrawsTheSelectedRow() {
     auto* button = form_->findChild<QPushButton*>("button_Open_Viewer");
     QVERIFY(!button->isVisible());  // no result yet
     QVERIFY(form_->Open_Viewer() == nullptr);
-    dialogs_->answers.push_back(
-        QStringList{QString::fromStdString(Join_Path(dir_->path(), "study.aligndb"))});
-    ui_.button_Align_File_Browse->click();
+    Open("study.aligndb");
     QVERIFY(button->isVisible());
     Open_From_Menu();
     Result_Viewer_Window* viewer = Viewer();
@@ -130,9 +86,7 @@ class ViewerWindowTest : public QObject {
   }
 
   void keepsItsGeometryInTheSettingsGiven() {
-    dialogs_->answers.push_back(
-        QStringList{QString::fromStdString(Join_Path(dir_->path(), "study.aligndb"))});
-    ui_.button_Align_File_Browse->click();
+    Open("study.aligndb");
     Result_Viewer_Window* viewer = form_->Open_Viewer();
     QVERIFY(QTest::qWaitForWindowExposed(viewer));
     viewer->resize(1000, 700);

@@ -23,24 +23,10 @@
 #include "ui/widgets/viz_chart.h"
 
 using namespace Varnel;
+using Varnel::Test::Lone_Peak;
 using Varnel::Test::Make_Peak;
-using Varnel::Test::Peak_Spec;
 
 namespace {
-
-Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double rt) {
-  Peak_Spec s;
-  s.sample_id = sample;
-  s.sample_name = "Sample " + std::to_string(sample);
-  s.eic_id = eic;
-  s.peak_id = 1;
-  s.group_id = eic;
-  s.compound_id = eic;
-  s.align_id = align_id;
-  s.apex_rt = rt;
-  s.align_rt = align_id == 0 ? 0.0 : 100.0;
-  return s;
-}
 
 QString Title(QCustomPlot* plot) { return Chart_Title(plot)->text(); }
 
@@ -61,18 +47,11 @@ QList<double> Keys(QCPCurve* line) {
 
 }  // namespace
 
-class VizWindowTest : public Varnel::Test::Window_Test {
+class VizWindowTest : public Varnel::Test::Study_Window_Test {
   Q_OBJECT
 
  private:
-  std::unique_ptr<Temp_Folder> dir_;
   Align_Table_Model* model_ = nullptr;
-
-  void Open(const QString& file) {
-    dialogs_->answers.push_back(
-        QStringList{QString::fromStdString(Join_Path(dir_->path(), file.toStdString()))});
-    QTest::mouseClick(ui_.button_Align_File_Browse, Qt::LeftButton);
-  }
 
   int Row_With(int align_id, int sample_id) const {
     for (int r = 0; r < model_->rowCount(); ++r)
@@ -118,26 +97,13 @@ class VizWindowTest : public Varnel::Test::Window_Test {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<Temp_Folder>();
-    // Align_ID 7 in samples 2, 2 and 5; Align_ID 3 in samples 0 and 1; one
-    // unaligned peak of sample 1.
-    std::vector<Varnel::Test::Align_Peak> peaks = {
-        Make_Peak(Spec(1, 30, 0, 140.0)), Make_Peak(Spec(0, 10, 3, 98.0)),
-        Make_Peak(Spec(1, 11, 3, 102.0)), Make_Peak(Spec(2, 20, 7, 60.0)),
-        Make_Peak(Spec(2, 21, 7, 61.0)),  Make_Peak(Spec(5, 50, 7, 62.0))};
-    Varnel::Test::Write_Aligned_Result(peaks, dir_->path(), "study.aligndb");
-
-    Make_Window();
-    ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
+    Make_Study_Window();
     QVERIFY(Show_Window());
     model_ = qobject_cast<Align_Table_Model*>(ui_.dataGridView_Align_Peaklist_Table->model());
     QVERIFY(model_ != nullptr);
   }
 
-  void cleanup() {
-    form_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Close_Study_Window(); }
 
   void browseOpensTheResultAndShowsTheGrid() {
     // A refused Align request on the other tab still names its result
@@ -297,7 +263,7 @@ class VizWindowTest : public Varnel::Test::Window_Test {
   void shapesAreDrawnInStoredOrder() {
     // A shape stored out of x order (rotated, two points swapped): the curves
     // run through the points as stored, not re-sorted by x.
-    Varnel::Test::Align_Peak peak = Make_Peak(Spec(0, 10, 4, 80.0));
+    Varnel::Test::Align_Peak peak = Make_Peak(Lone_Peak(0, 10, 4, 80.0));
     auto& shape = peak.Peak_shape;
     std::rotate(shape.begin(), shape.begin() + 4, shape.end());
     std::swap(shape[0], shape[2]);
@@ -317,7 +283,7 @@ class VizWindowTest : public Varnel::Test::Window_Test {
     Open("study.aligndb");
     Click_Row(Row_With(7, 2));
     QCOMPARE(ui_.zedGraphControl_AlignedPeaks->plottableCount(), 3);
-    Varnel::Test::Write_Aligned_Result({Make_Peak(Spec(0, 10, 1, 50.0))}, dir_->path(),
+    Varnel::Test::Write_Aligned_Result({Make_Peak(Lone_Peak(0, 10, 1, 50.0))}, dir_->path(),
                                        "other.aligndb");
     Open("other.aligndb");
     QVERIFY(dialogs_->messages.isEmpty());

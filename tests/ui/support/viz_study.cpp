@@ -8,6 +8,20 @@
 
 namespace Varnel::Test {
 
+Peak_Spec Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
+                    double apex_rt) {
+  Peak_Spec s;
+  s.sample_id = sample;
+  s.sample_name = "Sample " + std::to_string(sample);
+  s.eic_id = eic;
+  s.group_id = eic;
+  s.compound_id = eic;
+  s.align_id = align_id;
+  s.apex_rt = apex_rt;
+  s.align_rt = align_id == 0 ? 0.0 : 100.0;
+  return s;
+}
+
 Align_Peak Make_Peak(const Peak_Spec& spec) {
   Align_Peak peak;
   peak.SAMPLE_ID = spec.sample_id;

@@ -31,6 +31,12 @@ struct Peak_Spec {
   std::string adduct = "[M+H]+";
 };
 
+// The spec of a peak of sample (named "Sample <sample>") alone in its EIC,
+// group and compound (all numbered eic), in Align_ID align_id at apex_rt;
+// Align_RT is 100 s for an aligned peak, 0 for an unaligned one.
+Peak_Spec Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
+                    double apex_rt);
+
 // A record with a Gaussian shape of spec.points points centred on apex_rt,
 // scans numbered round(rt / scan_seconds).
 Align_Peak Make_Peak(const Peak_Spec& spec);

@@ -1,20 +1,13 @@
-// The export dialog's logic: every filter maps back to its format.
+// The export dialog's logic: every filter maps back to its format, the file
+// name follows the type chosen, and the run details of a result without a record.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QPlainTextEdit>
-#include <QPointer>
 #include <QStringList>
 
-#include "storage/cppsqlite3.h"
-#include "storage/path.h"
-#include "storage/run_record.h"
-#include "storage/side_tables.h"
-#include "tests/export/export_support.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_result.h"
 #include "ui/result_export_ui.h"
 #include "ui/widgets/form_dialogs.h"
-#include "ui/widgets/run_details_dialog.h"
 
 namespace {
 
@@ -54,33 +47,6 @@ TEST(ExportDialogTest, RunDetailsSayWhenThereIsNoRecord) {
   Temp_Folder dir;
   const std::string result = Write_Result(dir.path(), {{1, 0, "S0"}});
   EXPECT_EQ(Varnel::Run_Details_Text(result).rfind("This result holds no record", 0), 0u);
-}
-
-TEST(RunDetailsDialogTest, ShowsTheRecordReadOnlyWithoutBlocking) {
-  int argc = 1;
-  char name[] = "export_ui_tests";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  Temp_Folder dir;
-  const std::string result = Write_Result(dir.path(), {{1, 0, "S0"}});
-  Run_Record record;
-  record.inputs = {{0, "S0", "/data", "S0.db", 1, "00112233445566778899aabbccddeeff", 1}};
-  {
-    CppSQLite3DB db;
-    db.open(result.c_str(), CppSQLite3OpenMode::kReadWrite);
-    Write_Run_Record(db, record);
-  }
-  QPointer<Varnel::Run_Details_Dialog> dialog = Varnel::Show_Run_Details(result, nullptr);
-  ASSERT_TRUE(dialog);
-  EXPECT_TRUE(dialog->isVisible());
-  EXPECT_FALSE(dialog->isModal());
-  EXPECT_TRUE(dialog->text().contains(QStringLiteral("00112233445566778899aabbccddeeff")));
-  auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("textBox_Run_Details"));
-  ASSERT_NE(text, nullptr);
-  EXPECT_TRUE(text->isReadOnly());
-  dialog->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(dialog.isNull());
 }
 
 }  // namespace
