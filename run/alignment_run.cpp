@@ -273,15 +273,6 @@ Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summa
   return record;
 }
 
-// The drift correction's curves as the rows stored beside Align_Peaklist.
-std::vector<Rt_Shift_Point> Shift_Points(const Rt_Correction& correction) {
-  std::vector<Rt_Shift_Point> points;
-  for (const Rt_Correction_Row& row : Rt_Correction_Rows(correction)) {
-    points.push_back({row.sample, row.rt, row.shift});
-  }
-  return points;
-}
-
 // Writes every result file side by side, then, every file complete, replaces
 // the old ones with them as one (see storage/result_pair.h). The tables
 // beside Align_Peaklist only when asked for: the run's record, the drift
@@ -295,7 +286,7 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
   if (record || correction != nullptr) {
     extra_tables = [&record, correction](CppSQLite3DB& db) {
       if (record) Write_Run_Record(db, *record);
-      if (correction != nullptr) Write_Rt_Correction(db, Shift_Points(*correction));
+      if (correction != nullptr) Write_Rt_Correction_Tables(db, *correction);
     };
   }
   std::vector<Pending_Result_File> pending = Write_Results(

@@ -1,5 +1,7 @@
 #include "run/result_writers.h"
 
+#include "storage/side_tables.h"
+
 const std::vector<Result_Writer>& Result_Writers() {
   static const std::vector<Result_Writer> writers = {
       {kAlignedCsvName, Run_Stage::kWritingCsv,
@@ -14,4 +16,20 @@ const std::vector<Result_Writer>& Result_Writers() {
        }},
   };
   return writers;
+}
+
+void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correction) {
+  std::vector<Rt_Shift_Point> curves;
+  for (const Rt_Correction_Row& row : Rt_Correction_Rows(correction)) {
+    curves.push_back({row.sample, row.rt, row.shift});
+  }
+  Write_Rt_Correction(db, curves);
+  std::vector<Rt_Shift_Point> anchors;
+  for (const Rt_Sample_Curve& c : correction.samples) {
+    if (!c.corrected) continue;
+    for (std::size_t i = 0; i < c.anchor_rt.size() && i < c.anchor_shift.size(); ++i) {
+      anchors.push_back({c.sample, c.anchor_rt[i], c.anchor_shift[i]});
+    }
+  }
+  Write_Rt_Anchors(db, anchors);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "align/rt_correction.h"
 #include "model/peak.h"
 #include "run/run_stages.h"
 #include "storage/aligned_writers.h"
@@ -34,5 +35,11 @@ struct Result_Writer {
 // The run's outputs in the order they are written: the CSV file, then the
 // aligned database.
 const std::vector<Result_Writer>& Result_Writers();
+
+// The drift correction's tables beside Align_Peaklist (storage/side_tables.h):
+// each corrected sample's curve (Align_RT_Correction) and the anchor points
+// its last fit used (Align_RT_Anchor), samples ascending. For an extra-tables
+// callback; throws CppSQLite3Exception.
+void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correction);
 
 #endif  // VARNEL_RUN_RESULT_WRITERS_H_

@@ -498,13 +498,7 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   const Run_Record record = Record_Of(plan, summary.peaks, summary.groups, summary.unaligned);
   const Extra_Tables extra_tables = [&](CppSQLite3DB& db) {
     if (plan.options.record_run) Write_Run_Record(db, record);
-    if (plan.correction) {
-      std::vector<Rt_Shift_Point> points;
-      for (const Rt_Correction_Row& row : Rt_Correction_Rows(*plan.correction)) {
-        points.push_back({row.sample, row.rt, row.shift});
-      }
-      Write_Rt_Correction(db, points);
-    }
+    if (plan.correction) Write_Rt_Correction_Tables(db, *plan.correction);
   };
 
   // Each writer reads the shards on its own, side by side.

@@ -41,6 +41,20 @@ double Number_Of(const Json& j) {
   throw std::runtime_error("not a number: " + text);
 }
 
+Json Numbers(const std::vector<double>& values) {
+  Json array = Json::array();
+  for (double v : values) array.push_back(Number(v));
+  return array;
+}
+
+std::vector<double> Numbers_Of(const Json& array) {
+  if (!array.is_array()) throw std::runtime_error("not a list of numbers: " + array.dump());
+  std::vector<double> values;
+  values.reserve(array.size());
+  for (const Json& v : array) values.push_back(Number_Of(v));
+  return values;
+}
+
 Json Options_Json(const Alignment_Request& o) {
   return Json{{"mode", o.mode == Two_Phase_Align ? "deep" : "fast"},
               {"mass_tol", Number(o.Mass_Tol.value)},
@@ -409,15 +423,14 @@ Json Plan_Json(const Study_Plan& plan) {
   if (plan.correction) {
     Json samples = Json::array();
     for (const Rt_Sample_Curve& c : plan.correction->samples) {
-      Json rt = Json::array(), shift = Json::array();
-      for (double v : c.rt) rt.push_back(Number(v));
-      for (double v : c.shift) shift.push_back(Number(v));
       samples.push_back(Json{{"sample_id", c.sample},
                              {"name", c.name},
                              {"anchors", c.anchors},
                              {"corrected", c.corrected},
-                             {"rt", std::move(rt)},
-                             {"shift", std::move(shift)}});
+                             {"rt", Numbers(c.rt)},
+                             {"shift", Numbers(c.shift)},
+                             {"anchor_rt", Numbers(c.anchor_rt)},
+                             {"anchor_shift", Numbers(c.anchor_shift)}});
     }
     correction = Json{{"anchors", plan.correction->anchors},
                       {"rt_spread_before", Number(plan.correction->rt_spread_before)},
@@ -452,8 +465,10 @@ Study_Plan Read_Plan_File(const std::string& folder) {
     const Json file = Json::parse(text);
     if (file.at("format") != "varnel-plan") throw std::runtime_error("not a plan file");
     if (file.at("schema_version") != kPlanSchemaVersion) {
-      throw std::runtime_error("a plan of another version (" + file.at("schema_version").dump() +
-                               ")");
+      throw std::runtime_error("a plan of schema version " + file.at("schema_version").dump() +
+                               ", this program reads version " +
+                               std::to_string(kPlanSchemaVersion) +
+                               ": make the plan again with this varnel-align (--plan)");
     }
     Study_Plan plan;
     plan.options = Options_Of(file.at("options"));
@@ -488,9 +503,14 @@ Study_Plan Read_Plan_File(const std::string& folder) {
         curve.name = j.at("name").get<std::string>();
         curve.anchors = j.at("anchors").get<std::size_t>();
         curve.corrected = j.at("corrected").get<bool>();
-        for (const Json& v : j.at("rt")) curve.rt.push_back(Number_Of(v));
-        for (const Json& v : j.at("shift")) curve.shift.push_back(Number_Of(v));
-        if (curve.rt.size() != curve.shift.size()) throw std::runtime_error("a broken curve");
+        curve.rt = Numbers_Of(j.at("rt"));
+        curve.shift = Numbers_Of(j.at("shift"));
+        curve.anchor_rt = Numbers_Of(j.at("anchor_rt"));
+        curve.anchor_shift = Numbers_Of(j.at("anchor_shift"));
+        if (curve.rt.size() != curve.shift.size() ||
+            curve.anchor_rt.size() != curve.anchor_shift.size()) {
+          throw std::runtime_error("a broken curve");
+        }
         c.samples.push_back(std::move(curve));
       }
       plan.correction = std::move(c);

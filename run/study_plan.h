@@ -29,7 +29,8 @@
 #include "align/rt_correction.h"
 #include "run/alignment_request.h"
 
-inline constexpr int kPlanSchemaVersion = 1;
+// The layout of plan.json; a plan of another version is refused.
+inline constexpr int kPlanSchemaVersion = 2;
 inline constexpr int kScanSchemaVersion = 1;
 inline constexpr const char* kPlanFileName = "plan.json";
 

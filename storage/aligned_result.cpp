@@ -206,6 +206,14 @@ std::optional<std::vector<Rt_Shift_Point>> Aligned_Result::Read_Rt_Correction() 
   return Guard([&] { return ::Read_Rt_Correction(*db_); });
 }
 
+std::optional<std::vector<Rt_Shift_Point>> Aligned_Result::Read_Rt_Anchors() {
+  try {
+    return ::Read_Rt_Anchors(*db_, path_);
+  } catch (const std::runtime_error& e) {
+    throw Aligned_Result_Error(e.what());
+  }
+}
+
 std::optional<Run_Record> Aligned_Result::Read_Run_Record() {
   return ::Read_Run_Record(*db_, path_);
 }

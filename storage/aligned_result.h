@@ -154,8 +154,10 @@ class Aligned_Result {
   Result_Groups Groups(Result_Columns columns);
 
   // The side tables (storage/side_tables.h): nullopt when absent. The run
-  // record throws as Read_Run_Record(db, path) does.
+  // record throws as Read_Run_Record(db, path) does; the anchors throw
+  // Aligned_Result_Error with Read_Rt_Anchors' message.
   std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Correction();
+  std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors();
   std::optional<Run_Record> Read_Run_Record();
   Run_Record_Text Read_Run_Record_Text();
 

@@ -18,6 +18,12 @@ constexpr const char* kInsertRtCorrection = "INSERT INTO Align_RT_Correction VAL
 constexpr const char* kSelectRtCorrection =
     "SELECT SAMPLE_ID, RT, Shift FROM Align_RT_Correction ORDER BY SAMPLE_ID, RT";
 
+constexpr const char* kCreateRtAnchor =
+    "CREATE TABLE Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL, Shift REAL)";
+constexpr const char* kInsertRtAnchor = "INSERT INTO Align_RT_Anchor VALUES (?, ?, ?)";
+constexpr const char* kSelectRtAnchor =
+    "SELECT SAMPLE_ID, RT, Shift FROM Align_RT_Anchor ORDER BY SAMPLE_ID, RT";
+
 constexpr const char* kCreateRun = "CREATE TABLE Align_Run (Item TEXT PRIMARY KEY, Value TEXT)";
 constexpr const char* kCreateRunInput =
     "CREATE TABLE Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT, Folder TEXT, "
@@ -89,17 +95,23 @@ void Set_Item(const std::string& path, Run_Record& record, const std::string& it
   }
 }
 
-}  // namespace
-
-void Write_Rt_Correction(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& points) {
-  db.execDML(kCreateRtCorrection);
-  CppSQLite3Statement insert = db.compileStatement(kInsertRtCorrection);
+// Creates a (SAMPLE_ID, RT, Shift) table and stores points in their order.
+void Write_Points(CppSQLite3DB& db, const char* create, const char* insert_sql,
+                  const std::vector<Rt_Shift_Point>& points) {
+  db.execDML(create);
+  CppSQLite3Statement insert = db.compileStatement(insert_sql);
   for (const Rt_Shift_Point& p : points) {
     insert.bindInt64(1, p.sample);
     insert.bind(2, p.rt);
     insert.bind(3, p.shift);
     insert.execDML();
   }
+}
+
+}  // namespace
+
+void Write_Rt_Correction(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& points) {
+  Write_Points(db, kCreateRtCorrection, kInsertRtCorrection, points);
 }
 
 std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Correction(CppSQLite3DB& db) {
@@ -110,6 +122,33 @@ std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Correction(CppSQLite3DB& db) 
     points.push_back({stmt.fieldInt64(0), Real_Or_NaN(stmt, 1), Real_Or_NaN(stmt, 2)});
   }
   return points;
+}
+
+void Write_Rt_Anchors(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& points) {
+  Write_Points(db, kCreateRtAnchor, kInsertRtAnchor, points);
+}
+
+std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors(CppSQLite3DB& db,
+                                                           const std::string& path) {
+  const std::string what = path + ": cannot read the correction's anchors (Align_RT_Anchor): ";
+  try {
+    if (!db.tableExists("Align_RT_Anchor")) return std::nullopt;
+    std::vector<Rt_Shift_Point> points;
+    CppSQLite3Statement stmt = db.compileStatement(kSelectRtAnchor);
+    while (stmt.step()) {
+      for (int c = 0; c < 3; ++c) {
+        const int type = stmt.fieldDataType(c);
+        if (type == SQLITE_TEXT || type == SQLITE_BLOB || (c == 0 && type != SQLITE_INTEGER)) {
+          throw std::runtime_error(what + "a value of column " + stmt.fieldName(c) + " is not " +
+                                   (c == 0 ? "an integer" : "a number"));
+        }
+      }
+      points.push_back({stmt.fieldInt64(0), Real_Or_NaN(stmt, 1), Real_Or_NaN(stmt, 2)});
+    }
+    return points;
+  } catch (const CppSQLite3Exception& e) {
+    throw std::runtime_error(what + std::string(e.errorDetail()));
+  }
 }
 
 void Write_Run_Record(CppSQLite3DB& db, const Run_Record& record) {

@@ -5,6 +5,11 @@
 //     the drift correction, when the run corrected retention times: per
 //     corrected sample its curve, one row per grid point, ascending RT;
 //     corrected = RT + Shift(RT), linear between points, flat beyond the ends.
+//   Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL, Shift REAL)
+//     written with Align_RT_Correction: per corrected sample the anchor points
+//     its curve was fitted to, ascending RT: the sample's anchor member's
+//     retention time as read and the shift that anchor asked for (the
+//     anchor's reference time - RT), seconds.
 //   Align_Run (Item TEXT PRIMARY KEY, Value TEXT) and
 //   Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT,
 //                    Folder TEXT, File_Name TEXT, Size INTEGER,
@@ -39,6 +44,15 @@ struct Rt_Shift_Point {
 void Write_Rt_Correction(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& points);
 // Every row ordered by (SAMPLE_ID, RT); a NULL real reads as NaN.
 std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Correction(CppSQLite3DB& db);
+
+// Creates Align_RT_Anchor and stores points in their order.
+void Write_Rt_Anchors(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& points);
+// Every row ordered by (SAMPLE_ID, RT), nullopt without the table; a NULL
+// real reads as NaN. Throws std::runtime_error "<path>: cannot read the
+// correction's anchors (Align_RT_Anchor): ..." for a table SQLite cannot read
+// as the three columns and for a value that is not a number.
+std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors(CppSQLite3DB& db,
+                                                           const std::string& path);
 
 // Creates Align_Run and Align_Run_Input and fills them from record.
 // REQUIRES: the sample ids of record.inputs are distinct.

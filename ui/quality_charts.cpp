@@ -14,7 +14,11 @@ namespace {
 const QColor kOutlierColors[kLabelledOutliers] = {QColor(214, 39, 40), QColor(31, 119, 180),
                                                   QColor(255, 127, 14), QColor(44, 160, 44),
                                                   QColor(148, 103, 189)};
+// The least supported corrections, after the named outliers' colours.
+const QColor kSupportColors[kNamedLeastSupported] = {QColor(140, 86, 75), QColor(227, 119, 194),
+                                                     QColor(23, 190, 207)};
 const QColor kScatterColor(150, 150, 150, 70);
+constexpr int kNamedAnchorAlpha = 170;  // the named samples' anchor circles under their lines
 const QColor kOtherCurveColor(120, 140, 170, 110);
 const QColor kBarColor(70, 130, 180);
 const QColor kFlaggedColor(214, 39, 40);
@@ -59,6 +63,44 @@ Quality_Series Line(QString name, QColor color, double width) {
   s.color = std::move(color);
   s.size = width;
   return s;
+}
+
+void Add_Points(Quality_Series& series, const std::vector<Curve_Point>& points) {
+  for (const Curve_Point& p : points) {
+    series.key << p.x;
+    series.value << p.y;
+  }
+}
+
+// Per-sample lines: each of `quiet` thin and grey (the first one carries
+// quiet_legend), then `between` (points under the named lines), then each of
+// `named` on top with its own legend and colour, the first named drawn last.
+struct Named_Curve {
+  std::uint32_t sample;
+  QString legend;
+  QColor color;
+  bool dashed = false;
+};
+template <typename Points_Of>
+void Add_Sample_Curves(Quality_Chart& chart, const std::vector<std::uint32_t>& quiet,
+                       const QString& quiet_legend, const std::vector<Named_Curve>& named,
+                       Points_Of points_of, std::vector<Quality_Series> between = {}) {
+  bool legend_given = false;
+  for (std::uint32_t s : quiet) {
+    const std::vector<Curve_Point>& points = points_of(s);
+    if (points.empty()) continue;
+    Quality_Series line = Line(legend_given ? QString() : quiet_legend, kOtherCurveColor, 1.0);
+    legend_given = true;
+    Add_Points(line, points);
+    chart.series.push_back(std::move(line));
+  }
+  for (Quality_Series& series : between) chart.series.push_back(std::move(series));
+  for (std::size_t i = named.size(); i-- > 0;) {
+    Quality_Series line = Line(named[i].legend, named[i].color, 2.5);
+    line.dashed = named[i].dashed;
+    Add_Points(line, points_of(named[i].sample));
+    chart.series.push_back(std::move(line));
+  }
 }
 
 // A horizontal bar chart over the samples, sorted so that the largest value is
@@ -199,36 +241,24 @@ Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QSt
   const std::size_t labelled = std::min<std::size_t>(kLabelledOutliers, order.size());
   std::vector<bool> is_labelled(data.samples.size(), false);
   for (std::size_t i = 0; i < labelled; ++i) is_labelled[order[i]] = true;
-  bool other_named = false;
-  for (std::uint32_t s = 0; s < data.samples.size(); ++s) {
-    if (is_labelled[s]) continue;
-    const auto& curve = after ? data.samples[s].curve_after : data.samples[s].curve_before;
-    if (curve.empty()) continue;
-    Quality_Series line =
-        Line(other_named ? QString()
-                         : QStringLiteral("other samples (%1)").arg(data.samples.size() - labelled),
-             kOtherCurveColor, 1.0);
-    other_named = true;
-    for (const Curve_Point& p : curve) {
-      line.key << p.x;
-      line.value << p.y;
-    }
-    chart.series.push_back(std::move(line));
-  }
-  for (std::size_t i = labelled; i-- > 0;) {
+  std::vector<std::uint32_t> quiet;
+  for (std::uint32_t s = 0; s < data.samples.size(); ++s)
+    if (!is_labelled[s]) quiet.push_back(s);
+  std::vector<Named_Curve> named;
+  for (std::size_t i = 0; i < labelled; ++i) {
     const Sample_Quality& sample = data.samples[order[i]];
-    const auto& curve = after ? sample.curve_after : sample.curve_before;
-    Quality_Series line =
-        Line(QStringLiteral("%1: %2 s")
-                 .arg(Name_Of(sample),
-                      Quality_Number(after ? sample.median_abs_rt_after : sample.median_abs_rt, 2)),
-             kOutlierColors[i], 2.5);
-    for (const Curve_Point& p : curve) {
-      line.key << p.x;
-      line.value << p.y;
-    }
-    chart.series.push_back(std::move(line));
+    named.push_back(
+        {order[i],
+         QStringLiteral("%1: %2 s")
+             .arg(Name_Of(sample),
+                  Quality_Number(after ? sample.median_abs_rt_after : sample.median_abs_rt, 2)),
+         kOutlierColors[i]});
   }
+  Add_Sample_Curves(chart, quiet,
+                    QStringLiteral("other samples (%1)").arg(data.samples.size() - labelled), named,
+                    [&](std::uint32_t s) -> const std::vector<Curve_Point>& {
+                      return after ? data.samples[s].curve_after : data.samples[s].curve_before;
+                    });
   chart.note = QStringLiteral(
                    "%1 members of groups of two or more; lines: running median per "
                    "sample")
@@ -249,21 +279,43 @@ QColor Group_Color(const Quality_Data& data, std::uint32_t group) {
   return kGroupColors[group % (sizeof kGroupColors / sizeof kGroupColors[0])];
 }
 
+// One series of `kind` per sheet group (QC red, the others in turn, each
+// named after its group), or one unnamed series in kBarColor without a sheet.
+std::vector<Quality_Series> Group_Series(const Quality_Data& data, Quality_Series_Kind kind) {
+  std::vector<Quality_Series> by_group(data.has_sheet ? data.group_names.size() : 1);
+  for (std::size_t g = 0; g < by_group.size(); ++g) {
+    by_group[g].kind = kind;
+    by_group[g].color =
+        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
+    by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
+  }
+  return by_group;
+}
+
+// Moves the series that hold any point into the chart, in their order.
+void Add_Filled(Quality_Chart& chart, std::vector<Quality_Series>& series) {
+  for (Quality_Series& s : series)
+    if (!s.key.isEmpty()) chart.series.push_back(std::move(s));
+}
+
 Quality_Chart Correction_Chart(const Quality_Data& data) {
   Quality_Chart chart;
   chart.id = QStringLiteral("rt_correction");
   chart.title = QStringLiteral("Retention-time correction per sample");
   chart.x_title = QStringLiteral("Retention time (seconds)");
   chart.y_title = QStringLiteral("Shift added to the retention time (seconds)");
+  const std::size_t n_samples = data.samples.size();
+  std::vector<std::vector<Curve_Point>> curves(n_samples);
   std::vector<double> largest;
   std::vector<std::uint32_t> corrected;
   double x_low = 0.0, x_high = 0.0, y_low = -1.0, y_high = 1.0;
   bool any = false;
-  for (std::uint32_t s = 0; s < data.samples.size(); ++s) {
+  for (std::uint32_t s = 0; s < n_samples; ++s) {
     const Rt_Correction& c = data.samples[s].correction;
     largest.push_back(c.rt.empty() ? std::nan("") : data.samples[s].max_abs_shift);
     if (c.rt.empty()) continue;
     corrected.push_back(s);
+    for (std::size_t i = 0; i < c.rt.size(); ++i) curves[s].push_back({c.rt[i], c.shift[i]});
     if (!any) x_low = x_high = c.rt.front();
     any = true;
     x_low = std::min(x_low, c.rt.front());
@@ -273,51 +325,138 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
       y_high = std::max(y_high, v);
     }
   }
-  const std::vector<std::uint32_t> order = Rank_Descending(largest);
-  const std::size_t named = std::min<std::size_t>(kNamedCorrections, corrected.size());
-  std::vector<bool> is_named(data.samples.size(), false);
-  for (std::size_t i = 0; i < named; ++i) is_named[order[i]] = true;
-  const auto curve = [&](std::uint32_t s, QString name, QColor color, double width) {
-    const Rt_Correction& c = data.samples[s].correction;
-    Quality_Series line = Line(std::move(name), std::move(color), width);
-    for (std::size_t i = 0; i < c.rt.size(); ++i) {
-      line.key << c.rt[i];
-      line.value << c.shift[i];
-    }
-    return line;
+  const auto anchors_of = [&](std::uint32_t s) {
+    return QStringLiteral("%1 anchors").arg(data.samples[s].anchors.size());
   };
-  bool other_named = false;
-  for (std::uint32_t s : corrected) {
-    if (is_named[s]) continue;
-    chart.series.push_back(
-        curve(s,
-              other_named ? QString()
-                          : QStringLiteral("other samples (%1)").arg(corrected.size() - named),
-              kOtherCurveColor, 1.0));
-    other_named = true;
-  }
-  for (std::size_t i = named; i-- > 0;) {
+
+  // Named: the largest corrections, then the least supported not named yet.
+  const std::vector<std::uint32_t> order = Rank_Descending(largest);
+  const std::size_t largest_named = std::min<std::size_t>(kNamedCorrections, corrected.size());
+  std::vector<bool> is_named(n_samples, false);
+  std::vector<Named_Curve> named;
+  for (std::size_t i = 0; i < largest_named; ++i) {
     const Sample_Quality& sample = data.samples[order[i]];
-    chart.series.push_back(curve(order[i],
-                                 QStringLiteral("%1: up to %2 s")
-                                     .arg(Name_Of(sample), Quality_Number(sample.max_abs_shift, 1)),
-                                 kOutlierColors[i], 2.5));
+    QString legend = QStringLiteral("%1: up to %2 s")
+                         .arg(Name_Of(sample), Quality_Number(sample.max_abs_shift, 1));
+    if (data.has_anchors) legend += QStringLiteral(", ") + anchors_of(order[i]);
+    named.push_back({order[i], legend, kOutlierColors[i]});
+    is_named[order[i]] = true;
   }
+  std::size_t support_named = 0;
+  for (std::size_t i = 0; i < data.weakly_supported; ++i) {
+    const std::uint32_t s = data.least_supported[i];
+    if (support_named == kNamedLeastSupported) break;
+    if (is_named[s]) continue;
+    const Sample_Quality& sample = data.samples[s];
+    named.push_back({s,
+                     QStringLiteral("%1: %2, %3 s without one")
+                         .arg(Name_Of(sample), anchors_of(s), Quality_Number(sample.anchor_gap, 0)),
+                     kSupportColors[support_named], true});
+    is_named[s] = true;
+    ++support_named;
+  }
+  std::vector<std::uint32_t> quiet;
+  for (std::uint32_t s : corrected)
+    if (!is_named[s]) quiet.push_back(s);
+
+  // The anchors: the quiet samples' under every line, the named ones' on top.
+  std::vector<double> shifts;  // of every corrected sample's anchors
+  bool thinned = false;        // some anchors not drawn
+  if (data.has_anchors) {
+    std::size_t quiet_points = 0;
+    for (std::uint32_t s : corrected) {
+      for (const Curve_Point& p : data.samples[s].anchors) shifts.push_back(p.y);
+      if (!is_named[s]) quiet_points += data.samples[s].anchors.size();
+    }
+    if (!shifts.empty()) {  // wild anchors may fall beyond the axis, the bulk of them not
+      std::sort(shifts.begin(), shifts.end());
+      const auto at = [&](double q) {
+        return shifts[static_cast<std::size_t>(q * static_cast<double>(shifts.size() - 1))];
+      };
+      y_low = std::min(y_low, at(kDeviationQuantile));
+      y_high = std::max(y_high, at(1.0 - kDeviationQuantile));
+    }
+    Quality_Series others;
+    others.kind = Quality_Series_Kind::kScatter;
+    others.color = kScatterColor;
+    others.size = 3.5;
+    others.name = QStringLiteral("anchors of other samples");
+    const std::size_t stride =
+        std::max<std::size_t>(1, (quiet_points + kMaxScatterPoints - 1) / kMaxScatterPoints);
+    thinned = stride > 1;
+    std::size_t i = 0;
+    for (std::uint32_t s : quiet)
+      for (const Curve_Point& p : data.samples[s].anchors)
+        if (i++ % stride == 0) {
+          others.key << p.x;
+          others.value << p.y;
+        }
+    if (!others.key.isEmpty()) chart.series.push_back(std::move(others));
+  }
+  std::vector<Quality_Series> named_anchors;
+  if (data.has_anchors) {
+    for (std::size_t i = named.size(); i-- > 0;) {
+      Quality_Series points;
+      points.kind = Quality_Series_Kind::kScatter;
+      points.marker = Quality_Marker::kCircle;
+      points.color = named[i].color;
+      points.color.setAlpha(kNamedAnchorAlpha);
+      points.size = 5.5;
+      const std::vector<Curve_Point>& anchors = data.samples[named[i].sample].anchors;
+      const std::size_t step = (anchors.size() + kMaxNamedAnchors - 1) / kMaxNamedAnchors;
+      thinned = thinned || step > 1;
+      for (std::size_t k = 0; k < anchors.size(); k += std::max<std::size_t>(step, 1)) {
+        points.key << anchors[k].x;
+        points.value << anchors[k].y;
+      }
+      named_anchors.push_back(std::move(points));
+    }
+  }
+  Add_Sample_Curves(
+      chart, quiet, QStringLiteral("other samples (%1)").arg(corrected.size() - named.size()),
+      named, [&](std::uint32_t s) -> const std::vector<Curve_Point>& { return curves[s]; },
+      std::move(named_anchors));
+
   chart.x_low = x_low;
   chart.x_high = x_high;
   Pad(chart.x_low, chart.x_high, 0.02);
   Pad(y_low, y_high, 0.1);
   chart.y_low = y_low;
   chart.y_high = y_high;
-  chart.note = QStringLiteral(
-                   "%1 of %2 samples corrected; corrected time = RT + shift; named: the %3 "
-                   "largest corrections")
-                   .arg(corrected.size())
-                   .arg(data.samples.size())
-                   .arg(named);
-  if (corrected.size() < data.samples.size())
-    chart.note += QStringLiteral("\n%1 sample(s) left uncorrected (too few anchors)")
-                      .arg(data.samples.size() - corrected.size());
+  std::size_t beyond = 0;
+  for (double v : shifts) beyond += v < y_low || v > y_high ? 1 : 0;
+  if (!data.has_anchors) {
+    chart.note = QStringLiteral(
+                     "%1 of %2 samples corrected; corrected time = RT + shift; named: the %3 "
+                     "largest corrections")
+                     .arg(corrected.size())
+                     .arg(n_samples)
+                     .arg(largest_named);
+    if (corrected.size() < n_samples)
+      chart.note += QStringLiteral("\n%1 sample(s) left uncorrected (too few anchors)")
+                        .arg(n_samples - corrected.size());
+    return chart;
+  }
+  // Three lines: what is corrected, what is named, what the points are.
+  chart.note = QStringLiteral("%1 of %2 samples corrected").arg(corrected.size()).arg(n_samples);
+  if (corrected.size() < n_samples)
+    chart.note +=
+        QStringLiteral(" (%1 left uncorrected: too few anchors)").arg(n_samples - corrected.size());
+  chart.note += QStringLiteral("; corrected time = RT + shift");
+  if (beyond > 0) chart.note += QStringLiteral("; %1 anchors beyond the axis").arg(beyond);
+  if (thinned) chart.note += QStringLiteral("; anchors thinned evenly");
+  const QString factor = Quality_Number(kWeakSupportFactor, 1);
+  chart.note +=
+      QStringLiteral("\nsolid: the %1 largest corrections; ").arg(largest_named) +
+      (support_named > 0
+           ? QStringLiteral("dashed: the %1 least supported (a stretch without "
+                            "anchors %2 x the median or longer)")
+                 .arg(support_named)
+                 .arg(factor)
+           : QStringLiteral("no sample lacks anchors over %1 x the median stretch").arg(factor)) +
+      QStringLiteral(
+          "\ncircles: a named sample's anchors (the shift each asked for); grey dots: the other "
+          "samples' anchors");
   return chart;
 }
 
@@ -456,14 +595,8 @@ Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
   chart.y_title = QStringLiteral("Sample");
   chart.horizontal = true;
   // One series per sheet group (or one for all), in sample order bottom up.
-  std::vector<Quality_Series> by_group(data.has_sheet ? data.group_names.size() : 1);
-  for (std::size_t g = 0; g < by_group.size(); ++g) {
-    by_group[g].kind = Quality_Series_Kind::kBoxes;
-    by_group[g].color =
-        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
-    by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
-    by_group[g].bar_width = 0.7;
-  }
+  std::vector<Quality_Series> by_group = Group_Series(data, Quality_Series_Kind::kBoxes);
+  for (Quality_Series& series : by_group) series.bar_width = 0.7;
   double low = 0.0, high = 1.0;
   bool any = false;
   std::size_t position = 0;
@@ -483,8 +616,7 @@ Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
     low = std::min(low, b.low);
     high = std::max(high, b.high);
   }
-  for (Quality_Series& series : by_group)
-    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Add_Filled(chart, by_group);
   Pad(low, high, 0.04);
   chart.x_low = low;
   chart.x_high = high;
@@ -508,13 +640,8 @@ Quality_Chart Injection_Trend_Chart(const Quality_Data& data) {
     return data.samples[a].order < data.samples[b].order;
   });
   Quality_Series path = Line(QString(), kOtherCurveColor, 1.0);
-  std::vector<Quality_Series> by_group(data.group_names.size());
-  for (std::size_t g = 0; g < by_group.size(); ++g) {
-    by_group[g].kind = Quality_Series_Kind::kScatter;
-    by_group[g].color = Group_Color(data, static_cast<std::uint32_t>(g));
-    by_group[g].name = From_Engine_String(data.group_names[g]);
-    by_group[g].size = 8.0;
-  }
+  std::vector<Quality_Series> by_group = Group_Series(data, Quality_Series_Kind::kScatter);
+  for (Quality_Series& series : by_group) series.size = 8.0;
   double x_low = 0.0, x_high = 1.0, y_low = 0.0, y_high = 1.0;
   for (std::size_t i = 0; i < order.size(); ++i) {
     const Sample_Quality& s = data.samples[order[i]];
@@ -530,8 +657,7 @@ Quality_Chart Injection_Trend_Chart(const Quality_Data& data) {
     y_high = std::max(y_high, y);
   }
   chart.series.push_back(std::move(path));
-  for (Quality_Series& series : by_group)
-    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Add_Filled(chart, by_group);
   Pad(x_low, x_high, 0.03);
   Pad(y_low, y_high, 0.15);
   chart.x_low = x_low;
@@ -551,15 +677,8 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
       QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[0], 1));
   chart.y_title =
       QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[1], 1));
-  const std::size_t groups = data.has_sheet ? data.group_names.size() : 1;
-  std::vector<Quality_Series> by_group(groups);
-  for (std::size_t g = 0; g < groups; ++g) {
-    by_group[g].kind = Quality_Series_Kind::kScatter;
-    by_group[g].color =
-        data.has_sheet ? Group_Color(data, static_cast<std::uint32_t>(g)) : kBarColor;
-    by_group[g].name = data.has_sheet ? From_Engine_String(data.group_names[g]) : QString();
-    by_group[g].size = 8.0;
-  }
+  std::vector<Quality_Series> by_group = Group_Series(data, Quality_Series_Kind::kScatter);
+  for (Quality_Series& series : by_group) series.size = 8.0;
   double x_low = -1.0, x_high = 1.0, y_low = -1.0, y_high = 1.0;
   for (const Sample_Quality& s : data.samples) {
     if (!std::isfinite(s.pc1) || !std::isfinite(s.pc2)) continue;
@@ -571,8 +690,7 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
     y_low = std::min(y_low, s.pc2);
     y_high = std::max(y_high, s.pc2);
   }
-  for (Quality_Series& series : by_group)
-    if (!series.key.isEmpty()) chart.series.push_back(std::move(series));
+  Add_Filled(chart, by_group);
   Pad(x_low, x_high, 0.08);
   Pad(y_low, y_high, 0.08);
   chart.x_low = x_low;
@@ -881,6 +999,26 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
                    .arg(Name_Of(data.samples[s]), Quality_Number(largest[s], 1));
     }
     add(QStringLiteral("Largest corrections"), named.join(QStringLiteral(", ")));
+    if (data.has_anchors) {
+      QStringList weakest;
+      for (std::size_t i = 0; i < data.weakly_supported && weakest.size() < 3; ++i) {
+        const Sample_Quality& sample = data.samples[data.least_supported[i]];
+        weakest << QStringLiteral("%1 (%2 anchors, none from %3 to %4 s)")
+                       .arg(Name_Of(sample))
+                       .arg(sample.anchors.size())
+                       .arg(Quality_Number(sample.anchor_gap_from, 0),
+                            Quality_Number(sample.anchor_gap_to, 0));
+      }
+      if (data.weakly_supported > 3)
+        weakest << QStringLiteral("and %1 more").arg(data.weakly_supported - 3);
+      const QString median = QStringLiteral(
+                                 "a sample's longest stretch without an anchor: "
+                                 "median %1 s")
+                                 .arg(Quality_Number(data.median_anchor_gap, 0));
+      add(QStringLiteral("Least supported corrections"),
+          (weakest.isEmpty() ? QStringLiteral("none") : weakest.join(QStringLiteral(", "))) +
+              QStringLiteral("; ") + median);
+    }
     add(QStringLiteral("Samples left uncorrected"), count(uncorrected));
   }
   if (data.has_qc)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <vector>
 
 #include "ui/quality_data.h"
@@ -16,6 +17,8 @@
 namespace Varnel {
 
 enum class Quality_Series_Kind { kLine, kScatter, kBars, kBoxes };
+// The mark of a scatter point: a filled disc or an open circle.
+enum class Quality_Marker { kDisc, kCircle };
 
 // One plotted series. Bars stand on the category axis (x, or y for a
 // horizontal chart) at the x (resp. y) positions, bar_width wide in axis units.
@@ -25,7 +28,9 @@ struct Quality_Series {
   QList<double> key;    // x (y for bars of a horizontal chart)
   QList<double> value;  // y (x for bars of a horizontal chart)
   QColor color;
-  double size = 1.5;       // line width or point diameter, pixels
+  double size = 1.5;    // line width or point diameter, pixels
+  bool dashed = false;  // lines
+  Quality_Marker marker = Quality_Marker::kDisc;
   double bar_width = 0.8;  // axis units (bars and boxes)
   // Boxes: value is the median; whiskers and quartiles per key.
   QList<double> low, q1, q3, high;
@@ -54,8 +59,15 @@ inline constexpr int kLabelledOutliers = 5;
 // Scatter points drawn in a deviation chart at most (every k-th member beyond).
 inline constexpr int kMaxScatterPoints = 20000;
 
-// Samples named in the correction-curve chart (largest corrections).
+// Samples named in the correction-curve chart: the largest corrections, then
+// the weakly supported ones (see Quality_Data::weakly_supported) not named yet.
+// The chart draws every corrected sample's anchors as points: the named
+// samples' as open circles in their colour (every k-th of a sample beyond
+// kMaxNamedAnchors), the others' as small grey discs (every k-th beyond
+// kMaxScatterPoints in all).
 inline constexpr int kNamedCorrections = 5;
+inline constexpr int kNamedLeastSupported = 3;
+inline constexpr std::size_t kMaxNamedAnchors = 500;
 
 // The charts in display order: retention-time deviation (two, before and after,
 // with a stored correction), the correction curves (with a correction), the

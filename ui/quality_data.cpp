@@ -74,6 +74,8 @@ struct Raw_Result {
   std::size_t peaks = 0;
   std::size_t unaligned = 0;
   std::map<std::int64_t, Rt_Correction> corrections;
+  bool has_anchors = false;
+  std::map<std::int64_t, std::vector<Curve_Point>> anchors;  // ascending x per sample
   bool has_run = false;
   std::vector<std::pair<std::string, std::string>> run_items;
   std::vector<std::vector<std::string>> run_inputs;
@@ -121,6 +123,13 @@ void Read_Extras(Aligned_Result& result, Raw_Result& raw) {
       Rt_Correction& c = raw.corrections[p.sample];
       c.rt.push_back(p.rt);
       c.shift.push_back(p.shift);
+    }
+  }
+  if (const auto points = result.Read_Rt_Anchors()) {
+    raw.has_anchors = true;
+    for (const Rt_Shift_Point& p : *points) {
+      if (!std::isfinite(p.rt) || !std::isfinite(p.shift)) continue;
+      raw.anchors[p.sample].push_back({p.rt, p.shift});
     }
   }
   Run_Record_Text run = result.Read_Run_Record_Text();
@@ -325,6 +334,59 @@ void Find_Empty_Inputs(Quality_Data& q) {
   }
 }
 
+// The anchors of each sample, the longest stretch of the corrected range
+// each corrected sample leaves without an anchor, and the corrected samples
+// least supported first.
+void Apply_Anchors(Quality_Data& q, Raw_Result& raw) {
+  q.has_anchors = true;
+  bool any = false;
+  for (const Sample_Quality& s : q.samples) {
+    if (s.correction.rt.empty()) continue;
+    if (!any)
+      q.correction_low = s.correction.rt.front(), q.correction_high = s.correction.rt.back();
+    any = true;
+    q.correction_low = std::min(q.correction_low, s.correction.rt.front());
+    q.correction_high = std::max(q.correction_high, s.correction.rt.back());
+  }
+  std::vector<std::uint32_t> corrected;
+  for (std::uint32_t i = 0; i < q.samples.size(); ++i) {
+    Sample_Quality& s = q.samples[i];
+    auto it = raw.anchors.find(s.sample_id);
+    if (it != raw.anchors.end()) s.anchors = std::move(it->second);
+    if (s.correction.rt.empty()) continue;
+    corrected.push_back(i);
+    // The stretches between the range's ends and the anchors inside it.
+    double from = q.correction_low;
+    s.anchor_gap = -1.0;
+    auto stretch = [&](double to) {
+      if (to - from > s.anchor_gap) {
+        s.anchor_gap = to - from;
+        s.anchor_gap_from = from;
+        s.anchor_gap_to = to;
+      }
+      from = std::max(from, to);
+    };
+    for (const Curve_Point& a : s.anchors)
+      if (a.x >= q.correction_low && a.x <= q.correction_high) stretch(a.x);
+    stretch(q.correction_high);
+  }
+  std::stable_sort(corrected.begin(), corrected.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const Sample_Quality& x = q.samples[a];
+    const Sample_Quality& y = q.samples[b];
+    if (x.anchor_gap != y.anchor_gap) return x.anchor_gap > y.anchor_gap;
+    return x.anchors.size() < y.anchors.size();
+  });
+  q.least_supported = std::move(corrected);
+  std::vector<double> gaps;
+  for (std::uint32_t s : q.least_supported) gaps.push_back(q.samples[s].anchor_gap);
+  q.median_anchor_gap = Median(gaps);
+  while (q.weakly_supported < q.least_supported.size() &&
+         q.samples[q.least_supported[q.weakly_supported]].anchor_gap > 0.0 &&
+         q.samples[q.least_supported[q.weakly_supported]].anchor_gap >=
+             kWeakSupportFactor * q.median_anchor_gap)
+    ++q.weakly_supported;
+}
+
 Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Options& options) {
   Order_Samples(raw);
   Quality_Data q;
@@ -347,13 +409,16 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
       n_qc += is_qc[s] ? 1 : 0;
     }
   q.has_qc = n_qc > 0;
+  q.median_anchor_gap = kNaN;
   for (Sample_Quality& s : q.samples) {
     if (!q.has_order) s.order = kNaN;
+    s.anchor_gap = s.anchor_gap_from = s.anchor_gap_to = kNaN;
     auto it = raw.corrections.find(s.sample_id);
     if (it == raw.corrections.end()) continue;
     s.correction = it->second;
     for (double v : s.correction.shift) s.max_abs_shift = std::max(s.max_abs_shift, std::abs(v));
   }
+  if (raw.has_anchors) Apply_Anchors(q, raw);
   if (options.progress && !options.progress(raw.peaks)) throw Quality_Cancelled();
 
   // Members: the first row of each (group, sample, compound).

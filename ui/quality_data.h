@@ -46,6 +46,7 @@ class Quality_Cancelled : public Quality_Error {
 };
 
 inline constexpr double kOutlierScoreMagnitude = 3.5;
+inline constexpr double kWeakSupportFactor = 2.0;
 
 // Counts of equal-width bins: bin i covers [low + i*width, low + (i+1)*width).
 // Values below low or at/after the last edge are counted in below/above, not
@@ -179,6 +180,16 @@ struct Sample_Quality {
   // The stored correction curve (empty without one) and its largest |Shift|.
   Rt_Correction correction;
   double max_abs_shift = 0.0;
+  // The anchor points its curve was fitted to (Align_RT_Anchor): x the
+  // retention time as read, y the shift the anchor asked for, seconds,
+  // ascending x; empty without the table.
+  std::vector<Curve_Point> anchors;
+  // With anchors stored and a curve: the longest stretch of the corrected
+  // range (Quality_Data::correction_low .. correction_high) without an anchor
+  // of the sample, its ends included, in seconds; NaN otherwise.
+  double anchor_gap = 0.0;
+  double anchor_gap_from = 0.0;
+  double anchor_gap_to = 0.0;
   // From the sample sheet: index into Quality_Data::group_names (0 without a
   // sheet) and the injection order (NaN without the column).
   std::uint32_t group = 0;
@@ -210,6 +221,21 @@ struct Quality_Data {
   std::vector<std::uint32_t> outlier_order_after;
 
   bool has_correction = false;
+  // Whether the result stores the correction's anchors (Align_RT_Anchor), the
+  // range of the stored curves (seconds, as read), and the corrected samples
+  // least supported first: the longest anchor_gap first, then the fewest
+  // anchors, then by SAMPLE_ID. Every sample whose curve has no anchor gets
+  // the whole range as its gap. Empty without anchors.
+  bool has_anchors = false;
+  double correction_low = 0.0;
+  double correction_high = 0.0;
+  std::vector<std::uint32_t> least_supported;
+  // The median anchor_gap of the corrected samples (NaN without anchors), and
+  // how many of least_supported, from the first, are weakly supported: an
+  // anchor_gap of kWeakSupportFactor times that median or more. (Few anchors
+  // leave a long stretch too: n anchors leave one of at least range / (n + 1).)
+  double median_anchor_gap = 0.0;
+  std::size_t weakly_supported = 0;
   // Medians of |deviation| over every member, before and after correction.
   double median_abs_rt = 0.0;
   double median_abs_rt_after = 0.0;
@@ -262,10 +288,11 @@ struct Quality_Options {
   std::function<bool(std::size_t rows)> progress;
 };
 
-// Reads Align_Peaklist (and Align_RT_Correction, Align_Run, Align_Run_Input
-// when present) of the file at `path` read-only, once, and computes the figures.
-// Throws Quality_Error starting with the path when the file is missing, is no
-// SQLite database, lacks Align_Peaklist or one of its columns, or holds no row;
+// Reads Align_Peaklist (and Align_RT_Correction, Align_RT_Anchor, Align_Run,
+// Align_Run_Input when present) of the file at `path` read-only, once, and
+// computes the figures. Throws Quality_Error starting with the path when the
+// file is missing, is no SQLite database, lacks Align_Peaklist or one of its
+// columns, holds no row or a malformed Align_RT_Anchor;
 // starting with the sheet's path when it names no group for a sample.
 Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options = {});
 

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "run/alignment_run.h"
+#include "storage/aligned_result.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/rt_shift_curves.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -309,5 +311,58 @@ TEST_F(RunTest, SameResultAsTheStraightforwardPipelineForEveryThreadCount) {
       EXPECT_TRUE(Sql_Dump(Join_Path(result_, kAlignedDbName)) == dump);
       EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
     }
+  }
+}
+
+// The drift correction stores, beside its curves, the anchor points each
+// curve was fitted to: a curve's grid runs from its sample's first anchor to
+// its last, and the robust fit passes close to the anchors' shifts. Without
+// the correction neither table exists.
+TEST_F(RunTest, DriftCorrectionStoresTheAnchorsOfEachCurveAndNoTableWithout) {
+  Simulation_Options drifting;
+  drifting.samples = 4;
+  drifting.compounds = 250;
+  drifting.seed = 5;
+  drifting.max_drift_seconds = 40.0;
+  const Simulation_Result study = Simulate_Study(drifting, folder_.path());
+  std::vector<Annotated_File> files;
+  for (const std::string& name : study.database_names) files.push_back({folder_.path(), name});
+  std::ostringstream lines;
+  Alignment_Run_Observer quiet;
+  quiet.align_lines = &lines;
+  Alignment_Request request = Request_For(One_Phase_Align, 0.02, 20.0, 10.0, files, result_);
+  const std::string path = Join_Path(result_, kAlignedDbName);
+
+  Run_Alignment(request, quiet);
+  {
+    Aligned_Result plain(path);
+    EXPECT_EQ(plain.Read_Rt_Anchors(), std::nullopt);
+    EXPECT_EQ(plain.Read_Rt_Correction(), std::nullopt);
+  }
+
+  request.rt_correction = true;
+  Run_Alignment(request, quiet);
+  Aligned_Result result(path);
+  const std::vector<Rt_Shift_Point> curves = result.Read_Rt_Correction().value();
+  const std::vector<Rt_Shift_Point> anchors = result.Read_Rt_Anchors().value();
+  const Rt_Shift_Curves shift(curves);
+  std::map<std::int64_t, std::pair<double, double>> curve_range, anchor_range;
+  std::map<std::int64_t, std::vector<double>> misfit;
+  for (const Rt_Shift_Point& p : curves) {
+    auto [it, added] = curve_range.try_emplace(p.sample, p.rt, p.rt);
+    it->second.second = p.rt;
+  }
+  for (const Rt_Shift_Point& p : anchors) {
+    auto [it, added] = anchor_range.try_emplace(p.sample, p.rt, p.rt);
+    it->second.second = p.rt;
+    misfit[p.sample].push_back(std::abs(p.shift - shift.Shift(p.sample, p.rt)));
+  }
+  EXPECT_EQ(curve_range.size(), 4u);
+  EXPECT_EQ(anchor_range, curve_range);
+  for (auto& [sample, gaps] : misfit) {
+    SCOPED_TRACE("sample " + std::to_string(sample));
+    EXPECT_GE(gaps.size(), 10u);
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    EXPECT_LT(gaps[gaps.size() / 2], 2.0);
   }
 }

@@ -76,6 +76,22 @@ std::string Sql_Dump(const std::string& path) {
   return dump;
 }
 
+// Rows of a table; 0 without it.
+long long Count_Rows(const std::string& path, const std::string& table) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* query = nullptr;
+  long long rows = 0;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, ("select count(*) from \"" + table + "\"").c_str(), -1, &query,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(query) == SQLITE_ROW) {
+    rows = sqlite3_column_int64(query, 0);
+  }
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  return rows;
+}
+
 class ShardTest : public ::testing::Test {
  protected:
   ShardTest() {
@@ -162,6 +178,8 @@ TEST_F(ShardTest, MergedResultIsTheOneProcessRunsForEveryModeUnitCorrectionAndSh
         observer.align_lines = &quiet;
         Run_Alignment(options, observer);
         const std::string expected_db = Sql_Dump(Join_Path(single, kAlignedDbName));
+        // The correction's tables, anchors included, are part of what must match.
+        EXPECT_EQ(Count_Rows(Join_Path(single, kAlignedDbName), "Align_RT_Anchor") > 0, correction);
         const std::string expected_csv = Read_File(Join_Path(single, kAlignedCsvName));
         const std::vector<std::string> scans = Scan(options, "scan" + std::to_string(case_number));
         // 32 shards (a shard of a few compounds, many with none) in two cases
@@ -255,6 +273,32 @@ TEST_F(ShardTest, InputChangedAfterThePlanIsRefusedByNameAndNothingIsWritten) {
   }
   EXPECT_EQ(List_Folder(plan_dir), std::vector<std::string>{kPlanFileName});
   EXPECT_THROW(Split_Inputs(plan_dir, {Join_Path(folder_.path(), "other.db")}), std::runtime_error);
+}
+
+TEST_F(ShardTest, PlanOfAnotherSchemaVersionIsRefusedByName) {
+  const Alignment_Request options = Options(One_Phase_Align, false, true);
+  const std::string plan_dir = Join_Path(folder_.path(), "plan");
+  fs::create_directories(plan_dir);
+  std::ostringstream notes;
+  Study_Plan plan = Make_Plan(Scan(options, "s"), options, 2, notes);
+  Write_Plan_File(plan_dir, plan);
+  ASSERT_FALSE(plan.correction->samples.at(0).anchor_rt.empty());
+  EXPECT_EQ(Read_Plan_File(plan_dir).correction->samples.at(0).anchor_rt,
+            plan.correction->samples.at(0).anchor_rt);
+  const std::string path = Join_Path(plan_dir, kPlanFileName);
+  std::string text = Read_File(path);
+  const std::string version = "\"schema_version\": " + std::to_string(kPlanSchemaVersion);
+  ASSERT_NE(text.find(version), std::string::npos);
+  text.replace(text.find(version), version.size(), "\"schema_version\": 1");
+  Write_File(path, text);
+  try {
+    Read_Plan_File(plan_dir);
+    ADD_FAILURE() << "a plan of schema version 1 was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(path + ": a plan of schema version 1", 0), 0u)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("make the plan again"), std::string::npos) << e.what();
+  }
 }
 
 TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMergesOnceRepaired) {

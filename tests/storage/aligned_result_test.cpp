@@ -139,16 +139,24 @@ TEST_F(AlignedResultTest, SideTablesAreAbsentOrReadBackInOrder) {
   {
     Aligned_Result plain(WriteResult());
     EXPECT_EQ(plain.Read_Rt_Correction(), std::nullopt);
+    EXPECT_EQ(plain.Read_Rt_Anchors(), std::nullopt);
     EXPECT_EQ(plain.Read_Run_Record(), std::nullopt);
     EXPECT_FALSE(plain.Read_Run_Record_Text().has_items);
   }
   const std::vector<Rt_Shift_Point> points = {{2, 5.0, 1.0}, {0, 9.0, -2.0}, {0, 3.0, 0.5}};
-  const std::string path = WriteResult([&](CppSQLite3DB& db) { Write_Rt_Correction(db, points); });
+  const std::vector<Rt_Shift_Point> anchors = {{1, 7.5, 0.25}, {0, 4.0, -1.5}};
+  const std::string path = WriteResult([&](CppSQLite3DB& db) {
+    Write_Rt_Correction(db, points);
+    Write_Rt_Anchors(db, anchors);
+  });
   {
     CppSQLite3DB db;
     db.open(path.c_str(), CppSQLite3OpenMode::kReadOnly);
-    CppSQLite3Statement sql =
-        db.compileStatement("SELECT sql FROM sqlite_master WHERE name = 'Align_RT_Correction'");
+    CppSQLite3Statement sql = db.compileStatement(
+        "SELECT sql FROM sqlite_master WHERE name LIKE 'Align_RT_%' ORDER BY name");
+    ASSERT_TRUE(sql.step());
+    EXPECT_STREQ(sql.fieldText(0),
+                 "CREATE TABLE Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL, Shift REAL)");
     ASSERT_TRUE(sql.step());
     EXPECT_STREQ(sql.fieldText(0),
                  "CREATE TABLE Align_RT_Correction (SAMPLE_ID INTEGER, RT REAL, Shift REAL)");
@@ -160,6 +168,31 @@ TEST_F(AlignedResultTest, SideTablesAreAbsentOrReadBackInOrder) {
   EXPECT_EQ((*read)[0].rt, 3.0);
   EXPECT_EQ((*read)[1].shift, -2.0);
   EXPECT_EQ((*read)[2].sample, 2);
+  const auto read_anchors = result.Read_Rt_Anchors();
+  ASSERT_TRUE(read_anchors);
+  ASSERT_EQ(read_anchors->size(), 2u);
+  EXPECT_EQ((*read_anchors)[0].sample, 0);
+  EXPECT_EQ((*read_anchors)[0].shift, -1.5);
+  EXPECT_EQ((*read_anchors)[1].rt, 7.5);
+}
+
+TEST_F(AlignedResultTest, MalformedAnchorTableIsRefusedNamingTheFile) {
+  for (const char* table : {"CREATE TABLE Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL)",
+                            "CREATE TABLE Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL, Shift REAL);"
+                            "INSERT INTO Align_RT_Anchor VALUES (0, 'early', 1.0)",
+                            "CREATE TABLE Align_RT_Anchor (SAMPLE_ID INTEGER, RT REAL, Shift REAL);"
+                            "INSERT INTO Align_RT_Anchor VALUES (NULL, 5.0, 1.0)"}) {
+    SCOPED_TRACE(table);
+    const std::string path = WriteResult([&](CppSQLite3DB& db) { db.execDML(table); });
+    Aligned_Result result(path);
+    try {
+      result.Read_Rt_Anchors();
+      ADD_FAILURE() << "read";
+    } catch (const Aligned_Result_Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(path + ": cannot read the correction's anchors", 0), 0u)
+          << e.what();
+    }
+  }
 }
 
 TEST_F(AlignedResultTest, WhatIsNotAResultIsRefusedNamingTheFile) {

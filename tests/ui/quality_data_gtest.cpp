@@ -165,6 +165,70 @@ TEST_F(QualityFiguresTest, StoredCorrectionGivesDeviationsAfterIt) {
       QString::fromUtf8("median |RT deviation| 5 s \u2192 0 s after correction; ")));
 }
 
+// The anchors stored beside the correction: read per sample, the sample
+// without anchors in the middle of the gradient named least supported, and
+// every anchor drawn in the correction chart (the named samples' as open
+// circles in their curve's colour). Without the table nothing of it shows.
+TEST_F(QualityFiguresTest, StoredAnchorsNameTheLeastSupportedSampleAndAreDrawn) {
+  Varnel::Test::Quality_Study_Plan plan;
+  plan.samples = 10;
+  plan.compounds = 200;
+  plan.correction = true;
+  plan.anchors = true;
+  const Varnel::Test::Quality_Study study = Varnel::Test::Make_Quality_Study(plan);
+  const Quality_Data q = Load_Quality_Data(
+      Varnel::Test::Write_Quality_Study(plan, folder_.path(), "anchored.aligndb", false));
+  ASSERT_TRUE(q.has_anchors);
+  ASSERT_EQ(q.samples.size(), 10U);
+  std::size_t stored = 0;
+  for (std::uint32_t s = 0; s < 10; ++s) {
+    EXPECT_EQ(q.samples[s].anchors.size(), study.anchors[s].size());
+    stored += study.anchors[s].size();
+  }
+  ASSERT_EQ(q.least_supported.size(), 10U);
+  const Sample_Quality& sparse = q.samples[q.least_supported[0]];
+  EXPECT_EQ(q.least_supported[0], plan.sparse_sample);
+  const double range = q.correction_high - q.correction_low;
+  EXPECT_GT(sparse.anchor_gap, 0.4 * range);
+  EXPECT_LT(sparse.anchor_gap_from, q.correction_low + 0.35 * range);
+  EXPECT_GT(sparse.anchor_gap_to, q.correction_low + 0.7 * range);
+  EXPECT_LT(q.samples[q.least_supported[1]].anchor_gap, 0.2 * range);
+  EXPECT_EQ(q.weakly_supported, 1U);
+  bool named = false;
+  for (const Summary_Row& row : Quality_Summary(q))
+    named = named || (row.label == "Least supported corrections" &&
+                      row.value.startsWith(QString::fromStdString(sparse.name)));
+  EXPECT_TRUE(named);
+
+  const auto charts = Build_Quality_Charts(q);
+  const auto chart = std::find_if(charts.begin(), charts.end(),
+                                  [](const Quality_Chart& c) { return c.id == "rt_correction"; });
+  ASSERT_NE(chart, charts.end());
+  std::size_t drawn = 0, circled = 0, dashed = 0;
+  bool sparse_named = false;
+  for (const Quality_Series& series : chart->series) {
+    if (series.kind == Quality_Series_Kind::kScatter) drawn += series.key.size();
+    if (series.marker == Quality_Marker::kCircle) ++circled;
+    if (series.dashed) ++dashed;
+    sparse_named =
+        sparse_named || series.name.startsWith(QString::fromStdString(sparse.name + ": "));
+  }
+  EXPECT_EQ(drawn, stored);
+  EXPECT_TRUE(sparse_named);
+  // Five largest corrections and the sparse sample, unless it is one of them.
+  EXPECT_EQ(circled, static_cast<std::size_t>(kNamedCorrections) + dashed);
+  EXPECT_LE(dashed, 1U);
+
+  plan.anchors = false;
+  const Quality_Data without = Load_Quality_Data(
+      Varnel::Test::Write_Quality_Study(plan, folder_.path(), "curves.aligndb", false));
+  EXPECT_FALSE(without.has_anchors);
+  EXPECT_TRUE(without.least_supported.empty());
+  for (const Quality_Chart& c : Build_Quality_Charts(without))
+    for (const Quality_Series& series : c.series)
+      EXPECT_NE(series.marker, Quality_Marker::kCircle) << c.id.toStdString();
+}
+
 // Four samples, S0 and S1 the QC group, S2 and S3 the study, in injection
 // order 1 to 4. Log10 intensities of the groups held by all four:
 //   S0 1 2 3   S1 2 3 4   S2 3 2 1   S3 1 3 2
@@ -362,6 +426,11 @@ TEST_F(QualityFiguresTest, WhatIsNotAResultIsRefusedNamingTheFile) {
 
   const std::string empty = Write({});
   EXPECT_EQ(Refusal(empty), empty + ": the result holds no peaks");
+
+  const std::string anchors = Write({Member(0, 1, 110.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  Exec_Sql(anchors, "create table Align_RT_Anchor(SAMPLE_ID int, RT real);");
+  EXPECT_EQ(Refusal(anchors).rfind(anchors + ": cannot read the correction's anchors", 0), 0U)
+      << Refusal(anchors);
 }
 
 TEST_F(QualityFiguresTest, NullCellsDoNotBreakTheFigures) {

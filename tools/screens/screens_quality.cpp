@@ -1,5 +1,5 @@
 // Pictures of the alignment-quality window and report: a 40-sample result
-// with a stored retention-time correction and a run record, one tab per
+// with a stored retention-time correction, its anchors and a run record, one tab per
 // picture (quality_window.png is the first), its report in quality_report/,
 // and the report of a 500-sample result in quality_report_500/ to check that
 // per-sample charts stay readable. scripts/screenshots.sh then renders
@@ -30,6 +30,7 @@ int main(int argc, char* argv[]) {
     plan.compounds = 800;
     plan.seed = 11;
     plan.correction = true;
+    plan.anchors = true;
     const std::string path =
         Test::Write_Quality_Study(plan, screens.folder(), "study.aligndb", true);
     Test::Quality_Study_Plan many;

@@ -114,10 +114,13 @@ void Add_Series(QCustomPlot* plot, const Quality_Chart& chart, const Quality_Ser
                    QVector<double>(s.value.begin(), s.value.end()));
     if (s.kind == Quality_Series_Kind::kScatter) {
       curve->setLineStyle(QCPCurve::lsNone);
-      curve->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, s.color, s.color, s.size));
+      curve->setScatterStyle(
+          s.marker == Quality_Marker::kCircle
+              ? QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(s.color, 1.5), Qt::NoBrush, s.size)
+              : QCPScatterStyle(QCPScatterStyle::ssDisc, s.color, s.color, s.size));
       curve->setPen(QPen(s.color));
     } else {
-      curve->setPen(QPen(s.color, s.size));
+      curve->setPen(QPen(s.color, s.size, s.dashed ? Qt::DashLine : Qt::SolidLine));
     }
     plottable = curve;
   }

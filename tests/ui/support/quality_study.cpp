@@ -7,6 +7,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/side_tables.h"
 
 namespace Varnel::Test {
 
@@ -43,6 +44,7 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
     slope[plan.drifting_sample] = 9.0;
   }
   study.correction.resize(plan.samples);
+  study.anchors.resize(plan.samples);
   for (std::uint32_t s = 0; s < plan.samples; ++s)
     for (int k = 0; k < kCorrectionPoints; ++k) {
       const double rt = kRtLow + (kRtHigh - kRtLow) * k / (kCorrectionPoints - 1);
@@ -57,7 +59,8 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
     const double rt = kRtLow + uniform(rng) * (kRtHigh - kRtLow);
     const double abundance = std::pow(10.0, 4.0 + uniform(rng) * 2.5);
     // Two compounds in five are found in every sample, the rest now and then.
-    const double presence = uniform(rng) < 0.4 ? 1.0 : plan.presence * uniform(rng);
+    const bool everywhere = uniform(rng) < 0.4;
+    const double presence = everywhere ? 1.0 : plan.presence * uniform(rng);
     std::vector<std::uint32_t> members;
     for (std::uint32_t s = 0; s < plan.samples; ++s)
       if (uniform(rng) < presence) members.push_back(s);
@@ -68,6 +71,11 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
       const double noise = normal(rng) * 0.3;
       observed[i] = rt + Drift(offset, slope, members[i], rt) + noise;
       centre += plan.correction ? rt + noise : observed[i];
+      const bool left_out = members[i] == plan.sparse_sample &&
+                            rt > kRtLow + 0.3 * (kRtHigh - kRtLow) &&
+                            rt < kRtLow + 0.75 * (kRtHigh - kRtLow);
+      if (everywhere && !left_out)
+        study.anchors[members[i]].emplace_back(observed[i], rt - observed[i]);
     }
     centre /= static_cast<double>(members.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
@@ -156,6 +164,16 @@ std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::strin
   Write_Aligned_Result(study.peaks, folder, file);
   const std::string path = Join_Path(folder, file);
   if (plan.correction) Add_Rt_Correction(path, study.correction);
+  if (plan.correction && plan.anchors) {
+    std::vector<Rt_Shift_Point> points;
+    for (std::uint32_t s = 0; s < plan.samples; ++s)
+      for (const auto& [rt, shift] : study.anchors[s]) points.push_back({s, rt, shift});
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+    db.execDML("begin transaction;");
+    Write_Rt_Anchors(db, points);
+    db.execDML("commit transaction;");
+  }
   if (with_run) {
     std::vector<std::string> inputs;
     for (const std::string& name : study.names)

@@ -23,20 +23,28 @@ struct Quality_Study_Plan {
   double presence = 0.85;             // most a partly found compound's chance to be in a sample
   double unaligned_share = 0.1;       // extra unaligned peaks per member
   bool correction = false;            // store Align_RT_Correction; Align_RT corrected
-  int points = 3;                     // shape points per peak
+  // With the correction, also Align_RT_Anchor: the members of the compounds
+  // found in every sample, the sparse sample's leaving out the middle of the
+  // gradient.
+  bool anchors = false;
+  std::uint32_t sparse_sample = 4;
+  int points = 3;  // shape points per peak
 };
 
 // The records, sorted by Align_ID (unaligned first), and per sample the
-// correction curve (RT, Shift) the study would store.
+// correction curve (RT, Shift) the study would store and its anchor points
+// (RT as read, the shift the compound asks for).
 struct Quality_Study {
   std::vector<Align_Peak> peaks;
   std::vector<std::vector<std::pair<double, double>>> correction;
+  std::vector<std::vector<std::pair<double, double>>> anchors;
   std::vector<std::string> names;
 };
 Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan);
 
 // Writes the study's peaks with the real writer to Join_Path(folder, file),
-// then Align_RT_Correction when plan.correction, then Align_Run and
+// then Align_RT_Correction when plan.correction (and Align_RT_Anchor when
+// plan.anchors too), then Align_Run and
 // Align_Run_Input when with_run. Returns the path.
 std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::string& folder,
                                 const std::string& file, bool with_run);
