@@ -103,7 +103,7 @@ using Index_Entry_Blocks = std::function<std::span<const std::uint64_t>()>;
 // as Btree_Writer does (SQLITE_FULL for a full disk).
 class Index_Entry_Sorter {
  public:
-  static constexpr std::size_t kDefaultRunRows = std::size_t{1} << 20;
+  static constexpr std::size_t kDefaultRunRows = std::size_t{1} << 18;
 
   // REQUIRES: indexes >= 1, run_rows >= 1.
   Index_Entry_Sorter(std::size_t indexes, const std::string& folder,
