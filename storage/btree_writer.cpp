@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "storage/cppsqlite3.h"
-#include "storage/path.h"
+#include "storage/result_pair.h"
 
 namespace {
 
@@ -327,10 +327,16 @@ class Index_Entry_Sorter::Impl {
 
   void Spill() {
     if (fd_ < 0) {
-      std::string pattern = Join_Path(folder_, ".index-runs.XXXXXX");
-      fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-      if (fd_ < 0) Fail_Errno("cannot create a file for the index runs");
-      ::unlink(pattern.c_str());
+      // A file without a name where the file system allows, else one named
+      // and removed at once.
+      const std::string where = folder_.empty() ? std::string("/") : folder_;
+      fd_ = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+      if (fd_ < 0) {
+        std::string pattern = Own_Temporary_Pattern(folder_);
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ < 0) Fail_Errno("cannot create a file for the index runs");
+        ::unlink(pattern.c_str());
+      }
     }
     Run run{};
     run.offset = file_size_;
