@@ -25,7 +25,8 @@ int Usage(const std::string& message) {
 // A scan or a split holds one input's rows at a time; SQLite's memory map of
 // the input being read (up to 128 MiB, which the reader asks for) would come
 // on top of them. Without it the input is read through SQLite's small page
-// cache, and the job needs about half the memory. Only before SQLite starts.
+// cache, and the job needs about a third less memory (SQLite takes the
+// setting only before it starts).
 void Read_Inputs_Unmapped() {
   sqlite3_config(SQLITE_CONFIG_MMAP_SIZE, sqlite3_int64{0}, sqlite3_int64{0});
 }

@@ -95,8 +95,8 @@ using Index_Entry_Blocks = std::function<std::span<const std::uint64_t>()>;
 // after row and read back in index order, in memory bounded by the run size:
 // the values of up to run_rows rows are kept (4 bytes a row and index, and
 // 16 bytes a row to sort a run). When a further row comes, the run is
-// sorted, index by index, into a temporary file in `folder` (removed from
-// the folder as soon as it is made, so nothing is left behind), and each
+// sorted, index by index, into a temporary file in `folder` (without a name,
+// or removed from the folder as soon as it is made: nothing is left), and each
 // index is read back as the merge of its sorted runs. With no more than
 // run_rows rows nothing goes to the file: each index is sorted in memory.
 // The entries read back are the same either way. Throws CppSQLite3Exception
