@@ -39,8 +39,11 @@ struct Row_Head {
   double Compound_MolecularMass, Compound_Retention_Time, Compound_Intensity, Align_RT;
 };
 
-constexpr std::size_t kWriteChunk = std::size_t{4} << 20;
-constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+// A split keeps a writer open for every shard, a merge a reader of every
+// shard in each of its writers: a quarter of a megabyte each keeps a job's
+// memory small with many shards, and is still a large read or write.
+constexpr std::size_t kWriteChunk = std::size_t{256} << 10;
+constexpr std::size_t kReadChunk = std::size_t{256} << 10;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
   throw std::runtime_error(path + ": " + what);

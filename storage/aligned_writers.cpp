@@ -142,9 +142,24 @@ constexpr std::array<std::size_t, kIndexedCount> kIndexedColumns = [] {
   return out;
 }();
 
+// The rows whose index entries are sorted in memory at once: up to
+// VARNEL_INDEX_RUN_ROWS when set (a positive number), else the sorter's
+// default. More rows are sorted in runs of that many through a temporary
+// file beside the database; the file's bytes are the same.
+std::size_t Index_Run_Rows() {
+  const char* value = std::getenv("VARNEL_INDEX_RUN_ROWS");
+  if (value != nullptr) {
+    char* end = nullptr;
+    const unsigned long long rows = std::strtoull(value, &end, 10);
+    if (end != value && *end == '\0' && rows > 0) return static_cast<std::size_t>(rows);
+  }
+  return Index_Entry_Sorter::kDefaultRunRows;
+}
+
 // Fills the empty table and indexes of the fresh database at path with the
-// rows, written as pages (see storage/btree_writer.h). The indexed values are
-// kept, 24 bytes a row, and sorted at the end.
+// rows, written as pages (see storage/btree_writer.h). The indexed values go
+// to a sorter (24 bytes a row of a run in memory, see Index_Run_Rows) and
+// come back in index order for each index.
 std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligned_Row_Source& rows,
                         const Row_Progress& progress) {
   std::uint32_t table_root = 0;
@@ -170,29 +185,22 @@ std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligne
   }
   std::size_t written = 0;
   Btree_Writer tree(path);
-  std::array<std::vector<std::int32_t>, kIndexedCount> values;
-  for (auto& v : values) v.reserve(count);
+  Index_Entry_Sorter entries(kIndexedCount, Split_Path(path).folder, Index_Run_Rows());
+  std::array<std::int32_t, kIndexedCount> values;
   Sqlite_Record record;
   for (std::size_t i = 0; i < count; ++i) {
     const Aligned_Row row = rows(i, true);
     Make_Record(record, *row.record, row.written_shape);
     tree.Append_Row(table_root, record);
     for (std::size_t j = 0; j < kIndexedCount; ++j) {
-      values[j].push_back(static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j])));
+      values[j] = static_cast<std::int32_t>(Int_Field(*row.record, kIndexedColumns[j]));
     }
+    entries.Add_Row(values);
     if (++written % kProgressEvery == 0 && progress) progress(written);
   }
   tree.Finish_Table();
-  std::vector<std::uint64_t> entries, scratch;
-  entries.reserve(count);
   for (std::size_t j = 0; j < kIndexedCount; ++j) {
-    entries.clear();
-    for (std::size_t r = 0; r < count; ++r) {
-      entries.push_back(Pack_Index_Entry(values[j][r], static_cast<std::uint32_t>(r + 1)));
-    }
-    values[j] = {};
-    Sort_Index_Entries(entries, scratch);
-    tree.Write_Index(index_roots[j], entries);
+    tree.Write_Index(index_roots[j], entries.Entries(j));
   }
   tree.Finish();
   return written;

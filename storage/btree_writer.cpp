@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "storage/cppsqlite3.h"
+#include "storage/result_pair.h"
 
 namespace {
 
@@ -254,6 +255,210 @@ void Sort_Index_Entries(std::vector<std::uint64_t>& entries, std::vector<std::ui
   }
 }
 
+// ---------------------------------------------------------------- runs
+
+class Index_Entry_Sorter::Impl {
+ public:
+  Impl(std::size_t indexes, const std::string& folder, std::size_t run_rows)
+      : folder_(folder), run_rows_(std::max<std::size_t>(1, run_rows)), values_(indexes) {
+    if (indexes == 0) Fail("an index sorter for no index");
+  }
+  ~Impl() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  void Add_Row(std::span<const std::int32_t> values) {
+    if (values.size() != values_.size()) Fail("a row with another number of index values");
+    if (reading_) Fail("a row added after the entries were read");
+    if (values_[0].size() == run_rows_) Spill();
+    if (rows_ >= std::numeric_limits<std::uint32_t>::max()) Fail("too many rows for an index");
+    for (std::size_t j = 0; j < values_.size(); ++j) values_[j].push_back(values[j]);
+    ++rows_;
+  }
+
+  Index_Entry_Blocks Entries(std::size_t index) {
+    if (index >= values_.size()) Fail("no such index");
+    if (!reading_) {
+      reading_ = true;
+      if (!runs_.empty() && !values_[0].empty()) Spill();
+      if (!runs_.empty()) {
+        values_ = std::vector<std::vector<std::int32_t>>(values_.size());
+        entries_ = {};
+        scratch_ = {};
+      }
+    }
+    if (runs_.empty()) {  // every row in memory: one run, sorted here
+      std::vector<std::int32_t> values = std::move(values_[index]);
+      values_[index] = {};
+      Sorted_Run(values, 0);
+      values = {};
+      scratch_ = {};
+      return [this, given = false]() mutable -> std::span<const std::uint64_t> {
+        if (given) return {};
+        given = true;
+        return entries_;
+      };
+    }
+    Start_Merge(index);
+    return [this]() { return Next_Merged(); };
+  }
+
+  std::size_t Spilled_Runs() const { return runs_.size(); }
+
+ private:
+  struct Run {
+    std::uint64_t offset;  // of its first index's entries in the file
+    std::size_t rows;
+    // While merging: the entries read and not yet taken.
+    std::uint64_t next = 0;  // the next entry's place in the index's block
+    std::vector<std::uint64_t> buffer;
+    std::size_t taken = 0;
+  };
+
+  // The entries of a run whose first row has rowid first_row + 1, sorted,
+  // into entries_.
+  void Sorted_Run(const std::vector<std::int32_t>& values, std::size_t first_row) {
+    entries_.resize(values.size());
+    for (std::size_t r = 0; r < values.size(); ++r) {
+      entries_[r] = Pack_Index_Entry(values[r], static_cast<std::uint32_t>(first_row + r + 1));
+    }
+    Sort_Index_Entries(entries_, scratch_);
+  }
+
+  void Spill() {
+    if (fd_ < 0) {
+      // A file without a name where the file system allows, else one named
+      // and removed at once.
+      const std::string where = folder_.empty() ? std::string("/") : folder_;
+      fd_ = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+      if (fd_ < 0) {
+        std::string pattern = Own_Temporary_Pattern(folder_);
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ < 0) Fail_Errno("cannot create a file for the index runs");
+        ::unlink(pattern.c_str());
+      }
+    }
+    Run run{};
+    run.offset = file_size_;
+    run.rows = values_[0].size();
+    const std::size_t first_row = rows_ - run.rows;
+    for (std::vector<std::int32_t>& values : values_) {
+      Sorted_Run(values, first_row);
+      values.clear();
+      Write_All(entries_.data(), entries_.size() * sizeof(std::uint64_t), file_size_);
+      file_size_ += entries_.size() * sizeof(std::uint64_t);
+    }
+    runs_.push_back(std::move(run));
+  }
+
+  void Write_All(const void* data, std::size_t bytes, std::uint64_t at) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (bytes > 0) {
+      const ssize_t n = ::pwrite(fd_, p, bytes, static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail_Errno("cannot write the index runs");
+      p += n;
+      at += static_cast<std::uint64_t>(n);
+      bytes -= static_cast<std::size_t>(n);
+    }
+  }
+
+  // Reads the next entries of run r (of the index being merged) into its
+  // buffer; false when it has none left.
+  bool Refill(Run& run) {
+    const std::uint64_t left = run.rows - run.next;
+    run.taken = 0;
+    if (left == 0) {
+      run.buffer = {};
+      return false;
+    }
+    run.buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer_entries_)));
+    auto* p = reinterpret_cast<unsigned char*>(run.buffer.data());
+    std::size_t bytes = run.buffer.size() * sizeof(std::uint64_t);
+    std::uint64_t at = run.offset + (index_ * run.rows + run.next) * sizeof(std::uint64_t);
+    while (bytes > 0) {
+      const ssize_t n = ::pread(fd_, p, bytes, static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail_Errno("cannot read the index runs");
+      if (n == 0) Fail("the file of the index runs ends early");
+      p += n;
+      at += static_cast<std::uint64_t>(n);
+      bytes -= static_cast<std::size_t>(n);
+    }
+    run.next += run.buffer.size();
+    return true;
+  }
+
+  // The heap holds each unfinished run's smallest entry not taken, smallest
+  // on top. Entries are unique and a run is known by its rows: entry's
+  // rowid - 1 over the run size.
+  void Start_Merge(std::size_t index) {
+    index_ = index;
+    buffer_entries_ = std::clamp<std::size_t>(run_rows_ / runs_.size(), 4096, 65536);
+    heap_.clear();
+    for (Run& run : runs_) {
+      run.next = 0;
+      if (Refill(run)) heap_.push_back(run.buffer[0]);
+    }
+    std::make_heap(heap_.begin(), heap_.end(), std::greater<>());
+    out_.resize(65536);
+  }
+
+  std::span<const std::uint64_t> Next_Merged() {
+    std::size_t n = 0;
+    while (n < out_.size() && !heap_.empty()) {
+      const std::uint64_t top = heap_[0];
+      out_[n++] = top;
+      Run& run = runs_[((top & 0xffffffffu) - 1) / run_rows_];
+      if (++run.taken < run.buffer.size() || Refill(run)) {
+        Replace_Top(run.buffer[run.taken]);
+      } else {  // the run is done: the heap's last entry takes its place
+        const std::uint64_t last = heap_.back();
+        heap_.pop_back();
+        if (!heap_.empty()) Replace_Top(last);
+      }
+    }
+    return {out_.data(), n};
+  }
+
+  // Puts v in the heap's top place and moves it down to where it belongs.
+  void Replace_Top(std::uint64_t v) {
+    const std::size_t size = heap_.size();
+    std::size_t at = 0;
+    for (;;) {
+      std::size_t child = 2 * at + 1;
+      if (child >= size) break;
+      if (child + 1 < size && heap_[child + 1] < heap_[child]) ++child;
+      if (heap_[child] >= v) break;
+      heap_[at] = heap_[child];
+      at = child;
+    }
+    heap_[at] = v;
+  }
+
+  std::string folder_;
+  std::size_t run_rows_;
+  std::vector<std::vector<std::int32_t>> values_;  // of the run being filled, by index
+  std::size_t rows_ = 0;
+  bool reading_ = false;
+  std::vector<std::uint64_t> entries_, scratch_;
+  int fd_ = -1;
+  std::uint64_t file_size_ = 0;
+  std::vector<Run> runs_;
+  std::size_t index_ = 0;  // being merged
+  std::size_t buffer_entries_ = 0;
+  std::vector<std::uint64_t> heap_;
+  std::vector<std::uint64_t> out_;
+};
+
+Index_Entry_Sorter::Index_Entry_Sorter(std::size_t indexes, const std::string& folder,
+                                       std::size_t run_rows)
+    : impl_(std::make_unique<Impl>(indexes, folder, run_rows)) {}
+Index_Entry_Sorter::~Index_Entry_Sorter() = default;
+void Index_Entry_Sorter::Add_Row(std::span<const std::int32_t> values) { impl_->Add_Row(values); }
+Index_Entry_Blocks Index_Entry_Sorter::Entries(std::size_t index) { return impl_->Entries(index); }
+std::size_t Index_Entry_Sorter::Spilled_Runs() const { return impl_->Spilled_Runs(); }
+
 // ---------------------------------------------------------------- chunks
 
 namespace {
@@ -421,7 +626,7 @@ class Btree_Writer::Impl {
 
   void Append_Row(std::uint32_t root, const Sqlite_Record& record);
   void Finish_Table();
-  void Write_Index(std::uint32_t root, const std::vector<std::uint64_t>& entries);
+  void Write_Index(std::uint32_t root, const Index_Entry_Blocks& blocks);
   void Finish();
 
   std::uint32_t page_size_ = 0;
@@ -763,68 +968,74 @@ std::uint32_t Entry_Cell_Size(const Index_Entry& e) {
 
 }  // namespace
 
-void Btree_Writer::Impl::Write_Index(std::uint32_t root, const std::vector<std::uint64_t>& packed) {
+void Btree_Writer::Impl::Write_Index(std::uint32_t root, const Index_Entry_Blocks& blocks) {
   if (leaf_ != nullptr || !leaves_.empty()) Fail("an index written before the table's end");
   Check_Empty_Root(root, kIndexLeaf);
-  if (packed.empty()) return;
-  const std::size_t n = packed.size();
-  auto entries = [&packed](std::size_t i) { return Unpack(packed[i]); };
 
   // Leaves: as many entries as fit; the entry after a full leaf goes up as
-  // the separator between it and the next one.
-  struct Range {
-    std::size_t begin, end;
-  };
-  std::vector<Range> leaves;
-  {
-    const std::uint32_t room = usable_ - 8;
-    std::size_t i = 0;
-    while (i < n) {
-      std::size_t used = 0;
-      const std::size_t begin = i;
-      while (i < n && used + Entry_Cell_Size(entries(i)) + 2 <= room) {
-        used += Entry_Cell_Size(entries(i)) + 2;
-        ++i;
-      }
-      leaves.push_back({begin, i});
-      if (i < n) ++i;  // the separator
-    }
-    // The last entry became a separator with nothing after it: it goes down
-    // into a last leaf and the entry before the full leaf's end goes up.
-    if (leaves.back().end < n) {
-      leaves.push_back({n - 1, n});
-      --leaves[leaves.size() - 2].end;
-    }
-  }
-
-  auto write_leaf = [&](const Range& r, unsigned char* page) {
+  // the separator between it and the next one. A full leaf waits (`full`)
+  // until an entry after its separator comes: when none does, the last
+  // entry would be a separator with nothing after it, so the full leaf's
+  // own last entry goes up instead and the separator goes down into a last
+  // leaf of its own.
+  const std::uint32_t leaf_room = usable_ - 8;
+  std::vector<Index_Entry> open, full;
+  std::uint32_t open_used = 0;
+  Index_Entry separator{};
+  std::vector<std::uint32_t> children;
+  std::vector<Index_Entry> separators;
+  auto write_leaf = [&](const std::vector<Index_Entry>& cells_of, unsigned char* page) {
     std::uint32_t content = usable_;
     std::uint32_t cells = 0;
-    for (std::size_t i = r.begin; i < r.end; ++i, ++cells) {
+    for (const Index_Entry& e : cells_of) {
       unsigned char cell[24];
-      const std::uint32_t size = Entry_Cell(entries(i), cell);
+      const std::uint32_t size = Entry_Cell(e, cell);
       content -= size;
       std::memcpy(page + content, cell, size);
-      Put_U16(page + 8 + 2 * cells, content);
+      Put_U16(page + 8 + 2 * cells++, content);
     }
     Finish_Page(page, kIndexLeaf, cells, content, 0);
   };
+  auto append_leaf = [&](const std::vector<Index_Entry>& cells_of) {
+    write_leaf(cells_of, Open_Page());
+    children.push_back(Open_Page_Number());
+    Commit_Page();
+  };
+  for (std::span<const std::uint64_t> block = blocks(); !block.empty(); block = blocks()) {
+    for (const std::uint64_t packed : block) {
+      const Index_Entry e = Unpack(packed);
+      if (!full.empty()) {
+        append_leaf(full);
+        full.clear();
+        separators.push_back(separator);
+      }
+      const std::uint32_t cost = Entry_Cell_Size(e) + 2;
+      if (open_used + cost <= leaf_room) {
+        open.push_back(e);
+        open_used += cost;
+      } else {
+        open.swap(full);
+        open_used = 0;
+        separator = e;
+      }
+    }
+  }
+  if (!full.empty()) {
+    separators.push_back(full.back());
+    full.pop_back();
+    append_leaf(full);
+    open.push_back(separator);
+  }
   std::vector<unsigned char> root_page(page_size_);
-  if (leaves.size() == 1) {
-    write_leaf(leaves[0], root_page.data());
+  if (children.empty()) {
+    if (open.empty()) return;
+    write_leaf(open, root_page.data());
     Write_At(root, root_page.data());
     return;
   }
+  if (!open.empty()) append_leaf(open);
 
   // Interior levels: children and the separators between them.
-  std::vector<std::uint32_t> children;
-  std::vector<Index_Entry> separators;
-  for (std::size_t l = 0; l < leaves.size(); ++l) {
-    write_leaf(leaves[l], Open_Page());
-    children.push_back(Open_Page_Number());
-    Commit_Page();
-    if (l + 1 < leaves.size()) separators.push_back(entries(leaves[l].end));
-  }
   const std::uint32_t room = usable_ - 12;
   for (;;) {
     // Pages hold children [begin, end]: cells (child i, separator i) for
@@ -901,6 +1112,14 @@ void Btree_Writer::Append_Row(std::uint32_t table_root, const Sqlite_Record& rec
 void Btree_Writer::Finish_Table() { impl_->Finish_Table(); }
 void Btree_Writer::Write_Index(std::uint32_t index_root,
                                const std::vector<std::uint64_t>& entries) {
+  bool given = false;
+  impl_->Write_Index(index_root, [&]() -> std::span<const std::uint64_t> {
+    if (given) return {};
+    given = true;
+    return entries;
+  });
+}
+void Btree_Writer::Write_Index(std::uint32_t index_root, const Index_Entry_Blocks& entries) {
   impl_->Write_Index(index_root, entries);
 }
 void Btree_Writer::Finish() { impl_->Finish(); }

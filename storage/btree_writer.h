@@ -31,7 +31,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +87,45 @@ inline std::uint64_t Pack_Index_Entry(std::int32_t value, std::uint32_t rowid) {
 // stable radix sort on the values alone. scratch is working space.
 void Sort_Index_Entries(std::vector<std::uint64_t>& entries, std::vector<std::uint64_t>& scratch);
 
+// The entries of an index in index order, a block at a time: each call gives
+// the next block, an empty one after the last.
+using Index_Entry_Blocks = std::function<std::span<const std::uint64_t>()>;
+
+// The entries of a table's indexes on 32-bit integer columns, given row
+// after row and read back in index order, in memory bounded by the run size:
+// the values of up to run_rows rows are kept (4 bytes a row and index, and
+// 16 bytes a row to sort a run). When a further row comes, the run is
+// sorted, index by index, into a temporary file in `folder` (without a name,
+// or removed from the folder as soon as it is made: nothing is left), and each
+// index is read back as the merge of its sorted runs. With no more than
+// run_rows rows nothing goes to the file: each index is sorted in memory.
+// The entries read back are the same either way. Throws CppSQLite3Exception
+// as Btree_Writer does (SQLITE_FULL for a full disk).
+class Index_Entry_Sorter {
+ public:
+  static constexpr std::size_t kDefaultRunRows = std::size_t{1} << 18;
+
+  // REQUIRES: indexes >= 1, run_rows >= 1.
+  Index_Entry_Sorter(std::size_t indexes, const std::string& folder,
+                     std::size_t run_rows = kDefaultRunRows);
+  Index_Entry_Sorter(const Index_Entry_Sorter&) = delete;
+  Index_Entry_Sorter& operator=(const Index_Entry_Sorter&) = delete;
+  ~Index_Entry_Sorter();
+
+  // The next row's value in each index (rowid: the rows added before + 1).
+  void Add_Row(std::span<const std::int32_t> values);
+  // Index `index`'s packed entries (Pack_Index_Entry) in order, for
+  // Btree_Writer::Write_Index. Each index is read once, after the last row;
+  // reading one ends the reading of the one before.
+  Index_Entry_Blocks Entries(std::size_t index);
+  // How many runs went to the file.
+  std::size_t Spilled_Runs() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // Writes the pages of trees into a database file that no connection has
 // open. Pages are appended after the file's last page; each tree's top page
 // is written at its root. Use: Append_Row for every row of the one table
@@ -115,8 +156,10 @@ class Btree_Writer {
   // Ends the table: writes its interior pages and its root.
   void Finish_Table();
   // Writes an index from its packed entries (REQUIRES: sorted ascending, no
-  // two equal, rowids from 1).
+  // two equal, rowids from 1). The entries may come a block at a time: what
+  // is kept of them is about one page's worth.
   void Write_Index(std::uint32_t index_root, const std::vector<std::uint64_t>& entries);
+  void Write_Index(std::uint32_t index_root, const Index_Entry_Blocks& entries);
   // Writes what is buffered and records the new page count in the file's
   // header. The file is then complete (not synced).
   void Finish();

@@ -302,6 +302,24 @@ TEST_F(AlignedIoTest, SqliteInsertsGiveWhatThePagesGive) {
   EXPECT_EQ(indexes.back(), "ok");
 }
 
+// VARNEL_INDEX_RUN_ROWS=29 sorts the index entries in 11 runs through a
+// temporary file: the same bytes as entries sorted at once, and nothing left
+// beside the result.
+TEST_F(AlignedIoTest, IndexEntriesSortedInRunsGiveTheSameBytes) {
+  const List list = Tricky_List();
+  setenv("VARNEL_INDEX_RUN_ROWS", "29", 1);
+  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, dir_.path(), "runs.aligndb");
+  unsetenv("VARNEL_INDEX_RUN_ROWS");
+  OutputAlignedAnnotatedGroupedChromatographPeaklist2database(list, dir_.path(), "whole.aligndb");
+  EXPECT_TRUE(ReadFile(File("runs.aligndb")) == ReadFile(File("whole.aligndb")));
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"runs.aligndb", "whole.aligndb"}));
+}
+
 TEST_F(AlignedIoTest, RoundTripThroughTheQueries) {
   List list = {MakePeak(2, 7, 10, 1), MakePeak(0, 7, 11, 2, 40), MakePeak(1, 8, 12, 3, 0),
                MakePeak(2147483648u, 4294967295u, 4294967295u, 2147483648u, 1)};
