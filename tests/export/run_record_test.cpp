@@ -1,7 +1,5 @@
-// The run record: its stored form, reading it back, determinism, and the
-// content hash of the inputs.
+// The run record: its stored form, reading it back, determinism.
 #include <gtest/gtest.h>
-#include <xxhash.h>
 
 #include <stdexcept>
 #include <string>
@@ -9,7 +7,6 @@
 
 #include "storage/aligned_result.h"
 #include "storage/cppsqlite3.h"
-#include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
@@ -137,55 +134,6 @@ TEST(RunRecordTest, TextShowsParametersAndEveryInput) {
         "8192 bytes, XXH3-128 fedcba9876543210fedcba9876543210, 4 peaks read"}) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
   }
-}
-
-// ---------------------------------------------------------------- hashing
-
-std::string One_Shot(const std::string& bytes) {
-  XXH128_canonical_t c;
-  XXH128_canonicalFromHash(&c, XXH3_128bits(bytes.data(), bytes.size()));
-  char hex[33];
-  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", c.digest[i]);
-  return hex;
-}
-
-TEST(FileHashTest, StreamingInBlocksEqualsOneShotAtEveryBlockEdge) {
-  Temp_Folder dir;
-  const std::string path = Join_Path(dir.path(), "f");
-  Write_File(path, "");
-  EXPECT_EQ(Hash_File_XXH3_128(path), "99aa06d3014798d86001c324468d497f");
-  for (std::size_t size : {std::size_t{1}, kHashBlockBytes - 1, kHashBlockBytes,
-                           kHashBlockBytes + 1, 3 * kHashBlockBytes + 17}) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) >> 3);
-    Write_File(path, bytes);
-    const File_Digest digest = Digest_File(path);
-    EXPECT_EQ(digest.size, size);
-    EXPECT_EQ(digest.xxh3_128, One_Shot(bytes)) << size;
-  }
-}
-
-TEST(FileHashTest, UnreadableFileIsNamed) {
-  Temp_Folder dir;
-  const std::string missing = Join_Path(dir.path(), "missing.db");
-  EXPECT_THROW(
-      {
-        try {
-          Describe_Run_Input(0, "S", dir.path(), "missing.db", 0);
-        } catch (const std::runtime_error& e) {
-          EXPECT_EQ(std::string(e.what()), missing + ": cannot read: No such file or directory");
-          throw;
-        }
-      },
-      std::runtime_error);
-  EXPECT_THROW(Hash_File_XXH3_128(dir.path()), std::runtime_error);
-}
-
-TEST(FileHashTest, InputDescriptionCarriesSizeAndHash) {
-  Temp_Folder dir;
-  Write_File(Join_Path(dir.path(), "a.db"), "abc");
-  const Run_Input in = Describe_Run_Input(3, "A", dir.path(), "a.db", 7);
-  EXPECT_EQ(in, (Run_Input{3, "A", dir.path(), "a.db", 3, One_Shot("abc"), 7}));
 }
 
 }  // namespace

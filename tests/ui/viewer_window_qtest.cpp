@@ -12,13 +12,13 @@
 #include <QTableView>
 #include <QtTest>
 
-#include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/result_viewer_window.h"
 #include "ui/widgets/varnel_form.h"
