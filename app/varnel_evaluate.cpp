@@ -7,7 +7,7 @@
 #include <iostream>
 #include <string>
 
-#include "storage/result_pair.h"
+#include "run/result_pair.h"
 #include "tools/evaluate.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "export/export_result.h"
+#include "run/result_pair.h"
 #include "storage/aligned_result.h"
 #include "storage/cppsqlite3.h"
-#include "storage/result_pair.h"
 #include "storage/run_record.h"
 
 namespace {

@@ -24,8 +24,8 @@
 #include <string>
 
 #include "export/sample_sheet.h"
+#include "run/result_pair.h"
 #include "storage/cppsqlite3.h"
-#include "storage/result_pair.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 

@@ -15,12 +15,12 @@
 #include "align/rt_correction.h"
 #include "model/peak.h"
 #include "run/read_ahead.h"
+#include "run/result_pair.h"
 #include "run/row_spill.h"
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/result_pair.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
 
@@ -274,7 +274,7 @@ Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summa
 }
 
 // Writes every result file side by side, then, every file complete, replaces
-// the old ones with them as one (see storage/result_pair.h). The tables
+// the old ones with them as one (see run/result_pair.h). The tables
 // beside Align_Peaklist only when asked for: the run's record, the drift
 // correction.
 void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& summary,

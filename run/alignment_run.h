@@ -79,7 +79,7 @@ struct Alignment_Run_Summary {
 // into request.result_folder, which must exist, and replaces the old result
 // files as one at the end (Replace_Together; an interrupted replacement or
 // temporary files that a killed program left in the folder are completed or
-// removed first, see storage/result_pair.h). The numbers are
+// removed first, see run/result_pair.h). The numbers are
 // taken as they are: Check_Alignment_Parameters is the front ends' business.
 // The result is the same for every thread count, and the same as reading the
 // inputs with Query_All_..., aligning the list with compound_align and writing

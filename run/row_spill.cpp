@@ -10,7 +10,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/result_pair.h"
+#include "storage/replacement_file.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <unordered_map>
 
 #include "run/alignment_run.h"
+#include "run/file_hash.h"
 #include "storage/cppsqlite3.h"
-#include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 

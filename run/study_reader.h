@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "run/alignment_request.h"
+#include "run/file_hash.h"
 #include "storage/annotated_reader.h"
-#include "storage/file_hash.h"
 
 // One database as read.
 struct Study_File {

@@ -75,9 +75,9 @@ class Pending_Result_File {
   // The temporary file and the target (REQUIRES: !empty()).
   const std::string& temp_path() const;
   const std::string& target() const { return target_; }
-  // Leaves the temporary file to someone else (renamed by Replace_Together,
-  // see storage/result_pair.h, or kept for a later completion): nothing is
-  // pending any more, and the destructor leaves the file.
+  // Leaves the temporary file to someone else (renamed together with other
+  // files, or kept for a later completion): nothing is pending any more, and
+  // the destructor leaves the file.
   void Release();
 
  private:

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "storage/cppsqlite3.h"
-#include "storage/result_pair.h"
+#include "storage/replacement_file.h"
 
 namespace {
 

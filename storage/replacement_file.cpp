@@ -12,7 +12,6 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/result_pair.h"
 
 namespace {
 
@@ -28,6 +27,10 @@ mode_t NewFileMode() {
 }
 
 }  // namespace
+
+std::string Own_Temporary_Pattern(const std::string& folder) {
+  return Join_Path(folder, std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-XXXXXX");
+}
 
 Replacement_File::Replacement_File(const std::string& folder, const std::string& name)
     : folder_(folder), target_path_(Join_Path(folder, name)) {

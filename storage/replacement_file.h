@@ -1,19 +1,31 @@
-// Internal to the storage library: a result file written under a temporary
-// name beside its target and renamed over the target only when complete, so
-// a failed or interrupted write leaves the previous result intact.
+// A file written under a temporary name beside its target and renamed over
+// the target only when complete, so a failed or interrupted write leaves the
+// previous file intact.
+//
+// Every temporary file a Varnel program makes in a result folder is named
+// ".varnel-part-<pid>-XXXXXX" (the process id of its maker, then six random
+// characters); SQLite's side files of such a file add "-journal", "-wal" or
+// "-shm". The maker holds an exclusive flock on the file while it lives, so
+// that a program tidying the folder can tell it is alive.
 #ifndef VARNEL_STORAGE_REPLACEMENT_FILE_H_
 #define VARNEL_STORAGE_REPLACEMENT_FILE_H_
 
 #include <string>
 #include <string_view>
 
+inline constexpr std::string_view kTemporaryPrefix = ".varnel-part-";
+
+// The mkstemp pattern of a temporary file of this process in folder:
+// Join_Path(folder, ".varnel-part-<pid>-XXXXXX").
+std::string Own_Temporary_Pattern(const std::string& folder);
+
 class Replacement_File {
  public:
   // Creates an empty temporary file in folder (named by
-  // Own_Temporary_Pattern, see storage/result_pair.h), open for writing, with
-  // the permissions a new file would get, and holds an exclusive flock on it
-  // until it is committed, released or removed. Throws
-  // CppSQLite3Exception(1000) with the system's reason.
+  // Own_Temporary_Pattern), open for writing, with the permissions a new file
+  // would get, and holds an exclusive flock on it until it is committed,
+  // released or removed. Throws CppSQLite3Exception(1000) with the system's
+  // reason.
   Replacement_File(const std::string& folder, const std::string& name);
   Replacement_File(const Replacement_File&) = delete;
   Replacement_File& operator=(const Replacement_File&) = delete;

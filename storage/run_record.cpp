@@ -2,28 +2,12 @@
 
 #include <charconv>
 #include <string_view>
-#include <utility>
 
-#include "storage/file_hash.h"
 #include "storage/path.h"
 
 std::string Run_Number_Text(double value) {
   char buf[64];
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
-}
-
-Run_Input Describe_Run_Input(std::uint32_t sample_id, std::string sample_name, std::string folder,
-                             std::string file_name, std::uint64_t peaks_read) {
-  const File_Digest digest = Digest_File(Join_Path(folder, file_name));
-  Run_Input input;
-  input.sample_id = sample_id;
-  input.sample_name = std::move(sample_name);
-  input.folder = std::move(folder);
-  input.file_name = std::move(file_name);
-  input.size = digest.size;
-  input.xxh3_128 = digest.xxh3_128;
-  input.peaks_read = peaks_read;
-  return input;
 }
 
 std::string Format_Run_Record(const Run_Record& r) {

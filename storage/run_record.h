@@ -27,7 +27,7 @@ struct Run_Input {
   std::string folder;     // as the run was given it (no trailing separator)
   std::string file_name;  // bare name inside folder
   std::uint64_t size = 0;
-  std::string xxh3_128;  // Hash_File_XXH3_128 of the file
+  std::string xxh3_128;  // XXH3-128 of its bytes, 32 lowercase hex digits
   std::uint64_t peaks_read = 0;
 
   friend bool operator==(const Run_Input&, const Run_Input&) = default;
@@ -49,11 +49,6 @@ struct Run_Record {
 
   friend bool operator==(const Run_Record&, const Run_Record&) = default;
 };
-
-// Size and hash of the file Join_Path(folder, file_name), with the rest of an
-// input's fields. Throws std::runtime_error naming the file when it cannot be read.
-Run_Input Describe_Run_Input(std::uint32_t sample_id, std::string sample_name, std::string folder,
-                             std::string file_name, std::uint64_t peaks_read);
 
 // Shortest decimal text that reads back to the same double ("0.1", "20",
 // "1e-05"): the form of the record's numbers.

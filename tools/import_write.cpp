@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "run/alignment_request.h"
-#include "storage/annotated_writer.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "tools/annotated_writer.h"
 #include "tools/feature_import.h"
 #include "tools/import_common.h"
 

@@ -1,9 +1,10 @@
 # varnel_tools: the study simulator, the scoring against its ground truth,
-# the import of other tools' feature lists, the terminal progress bar and
-# the stop signals, shared by the command-line programs and by tests of every
-# area.
+# the import of other tools' feature lists and the writer of the annotated
+# databases both make, the terminal progress bar and the stop signals, shared
+# by the command-line programs and by tests of every area.
 add_library(varnel_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/simulate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/annotated_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress_bar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cli_number.cpp
   ${CMAKE_CURRENT_LIST_DIR}/evaluate.cpp

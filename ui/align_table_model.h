@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "storage/aligned_table.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/viz_plot.h"
 
 namespace Varnel {

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "storage/aligned_table.h"
 #include "ui/align_tab.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 
 namespace Varnel {
 

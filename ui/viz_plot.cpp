@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "storage/aligned_queries.h"
-#include "storage/aligned_table.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/text_codec.h"
 #include "ui/viz_palette.h"
 

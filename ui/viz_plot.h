@@ -31,7 +31,7 @@ struct Plot_Options {
 
 // The keys of the selected grid row: the integer cells kCol_EIC_ID,
 // kCol_Peak_ID, kCol_Group_ID, kCol_Compound_ID, kCol_SAMPLE_ID and
-// kCol_Align_ID (storage/aligned_table.h); kCol_SAMPLE_NAME and kCol_Align_ID
+// kCol_Align_ID (ui/grid/aligned_table.h); kCol_SAMPLE_NAME and kCol_Align_ID
 // as text.
 struct Row_Keys {
   int EIC_ID = 0;

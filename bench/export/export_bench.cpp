@@ -13,10 +13,10 @@
 #include <benchmark/benchmark.h>
 
 #include "export/export_result.h"
+#include "run/file_hash.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
 #include "storage/cppsqlite3.h"
-#include "storage/file_hash.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
 

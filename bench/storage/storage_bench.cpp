@@ -16,13 +16,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include "storage/aligned_table.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
 #include "storage/btree_writer.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "ui/grid/aligned_table.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/viz_plot.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"

@@ -24,10 +24,10 @@
 
 #include "badinput_support.h"
 #include "run/alignment_run.h"
-#include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "ui/grid/aligned_table.h"
 
 namespace badinput {
 namespace {

@@ -19,9 +19,9 @@
 #include "badinput_support.h"
 #include "run/alignment_run.h"
 #include "storage/aligned_queries.h"
-#include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "ui/grid/aligned_table.h"
 
 namespace badinput {
 namespace {

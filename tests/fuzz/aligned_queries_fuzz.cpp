@@ -11,9 +11,9 @@
 
 #include "fuzz_db_file.h"
 #include "storage/aligned_queries.h"
-#include "storage/aligned_table.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "ui/grid/aligned_table.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <QToolTip>
 #include <QtTest>
 
-#include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
@@ -17,6 +16,7 @@
 #include "tests/ui/support/viz_study.h"
 #include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/result_export_ui.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/quality_window.h"

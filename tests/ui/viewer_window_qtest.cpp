@@ -12,9 +12,9 @@
 #include <QTableView>
 #include <QtTest>
 
-#include "storage/aligned_table.h"
 #include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/result_viewer_window.h"
 #include "ui/widgets/varnel_form.h"

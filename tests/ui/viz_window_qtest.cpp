@@ -10,7 +10,6 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
@@ -18,6 +17,7 @@
 #include "tests/ui/support/viz_study.h"
 #include "tests/ui/support/window_test.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"
 #include "ui/widgets/viz_chart.h"

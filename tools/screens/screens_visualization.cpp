@@ -15,13 +15,13 @@
 #include <set>
 
 #include "run/alignment_run.h"
-#include "storage/aligned_table.h"
 #include "storage/path.h"
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/viz_study.h"
 #include "tools/screens/screens.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/varnel_form.h"

@@ -15,10 +15,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "storage/aligned_table.h"
+#include "run/result_pair.h"
 #include "storage/path.h"
-#include "storage/result_pair.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/result_find.h"
 #include "ui/text_codec.h"
 #include "ui/viz_plot.h"

@@ -14,9 +14,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "storage/aligned_table.h"
 #include "storage/result_columns.h"
 #include "ui/align_table_model.h"
+#include "ui/grid/aligned_table.h"
 #include "ui/viz_plot.h"
 #include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/form_dialogs.h"

@@ -1,6 +1,6 @@
 // Content hashes of input files, for the run record: XXH3-128 (libxxhash).
-#ifndef VARNEL_STORAGE_FILE_HASH_H_
-#define VARNEL_STORAGE_FILE_HASH_H_
+#ifndef VARNEL_RUN_FILE_HASH_H_
+#define VARNEL_RUN_FILE_HASH_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -22,4 +22,4 @@ std::string Hash_File_XXH3_128(const std::string& path);
 
 inline constexpr std::size_t kHashBlockBytes = std::size_t{1} << 20;
 
-#endif  // VARNEL_STORAGE_FILE_HASH_H_
+#endif  // VARNEL_RUN_FILE_HASH_H_

@@ -1,4 +1,4 @@
-#include "storage/file_hash.h"
+#include "run/file_hash.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -13,8 +13,8 @@
 // an integer beyond 32 bits, ...) is kept aside in a small per-column map with
 // the value as SQLite reported it, so nothing is lost and common rows cost no
 // more than their typed slot.
-#ifndef VARNEL_STORAGE_ALIGNED_TABLE_H_
-#define VARNEL_STORAGE_ALIGNED_TABLE_H_
+#ifndef VARNEL_UI_GRID_ALIGNED_TABLE_H_
+#define VARNEL_UI_GRID_ALIGNED_TABLE_H_
 
 #include <algorithm>
 #include <array>
@@ -250,4 +250,4 @@ class Aligned_Table {
   std::array<std::unordered_map<std::uint32_t, Odd_Cell>, kAlignedColumnCount> odd_;
 };
 
-#endif  // VARNEL_STORAGE_ALIGNED_TABLE_H_
+#endif  // VARNEL_UI_GRID_ALIGNED_TABLE_H_

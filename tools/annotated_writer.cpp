@@ -1,4 +1,4 @@
-#include "storage/annotated_writer.h"
+#include "tools/annotated_writer.h"
 
 #include <filesystem>
 #include <stdexcept>

@@ -14,15 +14,12 @@
 // calls Recover_Result_Folder before it reads never sees old and new files
 // mixed.
 //
-// Temporary names. Every temporary file a Varnel program makes in a result
-// folder is named ".varnel-part-<pid>-XXXXXX" (the process id of its maker,
-// then six random characters); SQLite's side files of such a file add
-// "-journal", "-wal" or "-shm". The maker holds an exclusive flock on the file
-// while it lives. Recover_Result_Folder removes such a file only when its
-// maker's process is gone and nobody holds the lock, and never touches a file
-// of any other name.
-#ifndef VARNEL_STORAGE_RESULT_PAIR_H_
-#define VARNEL_STORAGE_RESULT_PAIR_H_
+// Temporary files (storage/replacement_file.h). Recover_Result_Folder removes
+// a temporary file of a Varnel program only when its maker's process is gone
+// and nobody holds the file's lock, and never touches a file of any other
+// name.
+#ifndef VARNEL_RUN_RESULT_PAIR_H_
+#define VARNEL_RUN_RESULT_PAIR_H_
 
 #include <cstddef>
 #include <string>
@@ -33,10 +30,6 @@ class Pending_Result_File;
 
 // The commit record's name in a result folder.
 inline constexpr const char* kCommitRecordName = ".varnel-pair-commit";
-
-// The mkstemp pattern of a temporary file of this process in folder:
-// Join_Path(folder, ".varnel-part-<pid>-XXXXXX").
-std::string Own_Temporary_Pattern(const std::string& folder);
 
 // True when name (a bare file name) is a Varnel temporary name or one of its
 // SQLite side files; *maker then holds the process id in it.
@@ -77,4 +70,4 @@ Result_Folder_Recovery Recover_Result_Folder_Of(const std::string& result_file);
 // the process sleeps MS milliseconds between two renames.
 void Replace_Together(std::vector<Pending_Result_File>& files);
 
-#endif  // VARNEL_STORAGE_RESULT_PAIR_H_
+#endif  // VARNEL_RUN_RESULT_PAIR_H_

@@ -1,7 +1,7 @@
 // Disk reads started ahead of readers that go through parts of a file front
 // to back.
-#ifndef VARNEL_STORAGE_READ_AHEAD_HINTS_H_
-#define VARNEL_STORAGE_READ_AHEAD_HINTS_H_
+#ifndef VARNEL_UI_GRID_READ_AHEAD_HINTS_H_
+#define VARNEL_UI_GRID_READ_AHEAD_HINTS_H_
 
 #include <sys/types.h>
 
@@ -49,4 +49,4 @@ class Read_Ahead_Hints {
   std::thread thread_;
 };
 
-#endif  // VARNEL_STORAGE_READ_AHEAD_HINTS_H_
+#endif  // VARNEL_UI_GRID_READ_AHEAD_HINTS_H_

@@ -1,7 +1,7 @@
 // The result pair replaced as one, and the tidying of a result folder: every
 // state a kill can leave (and some no kill makes) against what the next
 // program finds after Recover_Result_Folder.
-#include "storage/result_pair.h"
+#include "run/result_pair.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,7 +20,8 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "temp_dir.h"
+#include "storage/replacement_file.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ TEST(ResultPairTest, RecoveryCompletesOrDropsWhatAKillLeft) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    Temp_Folder dir;
     const std::string& d = dir.path();
     Write(Join_Path(d, kCsv), c.csv_waiting ? "old csv" : "new csv");
     // A database no longer waiting was renamed, unless it went missing.
@@ -135,7 +136,7 @@ TEST(ResultPairTest, RecoveryCompletesOrDropsWhatAKillLeft) {
 // Temporary files go only when their maker has ended and nobody holds their
 // lock; nothing of another name is touched.
 TEST(ResultPairTest, TidyingRemovesOnlyFilesOfEndedMakers) {
-  TempDir dir;
+  Temp_Folder dir;
   const std::string& d = dir.path();
   const long dead = Dead_Pid();
   const std::vector<std::string> stale = {Temp_Name(dead, "aaaaaa"),
@@ -183,7 +184,7 @@ TEST(ResultPairTest, ReplaceTogetherAndItsFailures) {
     Write(Join_Path(d, kDb), "old db");
   };
   {
-    TempDir dir;
+    Temp_Folder dir;
     old_pair(dir.path());
     std::vector<Pending_Result_File> files = pending(dir.path());
     Replace_Together(files);
@@ -202,7 +203,7 @@ TEST(ResultPairTest, ReplaceTogetherAndItsFailures) {
   }
   {
     // The CSV's target is a folder that holds a file: its rename fails.
-    TempDir dir;
+    Temp_Folder dir;
     const std::string& d = dir.path();
     fs::create_directory(Join_Path(d, kCsv));
     Write(Join_Path(Join_Path(d, kCsv), "inside"), "x");
@@ -216,7 +217,7 @@ TEST(ResultPairTest, ReplaceTogetherAndItsFailures) {
   }
   {
     // The database's target is such a folder: the CSV is new already.
-    TempDir dir;
+    Temp_Folder dir;
     const std::string& d = dir.path();
     Write(Join_Path(d, kCsv), "old csv");
     fs::create_directory(Join_Path(d, kDb));

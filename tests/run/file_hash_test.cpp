@@ -1,15 +1,16 @@
-// The content hash of a run's inputs: streamed in blocks, named when
-// unreadable, carried into the input's description.
-#include <gtest/gtest.h>
+// Content hashes of the inputs: streamed in blocks, equal to the one-shot
+// hash at every block edge; an unreadable file is named.
+#include "run/file_hash.h"
+
 #include <xxhash.h>
 
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
-#include "storage/file_hash.h"
+#include <gtest/gtest.h>
+
 #include "storage/path.h"
-#include "storage/run_record.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -44,7 +45,7 @@ TEST(FileHashTest, UnreadableFileIsNamed) {
   EXPECT_THROW(
       {
         try {
-          Describe_Run_Input(0, "S", dir.path(), "missing.db", 0);
+          Digest_File(missing);
         } catch (const std::runtime_error& e) {
           EXPECT_EQ(std::string(e.what()), missing + ": cannot read: No such file or directory");
           throw;
@@ -52,13 +53,6 @@ TEST(FileHashTest, UnreadableFileIsNamed) {
       },
       std::runtime_error);
   EXPECT_THROW(Hash_File_XXH3_128(dir.path()), std::runtime_error);
-}
-
-TEST(FileHashTest, InputDescriptionCarriesSizeAndHash) {
-  Temp_Folder dir;
-  Write_File(Join_Path(dir.path(), "a.db"), "abc");
-  const Run_Input in = Describe_Run_Input(3, "A", dir.path(), "a.db", 7);
-  EXPECT_EQ(in, (Run_Input{3, "A", dir.path(), "a.db", 3, One_Shot("abc"), 7}));
 }
 
 }  // namespace

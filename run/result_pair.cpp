@@ -1,4 +1,4 @@
-#include "storage/result_pair.h"
+#include "run/result_pair.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,10 +19,10 @@
 #include "storage/aligned_writers.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/replacement_file.h"
 
 namespace {
 
-constexpr std::string_view kTemporaryPrefix = ".varnel-part-";
 constexpr std::string_view kRecordFirstLine = "varnel result pair 1";
 constexpr std::string_view kRecordLastLine = "end";
 constexpr std::size_t kMaxRecordBytes = 64 * 1024;
@@ -256,10 +256,6 @@ void Remove_Stale_Temporaries(const std::string& folder, Result_Folder_Recovery&
 }
 
 }  // namespace
-
-std::string Own_Temporary_Pattern(const std::string& folder) {
-  return Join_Path(folder, std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-XXXXXX");
-}
 
 bool Is_Own_Temporary_Name(std::string_view name, long* maker) {
   std::string_view rest;

@@ -1,4 +1,4 @@
-#include "storage/aligned_table.h"
+#include "ui/grid/aligned_table.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "storage/read_ahead_hints.h"
+#include "ui/grid/read_ahead_hints.h"
 #include "storage/result_columns.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The read-ahead hints reach the page cache for each range ahead of its
 // reader, no further, and never fail.
-#include "storage/read_ahead_hints.h"
+#include "ui/grid/read_ahead_hints.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ bool Becomes_Resident(const std::string& path, off_t begin, off_t end) {
 }
 
 TEST(ReadAheadHintsTest, EachRangeIsReadAheadOfItsReaderAndNoFurther) {
-  TempDir dir;
+  Temp_Folder dir;
   const std::string path = dir.path() + "/data";
   {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
@@ -68,7 +68,7 @@ TEST(ReadAheadHintsTest, EachRangeIsReadAheadOfItsReaderAndNoFurther) {
 }
 
 TEST(ReadAheadHintsTest, NothingThereOrNothingToDoNeverFailsNorWaits) {
-  TempDir dir;
+  Temp_Folder dir;
   { Read_Ahead_Hints none(dir.path() + "/missing", {{0, 1 << 20}}, 1 << 20); }
   { Read_Ahead_Hints folder(dir.path(), {{0, 1 << 20}}, 1 << 20); }
   const std::string path = dir.path() + "/small";

@@ -1,4 +1,4 @@
-#include "storage/read_ahead_hints.h"
+#include "ui/grid/read_ahead_hints.h"
 
 #include <fcntl.h>
 #include <sys/uio.h>
