@@ -27,8 +27,7 @@ void CopyScalars(const From& p, Chromatogram_Peak_Group_Compound_Align& r) {
 }  // namespace
 
 Chromatogram_Peak_Group_Compound_Align::Chromatogram_Peak_Group_Compound_Align(
-    const Chromatogram_Peak_Group_Compound& peak, std::uint32_t sample_id,
-    std::string sample_name)
+    const Chromatogram_Peak_Group_Compound& peak, std::uint32_t sample_id, std::string sample_name)
     : Peak_shape(peak.Peak_shape),
       Adduct_Annotation(peak.Adduct_Annotation),
       SAMPLE_ID(sample_id),

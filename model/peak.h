@@ -36,7 +36,7 @@ struct Chromatogram_Peak_Group_Compound {
   std::uint32_t Right_Boundary = 0;
   std::uint32_t Group_ID = 0;
   std::string Adduct_Annotation;
-  std::uint32_t Compound_ID = 0;  // 0: not annotated, never aligned
+  std::uint32_t Compound_ID = 0;         // 0: not annotated, never aligned
   double Compound_MolecularMass = 0.0;   // Da
   double Compound_Retention_Time = 0.0;  // seconds
   double Compound_Intensity = 0.0;       // <= 0.0 (or NaN): never seeds a group

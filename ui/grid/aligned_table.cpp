@@ -13,8 +13,8 @@
 
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
-#include "ui/grid/read_ahead_hints.h"
 #include "storage/result_columns.h"
+#include "ui/grid/read_ahead_hints.h"
 
 namespace {
 
