@@ -19,7 +19,8 @@
 # result (about 6 KB per peak at its fullest; the single run's result is
 # removed before the workflow starts). VARNEL_SHARD_OPTIONS: alignment options
 # (default "--mode fast"); VARNEL_SHARD_BATCH: inputs per scan and split job
-# (default 50).
+# (default 50); VARNEL_SHARD_DROP_PARTS=true: each shard's parts removed once it is
+# aligned (the 10M study then fits in about 60 GB, inputs included).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
@@ -56,6 +57,7 @@ shards: $shards
 batch: $batch
 bin: $bin
 time_log: $work/flow/steps.txt
+drop_parts: ${VARNEL_SHARD_DROP_PARTS:-false}
 END
 cd "$work/flow"
 cat "${dbs[@]}" >/dev/null

@@ -3,6 +3,8 @@
 # with `snakemake --cores 2` (four shards, inputs in batches of two, deep
 # mode with drift correction and the run's record) must give the result of one
 # varnel-align run: the same CSV bytes and the same database at the SQL level.
+# The shards' parts are dropped once aligned (drop_parts), as the large
+# benchmark runs them.
 # Usage: snakefile_test.sh SOURCE_DIR PROGRAM_DIR
 set -euo pipefail
 source_dir=$1
@@ -22,6 +24,7 @@ options: "$options"
 shards: 4
 batch: 2
 bin: $bin
+drop_parts: true
 END
 snakemake --cores 2 --snakefile "$source_dir/workflow/Snakefile" --configfile config.yaml -q \
   >snakemake.log 2>&1 || { cat snakemake.log >&2; exit 1; }
@@ -37,4 +40,5 @@ dump() {
 }
 cmp <(dump single/$name.aligndb) <(dump result/$name.aligndb)
 test "$(ls work | grep -c '^shard-')" -eq 4
+test -z "$(ls work/parts | grep '^shard-' || true)"
 echo "the workflow's result is the single run's"
