@@ -9,6 +9,7 @@
 
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/grid_result_test.h"
 #include "tests/ui/support/viz_study.h"
 #include "ui/align_table_model.h"
 #include "ui/grid/aligned_table.h"
@@ -26,31 +27,7 @@ QColor Rgb(int r, int g, int b) { return QColor(r, g, b); }
 
 // ---- Result table and grid model ----
 
-class AlignedResultTest : public ::testing::Test {
- protected:
-  std::string Write(const std::vector<Align_Peak>& peaks, const std::string& name = "r.aligndb") {
-    ::Varnel::Test::Write_Aligned_Result(peaks, dir_.path(), name);
-    return name;
-  }
-  void Exec(const std::string& name, const std::string& sql) {
-    Exec_Sql(Join_Path(dir_.path(), name), sql);
-  }
-  Aligned_Table Load(const std::string& name) { return Aligned_Table::Load(dir_.path(), name); }
-
-  Temp_Folder dir_;
-};
-
-Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id) {
-  Peak_Spec s;
-  s.sample_id = sample;
-  s.sample_name = "S" + std::to_string(sample);
-  s.eic_id = eic;
-  s.peak_id = eic;
-  s.group_id = eic;
-  s.compound_id = eic;
-  s.align_id = align_id;
-  return s;
-}
+using AlignedResultTest = Test::Grid_Result_Test;
 
 TEST_F(AlignedResultTest, LargeUnsignedIdsShowAsTheStoredSignedNumbers) {
   Peak_Spec a = Spec(0, 1, 1);

@@ -15,6 +15,7 @@
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
+#include "tests/ui/support/grid_result_test.h"
 #include "tests/ui/support/viz_study.h"
 
 namespace Varnel {
@@ -24,32 +25,7 @@ using Test::Align_Peak;
 using Test::Make_Peak;
 using Test::Peak_Spec;
 
-class AlignedTableTest : public ::testing::Test {
- protected:
-  std::string Write(const std::vector<Align_Peak>& peaks, const std::string& name = "r.aligndb") {
-    ::Varnel::Test::Write_Aligned_Result(peaks, dir_.path(), name);
-    return name;
-  }
-  void Exec(const std::string& name, const std::string& sql) {
-    Exec_Sql(Join_Path(dir_.path(), name), sql);
-  }
-  Aligned_Table Load(const std::string& name) { return Aligned_Table::Load(dir_.path(), name); }
-
-  Temp_Folder dir_;
-};
-
-Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id) {
-  Peak_Spec s;
-  s.sample_id = sample;
-  s.sample_name = "S";
-  s.sample_name += std::to_string(sample);
-  s.eic_id = eic;
-  s.peak_id = eic;
-  s.group_id = eic;
-  s.compound_id = eic;
-  s.align_id = align_id;
-  return s;
-}
+using AlignedTableTest = Test::Grid_Result_Test;
 
 TEST_F(AlignedTableTest, LoadsTheGridColumnsOrderedByAlignId) {
   Peak_Spec a = Spec(1, 10, 3), b = Spec(0, 11, 1), c = Spec(2, 12, 0);
