@@ -547,9 +547,12 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
   std::vector<double> robust, reaches;
   const std::size_t k = Neighbours(span, p.x.size());
   std::vector<double> fit = Robust_Lowess(p, c.rt, k, params.robust_iterations, robust, &reaches);
-  // Grid points far from every anchor: linear between the supported ones.
+  // Grid points far from every anchor (farther than a grid step, or than
+  // half the local fits' typical reach): linear between the supported ones,
+  // so a stretch without anchors never takes a bend the fit extrapolated.
   std::vector<double> copy(reaches);
-  const double gap = kGapReaches * (copy.empty() ? 0.0 : Median(copy));
+  const double step = c.rt.size() > 1 ? c.rt[1] - c.rt[0] : 0.0;
+  const double gap = std::min(step, kGapReaches * (copy.empty() ? 0.0 : Median(copy)));
   std::vector<bool> supported(c.rt.size());
   for (std::size_t g = 0; g < c.rt.size(); ++g) {
     const auto hi = std::lower_bound(p.x.begin(), p.x.end(), c.rt[g]);

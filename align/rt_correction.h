@@ -49,10 +49,11 @@
 //    residuals, pooled over the samples and clipped at 3 robust SDs, have
 //    the least sum of squares wins, or the smoothest within 2 % of it. The curve is sampled
 //    at grid_points evenly spaced times from the sample's first to its last
-//    anchor time. A grid point farther from every anchor than half the
-//    median reach of the local fits has too little evidence: its value is
-//    linear between the nearest supported grid points (the end value beyond
-//    them), never a bend extrapolated into the gap. Then the corrected times
+//    anchor time. A grid point farther from every anchor than one grid step
+//    (or than half the median reach of the local fits, if less) has too
+//    little evidence: its value is linear between the nearest supported grid
+//    points (the end value beyond them), never a bend a local fit
+//    extrapolated into the gap. Then the corrected times
 //    of the grid are made non-decreasing (pool-adjacent-violators), so the
 //    mapping keeps the order of elution. Shift = -(smoothed deviation);
 //    corrected time = RT + Shift(RT), linear between grid points, the end

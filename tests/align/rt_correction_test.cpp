@@ -243,6 +243,46 @@ TEST(RtCorrectionTest, StretchWithoutAnchorsIsInterpolatedAndCurvesAreMonotone) 
   }
 }
 
+TEST(RtCorrectionTest, GridPointsWithoutANearbyAnchorLieOnTheLineAcrossTheirGap) {
+  // Sample 1 wanders by +-20 s and holds no compound between 650 and 850 s.
+  // With wide local fits the whole gap lies within a fit's reach, and a fit
+  // would carry the wander's curvature into it; a grid point farther than
+  // one grid step from every anchor point must lie on the straight line
+  // between the nearest grid points that have one.
+  const auto drift = [](std::uint32_t s, double t) {
+    return s == 1 ? 20.0 * std::sin(2.0 * 3.14159265 * t / 500.0) : 0.0;
+  };
+  List gapped;
+  for (const Peak& p : RandomStudy(37, drift)) {
+    const double t = p.Compound_Retention_Time;
+    if (p.SAMPLE_ID != 1 || t < 650.0 || t > 850.0) gapped.push_back(p);
+  }
+  Rt_Correction_Params params = Params();
+  params.span = 0.4;
+  const Rt_Correction correction = Fit_Rt_Correction(gapped, params);
+  const Rt_Sample_Curve& c = correction.samples[1];
+  ASSERT_TRUE(c.corrected);
+  const double step = c.rt[1] - c.rt[0];
+  std::vector<std::size_t> near;  // grid points with an anchor point within a step
+  for (std::size_t g = 0; g < c.rt.size(); ++g) {
+    for (double a : c.anchor_rt) {
+      if (std::fabs(a - c.rt[g]) <= step) {
+        near.push_back(g);
+        break;
+      }
+    }
+  }
+  std::size_t in_gap = 0;
+  for (std::size_t n = 1; n < near.size(); ++n) {
+    const std::size_t a = near[n - 1], b = near[n];
+    for (std::size_t g = a + 1; g < b; ++g, ++in_gap) {
+      const double f = (c.rt[g] - c.rt[a]) / (c.rt[b] - c.rt[a]);
+      EXPECT_NEAR(c.shift[g], c.shift[a] + f * (c.shift[b] - c.shift[a]), 1e-9) << c.rt[g];
+    }
+  }
+  EXPECT_GE(in_gap, 10u);
+}
+
 TEST(RtCorrectionTest, TwentyPercentWrongAnchorsDoNotMoveTheCurve) {
   const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 15.0 + 0.02 * t : 0.0; };
   List study = RandomStudy(31, drift);
