@@ -560,6 +560,19 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
     if (hi != p.x.end()) nearest = *hi - c.rt[g];
     if (hi != p.x.begin()) nearest = std::min(nearest, c.rt[g] - *(hi - 1));
     supported[g] = nearest <= gap;
+    // Nor does a supported point go beyond what the anchors within a grid
+    // step ask for (those the robust fit kept): beside a gap a local fit can
+    // overshoot the few anchors at its edge.
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (auto i = static_cast<std::size_t>(
+             std::lower_bound(p.x.begin(), p.x.end(), c.rt[g] - step) - p.x.begin());
+         i < p.x.size() && p.x[i] <= c.rt[g] + step; ++i) {
+      if (robust[i] > 0.0) {
+        low = std::min(low, p.y[i]);
+        high = std::max(high, p.y[i]);
+      }
+    }
+    if (supported[g] && low <= high) fit[g] = std::clamp(fit[g], low, high);
   }
   std::size_t last = c.rt.size();  // the last supported grid point so far
   for (std::size_t g = 0; g < c.rt.size(); ++g) {

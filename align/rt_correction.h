@@ -53,7 +53,10 @@
 //    (or than half the median reach of the local fits, if less) has too
 //    little evidence: its value is linear between the nearest supported grid
 //    points (the end value beyond them), never a bend a local fit
-//    extrapolated into the gap. Then the corrected times
+//    extrapolated into the gap. A supported grid point keeps within the
+//    deviations of the anchor points within one grid step (those the robust
+//    weights kept), so a fit does not overshoot the few anchors at a gap's
+//    edge. Then the corrected times
 //    of the grid are made non-decreasing (pool-adjacent-violators), so the
 //    mapping keeps the order of elution. Shift = -(smoothed deviation);
 //    corrected time = RT + Shift(RT), linear between grid points, the end

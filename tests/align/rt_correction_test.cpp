@@ -246,9 +246,10 @@ TEST(RtCorrectionTest, StretchWithoutAnchorsIsInterpolatedAndCurvesAreMonotone) 
 TEST(RtCorrectionTest, GridPointsWithoutANearbyAnchorLieOnTheLineAcrossTheirGap) {
   // Sample 1 wanders by +-20 s and holds no compound between 650 and 850 s.
   // With wide local fits the whole gap lies within a fit's reach, and a fit
-  // would carry the wander's curvature into it; a grid point farther than
+  // would carry the wander's curvature into it: a grid point farther than
   // one grid step from every anchor point must lie on the straight line
-  // between the nearest grid points that have one.
+  // between the nearest grid points that have one, and those must not go
+  // beyond their anchors.
   const auto drift = [](std::uint32_t s, double t) {
     return s == 1 ? 20.0 * std::sin(2.0 * 3.14159265 * t / 500.0) : 0.0;
   };
@@ -263,14 +264,21 @@ TEST(RtCorrectionTest, GridPointsWithoutANearbyAnchorLieOnTheLineAcrossTheirGap)
   const Rt_Sample_Curve& c = correction.samples[1];
   ASSERT_TRUE(c.corrected);
   const double step = c.rt[1] - c.rt[0];
-  std::vector<std::size_t> near;  // grid points with an anchor point within a step
+  // Grid points with an anchor point within a step: within the shifts those
+  // anchor points ask for (no overshoot beside the gap).
+  std::vector<std::size_t> near;
   for (std::size_t g = 0; g < c.rt.size(); ++g) {
-    for (double a : c.anchor_rt) {
-      if (std::fabs(a - c.rt[g]) <= step) {
-        near.push_back(g);
-        break;
+    double low = 1e300, high = -1e300;
+    for (std::size_t i = 0; i < c.anchor_rt.size(); ++i) {
+      if (std::fabs(c.anchor_rt[i] - c.rt[g]) <= step) {
+        low = std::min(low, c.anchor_shift[i]);
+        high = std::max(high, c.anchor_shift[i]);
       }
     }
+    if (low > high) continue;
+    near.push_back(g);
+    EXPECT_GE(c.shift[g], low - 1e-9) << c.rt[g];
+    EXPECT_LE(c.shift[g], high + 1e-9) << c.rt[g];
   }
   std::size_t in_gap = 0;
   for (std::size_t n = 1; n < near.size(); ++n) {
