@@ -24,7 +24,7 @@ struct Test_Peak {
   double align_rt = 60.0;  // the group's; 0 is written for align_id 0
 };
 
-Chromatogram_Peak_Group_Compound_Align Make_Row(const Test_Peak& spec);
+Chromatogram_Peak_Group_Compound_Align Make_Row(const Test_Peak& peak);
 
 // Writes rows with the result writer as folder/name; returns the path.
 std::string Write_Result(const std::string& folder, const std::vector<Test_Peak>& rows,

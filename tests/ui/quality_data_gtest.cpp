@@ -25,7 +25,7 @@ class QualityFiguresTest : public ::testing::Test {
   // One member row: a compound of a sample in group align_id (0: unaligned).
   Align_Peak Member(std::uint32_t sample, std::uint32_t align_id, double rt, double centre,
                     double mass = 500.0, double intensity = 1000.0, std::uint32_t compound = 0) {
-    Varnel::Test::Peak_Spec shape;
+    Varnel::Test::Peak_Recipe shape;
     shape.sample_id = sample;
     shape.sample_name.assign(1, 'S').append(std::to_string(sample));
     shape.align_id = align_id;

@@ -25,13 +25,13 @@
 
 using namespace Varnel;
 using Varnel::Test::Make_Peak;
-using Varnel::Test::Peak_Spec;
+using Varnel::Test::Peak_Recipe;
 
 namespace {
 
-Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double mz,
-               double rt) {
-  Peak_Spec s;
+Peak_Recipe Recipe(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double mz,
+                   double rt) {
+  Peak_Recipe s;
   s.sample_id = sample;
   s.sample_name = "Sample " + std::to_string(sample);
   s.eic_id = eic;
@@ -76,9 +76,9 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     // Align_ID 3 in samples 0 and 1, Align_ID 7 in samples 2 and 5, one
     // unaligned peak of sample 1.
     Varnel::Test::Write_Aligned_Result(
-        {Make_Peak(Spec(1, 30, 0, 611.3, 140.0)), Make_Peak(Spec(0, 10, 3, 302.1, 98.0)),
-         Make_Peak(Spec(1, 11, 3, 302.1, 102.0)), Make_Peak(Spec(2, 20, 7, 456.2, 60.0)),
-         Make_Peak(Spec(5, 50, 7, 456.2, 62.0))},
+        {Make_Peak(Recipe(1, 30, 0, 611.3, 140.0)), Make_Peak(Recipe(0, 10, 3, 302.1, 98.0)),
+         Make_Peak(Recipe(1, 11, 3, 302.1, 102.0)), Make_Peak(Recipe(2, 20, 7, 456.2, 60.0)),
+         Make_Peak(Recipe(5, 50, 7, 456.2, 62.0))},
         dir_->path(), "study.aligndb");
     Make_Window();
     ui_.tabControl1->setCurrentWidget(ui_.Tab_Align_Visualization);
@@ -152,7 +152,7 @@ class ResultGridTest : public Varnel::Test::Window_Test {
   void findSearchesTimesOnTheCorrectedScale() {
     // Align_RT on the corrected scale, far from the times as measured.
     Varnel::Test::Write_Aligned_Result(
-        {Make_Peak(Spec(0, 10, 1, 302.1, 98.0)), Make_Peak(Spec(1, 11, 2, 402.1, 150.0))},
+        {Make_Peak(Recipe(0, 10, 1, 302.1, 98.0)), Make_Peak(Recipe(1, 11, 2, 402.1, 150.0))},
         dir_->path(), "corrected.aligndb");
     Exec_Sql(Join_Path(dir_->path(), "corrected.aligndb"),
              "update Align_Peaklist set Align_RT = Compound_Retention_Time + 100");

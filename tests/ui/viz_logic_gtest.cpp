@@ -21,7 +21,7 @@ namespace {
 
 using Test::Align_Peak;
 using Test::Make_Peak;
-using Test::Peak_Spec;
+using Test::Peak_Recipe;
 
 QColor Rgb(int r, int g, int b) { return QColor(r, g, b); }
 
@@ -30,7 +30,7 @@ QColor Rgb(int r, int g, int b) { return QColor(r, g, b); }
 using AlignedResultTest = Test::Grid_Result_Test;
 
 TEST_F(AlignedResultTest, LargeUnsignedIdsShowAsTheStoredSignedNumbers) {
-  Peak_Spec a = Spec(0, 1, 1);
+  Peak_Recipe a = Recipe(0, 1, 1);
   a.eic_id = 0x80000000u;
   a.group_id = 0xFFFFFFFFu;
   const std::string name = Write({Make_Peak(a)});
@@ -43,7 +43,7 @@ TEST_F(AlignedResultTest, LargeUnsignedIdsShowAsTheStoredSignedNumbers) {
 // Files that cannot be loaded: ViewerBadInputTest.
 
 TEST_F(AlignedResultTest, OddCellsKeepTheValueSqliteReported) {
-  const std::string name = Write({Make_Peak(Spec(0, 1, 1))});
+  const std::string name = Write({Make_Peak(Recipe(0, 1, 1))});
   Exec(name,
        "insert into Align_Peaklist(EIC_ID, Peak_ID, Apex_MZ, Group_ID, SAMPLE_NAME, Align_ID) "
        "values(NULL, 'abc', 7, 5000000000, NULL, 2);");
@@ -67,9 +67,9 @@ TEST_F(AlignedResultTest, OddCellsKeepTheValueSqliteReported) {
 
 TEST_F(AlignedResultTest, SortIsStableAndTheHighlightFollowsTheAlignId) {
   // Align_ID 7 in samples 4, 0 and 2; others around it.
-  std::vector<Align_Peak> peaks = {Make_Peak(Spec(1, 1, 2)), Make_Peak(Spec(4, 2, 7)),
-                                   Make_Peak(Spec(0, 3, 7)), Make_Peak(Spec(3, 4, 9)),
-                                   Make_Peak(Spec(2, 5, 7))};
+  std::vector<Align_Peak> peaks = {Make_Peak(Recipe(1, 1, 2)), Make_Peak(Recipe(4, 2, 7)),
+                                   Make_Peak(Recipe(0, 3, 7)), Make_Peak(Recipe(3, 4, 9)),
+                                   Make_Peak(Recipe(2, 5, 7))};
   const std::string name = Write(peaks);
   Align_Table_Model model;
   model.Set_Table(Load(name));
@@ -108,7 +108,7 @@ TEST_F(AlignedResultTest, SortIsStableAndTheHighlightFollowsTheAlignId) {
 
 TEST_F(AlignedResultTest, SelectionFollowsItsRowThroughASort) {
   const std::string name =
-      Write({Make_Peak(Spec(2, 1, 1)), Make_Peak(Spec(0, 2, 2)), Make_Peak(Spec(1, 3, 3))});
+      Write({Make_Peak(Recipe(2, 1, 1)), Make_Peak(Recipe(0, 2, 2)), Make_Peak(Recipe(1, 3, 3))});
   Align_Table_Model model;
   model.Set_Table(Load(name));
   QPersistentModelIndex kept(model.index(0, 5));  // sample 2
@@ -121,13 +121,13 @@ TEST_F(AlignedResultTest, SelectionFollowsItsRowThroughASort) {
 // ---- Redraw lists from the database ----
 
 TEST_F(AlignedResultTest, RedrawListsFollowTheRowAndThePlotMode) {
-  Peak_Spec own = Spec(1, 20, 0);
+  Peak_Recipe own = Recipe(1, 20, 0);
   own.group_id = 5;
   own.compound_id = 0;
-  Peak_Spec same_group = Spec(1, 21, 4);
+  Peak_Recipe same_group = Recipe(1, 21, 4);
   same_group.group_id = 5;
   same_group.compound_id = 8;
-  Peak_Spec other = Spec(0, 20, 4);
+  Peak_Recipe other = Recipe(0, 20, 4);
   other.group_id = 5;
   other.compound_id = 8;
   const std::string name = Write({Make_Peak(own), Make_Peak(other), Make_Peak(same_group)});

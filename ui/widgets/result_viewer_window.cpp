@@ -175,9 +175,9 @@ void Result_Viewer_Window::Fit_Columns() {
   const int real_width =
       grid_->fontMetrics().horizontalAdvance(QStringLiteral("00000.000000")) + 12;
   int column = 0;
-  for (const Peak_Column& spec : kAlignColumns) {
-    if (spec.kind == Column_Kind::kShape) continue;
-    if (spec.kind == Column_Kind::kReal && grid_->columnWidth(column) < real_width)
+  for (const Peak_Column& column_info : kAlignColumns) {
+    if (column_info.kind == Column_Kind::kShape) continue;
+    if (column_info.kind == Column_Kind::kReal && grid_->columnWidth(column) < real_width)
       grid_->setColumnWidth(column, real_width);
     ++column;
   }

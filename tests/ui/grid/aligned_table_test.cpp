@@ -23,12 +23,12 @@ namespace {
 
 using Test::Align_Peak;
 using Test::Make_Peak;
-using Test::Peak_Spec;
+using Test::Peak_Recipe;
 
 using AlignedTableTest = Test::Grid_Result_Test;
 
 TEST_F(AlignedTableTest, LoadsTheGridColumnsOrderedByAlignId) {
-  Peak_Spec a = Spec(1, 10, 3), b = Spec(0, 11, 1), c = Spec(2, 12, 0);
+  Peak_Recipe a = Recipe(1, 10, 3), b = Recipe(0, 11, 1), c = Recipe(2, 12, 0);
   a.apex_mz = 301.1234567;
   a.sample_name = "Été_1";
   c.adduct = "";
@@ -58,7 +58,7 @@ TEST_F(AlignedTableTest, PackedColumnsKeepEveryValueExactly) {
                           4294.967296, 1e-7, -2.25,      12.3456789,  7.0};
   const std::uint32_t ids[] = {1, 127, 128, 40000, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 3};
   for (std::uint32_t i = 0; i < 10; ++i) {
-    Peak_Spec s = Spec(i, 1 + i, i + 1);
+    Peak_Recipe s = Recipe(i, 1 + i, i + 1);
     s.eic_id = ids[i % 8];
     s.apex_mz = reals[i];
     s.apex_rt = reals[9 - i];
@@ -117,7 +117,7 @@ TEST_F(AlignedTableTest, PackedColumnsKeepEveryValueExactly) {
 TEST_F(AlignedTableTest, LargeTablesReadInHalvesGiveEveryCellInOrder) {
   std::vector<Align_Peak> peaks;
   for (std::uint32_t i = 0; i < 240000; ++i) {
-    Peak_Spec s = Spec(i % 40, i, (i * 7919u) % 30011u);  // ties, out of order
+    Peak_Recipe s = Recipe(i % 40, i, (i * 7919u) % 30011u);  // ties, out of order
     s.adduct = i % 3 ? "[M+H]+" : "[M+Na]+";
     peaks.push_back(Make_Peak(s));
   }

@@ -29,8 +29,8 @@ class Grid_Result_Test : public ::testing::Test {
 
   // A peak of sample (named "S<sample>") whose EIC, peak, group and compound
   // are all numbered eic, in Align_ID align_id.
-  static Peak_Spec Spec(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id) {
-    Peak_Spec s;
+  static Peak_Recipe Recipe(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id) {
+    Peak_Recipe s;
     s.sample_id = sample;
     s.sample_name = "S";
     s.sample_name += std::to_string(sample);  // GCC 12 warns on "S" + ...

@@ -80,7 +80,7 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
     centre /= static_cast<double>(members.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
       const std::uint32_t s = members[i];
-      Peak_Spec p;
+      Peak_Recipe p;
       p.sample_id = s;
       p.sample_name = study.names[s];
       p.eic_id = next_eic[s]++;
@@ -94,7 +94,7 @@ Quality_Study Make_Quality_Study(const Quality_Study_Plan& plan) {
       p.points = plan.points;
       aligned.push_back(Make_Peak(p));
       if (uniform(rng) < plan.unaligned_share) {
-        Peak_Spec u = p;
+        Peak_Recipe u = p;
         u.eic_id = next_eic[s]++;
         u.group_id = u.eic_id;
         u.compound_id = 0;

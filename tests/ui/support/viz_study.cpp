@@ -8,9 +8,9 @@
 
 namespace Varnel::Test {
 
-Peak_Spec Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
-                    double apex_rt) {
-  Peak_Spec s;
+Peak_Recipe Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
+                      double apex_rt) {
+  Peak_Recipe s;
   s.sample_id = sample;
   s.sample_name = "Sample " + std::to_string(sample);
   s.eic_id = eic;
@@ -22,43 +22,43 @@ Peak_Spec Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align
   return s;
 }
 
-Align_Peak Make_Peak(const Peak_Spec& spec) {
+Align_Peak Make_Peak(const Peak_Recipe& recipe) {
   Align_Peak peak;
-  peak.SAMPLE_ID = spec.sample_id;
-  peak.SAMPLE_NAME = spec.sample_name;
-  peak.EIC_ID = spec.eic_id;
-  peak.Peak_ID = spec.peak_id;
-  peak.Group_ID = spec.group_id;
-  peak.Compound_ID = spec.compound_id;
-  peak.Align_ID = spec.align_id;
-  peak.Align_RT = spec.align_rt;
-  peak.Apex_MZ = spec.apex_mz;
-  peak.Apex_Retention_Time = spec.apex_rt;
-  peak.Compound_Retention_Time = spec.apex_rt;
-  peak.Apex_Intensity = spec.height;
-  peak.Compound_Intensity = spec.height;
-  peak.Compound_MolecularMass = spec.apex_mz - 1.007276;
-  peak.Adduct_Annotation = spec.adduct;
-  const long apex_scan = std::lround(spec.apex_rt / spec.scan_seconds);
-  const int half = spec.points / 2;
-  const double sigma = std::max(1.0, spec.points / 6.0);  // scans
+  peak.SAMPLE_ID = recipe.sample_id;
+  peak.SAMPLE_NAME = recipe.sample_name;
+  peak.EIC_ID = recipe.eic_id;
+  peak.Peak_ID = recipe.peak_id;
+  peak.Group_ID = recipe.group_id;
+  peak.Compound_ID = recipe.compound_id;
+  peak.Align_ID = recipe.align_id;
+  peak.Align_RT = recipe.align_rt;
+  peak.Apex_MZ = recipe.apex_mz;
+  peak.Apex_Retention_Time = recipe.apex_rt;
+  peak.Compound_Retention_Time = recipe.apex_rt;
+  peak.Apex_Intensity = recipe.height;
+  peak.Compound_Intensity = recipe.height;
+  peak.Compound_MolecularMass = recipe.apex_mz - 1.007276;
+  peak.Adduct_Annotation = recipe.adduct;
+  const long apex_scan = std::lround(recipe.apex_rt / recipe.scan_seconds);
+  const int half = recipe.points / 2;
+  const double sigma = std::max(1.0, recipe.points / 6.0);  // scans
   double area = 0.0;
-  for (int k = 0; k < spec.points; ++k) {
+  for (int k = 0; k < recipe.points; ++k) {
     const long scan = apex_scan - half + k;
     Data_Point p;
     p.Scan = static_cast<std::uint32_t>(std::max(0L, scan));
-    p.RT = spec.apex_rt + (k - half) * spec.scan_seconds;
-    p.MZ = spec.apex_mz;
+    p.RT = recipe.apex_rt + (k - half) * recipe.scan_seconds;
+    p.MZ = recipe.apex_mz;
     const double z = (k - half) / sigma;
-    p.Intensity = spec.height * std::exp(-0.5 * z * z);
+    p.Intensity = recipe.height * std::exp(-0.5 * z * z);
     area += p.Intensity;
     peak.Peak_shape.push_back(p);
   }
   peak.Apex_Pos = static_cast<std::uint32_t>(std::max(0L, apex_scan));
   peak.Left_Boundary = peak.Peak_shape.empty() ? 0 : peak.Peak_shape.front().Scan;
   peak.Right_Boundary = peak.Peak_shape.empty() ? 0 : peak.Peak_shape.back().Scan;
-  peak.Peak_Area = area * spec.scan_seconds;
-  peak.Peak_SNR = spec.height / 25.0;
+  peak.Peak_Area = area * recipe.scan_seconds;
+  peak.Peak_SNR = recipe.height / 25.0;
   return peak;
 }
 
@@ -91,35 +91,35 @@ std::vector<Align_Peak> Make_Demo_Study(std::uint32_t samples, std::uint32_t com
       const std::uint32_t group = next_group[s]++;
       const double sample_abundance = abundance * (0.6 + 0.8 * uniform(rng));
       for (int ion = 0; ion < ions; ++ion) {
-        Peak_Spec spec;
-        spec.sample_id = s;
-        spec.sample_name = "Sample_" + std::to_string(s + 1);
-        spec.eic_id = next_eic[s]++;
-        spec.peak_id = 1;
-        spec.group_id = group;
-        spec.compound_id = group;
-        spec.align_id = c + 1;
-        spec.apex_mz = mass + kAdductShift[ion];
-        spec.apex_rt = sample_rt[s];
-        spec.align_rt = align_rt;
-        spec.height = sample_abundance / (1.0 + 2.0 * ion);
-        spec.points = points;
-        spec.adduct = kAdducts[ion];
-        aligned.push_back(Make_Peak(spec));
+        Peak_Recipe recipe;
+        recipe.sample_id = s;
+        recipe.sample_name = "Sample_" + std::to_string(s + 1);
+        recipe.eic_id = next_eic[s]++;
+        recipe.peak_id = 1;
+        recipe.group_id = group;
+        recipe.compound_id = group;
+        recipe.align_id = c + 1;
+        recipe.apex_mz = mass + kAdductShift[ion];
+        recipe.apex_rt = sample_rt[s];
+        recipe.align_rt = align_rt;
+        recipe.height = sample_abundance / (1.0 + 2.0 * ion);
+        recipe.points = points;
+        recipe.adduct = kAdducts[ion];
+        aligned.push_back(Make_Peak(recipe));
       }
       if (uniform(rng) < 0.1) {  // an unannotated peak near by
-        Peak_Spec spec;
-        spec.sample_id = s;
-        spec.sample_name = "Sample_" + std::to_string(s + 1);
-        spec.eic_id = next_eic[s]++;
-        spec.group_id = next_group[s]++;
-        spec.compound_id = 0;
-        spec.apex_mz = 100.0 + uniform(rng) * 900.0;
-        spec.apex_rt = sample_rt[s] + 20.0 * uniform(rng);
-        spec.height = abundance * 0.1;
-        spec.points = points;
-        spec.adduct = "";
-        unaligned.push_back(Make_Peak(spec));
+        Peak_Recipe recipe;
+        recipe.sample_id = s;
+        recipe.sample_name = "Sample_" + std::to_string(s + 1);
+        recipe.eic_id = next_eic[s]++;
+        recipe.group_id = next_group[s]++;
+        recipe.compound_id = 0;
+        recipe.apex_mz = 100.0 + uniform(rng) * 900.0;
+        recipe.apex_rt = sample_rt[s] + 20.0 * uniform(rng);
+        recipe.height = abundance * 0.1;
+        recipe.points = points;
+        recipe.adduct = "";
+        unaligned.push_back(Make_Peak(recipe));
       }
     }
   }

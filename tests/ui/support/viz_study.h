@@ -14,7 +14,7 @@ namespace Varnel::Test {
 using Align_Peak = Chromatogram_Peak_Group_Compound_Align;
 
 // What Make_Peak needs; the rest of the record is derived or left at zero.
-struct Peak_Spec {
+struct Peak_Recipe {
   std::uint32_t sample_id = 0;
   std::string sample_name = "S0";
   std::uint32_t eic_id = 1;
@@ -31,15 +31,15 @@ struct Peak_Spec {
   std::string adduct = "[M+H]+";
 };
 
-// The spec of a peak of sample (named "Sample <sample>") alone in its EIC,
+// The recipe of a peak of sample (named "Sample <sample>") alone in its EIC,
 // group and compound (all numbered eic), in Align_ID align_id at apex_rt;
 // Align_RT is 100 s for an aligned peak, 0 for an unaligned one.
-Peak_Spec Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
-                    double apex_rt);
+Peak_Recipe Lone_Peak(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id,
+                      double apex_rt);
 
-// A record with a Gaussian shape of spec.points points centred on apex_rt,
+// A record with a Gaussian shape of recipe.points points centred on apex_rt,
 // scans numbered round(rt / scan_seconds).
-Align_Peak Make_Peak(const Peak_Spec& spec);
+Align_Peak Make_Peak(const Peak_Recipe& recipe);
 
 // A small study as an alignment would leave it, sorted by Align_ID: per
 // compound 1 to 3 ions sharing Group_ID and Compound_ID in each sample, its
