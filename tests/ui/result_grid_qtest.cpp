@@ -29,17 +29,11 @@ using Varnel::Test::Peak_Recipe;
 
 namespace {
 
+// A lone peak at (mz, rt); an aligned one has its own time as Align_RT.
 Peak_Recipe Recipe(std::uint32_t sample, std::uint32_t eic, std::uint32_t align_id, double mz,
                    double rt) {
-  Peak_Recipe s;
-  s.sample_id = sample;
-  s.sample_name = "Sample " + std::to_string(sample);
-  s.eic_id = eic;
-  s.group_id = eic;
-  s.compound_id = eic;
-  s.align_id = align_id;
+  Peak_Recipe s = Varnel::Test::Lone_Peak(sample, eic, align_id, rt);
   s.apex_mz = mz;  // Compound_MolecularMass is apex_mz - 1.007276
-  s.apex_rt = rt;  // also Compound_Retention_Time
   s.align_rt = align_id == 0 ? 0.0 : rt;
   return s;
 }
