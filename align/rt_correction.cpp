@@ -560,6 +560,7 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
     if (hi != p.x.end()) nearest = *hi - c.rt[g];
     if (hi != p.x.begin()) nearest = std::min(nearest, c.rt[g] - *(hi - 1));
     supported[g] = nearest <= gap;
+    if (!supported[g]) continue;
     // Nor does a supported point go beyond what the anchors within a grid
     // step ask for (those the robust fit kept): beside a gap a local fit can
     // overshoot the few anchors at its edge.
@@ -572,7 +573,7 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
         high = std::max(high, p.y[i]);
       }
     }
-    if (supported[g] && low <= high) fit[g] = std::clamp(fit[g], low, high);
+    if (low <= high) fit[g] = std::clamp(fit[g], low, high);
   }
   std::size_t last = c.rt.size();  // the last supported grid point so far
   for (std::size_t g = 0; g < c.rt.size(); ++g) {
