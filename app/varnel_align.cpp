@@ -3,6 +3,7 @@
 //
 //   varnel-align [--mode fast|deep] [--mass-tol DA | --mass-tol-ppm PPM]
 //                [--fast-window SECONDS] [--deep-window SECONDS] [--rt-correction]
+//                [--pick closest|scored] [--join-splits]
 //                [--record-run] [--result-dir DIR] [--quiet] [--verbose] DATABASE...
 //   varnel-align --estimate [--rt-correction] [--fast-window SECONDS] DATABASE...
 //   varnel-align --scan OUTFILE | --plan DIR ...   the steps of an alignment in
@@ -49,6 +50,8 @@ struct Arguments {
   std::string mass_tol_ppm;
   std::string result_dir;
   bool rt_correction = false;
+  std::string pick = "closest";
+  bool join_splits = false;
   bool record_run = false;
   bool estimate = false;
   bool quiet = false;
@@ -182,6 +185,14 @@ int main(int argc, char** argv) {
   app.add_flag("--rt-correction", args.rt_correction,
                "Correct each sample's retention-time drift before aligning (fitted on compounds "
                "found in most samples); the result stores the correction");
+  app.add_option("--pick", args.pick,
+                 "How a group keeps one member per sample: closest (in retention time) or "
+                 "scored (time, mass and intensity against the study's own spreads)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"closest", "scored"}));
+  app.add_flag("--join-splits", args.join_splits,
+               "Join two groups with no sample in common whose median masses and times lie "
+               "within the mass tolerance and the fast window");
   app.add_flag("--record-run", args.record_run,
                "Store the run's parameters and every input's size and hash in the result");
   app.add_flag("--estimate", args.estimate,
@@ -229,6 +240,8 @@ int main(int argc, char** argv) {
   request.mode = texts.mode;
   request.rt_correction = args.rt_correction;
   request.record_run = args.record_run;
+  Member_Pick_Of_Name(args.pick, request.pick);
+  request.join_splits = args.join_splits;
   request.Mass_Tol = numbers.Mass_Tol;
   request.Align_Window1 = numbers.Align_Window1;
   request.Align_Window2 = numbers.Align_Window2;
@@ -295,7 +308,7 @@ int main(int argc, char** argv) {
               << summary.aligning_seconds << ' ' << summary.writing_seconds << '\n'
               << "csv: " << summary.csv_path << '\n'
               << "database: " << summary.database_path << '\n'
-              << summary.rt_correction << std::flush;
+              << summary.rt_correction << summary.member_choice << std::flush;
   } catch (const Run_Cancelled&) {
     std::cerr << "varnel-align: stopped by " << Stop_Signal_Name()
               << "; earlier results are unchanged\n";

@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
                  "Mass error, ppm (standard deviation; as --mass-noise, and writes the "
                  "measured spreads)")
       ->check(CLI::Range(0.0, 1000.0));
+  app.add_flag("--case-control", options.case_control,
+               "Second half of the samples are cases: half of the compounds change 10-100x, a "
+               "tenth have a same-mass isomer 2-15 s away held by the cases only");
+  app.add_flag("--dilution", options.dilution,
+               "A dilution series: each sample weaker than the one before, the last 100x");
   app.add_flag("--quiet", quiet, "No progress bar");
   app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
       ->required();

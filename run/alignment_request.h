@@ -71,8 +71,12 @@ struct Alignment_Request {
   // of the result as the three numbers alone make it.
   bool rt_correction = false;  // align on drift-corrected retention times
   bool record_run = false;     // store the run's record (tables Align_Run*)
-  unsigned threads = 0;        // threads reading the inputs (0: one per core)
-  std::string version;         // for the run's record; empty: this build's version
+  // How each group keeps one member per sample (align/member_choice.h), and
+  // whether a compound split over two groups is joined again.
+  Member_Pick pick = Member_Pick::kClosest;
+  bool join_splits = false;
+  unsigned threads = 0;  // threads reading the inputs (0: one per core)
+  std::string version;   // for the run's record; empty: this build's version
 
   friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
 };

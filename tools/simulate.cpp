@@ -88,7 +88,31 @@ struct Compound {
   double log_abundance;
   std::uint32_t points;
   std::vector<Ion> ions;
+  int only_group = -1;         // case/control: 0 controls only, 1 cases only
+  double case_log_fold = 0.0;  // case/control: added to log_abundance in the cases
 };
+
+// The case/control study's folds and isomers (see Simulation_Options).
+void Make_Case_Control(std::vector<Compound>& catalogue, std::uint64_t seed) {
+  Random random(Split_Mix(seed ^ 0xca5ec0a7ULL));
+  const std::size_t count = catalogue.size();
+  for (std::size_t c = 0; c < count; ++c) {
+    if (random.Chance(0.5)) {
+      const double fold = std::log(10.0) * random.Uniform(1.0, 2.0);
+      catalogue[c].case_log_fold = random.Chance(0.5) ? fold : -fold;
+    }
+    if (random.Chance(0.1)) {
+      Compound isomer = catalogue[c];
+      const double gap = random.Uniform(2.0, 15.0);
+      isomer.rt += random.Chance(0.5) ? gap : -gap;
+      isomer.log_abundance += 0.5 * random.Normal();
+      isomer.case_log_fold = 0.0;
+      catalogue[c].only_group = 0;
+      isomer.only_group = 1;
+      catalogue.push_back(isomer);
+    }
+  }
+}
 
 std::vector<Compound> Make_Catalogue(std::uint32_t count, std::uint64_t seed) {
   Random random(Split_Mix(seed ^ 0x5eedc0ffeeULL));
@@ -316,6 +340,8 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
   for (std::uint32_t c = 0; c < catalogue.size(); ++c) {
     const Compound& compound = catalogue[c];
     if (!random.Chance(options.presence)) continue;
+    const int group = options.case_control && sample >= options.samples / 2 ? 1 : 0;
+    if (compound.only_group >= 0 && compound.only_group != group) continue;
     ++group_key;
     const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
     const double shift =
@@ -331,7 +357,12 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     const double rt = std::clamp(compound.rt + shift + options.rt_jitter_seconds * random.Normal(),
                                  rt_floor, rt_ceiling);
     tally.Add(c, mass, rt, rt - shift);
-    const double abundance = std::exp(compound.log_abundance + 0.3 * random.Normal());
+    double log_abundance = compound.log_abundance + 0.3 * random.Normal();
+    if (group == 1) log_abundance += compound.case_log_fold;
+    if (options.dilution && options.samples > 1) {
+      log_abundance -= std::log(100.0) * sample / (options.samples - 1);
+    }
+    const double abundance = std::exp(log_abundance);
     const std::uint32_t points = std::clamp<std::uint32_t>(
         compound.points + random.Integer(0, 6) - 3, kPointsLow, kPointsHigh);
     const std::size_t first = peaks.size();
@@ -439,7 +470,11 @@ Simulation_Result Simulate_Study(
   result.compounds = options.peaks_per_sample != 0
                          ? Compounds_For_Peaks_Per_Sample(options, options.peaks_per_sample)
                          : options.compounds;
-  const std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+  std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+  if (options.case_control) {
+    Make_Case_Control(catalogue, options.seed);
+    result.compounds = static_cast<std::uint32_t>(catalogue.size());
+  }
   const std::vector<Smooth_Drift> smooth_drifts =
       options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
   const std::vector<Bend_And_Trend> bends = Make_Bends_And_Trends(options);

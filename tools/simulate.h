@@ -57,6 +57,16 @@ struct Simulation_Options {
   // to run. Both are drawn from a generator of their own: with both 0 the
   // study is that of the same options without them, byte for byte.
   double rt_trend_seconds = 0.0;
+  // A case/control study: the first half of the samples are controls, the
+  // rest cases. Half of the compounds change by a fold of 10-100x (up or
+  // down, log-uniform) in the cases, and a tenth of them have an isomer of
+  // the same mass eluting 2-15 s away that only the cases hold, the compound
+  // itself then only the controls. Drawn from a generator of its own; the
+  // isomers are catalogue compounds after the others.
+  bool case_control = false;
+  // A dilution series: sample i's abundances are divided by
+  // 100^(i / (samples - 1)), so the last sample is 100x weaker than the first.
+  bool dilution = false;
   // Write kStudyTruthName with the figures of Simulation_Truth.
   bool write_truth_figures = false;
 };
