@@ -596,8 +596,20 @@ Member_Choice_Outcome Align_With_Choice(Compound_Align_Mode Align_Mode,
     }
     if (choice.join_splits) {
       const auto made = static_cast<std::uint32_t>(groups.group_rt.size() - 1);
+      // The time spread bounds the gap between a split compound's halves:
+      // that of the scored choice, else of the groups as made.
+      double rt_spread = outcome.spreads.rt;
+      if (!outcome.spreads.Found()) {
+        std::size_t samples = choice.samples;
+        if (samples == 0) {
+          for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
+        }
+        Spread_Deviations deviations = Group_Deviations(points, groups.group_of, samples, ppm);
+        rt_spread = Spreads_Of(deviations, ppm).rt;
+      }
       const std::vector<std::uint32_t> renumber =
-          Join_Split_Groups(points, groups.group_of, made, Mass_Tol, Align_Window1, outcome.joins);
+          Join_Split_Groups(points, groups.group_of, made, Mass_Tol, Align_Window1,
+                            kJoinGapSpreads * rt_spread, outcome.joins);
       Renumber(groups, renumber);
       progress << "Split groups joined: " << outcome.joins
                << ", groups left: " << groups.group_rt.size() - 1 << std::endl;

@@ -147,7 +147,7 @@ double Pick_Score(const Pick_Spreads& spreads, double dt, double dm, double inte
 std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& points,
                                              const std::vector<std::uint32_t>& group_of,
                                              std::uint32_t groups, const Mass_Tolerance& mass_tol,
-                                             double window, std::uint32_t& joins) {
+                                             double window, double max_gap, std::uint32_t& joins) {
   joins = 0;
   const bool ppm = mass_tol.unit == Mass_Tolerance::Unit::kPpm;
   std::vector<std::vector<std::uint32_t>> members(std::size_t{groups} + 1);
@@ -158,6 +158,25 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
   std::vector<double> mass(members.size(), 0.0);
   std::vector<double> time(members.size(), 0.0);
   std::vector<double> values;
+  std::vector<std::vector<double>> times(members.size());  // ascending, with max_gap only
+  const bool gap_rule = max_gap >= 0.0 && std::isfinite(max_gap);
+  // The nearest members of a and b lie within max_gap of each other.
+  auto touching = [&](std::uint32_t a, std::uint32_t b) {
+    if (!gap_rule) return true;
+    const std::vector<double>& x = times[a];
+    const std::vector<double>& y = times[b];
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < x.size() && j < y.size()) {
+      if (std::fabs(x[i] - y[j]) <= max_gap) return true;
+      if (x[i] < y[j]) {
+        ++i;
+      } else {
+        ++j;
+      }
+    }
+    return false;
+  };
   auto describe = [&](std::uint32_t g) {
     std::vector<std::uint32_t>& s = samples[g];
     s.clear();
@@ -169,6 +188,10 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
     mass[g] = Median(values);
     values.clear();
     for (std::uint32_t p : members[g]) values.push_back(points[p].time);
+    if (gap_rule) {
+      times[g] = values;
+      std::sort(times[g].begin(), times[g].end());
+    }
     time[g] = Median(values);
   };
   auto within_mass = [&](double a, double b) {
@@ -197,7 +220,7 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
       const std::uint32_t b = by_mass[j];
       if (!within_mass(mass[a], mass[b])) break;
       const double dt = std::fabs(time[a] - time[b]);
-      if (dt <= window && Disjoint(samples[a], samples[b])) {
+      if (dt <= window && Disjoint(samples[a], samples[b]) && touching(a, b)) {
         pairs.push_back({dt, std::min(a, b), std::max(a, b)});
       }
     }
@@ -220,7 +243,7 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
     if (a == b) continue;
     if (a > b) std::swap(a, b);
     if (!Disjoint(samples[a], samples[b]) || !within_mass(mass[a], mass[b]) ||
-        !(std::fabs(time[a] - time[b]) <= window)) {
+        !(std::fabs(time[a] - time[b]) <= window) || !touching(a, b)) {
       continue;
     }
     root[b] = a;

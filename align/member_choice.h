@@ -81,7 +81,10 @@ double Pick_Score(const Pick_Spreads& spreads, double dt, double dm, double inte
 // Joins groups that hold one compound split in two: two groups with no sample
 // in common whose median masses lie within mass_tol (in ppm: of the mean of
 // the two medians) and whose median times lie within `window` seconds are
-// joined, the pairs closest in time first (ties: the smaller numbers first),
+// joined when their nearest members lie within max_gap seconds of each other
+// (a compound split in two leaves no gap between its halves; two isomers held
+// by different samples do; a NaN, infinite or negative max_gap: no such
+// check), the pairs closest in time first (ties: the smaller numbers first),
 // each pair checked again on the groups as earlier joins left them. The
 // joined group keeps the smaller number; the numbers are then made 1..G again
 // in their order. Returns the new number of every old one (index 0 = 0) and
@@ -89,7 +92,11 @@ double Pick_Score(const Pick_Spreads& spreads, double dt, double dm, double inte
 std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& points,
                                              const std::vector<std::uint32_t>& group_of,
                                              std::uint32_t groups, const Mass_Tolerance& mass_tol,
-                                             double window, std::uint32_t& joins);
+                                             double window, double max_gap, std::uint32_t& joins);
+
+// The largest gap Join_Split_Groups allows between a split compound's halves
+// for a retention-time spread: kJoinGapSpreads times it.
+inline constexpr double kJoinGapSpreads = 2.0;
 
 // A few lines for people: the rule, the spreads, the joins.
 std::string Member_Choice_Text(Member_Pick pick, const Pick_Spreads& spreads, bool join_splits,

@@ -205,13 +205,13 @@ TEST(JoinSplitsTest, EachJoinIsCheckedAgainstTheOnesBefore) {
       {100.0, 10.0, 9.0, 0}, {100.0, 11.0, 8.0, 1}, {100.0, 13.0, 7.0, 0}};
   std::uint32_t joins = 0;
   const std::vector<std::uint32_t> renumber = Join_Split_Groups(
-      points, {1, 2, 3}, 3, Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.1}, 20.0, joins);
+      points, {1, 2, 3}, 3, Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.1}, 20.0, kNaN, joins);
   EXPECT_EQ(joins, 1u);
   EXPECT_EQ(renumber, (std::vector<std::uint32_t>{0, 1, 1, 2}));
   // Ties in time go to the smaller numbers: b is 1 s from both a and c.
   points = {{100.0, 10.0, 9.0, 0}, {100.0, 11.0, 8.0, 1}, {100.0, 12.0, 7.0, 2}};
   const std::vector<std::uint32_t> tie = Join_Split_Groups(
-      points, {1, 2, 3}, 3, Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.1}, 1.0, joins);
+      points, {1, 2, 3}, 3, Mass_Tolerance{Mass_Tolerance::Unit::kDa, 0.1}, 1.0, kNaN, joins);
   // a+b first (median 10.5); then c is 1.5 s away: too far for a 1 s window.
   EXPECT_EQ(tie, (std::vector<std::uint32_t>{0, 1, 1, 2}));
 }
