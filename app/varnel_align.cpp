@@ -263,7 +263,16 @@ int main(int argc, char** argv) {
       const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
           request.files, request.rt_correction, request.Align_Window1, 0,
           Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; }));
-      std::cout << suggestion.report << std::flush;
+      // The option line (the report's last) carries the member choice asked
+      // for, so that it can be pasted whole.
+      std::string report = suggestion.report;
+      std::string choice;
+      if (request.pick == Member_Pick::kScored) choice += " --pick scored";
+      if (request.join_splits) choice += " --join-splits";
+      if (!choice.empty() && !report.empty() && report.back() == '\n') {
+        report.insert(report.size() - 1, choice);
+      }
+      std::cout << report << std::flush;
       return 0;
     } catch (const Run_Cancelled&) {
       return Stop_Exit_Status();
