@@ -10,9 +10,9 @@
 #include "align/rt_correction.h"
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
-#include "storage/cppsqlite3.h"
 #include "storage/exit_on_stop.h"
 #include "storage/output_folder.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

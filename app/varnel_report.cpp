@@ -25,8 +25,8 @@
 
 #include "export/sample_sheet.h"
 #include "run/result_pair.h"
-#include "storage/cppsqlite3.h"
 #include "storage/exit_on_stop.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 

@@ -21,9 +21,9 @@
 
 #include "run/result_writers.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <set>
 #include <vector>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

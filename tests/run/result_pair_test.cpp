@@ -21,10 +21,10 @@
 
 #include "run/result_writers.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/exit_on_stop.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 
 namespace {
