@@ -31,6 +31,7 @@
 #include "app/varnel_align_shard.h"
 #include "run/alignment_estimate.h"
 #include "run/alignment_run.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/sqlite/cppsqlite3.h"
 #include "tools/cli_number.h"
@@ -65,11 +66,6 @@ std::string One_Line(std::string text) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return text;
-}
-
-void Remove_If_Empty(bool made, const std::string& folder) {
-  std::error_code ignored;
-  if (made && std::filesystem::is_empty(folder, ignored)) std::filesystem::remove(folder, ignored);
 }
 
 // Draws the stages of the run on one progress bar. Updates come often (one
@@ -236,6 +232,12 @@ int main(int argc, char** argv) {
     std::cerr << "DATABASE is required\n" << app.help();
     return kExitUsage;
   }
+  // One file given twice would be aligned against itself (or scanned,
+  // planned or split twice).
+  if (const std::optional<std::string> refusal = Check_Distinct_Inputs(args.databases)) {
+    std::cerr << "varnel-align: " << *refusal << '\n';
+    return kExitUsage;
+  }
   Alignment_Request request;
   request.mode = texts.mode;
   request.rt_correction = args.rt_correction;
@@ -277,7 +279,7 @@ int main(int argc, char** argv) {
     } catch (const Run_Cancelled&) {
       return Stop_Exit_Status();
     } catch (const CppSQLite3Exception& e) {
-      std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
+      std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
       return kExitFailed;
     } catch (const std::exception& e) {
       std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
@@ -287,16 +289,12 @@ int main(int argc, char** argv) {
 
   // A result folder made for a run that then fails is taken away again when
   // it is still empty, so that a failed run leaves nothing behind.
-  bool made_result_dir = false;
+  const Output_Folder made(result_dir);
+  if (!made.ok()) {
+    std::cerr << "varnel-align: " << made.error() << '\n';
+    return kExitFailed;
+  }
   try {
-    std::error_code error;
-    made_result_dir = std::filesystem::create_directories(result_dir, error);
-    if (error || !std::filesystem::is_directory(result_dir)) {
-      std::cerr << "varnel-align: " << result_dir << ": cannot create the result folder: "
-                << (error ? error.message() : std::string("not a folder")) << '\n';
-      return kExitFailed;
-    }
-
     Run_Display display(!args.quiet && Stderr_Is_Terminal());
     Install_Stop_Handlers();
     Alignment_Run_Observer observer =
@@ -321,15 +319,15 @@ int main(int argc, char** argv) {
   } catch (const Run_Cancelled&) {
     std::cerr << "varnel-align: stopped by " << Stop_Signal_Name()
               << "; earlier results are unchanged\n";
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return Stop_Exit_Status();
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
+    made.Discard_If_Empty();
     return kExitFailed;
   } catch (const std::exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return kExitFailed;
   }
   return 0;

@@ -18,6 +18,7 @@
 #include "export/export_result.h"
 #include "run/result_pair.h"
 #include "storage/aligned_result.h"
+#include "storage/exit_on_stop.h"
 #include "storage/run_record.h"
 #include "storage/sqlite/cppsqlite3.h"
 
@@ -119,10 +120,13 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
+  // A stop ends the export at once: its temporary file goes, an earlier
+  // output stays.
+  Install_Exit_Handlers("varnel-export");
   try {
     return Run(args);
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-export: " << One_Line(e.errorMessage()) << '\n';
+    std::cerr << "varnel-export: " << One_Line(std::string(e.errorDetail())) << '\n';
   } catch (const std::exception& e) {
     std::cerr << "varnel-export: " << One_Line(e.what()) << '\n';
   }

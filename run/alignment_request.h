@@ -121,7 +121,14 @@ struct Checked_Parameters {
 Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
                                               const Number_Reader& read);
 
-// The refusal of a run over no file (kNoFileMessage), or nothing.
+// The refusal of a run over no file (kNoFileMessage) or over one file given
+// twice (Check_Distinct_Inputs), or nothing.
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files);
+
+// The refusal of a list of inputs that names one file twice, by any path
+// (the same device and inode; paths that name no file are compared as
+// text): "<first> and <second> are the same file; give each input once",
+// with both paths as given. Nothing when every input is distinct.
+std::optional<std::string> Check_Distinct_Inputs(const std::vector<std::string>& paths);
 
 #endif  // VARNEL_RUN_ALIGNMENT_REQUEST_H_

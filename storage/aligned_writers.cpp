@@ -255,6 +255,10 @@ void Pending_Result_File::Release() {
   file_.reset();
 }
 
+void Pending_Result_File::Keep_On_Stop() {
+  if (file_) file_->Keep_On_Stop();
+}
+
 void Pending_Result_File::Sync() {
   if (!file_) return;
   try {

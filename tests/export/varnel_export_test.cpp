@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,37 @@ TEST_F(ExportProgramTest, WritesTheCorrectedTimesOfTheLibrary) {
             "Align_ID,Mass,Align_RT,RT_Min,RT_Max,RT_Min_Original,RT_Max_Original,Adducts,"
             "Samples_Present,S0,S1,S2,S3\n"
             "1,100.5,60,59,61.5,59,61,[M+H]+;[M+Na]+,2,12,8,,\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The id of a process that has ended.
+long Ended_Process() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+// What a killed export left beside its output goes with the next export
+// there; a temporary file of a running program and every other file stay.
+TEST_F(ExportProgramTest, TheNextExportRemovesWhatAKilledOneLeft) {
+  const std::string result = WriteStudy(Study());
+  const std::string out = Join_Path(dir_.path(), "t.csv");
+  const std::string left =
+      Join_Path(dir_.path(), ".varnel-part-" + std::to_string(Ended_Process()) + "-a1b2c3");
+  const std::string live =
+      Join_Path(dir_.path(), ".varnel-part-" + std::to_string(getpid()) + "-d4e5f6");
+  const std::string other = Join_Path(dir_.path(), ".t.csv.tmp");
+  for (const std::string& path : {left, left + "-journal", live, other}) Write_File(path, "x");
+  ASSERT_EQ(Run(result + " --format table -o " + out), 0) << Stderr();
+  for (const std::string& path : {left, left + "-journal"}) {
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+  }
+  EXPECT_TRUE(std::filesystem::exists(live));
+  EXPECT_TRUE(std::filesystem::exists(other));
 }
 
 }  // namespace

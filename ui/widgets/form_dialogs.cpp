@@ -164,7 +164,10 @@ bool Failure_Guard::Run(const std::function<void()>& body) const {
     body();
     return true;
   } catch (const CppSQLite3Exception& e) {
-    failure = From_Engine_String(e.errorMessage());
+    // The detail names the file and the problem; SQLite's code name
+    // ("UNKNOWN_ERROR[26]") tells a user nothing.
+    failure = From_Engine_String(std::string(
+        e.errorDetail().empty() ? std::string_view(e.errorMessage()) : e.errorDetail()));
   } catch (const std::exception& e) {
     failure = From_Engine_String(e.what());
   } catch (...) {
