@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
                  "Mass error, ppm (standard deviation; as --mass-noise, and writes the "
                  "measured spreads)")
       ->check(CLI::Range(0.0, 1000.0));
+  app.add_option("--shape-points", options.shape_points,
+                 "Store at most this many points of each peak's shape, the middle ones around "
+                 "the apex (the peaks and every other value stay those of full shapes)")
+      ->check(CLI::Range(1u, 1000u));
   app.add_flag("--quiet", quiet, "No progress bar");
   app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
       ->required();
