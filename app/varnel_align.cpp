@@ -57,6 +57,7 @@ struct Arguments {
   bool estimate = false;
   bool quiet = false;
   bool verbose = false;
+  unsigned threads = 0;  // 0: one per core
   std::vector<std::string> databases;
 };
 
@@ -194,6 +195,10 @@ int main(int argc, char** argv) {
   app.add_flag("--estimate", args.estimate,
                "Only read the study and suggest --mass-tol, --fast-window and --deep-window from "
                "its own spreads (for corrected times with --rt-correction); writes nothing");
+  app.add_option("--threads", args.threads,
+                 "Threads reading the inputs (default: one per core; 1: all read on the run's "
+                 "own thread, one after another)")
+      ->check(CLI::Range(1u, 256u));
   app.add_flag("--quiet", args.quiet, "No progress bar");
   app.add_flag("--verbose", args.verbose, "Print the alignment's progress lines on stdout");
   Shard_Command shard;
@@ -244,6 +249,7 @@ int main(int argc, char** argv) {
   request.record_run = args.record_run;
   Member_Pick_Of_Name(args.pick, request.pick);
   request.join_splits = args.join_splits;
+  request.threads = args.threads;
   request.Mass_Tol = numbers.Mass_Tol;
   request.Align_Window1 = numbers.Align_Window1;
   request.Align_Window2 = numbers.Align_Window2;
@@ -263,7 +269,7 @@ int main(int argc, char** argv) {
       Run_Display display(!args.quiet && Stderr_Is_Terminal());
       Install_Stop_Handlers();
       const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
-          request.files, request.rt_correction, request.Align_Window1, 0,
+          request.files, request.rt_correction, request.Align_Window1, request.threads,
           Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; }));
       // The option line (the report's last) carries the member choice asked
       // for, so that it can be pasted whole.

@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
                "tenth have a same-mass isomer 2-15 s away held by the cases only");
   app.add_flag("--dilution", options.dilution,
                "A dilution series: each sample weaker than the one before, the last 100x");
+  app.add_option("--shape-points", options.shape_points,
+                 "Store at most this many points of each peak's shape, the middle ones around "
+                 "the apex (the peaks and every other value stay those of full shapes)")
+      ->check(CLI::Range(1u, 1000u));
   app.add_flag("--quiet", quiet, "No progress bar");
   app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
       ->required();

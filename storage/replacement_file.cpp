@@ -195,6 +195,18 @@ void Replacement_File::Write(std::string_view data) {
   }
 }
 
+void Replacement_File::Write_At(std::string_view data, std::uint64_t offset) {
+  while (!data.empty()) {
+    const ssize_t n = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("cannot write");
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
 void Replacement_File::Close() {
   if (fd_ >= 0) {
     const int fd = fd_;

@@ -11,6 +11,7 @@
 #define VARNEL_STORAGE_REPLACEMENT_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,9 @@ class Replacement_File {
   // Writes all of data to the temporary file. Throws CppSQLite3Exception(1000)
   // with the system's reason (a full disk included).
   void Write(std::string_view data);
+  // Writes all of data at `offset`, leaving the file position alone. Throws
+  // as Write.
+  void Write_At(std::string_view data, std::uint64_t offset);
   // Closes the descriptor (for a file that another library writes by path).
   void Close();
   // Flushes the temporary file to disk and closes it. Throws

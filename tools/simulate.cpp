@@ -293,7 +293,8 @@ struct Sim_Peak {
 };
 
 void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity,
-                std::uint32_t points, double mass_noise_ppm, Chromatogram_Peak_Group_Compound& p) {
+                std::uint32_t points, double mass_noise_ppm, std::uint32_t shape_points,
+                Chromatogram_Peak_Group_Compound& p) {
   const double sigma = points * kScanSeconds / 6.0;
   const auto apex_scan = static_cast<std::uint32_t>(std::lround(apex_rt / kScanSeconds));
   const std::uint32_t first = apex_scan > points / 2 ? apex_scan - points / 2 : 0;
@@ -321,6 +322,12 @@ void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity
   p.Peak_SNR = top / random.Log_Normal(std::log(200.0), 0.5);
   p.Left_Boundary = first;
   p.Right_Boundary = first + points - 1;
+  if (shape_points > 0 && shape_points < points) {
+    // The middle points; the apex scan is first + points / 2, inside them.
+    const std::uint32_t skip = (points - shape_points + 1) / 2;
+    p.Peak_shape.erase(p.Peak_shape.begin() + skip + shape_points, p.Peak_shape.end());
+    p.Peak_shape.erase(p.Peak_shape.begin(), p.Peak_shape.begin() + skip);
+  }
 }
 
 // smooth_drift, when given, replaces the sample's default drift; the values
@@ -377,7 +384,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
       const double mz = (compound.mass + kIons[ion.kind].shift) *
                         (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
       Make_Shape(random, rt + 0.05 * random.Normal(), mz, abundance * ion.ratio, points,
-                 options.mass_noise_ppm, s.peak);
+                 options.mass_noise_ppm, options.shape_points, s.peak);
       s.peak.Adduct_Annotation = kIons[ion.kind].annotation;
       s.peak.Compound_MolecularMass = mass;
       s.peak.Compound_Retention_Time = rt;
@@ -398,7 +405,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     s.group_rt = rt;
     Make_Shape(random, rt, random.Uniform(kMassLow, kMassHigh + 50.0),
                random.Log_Normal(std::log(2.0e4), 1.0), random.Integer(kPointsLow, kPointsHigh),
-               options.mass_noise_ppm, s.peak);
+               options.mass_noise_ppm, options.shape_points, s.peak);
     s.peak.Compound_MolecularMass = 0.0;
     s.peak.Compound_Retention_Time = 0.0;
     s.peak.Compound_Intensity = 0.0;

@@ -217,6 +217,28 @@ TEST_F(CliTest, DeepAndFastGroupDifferentlyAndVerbosePrintsTheLines) {
   EXPECT_NE(outcome.out.find("groups: 2\n"), std::string::npos) << outcome.out;
 }
 
+// The inputs read on the run's own thread or on several: the same files.
+TEST_F(CliTest, ThreadsGiveTheSameResult) {
+  const Simulation_Result study = Make_Study(folder_.path(), 5, 40);
+  const Args inputs = Study_Paths(folder_.path(), study);
+  std::string csv, db;
+  for (const char* threads : {"", "1", "3"}) {
+    const std::string out = Join_Path(scratch_.path(), std::string("t") + threads);
+    Args args{"--rt-correction", "--result-dir", out};
+    if (*threads != '\0') args = Concat({"--threads", threads}, args);
+    const Outcome outcome = Align(Concat(args, inputs));
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    if (csv.empty()) {
+      csv = Read_File(Join_Path(out, kAlignedCsvName));
+      db = Read_File(Join_Path(out, kAlignedDbName));
+      continue;
+    }
+    EXPECT_EQ(Read_File(Join_Path(out, kAlignedCsvName)), csv) << threads;
+    EXPECT_TRUE(Read_File(Join_Path(out, kAlignedDbName)) == db) << threads;
+  }
+  EXPECT_EQ(Align(Concat({"--threads", "0"}, inputs)).status, 2);
+}
+
 TEST_F(CliTest, ResultDirOptionIsCreatedWhenMissing) {
   const std::string elsewhere = Join_Path(scratch_.path(), "deep/er");
   const Outcome outcome = Align(Concat({"--result-dir", elsewhere}, Split_Study()));
