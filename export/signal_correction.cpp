@@ -76,7 +76,7 @@ double Local_Linear(const std::vector<double>& xs, const std::vector<double>& ys
     const double rw = ws ? (*ws)[j] : 1.0;
     mw += rw;
     mwy += rw * ys[j];
-    const double w = Tricube(std::fabs(xs[j] - x) / h) * rw;
+    const double w = (span >= kLineSpan ? 1.0 : Tricube(std::fabs(xs[j] - x) / h)) * rw;
     if (w <= 0) continue;
     const double dx = xs[j] - x;  // centred at x: the level is the intercept
     sw += w;
@@ -234,7 +234,7 @@ double Batch_Fit::Level(double order) const {
 
 Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
                     const std::vector<double>& ys, std::vector<double>* errors,
-                    std::vector<double>* held_out_levels) {
+                    std::vector<double>* held_out_levels, double span) {
   Batch_Fit fit;
   fit.kind = kind;
   const std::size_t n = ys.size();
@@ -266,16 +266,18 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
   constexpr std::size_t kAll = static_cast<std::size_t>(-1);
   // The span with the smallest held-out error; on a tie the smoother one.
   double best = std::numeric_limits<double>::infinity();
-  for (auto span = std::rbegin(kCurveSpans); span != std::rend(kCurveSpans); ++span) {
+  for (auto candidate = std::rbegin(kCurveSpans);
+       std::isnan(span) && candidate != std::rend(kCurveSpans); ++candidate) {
     double sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      sum += std::fabs(ys[i] - Local_Linear(xs, ys, nullptr, i, xs[i], *span, scratch));
+      sum += std::fabs(ys[i] - Local_Linear(xs, ys, nullptr, i, xs[i], *candidate, scratch));
     }
     if (sum < best * (1 - 1e-12)) {
       best = sum;
-      fit.span = *span;
+      fit.span = *candidate;
     }
   }
+  if (!std::isnan(span)) fit.span = span;
   // One bisquare reweighting against the full fit's residuals.
   std::vector<double> residuals(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -321,6 +323,7 @@ Signal_Correction::Signal_Correction(Signal_Design design, Signal_Options option
                                                                           : Batch_Fit::kMedian;
   choice_.assign(batches, kind);
   auto_errors_.assign(batches, {kNaN, kNaN});
+  span_.assign(batches, kNaN);
   dilution_.assign(design_.samples.size(), 1.0);
 }
 
@@ -366,7 +369,8 @@ void Signal_Correction::Prepare() {
     for (std::size_t b = 0; b < choice_.size(); ++b) {
       choice_[b] = Batch_Fit::kMedian;
       if (!design_.has_order) continue;
-      std::vector<double> median_errors, curve_errors;
+      std::vector<double> median_errors;
+      std::vector<std::vector<double>> curve_errors(std::size(kCurveSpans));
       for (const std::vector<float>& logs : observed_) {
         xs.clear();
         ys.clear();
@@ -378,11 +382,20 @@ void Signal_Correction::Prepare() {
         if (ys.size() < kMinCurveQcs) continue;
         Fit_Batch(Batch_Fit::kMedian, xs, ys, &errors);
         median_errors.insert(median_errors.end(), errors.begin(), errors.end());
-        Fit_Batch(Batch_Fit::kCurve, xs, ys, &errors);
-        curve_errors.insert(curve_errors.end(), errors.begin(), errors.end());
+        for (std::size_t k = 0; k < std::size(kCurveSpans); ++k) {
+          Fit_Batch(Batch_Fit::kCurve, xs, ys, &errors, nullptr, kCurveSpans[k]);
+          curve_errors[k].insert(curve_errors[k].end(), errors.begin(), errors.end());
+        }
       }
       const double median_error = Median_Of(median_errors);
-      const double curve_error = Median_Of(curve_errors);
+      double curve_error = kNaN;
+      for (std::size_t k = 0; k < std::size(kCurveSpans); ++k) {
+        const double e = Median_Of(curve_errors[k]);
+        if (std::isnan(curve_error) || e < curve_error) {
+          curve_error = e;
+          span_[b] = kCurveSpans[k];
+        }
+      }
       auto_errors_[b] = {median_error, curve_error};
       if (curve_error < kAutoMargin * median_error) choice_[b] = Batch_Fit::kCurve;
     }
@@ -416,7 +429,7 @@ std::vector<Batch_Fit> Signal_Correction::Fits(const std::vector<double>& values
   std::vector<double> xs, ys;
   for (std::size_t b = 0; b < choice_.size(); ++b) {
     Qcs_Of(values, b, xs, ys);
-    fits.push_back(Fit_Batch(Kind_For(b, ys.size()), xs, ys));
+    fits.push_back(Fit_Batch(Kind_For(b, ys.size()), xs, ys, nullptr, nullptr, span_[b]));
   }
   return fits;
 }
@@ -437,7 +450,7 @@ Feature_Signal Signal_Correction::Correct(std::vector<double>& values,
   for (std::size_t b = 0; b < batches; ++b) {
     Qcs_Of(values, b, xs, logs[b]);
     out.qc_values += logs[b].size();
-    fits[b] = Fit_Batch(Kind_For(b, logs[b].size()), xs, logs[b], nullptr, &held[b]);
+    fits[b] = Fit_Batch(Kind_For(b, logs[b].size()), xs, logs[b], nullptr, &held[b], span_[b]);
     all_logs.insert(all_logs.end(), logs[b].begin(), logs[b].end());
   }
   const double target = Median_Of(all_logs);
@@ -590,7 +603,15 @@ std::vector<std::string> Signal_Export::Notes() const {
         Append_Fixed(100 * median, 1, line);
         line += " %, curve ";
         Append_Fixed(100 * curve, 1, line);
-        line += " %)";
+        line += " %";
+        const double span = correction.batch_span()[b];
+        if (span >= kLineSpan) {
+          line += " as a straight line)";
+        } else {
+          line += " over ";
+          Append_Fixed(100 * span, 0, line);
+          line += " % of the QCs)";
+        }
       } else {
         line += " (too few QCs for a curve)";
       }

@@ -13,13 +13,17 @@
 //   - `qc-median`: the batch's level is the median of its fitted QCs;
 //   - `qc-curve`: a robust local-linear curve through the fitted QCs against
 //     injection order (tricube weights over the nearest span of them, one
-//     bisquare reweighting), the span chosen among kCurveSpans by the
+//     bisquare reweighting) or a straight line through all of them, the span
+//     chosen among kCurveSpans by the
 //     smallest sum of |error| on each QC left out of its own fit; flat before
 //     the first and after the last fitted QC. Below kMinCurveQcs fitted QCs a
 //     cell falls back to the median;
 //   - `auto`: per batch, pooled over every feature with kMinCurveQcs fitted
-//     QCs there, the curve when the median of its held-out errors is below
-//     kAutoMargin times the median method's, else the median;
+//     QCs there, the median of the held-out errors of the median method and
+//     of the curve at each span of kCurveSpans; the curve at its best span
+//     when that is below kAutoMargin times the median method's, else the
+//     median. The span is the batch's, not chosen per feature (a choice per
+//     feature among a few QCs adds noise of its own);
 //   - with at most one fitted QC a cell cannot be corrected: its values keep
 //     their (normalised) level and the cell is flagged;
 //   - every value of a corrected cell is multiplied by exp(target - level at
@@ -64,10 +68,13 @@ inline constexpr const char* kSignalNormalizationNames[] = {"none", "pqn"};
 std::optional<Signal_Method> Parse_Signal_Method(std::string_view text);
 std::optional<Signal_Normalization> Parse_Signal_Normalization(std::string_view text);
 
-inline constexpr std::size_t kMinCurveQcs = 4;             // fitted QCs a curve needs in a batch
-inline constexpr double kCurveSpans[] = {0.5, 0.75, 1.0};  // share of a batch's fitted QCs
-inline constexpr double kAutoMargin =
-    0.9;  // curve's held-out error below this share of the median's
+inline constexpr std::size_t kMinCurveQcs = 4;  // fitted QCs a curve needs in a batch
+// Share of a batch's fitted QCs a local line is fitted over; kLineSpan: one
+// straight line through all of them, equally weighted.
+inline constexpr double kLineSpan = 2.0;
+inline constexpr double kCurveSpans[] = {0.5, 0.75, 1.0, kLineSpan};
+// auto: the curve's held-out error must be below this share of the median's.
+inline constexpr double kAutoMargin = 0.95;
 
 struct Signal_Options {
   Signal_Method method = Signal_Method::kNone;
@@ -136,9 +143,11 @@ struct Batch_Fit {
 // Fits one batch's QCs (xs ascending, ys logs) the given way; with curve the
 // span is chosen by leave-one-out. errors, when given, receives the
 // held-out |log error| of each QC (empty below two QCs).
+// span, when not NaN, is used as it is instead of chosen.
 Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
                     const std::vector<double>& ys, std::vector<double>* errors = nullptr,
-                    std::vector<double>* held_out_levels = nullptr);
+                    std::vector<double>* held_out_levels = nullptr,
+                    double span = std::numeric_limits<double>::quiet_NaN());
 
 // The correction of a study's features: Observe each feature's values in a
 // first pass when Needs_First_Pass(), then Prepare(), then Correct each
@@ -159,6 +168,8 @@ class Signal_Correction {
 
   // The method chosen for each batch (after Prepare).
   const std::vector<Batch_Fit::Kind>& batch_choice() const { return choice_; }
+  // The span of each batch's curve chosen by auto (NaN: chosen per feature).
+  const std::vector<double>& batch_span() const { return span_; }
   // Pooled held-out |log error| medians of each batch (auto): median, curve.
   const std::vector<std::pair<double, double>>& auto_errors() const { return auto_errors_; }
   const std::vector<double>& dilutions() const { return dilution_; }
@@ -180,6 +191,7 @@ class Signal_Correction {
   std::vector<std::vector<std::size_t>> members_;       // samples of each batch
   std::vector<Batch_Fit::Kind> choice_;
   std::vector<std::pair<double, double>> auto_errors_;
+  std::vector<double> span_;
   std::vector<double> dilution_;
   std::vector<std::vector<float>> observed_;  // first pass: log values per feature
 };
