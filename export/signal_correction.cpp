@@ -47,50 +47,59 @@ double Tricube(double u) {
 }
 
 // The local-linear level at x of the points (xs ascending, ys, robustness
-// weights ws) other than skip (npos: all), over the nearest span of them;
-// x is held within the points' range (flat outside it).
+// weights ws) other than skip (npos: all), over the nearest span of them
+// (the k nearest form a run of the sorted points); x is held within the
+// points' range (flat outside it).
 double Local_Linear(const std::vector<double>& xs, const std::vector<double>& ys,
-                    const std::vector<double>* ws, std::size_t skip, double x, double span,
-                    std::vector<double>& distances) {
+                    const std::vector<double>* ws, std::size_t skip, double x, double span) {
   const std::size_t n = xs.size();
   const std::size_t first = skip == 0 ? 1 : 0;
   const std::size_t last = skip == n - 1 ? n - 2 : n - 1;
   x = std::clamp(x, xs[first], xs[last]);
-  distances.clear();
-  for (std::size_t j = 0; j < n; ++j) {
-    if (j != skip) distances.push_back(std::fabs(xs[j] - x));
-  }
-  const std::size_t m = distances.size();
+  const std::size_t m = skip < n ? n - 1 : n;
+  const bool line = span >= kLineSpan;
   const std::size_t k =
-      std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(span * static_cast<double>(m))),
-                              std::min<std::size_t>(3, m), m);
-  std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(k - 1),
-                   distances.end());
-  double h = distances[k - 1];
+      line ? m
+           : std::clamp<std::size_t>(
+                 static_cast<std::size_t>(std::ceil(span * static_cast<double>(m))),
+                 std::min<std::size_t>(3, m), m);
+  // The window [l, r) of the k points nearest x, skip left out.
+  std::size_t l = static_cast<std::size_t>(std::lower_bound(xs.begin(), xs.end(), x) - xs.begin());
+  std::size_t r = l;
+  double h = 0;
+  for (std::size_t taken = 0; taken < k; ++taken) {
+    if (r < n && r == skip) ++r;
+    if (l > 0 && l - 1 == skip) --l;
+    const double dl = l > 0 ? x - xs[l - 1] : std::numeric_limits<double>::infinity();
+    const double dr = r < n ? xs[r] - x : std::numeric_limits<double>::infinity();
+    if (dl <= dr) {
+      --l;
+      h = std::max(h, dl);
+    } else {
+      ++r;
+      h = std::max(h, dr);
+    }
+  }
   const double range = xs[last] - xs[first];
   h = h * 1.001 + 1e-9 * (range > 0 ? range : 1.0);
   double sw = 0, swx = 0, swy = 0, swxx = 0, swxy = 0;
-  double mw = 0, mwy = 0;  // the weighted mean, should the line fail
-  for (std::size_t j = 0; j < n; ++j) {
+  double mw = 0, mwy = 0, plain = 0;  // the weighted and plain means, should the line fail
+  for (std::size_t j = l; j < r; ++j) {
     if (j == skip) continue;
     const double rw = ws ? (*ws)[j] : 1.0;
     mw += rw;
     mwy += rw * ys[j];
-    const double w = (span >= kLineSpan ? 1.0 : Tricube(std::fabs(xs[j] - x) / h)) * rw;
-    if (w <= 0) continue;
+    plain += ys[j];
     const double dx = xs[j] - x;  // centred at x: the level is the intercept
+    const double w = (line ? 1.0 : Tricube(std::fabs(dx) / h)) * rw;
+    if (w <= 0) continue;
     sw += w;
     swx += w * dx;
     swy += w * ys[j];
     swxx += w * dx * dx;
     swxy += w * dx * ys[j];
   }
-  if (sw <= 0) {
-    if (mw > 0) return mwy / mw;
-    double sum = 0;
-    for (std::size_t j = 0; j < n; ++j) sum += j == skip ? 0.0 : ys[j];
-    return sum / static_cast<double>(m);
-  }
+  if (sw <= 0) return mw > 0 ? mwy / mw : plain / static_cast<double>(k);
   const double mean_x = swx / sw;
   const double mean_y = swy / sw;
   const double var = swxx / sw - mean_x * mean_x;
@@ -227,9 +236,15 @@ Signal_Design Make_Signal_Design(const std::vector<Result_Sample>& samples,
 
 double Batch_Fit::Level(double order) const {
   if (kind == kMedian) return median;
-  if (kind == kUncorrected) return kNaN;
-  std::vector<double> distances;
-  return Local_Linear(xs, ys, &weights, static_cast<std::size_t>(-1), order, span, distances);
+  if (kind == kUncorrected || std::isnan(order)) return kNaN;
+  if (order <= xs.front()) return levels.front();
+  if (order >= xs.back()) return levels.back();
+  const std::size_t j =
+      static_cast<std::size_t>(std::upper_bound(xs.begin(), xs.end(), order) - xs.begin());
+  const double gap = xs[j] - xs[j - 1];
+  if (gap <= 0) return levels[j];
+  const double t = (order - xs[j - 1]) / gap;
+  return levels[j - 1] + t * (levels[j] - levels[j - 1]);
 }
 
 Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
@@ -244,17 +259,19 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
     fit.kind = Batch_Fit::kUncorrected;
     return fit;
   }
-  std::vector<double> scratch;
   if (kind == Batch_Fit::kMedian) {
-    scratch = ys;
-    fit.median = Median_Of(scratch);
+    std::vector<double> sorted = ys;
+    std::sort(sorted.begin(), sorted.end());
+    fit.median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
     if ((errors || held_out_levels) && n >= 2) {
+      // The median of the others, from the sorted values without one copy
+      // of ys[i] (at rank r).
+      const std::size_t m = n - 1;
       for (std::size_t i = 0; i < n; ++i) {
-        scratch.clear();
-        for (std::size_t j = 0; j < n; ++j) {
-          if (j != i) scratch.push_back(ys[j]);
-        }
-        const double level = Median_Of(scratch);
+        const std::size_t r = static_cast<std::size_t>(
+            std::lower_bound(sorted.begin(), sorted.end(), ys[i]) - sorted.begin());
+        auto at = [&](std::size_t k) { return sorted[k < r ? k : k + 1]; };
+        const double level = m % 2 ? at(m / 2) : (at(m / 2 - 1) + at(m / 2)) / 2;
         if (errors) errors->push_back(std::fabs(ys[i] - level));
         if (held_out_levels) held_out_levels->push_back(level);
       }
@@ -270,7 +287,7 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
        std::isnan(span) && candidate != std::rend(kCurveSpans); ++candidate) {
     double sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      sum += std::fabs(ys[i] - Local_Linear(xs, ys, nullptr, i, xs[i], *candidate, scratch));
+      sum += std::fabs(ys[i] - Local_Linear(xs, ys, nullptr, i, xs[i], *candidate));
     }
     if (sum < best * (1 - 1e-12)) {
       best = sum;
@@ -281,7 +298,7 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
   // One bisquare reweighting against the full fit's residuals.
   std::vector<double> residuals(n);
   for (std::size_t i = 0; i < n; ++i) {
-    residuals[i] = ys[i] - Local_Linear(xs, ys, nullptr, kAll, xs[i], fit.span, scratch);
+    residuals[i] = ys[i] - Local_Linear(xs, ys, nullptr, kAll, xs[i], fit.span);
   }
   std::vector<double> magnitudes(n);
   for (std::size_t i = 0; i < n; ++i) magnitudes[i] = std::fabs(residuals[i]);
@@ -293,9 +310,13 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
       fit.weights[i] = std::fabs(u) >= 1 ? 0.0 : (1 - u * u) * (1 - u * u);
     }
   }
+  fit.levels.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    fit.levels[i] = Local_Linear(xs, ys, &fit.weights, kAll, xs[i], fit.span);
+  }
   if (errors || held_out_levels) {
     for (std::size_t i = 0; i < n; ++i) {
-      const double level = Local_Linear(xs, ys, &fit.weights, i, xs[i], fit.span, scratch);
+      const double level = Local_Linear(xs, ys, &fit.weights, i, xs[i], fit.span);
       if (errors) errors->push_back(std::fabs(ys[i] - level));
       if (held_out_levels) held_out_levels->push_back(level);
     }
@@ -371,7 +392,10 @@ void Signal_Correction::Prepare() {
       if (!design_.has_order) continue;
       std::vector<double> median_errors;
       std::vector<std::vector<double>> curve_errors(std::size(kCurveSpans));
-      for (const std::vector<float>& logs : observed_) {
+      // Pooled over at most kAutoFeatures features spread over the table.
+      const std::size_t stride = std::max<std::size_t>(1, observed_.size() / kAutoFeatures);
+      for (std::size_t f = 0; f < observed_.size(); f += stride) {
+        const std::vector<float>& logs = observed_[f];
         xs.clear();
         ys.clear();
         for (std::size_t i : qcs_of_batch_[b]) {

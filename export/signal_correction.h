@@ -13,17 +13,17 @@
 //   - `qc-median`: the batch's level is the median of its fitted QCs;
 //   - `qc-curve`: a robust local-linear curve through the fitted QCs against
 //     injection order (tricube weights over the nearest span of them, one
-//     bisquare reweighting) or a straight line through all of them, the span
+//     bisquare reweighting) or a straight line through all of them, taken
+//     at the QCs and joined by straight lines between them, the span
 //     chosen among kCurveSpans by the
 //     smallest sum of |error| on each QC left out of its own fit; flat before
 //     the first and after the last fitted QC. Below kMinCurveQcs fitted QCs a
 //     cell falls back to the median;
-//   - `auto`: per batch, pooled over every feature with kMinCurveQcs fitted
-//     QCs there, the median of the held-out errors of the median method and
-//     of the curve at each span of kCurveSpans; the curve at its best span
-//     when that is below kAutoMargin times the median method's, else the
-//     median. The span is the batch's, not chosen per feature (a choice per
-//     feature among a few QCs adds noise of its own);
+//   - `auto`: per batch, pooled over the features (up to kAutoFeatures, spread
+//     over the table) with kMinCurveQcs fitted QCs there, the median of the held-out errors of the
+//     median method and of the curve at each span of kCurveSpans; the curve at its best span when
+//     that is below kAutoMargin times the median method's, else the median. The span is the
+//     batch's, not chosen per feature (a choice per feature among a few QCs adds noise of its own);
 //   - with at most one fitted QC a cell cannot be corrected: its values keep
 //     their (normalised) level and the cell is flagged;
 //   - every value of a corrected cell is multiplied by exp(target - level at
@@ -73,6 +73,9 @@ inline constexpr std::size_t kMinCurveQcs = 4;  // fitted QCs a curve needs in a
 // straight line through all of them, equally weighted.
 inline constexpr double kLineSpan = 2.0;
 inline constexpr double kCurveSpans[] = {0.5, 0.75, 1.0, kLineSpan};
+// auto: the features (spread over the table) whose held-out errors are
+// pooled per batch, at most.
+inline constexpr std::size_t kAutoFeatures = 2000;
 // auto: the curve's held-out error must be below this share of the median's.
 inline constexpr double kAutoMargin = 0.95;
 
@@ -137,6 +140,10 @@ struct Batch_Fit {
   double median = 0.0;
   double span = 1.0;
   std::vector<double> xs, ys, weights;  // the fitted QCs, by order (curve)
+  std::vector<double> levels;           // the curve at xs
+  // The level at order: the median, or the curve's levels at the QCs joined
+  // by straight lines, flat before the first and after the last; NaN for an
+  // uncorrected batch (or a curve asked at no order).
   double Level(double order) const;
 };
 
