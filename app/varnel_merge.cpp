@@ -21,8 +21,8 @@
 
 #include "run/result_writers.h"
 #include "run/shard_steps.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Merges the shards of an alignment in shards into the usual result files."};

@@ -25,12 +25,12 @@
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
 
