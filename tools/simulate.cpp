@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -486,6 +487,12 @@ Simulation_Result Simulate_Study(
       options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
   const std::vector<Bend_And_Trend> bends = Make_Bends_And_Trends(options);
   Truth_Tally tally(catalogue.size());
+  std::optional<Signal_Study> signal;
+  if (options.signal.Enabled()) {
+    std::vector<double> levels;
+    for (const Compound& c : catalogue) levels.push_back(c.log_abundance);
+    signal.emplace(options.signal, options.seed, options.samples, std::move(levels));
+  }
 
   result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
   std::ofstream truth(result.ground_truth_path, std::ios::binary | std::ios::trunc);
@@ -499,6 +506,15 @@ Simulation_Result Simulate_Study(
     std::vector<Sim_Peak> peaks = Make_Sample(
         options, catalogue, sample, smooth_drifts.empty() ? nullptr : &smooth_drifts[sample],
         bends.empty() ? nullptr : &bends[sample], tally);
+    if (signal) {
+      peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                 [&](Sim_Peak& s) {
+                                   return s.true_compound != 0 &&
+                                          !signal->Measure(sample, s.true_compound - 1,
+                                                           s.peak.Compound_Intensity);
+                                 }),
+                  peaks.end());
+    }
     rows.clear();
     rows.reserve(peaks.size());
     for (Sim_Peak& s : peaks) {
@@ -516,6 +532,14 @@ Simulation_Result Simulate_Study(
   truth.close();
   if (!truth) Fail(result.ground_truth_path, "write failed");
   result.truth = tally.Figures();
+  if (signal) {
+    std::vector<double> masses, rts;
+    for (const Compound& c : catalogue) {
+      masses.push_back(c.mass);
+      rts.push_back(c.rt);
+    }
+    signal->Write_Truth(out_dir, result.sample_names, masses, rts);
+  }
   if (options.write_truth_figures) {
     const std::string path = Join_Path(out_dir, kStudyTruthName);
     std::ofstream figures(path, std::ios::binary | std::ios::trunc);

@@ -25,6 +25,7 @@
 
 #include "model/peak.h"
 #include "tools/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
+#include "tools/simulate_signal.h"
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";
 
@@ -77,6 +78,11 @@ struct Simulation_Options {
   std::uint32_t shape_points = 0;
   // Write kStudyTruthName with the figures of Simulation_Truth.
   bool write_truth_figures = false;
+  // When enabled, a run in batches with pooled QCs: each annotated
+  // compound's Compound_Intensity is that of tools/simulate_signal.h (its
+  // peaks' shapes stay as they are), compounds below the detection limit are
+  // left out of the sample, and its truth files are written beside the rest.
+  Signal_Simulation signal;
 };
 
 inline constexpr const char* kStudyTruthName = "study_truth.csv";

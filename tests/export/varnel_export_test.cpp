@@ -59,6 +59,23 @@ TEST_F(ExportProgramTest, WritesTheCorrectedTimesOfTheLibrary) {
             "1,100.5,60,59,61.5,59,61,[M+H]+;[M+Na]+,2,12,8,,\n");
 }
 
+TEST_F(ExportProgramTest, CorrectionNeedsTheSheetAndSaysWhatItDid) {
+  const std::string result = WriteStudy(Study());
+  const std::string out = Join_Path(dir_.path(), "t.csv");
+  EXPECT_EQ(Run(result + " --format table --correct-signal auto -o " + out), 2);
+  EXPECT_EQ(Run(result + " --format table --correct-signal spline -o " + out), 2);
+  const std::string sheet = Sheet("sample,class,batch\nS0,QC,1\nS1,A,1\nS2,QC,1\nS3,qc,1\n");
+  ASSERT_EQ(Run(result + " --format table --groups " + sheet +
+                " --correct-signal qc-median --keep-present 0.5 -o " + out),
+            0);
+  EXPECT_EQ(Stderr(),
+            "varnel-export: signal: qc-median over 1 batch, 2 features: 1 cells by the QC median, "
+            "0 by the curve, 1 with at most one QC value left uncorrected (flagged in " +
+                out +
+                ".signal.tsv)\n"
+                "varnel-export: signal: dropped by --keep-present: 1 of 2 features\n");
+}
+
 }  // namespace
 
 namespace {
