@@ -1,6 +1,8 @@
 #include "storage/replacement_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "storage/path.h"
 #include "storage/sqlite/cppsqlite3.h"
@@ -30,6 +35,59 @@ mode_t NewFileMode() {
 
 std::string Own_Temporary_Pattern(const std::string& folder) {
   return Join_Path(folder, std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-XXXXXX");
+}
+
+bool Parse_Own_Temporary_Name(std::string_view name, long* maker, std::string_view* rest) {
+  if (!name.starts_with(kTemporaryPrefix)) return false;
+  name.remove_prefix(kTemporaryPrefix.size());
+  long pid = 0;
+  std::size_t digits = 0;
+  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 10) {
+    pid = pid * 10 + (name[digits] - '0');
+    ++digits;
+  }
+  if (digits == 0 || pid <= 0 || digits + 7 > name.size() || name[digits] != '-') return false;
+  for (std::size_t i = digits + 1; i < digits + 7; ++i) {
+    const char c = name[i];
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum) return false;
+  }
+  if (maker != nullptr) *maker = pid;
+  if (rest != nullptr) *rest = name.substr(digits + 7);
+  return true;
+}
+
+std::size_t Remove_Dead_Temporaries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
+  if (dir == nullptr) return 0;
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    long maker = 0;
+    std::string_view rest;
+    if (!Parse_Own_Temporary_Name(name, &maker, &rest)) continue;
+    if (!rest.empty() && rest != "-journal" && rest != "-wal" && rest != "-shm") continue;
+    // A process with this id runs (or may: it belongs to someone else).
+    if (::kill(static_cast<pid_t>(maker), 0) == 0 || errno == EPERM) continue;
+    stale.emplace_back(name);
+  }
+  ::closedir(dir);
+  std::size_t removed = 0;
+  for (const std::string& name : stale) {
+    const std::string path = Join_Path(folder, name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // One whose lock is held belongs to a live process (of another machine
+    // or another process namespace, say).
+    if (::fstat(fd, &st) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      std::error_code error;
+      if (S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
+      if (S_ISDIR(st.st_mode) && std::filesystem::remove_all(path, error) > 0 && !error) ++removed;
+    }
+    ::close(fd);
+  }
+  return removed;
 }
 
 Replacement_File::Replacement_File(const std::string& folder, const std::string& name)

@@ -10,6 +10,7 @@
 #ifndef VARNEL_STORAGE_REPLACEMENT_FILE_H_
 #define VARNEL_STORAGE_REPLACEMENT_FILE_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,18 @@ inline constexpr std::string_view kTemporaryPrefix = ".varnel-part-";
 // The mkstemp pattern of a temporary file of this process in folder:
 // Join_Path(folder, ".varnel-part-<pid>-XXXXXX").
 std::string Own_Temporary_Pattern(const std::string& folder);
+
+// True when name (a bare file name) starts as a Varnel temporary name
+// (".varnel-part-<pid>-XXXXXX"); *maker then holds the process id in it and
+// *rest what follows the six characters (an SQLite side file's "-journal").
+bool Parse_Own_Temporary_Name(std::string_view name, long* maker, std::string_view* rest);
+
+// Removes from folder the temporary files and folders of Varnel programs no
+// longer running: those named ".varnel-part-<pid>-XXXXXX" (and their SQLite
+// side files) whose process is gone and whose lock nobody holds. Never
+// touches anything of another name, and never throws; a folder that cannot be
+// read is left as it is. Returns how many were removed.
+std::size_t Remove_Dead_Temporaries(const std::string& folder);
 
 class Replacement_File {
  public:

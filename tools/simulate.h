@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "model/peak.h"
-#include "tools/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
+#include "storage/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";
 
