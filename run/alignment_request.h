@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "storage/annotated_reader.h"
 
 // The result folder is the first input's folder followed by this name.
 inline constexpr const char* kResultFolderName = "Result";
-// An input's sample name is its file name cut before this suffix.
-inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+// An input's sample name is its file name cut before kAnnotatedSuffix
+// (storage/annotated_reader.h).
 
 // Defaults of the three numbers: Da, seconds (full width), seconds.
 inline constexpr double kDefaultMassTol = 0.1;

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "storage/path.h"
@@ -123,9 +125,14 @@ std::size_t Remove_Dead_Temporaries(const std::string& folder) {
       if (fd < 0) continue;
       // A file whose lock is held belongs to a live process (of another
       // machine or another process namespace, say).
-      const bool ours_to_remove =
-          ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-      if (ours_to_remove && ::unlink(path.c_str()) == 0) ++removed;
+      if (::fstat(fd, &st) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        std::error_code error;
+        if (S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
+        // A temporary folder (an import's study written beside its place).
+        if (S_ISDIR(st.st_mode) && std::filesystem::remove_all(path, error) > 0 && !error) {
+          ++removed;
+        }
+      }
       ::close(fd);
     }
   } catch (const std::exception&) {

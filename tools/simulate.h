@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "model/peak.h"
-#include "tools/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
+#include "storage/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
 #include "tools/simulate_signal.h"
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";

@@ -92,8 +92,12 @@ class Standard_Dialogs final : public Form_Dialogs {
     return Find_Request{static_cast<Find_Key>(key->currentData().toInt()), value->text()};
   }
 
+  // Opens with the values last asked, so that a refused or failed import
+  // loses nothing typed.
   std::optional<Import_Form_Values> Ask_Import(QWidget* parent) override {
-    return Exec_Import_Dialog(parent);
+    std::optional<Import_Form_Values> values = Exec_Import_Dialog(parent, last_import_);
+    if (values) last_import_ = *values;
+    return values;
   }
 
   std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent) override {
@@ -135,6 +139,7 @@ class Standard_Dialogs final : public Form_Dialogs {
  private:
   Export_Quantity last_quantity_ = Export_Quantity::kCompound;
   Signal_Options last_signal_;
+  Import_Form_Values last_import_;
 };
 
 }  // namespace
