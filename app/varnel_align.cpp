@@ -14,7 +14,7 @@
 // 130 / 143 / 129 stopped by SIGINT (Ctrl+C) / SIGTERM / SIGHUP: the run stops
 // at its next progress report, removes its temporary files and leaves earlier
 // results as they were. A second signal ends the program at once (see
-// tools/stop_signals.h).
+// storage/stop_signals.h).
 // Numbers are read with "." as the decimal point whatever the locale.
 #include <CLI/CLI.hpp>
 
@@ -36,7 +36,7 @@
 #include "storage/sqlite/cppsqlite3.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // refused or a database could not be written (one line on stderr naming the
 // file; nothing is written then); 2 usage error; 130, 143 or 129 stopped by
 // SIGINT, SIGTERM or SIGHUP (nothing is written then; see
-// tools/stop_signals.h).
+// storage/stop_signals.h).
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -21,7 +21,7 @@
 #include "import/feature_import.h"
 #include "import/import_formats.h"
 #include "storage/path.h"
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 
 namespace {
 

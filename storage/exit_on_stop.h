@@ -2,7 +2,7 @@
 // merge, a step of an alignment in shards, a report): SIGINT, SIGTERM and
 // SIGHUP end it at once, leaving nothing of its own behind.
 // (varnel-align and the window stop at their next report instead:
-// tools/stop_signals.h.)
+// storage/stop_signals.h.)
 #ifndef VARNEL_STORAGE_EXIT_ON_STOP_H_
 #define VARNEL_STORAGE_EXIT_ON_STOP_H_
 

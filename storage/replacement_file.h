@@ -43,7 +43,7 @@ std::size_t Remove_Dead_Temporaries(const std::string& folder);
 void Remove_Dead_Temporaries_Once(const std::string& folder);
 
 // Files a program removes when a stop signal ends it at once (see
-// tools/stop_signals.h, Install_Exit_Handlers): a temporary file, with its
+// storage/stop_signals.h, Install_Exit_Handlers): a temporary file, with its
 // SQLite journal, or a temporary folder (removed after the files, when
 // empty). Remove_On_Stop returns a ticket for Keep_On_Stop (-1: the path was
 // too long to hold; the dead-maker tidying gets it later). Both are
