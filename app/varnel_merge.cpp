@@ -19,8 +19,8 @@
 #include <string>
 #include <system_error>
 
+#include "cohort/shard_steps.h"
 #include "run/result_writers.h"
-#include "run/shard_steps.h"
 #include "storage/cppsqlite3.h"
 #include "storage/path.h"
 

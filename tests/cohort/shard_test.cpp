@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "cohort/shard_steps.h"
+#include "cohort/study_plan.h"
 #include "export/export_result.h"
 #include "run/alignment_run.h"
-#include "run/shard_steps.h"
-#include "run/study_plan.h"
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
@@ -364,6 +364,45 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMerge
   table.quantity = Export_Quantity::kArea;
   Export_Result(Join_Path(fresh, kAlignedDbName), table, exported);
   EXPECT_TRUE(Read_File(features) == Read_File(exported));
+}
+
+TEST_F(ShardTest, AShardWhoseRowsDifferByOneBitAnywhereIsRefusedByNameAndTheUnchangedOneMerges) {
+  const Alignment_Request options = Options(One_Phase_Align, false, false);
+  const std::string plan_dir = Join_Path(folder_.path(), "plan");
+  const std::string result = Join_Path(folder_.path(), "merged");
+  const Study_Plan plan = Pipeline(options, Scan(options, "s"), 3, plan_dir, result);
+  ASSERT_EQ(plan.shards.size(), 3u);
+  const std::string good = Read_File(Join_Path(result, kAlignedCsvName));
+  const std::string rows = Join_Path(Shard_Folder(plan_dir, 1), kShardRowsName);
+  const std::string bytes = Read_File(rows);
+  const std::string fresh = Join_Path(folder_.path(), "fresh");
+  fs::create_directories(fresh);
+  // Header, every block's head and fields, shapes and the trailer.
+  for (std::size_t at = 0; at < bytes.size(); at += bytes.size() / 40 + 1) {
+    for (int bit : {0, 7}) {
+      SCOPED_TRACE(std::to_string(at) + " bit " + std::to_string(bit));
+      std::string bad = bytes;
+      bad[at] = static_cast<char>(bad[at] ^ (1 << bit));
+      Write_File(rows, bad);
+      try {
+        Merge_Shards(plan_dir, fresh);
+        ADD_FAILURE() << "merged a changed shard";
+      } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("shard 1 (" + Shard_Folder(plan_dir, 1) + "): ", 0), 0u) << what;
+        EXPECT_EQ(what.find("shard 0"), std::string::npos) << what;
+      }
+      ASSERT_TRUE(List_Folder(fresh).empty());
+    }
+  }
+  // The last byte too, and a shard's own record of another digest.
+  std::string bad = bytes;
+  bad.back() = static_cast<char>(bad.back() ^ 1);
+  Write_File(rows, bad);
+  EXPECT_THROW(Merge_Shards(plan_dir, fresh), std::runtime_error);
+  Write_File(rows, bytes);
+  Merge_Shards(plan_dir, fresh);
+  EXPECT_TRUE(Read_File(Join_Path(fresh, kAlignedCsvName)) == good);
 }
 
 }  // namespace
