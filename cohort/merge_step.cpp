@@ -1,9 +1,10 @@
 // The merge step: the shards' rows in the one-process run's order, written
-// by the run's own writers; the feature table straight from the shards.
+// by the run's own writers, or the groups as a stream for any export format.
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "cohort/shard_steps.h"
 #include "cohort/shard_tables.h"
 #include "export/export_result.h"
+#include "export/group_stream.h"
 #include "run/result_pair.h"
 #include "run/result_writers.h"
 #include "storage/aligned_writers.h"
@@ -109,19 +111,11 @@ class Merged_Rows {
   Stored_Row out_;
 };
 
-}  // namespace
-
-Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder) {
-  const Study_Plan plan = Read_Plan_File(plan_folder);
-  // A replacement of the result pair left unfinished by a killed program is
-  // completed, and its temporary files removed, before the new pair is made.
-  Recover_Result_Folder(result_folder);
-  Check_Every_Shard(plan_folder, plan);
-
-  Merge_Summary summary;
+// Reads every shard's Shard_Info and seeds and sums their counts.
+void Read_Shard_Tables(const std::string& plan_folder, const Study_Plan& plan,
+                       Merge_Summary& summary, std::vector<Shard_Info>& infos,
+                       std::vector<std::vector<Group_Seed>>& seeds) {
   summary.samples = plan.inputs.size();
-  std::vector<Shard_Info> infos;
-  std::vector<std::vector<Group_Seed>> seeds;
   for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
     const std::string database = Join_Path(Shard_Folder(plan_folder, k), kAlignedDbName);
     infos.push_back(Read_Shard_Info(database));
@@ -133,6 +127,94 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
     summary.groups += infos.back().groups;
     summary.unaligned += infos.back().unaligned;
   }
+}
+
+// The study's groups straight from the shards, as the merged result holds
+// them: the stream every export format takes.
+class Merged_Groups : public Group_Stream {
+ public:
+  Merged_Groups(const std::string& plan_folder, const Study_Plan& plan,
+                const Merge_Summary& summary, const std::vector<Shard_Info>& infos,
+                const std::vector<std::vector<Group_Seed>>& seeds)
+      : plan_(plan), rows_(plan_folder, seeds, infos), left_(summary.peaks) {
+    // The merged result's samples: those with rows, and with a run record
+    // every input.
+    std::map<std::uint32_t, std::string> names;
+    for (std::uint32_t s = 0; s < plan.inputs.size(); ++s) {
+      if (plan.inputs[s].peaks > 0 || plan.options.record_run) {
+        names[s] = plan.inputs[s].sample_name;
+      }
+    }
+    samples_ = Shown_Samples(names);
+    if (plan.options.record_run) {
+      record_ = Study_Run_Record(plan, summary.peaks, summary.groups, summary.unaligned);
+    }
+    if (plan.correction) {
+      std::vector<Rt_Shift_Point> points;
+      for (const Rt_Correction_Row& row : Rt_Correction_Rows(*plan.correction)) {
+        points.push_back({row.sample, row.rt, row.shift});
+      }
+      correction_.emplace(std::move(points));
+    }
+    for (std::uint64_t i = 0; i < summary.unaligned; ++i) Take();  // not exported
+    pending_ = false;
+  }
+
+  std::string Result_Name() const override { return kAlignedDbName; }
+  const std::vector<Result_Sample>& Samples() const override { return samples_; }
+  const Rt_Shift_Curves* Correction() const override {
+    return correction_ ? &*correction_ : nullptr;
+  }
+  std::optional<Run_Record> Record() override { return record_; }
+
+  bool Next(Result_Group& group) override {
+    group.records.clear();
+    if (!pending_) {
+      if (left_ == 0) return false;
+      Take();
+    }
+    group.align_id = next_.Align_ID;
+    while (pending_ && next_.Align_ID == group.align_id) {
+      group.records.push_back(std::move(next_));
+      pending_ = false;
+      if (left_ > 0) Take();
+    }
+    return true;
+  }
+
+ private:
+  void Take() {
+    Stored_Row& row = rows_.Next(false);
+    --left_;
+    next_ = std::move(row.record);
+    next_.SAMPLE_NAME = plan_.inputs.at(next_.SAMPLE_ID).sample_name;
+    To_Stored_Values(next_);  // what the merged result would give back
+    pending_ = true;
+  }
+
+  const Study_Plan& plan_;
+  Merged_Rows rows_;
+  std::uint64_t left_;
+  bool pending_ = false;
+  Chromatogram_Peak_Group_Compound_Align next_;
+  std::vector<Result_Sample> samples_;
+  std::optional<Run_Record> record_;
+  std::optional<Rt_Shift_Curves> correction_;
+};
+
+}  // namespace
+
+Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder) {
+  const Study_Plan plan = Read_Plan_File(plan_folder);
+  // A replacement of the result pair left unfinished by a killed program is
+  // completed, and its temporary files removed, before the new pair is made.
+  Recover_Result_Folder(result_folder);
+  Check_Every_Shard(plan_folder, plan);
+
+  Merge_Summary summary;
+  std::vector<Shard_Info> infos;
+  std::vector<std::vector<Group_Seed>> seeds;
+  Read_Shard_Tables(plan_folder, plan, summary, infos, seeds);
 
   const Run_Record record =
       Study_Run_Record(plan, summary.peaks, summary.groups, summary.unaligned);
@@ -174,95 +256,19 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   return summary;
 }
 
-namespace {
-
-// The next CSV record of in (a line break inside quotes belongs to its field),
-// without its line end; false at the end.
-bool Next_Record(std::istream& in, std::string& record) {
-  record.clear();
-  bool quoted = false;
-  for (int c = in.get(); c != EOF; c = in.get()) {
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) return true;
-    record.push_back(static_cast<char>(c));
-  }
-  return !record.empty();
-}
-
-}  // namespace
-
-void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
-                         const std::string& out_path) {
+void Merge_Export(const std::string& plan_folder, const Export_Options& options,
+                  const std::string& out_path) {
+  Check_Export_Options(options, out_path, Plan_Path(plan_folder));
   const Study_Plan plan = Read_Plan_File(plan_folder);
   Check_Every_Shard(plan_folder, plan);
-
-  // Each shard's table (its own Align_IDs; every shard lists the study's
-  // samples), then its rows interleaved by seed and numbered again.
-  struct Shard_Table {
-    std::vector<Group_Seed> seeds;
-    std::ifstream lines;
-    std::size_t next = 0;
-  };
-  std::vector<Shard_Table> tables(plan.shards.size());
-  std::string header;
-  const std::string scratch = Join_Path(plan_folder, ".features");
-  std::error_code error;
-  fs::remove_all(scratch, error);
-  Make_Folder(scratch);
-  struct Remove_Scratch {
-    std::string folder;
-    ~Remove_Scratch() {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    }
-  } remove_scratch{scratch};
-  for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
-    const std::string database = Join_Path(Shard_Folder(plan_folder, k), kAlignedDbName);
-    tables[k].seeds = Read_Group_Seeds(database);
-    if (tables[k].seeds.empty()) continue;
-    const std::string table = Join_Path(scratch, "shard-" + std::to_string(k) + ".csv");
-    Export_Options options;
-    options.format = Export_Format::kFeatureTable;
-    options.quantity = quantity;
-    Export_Result(database, options, table);
-    tables[k].lines.open(table, std::ios::binary);
-    std::string first;
-    if (!Next_Record(tables[k].lines, first)) throw std::runtime_error(table + ": cannot read");
-    if (header.empty()) header = first;
-    if (first != header)
-      throw std::runtime_error(database + ": its samples differ from the others'");
-  }
-  if (header.empty()) {
+  Merge_Summary summary;
+  std::vector<Shard_Info> infos;
+  std::vector<std::vector<Group_Seed>> seeds;
+  Read_Shard_Tables(plan_folder, plan, summary, infos, seeds);
+  if (summary.groups == 0) {
     throw std::runtime_error(Plan_Path(plan_folder) +
                              ": the study holds no aligned peaks (Align_ID 1 or more)");
   }
-  const Split_Path_Result where = Split_Path(out_path);
-  try {
-    Replacement_File out(where.folder, where.name);
-    std::string buffer = header + "\n";
-    std::string line;
-    for (std::uint64_t align_id = 1;; ++align_id) {
-      Shard_Table* from = nullptr;
-      for (Shard_Table& t : tables) {
-        if (t.next < t.seeds.size() &&
-            (from == nullptr || Seeds_Before(t.seeds[t.next], from->seeds[from->next]))) {
-          from = &t;
-        }
-      }
-      if (from == nullptr) break;
-      ++from->next;
-      if (!Next_Record(from->lines, line)) throw std::runtime_error("a shard's table ends early");
-      buffer += std::to_string(align_id);
-      buffer.append(line, line.find(','));
-      buffer += '\n';
-      if (buffer.size() >= (std::size_t{1} << 20)) {
-        out.Write(buffer);
-        buffer.clear();
-      }
-    }
-    out.Write(buffer);
-    out.Commit();
-  } catch (const CppSQLite3Exception& e) {
-    throw std::runtime_error(out_path + ": " + e.errorMessage());
-  }
+  Merged_Groups groups(plan_folder, plan, summary, infos, seeds);
+  Export_Groups(groups, options, out_path);
 }

@@ -72,11 +72,11 @@ struct Merge_Summary {
 // writing nothing.
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder);
 
-// Writes the study's feature table (export/export_result.h, one row per
-// Align_ID) to out_path straight from the shards, without the study's full
-// peak list: the same file as exporting the merged result. Checks the shards
-// as Merge_Shards does.
-void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
-                         const std::string& out_path);
+// Writes an export of the study (any format of export/formats.h) to
+// out_path straight from the shards, without the study's full peak list and
+// without the merged result: the same file as exporting the merged result.
+// Checks the shards as Merge_Shards does; refuses as Export_Result does.
+void Merge_Export(const std::string& plan_folder, const Export_Options& options,
+                  const std::string& out_path);
 
 #endif  // VARNEL_COHORT_SHARD_STEPS_H_

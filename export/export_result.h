@@ -66,4 +66,15 @@ struct Export_Options {
 void Export_Result(const std::string& result_path, const Export_Options& options,
                    const std::string& out_path);
 
+class Group_Stream;
+
+// Refuses, before anything is read, options a format cannot take (a missing
+// sample sheet it needs) and an output that is `input` or the sample sheet.
+void Check_Export_Options(const Export_Options& options, const std::string& out_path,
+                          const std::string& input);
+// Writes the export of the groups of `stream` (made with the format's
+// columns) to out_path, as Export_Result does for a result file.
+void Export_Groups(Group_Stream& stream, const Export_Options& options,
+                   const std::string& out_path);
+
 #endif  // VARNEL_EXPORT_EXPORT_RESULT_H_

@@ -22,6 +22,8 @@
 #include "cohort/shard_steps.h"
 #include "cohort/study_plan.h"
 #include "export/export_result.h"
+#include "export/formats.h"
+#include "export/sample_sheet.h"
 #include "run/alignment_run.h"
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
@@ -347,7 +349,9 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMerge
   }
   EXPECT_TRUE(List_Folder(fresh).empty());
   const std::string features = Join_Path(folder_.path(), "features.csv");
-  EXPECT_THROW(Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features), std::runtime_error);
+  Export_Options area;
+  area.quantity = Export_Quantity::kArea;
+  EXPECT_THROW(Merge_Export(plan_dir, area, features), std::runtime_error);
   EXPECT_FALSE(fs::exists(features));
 
   // Aligning the two shards again repairs the plan's folder.
@@ -358,7 +362,7 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMerge
   EXPECT_EQ(plan.shards.size(), 3u);
 
   // The feature table straight from the shards is the merged result's.
-  Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features);
+  Merge_Export(plan_dir, area, features);
   const std::string exported = Join_Path(folder_.path(), "exported.csv");
   Export_Options table;
   table.quantity = Export_Quantity::kArea;
@@ -403,6 +407,42 @@ TEST_F(ShardTest, AShardWhoseRowsDifferByOneBitAnywhereIsRefusedByNameAndTheUnch
   Write_File(rows, bytes);
   Merge_Shards(plan_dir, fresh);
   EXPECT_TRUE(Read_File(Join_Path(fresh, kAlignedCsvName)) == good);
+}
+
+TEST_F(ShardTest, EveryExportStraightFromTheShardsIsTheMergedResultsWithAndWithoutCorrection) {
+  const std::string sheet = Join_Path(folder_.path(), "sheet.csv");
+  std::string sheet_text = "sample,group\n";
+  for (std::size_t i = 0; i < paths_.size(); ++i) {
+    sheet_text += Sample_Name_Of(Split_Path(paths_[i]).name) + (i % 2 ? ",A\n" : ",B\n");
+  }
+  Write_File(sheet, sheet_text);
+  for (bool correction : {true, false}) {
+    SCOPED_TRACE(correction ? "corrected" : "uncorrected");
+    const Alignment_Request options = Options(Two_Phase_Align, correction, correction);
+    const std::string tag = correction ? "c" : "u";
+    const std::string plan_dir = Join_Path(folder_.path(), "plan-" + tag);
+    const std::string result = Join_Path(folder_.path(), "merged-" + tag);
+    Pipeline(options, Scan(options, tag), 3, plan_dir, result);
+    for (const Export_Format_Info& format : kExportFormats) {
+      SCOPED_TRACE(format.name);
+      Export_Options export_options;
+      export_options.format = format.format;
+      export_options.quantity = Export_Quantity::kHeight;
+      export_options.software_version = "test";
+      if (format.sample_sheet != Sheet_Use::kIgnored) {
+        export_options.groups = Read_Sample_Sheet(sheet);
+      }
+      const std::string from_shards = Join_Path(folder_.path(), tag + "-shards-" + format.name);
+      const std::string from_result = Join_Path(folder_.path(), tag + "-result-" + format.name);
+      Merge_Export(plan_dir, export_options, from_shards);
+      Export_Result(Join_Path(result, kAlignedDbName), export_options, from_result);
+      const std::string expected = Read_File(from_result);
+      EXPECT_TRUE(Read_File(from_shards) == expected);
+      if (format.format == Export_Format::kFeatureTable) {
+        EXPECT_EQ(expected.find("RT_Min_Original") != std::string::npos, correction);
+      }
+    }
+  }
 }
 
 }  // namespace
