@@ -10,7 +10,7 @@
 #include "align/rt_correction.h"
 #include "cohort/shard_steps.h"
 #include "cohort/study_plan.h"
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "export/export_result.h"
 #include "run/result_pair.h"
 #include "storage/aligned_result.h"
-#include "storage/cppsqlite3.h"
 #include "storage/run_record.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

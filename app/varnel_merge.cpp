@@ -29,8 +29,8 @@
 #include "export/formats.h"
 #include "export/sample_sheet.h"
 #include "run/result_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Merges the shards of an alignment in shards into the usual result files."};

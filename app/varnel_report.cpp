@@ -25,7 +25,7 @@
 
 #include "export/sample_sheet.h"
 #include "run/result_pair.h"
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 

@@ -18,12 +18,12 @@
 #include "run/result_pair.h"
 #include "run/result_writers.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/row_file.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
 

@@ -17,10 +17,10 @@
 #include "run/row_spill.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/row_file.h"
 #include "storage/run_record.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
 

@@ -13,9 +13,9 @@
 
 #include "run/alignment_run.h"
 #include "run/file_hash.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 using Json = nlohmann::json;
 

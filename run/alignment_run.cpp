@@ -19,10 +19,10 @@
 #include "run/row_spill.h"
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

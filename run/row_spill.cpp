@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 Row_Spill::Row_Spill(const std::string& folder) {
   const std::string where = folder.empty() ? std::string("/") : folder;

@@ -15,14 +15,14 @@
 #include <type_traits>
 #include <vector>
 
-#include "storage/btree_writer.h"
-#include "storage/cppsqlite3.h"
-#include "storage/number_text.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
 #include "storage/peak_shape.h"
 #include "storage/replacement_file.h"
 #include "storage/result_columns.h"
+#include "storage/sqlite/btree_writer.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/sqlite/number_text.h"
 
 namespace {
 
@@ -158,7 +158,7 @@ std::size_t Index_Run_Rows() {
 }
 
 // Fills the empty table and indexes of the fresh database at path with the
-// rows, written as pages (see storage/btree_writer.h). The indexed values go
+// rows, written as pages (see storage/sqlite/btree_writer.h). The indexed values go
 // to a sorter (24 bytes a row of a run in memory, see Index_Run_Rows) and
 // come back in index order for each index.
 std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligned_Row_Source& rows,
@@ -186,7 +186,8 @@ std::size_t Write_Pages(const std::string& path, std::size_t count, const Aligne
   }
   std::size_t written = 0;
   Btree_Writer tree(path);
-  Index_Entry_Sorter entries(kIndexedCount, Split_Path(path).folder, Index_Run_Rows());
+  Index_Entry_Sorter entries(kIndexedCount, Own_Temporary_Pattern(Split_Path(path).folder),
+                             Index_Run_Rows());
   std::array<std::int32_t, kIndexedCount> values;
   Sqlite_Record record;
   for (std::size_t i = 0; i < count; ++i) {

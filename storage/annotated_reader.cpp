@@ -10,9 +10,9 @@
 #include <system_error>
 #include <utility>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

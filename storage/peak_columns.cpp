@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "storage/number_text.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/number_text.h"
 #include "storage/stored_shape.h"
 
 namespace {

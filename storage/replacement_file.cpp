@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "run/alignment_request.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tools/annotated_writer.h"
 #include "tools/feature_import.h"
 #include "tools/import_common.h"

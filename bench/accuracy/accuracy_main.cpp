@@ -25,8 +25,8 @@
 #include "align/tolerance_estimate.h"
 #include "run/alignment_request.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tools/evaluate.h"
 #include "tools/simulate.h"
 

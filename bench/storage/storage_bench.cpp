@@ -18,10 +18,10 @@
 
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/btree_writer.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/btree_writer.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/aligned_table.h"
 
 namespace {
@@ -473,7 +473,7 @@ BENCHMARK(BM_EncodeShape);
 
 // The six indexes of a result-sized table (aligned_rows rows of six integer
 // columns and a 1.5 KB shape), built by CREATE INDEX over the filled table or
-// written as pages from the kept values (storage/btree_writer.h). Only the
+// written as pages from the kept values (storage/sqlite/btree_writer.h). Only the
 // index building is timed; the table is written afresh for each run.
 void IndexBench(benchmark::State& state, bool pages, const char* name) {
   const std::string path = Join_Path(OutputFolder(), "indexes.db");

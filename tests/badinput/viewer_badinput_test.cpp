@@ -19,8 +19,8 @@
 #include "badinput_support.h"
 #include "run/alignment_run.h"
 #include "storage/aligned_queries.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/aligned_table.h"
 
 namespace badinput {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "run/file_hash.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <gtest/gtest.h>
 
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 
 namespace {

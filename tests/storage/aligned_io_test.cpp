@@ -19,9 +19,9 @@
 
 #include "storage/aligned_queries.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "temp_dir.h"
 
 namespace {

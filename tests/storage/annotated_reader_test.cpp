@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "temp_dir.h"
 
 namespace {

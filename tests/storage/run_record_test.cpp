@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "storage/aligned_result.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_result.h"
 

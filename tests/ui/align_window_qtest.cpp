@@ -19,8 +19,8 @@
 #include <string>
 
 #include "run/alignment_run.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
 #include "tests/ui/support/scripted_dialogs.h"

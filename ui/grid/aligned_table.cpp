@@ -11,9 +11,9 @@
 #include <thread>
 #include <unordered_map>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/result_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/read_ahead_hints.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/result_export_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/import_dialog.h"

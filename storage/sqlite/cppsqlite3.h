@@ -13,8 +13,8 @@
 // moved, and a moved-from object owns nothing. Every statement is finalized and
 // every handle closed exactly once, also when an exception leaves a function.
 // The layer is used from one thread at a time and holds no locks.
-#ifndef VARNEL_STORAGE_CPPSQLITE3_H_
-#define VARNEL_STORAGE_CPPSQLITE3_H_
+#ifndef VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_
+#define VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_
 
 #include <cstddef>
 #include <string>
@@ -295,4 +295,4 @@ class CppSQLite3DB {
   int mnBusyTimeoutMs = 60000;
 };
 
-#endif  // VARNEL_STORAGE_CPPSQLITE3_H_
+#endif  // VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_

@@ -1,7 +1,7 @@
 // The two conversions of column text to numbers, shared by the readers of
 // annotated and aligned databases, and the fixed six-decimal form of a double.
-#ifndef VARNEL_STORAGE_NUMBER_TEXT_H_
-#define VARNEL_STORAGE_NUMBER_TEXT_H_
+#ifndef VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_
+#define VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -58,4 +58,4 @@ double Sqlite_Fixed6_Real(double value);
 // probes) rather than asking the library, which costs ten times as much.
 bool Sqlite_Decimal_Real_Is_Own();
 
-#endif  // VARNEL_STORAGE_NUMBER_TEXT_H_
+#endif  // VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_
