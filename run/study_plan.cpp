@@ -293,8 +293,22 @@ void Check_Scan_Options(const std::string& path, const Study_Scan& scan,
 
 }  // namespace
 
+std::optional<std::string> Shard_Options_Refusal(const Alignment_Request& options) {
+  std::string given;
+  if (options.pick != Member_Pick::kClosest)
+    given = std::string("--pick ") + Member_Pick_Name(options.pick);
+  if (options.join_splits) given += given.empty() ? "--join-splits" : " and --join-splits";
+  if (given.empty()) return std::nullopt;
+  return given +
+         " cannot run in shards yet (the member choice reads the whole study at once): align the "
+         "study in one run, or leave the option out";
+}
+
 Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment_Request& options,
                      std::uint32_t shards, std::ostream& notes) {
+  if (const std::optional<std::string> refusal = Shard_Options_Refusal(options)) {
+    throw std::runtime_error(*refusal);
+  }
   Study_Plan plan;
   plan.options = options;
   plan.options.files.clear();
