@@ -14,7 +14,7 @@
 // 130 / 143 / 129 stopped by SIGINT (Ctrl+C) / SIGTERM / SIGHUP: the run stops
 // at its next progress report, removes its temporary files and leaves earlier
 // results as they were. A second signal ends the program at once (see
-// tools/stop_signals.h).
+// storage/stop_signals.h).
 // Numbers are read with "." as the decimal point whatever the locale.
 #include <CLI/CLI.hpp>
 
@@ -31,11 +31,12 @@
 #include "app/varnel_align_shard.h"
 #include "run/alignment_estimate.h"
 #include "run/alignment_run.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/sqlite/cppsqlite3.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ struct Arguments {
   bool estimate = false;
   bool quiet = false;
   bool verbose = false;
+  unsigned threads = 0;  // 0: one per core
   std::vector<std::string> databases;
 };
 
@@ -65,11 +67,6 @@ std::string One_Line(std::string text) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return text;
-}
-
-void Remove_If_Empty(bool made, const std::string& folder) {
-  std::error_code ignored;
-  if (made && std::filesystem::is_empty(folder, ignored)) std::filesystem::remove(folder, ignored);
 }
 
 // Draws the stages of the run on one progress bar. Updates come often (one
@@ -198,6 +195,10 @@ int main(int argc, char** argv) {
   app.add_flag("--estimate", args.estimate,
                "Only read the study and suggest --mass-tol, --fast-window and --deep-window from "
                "its own spreads (for corrected times with --rt-correction); writes nothing");
+  app.add_option("--threads", args.threads,
+                 "Threads reading the inputs (default: one per core; 1: all read on the run's "
+                 "own thread, one after another)")
+      ->check(CLI::Range(1u, 256u));
   app.add_flag("--quiet", args.quiet, "No progress bar");
   app.add_flag("--verbose", args.verbose, "Print the alignment's progress lines on stdout");
   Shard_Command shard;
@@ -236,12 +237,19 @@ int main(int argc, char** argv) {
     std::cerr << "DATABASE is required\n" << app.help();
     return kExitUsage;
   }
+  // One file given twice would be aligned against itself (or scanned,
+  // planned or split twice).
+  if (const std::optional<std::string> refusal = Check_Distinct_Inputs(args.databases)) {
+    std::cerr << "varnel-align: " << *refusal << '\n';
+    return kExitUsage;
+  }
   Alignment_Request request;
   request.mode = texts.mode;
   request.rt_correction = args.rt_correction;
   request.record_run = args.record_run;
   Member_Pick_Of_Name(args.pick, request.pick);
   request.join_splits = args.join_splits;
+  request.threads = args.threads;
   request.Mass_Tol = numbers.Mass_Tol;
   request.Align_Window1 = numbers.Align_Window1;
   request.Align_Window2 = numbers.Align_Window2;
@@ -261,7 +269,7 @@ int main(int argc, char** argv) {
       Run_Display display(!args.quiet && Stderr_Is_Terminal());
       Install_Stop_Handlers();
       const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
-          request.files, request.rt_correction, request.Align_Window1, 0,
+          request.files, request.rt_correction, request.Align_Window1, request.threads,
           Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; }));
       // The option line (the report's last) carries the member choice asked
       // for, so that it can be pasted whole.
@@ -277,7 +285,7 @@ int main(int argc, char** argv) {
     } catch (const Run_Cancelled&) {
       return Stop_Exit_Status();
     } catch (const CppSQLite3Exception& e) {
-      std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
+      std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
       return kExitFailed;
     } catch (const std::exception& e) {
       std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
@@ -287,16 +295,12 @@ int main(int argc, char** argv) {
 
   // A result folder made for a run that then fails is taken away again when
   // it is still empty, so that a failed run leaves nothing behind.
-  bool made_result_dir = false;
+  const Output_Folder made(result_dir);
+  if (!made.ok()) {
+    std::cerr << "varnel-align: " << made.error() << '\n';
+    return kExitFailed;
+  }
   try {
-    std::error_code error;
-    made_result_dir = std::filesystem::create_directories(result_dir, error);
-    if (error || !std::filesystem::is_directory(result_dir)) {
-      std::cerr << "varnel-align: " << result_dir << ": cannot create the result folder: "
-                << (error ? error.message() : std::string("not a folder")) << '\n';
-      return kExitFailed;
-    }
-
     Run_Display display(!args.quiet && Stderr_Is_Terminal());
     Install_Stop_Handlers();
     Alignment_Run_Observer observer =
@@ -321,15 +325,15 @@ int main(int argc, char** argv) {
   } catch (const Run_Cancelled&) {
     std::cerr << "varnel-align: stopped by " << Stop_Signal_Name()
               << "; earlier results are unchanged\n";
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return Stop_Exit_Status();
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
+    made.Discard_If_Empty();
     return kExitFailed;
   } catch (const std::exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return kExitFailed;
   }
   return 0;

@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "storage/annotated_reader.h"
 
 // The result folder is the first input's folder followed by this name.
 inline constexpr const char* kResultFolderName = "Result";
-// An input's sample name is its file name cut before this suffix.
-inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+// An input's sample name is its file name cut before kAnnotatedSuffix
+// (storage/annotated_reader.h).
 
 // Defaults of the three numbers: Da, seconds (full width), seconds.
 inline constexpr double kDefaultMassTol = 0.1;
@@ -121,7 +122,14 @@ struct Checked_Parameters {
 Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
                                               const Number_Reader& read);
 
-// The refusal of a run over no file (kNoFileMessage), or nothing.
+// The refusal of a run over no file (kNoFileMessage) or over one file given
+// twice (Check_Distinct_Inputs), or nothing.
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files);
+
+// The refusal of a list of inputs that names one file twice, by any path
+// (the same device and inode; paths that name no file are compared as
+// text): "<first> and <second> are the same file; give each input once",
+// with both paths as given. Nothing when every input is distinct.
+std::optional<std::string> Check_Distinct_Inputs(const std::vector<std::string>& paths);
 
 #endif  // VARNEL_RUN_ALIGNMENT_REQUEST_H_

@@ -330,6 +330,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   summary.csv_path = Join_Path(request.result_folder, kAlignedCsvName);
   summary.database_path = Join_Path(request.result_folder, kAlignedDbName);
 
+  // One run per result folder: a second one fails here, before any work.
+  const Result_Folder_Writer writer(request.result_folder);
   Begin(observer, Run_Stage::kReading);
   // What a killed program left in the folder is completed or removed first.
   Recover_Result_Folder(request.result_folder);

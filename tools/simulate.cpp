@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -293,7 +294,8 @@ struct Sim_Peak {
 };
 
 void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity,
-                std::uint32_t points, double mass_noise_ppm, Chromatogram_Peak_Group_Compound& p) {
+                std::uint32_t points, double mass_noise_ppm, std::uint32_t shape_points,
+                Chromatogram_Peak_Group_Compound& p) {
   const double sigma = points * kScanSeconds / 6.0;
   const auto apex_scan = static_cast<std::uint32_t>(std::lround(apex_rt / kScanSeconds));
   const std::uint32_t first = apex_scan > points / 2 ? apex_scan - points / 2 : 0;
@@ -321,6 +323,12 @@ void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity
   p.Peak_SNR = top / random.Log_Normal(std::log(200.0), 0.5);
   p.Left_Boundary = first;
   p.Right_Boundary = first + points - 1;
+  if (shape_points > 0 && shape_points < points) {
+    // The middle points; the apex scan is first + points / 2, inside them.
+    const std::uint32_t skip = (points - shape_points + 1) / 2;
+    p.Peak_shape.erase(p.Peak_shape.begin() + skip + shape_points, p.Peak_shape.end());
+    p.Peak_shape.erase(p.Peak_shape.begin(), p.Peak_shape.begin() + skip);
+  }
 }
 
 // smooth_drift, when given, replaces the sample's default drift; the values
@@ -377,7 +385,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
       const double mz = (compound.mass + kIons[ion.kind].shift) *
                         (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
       Make_Shape(random, rt + 0.05 * random.Normal(), mz, abundance * ion.ratio, points,
-                 options.mass_noise_ppm, s.peak);
+                 options.mass_noise_ppm, options.shape_points, s.peak);
       s.peak.Adduct_Annotation = kIons[ion.kind].annotation;
       s.peak.Compound_MolecularMass = mass;
       s.peak.Compound_Retention_Time = rt;
@@ -398,7 +406,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     s.group_rt = rt;
     Make_Shape(random, rt, random.Uniform(kMassLow, kMassHigh + 50.0),
                random.Log_Normal(std::log(2.0e4), 1.0), random.Integer(kPointsLow, kPointsHigh),
-               options.mass_noise_ppm, s.peak);
+               options.mass_noise_ppm, options.shape_points, s.peak);
     s.peak.Compound_MolecularMass = 0.0;
     s.peak.Compound_Retention_Time = 0.0;
     s.peak.Compound_Intensity = 0.0;
@@ -479,6 +487,12 @@ Simulation_Result Simulate_Study(
       options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
   const std::vector<Bend_And_Trend> bends = Make_Bends_And_Trends(options);
   Truth_Tally tally(catalogue.size());
+  std::optional<Signal_Study> signal;
+  if (options.signal.Enabled()) {
+    std::vector<double> levels;
+    for (const Compound& c : catalogue) levels.push_back(c.log_abundance);
+    signal.emplace(options.signal, options.seed, options.samples, std::move(levels));
+  }
 
   result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
   std::ofstream truth(result.ground_truth_path, std::ios::binary | std::ios::trunc);
@@ -492,6 +506,15 @@ Simulation_Result Simulate_Study(
     std::vector<Sim_Peak> peaks = Make_Sample(
         options, catalogue, sample, smooth_drifts.empty() ? nullptr : &smooth_drifts[sample],
         bends.empty() ? nullptr : &bends[sample], tally);
+    if (signal) {
+      peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                 [&](Sim_Peak& s) {
+                                   return s.true_compound != 0 &&
+                                          !signal->Measure(sample, s.true_compound - 1,
+                                                           s.peak.Compound_Intensity);
+                                 }),
+                  peaks.end());
+    }
     rows.clear();
     rows.reserve(peaks.size());
     for (Sim_Peak& s : peaks) {
@@ -509,6 +532,14 @@ Simulation_Result Simulate_Study(
   truth.close();
   if (!truth) Fail(result.ground_truth_path, "write failed");
   result.truth = tally.Figures();
+  if (signal) {
+    std::vector<double> masses, rts;
+    for (const Compound& c : catalogue) {
+      masses.push_back(c.mass);
+      rts.push_back(c.rt);
+    }
+    signal->Write_Truth(out_dir, result.sample_names, masses, rts);
+  }
   if (options.write_truth_figures) {
     const std::string path = Join_Path(out_dir, kStudyTruthName);
     std::ofstream figures(path, std::ios::binary | std::ios::trunc);

@@ -7,6 +7,7 @@
 #include <QStandardItemModel>
 #include <cmath>
 
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "ui/text_codec.h"
 
@@ -223,8 +224,7 @@ QString Member_Choice_Words(bool scored_member_choice) {
 
 bool Make_Folder(const QString& folder) {
   if (folder.isEmpty()) return false;
-  if (QFileInfo(folder).isDir()) return true;
-  return QDir().mkpath(folder) && QFileInfo(folder).isDir();
+  return Output_Folder(To_Engine_String(folder)).ok();
 }
 
 }  // namespace Varnel

@@ -22,6 +22,7 @@
 #include "storage/peak_shape.h"
 #include "storage/sqlite/btree_writer.h"
 #include "storage/sqlite/cppsqlite3.h"
+#include "storage/stored_shape.h"
 #include "ui/grid/aligned_table.h"
 
 namespace {
@@ -453,6 +454,26 @@ void BM_DecodeShape(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 40);
 }
 BENCHMARK(BM_DecodeShape);
+
+// Checking that one stored shape of about 40 points is already in the
+// written form (what a run does for every peak it reads).
+void BM_IsWrittenForm(benchmark::State& state) {
+  std::mt19937_64 rng(5);
+  std::vector<std::string> stored;
+  for (int i = 0; i < 64; ++i) {
+    std::string text;
+    Format_Peak_Shape_Text(MakePeak(rng, 1, 1).Peak_shape, text);
+    stored.push_back(Encode_Peak_Shape(text));
+  }
+  std::size_t i = 0, bytes = 0;
+  for (auto _ : state) {
+    const std::string& s = stored[i++ % stored.size()];
+    bytes += s.size();
+    benchmark::DoNotOptimize(Is_Written_Form(s));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_IsWrittenForm);
 
 // Formatting and encoding one shape of about 40 points.
 void BM_EncodeShape(benchmark::State& state) {

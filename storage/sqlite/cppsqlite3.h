@@ -246,6 +246,11 @@ enum class CppSQLite3OpenMode {
   kReadWriteCreate,  // sqlite3_open: a missing file is created
   kReadWrite,        // the file must exist
   kReadOnly,         // the file must exist and is never written
+  // Read-only, and the file is taken as unchanging (SQLite's immutable URI
+  // parameter): no lock is taken and no side file (-wal, -shm) is made, so
+  // a WAL-mode file on read-only media can be read. Only for a file nobody
+  // writes meanwhile.
+  kReadOnlyImmutable,
 };
 
 // A connection. Opened and closed within one call of a storage function.

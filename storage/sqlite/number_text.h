@@ -12,6 +12,9 @@
 // ("invalid stoi argument") without a digit, std::out_of_range ("stoi
 // argument out of range") outside the signed 32-bit range.
 int Strict_Int(std::string_view text);
+// Those two messages.
+inline constexpr std::string_view kInvalidIntegerText = "invalid stoi argument";
+inline constexpr std::string_view kIntegerRangeText = "stoi argument out of range";
 
 // Lenient real: strtod in the C locale whatever the process locale is, its
 // result taken whatever it is (no number gives 0.0; never throws). Plain

@@ -1,4 +1,4 @@
-#include "tools/annotated_writer.h"
+#include "storage/annotated_writer.h"
 
 #include <filesystem>
 #include <stdexcept>
