@@ -94,6 +94,10 @@ int Run_Shard_Command(const Shard_Command& command, const Alignment_Request& req
     if (command.shards && *command.shards == 0) return Usage("--shards needs 1 or more");
     if (command.shard && !arguments.empty()) return Usage("--shard K takes no other argument");
   }
+  // Every step refuses them, so no step of a workflow runs with them.
+  if (const std::optional<std::string> refusal = Shard_Options_Refusal(request)) {
+    return Usage(*refusal);
+  }
   if (!command.shard && arguments.empty()) {
     return Usage(command.shards ? "no SCANFILE given" : "no DATABASE given");
   }

@@ -6,6 +6,9 @@
 #include "run/study_reader.h"
 
 void Scan_Inputs(const Alignment_Request& options, const std::string& out_path) {
+  if (const std::optional<std::string> refusal = Shard_Options_Refusal(options)) {
+    throw std::runtime_error(*refusal);
+  }
   const Mass_Binning binning(options.Mass_Tol);
   Study_Scan scan;
   scan.options = options;

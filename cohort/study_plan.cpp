@@ -402,3 +402,14 @@ Study_Plan Read_Plan_File(const std::string& folder) {
     throw std::runtime_error(path + ": " + e.what());
   }
 }
+
+std::optional<std::string> Shard_Options_Refusal(const Alignment_Request& options) {
+  std::string given;
+  if (options.pick != Member_Pick::kClosest)
+    given = std::string("--pick ") + Member_Pick_Name(options.pick);
+  if (options.join_splits) given += given.empty() ? "--join-splits" : " and --join-splits";
+  if (given.empty()) return std::nullopt;
+  return given +
+         " cannot run in shards yet (the member choice reads the whole study at once): align the "
+         "study in one run, or leave the option out";
+}

@@ -137,11 +137,19 @@ struct Study_Plan {
   std::uint32_t Shard_Of(double mass) const;
 };
 
+// The options an alignment in shards cannot honour yet, as a refusal: the
+// scored member choice (its spreads come from the whole study) and the
+// joining of split groups (a join may cross a shard's mass cut). nullopt when
+// the options can run in shards. Scan_Inputs and Make_Plan refuse them, so a
+// workflow never gives a result other than one run's.
+std::optional<std::string> Shard_Options_Refusal(const Alignment_Request& options);
+
 // Merges the scans (inputs in the order given: SAMPLE_ID = position), fits
 // the drift correction when options.rt_correction, cuts the mass axis and
 // packs its pieces into at most `shards` shards of about equal peak counts.
 // Says on `notes` when the masses leave room for fewer shards. Throws
-// std::runtime_error naming a scan made with other options.
+// std::runtime_error naming a scan made with other options, and with
+// Shard_Options_Refusal's text.
 Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment_Request& options,
                      std::uint32_t shards, std::ostream& notes);
 

@@ -223,6 +223,14 @@ std::optional<Run_Record> Aligned_Result::Read_Run_Record() {
   return ::Read_Run_Record(*db_, path_);
 }
 
+std::optional<Member_Choice_Record> Aligned_Result::Read_Member_Choice() {
+  try {
+    return ::Read_Member_Choice(*db_, path_);
+  } catch (const std::runtime_error& e) {
+    throw Aligned_Result_Error(e.what());
+  }
+}
+
 Run_Record_Text Aligned_Result::Read_Run_Record_Text() {
   return Guard([&] { return ::Read_Run_Record_Text(*db_); });
 }

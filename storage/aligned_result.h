@@ -164,6 +164,9 @@ class Aligned_Result {
   std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Correction();
   std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors();
   std::optional<Run_Record> Read_Run_Record();
+  // The member choice (Align_Member_Choice); throws Aligned_Result_Error with
+  // Read_Member_Choice's message.
+  std::optional<Member_Choice_Record> Read_Member_Choice();
   Run_Record_Text Read_Run_Record_Text();
 
  private:

@@ -125,6 +125,10 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
   plan.record_run = values.record_run;
   request.rt_correction = values.rt_correction;
   request.record_run = values.record_run;
+  if (values.scored_member_choice) {
+    request.pick = Member_Pick::kScored;
+    request.join_splits = true;
+  }
   request.mode = texts.mode;
   request.Mass_Tol = checked.Mass_Tol;
   request.Align_Window1 = checked.Align_Window1;
@@ -209,6 +213,13 @@ QString Estimate_Details_Text(const Tolerance_Suggestion& suggestion) {
   while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.pop_back();
   if (!lines.isEmpty()) lines.pop_back();
   return lines.join(QLatin1Char('\n'));
+}
+
+QString Member_Choice_Words(bool scored_member_choice) {
+  if (!scored_member_choice) return {};
+  return QStringLiteral(
+      " Align will choose each sample's member by time, mass and intensity and join split "
+      "groups (--pick scored --join-splits).");
 }
 
 bool Make_Folder(const QString& folder) {

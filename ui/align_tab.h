@@ -105,6 +105,10 @@ struct Align_Form_Values {
   QString mass_tol;                                // textBox_Align_Mass_Tol
   bool rt_correction = false;                      // checkBox_RT_Drift_Correction ticked
   bool record_run = false;                         // checkBox_Record_Run ticked
+  // checkBox_Scored_Member_Choice ticked: each sample's member chosen by
+  // time, mass and intensity, and split groups joined (Member_Pick::kScored
+  // and join_splits together).
+  bool scored_member_choice = false;
 };
 
 struct Align_Plan {
@@ -182,6 +186,11 @@ QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_co
 // The report's lines without the last one (the command line's options), for
 // a tooltip: what the spreads were.
 QString Estimate_Details_Text(const Tolerance_Suggestion& suggestion);
+
+// The sentence the estimate's words end with when Scored_Member_Choice is
+// ticked (empty when not): the run will choose members by score and join
+// split groups, as "--pick scored --join-splits" does.
+QString Member_Choice_Words(bool scored_member_choice);
 
 }  // namespace Varnel
 

@@ -723,10 +723,41 @@ QString Run_Item_Label(const QString& item) {
       {"peaks", "Peaks of the run"},
       {"groups", "Groups of the run"},
       {"unaligned", "Unaligned peaks of the run"},
+      {"pick", "Member choice"},
+      {"join_splits", "Join split groups"},
+      {"spread_rt", "Member choice: RT spread (s)"},
+      {"spread_mass", "Member choice: mass spread (Da)"},
+      {"spread_mass_ppm", "Member choice: mass spread (ppm)"},
+      {"spread_log_intensity", "Member choice: log10 intensity spread"},
+      {"spread_groups", "Member choice: groups behind the spreads"},
+      {"joins", "Split groups joined"},
   };
   for (const auto& [name, label] : kKnown)
     if (item == QLatin1String(name)) return QString::fromLatin1(label);
   return item;
+}
+
+QString Member_Choice_Summary(const Member_Choice_Record& choice) {
+  const auto significant = [](double value) {
+    return std::isfinite(value) ? QString::number(value, 'g', 3) : QStringLiteral("-");
+  };
+  QString text;
+  if (choice.pick == "scored") {
+    if (choice.spread_groups == 0) {
+      text = QStringLiteral("scored, but no group held half of the samples: closest in time kept");
+    } else {
+      text = QStringLiteral("scored: spreads %1 s, %2 %3, %4 log10 intensity, from %5 groups")
+                 .arg(significant(choice.spread_rt), significant(choice.spread_mass),
+                      choice.spread_mass_ppm ? QStringLiteral("ppm") : QStringLiteral("Da"),
+                      significant(choice.spread_log_intensity))
+                 .arg(static_cast<qulonglong>(choice.spread_groups));
+    }
+  } else {
+    text = QStringLiteral("closest in time");
+  }
+  if (choice.join_splits)
+    text += QStringLiteral("; %1 split groups joined").arg(static_cast<qulonglong>(choice.joins));
+  return text;
 }
 
 QString Quality_Number(double value, int decimals) {
@@ -1021,6 +1052,8 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
     }
     add(QStringLiteral("Samples left uncorrected"), count(uncorrected));
   }
+  if (data.member_choice)
+    add(QStringLiteral("Member choice"), Member_Choice_Summary(*data.member_choice));
   if (data.has_qc)
     add(QStringLiteral("Median intensity CV, QC / study samples"),
         QStringLiteral("%1 % / %2 % of %3 groups")

@@ -102,6 +102,11 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data);
 // ("mass_tol" is "Mass tolerance (Da)"), any other item as it is stored.
 QString Run_Item_Label(const QString& item);
 
+// The member choice in a line: "scored: spreads 2.1 s, 0.0012 Da, 0.15 log10
+// intensity, from 340 groups; 12 split groups joined", or "closest in time"
+// when the choice is today's; "-" for a spread that is no number.
+QString Member_Choice_Summary(const Member_Choice_Record& choice);
+
 // Number as the charts print it: at most `decimals` decimals, trailing zeros
 // dropped, "." as decimal point; "-" for NaN.
 QString Quality_Number(double value, int decimals);

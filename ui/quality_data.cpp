@@ -79,6 +79,7 @@ struct Raw_Result {
   bool has_run = false;
   std::vector<std::pair<std::string, std::string>> run_items;
   std::vector<std::vector<std::string>> run_inputs;
+  std::optional<Member_Choice_Record> member_choice;
 };
 
 void Read_Peaks(Aligned_Result& result, Raw_Result& raw, const Quality_Options& options) {
@@ -132,6 +133,7 @@ void Read_Extras(Aligned_Result& result, Raw_Result& raw) {
       raw.anchors[p.sample].push_back({p.rt, p.shift});
     }
   }
+  raw.member_choice = result.Read_Member_Choice();
   Run_Record_Text run = result.Read_Run_Record_Text();
   raw.has_run = run.has_items;
   raw.run_items = std::move(run.items);
@@ -397,6 +399,7 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
   q.has_run = raw.has_run;
   q.run_items = std::move(raw.run_items);
   q.run_inputs = std::move(raw.run_inputs);
+  q.member_choice = raw.member_choice;
   q.samples = std::move(raw.samples);
   const std::size_t n_samples = q.samples.size();
   Find_Empty_Inputs(q);

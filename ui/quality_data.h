@@ -23,10 +23,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "storage/run_record.h"
 
 struct Sample_Sheet;
 
@@ -277,6 +280,11 @@ struct Quality_Data {
   // File_Name of each recorded input that gave 0 peaks (Peaks_Read 0 and no
   // row of its SAMPLE_ID in Align_Peaklist).
   std::vector<std::string> empty_inputs;
+
+  // How each group kept one member per sample (Align_Member_Choice): the
+  // choice and the spreads it used; none when the result holds no such table
+  // (closest in time, no joining).
+  std::optional<Member_Choice_Record> member_choice;
 };
 
 struct Quality_Options {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <set>
 #include <sstream>
@@ -274,6 +275,37 @@ TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
   options.files.push_back({study_, std::string("inf") + kAnnotatedSuffix});
   EXPECT_EQ(Make_Plan(Scan(options, "inf"), options, 3, ppm_notes).shards.size(), 1u);
   EXPECT_NE(ppm_notes.str().find("infinite mass"), std::string::npos) << ppm_notes.str();
+}
+
+// The member choice's spreads and joins span the whole study; in shards they
+// would give another result than one run, so the scan and the plan refuse
+// them by name and write nothing.
+TEST_F(ShardTest, ScoredChoiceAndJoiningAreRefusedByTheScanAndThePlan) {
+  const Alignment_Request plain = Options(One_Phase_Align, false, false);
+  EXPECT_FALSE(Shard_Options_Refusal(plain));
+  const std::vector<std::string> scans = Scan(plain, "plain");
+  const auto refused = [](const std::function<void()>& step, const std::string& named) {
+    try {
+      step();
+      ADD_FAILURE() << "not refused: " << named;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(named + " cannot run in shards yet", 0), 0u)
+          << e.what();
+    }
+  };
+  Alignment_Request scored = plain;
+  scored.pick = Member_Pick::kScored;
+  const std::string scan = Join_Path(folder_.path(), "scored.json");
+  refused([&] { Scan_Inputs(scored, scan); }, "--pick scored");
+  EXPECT_FALSE(fs::exists(scan));
+  std::ostringstream notes;
+  refused([&] { Make_Plan(scans, scored, 3, notes); }, "--pick scored");
+  Alignment_Request joined = plain;
+  joined.join_splits = true;
+  refused([&] { Make_Plan(scans, joined, 3, notes); }, "--join-splits");
+  joined.pick = Member_Pick::kScored;
+  refused([&] { Scan_Inputs(joined, scan); }, "--pick scored and --join-splits");
+  EXPECT_FALSE(fs::exists(scan));
 }
 
 TEST_F(ShardTest, InputChangedAfterThePlanIsRefusedByNameAndNothingIsWritten) {

@@ -258,6 +258,18 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_NE(outcome.err, "");
   }
   EXPECT_FALSE(std::filesystem::exists(Result()));
+  // The member choice does not run in shards: every step says so, writes nothing.
+  const std::string scan = Result() + ".json";
+  for (const Args& args :
+       std::vector<Args>{{"--scan", scan, "--pick", "scored", study[0]},
+                         {"--scan", scan, "--join-splits", study[0]},
+                         {"--plan", Result(), "--shards", "2", "--join-splits", scan}}) {
+    const Outcome outcome = Align(args);
+    EXPECT_EQ(outcome.status, 2) << args[2];
+    EXPECT_NE(outcome.err.find("cannot run in shards yet"), std::string::npos) << outcome.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scan));
+  EXPECT_FALSE(std::filesystem::exists(Result()));
   const Outcome help = Align({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--deep-window"), std::string::npos);

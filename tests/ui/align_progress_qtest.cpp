@@ -15,12 +15,14 @@
 #include <QtTest>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 #include "run/alignment_run.h"
+#include "storage/aligned_result.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/form_controls.h"
@@ -326,6 +328,38 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QVERIFY(List_Folder(Join_Path(dir_->path(), "Result")) == expected);
   }
 
+  // Scored_Member_Choice reaches the run as --pick scored --join-splits: the
+  // result holds the spreads the choice used, and so does the run's record.
+  void scoredMemberChoiceReachesTheRunAndItsResult() {
+    Alignment_Request seen;
+    form_->Set_Align_Run([&](const Alignment_Request& request, const Alignment_Run_Observer& o) {
+      seen = request;
+      return Run_Alignment(request, o);
+    });
+    ui_.button_Align_Process->click();  // unticked: today's rule, no table
+    QCOMPARE(dialogs_->messages, QStringList{"Align Process Finished!"});
+    QVERIFY(seen.pick == Member_Pick::kClosest && !seen.join_splits);
+    QVERIFY(!Aligned_Result(Result_File(kAlignedDbName)).Read_Member_Choice());
+
+    ui_.checkBox_Scored_Member_Choice->setChecked(true);
+    ui_.checkBox_Record_Run->setChecked(true);
+    ui_.button_Align_Process->click();
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QCOMPARE(dialogs_->messages.back(), QString("Align Process Finished!"));
+    QVERIFY(seen.pick == Member_Pick::kScored && seen.join_splits);
+    Aligned_Result result(Result_File(kAlignedDbName));
+    const std::optional<Member_Choice_Record> choice = result.Read_Member_Choice();
+    QVERIFY(choice.has_value());
+    QCOMPARE(choice->pick, std::string("scored"));
+    QVERIFY(choice->join_splits);
+    QVERIFY(choice->spread_groups > 0);  // every sample holds the simulated compounds
+    QVERIFY(std::isfinite(choice->spread_rt) && choice->spread_rt > 0);
+    QVERIFY(std::isfinite(choice->spread_mass) && !choice->spread_mass_ppm);
+    const std::optional<Run_Record> record = result.Read_Run_Record();
+    QVERIFY(record.has_value());
+    QVERIFY(record->member_choice == choice);
+  }
+
   void realRunCancelledAtEachStageLeavesTheOldResults_data() {
     QTest::addColumn<int>("stage");
     QTest::newRow("reading") << static_cast<int>(Run_Stage::kReading);
@@ -404,6 +438,7 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
                                   50000};
     });
     ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    ui_.checkBox_Scored_Member_Choice->setChecked(true);
     While_Running(ui_.button_Estimate, [this] {
       QTRY_COMPARE(Stage_Text(), QString("Reading file 3 of 3"));
       gates_[0].Open();
@@ -423,7 +458,9 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QCOMPARE(said->text(),
              QString("Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s "
                      "(Deep_Align), from 1,234 compounds found in at least half of the samples. "
-                     "The windows are for drift-corrected times."));
+                     "The windows are for drift-corrected times. Align will choose each "
+                     "sample's member by time, mass and intensity and join split groups "
+                     "(--pick scored --join-splits)."));
     QCOMPARE(said->toolTip(), QString("mass spread 4.1 ppm\nRT spread 7 s"));
     const QRect box = ui_.textBox_Align_Mass_Tol->geometry();
     QVERIFY(!said->geometry().intersects(box));

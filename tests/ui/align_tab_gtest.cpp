@@ -188,6 +188,14 @@ TEST_F(PlanAlignTest, TickBoxesPassAsTheyAreRead) {
   plan = Plan_Align(values, c_);
   EXPECT_FALSE(plan.request.rt_correction);
   EXPECT_TRUE(plan.request.record_run);
+  EXPECT_EQ(plan.request.pick, Member_Pick::kClosest);
+  EXPECT_FALSE(plan.request.join_splits);
+  values.scored_member_choice = true;  // one box for both options
+  plan = Plan_Align(values, c_);
+  EXPECT_EQ(plan.request.pick, Member_Pick::kScored);
+  EXPECT_TRUE(plan.request.join_splits);
+  EXPECT_TRUE(Member_Choice_Words(false).isEmpty());
+  EXPECT_TRUE(Member_Choice_Words(true).contains("--pick scored --join-splits"));
 }
 
 TEST_F(PlanAlignTest, EstimateReadsTheTickedFilesAndChecksNoNumber) {

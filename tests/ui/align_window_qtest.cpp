@@ -123,7 +123,8 @@ class AlignWindowTest : public Varnel::Test::Window_Test {
         "label_Align_Window1_Unit label_Align_Window2 textBox_Align_Window2 "
         "label_Align_Window2_Unit label_Align_Mass_Tol textBox_Align_Mass_Tol "
         "label_Align_Mass_Tol_Unit button_Align_Process button_Estimate "
-        "checkBox_RT_Drift_Correction checkBox_Record_Run Tab_Align_Visualization "
+        "checkBox_RT_Drift_Correction checkBox_Scored_Member_Choice checkBox_Record_Run "
+        "Tab_Align_Visualization "
         "label_Select_Align_Result textBox_Align_Result_File button_Align_File_Browse "
         "panel_Align_Peaklist_Table dataGridView_Align_Peaklist_Table "
         "panel_align_peak_visualization groupBox_Standard_Normalize radioButton_Standard "
@@ -205,12 +206,17 @@ class AlignWindowTest : public Varnel::Test::Window_Test {
     QCOMPARE(ui_.checkBox_RT_Drift_Correction->text(), QString("RT_Drift_Correction"));
     QCOMPARE(ui_.checkBox_Record_Run->text(), QString("Record_Run_Details"));
     QCOMPARE(ui_.button_Estimate->text(), QString("Estimate"));
+    QCOMPARE(ui_.checkBox_Scored_Member_Choice->text(), QString("Scored_Member_Choice"));
     QVERIFY(!ui_.checkBox_RT_Drift_Correction->isChecked());
+    QVERIFY(!ui_.checkBox_Scored_Member_Choice->isChecked());
     QVERIFY(!ui_.checkBox_Record_Run->isChecked());
+    // Beside RT_Drift_Correction, on its row.
+    QCOMPARE(ui_.checkBox_Scored_Member_Choice->y(), ui_.checkBox_RT_Drift_Correction->y());
     // Inside the panel and clear of every other control of the fixed layout.
     const QRect panel(QPoint(0, 0), ui_.panel_Align_Process->size());
     for (QWidget* added : std::initializer_list<QWidget*>{
-             ui_.button_Estimate, ui_.checkBox_RT_Drift_Correction, ui_.checkBox_Record_Run}) {
+             ui_.button_Estimate, ui_.checkBox_RT_Drift_Correction,
+             ui_.checkBox_Scored_Member_Choice, ui_.checkBox_Record_Run}) {
       QVERIFY(added->isVisible());
       QVERIFY(panel.contains(added->geometry()));
       for (QObject* child : ui_.panel_Align_Process->children()) {

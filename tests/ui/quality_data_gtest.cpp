@@ -9,6 +9,8 @@
 
 #include "export/sample_sheet.h"
 #include "storage/path.h"
+#include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/quality_study.h"
 #include "tests/ui/support/viz_study.h"
@@ -329,6 +331,56 @@ TEST_F(QualityFiguresTest, InputsWithoutPeaksAreNamedInTheSummary) {
   for (const Summary_Row& row : Quality_Summary(q))
     named = named || (row.label == "Inputs that gave no peaks" && row.value.startsWith("c.db ("));
   EXPECT_TRUE(named);
+}
+
+// The member choice stored with the result is read and said in the summary,
+// the report's included; the run record's copy of it gets worded labels.
+TEST_F(QualityFiguresTest, StoredMemberChoiceShowsItsSpreads) {
+  const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  EXPECT_FALSE(Load_Quality_Data(path).member_choice);  // no table: today's rule, nothing said
+  for (const Summary_Row& row : Quality_Summary(Load_Quality_Data(path)))
+    EXPECT_NE(row.label, "Member choice");
+
+  Member_Choice_Record choice;
+  choice.pick = "scored";
+  choice.join_splits = true;
+  choice.spread_rt = 2.1;
+  choice.spread_mass = 0.00123;
+  choice.spread_log_intensity = 0.25;
+  choice.spread_groups = 340;
+  choice.joins = 12;
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+    Write_Member_Choice(db, choice);
+  }
+  const Quality_Data q = Load_Quality_Data(path);
+  ASSERT_TRUE(q.member_choice);
+  EXPECT_EQ(*q.member_choice, choice);
+  QString said;
+  for (const Summary_Row& row : Quality_Summary(q))
+    if (row.label == "Member choice") said = row.value;
+  EXPECT_EQ(said, QString("scored: spreads 2.1 s, 0.00123 Da, 0.25 log10 intensity, from 340 "
+                          "groups; 12 split groups joined"));
+
+  // No group qualified: the summary says the closest-in-time choice stood;
+  // a spread in ppm says so; joining alone is named as such.
+  choice.spread_groups = 0;
+  EXPECT_EQ(Member_Choice_Summary(choice),
+            QString("scored, but no group held half of the samples: closest in time kept; 12 "
+                    "split groups joined"));
+  choice.spread_groups = 5;
+  choice.spread_mass_ppm = true;
+  choice.spread_mass = 3.5;
+  choice.spread_log_intensity = std::numeric_limits<double>::quiet_NaN();
+  choice.join_splits = false;
+  EXPECT_EQ(Member_Choice_Summary(choice),
+            QString("scored: spreads 2.1 s, 3.5 ppm, - log10 intensity, from 5 groups"));
+  Member_Choice_Record joined;
+  joined.join_splits = true;
+  joined.joins = 3;
+  EXPECT_EQ(Member_Choice_Summary(joined), QString("closest in time; 3 split groups joined"));
+  EXPECT_EQ(Run_Item_Label("spread_rt"), QString("Member choice: RT spread (s)"));
 }
 
 TEST(RtCorrectionTest, InterpolatesInsideAndHoldsBeyondTheEnds) {

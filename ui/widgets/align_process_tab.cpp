@@ -123,6 +123,14 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   checkBox_RT_Drift_Correction =
       Make<QCheckBox>(panel, "checkBox_RT_Drift_Correction", QRect(kParamLeft, 314, 260, 24));
   checkBox_RT_Drift_Correction->setText(QStringLiteral("RT_Drift_Correction"));
+  // Beside it, in the panel's free space: the member choice by score with
+  // split groups joined.
+  checkBox_Scored_Member_Choice = Make<QCheckBox>(panel, "checkBox_Scored_Member_Choice",
+                                                  QRect(kParamLeft + 264, 314, 170, 24));
+  checkBox_Scored_Member_Choice->setText(QStringLiteral("Scored_Member_Choice"));
+  checkBox_Scored_Member_Choice->setToolTip(
+      QStringLiteral("Choose each sample's member by time, mass and intensity, and join a compound "
+                     "split over two groups (--pick scored --join-splits)"));
   checkBox_Record_Run =
       Make<QCheckBox>(panel, "checkBox_Record_Run", QRect(kParamLeft, 342, 260, 24));
   checkBox_Record_Run->setText(QStringLiteral("Record_Run_Details"));
@@ -304,6 +312,7 @@ Align_Form_Values Align_Process_Tab::Read_Form_Values() const {
   values.mass_tol = textBox_Align_Mass_Tol->text();
   values.rt_correction = checkBox_RT_Drift_Correction->isChecked();
   values.record_run = checkBox_Record_Run->isChecked();
+  values.scored_member_choice = checkBox_Scored_Member_Choice->isChecked();
   return values;
 }
 
@@ -421,7 +430,8 @@ void Align_Process_Tab::Button_Click_Estimate() {
     fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol.value);
     fill(textBox_Align_Window1, suggestion.Align_Window1);
     fill(textBox_Align_Window2, suggestion.Align_Window2);
-    label_Estimate_Result->setText(Estimate_Summary_Text(suggestion, values.rt_correction));
+    label_Estimate_Result->setText(Estimate_Summary_Text(suggestion, values.rt_correction) +
+                                   Member_Choice_Words(values.scored_member_choice));
     label_Estimate_Result->setToolTip(Estimate_Details_Text(suggestion));
     label_Estimate_Result->show();
   });

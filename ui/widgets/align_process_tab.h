@@ -126,6 +126,7 @@ class Align_Process_Tab : public QWidget {
   QPushButton* button_Align_Process = nullptr;
   QPushButton* button_Estimate = nullptr;
   QCheckBox* checkBox_RT_Drift_Correction = nullptr;
+  QCheckBox* checkBox_Scored_Member_Choice = nullptr;  // beside RT_Drift_Correction
   QCheckBox* checkBox_Record_Run = nullptr;
   QLabel* label_Estimate_Result = nullptr;  // the last estimate in words; hidden until one
 };

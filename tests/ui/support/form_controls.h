@@ -44,6 +44,7 @@ struct Form_Controls {
     VARNEL_FIND(button_Align_Process);
     VARNEL_FIND(button_Estimate);
     VARNEL_FIND(checkBox_RT_Drift_Correction);
+    VARNEL_FIND(checkBox_Scored_Member_Choice);
     VARNEL_FIND(checkBox_Record_Run);
     VARNEL_FIND(Tab_Align_Visualization);
     VARNEL_FIND(textBox_Align_Result_File);
@@ -80,6 +81,7 @@ struct Form_Controls {
   QPushButton* button_Align_Process = nullptr;
   QPushButton* button_Estimate = nullptr;
   QCheckBox* checkBox_RT_Drift_Correction = nullptr;
+  QCheckBox* checkBox_Scored_Member_Choice = nullptr;
   QCheckBox* checkBox_Record_Run = nullptr;
   QWidget* Tab_Align_Visualization = nullptr;
   QLineEdit* textBox_Align_Result_File = nullptr;
