@@ -420,13 +420,48 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QVERIFY(dialogs_->messages.isEmpty());
     auto* said = form_->findChild<QLabel*>("label_Estimate_Result");
     QVERIFY(said->isVisible());
-    QCOMPARE(said->text(),
-             QString("Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s "
-                     "(Deep_Align), from 1,234 compounds found in at least half of the samples. "
-                     "The windows are for drift-corrected times."));
+    const QString words =
+        "Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s (Deep_Align), from the "
+        "spreads of 1,234 anchor compounds (the most intense ones found in at least half of the "
+        "samples). The windows are for drift-corrected times.";
+    QCOMPARE(said->text(), words);
     QCOMPARE(said->toolTip(), QString("mass spread 4.1 ppm\nRT spread 7 s"));
     const QRect box = ui_.textBox_Align_Mass_Tol->geometry();
     QVERIFY(!said->geometry().intersects(box));
+
+    // The words follow the tab: the tick, a box, a file's tick, and back.
+    ui_.checkBox_RT_Drift_Correction->setChecked(false);
+    QVERIFY(said->text().contains("Estimated with RT_Drift_Correction, which is now off"));
+    ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    QCOMPARE(said->text(), words);
+    QTest::keyClicks(ui_.textBox_Align_Window1, "1");
+    QVERIFY(said->text().endsWith("The boxes have been edited since."));
+    ui_.textBox_Align_Window1->setText("21.4568");
+    QCOMPARE(said->text(), words);
+    auto* table = qobject_cast<QStandardItemModel*>(ui_.dataGridView_Annotation_Filelist->model());
+    table->item(2, 2)->setCheckState(Qt::Unchecked);
+    QVERIFY(said->text().contains("The ticked files have changed since"));
+    table->item(2, 2)->setCheckState(Qt::Checked);
+    QCOMPARE(said->text(), words);
+    ui_.button_Annotation_Load->click();  // a new load clears the ticks
+    QVERIFY(said->text().contains("The ticked files have changed since"));
+  }
+
+  void estimateOfTwoSamplesSaysTheyStayUncorrected() {
+    form_->Set_Estimator(
+        [](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer&) {
+          return Tolerance_Suggestion{
+              {Mass_Tolerance::Unit::kDa, 0.01}, 30, 20, "spread\n--x\n", 800, 9000, 2};
+        });
+    auto* table = qobject_cast<QStandardItemModel*>(ui_.dataGridView_Annotation_Filelist->model());
+    table->item(2, 2)->setCheckState(Qt::Unchecked);
+    ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    ui_.button_Estimate->click();
+    auto* said = form_->findChild<QLabel*>("label_Estimate_Result");
+    QVERIFY(
+        said->text().endsWith("RT_Drift_Correction needs at least 3 samples: these 2 keep their "
+                              "times as read, and the windows are for those times."));
+    QVERIFY(!said->text().contains("drift-corrected times"));
   }
 
   void estimateRefusesWithoutFilesAndStopsOnCancel() {

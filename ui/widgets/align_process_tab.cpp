@@ -127,7 +127,7 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   checkBox_Record_Run->setText(QStringLiteral("Record_Run_Details"));
   // Under the tick boxes, in the panel's free space: the last estimate.
   label_Estimate_Result =
-      Make_Label(panel, "label_Estimate_Result", "", QRect(kParamLeft, 378, 430, 96));
+      Make_Label(panel, "label_Estimate_Result", "", QRect(kParamLeft, 378, 430, 200));
   label_Estimate_Result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label_Estimate_Result->setWordWrap(true);
   label_Estimate_Result->hide();
@@ -140,6 +140,12 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   connect(button_Align_Process, &QPushButton::clicked, this,
           &Align_Process_Tab::Button_Click_Align_Process);
   connect(button_Estimate, &QPushButton::clicked, this, &Align_Process_Tab::Button_Click_Estimate);
+  // The estimate's words follow what they were computed for.
+  connect(checkBox_RT_Drift_Correction, &QCheckBox::toggled, this,
+          [this] { Refresh_Estimate_Words(); });
+  for (QLineEdit* box : {textBox_Align_Window1, textBox_Align_Window2, textBox_Align_Mass_Tol}) {
+    connect(box, &QLineEdit::textChanged, this, [this] { Refresh_Estimate_Words(); });
+  }
 
   // The tab's context menu (free space and the file grid) holds the import.
   auto* import_action = new QAction(QString::fromUtf8(kImportActionText), this);
@@ -239,6 +245,7 @@ void Align_Process_Tab::Button_Click_Annotation_File_Load() {
     annotation_table_ = table;
     delete old_selection;
     delete old_table;
+    connect(table, &QStandardItemModel::itemChanged, this, [this] { Refresh_Estimate_Words(); });
 
     grid->setColumnHidden(Column_Named(*table, col2), true);
     // Sorting stays off for the whole grid: the list keeps pick order, which
@@ -261,6 +268,7 @@ void Align_Process_Tab::Button_Click_Annotation_File_Load() {
     Place_Header_Check_Box();
     header_box->show();
     header_box->raise();
+    Refresh_Estimate_Words();
   });
 }
 
@@ -304,6 +312,11 @@ Align_Form_Values Align_Process_Tab::Read_Form_Values() const {
   values.rt_correction = checkBox_RT_Drift_Correction->isChecked();
   values.record_run = checkBox_Record_Run->isChecked();
   return values;
+}
+
+void Align_Process_Tab::Refresh_Estimate_Words() {
+  if (!estimate_record_) return;
+  label_Estimate_Result->setText(Estimate_Words(*estimate_record_, Read_Form_Values()));
 }
 
 void Align_Process_Tab::Button_Click_Align_Process() {
@@ -413,8 +426,17 @@ void Align_Process_Tab::Button_Click_Estimate() {
     fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol.value);
     fill(textBox_Align_Window1, suggestion.Align_Window1);
     fill(textBox_Align_Window2, suggestion.Align_Window2);
-    label_Estimate_Result->setText(Estimate_Summary_Text(suggestion, values.rt_correction));
+    Estimate_Record record;
+    record.suggestion = suggestion;
+    record.folder = values.picked->front().folder;
+    record.files = values.ticked_files;
+    record.rt_correction = values.rt_correction;
+    record.mass_tol = textBox_Align_Mass_Tol->text();
+    record.window1 = textBox_Align_Window1->text();
+    record.window2 = textBox_Align_Window2->text();
+    estimate_record_ = std::move(record);
     label_Estimate_Result->setToolTip(Estimate_Details_Text(suggestion));
+    Refresh_Estimate_Words();
     label_Estimate_Result->show();
   });
 }

@@ -88,6 +88,9 @@ class Align_Process_Tab : public QWidget {
   void Place_Header_Check_Box();
   // The controls as Align and Estimate read them.
   Align_Form_Values Read_Form_Values() const;
+  // Rewrites the estimate's words for the tab as it stands (files, ticks,
+  // RT_Drift_Correction, boxes). No-op before the first estimate.
+  void Refresh_Estimate_Words();
   // Runs work under a progress dialog titled title (see
   // Run_Progress_Dialog::Run), the tab's controls disabled meanwhile while
   // the rest of the window stays usable; rethrows what the work threw.
@@ -127,7 +130,8 @@ class Align_Process_Tab : public QWidget {
   QPushButton* button_Estimate = nullptr;
   QCheckBox* checkBox_RT_Drift_Correction = nullptr;
   QCheckBox* checkBox_Record_Run = nullptr;
-  QLabel* label_Estimate_Result = nullptr;  // the last estimate in words; hidden until one
+  QLabel* label_Estimate_Result = nullptr;          // the last estimate in words; hidden until one
+  std::optional<Estimate_Record> estimate_record_;  // what the last estimate read and filled
 };
 
 }  // namespace Varnel
