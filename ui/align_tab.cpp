@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "run/result_writers.h"
 #include "storage/path.h"
 #include "ui/text_codec.h"
 
@@ -238,6 +239,19 @@ std::optional<QString> Format_Suggested_Number(double value) {
     while (text.endsWith(QLatin1Char('0'))) text.chop(1);
     if (text.endsWith(QLatin1Char('.'))) text.chop(1);
   }
+  return text;
+}
+
+QString Align_Finished_Details(const QString& result_folder, bool late_cancel) {
+  QString text;
+  if (late_cancel) {
+    text = QStringLiteral(
+        "The Cancel came after the run had finished: the new results were written and replace "
+        "the earlier ones.\n");
+  }
+  text += QStringLiteral("The results are in %1:\n%2\n%3")
+              .arg(result_folder, QString::fromUtf8(kAlignedCsvName),
+                   QString::fromUtf8(kAlignedDbName));
   return text;
 }
 

@@ -137,6 +137,14 @@ using Align_Run_Function =
 // Shown after a Cancel of the run; the result files are as they were.
 inline constexpr char kAlignCancelledMessage[] =
     "The alignment was cancelled; earlier results are unchanged.";
+// The details under "Align Process Finished!": where the two result files
+// are; after a Cancel that came when the run could no longer stop (its
+// files were being put in place), that it had finished and replaced the
+// earlier results.
+QString Align_Finished_Details(const QString& result_folder, bool late_cancel);
+// The finish notice's button that opens the new result on the other tab.
+inline constexpr char kOpenResultAction[] = "Open in Align_Visualization";
+
 // Asked when the window is closed while a run works.
 inline constexpr char kStopRunAndCloseQuestion[] = "An alignment is running. Stop it and close?";
 

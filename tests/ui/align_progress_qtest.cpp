@@ -27,6 +27,7 @@
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/window_test.h"
 #include "ui/text_codec.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/run_progress_dialog.h"
 #include "ui/widgets/varnel_form.h"
 
@@ -377,6 +378,52 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QVERIFY(Read_File(Result_File(kAlignedDbName)) == old_db);
     const std::vector<std::string> expected = {kAlignedDbName, kAlignedCsvName};
     QVERIFY(List_Folder(Join_Path(dir_->path(), "Result")) == expected);  // no temporary file
+  }
+
+  // "Align Process Finished!" stays the notice's text; below it the folder
+  // and the two files, and a button that opens the result on the other tab.
+  void finishNoticeNamesTheFolderAndOpensTheResult() {
+    form_->Set_Align_Run({});
+    ui_.button_Align_Process->click();  // declined: the tab stays
+    QCOMPARE(dialogs_->notices.size(), std::size_t{1});
+    const auto& notice = dialogs_->notices.back();
+    QCOMPARE(notice.text, QString("Align Process Finished!"));
+    const QString folder = QString::fromStdString(Join_Path(dir_->path(), "Result"));
+    QCOMPARE(notice.details,
+             "The results are in " + folder + ":\n" + kAlignedCsvName + "\n" + kAlignedDbName);
+    QCOMPARE(notice.action, QString("Open in Align_Visualization"));
+    QCOMPARE(ui_.tabControl1->currentIndex(), 0);
+    QVERIFY(form_->Visualization_Tab()->alignFileName().isEmpty());
+
+    dialogs_->notice_answers.push_back(true);
+    ui_.button_Align_Process->click();
+    QCOMPARE(ui_.tabControl1->currentWidget(), ui_.Tab_Align_Visualization);
+    QCOMPARE(form_->Visualization_Tab()->alignFolderName(), folder);
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString(kAlignedDbName));
+    QVERIFY(ui_.panel_Align_Peaklist_Table->isVisible());
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"Align Process Finished!", "Align Process Finished!"}));
+  }
+
+  // A Cancel that comes once the run no longer reports (its files are being
+  // put in place) cannot stop it: the notice says the results were written.
+  void lateCancelSaysTheRunHadFinished() {
+    form_->Set_Align_Run([this](const Alignment_Request&, const Alignment_Run_Observer& o) {
+      o.on_stage(Run_Stage::kWritingDatabase);
+      o.on_write(Run_Stage::kWritingDatabase, 60, 60);
+      gates_[0].Wait([] {});  // the last step: nothing more is reported
+      return Alignment_Run_Summary{};
+    });
+    While_Running(ui_.button_Align_Process, [this] {
+      QTRY_VERIFY(Stage_Text().startsWith("Writing"));
+      Click_Cancel();
+      gates_[0].Open();
+    });
+    QCOMPARE(dialogs_->notices.size(), std::size_t{1});
+    QCOMPARE(dialogs_->notices[0].text, QString("Align Process Finished!"));
+    QVERIFY2(dialogs_->notices[0].details.startsWith(
+                 "The Cancel came after the run had finished: the new results were written"),
+             qPrintable(dialogs_->notices[0].details));
   }
 
   void estimateFillsTheBoxesFromTheTickedFiles() {

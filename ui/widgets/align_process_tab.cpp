@@ -10,6 +10,8 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include "run/result_writers.h"
+#include "storage/path.h"
 #include "ui/import_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/control_factory.h"
@@ -181,7 +183,7 @@ void Align_Process_Tab::Hold_Run(bool held) {
   if (running_ != nullptr) running_->Hold(held);
 }
 
-void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t files,
+bool Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t files,
                                            std::function<void(const Alignment_Run_Observer&)> work,
                                            std::function<QString(const Run_Progress&)> caption) {
   Run_Progress_Dialog dialog(title, files, window(), std::move(caption));
@@ -205,6 +207,7 @@ void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t fil
     }
   } restore{this};
   dialog.Run(std::move(work));
+  return dialog.Stop_Requested();
 }
 
 QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x,
@@ -338,13 +341,14 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       return;
     }
     bool cancelled = false;
+    bool late_cancel = false;  // a Cancel the run no longer heeded
     Alignment_Run_Summary summary;
     {
       Wait_Cursor wait;
       const Align_Run_Function run = align_run_ ? align_run_ : Align_Run_Function(Run_Alignment);
       try {
         // summary is written on the work's thread and read here after it ended.
-        Run_Under_Progress(
+        late_cancel = Run_Under_Progress(
             QStringLiteral("Aligning"), plan.request.files.size(),
             [run, &summary, request = plan.request](const Alignment_Run_Observer& observer) {
               summary = run(request, observer);
@@ -354,9 +358,17 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       }
     }
     if (closing_) return;
-    dialogs_.Show_Message(
-        window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
-    if (!cancelled && !summary.inputs_without_table.empty()) {
+    if (cancelled) {
+      dialogs_.Show_Message(window(), QString::fromUtf8(kAlignCancelledMessage));
+      return;
+    }
+    const QString details = Align_Finished_Details(plan.result_folder, late_cancel);
+    if (dialogs_.Show_Notice(window(), QString::fromUtf8(kAlignFinishedMessage), details,
+                             result_opener_ ? QString::fromUtf8(kOpenResultAction) : QString())) {
+      result_opener_(
+          From_Engine_String(Join_Path(To_Engine_String(plan.result_folder), kAlignedDbName)));
+    }
+    if (!summary.inputs_without_table.empty()) {
       dialogs_.Show_Message(window(), Inputs_Without_Table_Text(summary.inputs_without_table));
     }
   });

@@ -65,11 +65,24 @@ void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
   const std::optional<Export_Quantity> quantity = dialogs.Ask_Export_Quantity(tab.window());
   if (!quantity) return;
   options.quantity = *quantity;
-  if (Export_Needs_Sample_Sheet(options.format)) {
-    const std::optional<QStringList> sheet = dialogs.Open_Files(
-        tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
-    if (!sheet || sheet->size() != 1) return;
-    options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
+  if (const QString need = Sample_Sheet_Need_Text(options.format); !need.isEmpty()) {
+    // Said in the body, where it is read whole, before the sheet is asked for.
+    const bool required = Export_Needs_Sample_Sheet(options.format);
+    bool ask_sheet = true;
+    if (required) {
+      dialogs.Show_Message(tab.window(), need);
+    } else {
+      ask_sheet = dialogs.Ask_Yes_No(tab.window(), need);
+    }
+    if (ask_sheet) {
+      const std::optional<QStringList> sheet = dialogs.Open_Files(
+          tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
+      if (!sheet || sheet->size() != 1) {
+        if (required) return;
+      } else {
+        options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
+      }
+    }
   }
   {
     Wait_Cursor wait;
