@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "align/median.h"
+#include "align/member_choice.h"
 
 namespace {
 
@@ -331,7 +332,8 @@ struct Groups {
 template <typename Record>
 Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_half_width,
                   double half_width, const std::vector<Record>& list, const double* times,
-                  std::ostream& progress, const Align_Progress& on_group) {
+                  std::ostream& progress, const Align_Progress& on_group,
+                  const Pick_Spreads* scored = nullptr) {
   const bool ppm = tolerance.unit == Mass_Tolerance::Unit::kPpm;
   std::vector<SeedKey> seed_keys;
   std::vector<Entry> entries;
@@ -349,6 +351,7 @@ Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_
   std::vector<std::uint32_t>& group_of = groups.group_of;
   std::vector<double> best(index.sample_count(), kInf);  // smallest distance per sample
   std::vector<std::uint32_t> matches;
+  std::vector<double> distance;  // of each match: |dt|, or its score
   std::vector<double> values;
 
   std::size_t unaligned = list.size();
@@ -384,19 +387,29 @@ Groups MakeGroups(bool two_phase, const Mass_Tolerance& tolerance, double first_
     }
 
     matches.clear();
+    distance.clear();
     index.ForEachMatch(t, m, mass_tol, half_width, [&](std::uint32_t p) {
       matches.push_back(p);
       const Entry& e = index.entry(p);
-      const double d = std::fabs(e.rt - t);
+      double d = 0.0;
+      if (scored == nullptr) {
+        d = std::fabs(e.rt - t);
+      } else {
+        const double dm = scored->ppm ? (e.mass - m) / m * 1e6 : e.mass - m;
+        d = Pick_Score(*scored, e.rt - t, dm, list[e.record].Compound_Intensity,
+                       seed.Compound_Intensity);
+      }
+      distance.push_back(d);
       if (d < best[e.sample]) best[e.sample] = d;
     });
     if (matches.empty()) {
       ++next_seed;  // it would place nothing again: drop it from the seed choice
       continue;
     }
-    for (std::uint32_t p : matches) {
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+      const std::uint32_t p = matches[i];
       const Entry& e = index.entry(p);
-      if (!(best[e.sample] < std::fabs(e.rt - t))) {
+      if (!(best[e.sample] < distance[i])) {
         group_of[e.record] = k;
         index.Remove(p);
         --unaligned;
@@ -491,4 +504,143 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     std::ostream& progress, const Align_Progress& on_group) {
   Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times, progress,
              on_group, &group_seeds);
+}
+
+namespace {
+
+template <typename Record>
+std::vector<Member_Point> Points_Of(const std::vector<Record>& keys, const double* times) {
+  std::vector<Member_Point> points(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const Record& k = keys[i];
+    points[i] = {k.Compound_MolecularMass, times != nullptr ? times[i] : k.Compound_Retention_Time,
+                 k.Compound_Intensity, k.SAMPLE_ID};
+  }
+  return points;
+}
+
+// Gives the groups the numbers of renumber (old -> new, several old ones may
+// share a new one); a new group keeps the centre and seed of its smallest old
+// number.
+void Renumber(Groups& groups, const std::vector<std::uint32_t>& renumber) {
+  for (std::uint32_t& g : groups.group_of) g = renumber[g];
+  std::uint32_t top = 0;
+  for (std::uint32_t g : renumber) top = std::max(top, g);
+  std::vector<double> rt(std::size_t{top} + 1, 0.0);
+  std::vector<std::uint32_t> seed(std::size_t{top} + 1, 0);
+  std::vector<bool> set(std::size_t{top} + 1, false);
+  for (std::size_t old = 1; old < renumber.size(); ++old) {
+    const std::uint32_t g = renumber[old];
+    if (g == 0 || set[g]) continue;
+    set[g] = true;
+    rt[g] = groups.group_rt[old];
+    seed[g] = groups.group_seed[old];
+  }
+  groups.group_rt = std::move(rt);
+  groups.group_seed = std::move(seed);
+}
+
+template <typename Record>
+Member_Choice_Outcome Align_With_Choice(Compound_Align_Mode Align_Mode,
+                                        const Mass_Tolerance& Mass_Tol, double Align_Window1,
+                                        double Align_Window2, std::vector<Record>& keys,
+                                        const std::vector<double>* align_times,
+                                        const Member_Choice& choice,
+                                        std::vector<std::uint32_t>* group_seeds,
+                                        std::ostream& progress, const Align_Progress& on_group) {
+  Member_Choice_Outcome outcome;
+  if (choice.pick == Member_Pick::kClosest && !choice.join_splits) {
+    Align_List(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times, progress,
+               on_group, group_seeds);
+    return outcome;
+  }
+  if (keys.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("compound_align: more than 4294967294 peaks");
+  }
+  if (align_times != nullptr && align_times->size() != keys.size()) {
+    throw std::invalid_argument("compound_align: align_times does not match the list");
+  }
+  const double* times = align_times != nullptr ? align_times->data() : nullptr;
+  const bool two_phase = Align_Mode == Two_Phase_Align;
+  const double first_half_width = Align_Window1 * 0.5;
+  const double half_width = two_phase ? Align_Window2 * 0.5 : first_half_width;
+  const bool ppm = Mass_Tol.unit == Mass_Tolerance::Unit::kPpm;
+  const std::vector<Member_Point> points = Points_Of(keys, times);
+  Groups groups;
+  {
+    DefaultNumberFormat format(progress);
+    bool done = false;
+    if (choice.pick == Member_Pick::kScored) {
+      if (choice.spreads != nullptr) {
+        outcome.spreads = *choice.spreads;
+      } else {
+        std::ostream quiet(nullptr);  // the first run's lines are not shown
+        const Groups first = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, keys,
+                                        times, quiet, on_group);
+        std::size_t samples = choice.samples;
+        if (samples == 0) {
+          for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
+        }
+        Spread_Deviations deviations = Group_Deviations(points, first.group_of, samples, ppm);
+        outcome.spreads = Spreads_Of(deviations, ppm);
+      }
+      if (outcome.spreads.Found()) {
+        groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, keys, times,
+                            progress, on_group, &outcome.spreads);
+        done = true;
+      }
+    }
+    if (!done) {
+      groups = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, keys, times, progress,
+                          on_group);
+    }
+    if (choice.join_splits) {
+      const auto made = static_cast<std::uint32_t>(groups.group_rt.size() - 1);
+      // The time spread bounds the gap between a split compound's halves:
+      // that of the scored choice, else of the groups as made.
+      double rt_spread = outcome.spreads.rt;
+      if (!outcome.spreads.Found()) {
+        std::size_t samples = choice.samples;
+        if (samples == 0) {
+          for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
+        }
+        Spread_Deviations deviations = Group_Deviations(points, groups.group_of, samples, ppm);
+        rt_spread = Spreads_Of(deviations, ppm).rt;
+      }
+      const std::vector<std::uint32_t> renumber =
+          Join_Split_Groups(points, groups.group_of, made, Mass_Tol, Align_Window1,
+                            kJoinGapSpreads * rt_spread, outcome.joins);
+      Renumber(groups, renumber);
+      progress << "Split groups joined: " << outcome.joins
+               << ", groups left: " << groups.group_rt.size() - 1 << std::endl;
+    }
+  }
+  if (group_seeds != nullptr) {
+    groups.group_seed.erase(groups.group_seed.begin());
+    *group_seeds = std::move(groups.group_seed);
+  }
+  Place(keys, groups.group_of, groups.group_rt);
+  return outcome;
+}
+
+}  // namespace
+
+Member_Choice_Outcome compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                                     double Align_Window1, double Align_Window2,
+                                     std::vector<Align_Key>& keys,
+                                     const std::vector<double>* align_times,
+                                     const Member_Choice& choice,
+                                     std::vector<std::uint32_t>* group_seeds,
+                                     std::ostream& progress, const Align_Progress& on_group) {
+  return Align_With_Choice(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, keys, align_times,
+                           choice, group_seeds, progress, on_group);
+}
+
+Member_Choice_Outcome compound_align(
+    Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol, double Align_Window1,
+    double Align_Window2, std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+    const std::vector<double>* align_times, const Member_Choice& choice, std::ostream& progress,
+    const Align_Progress& on_group) {
+  return Align_With_Choice(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, peaklist_align,
+                           align_times, choice, nullptr, progress, on_group);
 }

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "align/member_choice.h"
 #include "model/mass_tolerance.h"
 #include "model/peak.h"
 
@@ -119,5 +120,48 @@ void compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_T
                     double Align_Window1, double Align_Window2, std::vector<Align_Key>& keys,
                     const std::vector<double>* align_times, std::vector<std::uint32_t>& group_seeds,
                     std::ostream& progress, const Align_Progress& on_group = {});
+
+// How the groups keep their members beyond the closest-in-time rule.
+struct Member_Choice {
+  // kScored: the loop runs once with the closest-in-time rule (its progress
+  // lines are not printed), the spreads of its groups are taken
+  // (Group_Deviations, Spreads_Of), and the loop runs again, with the same
+  // seeds and matching, each sample keeping its candidates of the smallest
+  // Pick_Score against the centre and the seed's intensity (equal scores all
+  // stay). When no group qualifies for the spreads, the first run stands.
+  Member_Pick pick = Member_Pick::kClosest;
+  // Then Join_Split_Groups with the mass tolerance and Align_Window1.
+  bool join_splits = false;
+  // Samples of the study for the spreads' half-of-the-samples rule; 0: the
+  // largest SAMPLE_ID + 1.
+  std::size_t samples = 0;
+  // Spreads taken elsewhere (a part of a larger study): used as they are,
+  // with no first run, when they were found.
+  const Pick_Spreads* spreads = nullptr;
+};
+
+// What the choice found.
+struct Member_Choice_Outcome {
+  Pick_Spreads spreads;     // those used (pick kScored)
+  std::uint32_t joins = 0;  // split groups joined
+};
+
+// The alignment over keys with a member choice. With the defaults it gives
+// exactly the overloads above. group_seeds, when not null, receives the seed
+// of every final group (a joined group: that of its smaller number).
+Member_Choice_Outcome compound_align(Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol,
+                                     double Align_Window1, double Align_Window2,
+                                     std::vector<Align_Key>& keys,
+                                     const std::vector<double>* align_times,
+                                     const Member_Choice& choice,
+                                     std::vector<std::uint32_t>* group_seeds,
+                                     std::ostream& progress, const Align_Progress& on_group = {});
+
+// The same over whole records.
+Member_Choice_Outcome compound_align(
+    Compound_Align_Mode Align_Mode, const Mass_Tolerance& Mass_Tol, double Align_Window1,
+    double Align_Window2, std::vector<Chromatogram_Peak_Group_Compound_Align>& peaklist_align,
+    const std::vector<double>* align_times, const Member_Choice& choice, std::ostream& progress,
+    const Align_Progress& on_group = {});
 
 #endif  // VARNEL_ALIGN_COMPOUND_ALIGN_H_

@@ -3,6 +3,7 @@
 //
 //   varnel-align [--mode fast|deep] [--mass-tol DA | --mass-tol-ppm PPM]
 //                [--fast-window SECONDS] [--deep-window SECONDS] [--rt-correction]
+//                [--pick closest|scored] [--join-splits]
 //                [--record-run] [--result-dir DIR] [--quiet] [--verbose] DATABASE...
 //   varnel-align --estimate [--rt-correction] [--fast-window SECONDS] DATABASE...
 //   varnel-align --scan OUTFILE | --plan DIR ...   the steps of an alignment in
@@ -13,7 +14,7 @@
 // 130 / 143 / 129 stopped by SIGINT (Ctrl+C) / SIGTERM / SIGHUP: the run stops
 // at its next progress report, removes its temporary files and leaves earlier
 // results as they were. A second signal ends the program at once (see
-// tools/stop_signals.h).
+// storage/stop_signals.h).
 // Numbers are read with "." as the decimal point whatever the locale.
 #include <CLI/CLI.hpp>
 
@@ -30,11 +31,12 @@
 #include "app/varnel_align_shard.h"
 #include "run/alignment_estimate.h"
 #include "run/alignment_run.h"
-#include "storage/cppsqlite3.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 
 namespace {
 
@@ -49,10 +51,13 @@ struct Arguments {
   std::string mass_tol_ppm;
   std::string result_dir;
   bool rt_correction = false;
+  std::string pick = "closest";
+  bool join_splits = false;
   bool record_run = false;
   bool estimate = false;
   bool quiet = false;
   bool verbose = false;
+  unsigned threads = 0;  // 0: one per core
   std::vector<std::string> databases;
 };
 
@@ -62,11 +67,6 @@ std::string One_Line(std::string text) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return text;
-}
-
-void Remove_If_Empty(bool made, const std::string& folder) {
-  std::error_code ignored;
-  if (made && std::filesystem::is_empty(folder, ignored)) std::filesystem::remove(folder, ignored);
 }
 
 // Draws the stages of the run on one progress bar. Updates come often (one
@@ -182,11 +182,23 @@ int main(int argc, char** argv) {
   app.add_flag("--rt-correction", args.rt_correction,
                "Correct each sample's retention-time drift before aligning (fitted on compounds "
                "found in most samples); the result stores the correction");
+  app.add_option("--pick", args.pick,
+                 "How a group keeps one member per sample: closest (in retention time) or "
+                 "scored (time, mass and intensity against the study's own spreads)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"closest", "scored"}));
+  app.add_flag("--join-splits", args.join_splits,
+               "Join two groups with no sample in common whose median masses and times lie "
+               "within the mass tolerance and the fast window");
   app.add_flag("--record-run", args.record_run,
                "Store the run's parameters and every input's size and hash in the result");
   app.add_flag("--estimate", args.estimate,
                "Only read the study and suggest --mass-tol, --fast-window and --deep-window from "
                "its own spreads (for corrected times with --rt-correction); writes nothing");
+  app.add_option("--threads", args.threads,
+                 "Threads reading the inputs (default: one per core; 1: all read on the run's "
+                 "own thread, one after another)")
+      ->check(CLI::Range(1u, 256u));
   app.add_flag("--quiet", args.quiet, "No progress bar");
   app.add_flag("--verbose", args.verbose, "Print the alignment's progress lines on stdout");
   Shard_Command shard;
@@ -225,10 +237,19 @@ int main(int argc, char** argv) {
     std::cerr << "DATABASE is required\n" << app.help();
     return kExitUsage;
   }
+  // One file given twice would be aligned against itself (or scanned,
+  // planned or split twice).
+  if (const std::optional<std::string> refusal = Check_Distinct_Inputs(args.databases)) {
+    std::cerr << "varnel-align: " << *refusal << '\n';
+    return kExitUsage;
+  }
   Alignment_Request request;
   request.mode = texts.mode;
   request.rt_correction = args.rt_correction;
   request.record_run = args.record_run;
+  Member_Pick_Of_Name(args.pick, request.pick);
+  request.join_splits = args.join_splits;
+  request.threads = args.threads;
   request.Mass_Tol = numbers.Mass_Tol;
   request.Align_Window1 = numbers.Align_Window1;
   request.Align_Window2 = numbers.Align_Window2;
@@ -248,14 +269,23 @@ int main(int argc, char** argv) {
       Run_Display display(!args.quiet && Stderr_Is_Terminal());
       Install_Stop_Handlers();
       const Tolerance_Suggestion suggestion = Estimate_Study_Tolerances(
-          request.files, request.rt_correction, request.Align_Window1, 0,
+          request.files, request.rt_correction, request.Align_Window1, request.threads,
           Make_Cancellable(display.Observer(), [] { return Stop_Signal() != 0; }));
-      std::cout << suggestion.report << std::flush;
+      // The option line (the report's last) carries the member choice asked
+      // for, so that it can be pasted whole.
+      std::string report = suggestion.report;
+      std::string choice;
+      if (request.pick == Member_Pick::kScored) choice += " --pick scored";
+      if (request.join_splits) choice += " --join-splits";
+      if (!choice.empty() && !report.empty() && report.back() == '\n') {
+        report.insert(report.size() - 1, choice);
+      }
+      std::cout << report << std::flush;
       return 0;
     } catch (const Run_Cancelled&) {
       return Stop_Exit_Status();
     } catch (const CppSQLite3Exception& e) {
-      std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
+      std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
       return kExitFailed;
     } catch (const std::exception& e) {
       std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
@@ -265,16 +295,12 @@ int main(int argc, char** argv) {
 
   // A result folder made for a run that then fails is taken away again when
   // it is still empty, so that a failed run leaves nothing behind.
-  bool made_result_dir = false;
+  const Output_Folder made(result_dir);
+  if (!made.ok()) {
+    std::cerr << "varnel-align: " << made.error() << '\n';
+    return kExitFailed;
+  }
   try {
-    std::error_code error;
-    made_result_dir = std::filesystem::create_directories(result_dir, error);
-    if (error || !std::filesystem::is_directory(result_dir)) {
-      std::cerr << "varnel-align: " << result_dir << ": cannot create the result folder: "
-                << (error ? error.message() : std::string("not a folder")) << '\n';
-      return kExitFailed;
-    }
-
     Run_Display display(!args.quiet && Stderr_Is_Terminal());
     Install_Stop_Handlers();
     Alignment_Run_Observer observer =
@@ -295,19 +321,19 @@ int main(int argc, char** argv) {
               << summary.aligning_seconds << ' ' << summary.writing_seconds << '\n'
               << "csv: " << summary.csv_path << '\n'
               << "database: " << summary.database_path << '\n'
-              << summary.rt_correction << std::flush;
+              << summary.rt_correction << summary.member_choice << std::flush;
   } catch (const Run_Cancelled&) {
     std::cerr << "varnel-align: stopped by " << Stop_Signal_Name()
               << "; earlier results are unchanged\n";
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return Stop_Exit_Status();
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-align: " << One_Line(e.errorMessage()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    std::cerr << "varnel-align: " << One_Line(std::string(e.errorDetail())) << '\n';
+    made.Discard_If_Empty();
     return kExitFailed;
   } catch (const std::exception& e) {
     std::cerr << "varnel-align: " << One_Line(e.what()) << '\n';
-    Remove_If_Empty(made_result_dir, result_dir);
+    made.Discard_If_Empty();
     return kExitFailed;
   }
   return 0;

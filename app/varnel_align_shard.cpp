@@ -10,7 +10,9 @@
 #include "align/rt_correction.h"
 #include "run/shard_steps.h"
 #include "run/study_plan.h"
-#include "storage/cppsqlite3.h"
+#include "storage/exit_on_stop.h"
+#include "storage/output_folder.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -52,14 +54,19 @@ int Step(const Shard_Command& command, const Alignment_Request& request,
               << ": " << summary.rows << " peaks, " << summary.groups << " groups\n";
     return 0;
   }
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  if (error || !std::filesystem::is_directory(dir)) {
-    std::cerr << "varnel-align: " << dir << ": cannot create the plan folder\n";
+  const Output_Folder made(dir, "plan folder");
+  if (!made.ok()) {
+    std::cerr << "varnel-align: " << made.error() << '\n';
     return kExitFailed;
   }
-  Study_Plan plan = Make_Plan(arguments, request, *command.shards, std::cerr);
-  Write_Plan_File(dir, plan);
+  Study_Plan plan;
+  try {
+    plan = Make_Plan(arguments, request, *command.shards, std::cerr);
+    Write_Plan_File(dir, plan);
+  } catch (...) {
+    made.Discard_If_Empty();
+    throw;
+  }
   std::cout << "inputs: " << plan.inputs.size() << '\n'
             << "pieces: " << plan.pieces << '\n'
             << "shards: " << plan.shards.size() << '\n';
@@ -90,10 +97,13 @@ int Run_Shard_Command(const Shard_Command& command, const Alignment_Request& req
   if (!command.shard && arguments.empty()) {
     return Usage(command.shards ? "no SCANFILE given" : "no DATABASE given");
   }
+  // A step stops at once on a signal, its temporary files removed; a step
+  // run again finds its finished work as it was.
+  Install_Exit_Handlers("varnel-align");
   try {
     return Step(command, request, arguments);
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-align: " << e.errorMessage() << '\n';
+    std::cerr << "varnel-align: " << e.errorDetail() << '\n';
   } catch (const std::exception& e) {
     std::cerr << "varnel-align: " << e.what() << '\n';
   }

@@ -6,9 +6,11 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "run/result_pair.h"
 #include "tools/evaluate.h"
+#include "tools/evaluate_signal.h"
 
 namespace {
 constexpr int kExitBadInput = 2;
@@ -20,8 +22,19 @@ int main(int argc, char** argv) {
       "samples, true when they share the true compound, found when they share an Align_ID > 0."};
   std::string truth_path;
   std::string result_path;
-  app.add_option("--truth", truth_path, "The study's ground_truth.csv")->required();
-  app.add_option("RESULT", result_path, "The aligned database (.aligndb)")->required();
+  CLI::Option* truth_option = app.add_option("--truth", truth_path, "The study's ground_truth.csv");
+  CLI::Option* result_option =
+      app.add_option("RESULT", result_path, "The aligned database (.aligndb)");
+  std::vector<std::string> signal_tables;
+  std::string study_dir;
+  CLI::Option* signal_option =
+      app.add_option("--signal", signal_tables,
+                     "Instead: score these feature tables (--quantity compound, any correction) "
+                     "against the intensities of a study simulated with --batches")
+          ->excludes(truth_option)
+          ->excludes(result_option);
+  app.add_option("--study", study_dir, "The simulated study's folder (with --signal)")
+      ->needs(signal_option);
   bool curated_only = false;
   app.add_flag("--curated-only", curated_only,
                "Score only pairs between peaks whose true compound is not 0 (a partly curated "
@@ -30,6 +43,27 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitBadInput;
+  }
+  if (!signal_tables.empty()) {
+    if (study_dir.empty()) {
+      std::cerr << "varnel-evaluate: --signal needs --study DIR\n";
+      return kExitBadInput;
+    }
+    try {
+      std::vector<Signal_Evaluation> evaluations;
+      for (const std::string& table : signal_tables) {
+        evaluations.push_back(Evaluate_Signal(table, study_dir));
+      }
+      std::cout << Format_Signal_Evaluations(evaluations);
+    } catch (const std::exception& e) {
+      std::cerr << "varnel-evaluate: " << e.what() << '\n';
+      return kExitBadInput;
+    }
+    return 0;
+  }
+  if (truth_path.empty() || result_path.empty()) {
+    std::cerr << "varnel-evaluate: --truth and RESULT are required\n";
+    return kExitBadInput;
   }
   // A replacement of the result pair that a killed run left unfinished is
   // completed before anything is read.

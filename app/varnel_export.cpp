@@ -3,6 +3,9 @@
 //
 //   varnel-export RESULT --format table|metaboanalyst|mztab
 //                 [--quantity compound|area|height] [--groups SAMPLESHEET.csv] -o FILE
+//                 [--correct-signal none|qc-median|qc-curve|auto] [--normalize none|pqn]
+//                 [--qc-label QC] [--blank-label blank] [--conditioning-qcs N]
+//                 [--keep-qc-rsd PCT] [--keep-d-ratio R] [--keep-present F] [--blank-ratio R]
 //   varnel-export --info RESULT
 //
 // Exit status: 0 done; 1 the export failed (one line on stderr naming the
@@ -18,8 +21,9 @@
 #include "export/export_result.h"
 #include "run/result_pair.h"
 #include "storage/aligned_result.h"
-#include "storage/cppsqlite3.h"
+#include "storage/exit_on_stop.h"
 #include "storage/run_record.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -41,6 +45,9 @@ struct Arguments {
   std::string quantity = "compound";
   std::string groups;
   std::string output;
+  std::string correct_signal = "none";
+  std::string normalize = "none";
+  Signal_Options signal;
 };
 
 int Run(const Arguments& args) {
@@ -64,7 +71,12 @@ int Run(const Arguments& args) {
   options.quantity = *Parse_Export_Quantity(args.quantity);
   options.software_version = VARNEL_VERSION;
   if (!args.groups.empty()) options.groups = Read_Sample_Sheet(args.groups);
-  Export_Result(args.result, options, args.output);
+  options.signal = args.signal;
+  options.signal.method = *Parse_Signal_Method(args.correct_signal);
+  options.signal.normalize = *Parse_Signal_Normalization(args.normalize);
+  for (const std::string& note : Export_Result(args.result, options, args.output)) {
+    std::cerr << "varnel-export: " << note << '\n';
+  }
   return 0;
 }
 
@@ -102,6 +114,40 @@ int main(int argc, char** argv) {
       "--groups", args.groups,
       "Sample sheet, CSV sample,group (needed by --format " + Listed(needing_sheet) + ")");
   app.add_option("-o,--output", args.output, "File to write");
+  app.add_option("--correct-signal", args.correct_signal,
+                 "Drift and batch correction with the pooled QCs of the sample sheet: none, "
+                 "qc-median, qc-curve (needs an order column) or auto (per batch)")
+      ->capture_default_str()
+      ->check(CLI::IsMember(
+          std::vector<std::string>(std::begin(kSignalMethodNames), std::end(kSignalMethodNames))));
+  app.add_option("--normalize", args.normalize,
+                 "Sample-wise normalisation before the correction: none or pqn (probabilistic "
+                 "quotient against the QCs' median profile)")
+      ->capture_default_str()
+      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kSignalNormalizationNames),
+                                                     std::end(kSignalNormalizationNames))));
+  app.add_option("--qc-label", args.signal.qc_label,
+                 "The sheet's group of the pooled QCs (any case)")
+      ->capture_default_str();
+  app.add_option("--blank-label", args.signal.blank_label,
+                 "The sheet's group of the blanks (any case)")
+      ->capture_default_str();
+  app.add_option("--conditioning-qcs", args.signal.conditioning_qcs,
+                 "The first N QCs of each batch condition the column and are not fitted")
+      ->check(CLI::Range(0u, 1000u));
+  app.add_option("--keep-qc-rsd", args.signal.keep_qc_rsd,
+                 "Keep features whose held-out QC RSD after correction is at most PCT")
+      ->check(CLI::Range(0.0, 1e6));
+  app.add_option("--keep-d-ratio", args.signal.keep_d_ratio,
+                 "Keep features whose QC spread over study-sample spread is at most R")
+      ->check(CLI::Range(0.0, 1e6));
+  app.add_option("--keep-present", args.signal.keep_present,
+                 "Keep features with a value in at least this share of the study samples, or of "
+                 "one study group")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--blank-ratio", args.signal.blank_ratio,
+                 "Keep features whose study median is at least R times their blank median")
+      ->check(CLI::Range(0.0, 1e9));
   try {
     app.parse(argc, argv);
     if (args.info.empty()) {
@@ -113,16 +159,27 @@ int main(int argc, char** argv) {
         throw CLI::ValidationError(
             "--groups", Sample_Sheet_Needed(format, "the sample sheet (CSV sample,group)"));
       }
+      Signal_Options asked = args.signal;
+      asked.method = *Parse_Signal_Method(args.correct_signal);
+      asked.normalize = *Parse_Signal_Normalization(args.normalize);
+      if (asked.Active() && args.groups.empty()) {
+        throw CLI::ValidationError("--groups",
+                                   "the QC correction and filters need the sample sheet marking "
+                                   "the QCs");
+      }
     } else if (!args.result.empty() || !args.format.empty() || !args.output.empty()) {
       throw CLI::ValidationError("--info", "takes the result alone");
     }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
+  // A stop ends the export at once: its temporary file goes, an earlier
+  // output stays.
+  Install_Exit_Handlers("varnel-export");
   try {
     return Run(args);
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-export: " << One_Line(e.errorMessage()) << '\n';
+    std::cerr << "varnel-export: " << One_Line(std::string(e.errorDetail())) << '\n';
   } catch (const std::exception& e) {
     std::cerr << "varnel-export: " << One_Line(e.what()) << '\n';
   }

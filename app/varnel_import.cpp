@@ -8,7 +8,9 @@
 //
 // Prints one line per sample written. Exit status: 0 done; 1 an input was
 // refused or a database could not be written (one line on stderr naming the
-// file; nothing is written then); 2 usage error.
+// file; nothing is written then); 2 usage error; 130, 143 or 129 stopped by
+// SIGINT, SIGTERM or SIGHUP (nothing is written then; see
+// storage/stop_signals.h).
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -16,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "import/feature_import.h"
+#include "import/import_formats.h"
 #include "storage/path.h"
-#include "tools/feature_import.h"
+#include "storage/stop_signals.h"
 
 namespace {
 
@@ -27,6 +31,7 @@ constexpr int kExitUsage = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
+  Install_Stop_Handlers();
   CLI::App app{
       "Writes one annotated peak-list database per sample from the feature lists of other "
       "tools: OpenMS featureXML (one file per sample), an MZmine feature-list CSV export, "
@@ -38,9 +43,11 @@ int main(int argc, char** argv) {
   std::string out_dir;
   Import_Options options;
   Import_Columns& columns = options.columns;
+  std::vector<std::string> format_names;
+  for (const Import_Format_Info& info : Import_Formats()) format_names.emplace_back(info.name);
   app.add_option("--format", format, "featurexml, mzmine, xcms or table")
       ->required()
-      ->check(CLI::IsMember({"featurexml", "mzmine", "xcms", "table"}));
+      ->check(CLI::IsMember(format_names));
   app.add_option("--rt-unit", rt_unit,
                  "Unit of the input's retention times (default: min for mzmine, s otherwise; "
                  "featureXML is always in s)")
@@ -73,17 +80,29 @@ int main(int argc, char** argv) {
   if (!rt_unit.empty()) options.rt_unit = rt_unit == "min" ? Rt_Unit::kMinutes : Rt_Unit::kSeconds;
   options.mass_is_mz = mass == "mz";
 
+  options.stop = [] { return Stop_Signal() != 0; };
   try {
     const std::vector<Imported_Sample> samples = Read_Feature_Lists(options, inputs);
-    const std::vector<Imported_Database> written = Write_Imported_Samples(samples, out_dir);
+    const std::vector<Imported_Database> written =
+        Write_Imported_Samples(samples, out_dir, {}, options.stop);
     std::size_t features = 0;
+    std::size_t not_detected = 0;
     for (const Imported_Database& d : written) {
       features += d.features;
+      not_detected += d.not_detected;
       std::cout << d.sample << ": " << d.features << " features -> "
                 << Join_Path(out_dir, d.file_name) << " (mass: " << d.neutral << " neutral, "
                 << d.features - d.neutral << " m/z)\n";
     }
-    std::cout << written.size() << " samples, " << features << " features\n";
+    std::cout << written.size() << " samples, " << features << " features";
+    if (not_detected > 0) {
+      std::cout << " (" << not_detected
+                << " cells not detected: an intensity of 0 or empty, no feature)";
+    }
+    std::cout << '\n';
+  } catch (const Import_Stopped&) {
+    std::cerr << "varnel-import: stopped by " << Stop_Signal_Name() << "; nothing was written\n";
+    return Stop_Exit_Status();
   } catch (const std::exception& e) {
     std::cerr << "varnel-import: " << e.what() << '\n';
     return kExitFailed;

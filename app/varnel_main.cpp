@@ -2,11 +2,11 @@
 // window is closed. SIGINT, SIGTERM and SIGHUP stop a run in progress the way
 // Cancel does (its temporary files go, earlier results stay), end the program
 // without a question and make it exit with 130, 143 or 129 (see
-// tools/stop_signals.h).
+// storage/stop_signals.h).
 #include <QApplication>
 #include <QTimer>
 
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 #include "ui/widgets/align_process_tab.h"
 #include "ui/widgets/varnel_form.h"
 

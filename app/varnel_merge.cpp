@@ -21,8 +21,10 @@
 
 #include "run/result_writers.h"
 #include "run/shard_steps.h"
-#include "storage/cppsqlite3.h"
+#include "storage/exit_on_stop.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Merges the shards of an alignment in shards into the usual result files."};
@@ -54,19 +56,28 @@ int main(int argc, char** argv) {
               << " is required\n";
     return 2;
   }
+  // A stop ends the merge at once: its temporary files go, earlier results
+  // stay (or, once the commit record is written, are completed by the next
+  // program that opens the folder).
+  Install_Exit_Handlers("varnel-merge");
   try {
     if (features_only) {
       Merge_Feature_Table(plan_folder, *Parse_Export_Quantity(quantity), out_file);
       std::cout << "feature table: " << out_file << '\n';
       return 0;
     }
-    std::error_code error;
-    std::filesystem::create_directories(result_dir, error);
-    if (error || !std::filesystem::is_directory(result_dir)) {
-      std::cerr << "varnel-merge: " << result_dir << ": cannot create the result folder\n";
+    const Output_Folder made(result_dir);
+    if (!made.ok()) {
+      std::cerr << "varnel-merge: " << made.error() << '\n';
       return 1;
     }
-    const Merge_Summary summary = Merge_Shards(plan_folder, result_dir);
+    Merge_Summary summary;
+    try {
+      summary = Merge_Shards(plan_folder, result_dir);
+    } catch (...) {
+      made.Discard_If_Empty();  // a failed merge leaves no empty folder
+      throw;
+    }
     std::cout << "samples: " << summary.samples << '\n'
               << "peaks: " << summary.peaks << '\n'
               << "groups: " << summary.groups << '\n'
@@ -74,7 +85,7 @@ int main(int argc, char** argv) {
               << "csv: " << Join_Path(result_dir, kAlignedCsvName) << '\n'
               << "database: " << Join_Path(result_dir, kAlignedDbName) << '\n';
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-merge: " << e.errorMessage() << '\n';
+    std::cerr << "varnel-merge: " << e.errorDetail() << '\n';
     return 1;
   } catch (const std::exception& e) {
     std::string text = e.what();

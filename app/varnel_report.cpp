@@ -25,7 +25,8 @@
 
 #include "export/sample_sheet.h"
 #include "run/result_pair.h"
-#include "storage/cppsqlite3.h"
+#include "storage/exit_on_stop.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/quality_data.h"
 #include "ui/widgets/quality_report.h"
 
@@ -74,6 +75,9 @@ int main(int argc, char* argv[]) {
   if (!Has_Display()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(Quiet_Qt);
   QApplication app(argc, argv);
+  // A stop ends the report at once: its temporary folder goes, an earlier
+  // report stays.
+  Install_Exit_Handlers("varnel-report");
   // A replacement of the result pair that a killed run left unfinished is
   // completed before anything is read.
   const Result_Folder_Recovery recovery = Recover_Result_Folder_Of(result);
@@ -89,7 +93,7 @@ int main(int argc, char* argv[]) {
     std::cerr << "varnel-report: " << e.what() << '\n';
     return kExitFailed;
   } catch (const CppSQLite3Exception& e) {
-    std::cerr << "varnel-report: " << result << ": " << e.errorMessage() << '\n';
+    std::cerr << "varnel-report: " << result << ": " << e.errorDetail() << '\n';
     return kExitFailed;
   }
   std::cout << out_dir << "/index.html\n";

@@ -10,6 +10,7 @@
 
 #include "tools/progress_bar.h"
 #include "tools/simulate.h"
+#include "tools/simulate_signal_options.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -61,6 +62,16 @@ int main(int argc, char** argv) {
                  "Mass error, ppm (standard deviation; as --mass-noise, and writes the "
                  "measured spreads)")
       ->check(CLI::Range(0.0, 1000.0));
+  app.add_flag("--case-control", options.case_control,
+               "Second half of the samples are cases: half of the compounds change 10-100x, a "
+               "tenth have a same-mass isomer 2-15 s away held by the cases only");
+  app.add_flag("--dilution", options.dilution,
+               "A dilution series: each sample weaker than the one before, the last 100x");
+  app.add_option("--shape-points", options.shape_points,
+                 "Store at most this many points of each peak's shape, the middle ones around "
+                 "the apex (the peaks and every other value stay those of full shapes)")
+      ->check(CLI::Range(1u, 1000u));
+  Add_Signal_Simulation_Options(app, options.signal);
   app.add_flag("--quiet", quiet, "No progress bar");
   app.add_option("OUTDIR", out_dir, "Folder to write the study into (created when missing)")
       ->required();
@@ -70,6 +81,9 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  // A run in batches: every compound in every sample unless asked
+  // otherwise; only the detection limit leaves values out.
+  if (options.signal.Enabled() && app.count("--presence") == 0) options.presence = 1.0;
   // The measured spreads are written only when asked for a drift, scatter,
   // bend, trend or mass error, so that a study made without them stays as it
   // always was.

@@ -9,6 +9,7 @@
 
 #include "export/export_result.h"
 #include "export/output_file.h"
+#include "export/signal_correction.h"
 #include "storage/aligned_result.h"
 #include "storage/rt_shift_curves.h"
 
@@ -27,6 +28,9 @@ struct Export_Job {
   const Export_Options& options;
   const std::string& out_path;
   Export_File& out;  // committed by the caller after the writer returns
+  // The QC correction and filters, null when none is asked (the values are
+  // then those of the result, byte for byte).
+  Signal_Export* signal = nullptr;
 };
 
 #endif  // VARNEL_EXPORT_EXPORT_JOB_H_

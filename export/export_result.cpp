@@ -5,12 +5,17 @@
 
 #include "export/export_job.h"
 
-void Export_Result(const std::string& result_path, const Export_Options& options,
-                   const std::string& out_path) {
+std::vector<std::string> Export_Result(const std::string& result_path,
+                                       const Export_Options& options, const std::string& out_path) {
   const Export_Format_Info& format = Format_Info(options.format);
   if (format.sample_sheet == Sheet_Use::kRequired && !options.groups) {
     throw std::runtime_error(Sample_Sheet_Needed(
         format, "a sample sheet (CSV sample,group) giving each sample's group"));
+  }
+  const bool signal = options.signal.Active();
+  if (signal && !options.groups) {
+    throw std::runtime_error(
+        "the QC correction and filters need a sample sheet (--groups) marking the QCs");
   }
   // Writing over an input would lose it.
   for (const std::string* input :
@@ -36,9 +41,41 @@ void Export_Result(const std::string& result_path, const Export_Options& options
   if (std::optional<std::vector<Rt_Shift_Point>> points = result.Read_Rt_Correction()) {
     correction.emplace(std::move(*points));
   }
+  std::optional<Signal_Export> signal_export;
+  if (signal) {
+    Signal_Correction corrector(Make_Signal_Design(samples, *options.groups, options.signal),
+                                options.signal);
+    if (corrector.Needs_First_Pass()) {
+      Result_Groups first = result.Groups(kGroupColumns);
+      const Sample_Columns columns(samples);
+      Result_Group group;
+      Group_Rows pointers;
+      std::vector<double> values;
+      std::vector<char> present;
+      while (first.Next(group)) {
+        pointers.clear();
+        for (const Group_Row& r : group.records) pointers.push_back(&r);
+        Quantities(pointers, options.quantity, columns, values, present,
+                   [](const Group_Row&) { return true; });
+        corrector.Observe(values);
+      }
+    }
+    corrector.Prepare();
+    signal_export.emplace(std::move(corrector), out_path);
+  }
   Export_File out(out_path);
-  Export_Job job{result,  rows,     samples, groups, correction ? &*correction : nullptr,
-                 options, out_path, out};
+  Export_Job job{result,
+                 rows,
+                 samples,
+                 groups,
+                 correction ? &*correction : nullptr,
+                 options,
+                 out_path,
+                 out,
+                 signal_export ? &*signal_export : nullptr};
   format.write(job);
   out.Commit();
+  if (!signal_export) return {};
+  signal_export->record.Commit();
+  return signal_export->Notes();
 }

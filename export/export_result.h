@@ -28,10 +28,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "export/formats.h"
 #include "export/quantities.h"
 #include "export/sample_sheet.h"
+#include "export/signal_correction.h"
 
 struct Export_Options {
   Export_Format format = Export_Format::kFeatureTable;
@@ -43,6 +45,10 @@ struct Export_Options {
   // naming no sample of the result are ignored.
   std::optional<Sample_Sheet> groups;
   std::string software_version;  // written into mzTab-M's software[1]
+  // QC-based drift and batch correction, normalisation and feature filters
+  // (export/signal_correction.h); they need the sample sheet (groups) with
+  // the QCs. Off by default: the export is then the result's values.
+  Signal_Options signal;
 };
 
 // Writes the export of the result at result_path to out_path.
@@ -63,7 +69,14 @@ struct Export_Options {
 // the columns the format uses; memory is one group's rows plus a line.
 // mzTab-M writes its two tables to scratch files beside out_path first (its
 // metadata needs every adduct) and removes them.
-void Export_Result(const std::string& result_path, const Export_Options& options,
-                   const std::string& out_path);
+//
+// With options.signal active, the quantities are corrected (and features
+// filtered) before any format writes them, after a first pass over the groups
+// when the options need one (auto, pqn: memory four bytes per feature and
+// sample then), and the record of the correction is written to
+// Signal_Record_Path(out_path) with the output. Returns the lines to tell the
+// user about it (none without it).
+std::vector<std::string> Export_Result(const std::string& result_path,
+                                       const Export_Options& options, const std::string& out_path);
 
 #endif  // VARNEL_EXPORT_EXPORT_RESULT_H_

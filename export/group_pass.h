@@ -20,6 +20,10 @@ struct Export_Group {
   // sample-column order, NaN where the sample has none; taken in stored row
   // order, before the sort.
   std::vector<double> values;
+  // With a QC correction (Export_Job::signal): each sample's multiplier, by
+  // which values were corrected, for quantities over part of the rows;
+  // empty without one.
+  std::vector<double> factors;
   std::size_t samples_present = 0;  // samples with a row in the group
   // With the corrected time range when the result holds a drift correction.
   Group_Summary summary;
@@ -30,7 +34,8 @@ class Group_Pass {
  public:
   explicit Group_Pass(Export_Job& job);
 
-  // Steps to the next group; false after the last.
+  // Steps to the next group (past those a filter of the QC correction
+  // drops); false after the last.
   bool Next();
   // The group stepped to, valid until the next call of Next().
   const Export_Group& group() const { return group_; }

@@ -292,6 +292,7 @@ void Write_Molecules_And_Features(Export_Job& job, const std::vector<Study_Varia
       adducts.insert(adduct);
       Quantities(g.rows, feature_quantity, pass.columns(), values, present,
                  [&adduct](const Group_Row& r) { return r.Adduct_Annotation == adduct; });
+      for (std::size_t i = 0; i < g.factors.size(); ++i) values[i] *= g.factors[i];
       mzs.clear();
       double rt_start = kNoValue;
       double rt_end = kNoValue;

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 #include "export/sample_sheet.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -21,6 +23,72 @@ std::string Lower(std::string text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
+}
+
+// A header name as compared: lower case, without spaces, "_", "-" and ".".
+std::string Header_Key(std::string_view text) {
+  std::string key;
+  for (char c : text) {
+    if (c == ' ' || c == '_' || c == '-' || c == '.' || c == '\t') continue;
+    key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  return key;
+}
+
+enum Sheet_Fact { kSampleFact, kGroupFact, kOrderFact, kBatchFact, kConditioningFact, kFacts };
+
+constexpr const char* kFactNames[kFacts] = {"sample", "group", "order", "batch", "conditioning"};
+
+int Fact_Of(std::string_view header) {
+  static const std::map<std::string, int> kKnown = {
+      {"sample", kSampleFact},
+      {"samplename", kSampleFact},
+      {"sampleid", kSampleFact},
+      {"name", kSampleFact},
+      {"filename", kSampleFact},
+      {"group", kGroupFact},
+      {"class", kGroupFact},
+      {"classes", kGroupFact},
+      {"label", kGroupFact},
+      {"sampletype", kGroupFact},
+      {"order", kOrderFact},
+      {"injectionorder", kOrderFact},
+      {"runorder", kOrderFact},
+      {"sampleorder", kOrderFact},
+      {"acquisitionorder", kOrderFact},
+      {"batch", kBatchFact},
+      {"batchid", kBatchFact},
+      {"batchnumber", kBatchFact},
+      {"batchno", kBatchFact},
+      {"conditioning", kConditioningFact},
+      {"conditioningqc", kConditioningFact},
+  };
+  const auto it = kKnown.find(Header_Key(header));
+  return it == kKnown.end() ? -1 : it->second;
+}
+
+// The column of each fact in a header of named columns (-1: none); nullopt
+// when the line names no sample or no group column. Sets twice to the fact
+// named by two columns.
+std::optional<std::array<int, kFacts>> Named_Columns(const std::vector<std::string>& fields,
+                                                     int& twice) {
+  std::array<int, kFacts> column;
+  column.fill(-1);
+  twice = -1;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const int fact = Fact_Of(fields[i]);
+    if (fact < 0) continue;
+    if (column[fact] >= 0 && twice < 0) twice = fact;
+    if (column[fact] < 0) column[fact] = static_cast<int>(i);
+  }
+  if (column[kSampleFact] < 0 || column[kGroupFact] < 0) return std::nullopt;
+  return column;
+}
+
+bool Parse_Order(const std::string& text, double& order) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), order);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
+         std::isfinite(order);
 }
 
 }  // namespace
@@ -72,6 +140,8 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
   std::size_t start = 0;
   bool first = true;
   bool with_order = false;
+  std::optional<std::array<int, kFacts>> named;
+  std::size_t named_fields = 0;
   auto fail = [&](const std::string& what) {
     throw std::runtime_error(path + " line " + std::to_string(line_number) + ": " + what);
   };
@@ -87,9 +157,63 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
     const bool header = first && (fields.size() == 2 || fields.size() == 3) &&
                         Lower(fields[0]) == "sample" && Lower(fields[1]) == "group" &&
                         (fields.size() == 2 || Lower(fields[2]) == "order");
+    if (first && !header) {
+      int twice = -1;
+      named = Named_Columns(fields, twice);
+      if (named && twice >= 0) {
+        fail(std::string("two columns give the ") + kFactNames[twice]);
+      }
+      if (named) {
+        first = false;
+        named_fields = fields.size();
+        continue;
+      }
+    }
     first = false;
     if (header) {
       with_order = fields.size() == 3;
+      continue;
+    }
+    if (named) {
+      if (fields.size() != named_fields) {
+        fail("expected " + std::to_string(named_fields) + " fields, as the header names, found " +
+             std::to_string(fields.size()));
+      }
+      const std::array<int, kFacts>& c = *named;
+      const std::string& sample = fields[c[kSampleFact]];
+      const std::string& group = fields[c[kGroupFact]];
+      if (sample.empty()) fail("empty sample name");
+      if (group.empty()) fail("empty group for sample \"" + sample + "\"");
+      if (c[kOrderFact] >= 0) {
+        double order = 0.0;
+        const std::string& text = fields[c[kOrderFact]];
+        if (!Parse_Order(text, order)) {
+          fail("order \"" + text + "\" of sample \"" + sample + "\" is not a number");
+        }
+        sheet.order.push_back(order);
+      }
+      if (c[kBatchFact] >= 0) {
+        const std::string& batch = fields[c[kBatchFact]];
+        if (batch.empty()) fail("empty batch for sample \"" + sample + "\"");
+        sheet.batch.push_back(batch);
+      }
+      if (c[kConditioningFact] >= 0) {
+        const std::string mark = Lower(fields[c[kConditioningFact]]);
+        const bool yes = mark == "yes" || mark == "true" || mark == "1" || mark == "y";
+        const bool no =
+            mark.empty() || mark == "no" || mark == "false" || mark == "0" || mark == "n";
+        if (!yes && !no) {
+          fail("conditioning \"" + fields[c[kConditioningFact]] + "\" of sample \"" + sample +
+               "\" is not yes or no");
+        }
+        sheet.conditioning.push_back(yes ? 1 : 0);
+      }
+      const auto [it, added] = line_of.emplace(sample, line_number);
+      if (!added) {
+        fail("sample \"" + sample + "\" named again (first on line " + std::to_string(it->second) +
+             ")");
+      }
+      sheet.rows.emplace_back(sample, group);
       continue;
     }
     if (with_order && fields.size() != 3) {
@@ -102,9 +226,7 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
     if (with_order) {
       double order = 0.0;
       const std::string& text = fields[2];
-      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), order);
-      if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-          !std::isfinite(order)) {
+      if (!Parse_Order(text, order)) {
         fail("order \"" + text + "\" of sample \"" + fields[0] + "\" is not a number");
       }
       sheet.order.push_back(order);
@@ -122,19 +244,20 @@ Sample_Sheet Read_Sample_Sheet(const std::string& path) {
   return sheet;
 }
 
-std::vector<std::string> Groups_Of(const std::vector<Result_Sample>& samples,
-                                   const Sample_Sheet& sheet) {
-  std::map<std::string, std::string> group_of(sheet.rows.begin(), sheet.rows.end());
-  std::vector<std::string> groups;
+std::vector<std::size_t> Sheet_Rows_Of(const std::vector<Result_Sample>& samples,
+                                       const Sample_Sheet& sheet) {
+  std::map<std::string, std::size_t> row_of;
+  for (std::size_t r = 0; r < sheet.rows.size(); ++r) row_of.emplace(sheet.rows[r].first, r);
+  std::vector<std::size_t> rows;
   std::vector<std::string> missing;
   for (const Result_Sample& s : samples) {
-    auto it = group_of.find(s.shown);
-    if (it == group_of.end()) it = group_of.find(s.name);
-    if (it == group_of.end()) {
+    auto it = row_of.find(s.shown);
+    if (it == row_of.end()) it = row_of.find(s.name);
+    if (it == row_of.end()) {
       missing.push_back(s.shown);
       continue;
     }
-    groups.push_back(it->second);
+    rows.push_back(it->second);
   }
   if (!missing.empty()) {
     std::string list;
@@ -145,5 +268,12 @@ std::vector<std::string> Groups_Of(const std::vector<Result_Sample>& samples,
     throw std::runtime_error(sheet.path + ": no group for sample" +
                              (missing.size() > 1 ? "s " : " ") + list);
   }
+  return rows;
+}
+
+std::vector<std::string> Groups_Of(const std::vector<Result_Sample>& samples,
+                                   const Sample_Sheet& sheet) {
+  std::vector<std::string> groups;
+  for (std::size_t r : Sheet_Rows_Of(samples, sheet)) groups.push_back(sheet.rows[r].second);
   return groups;
 }

@@ -1,6 +1,11 @@
 #include "run/alignment_request.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
+#include <map>
+#include <utility>
 
 #include "storage/path.h"
 
@@ -51,5 +56,29 @@ Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& t
 
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files) {
   if (files.empty()) return std::string(kNoFileMessage);
+  std::vector<std::string> paths;
+  paths.reserve(files.size());
+  for (const Annotated_File& file : files) paths.push_back(Join_Path(file.folder, file.name));
+  return Check_Distinct_Inputs(paths);
+}
+
+std::optional<std::string> Check_Distinct_Inputs(const std::vector<std::string>& paths) {
+  std::map<std::pair<dev_t, ino_t>, std::size_t> files;
+  std::map<std::string, std::size_t> texts;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    struct stat st {};
+    std::optional<std::size_t> earlier;
+    if (::stat(paths[i].c_str(), &st) == 0) {
+      const auto [at, added] = files.emplace(std::make_pair(st.st_dev, st.st_ino), i);
+      if (!added) earlier = at->second;
+    } else {
+      const std::string text = std::filesystem::path(paths[i]).lexically_normal().string();
+      const auto [at, added] = texts.emplace(text, i);
+      if (!added) earlier = at->second;
+    }
+    if (earlier) {
+      return paths[*earlier] + " and " + paths[i] + " are the same file; give each input once";
+    }
+  }
   return std::nullopt;
 }

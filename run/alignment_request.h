@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "align/compound_align.h"
+#include "storage/annotated_reader.h"
 
 // The result folder is the first input's folder followed by this name.
 inline constexpr const char* kResultFolderName = "Result";
-// An input's sample name is its file name cut before this suffix.
-inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+// An input's sample name is its file name cut before kAnnotatedSuffix
+// (storage/annotated_reader.h).
 
 // Defaults of the three numbers: Da, seconds (full width), seconds.
 inline constexpr double kDefaultMassTol = 0.1;
@@ -71,8 +72,12 @@ struct Alignment_Request {
   // of the result as the three numbers alone make it.
   bool rt_correction = false;  // align on drift-corrected retention times
   bool record_run = false;     // store the run's record (tables Align_Run*)
-  unsigned threads = 0;        // threads reading the inputs (0: one per core)
-  std::string version;         // for the run's record; empty: this build's version
+  // How each group keeps one member per sample (align/member_choice.h), and
+  // whether a compound split over two groups is joined again.
+  Member_Pick pick = Member_Pick::kClosest;
+  bool join_splits = false;
+  unsigned threads = 0;  // threads reading the inputs (0: one per core)
+  std::string version;   // for the run's record; empty: this build's version
 
   friend bool operator==(const Alignment_Request&, const Alignment_Request&) = default;
 };
@@ -118,7 +123,14 @@ struct Checked_Parameters {
 Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
                                               const Number_Reader& read);
 
-// The refusal of a run over no file (kNoFileMessage), or nothing.
+// The refusal of a run over no file (kNoFileMessage) or over one file given
+// twice (Check_Distinct_Inputs), or nothing.
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files);
+
+// The refusal of a list of inputs that names one file twice, by any path
+// (the same device and inode; paths that name no file are compared as
+// text): "<first> and <second> are the same file; give each input once",
+// with both paths as given. Nothing when every input is distinct.
+std::optional<std::string> Check_Distinct_Inputs(const std::vector<std::string>& paths);
 
 #endif  // VARNEL_RUN_ALIGNMENT_REQUEST_H_

@@ -19,10 +19,10 @@
 #include "run/row_spill.h"
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -238,7 +238,21 @@ void Align_Stage(const Alignment_Request& request, const Rt_Correction* correcti
                  const Alignment_Run_Observer& observer, Align_List& keys,
                  Alignment_Run_Summary& summary) {
   std::ostream& lines = observer.align_lines != nullptr ? *observer.align_lines : std::cout;
-  if (correction != nullptr) {
+  if (request.pick != Member_Pick::kClosest || request.join_splits) {
+    std::vector<double> times;
+    if (correction != nullptr) times = Corrected_Times(keys, *correction);
+    Member_Choice choice;
+    choice.pick = request.pick;
+    choice.join_splits = request.join_splits;
+    choice.samples = request.files.size();
+    const Member_Choice_Outcome outcome = compound_align(
+        request.mode, request.Mass_Tol, request.Align_Window1, request.Align_Window2, keys,
+        correction != nullptr ? &times : nullptr, choice, nullptr, lines, observer.on_align);
+    summary.spreads = outcome.spreads;
+    summary.joins = outcome.joins;
+    summary.member_choice =
+        Member_Choice_Text(request.pick, outcome.spreads, request.join_splits, outcome.joins);
+  } else if (correction != nullptr) {
     Compound_Align_With_Rt_Correction(request.mode, request.Mass_Tol, request.Align_Window1,
                                       request.Align_Window2, keys, *correction, lines,
                                       observer.on_align);
@@ -253,6 +267,14 @@ void Align_Stage(const Alignment_Request& request, const Rt_Correction* correcti
       summary.groups = std::max(summary.groups, key.Align_ID);
     }
   }
+}
+
+// How the groups kept their members, for the result; none for the
+// closest-in-time rule without joining (whose result stays as it always was).
+std::optional<Member_Choice_Record> Choice_Record_Of(const Alignment_Request& request,
+                                                     const Alignment_Run_Summary& summary) {
+  if (request.pick == Member_Pick::kClosest && !request.join_splits) return std::nullopt;
+  return Member_Choice_Record_Of(request.pick, summary.spreads, request.join_splits, summary.joins);
 }
 
 // The run's record: its parameters, counts and inputs.
@@ -270,6 +292,7 @@ Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summa
   record.groups = summary.groups;
   record.unaligned = summary.unaligned;
   record.inputs = std::move(inputs);
+  record.member_choice = Choice_Record_Of(request, summary);
   return record;
 }
 
@@ -282,11 +305,13 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
                  Gathered_Study& study) {
   std::optional<Run_Record> record;
   if (request.record_run) record = Record_Of(request, summary, std::move(study.inputs));
+  const std::optional<Member_Choice_Record> choice = Choice_Record_Of(request, summary);
   Extra_Tables extra_tables;
-  if (record || correction != nullptr) {
-    extra_tables = [&record, correction](CppSQLite3DB& db) {
+  if (record || correction != nullptr || choice) {
+    extra_tables = [&record, correction, &choice](CppSQLite3DB& db) {
       if (record) Write_Run_Record(db, *record);
       if (correction != nullptr) Write_Rt_Correction_Tables(db, *correction);
+      if (choice) Write_Member_Choice(db, *choice);
     };
   }
   std::vector<Pending_Result_File> pending = Write_Results(
@@ -305,6 +330,8 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   summary.csv_path = Join_Path(request.result_folder, kAlignedCsvName);
   summary.database_path = Join_Path(request.result_folder, kAlignedDbName);
 
+  // One run per result folder: a second one fails here, before any work.
+  const Result_Folder_Writer writer(request.result_folder);
   Begin(observer, Run_Stage::kReading);
   // What a killed program left in the folder is completed or removed first.
   Recover_Result_Folder(request.result_folder);

@@ -66,6 +66,9 @@ struct Alignment_Run_Summary {
   std::string csv_path;           // Join_Path(result_folder, kAlignedCsvName)
   std::string database_path;      // Join_Path(result_folder, kAlignedDbName)
   std::string rt_correction;      // with drift correction: what it found, a few lines
+  Pick_Spreads spreads;           // with pick kScored: the spreads the choice used
+  std::uint32_t joins = 0;        // with join_splits: split groups joined
+  std::string member_choice;      // with pick kScored or join_splits: a few lines
   // Inputs that held no table Annotate_Peaklist (each read as 0 peaks), as
   // Join_Path(folder, name), in sample order.
   std::vector<std::string> inputs_without_table;

@@ -12,18 +12,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "run/result_writers.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
-constexpr std::string_view kRecordFirstLine = "varnel result pair 1";
+// Version 2 adds each new file's device and inode, so that a file renamed
+// into place can be told from one that went missing; version 1 records (of
+// earlier builds) are still completed.
+constexpr std::string_view kRecordFirstLine = "varnel result pair 2";
+constexpr std::string_view kRecordFirstLineV1 = "varnel result pair 1";
 constexpr std::string_view kRecordLastLine = "end";
 constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 constexpr std::size_t kMaxRecordEntries = 16;
@@ -66,46 +74,45 @@ bool Is_Plain_Name(std::string_view name) {
          name.find_first_of(std::string_view("/\t\n\r\0", 5)) == std::string_view::npos;
 }
 
-// The mkstemp name proper, without a side file's ending; *rest gets what
-// follows it.
-bool Parse_Temporary_Name(std::string_view name, long* maker, std::string_view* rest) {
-  if (!name.starts_with(kTemporaryPrefix)) return false;
-  name.remove_prefix(kTemporaryPrefix.size());
-  long pid = 0;
-  std::size_t digits = 0;
-  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9' && digits < 10) {
-    pid = pid * 10 + (name[digits] - '0');
-    ++digits;
-  }
-  if (digits == 0 || pid <= 0 || digits + 7 > name.size() || name[digits] != '-') return false;
-  for (std::size_t i = digits + 1; i < digits + 7; ++i) {
-    const char c = name[i];
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!alnum) return false;
-  }
-  if (maker != nullptr) *maker = pid;
-  if (rest != nullptr) *rest = name.substr(digits + 7);
-  return true;
-}
-
 struct Record_Entry {
   std::string temporary;  // bare names in the folder
   std::string target;
+  // The new file's identity (version 2); 0 when the record does not say.
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
 };
+
+// The only files a record may replace: the result pair, in the order the
+// writers leave them.
+bool Is_Pair_Targets(const std::vector<Record_Entry>& entries) {
+  return entries.size() == 2 && entries[0].target == kAlignedCsvName &&
+         entries[1].target == kAlignedDbName;
+}
 
 std::string Record_Text(const std::vector<Record_Entry>& entries) {
   std::string text(kRecordFirstLine);
   text += '\n';
   for (const Record_Entry& entry : entries) {
-    text += entry.temporary + '\t' + entry.target + '\n';
+    text += entry.temporary + '\t' + entry.target + '\t' + std::to_string(entry.device) + ':' +
+            std::to_string(entry.inode) + '\n';
   }
   text += kRecordLastLine;
   text += '\n';
   return text;
 }
 
+bool Parse_Number(std::string_view text, unsigned long long& value) {
+  if (text.empty() || text.size() > 20) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long long>(c - '0');
+  }
+  return true;
+}
+
 // The entries of a record's text; false when it is not a complete record of
-// temporary names and plain target names.
+// Varnel temporary names and plain target names.
 bool Parse_Record(std::string_view text, std::vector<Record_Entry>& entries) {
   entries.clear();
   auto next_line = [&text](std::string_view& line) {
@@ -116,13 +123,27 @@ bool Parse_Record(std::string_view text, std::vector<Record_Entry>& entries) {
     return true;
   };
   std::string_view line;
-  if (!next_line(line) || line != kRecordFirstLine) return false;
+  if (!next_line(line)) return false;
+  const bool v2 = line == kRecordFirstLine;
+  if (!v2 && line != kRecordFirstLineV1) return false;
   for (;;) {
     if (!next_line(line)) return false;
     if (line == kRecordLastLine) break;
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return false;
     Record_Entry entry{std::string(line.substr(0, tab)), std::string(line.substr(tab + 1))};
+    if (v2) {
+      const std::size_t tab2 = entry.target.find('\t');
+      if (tab2 == std::string::npos) return false;
+      const std::string identity = entry.target.substr(tab2 + 1);
+      entry.target.resize(tab2);
+      const std::size_t colon = identity.find(':');
+      if (colon == std::string::npos ||
+          !Parse_Number(std::string_view(identity).substr(0, colon), entry.device) ||
+          !Parse_Number(std::string_view(identity).substr(colon + 1), entry.inode)) {
+        return false;
+      }
+    }
     std::string_view rest;
     if (!Parse_Temporary_Name(entry.temporary, nullptr, &rest) || !rest.empty()) return false;
     if (!Is_Plain_Name(entry.target) || entry.target.starts_with(".")) return false;
@@ -150,11 +171,6 @@ Read_Status Read_Record(const std::string& path, std::vector<Record_Entry>& entr
   return Parse_Record(text, entries) ? Read_Status::kRead : Read_Status::kUnusable;
 }
 
-bool Is_Regular_File(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Removes the record and syncs the folder; false when it cannot be removed.
 bool Remove_Record(const std::string& record, const Folder_Lock& lock) {
   if (::unlink(record.c_str()) != 0 && errno != ENOENT) return false;
@@ -169,57 +185,205 @@ void Pause_Between_Renames() {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+struct File_Identity {
+  bool regular = false;
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+};
+
+File_Identity Identity_Of(const std::string& path) {
+  struct stat st {};
+  File_Identity id;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    id.regular = true;
+    id.device = static_cast<unsigned long long>(st.st_dev);
+    id.inode = static_cast<unsigned long long>(st.st_ino);
+  }
+  return id;
+}
+
+bool Same_File(const File_Identity& id, const Record_Entry& entry) {
+  return id.regular && id.device == entry.device && id.inode == entry.inode;
+}
+
+// What became of a record: nothing to do, completed, dropped with every
+// target as it was, or kept because it cannot be (or may not be) carried out.
+enum class Roll_Outcome { kNone, kFinished, kDropped, kRefused, kMixed, kFailed };
+
 // Completes (or drops) the replacement a record in folder describes. Called
-// with the folder locked.
-void Roll_Forward(const std::string& folder, const Folder_Lock& lock, Result_Folder_Recovery& out) {
+// with the folder locked. A record is carried out only when it is Varnel's
+// own: Varnel temporary names replacing the result pair's two names. A
+// record that is not is refused and kept (reported by every later open,
+// renamed never); one whose new file went missing after the first rename
+// leaves new and old files side by side, which cannot be mended, and is kept
+// and reported too. A new run's record replaces either.
+Roll_Outcome Roll_Forward(const std::string& folder, const Folder_Lock& lock,
+                          Result_Folder_Recovery& out) {
   const std::string record = Join_Path(folder, kCommitRecordName);
+  const std::string record_name = Folder_Name(folder) + "/" + kCommitRecordName;
   std::vector<Record_Entry> entries;
   const Read_Status status = Read_Record(record, entries);
-  if (status == Read_Status::kNone) return;
-  // The renames go in record order, so the files still waiting are always
-  // the last ones. Any other picture (a record that cannot be read, a file
-  // missing in the middle) was not made by a replacement: the targets keep
-  // what they have.
-  std::size_t first = entries.size();
-  bool gap = false;
-  if (status == Read_Status::kRead) {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const bool waiting = Is_Regular_File(Join_Path(folder, entries[i].temporary));
-      if (waiting && first == entries.size()) first = i;
-      if (!waiting && first < i) gap = true;
+  if (status == Read_Status::kNone) return Roll_Outcome::kNone;
+  if (status == Read_Status::kUnusable || !Is_Pair_Targets(entries)) {
+    std::string names;
+    for (const Record_Entry& e : entries) {
+      if (e.target != kAlignedCsvName && e.target != kAlignedDbName) names += " " + e.target;
+    }
+    out.problem = record_name + " is not a commit record of Varnel's result files" +
+                  (names.empty() ? std::string() : " (it names" + names + ")") +
+                  "; nothing was renamed. Remove it once the result files are checked.";
+    return Roll_Outcome::kRefused;
+  }
+  // The renames go in record order, so the files already in place are the
+  // first ones and those still waiting the last ones. A new file neither
+  // waiting nor in place went missing. (A version 1 record cannot tell a
+  // file in place from a missing one: a file not waiting counts as in place
+  // before the first waiting one and as missing after it.)
+  const bool identities = entries.front().inode != 0;
+  enum class State { kWaiting, kInPlace, kMissing };
+  std::vector<State> states;
+  for (const Record_Entry& entry : entries) {
+    const File_Identity waiting = Identity_Of(Join_Path(folder, entry.temporary));
+    if (waiting.regular) {
+      if (identities && !Same_File(waiting, entry)) {
+        out.problem = record_name + ": " + entry.temporary +
+                      " is not the file the record names; nothing was renamed. Remove the "
+                      "record once the result files are checked.";
+        return Roll_Outcome::kRefused;
+      }
+      states.push_back(State::kWaiting);
+    } else if (identities) {
+      states.push_back(Same_File(Identity_Of(Join_Path(folder, entry.target)), entry)
+                           ? State::kInPlace
+                           : State::kMissing);
+    } else {
+      const bool before_waiting = states.empty() || states.back() == State::kInPlace;
+      states.push_back(before_waiting ? State::kInPlace : State::kMissing);
     }
   }
-  if (status == Read_Status::kUnusable || gap) {
-    out.abandoned = true;
-    if (!Remove_Record(record, lock)) {
-      out.problem = Folder_Name(folder) + ": cannot remove the unusable record " +
-                    kCommitRecordName + ": " + Errno_Text();
+  std::size_t first = 0;  // the first file not in place
+  while (first < states.size() && states[first] == State::kInPlace) ++first;
+  std::size_t missing = first;
+  while (missing < states.size() && states[missing] == State::kWaiting) ++missing;
+  if (missing < states.size() && states[missing] == State::kInPlace) {
+    out.problem = record_name + " describes renames out of order; nothing was renamed. Remove " +
+                  "it once the result files are checked.";
+    return Roll_Outcome::kRefused;
+  }
+  if (missing < states.size()) {
+    if (first == 0) {
+      // Nothing was renamed yet: every target still has its old file.
+      out.abandoned = true;
+      out.problem = Folder_Name(folder) + ": an interrupted replacement of the result files was " +
+                    "dropped (its new " + entries[missing].target +
+                    " is missing); the earlier result files are kept";
+      if (!Remove_Record(record, lock)) {
+        out.problem += "; " + record_name + " cannot be removed: " + Errno_Text();
+      }
+      return Roll_Outcome::kDropped;
     }
-    return;
+    out.problem = Folder_Name(folder) +
+                  ": the result files do not belong together: " + entries[first - 1].target +
+                  " is new, " + entries[missing].target + " is old and its new file (" +
+                  entries[missing].temporary + ") is missing. Align again into this folder; " +
+                  record_name + " stays until then.";
+    return Roll_Outcome::kMixed;
   }
   for (std::size_t i = first; i < entries.size(); ++i) {
     const std::string from = Join_Path(folder, entries[i].temporary);
     const std::string to = Join_Path(folder, entries[i].target);
     if (std::rename(from.c_str(), to.c_str()) != 0) {
-      std::string done = first == 0 ? std::string("none of the new files is in place")
-                                    : entries[first - 1].target + " is new";
+      std::string done = i == 0 ? std::string("none of the new files is in place")
+                                : entries[i - 1].target + " is new";
       out.problem = Folder_Name(folder) + ": an interrupted replacement of the result files " +
                     "cannot be completed (" + Errno_Text() + "): " + done + ", " +
                     entries[i].target + " is old";
-      return;
+      return Roll_Outcome::kFailed;
     }
-    first = i + 1;
   }
   lock.Sync();
   out.finished = true;
   if (!Remove_Record(record, lock)) {
-    out.problem =
-        Folder_Name(folder) + ": cannot remove " + kCommitRecordName + ": " + Errno_Text();
+    out.problem = record_name + " cannot be removed: " + Errno_Text();
   }
+  return Roll_Outcome::kFinished;
 }
 
 // A process with this id runs (or may run: it belongs to someone else).
 bool Process_Alive(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+// The writer lock's line: who holds it.
+struct Lock_Holder {
+  long pid = 0;
+  std::string host;
+  unsigned long long start = 0;  // the process's start time in clock ticks; 0 unknown
+};
+
+std::string This_Host() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+// The start time of a process of this host (field 22 of /proc/PID/stat), or 0.
+unsigned long long Process_Start(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t paren = text.rfind(')');
+  if (paren == std::string::npos) return 0;
+  std::istringstream fields(text.substr(paren + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
+std::string Holder_Line(const Lock_Holder& holder) {
+  return std::to_string(holder.pid) + ' ' + holder.host + ' ' + std::to_string(holder.start) + '\n';
+}
+
+std::optional<Lock_Holder> Read_Holder(int fd) {
+  char buffer[512];
+  ssize_t n = 0;
+  do {
+    n = ::pread(fd, buffer, sizeof buffer - 1, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return std::nullopt;
+  std::istringstream line(std::string(buffer, static_cast<std::size_t>(n)));
+  Lock_Holder holder;
+  if (!(line >> holder.pid >> holder.host) || holder.pid <= 0) return std::nullopt;
+  line >> holder.start;
+  return holder;
+}
+
+// A holder on this host whose process has ended; a holder of another host
+// cannot be checked and counts as running.
+bool Holder_Ended(const Lock_Holder& holder) {
+  if (holder.host != This_Host()) return false;
+  if (!Process_Alive(holder.pid)) return true;
+  return holder.start != 0 && Process_Start(holder.pid) != 0 &&
+         Process_Start(holder.pid) != holder.start;
+}
+
+bool Same_Inode(int fd, const std::string& path) {
+  struct stat open_file {};
+  struct stat named {};
+  return ::fstat(fd, &open_file) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// Removes a lock file whose holder has ended, as a tidying does.
+void Remove_Stale_Lock(const std::string& folder) {
+  const std::string path = Join_Path(folder, kWriterLockName);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && Same_Inode(fd, path)) {
+    const std::optional<Lock_Holder> holder = Read_Holder(fd);
+    if (holder && Holder_Ended(*holder)) ::unlink(path.c_str());
+  }
+  ::close(fd);
+}
 
 // Removes the temporary files of programs no longer running, except those a
 // record still names.
@@ -267,8 +431,11 @@ Result_Folder_Recovery Recover_Result_Folder(const std::string& folder) {
   Result_Folder_Recovery out;
   try {
     const Folder_Lock lock(folder);
-    Roll_Forward(folder, lock, out);
-    Remove_Stale_Temporaries(folder, out);
+    // The files of a refused record are not touched.
+    if (Roll_Forward(folder, lock, out) != Roll_Outcome::kRefused) {
+      Remove_Stale_Temporaries(folder, out);
+    }
+    Remove_Stale_Lock(folder);
   } catch (const std::exception&) {
     // Out of memory while listing: the folder stays as it is.
   }
@@ -295,16 +462,30 @@ void Replace_Together(std::vector<Pending_Result_File>& files) {
     }
     entries.push_back({temp.name, target.name});
   }
+  if (!Is_Pair_Targets(entries)) {
+    Throw(pending.front()->target(), "only the result pair is replaced together");
+  }
   for (Pending_Result_File* file : pending) file->Sync();
+  for (Record_Entry& entry : entries) {
+    const File_Identity id = Identity_Of(Join_Path(folder, entry.temporary));
+    if (!id.regular) Throw(Join_Path(folder, entry.target), "its new file is missing");
+    entry.device = id.device;
+    entry.inode = id.inode;
+  }
 
   const Folder_Lock lock(folder);
   const std::string record = Join_Path(folder, kCommitRecordName);
   {
+    // An interrupted replacement is completed first. A record that cannot
+    // be carried out gives way to this one, which replaces both files.
     Result_Folder_Recovery earlier;
-    Roll_Forward(folder, lock, earlier);
-    if (!earlier.problem.empty()) Throw(pending.front()->target(), earlier.problem);
+    if (Roll_Forward(folder, lock, earlier) == Roll_Outcome::kFailed) {
+      Throw(pending.front()->target(), earlier.problem);
+    }
   }
 
+  // From here on the new files belong to the record: a stop leaves them.
+  for (Pending_Result_File* file : pending) file->Keep_On_Stop();
   // The record: complete and on disk before it has its name.
   {
     std::string temp = Own_Temporary_Pattern(folder);
@@ -348,4 +529,58 @@ void Replace_Together(std::vector<Pending_Result_File>& files) {
   }
   lock.Sync();
   Remove_Record(record, lock);
+}
+
+Result_Folder_Writer::Result_Folder_Writer(const std::string& folder)
+    : path_(Join_Path(folder, kWriterLockName)) {
+  Lock_Holder me;
+  me.pid = static_cast<long>(::getpid());
+  me.host = This_Host();
+  me.start = Process_Start(me.pid);
+  auto in_use = [&folder](const Lock_Holder& holder) {
+    Throw(Folder_Name(folder), "in use by process " + std::to_string(holder.pid) + " on " +
+                                   holder.host + " (its lock: " + kWriterLockName + ")");
+  };
+  // A lock file just made holds no line for a moment, and one being taken
+  // over or removed changes under us: a few tries settle it.
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return;  // no lock file here: the run's own writes report the folder's trouble
+    }
+    bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool busy = !locked && errno == EWOULDBLOCK;
+    const std::optional<Lock_Holder> holder = Read_Holder(fd);
+    if (!Same_Inode(fd, path_)) {  // removed or replaced meanwhile
+      ::close(fd);
+      continue;
+    }
+    if (busy || (holder && holder->pid != me.pid && !Holder_Ended(*holder)) ||
+        (holder && holder->pid == me.pid && holder->host != me.host)) {
+      ::close(fd);
+      if (holder && !(busy && Holder_Ended(*holder))) in_use(*holder);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    const std::string line = Holder_Line(me);
+    if (::ftruncate(fd, 0) != 0 ||
+        ::pwrite(fd, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size())) {
+      ::unlink(path_.c_str());  // ours now: nothing is left of it
+      ::close(fd);
+      return;  // a full disk, say: the run's own writes report it
+    }
+    fd_ = fd;
+    stop_ticket_ = Remove_On_Stop(path_);
+    return;
+  }
+  Throw(Folder_Name(folder), "in use by another process (its lock " + std::string(kWriterLockName) +
+                                 " stays unreadable)");
+}
+
+Result_Folder_Writer::~Result_Folder_Writer() {
+  Keep_On_Stop(stop_ticket_);
+  if (fd_ < 0) return;
+  if (Same_Inode(fd_, path_)) ::unlink(path_.c_str());
+  ::close(fd_);
 }

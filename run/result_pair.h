@@ -14,6 +14,13 @@
 // calls Recover_Result_Folder before it reads never sees old and new files
 // mixed.
 //
+// Only Varnel's own records are carried out: each names a Varnel temporary
+// file (with its device and inode) and one of the pair's two names, the CSV
+// file first. Any other record is refused and reported, and nothing is
+// renamed; a record whose new file went missing after the first rename
+// leaves the pair mixed and is reported by every later open, until a new
+// run replaces both files.
+//
 // Temporary files (storage/replacement_file.h). Recover_Result_Folder removes
 // a temporary file of a Varnel program only when its maker's process is gone
 // and nobody holds the file's lock, and never touches a file of any other
@@ -26,10 +33,14 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/replacement_file.h"
+
 class Pending_Result_File;
 
-// The commit record's name in a result folder.
-inline constexpr const char* kCommitRecordName = ".varnel-pair-commit";
+// The commit record's name in a result folder: kCommitRecordName
+// (storage/replacement_file.h).
+// The writer lock's name in a result folder.
+inline constexpr const char* kWriterLockName = ".varnel-lock";
 
 // True when name (a bare file name) is a Varnel temporary name or one of its
 // SQLite side files; *maker then holds the process id in it.
@@ -38,13 +49,14 @@ bool Is_Own_Temporary_Name(std::string_view name, long* maker = nullptr);
 // What Recover_Result_Folder found and did.
 struct Result_Folder_Recovery {
   bool finished = false;   // an interrupted replacement was completed
-  bool abandoned = false;  // a record that named missing or unusable files was dropped; every
-                           // target keeps the file it had
+  bool abandoned = false;  // a record whose new file went missing before any rename was
+                           // dropped; every target keeps the file it had
   std::size_t temporaries_removed = 0;  // files of killed programs removed
-  // Empty, or one line naming the folder when an interrupted replacement
-  // could not be completed (a read-only folder, say): the folder may then
-  // hold new and old files side by side until a program that may write
-  // there opens it.
+  // Empty, or one line naming the folder or the record: a record refused
+  // (not Varnel's own), dropped (abandoned), or one that cannot be completed
+  // (a read-only folder, a new file gone missing): the folder may then hold
+  // new and old files side by side. A record kept is reported again by every
+  // open.
   std::string problem;
 };
 
@@ -58,10 +70,38 @@ Result_Folder_Recovery Recover_Result_Folder(const std::string& folder);
 // The same for the folder of a result file's path.
 Result_Folder_Recovery Recover_Result_Folder_Of(const std::string& result_file);
 
+// One writer per result folder. A run holds the folder's writer lock from
+// its start to its end: the file kWriterLockName, holding one line
+// "<pid> <host> <process start>" of its holder, with an exclusive flock on
+// it. The line is checked beside the flock, since flock is unreliable on
+// network file systems: a lock whose holder runs (or ran on another host) is
+// in use. A lock file of a process of this host that has ended is stale and
+// taken over; Recover_Result_Folder removes it.
+class Result_Folder_Writer {
+ public:
+  // Takes folder's lock. Throws CppSQLite3Exception(1000)
+  // "<folder>: in use by process N on HOST" at once when another run holds
+  // it. A folder in which no lock file can be made (read-only, say) is
+  // worked on unlocked: writing there fails anyway.
+  explicit Result_Folder_Writer(const std::string& folder);
+  Result_Folder_Writer(const Result_Folder_Writer&) = delete;
+  Result_Folder_Writer& operator=(const Result_Folder_Writer&) = delete;
+  // Removes the lock file and drops the lock.
+  ~Result_Folder_Writer();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int stop_ticket_ = -1;  // Remove_On_Stop's
+};
+
 // Replaces the targets of files, all in one folder, as one (see above):
 // syncs each, writes the commit record, renames each in list order, removes
-// the record. Files already replaced or empty are skipped. An interrupted
-// replacement left in the folder by a killed program is completed first.
+// the record. Files already replaced or empty are skipped; what is left must
+// be the result pair (kAlignedCsvName, then kAlignedDbName), the only files
+// a record may name. An interrupted replacement left in the folder by a
+// killed program is completed first; a record that cannot be carried out is
+// replaced by this one.
 // Throws CppSQLite3Exception naming the target when a step fails: before the
 // first rename every target is unchanged (and the temporary files go with
 // files); after it the record stays, the temporary files are kept, and the

@@ -33,3 +33,19 @@ void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correctio
   }
   Write_Rt_Anchors(db, anchors);
 }
+
+Member_Choice_Record Member_Choice_Record_Of(Member_Pick pick, const Pick_Spreads& spreads,
+                                             bool join_splits, std::uint32_t joins) {
+  Member_Choice_Record record;
+  record.pick = Member_Pick_Name(pick);
+  record.join_splits = join_splits;
+  if (pick == Member_Pick::kScored) {
+    record.spread_rt = spreads.rt;
+    record.spread_mass = spreads.mass;
+    record.spread_mass_ppm = spreads.ppm;
+    record.spread_log_intensity = spreads.log_intensity;
+    record.spread_groups = spreads.groups;
+  }
+  record.joins = joins;
+  return record;
+}

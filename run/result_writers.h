@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "align/member_choice.h"
 #include "align/rt_correction.h"
 #include "model/peak.h"
 #include "run/run_stages.h"
 #include "storage/aligned_writers.h"
+#include "storage/run_record.h"
 
 inline constexpr const char* kAlignedCsvName =
     "aligned_annotated_grouped_chromatograph_peaklist.csv";
@@ -41,5 +43,10 @@ const std::vector<Result_Writer>& Result_Writers();
 // its last fit used (Align_RT_Anchor), samples ascending. For an extra-tables
 // callback; throws CppSQLite3Exception.
 void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correction);
+
+// What a result stores of a member choice (table Align_Member_Choice and the
+// run record's items).
+Member_Choice_Record Member_Choice_Record_Of(Member_Pick pick, const Pick_Spreads& spreads,
+                                             bool join_splits, std::uint32_t joins);
 
 #endif  // VARNEL_RUN_RESULT_WRITERS_H_

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

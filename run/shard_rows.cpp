@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -59,10 +61,15 @@ constexpr std::size_t kReadChunk = std::size_t{256} << 10;
 Row_File_Writer::Row_File_Writer(const std::string& folder, const std::string& name,
                                  std::string_view plan_id, std::uint32_t owner)
     : target_(Join_Path(folder, name)) {
-  std::string pattern = Join_Path(folder, "." + name + ".XXXXXX");
+  // A temporary name of this process, locked while it lives, so that a
+  // later step removes what a killed one left (storage/replacement_file.h).
+  Remove_Dead_Temporaries_Once(folder);
+  std::string pattern = Own_Temporary_Pattern(folder);
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) Throw_Errno(target_, "cannot create a temporary file");
   temp_ = pattern;
+  ::flock(fd_, LOCK_EX | LOCK_NB);
+  stop_ticket_ = Remove_On_Stop(temp_);
   const mode_t mask = umask(0);
   umask(mask);
   if (fchmod(fd_, static_cast<mode_t>(0666 & ~mask)) != 0) {
@@ -78,6 +85,7 @@ Row_File_Writer::Row_File_Writer(const std::string& folder, const std::string& n
 Row_File_Writer::~Row_File_Writer() {
   if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+  Keep_On_Stop(stop_ticket_);
 }
 
 void Row_File_Writer::Append(const Chromatogram_Peak_Group_Compound_Align& r,

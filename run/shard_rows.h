@@ -62,6 +62,7 @@ class Row_File_Writer {
   std::string temp_;
   int fd_ = -1;
   bool committed_ = false;
+  int stop_ticket_ = -1;  // Remove_On_Stop's
   std::string pending_;
   std::uint64_t rows_ = 0;
 };

@@ -25,12 +25,12 @@
 #include "run/study_reader.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/run_record.h"
 #include "storage/shard_tables.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
 
@@ -57,6 +57,11 @@ void Make_Folder(const std::string& folder) {
 // it marks files that are not synced either).
 void Write_Small_File(const std::string& path, const std::string& text) {
   const std::string temp = path + ".tmp";
+  const int ticket = Remove_On_Stop(temp);  // a stop takes it away
+  struct Kept {
+    int ticket;
+    ~Kept() { Keep_On_Stop(ticket); }
+  } kept{ticket};
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << text;
@@ -468,6 +473,7 @@ class Merged_Rows {
 }  // namespace
 
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder) {
+  const Result_Folder_Writer writer(result_folder);  // one writer per result folder
   const Study_Plan plan = Read_Plan_File(plan_folder);
   // A replacement of the result pair left unfinished by a killed program is
   // completed, and its temporary files removed, before the new pair is made.

@@ -13,9 +13,9 @@
 
 #include "run/alignment_run.h"
 #include "run/file_hash.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 using Json = nlohmann::json;
 
@@ -304,9 +304,14 @@ Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment
   std::map<std::int64_t, std::uint64_t> bins;
   std::uint64_t low = 0, high = 0, unbounded = 0;
   std::vector<Align_Key> anchor_keys;
+  std::vector<std::string> input_paths;  // of every scan, to find one input scanned twice
   for (const std::string& path : scan_paths) {
     Study_Scan scan = Read_Scan_File(path);
     Check_Scan_Options(path, scan, options);
+    for (const Input_Scan& in : scan.inputs) input_paths.push_back(Join_Path(in.folder, in.name));
+    if (const std::optional<std::string> refusal = Check_Distinct_Inputs(input_paths)) {
+      throw std::runtime_error(path + ": " + *refusal);
+    }
     for (Input_Scan& in : scan.inputs) {
       const auto sample = static_cast<std::uint32_t>(plan.inputs.size());
       plan.inputs.push_back({Sample_Name_Of(in.name), std::move(in.folder), std::move(in.name),

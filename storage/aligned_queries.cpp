@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "model/peak_order.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

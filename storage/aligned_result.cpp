@@ -7,8 +7,8 @@
 #include <set>
 #include <utility>
 
-#include "storage/cppsqlite3.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

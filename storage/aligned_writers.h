@@ -79,6 +79,9 @@ class Pending_Result_File {
   // files, or kept for a later completion): nothing is pending any more, and
   // the destructor leaves the file.
   void Release();
+  // Keeps the temporary file when a stop signal ends the program (see
+  // Replacement_File::Keep_On_Stop).
+  void Keep_On_Stop();
 
  private:
   std::unique_ptr<Replacement_File> file_;

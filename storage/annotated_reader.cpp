@@ -5,14 +5,15 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -113,12 +114,34 @@ void ReadDatabase(const std::string& file, CppSQLite3OpenMode mode, Sink& peakli
   db.close();
 }
 
-// The rollback journal SQLite keeps beside a database in rollback mode.
-std::string JournalOf(const std::string& file) { return file + "-journal"; }
+// The detail of a failure without a leading "<file>: ".
+std::string Detail_After(std::string_view detail, const std::string& file) {
+  if (detail.starts_with(file + ": ")) detail.remove_prefix(file.size() + 2);
+  return std::string(detail);
+}
 
-bool HasJournal(const std::string& file) {
+// The rollback journal SQLite keeps beside a database in rollback mode, and
+// the log beside one in WAL mode.
+constexpr const char* kJournal = "-journal";
+constexpr const char* kWal = "-wal";
+
+bool HasSideFile(const std::string& file, const char* suffix) {
   std::error_code ec;
-  return fs::is_regular_file(JournalOf(file), ec) && fs::file_size(JournalOf(file), ec) > 0 && !ec;
+  const std::string side = file + suffix;
+  return fs::is_regular_file(side, ec) && fs::file_size(side, ec) > 0 && !ec;
+}
+
+bool HasJournal(const std::string& file) { return HasSideFile(file, kJournal); }
+
+// True when the file's header marks a database in WAL mode (file format
+// write and read versions 2). A read-only connection to one would make -wal
+// and -shm files beside it (and fail where it may not).
+bool IsWalDatabase(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  char header[20] = {};
+  if (!in.read(header, sizeof header)) return false;
+  return std::string_view(header, 16) == std::string_view("SQLite format 3\0", 16) &&
+         header[18] == 2 && header[19] == 2;
 }
 
 // A fresh private folder under the temporary folder, removed with its
@@ -151,15 +174,18 @@ class Private_Folder {
 // opened read-write so that SQLite rolls it back to its last committed state,
 // and that is read. The user's files are only read. Throws
 // CppSQLite3Exception naming the cause when the copy cannot be made or read.
+// The same for a WAL-mode database whose log (suffix kWal) still holds
+// committed rows: the copy takes them in.
 template <typename Sink>
-void ReadThroughPrivateCopy(const std::string& file, Sink& peaklist) {
+void ReadThroughPrivateCopy(const std::string& file, Sink& peaklist, const char* side = kJournal) {
   const std::string cause =
-      "the database has an unfinished transaction (hot journal " + JournalOf(file) + ")";
+      side == kWal ? "the database keeps rows in its log " + file + side
+                   : "the database has an unfinished transaction (hot journal " + file + side + ")";
   try {
     Private_Folder folder;
     const std::string copy = Join_Path(folder.path(), "recovered.db");
     fs::copy_file(file, copy);
-    fs::copy_file(JournalOf(file), JournalOf(copy));
+    fs::copy_file(file + side, copy + side);
     ReadDatabase(copy, CppSQLite3OpenMode::kReadWrite, peaklist);
   } catch (const CppSQLite3Exception& e) {
     throw CppSQLite3Exception(
@@ -185,6 +211,16 @@ void Read_Into(const std::string& Path, const std::string& FileName, Sink& peakl
       throw CppSQLite3Exception(CPPSQLITE_ERROR, "is a folder, not a database");
     }
     const std::size_t before = peaklist.Size();
+    if (IsWalDatabase(file)) {
+      // Read without side files: as it is when its log is empty, else
+      // through a private copy that takes the log in.
+      if (HasSideFile(file, kWal)) {
+        ReadThroughPrivateCopy(file, peaklist, kWal);
+      } else {
+        ReadDatabase(file, CppSQLite3OpenMode::kReadOnlyImmutable, peaklist);
+      }
+      return;
+    }
     try {
       ReadDatabase(file, CppSQLite3OpenMode::kReadOnly, peaklist);
     } catch (const CppSQLite3Exception& e) {
@@ -194,6 +230,12 @@ void Read_Into(const std::string& Path, const std::string& FileName, Sink& peakl
       peaklist.Truncate(before);
       ReadThroughPrivateCopy(file, peaklist);
     }
+  } catch (const CppSQLite3Exception& e) {
+    if (e.errorCode() != SQLITE_NOTADB) Rethrow_With_Context(file);
+    // SQLite's words alone ("file is not a database") do not say what the
+    // file was taken for.
+    throw CppSQLite3Exception(e.errorCode(), file + ": " + kNotAnnotatedDatabase + " (" +
+                                                 Detail_After(e.errorDetail(), file) + ")");
   } catch (...) {
     Rethrow_With_Context(file);
   }

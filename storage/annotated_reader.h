@@ -9,6 +9,13 @@
 
 #include "model/peak.h"
 
+// Said of an input that is no SQLite database at all; SQLite's own words
+// follow in parentheses.
+inline constexpr const char* kNotAnnotatedDatabase = "is not a Varnel annotated peak-list database";
+// An annotated database's file name is its sample's name followed by this
+// suffix (written by storage/annotated_writer.h).
+inline constexpr const char* kAnnotatedSuffix = "_annotated_grouped_chromatograph_peaklist.db";
+
 // Appends the peaks of Join_Path(Path, FileName) to peaklist, in ascending
 // EIC_ID ("select * from Annotate_Peaklist Order by EIC_ID"). peaklist is never
 // cleared; records appended before a failure stay. A database without the

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "storage/number_text.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/number_text.h"
 #include "storage/stored_shape.h"
 
 namespace {
@@ -31,14 +31,22 @@ std::string_view ColumnText(sqlite3_stmt* stmt, int index) {
 }  // namespace
 
 void Rethrow_With_Context(const std::string& context) {
+  // The conversion's own words follow Varnel's, which say what is wrong.
+  const auto told = [](std::string_view what) {
+    if (what == kInvalidIntegerText) return "not a whole number (" + std::string(what) + ")";
+    if (what == kIntegerRangeText) {
+      return "a whole number beyond 32 bits (" + std::string(what) + ")";
+    }
+    return std::string(what);
+  };
   try {
     throw;
   } catch (const CppSQLite3Exception& e) {
     throw CppSQLite3Exception(e.errorCode(), context + ": " + std::string(e.errorDetail()));
   } catch (const std::out_of_range& e) {
-    throw std::out_of_range(context + ": " + e.what());
+    throw std::out_of_range(context + ": " + told(e.what()));
   } catch (const std::invalid_argument& e) {
-    throw std::invalid_argument(context + ": " + e.what());
+    throw std::invalid_argument(context + ": " + told(e.what()));
   }
 }
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "model/peak.h"
-#include "storage/cppsqlite3.h"
 #include "storage/result_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 // Rethrows the exception being handled with "context: " put in front of its
 // message. CppSQLite3Exception keeps its code; std::invalid_argument and

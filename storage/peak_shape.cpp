@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "storage/cppsqlite3.h"
-#include "storage/number_text.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/sqlite/number_text.h"
 
 void Format_Peak_Shape_Text(const std::vector<Data_Point>& points, std::string& out) {
   char buf[3 * kMaxFixed6Chars + 16];

@@ -6,7 +6,7 @@
 // trailing comma; a peak without points is the empty text. Example:
 //   10500.000000,301.123400,745.250000,1500,20250.500000,301.123500,745.780000,1501
 // Stored form: the point text encoded with sqlite3_encode_binary (see
-// storage/cppsqlite3.h): "x" for the empty text, otherwise an offset byte and
+// storage/sqlite/cppsqlite3.h): "x" for the empty text, otherwise an offset byte and
 // the shifted bytes. Digits, '.', '-' and ',' always give offset 1 and no
 // escapes, so the stored form is 0x01 followed by each byte lowered by one.
 #ifndef VARNEL_STORAGE_PEAK_SHAPE_H_

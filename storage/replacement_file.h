@@ -10,14 +10,48 @@
 #ifndef VARNEL_STORAGE_REPLACEMENT_FILE_H_
 #define VARNEL_STORAGE_REPLACEMENT_FILE_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 inline constexpr std::string_view kTemporaryPrefix = ".varnel-part-";
 
+// True when name (a bare file name) has the form of a temporary file's name,
+// maybe followed by more; *maker gets the process id in it, *rest what
+// follows the six random characters.
+bool Parse_Temporary_Name(std::string_view name, long* maker, std::string_view* rest);
+
 // The mkstemp pattern of a temporary file of this process in folder:
 // Join_Path(folder, ".varnel-part-<pid>-XXXXXX").
 std::string Own_Temporary_Pattern(const std::string& folder);
+
+// The commit record's name in a result folder (run/result_pair.h): a folder
+// holding one may have temporary files waiting for it, which only the
+// record's completion touches.
+inline constexpr const char* kCommitRecordName = ".varnel-pair-commit";
+
+// Removes the temporary files (and their side files) that Varnel programs no
+// longer running left in folder: a file of Own_Temporary_Pattern's form whose
+// maker's process is gone and whose flock nobody holds. Never touches a file
+// of any other name, and nothing in a folder that holds a commit record
+// (Recover_Result_Folder tidies those). Returns the number removed; never
+// throws. Cost: one listing of the folder.
+std::size_t Remove_Dead_Temporaries(const std::string& folder);
+// The same, once per folder and process: for a writer about to make its
+// temporary files there.
+void Remove_Dead_Temporaries_Once(const std::string& folder);
+
+// Files a program removes when a stop signal ends it at once (see
+// storage/stop_signals.h, Install_Exit_Handlers): a temporary file, with its
+// SQLite journal, or a temporary folder (removed after the files, when
+// empty). Remove_On_Stop returns a ticket for Keep_On_Stop (-1: the path was
+// too long to hold; the dead-maker tidying gets it later). Both are
+// thread-safe.
+int Remove_On_Stop(const std::string& path, bool folder = false);
+void Keep_On_Stop(int ticket);
+// Removes every path still held. Async-signal-safe: for a signal handler.
+void Remove_Files_Held_For_Stop() noexcept;
 
 class Replacement_File {
  public:
@@ -38,6 +72,9 @@ class Replacement_File {
   // Writes all of data to the temporary file. Throws CppSQLite3Exception(1000)
   // with the system's reason (a full disk included).
   void Write(std::string_view data);
+  // Writes all of data at `offset`, leaving the file position alone. Throws
+  // as Write.
+  void Write_At(std::string_view data, std::uint64_t offset);
   // Closes the descriptor (for a file that another library writes by path).
   void Close();
   // Flushes the temporary file to disk and closes it. Throws
@@ -50,6 +87,12 @@ class Replacement_File {
   // Forgets the temporary file: someone else renamed it or keeps it. The
   // destructor then leaves it, and the lock is dropped.
   void Release();
+  // Keeps the temporary file when a stop signal ends the program: a commit
+  // record names it.
+  void Keep_On_Stop() {
+    ::Keep_On_Stop(stop_ticket_);
+    stop_ticket_ = -1;
+  }
 
  private:
   std::string folder_;
@@ -59,6 +102,7 @@ class Replacement_File {
   int lock_fd_ = -1;  // shares fd_'s open file and its flock, outlives Close()
   bool synced_ = false;
   bool committed_ = false;
+  int stop_ticket_ = -1;  // Remove_On_Stop's
 };
 
 #endif  // VARNEL_STORAGE_REPLACEMENT_FILE_H_

@@ -5,20 +5,46 @@
 // Align_Run holds the items "program", "version", "mode", "mass_tol" (Da) or
 // "mass_tol_ppm", "fast_window", "deep_window" (seconds), "rt_correction"
 // ("on"/"off"), "samples", "peaks", "groups", "unaligned", written in that
-// order. Numbers are the shortest decimal text that reads back to the same
-// double. Nothing depends on the clock or on temporary paths, so equal
-// records give byte-identical tables.
+// order; then, only for a run that chose its members beyond the closest-in-time
+// rule, the items of its Member_Choice_Record (Member_Choice_Items). Numbers are the shortest
+// decimal text that reads back to the same double. Nothing depends on the clock or on temporary
+// paths, so equal records give byte-identical tables.
 #ifndef VARNEL_STORAGE_RUN_RECORD_H_
 #define VARNEL_STORAGE_RUN_RECORD_H_
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/mass_tolerance.h"
 
 inline constexpr const char* kRunProgramName = "Varnel";
+
+// How a run's groups kept their members when it went beyond the
+// closest-in-time rule: the rule, the spreads the scored choice weighed its
+// candidates with (NaN: none found) and the split groups joined.
+struct Member_Choice_Record {
+  std::string pick = "closest";  // "closest" or "scored"
+  bool join_splits = false;
+  double spread_rt = std::numeric_limits<double>::quiet_NaN();    // seconds
+  double spread_mass = std::numeric_limits<double>::quiet_NaN();  // Da, or ppm
+  bool spread_mass_ppm = false;
+  double spread_log_intensity = std::numeric_limits<double>::quiet_NaN();
+  std::uint64_t spread_groups = 0;  // groups the spreads came from
+  std::uint64_t joins = 0;
+
+  // Equal when every field is, NaN spreads equal to NaN.
+  friend bool operator==(const Member_Choice_Record& a, const Member_Choice_Record& b);
+};
+
+// The record as (item, value) pairs, in the order they are stored: "pick",
+// "join_splits" ("on"/"off"), "spread_rt", "spread_mass" or "spread_mass_ppm",
+// "spread_log_intensity", "spread_groups", "joins".
+std::vector<std::pair<std::string, std::string>> Member_Choice_Items(
+    const Member_Choice_Record& choice);
 
 // One input database of the run.
 struct Run_Input {
@@ -45,7 +71,8 @@ struct Run_Record {
   std::uint64_t peaks = 0;
   std::uint64_t groups = 0;
   std::uint64_t unaligned = 0;
-  std::vector<Run_Input> inputs;  // in SAMPLE_ID order
+  std::vector<Run_Input> inputs;                      // in SAMPLE_ID order
+  std::optional<Member_Choice_Record> member_choice;  // none: closest in time, no joining
 
   friend bool operator==(const Run_Record&, const Run_Record&) = default;
 };

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

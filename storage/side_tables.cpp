@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -35,6 +35,11 @@ constexpr const char* kSelectRun = "SELECT Item, Value FROM Align_Run ORDER BY r
 constexpr const char* kSelectRunInput =
     "SELECT SAMPLE_ID, SAMPLE_NAME, Folder, File_Name, Size, XXH3_128, Peaks_Read "
     "FROM Align_Run_Input ORDER BY SAMPLE_ID";
+constexpr const char* kCreateMemberChoice =
+    "CREATE TABLE Align_Member_Choice (Item TEXT PRIMARY KEY, Value TEXT)";
+constexpr const char* kInsertMemberChoice = "INSERT INTO Align_Member_Choice VALUES (?1, ?2)";
+constexpr const char* kSelectMemberChoice =
+    "SELECT Item, Value FROM Align_Member_Choice ORDER BY rowid";
 constexpr const char* kSelectRunInputAsStored = "SELECT * FROM Align_Run_Input ORDER BY rowid";
 
 double Real_Or_NaN(const CppSQLite3Statement& stmt, int column) {
@@ -68,6 +73,26 @@ std::uint64_t Parse_Count(const std::string& path, const std::string& item, std:
   return value;
 }
 
+void Set_Choice_Item(const std::string& path, Member_Choice_Record& choice, const std::string& item,
+                     const std::string& value) {
+  if (item == "pick") {
+    choice.pick = value;
+  } else if (item == "join_splits") {
+    choice.join_splits = value == "on";
+  } else if (item == "spread_rt") {
+    choice.spread_rt = Parse_Double(path, item, value);
+  } else if (item == "spread_mass" || item == "spread_mass_ppm") {
+    choice.spread_mass = Parse_Double(path, item, value);
+    choice.spread_mass_ppm = item == "spread_mass_ppm";
+  } else if (item == "spread_log_intensity") {
+    choice.spread_log_intensity = Parse_Double(path, item, value);
+  } else if (item == "spread_groups") {
+    choice.spread_groups = Parse_Count(path, item, value);
+  } else if (item == "joins") {
+    choice.joins = Parse_Count(path, item, value);
+  }
+}
+
 void Set_Item(const std::string& path, Run_Record& record, const std::string& item,
               const std::string& value) {
   if (item == "program") {
@@ -92,6 +117,10 @@ void Set_Item(const std::string& path, Run_Record& record, const std::string& it
     record.groups = Parse_Count(path, item, value);
   } else if (item == "unaligned") {
     record.unaligned = Parse_Count(path, item, value);
+  } else if (item == "pick" || item == "join_splits" || item.rfind("spread_", 0) == 0 ||
+             item == "joins") {
+    if (!record.member_choice) record.member_choice.emplace();
+    Set_Choice_Item(path, *record.member_choice, item, value);
   }
 }
 
@@ -171,6 +200,11 @@ void Write_Run_Record(CppSQLite3DB& db, const Run_Record& record) {
   put("peaks", std::to_string(record.peaks));
   put("groups", std::to_string(record.groups));
   put("unaligned", std::to_string(record.unaligned));
+  if (record.member_choice) {
+    for (const auto& [name, value] : Member_Choice_Items(*record.member_choice)) {
+      put(name.c_str(), value);
+    }
+  }
   item.finalize();
 
   CppSQLite3Statement input = db.compileStatement(kInsertRunInput);
@@ -244,4 +278,31 @@ Run_Record_Text Read_Run_Record_Text(CppSQLite3DB& db) {
     }
   }
   return text;
+}
+
+void Write_Member_Choice(CppSQLite3DB& db, const Member_Choice_Record& choice) {
+  db.execDML(kCreateMemberChoice);
+  CppSQLite3Statement item = db.compileStatement(kInsertMemberChoice);
+  for (const auto& [name, value] : Member_Choice_Items(choice)) {
+    item.bind(1, name.c_str());
+    item.bind(2, value.c_str(), static_cast<int>(value.size()));
+    item.execDML();
+  }
+  item.finalize();
+}
+
+std::optional<Member_Choice_Record> Read_Member_Choice(CppSQLite3DB& db, const std::string& path) {
+  try {
+    if (!db.tableExists("Align_Member_Choice")) return std::nullopt;
+    Member_Choice_Record choice;
+    CppSQLite3Statement items = db.compileStatement(kSelectMemberChoice);
+    while (items.step()) {
+      if (items.fieldText(0) == nullptr || items.fieldText(1) == nullptr) continue;
+      Set_Choice_Item(path, choice, Text_Of(items, 0), Text_Of(items, 1));
+    }
+    return choice;
+  } catch (const CppSQLite3Exception& e) {
+    throw std::runtime_error(path + ": cannot read the member choice (Align_Member_Choice): " +
+                             std::string(e.errorDetail()));
+  }
 }

@@ -15,6 +15,9 @@
 //                    Folder TEXT, File_Name TEXT, Size INTEGER,
 //                    XXH3_128 TEXT, Peaks_Read INTEGER)
 //     the run record (storage/run_record.h), when the run was asked to keep it.
+//   Align_Member_Choice (Item TEXT PRIMARY KEY, Value TEXT)
+//     how the groups kept their members, when the run went beyond the
+//     closest-in-time rule: the items of Member_Choice_Items.
 //
 // The writers run no transaction of their own (they are meant for the result
 // writer's) and throw CppSQLite3Exception, a table that exists already
@@ -64,6 +67,13 @@ void Write_Run_Record(CppSQLite3DB& db, const Run_Record& record);
 // Align_Run without Align_Run_Input, and for a table SQLite cannot read
 // ("<path>: cannot read the run record: <detail>").
 std::optional<Run_Record> Read_Run_Record(CppSQLite3DB& db, const std::string& path);
+
+// Creates Align_Member_Choice and fills it from choice.
+void Write_Member_Choice(CppSQLite3DB& db, const Member_Choice_Record& choice);
+// The stored choice, nullopt without the table. Throws std::runtime_error
+// "<path>: ..." for a value that is not a number where one is needed and for
+// a table SQLite cannot read.
+std::optional<Member_Choice_Record> Read_Member_Choice(CppSQLite3DB& db, const std::string& path);
 
 // The run record as stored, for showing it as it is: Align_Run's items in
 // stored order, Align_Run_Input's column names and rows (each value as SQLite

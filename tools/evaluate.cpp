@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "storage/aligned_result.h"
-#include "storage/number_text.h"
+#include "storage/sqlite/number_text.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -88,7 +89,31 @@ struct Compound {
   double log_abundance;
   std::uint32_t points;
   std::vector<Ion> ions;
+  int only_group = -1;         // case/control: 0 controls only, 1 cases only
+  double case_log_fold = 0.0;  // case/control: added to log_abundance in the cases
 };
+
+// The case/control study's folds and isomers (see Simulation_Options).
+void Make_Case_Control(std::vector<Compound>& catalogue, std::uint64_t seed) {
+  Random random(Split_Mix(seed ^ 0xca5ec0a7ULL));
+  const std::size_t count = catalogue.size();
+  for (std::size_t c = 0; c < count; ++c) {
+    if (random.Chance(0.5)) {
+      const double fold = std::log(10.0) * random.Uniform(1.0, 2.0);
+      catalogue[c].case_log_fold = random.Chance(0.5) ? fold : -fold;
+    }
+    if (random.Chance(0.1)) {
+      Compound isomer = catalogue[c];
+      const double gap = random.Uniform(2.0, 15.0);
+      isomer.rt += random.Chance(0.5) ? gap : -gap;
+      isomer.log_abundance += 0.5 * random.Normal();
+      isomer.case_log_fold = 0.0;
+      catalogue[c].only_group = 0;
+      isomer.only_group = 1;
+      catalogue.push_back(isomer);
+    }
+  }
+}
 
 std::vector<Compound> Make_Catalogue(std::uint32_t count, std::uint64_t seed) {
   Random random(Split_Mix(seed ^ 0x5eedc0ffeeULL));
@@ -269,7 +294,8 @@ struct Sim_Peak {
 };
 
 void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity,
-                std::uint32_t points, double mass_noise_ppm, Chromatogram_Peak_Group_Compound& p) {
+                std::uint32_t points, double mass_noise_ppm, std::uint32_t shape_points,
+                Chromatogram_Peak_Group_Compound& p) {
   const double sigma = points * kScanSeconds / 6.0;
   const auto apex_scan = static_cast<std::uint32_t>(std::lround(apex_rt / kScanSeconds));
   const std::uint32_t first = apex_scan > points / 2 ? apex_scan - points / 2 : 0;
@@ -297,6 +323,12 @@ void Make_Shape(Random& random, double apex_rt, double mz, double apex_intensity
   p.Peak_SNR = top / random.Log_Normal(std::log(200.0), 0.5);
   p.Left_Boundary = first;
   p.Right_Boundary = first + points - 1;
+  if (shape_points > 0 && shape_points < points) {
+    // The middle points; the apex scan is first + points / 2, inside them.
+    const std::uint32_t skip = (points - shape_points + 1) / 2;
+    p.Peak_shape.erase(p.Peak_shape.begin() + skip + shape_points, p.Peak_shape.end());
+    p.Peak_shape.erase(p.Peak_shape.begin(), p.Peak_shape.begin() + skip);
+  }
 }
 
 // smooth_drift, when given, replaces the sample's default drift; the values
@@ -316,6 +348,8 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
   for (std::uint32_t c = 0; c < catalogue.size(); ++c) {
     const Compound& compound = catalogue[c];
     if (!random.Chance(options.presence)) continue;
+    const int group = options.case_control && sample >= options.samples / 2 ? 1 : 0;
+    if (compound.only_group >= 0 && compound.only_group != group) continue;
     ++group_key;
     const double mass = compound.mass * (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
     const double shift =
@@ -331,7 +365,12 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     const double rt = std::clamp(compound.rt + shift + options.rt_jitter_seconds * random.Normal(),
                                  rt_floor, rt_ceiling);
     tally.Add(c, mass, rt, rt - shift);
-    const double abundance = std::exp(compound.log_abundance + 0.3 * random.Normal());
+    double log_abundance = compound.log_abundance + 0.3 * random.Normal();
+    if (group == 1) log_abundance += compound.case_log_fold;
+    if (options.dilution && options.samples > 1) {
+      log_abundance -= std::log(100.0) * sample / (options.samples - 1);
+    }
+    const double abundance = std::exp(log_abundance);
     const std::uint32_t points = std::clamp<std::uint32_t>(
         compound.points + random.Integer(0, 6) - 3, kPointsLow, kPointsHigh);
     const std::size_t first = peaks.size();
@@ -346,7 +385,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
       const double mz = (compound.mass + kIons[ion.kind].shift) *
                         (1.0 + 1e-6 * options.mass_noise_ppm * random.Normal());
       Make_Shape(random, rt + 0.05 * random.Normal(), mz, abundance * ion.ratio, points,
-                 options.mass_noise_ppm, s.peak);
+                 options.mass_noise_ppm, options.shape_points, s.peak);
       s.peak.Adduct_Annotation = kIons[ion.kind].annotation;
       s.peak.Compound_MolecularMass = mass;
       s.peak.Compound_Retention_Time = rt;
@@ -367,7 +406,7 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
     s.group_rt = rt;
     Make_Shape(random, rt, random.Uniform(kMassLow, kMassHigh + 50.0),
                random.Log_Normal(std::log(2.0e4), 1.0), random.Integer(kPointsLow, kPointsHigh),
-               options.mass_noise_ppm, s.peak);
+               options.mass_noise_ppm, options.shape_points, s.peak);
     s.peak.Compound_MolecularMass = 0.0;
     s.peak.Compound_Retention_Time = 0.0;
     s.peak.Compound_Intensity = 0.0;
@@ -439,11 +478,21 @@ Simulation_Result Simulate_Study(
   result.compounds = options.peaks_per_sample != 0
                          ? Compounds_For_Peaks_Per_Sample(options, options.peaks_per_sample)
                          : options.compounds;
-  const std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+  std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
+  if (options.case_control) {
+    Make_Case_Control(catalogue, options.seed);
+    result.compounds = static_cast<std::uint32_t>(catalogue.size());
+  }
   const std::vector<Smooth_Drift> smooth_drifts =
       options.max_drift_seconds >= 0.0 ? Make_Smooth_Drifts(options) : std::vector<Smooth_Drift>();
   const std::vector<Bend_And_Trend> bends = Make_Bends_And_Trends(options);
   Truth_Tally tally(catalogue.size());
+  std::optional<Signal_Study> signal;
+  if (options.signal.Enabled()) {
+    std::vector<double> levels;
+    for (const Compound& c : catalogue) levels.push_back(c.log_abundance);
+    signal.emplace(options.signal, options.seed, options.samples, std::move(levels));
+  }
 
   result.ground_truth_path = Join_Path(out_dir, kGroundTruthName);
   std::ofstream truth(result.ground_truth_path, std::ios::binary | std::ios::trunc);
@@ -457,6 +506,15 @@ Simulation_Result Simulate_Study(
     std::vector<Sim_Peak> peaks = Make_Sample(
         options, catalogue, sample, smooth_drifts.empty() ? nullptr : &smooth_drifts[sample],
         bends.empty() ? nullptr : &bends[sample], tally);
+    if (signal) {
+      peaks.erase(std::remove_if(peaks.begin(), peaks.end(),
+                                 [&](Sim_Peak& s) {
+                                   return s.true_compound != 0 &&
+                                          !signal->Measure(sample, s.true_compound - 1,
+                                                           s.peak.Compound_Intensity);
+                                 }),
+                  peaks.end());
+    }
     rows.clear();
     rows.reserve(peaks.size());
     for (Sim_Peak& s : peaks) {
@@ -474,6 +532,14 @@ Simulation_Result Simulate_Study(
   truth.close();
   if (!truth) Fail(result.ground_truth_path, "write failed");
   result.truth = tally.Figures();
+  if (signal) {
+    std::vector<double> masses, rts;
+    for (const Compound& c : catalogue) {
+      masses.push_back(c.mass);
+      rts.push_back(c.rt);
+    }
+    signal->Write_Truth(out_dir, result.sample_names, masses, rts);
+  }
   if (options.write_truth_figures) {
     const std::string path = Join_Path(out_dir, kStudyTruthName);
     std::ofstream figures(path, std::ios::binary | std::ios::trunc);

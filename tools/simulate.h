@@ -9,7 +9,8 @@
 // plus a small jitter; its ions share its Group_ID and Compound_ID (numbered
 // per sample) and carry their own Apex_MZ and Adduct_Annotation. About
 // `unannotated_fraction` of a sample's peaks are unannotated (Compound_ID 0,
-// true compound 0). Peaks are Gaussian, 15-60 points.
+// true compound 0). Peaks are Gaussian, 15-60 points (their middle
+// `shape_points` when that is set).
 //
 // Deterministic: the same options give byte-identical files on every platform
 // with IEEE doubles (mt19937_64 and hand-written distributions).
@@ -23,7 +24,8 @@
 #include <vector>
 
 #include "model/peak.h"
-#include "tools/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
+#include "storage/annotated_writer.h"  // Write_Annotated_Database, used with the simulator
+#include "tools/simulate_signal.h"
 
 inline constexpr const char* kGroundTruthName = "ground_truth.csv";
 
@@ -57,8 +59,30 @@ struct Simulation_Options {
   // to run. Both are drawn from a generator of their own: with both 0 the
   // study is that of the same options without them, byte for byte.
   double rt_trend_seconds = 0.0;
+  // A case/control study: the first half of the samples are controls, the
+  // rest cases. Half of the compounds change by a fold of 10-100x (up or
+  // down, log-uniform) in the cases, and a tenth of them have an isomer of
+  // the same mass eluting 2-15 s away that only the cases hold, the compound
+  // itself then only the controls. Drawn from a generator of its own; the
+  // isomers are catalogue compounds after the others.
+  bool case_control = false;
+  // A dilution series: sample i's abundances are divided by
+  // 100^(i / (samples - 1)), so the last sample is 100x weaker than the first.
+  bool dilution = false;
+  // When above 0, each peak's stored shape holds at most this many points:
+  // the middle ones of its full Gaussian, the apex among them. The peak keeps
+  // its width, boundaries, apex, area and every other value, and the
+  // generator draws the same numbers, so the study is that of the same
+  // options with full shapes but for the shapes' lengths (a cohort's inputs
+  // then take a fraction of the disk).
+  std::uint32_t shape_points = 0;
   // Write kStudyTruthName with the figures of Simulation_Truth.
   bool write_truth_figures = false;
+  // When enabled, a run in batches with pooled QCs: each annotated
+  // compound's Compound_Intensity is that of tools/simulate_signal.h (its
+  // peaks' shapes stay as they are), compounds below the detection limit are
+  // left out of the sample, and its truth files are written beside the rest.
+  Signal_Simulation signal;
 };
 
 inline constexpr const char* kStudyTruthName = "study_truth.csv";

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "run/result_writers.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "ui/text_codec.h"
 
@@ -343,8 +344,7 @@ QString Estimate_Details_Text(const Tolerance_Suggestion& suggestion) {
 
 bool Make_Folder(const QString& folder) {
   if (folder.isEmpty()) return false;
-  if (QFileInfo(folder).isDir()) return true;
-  return QDir().mkpath(folder) && QFileInfo(folder).isDir();
+  return Output_Folder(To_Engine_String(folder)).ok();
 }
 
 }  // namespace Varnel

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "storage/path.h"
-#include "tools/feature_import.h"
+#include "import/feature_import.h"
 #include "ui/text_codec.h"
 
 namespace Varnel {

@@ -29,7 +29,7 @@ struct Import_Summary {
   QString message;        // "Imported N samples (M features) into FOLDER." and the masses' kinds
 };
 
-// Imports the feature lists (see tools/feature_import.h). REQUIRES:
+// Imports the feature lists (see import/feature_import.h). REQUIRES:
 // Check_Import(values) gave nothing. Throws Import_Error or
 // std::runtime_error naming the file; nothing is written then.
 Import_Summary Run_Import(const Import_Form_Values& values);

@@ -25,8 +25,8 @@
 #include "align/tolerance_estimate.h"
 #include "run/alignment_request.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tools/evaluate.h"
 #include "tools/simulate.h"
 
@@ -101,6 +101,12 @@ int main(int argc, char** argv) {
   bool residuals = false;
   app.add_flag("--residuals", residuals, "Print quantiles of the corrected times' residuals");
   app.add_flag("--estimate", estimate, "Print the tolerance estimate against the truth");
+  std::string pick_name = "closest";
+  app.add_option("--pick", pick_name, "closest or scored")->capture_default_str();
+  bool join_splits = false;
+  app.add_flag("--join-splits", join_splits, "Join groups split over disjoint samples");
+  double mass_tol_ppm = -1.0;
+  app.add_option("--mass-tol-ppm", mass_tol_ppm, "ppm, instead of --mass-tol");
   CLI11_PARSE(app, argc, argv);
   try {
     auto start = std::chrono::steady_clock::now();
@@ -108,7 +114,14 @@ int main(int argc, char** argv) {
     const Ground_Truth truth = Ground_Truth::Read(Join_Path(folder, kGroundTruthName));
     std::printf("study %s: %zu peaks, read in %.2f s\n", folder.c_str(), list.size(),
                 Seconds_Since(start));
-    const Mass_Tolerance tol{Mass_Tolerance::Unit::kDa, mass_tol};
+    const Mass_Tolerance tol = mass_tol_ppm >= 0.0
+                                   ? Mass_Tolerance{Mass_Tolerance::Unit::kPpm, mass_tol_ppm}
+                                   : Mass_Tolerance{Mass_Tolerance::Unit::kDa, mass_tol};
+    Member_Choice choice;
+    if (!Member_Pick_Of_Name(pick_name, choice.pick)) {
+      throw std::runtime_error("--pick: closest or scored, not " + pick_name);
+    }
+    choice.join_splits = join_splits;
     Null_Buffer sink;
     std::ostream quiet(&sink);
 
@@ -173,9 +186,14 @@ int main(int argc, char** argv) {
       }
     }
     start = std::chrono::steady_clock::now();
-    Compound_Align_With_Rt_Correction(deep ? Two_Phase_Align : One_Phase_Align, tol, fast_window,
-                                      deep_window, list, correction, quiet);
+    const std::vector<double> times = Corrected_Times(list, correction);
+    const Member_Choice_Outcome outcome =
+        compound_align(deep ? Two_Phase_Align : One_Phase_Align, tol, fast_window, deep_window,
+                       list, &times, choice, quiet);
     const double align_seconds = Seconds_Since(start);
+    std::printf("%s",
+                Member_Choice_Text(choice.pick, outcome.spreads, choice.join_splits, outcome.joins)
+                    .c_str());
     const Evaluation score = Score_Alignment(Label_Peaks(list, truth, folder), curated_only);
     std::printf("%s alignment, %s, mass tol %g Da, windows %g / %g s\n", deep ? "deep" : "fast",
                 correct ? "with RT correction" : "no RT correction", mass_tol, fast_window,

@@ -16,9 +16,9 @@
 #include "run/file_hash.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "storage/path.h"
-#include "tools/feature_import.h"
+#include "import/feature_import.h"
 
 namespace {
 

@@ -18,10 +18,11 @@
 
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
-#include "storage/btree_writer.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/btree_writer.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/stored_shape.h"
 #include "ui/grid/aligned_table.h"
 
 namespace {
@@ -454,6 +455,26 @@ void BM_DecodeShape(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeShape);
 
+// Checking that one stored shape of about 40 points is already in the
+// written form (what a run does for every peak it reads).
+void BM_IsWrittenForm(benchmark::State& state) {
+  std::mt19937_64 rng(5);
+  std::vector<std::string> stored;
+  for (int i = 0; i < 64; ++i) {
+    std::string text;
+    Format_Peak_Shape_Text(MakePeak(rng, 1, 1).Peak_shape, text);
+    stored.push_back(Encode_Peak_Shape(text));
+  }
+  std::size_t i = 0, bytes = 0;
+  for (auto _ : state) {
+    const std::string& s = stored[i++ % stored.size()];
+    bytes += s.size();
+    benchmark::DoNotOptimize(Is_Written_Form(s));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_IsWrittenForm);
+
 // Formatting and encoding one shape of about 40 points.
 void BM_EncodeShape(benchmark::State& state) {
   std::mt19937_64 rng(5);
@@ -473,7 +494,7 @@ BENCHMARK(BM_EncodeShape);
 
 // The six indexes of a result-sized table (aligned_rows rows of six integer
 // columns and a 1.5 KB shape), built by CREATE INDEX over the filled table or
-// written as pages from the kept values (storage/btree_writer.h). Only the
+// written as pages from the kept values (storage/sqlite/btree_writer.h). Only the
 // index building is timed; the table is written afresh for each run.
 void IndexBench(benchmark::State& state, bool pages, const char* name) {
   const std::string path = Join_Path(OutputFolder(), "indexes.db");

@@ -42,10 +42,10 @@
 
 #include "storage/aligned_queries.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/align_table_model.h"
 #include "ui/grid/aligned_table.h"
 #include "ui/viz_plot.h"

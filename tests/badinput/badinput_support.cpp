@@ -19,7 +19,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace badinput {
 

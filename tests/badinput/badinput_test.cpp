@@ -24,9 +24,9 @@
 
 #include "badinput_support.h"
 #include "run/alignment_run.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/aligned_table.h"
 
 namespace badinput {

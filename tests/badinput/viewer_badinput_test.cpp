@@ -19,8 +19,8 @@
 #include "badinput_support.h"
 #include "run/alignment_run.h"
 #include "storage/aligned_queries.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/aligned_table.h"
 
 namespace badinput {
@@ -91,14 +91,15 @@ std::vector<Viewer_Case> All_Viewer_Cases() {
   };
   return {
       {"NotSqlite", [](const std::string& p) { Write_File(p, std::string(3000, 'A')); },
-       "file is not a database", "file is not a database"},
-      {"EmptyFile", [](const std::string& p) { Write_File(p, ""); }, "no such table", ""},
+       "not an aligned result (file is not a database)", "file is not a database"},
+      {"EmptyFile", [](const std::string& p) { Write_File(p, ""); },
+       "not an aligned result (it has no table Align_Peaklist)", ""},
       {"Truncated", [](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 2); },
        "malformed", "malformed"},
       {"Deleted", [](const std::string& p) { fs::remove(p); }, "unable to open database file",
        "unable to open database file"},
-      {"NoTable", sql("drop table Align_Peaklist; create table Other(x int);"), "no such table",
-       ""},
+      {"NoTable", sql("drop table Align_Peaklist; create table Other(x int);"),
+       "not an aligned result (it has no table Align_Peaklist)", ""},
       {"MissingGridColumn", sql("alter table Align_Peaklist drop column Align_RT;"),
        "no such column: Align_RT", "column Align_RT: Invalid field name requested"},
       {"MissingShapeColumn", sql("alter table Align_Peaklist drop column Peak_shape;"), "",

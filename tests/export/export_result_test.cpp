@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/cppsqlite3.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/export/export_support.h"
 #include "tests/export/mztab_check.h"
 

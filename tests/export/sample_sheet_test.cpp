@@ -76,7 +76,32 @@ INSTANTIATE_TEST_SUITE_P(
         Sheet_Case{"OrderNotANumber",
                    "sample,group,order\nS0,A,first\n",
                    {},
-                   " line 2: order \"first\" of sample \"S0\" is not a number"}),
+                   " line 2: order \"first\" of sample \"S0\" is not a number"},
+        Sheet_Case{"NamedColumnsAnyOrder",
+                   "Batch,Injection_Order,Sample Name,Notes,Class\nB1,3,S0,x,QC\nB2,1,S1,,A\n",
+                   {{"S0", "QC"}, {"S1", "A"}},
+                   nullptr,
+                   {3.0, 1.0}},
+        Sheet_Case{"NamedColumnsTooFew",
+                   "class,batch,sample\nA,1\n",
+                   {},
+                   " line 2: expected 3 fields, as the header names, found 2"},
+        Sheet_Case{"NamedColumnsTwice",
+                   "sample,group,class\nS0,A,B\n",
+                   {},
+                   " line 1: two columns give the group"},
+        Sheet_Case{"NamedEmptyBatch",
+                   "sample,class,batch\nS0,A,\n",
+                   {},
+                   " line 2: empty batch for sample \"S0\""},
+        Sheet_Case{"NamedBadConditioning",
+                   "sample,class,conditioning\nS0,QC,maybe\n",
+                   {},
+                   " line 2: conditioning \"maybe\" of sample \"S0\" is not yes or no"},
+        Sheet_Case{"NamedBadOrder",
+                   "order,sample,class\n1e999,S0,QC\n",
+                   {},
+                   " line 2: order \"1e999\" of sample \"S0\" is not a number"}),
     [](const ::testing::TestParamInfo<Sheet_Case>& info) { return std::string(info.param.name); });
 
 TEST(SampleSheetFileTest, MissingFileIsNamed) {
@@ -90,6 +115,20 @@ TEST(SampleSheetFileTest, MissingFileIsNamed) {
         }
       },
       std::runtime_error);
+}
+
+TEST(SampleSheetNamedTest, ReadsBatchAndConditioningBesideTheRows) {
+  Temp_Folder dir;
+  const std::string path = Join_Path(dir.path(), "sheet.csv");
+  Write_File(path,
+             "run_order,class,batch_id,sample_id,conditioning_qc\n"
+             "2,QC,b2,Q1,yes\n1,A,b1,S1,\n3,QC,b1,Q2,0\n");
+  const Sample_Sheet sheet = Read_Sample_Sheet(path);
+  EXPECT_EQ(sheet.rows, (std::vector<std::pair<std::string, std::string>>{
+                            {"Q1", "QC"}, {"S1", "A"}, {"Q2", "QC"}}));
+  EXPECT_EQ(sheet.order, (std::vector<double>{2, 1, 3}));
+  EXPECT_EQ(sheet.batch, (std::vector<std::string>{"b2", "b1", "b1"}));
+  EXPECT_EQ(sheet.conditioning, (std::vector<char>{1, 0, 0}));
 }
 
 }  // namespace

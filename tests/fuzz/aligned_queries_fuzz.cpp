@@ -11,8 +11,8 @@
 
 #include "fuzz_db_file.h"
 #include "storage/aligned_queries.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/aligned_table.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "fuzz_db_file.h"
 #include "model/peak.h"
 #include "storage/annotated_reader.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

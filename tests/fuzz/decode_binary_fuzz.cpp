@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 

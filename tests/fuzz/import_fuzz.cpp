@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/feature_import.h"
+#include "import/feature_import.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "model/peak.h"
-#include "storage/cppsqlite3.h"
-#include "storage/number_text.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/sqlite/number_text.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 // file, what does not belong to its plan.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -290,6 +292,39 @@ TEST_F(ShardTest, InputChangedAfterThePlanIsRefusedByNameAndNothingIsWritten) {
   }
   EXPECT_EQ(List_Folder(plan_dir), std::vector<std::string>{kPlanFileName});
   EXPECT_THROW(Split_Inputs(plan_dir, {Join_Path(folder_.path(), "other.db")}), std::runtime_error);
+}
+
+// One input in two scans (or one scan given twice) would be aligned against
+// itself: the plan refuses it naming the scan and both paths; a split run
+// again removes the part a killed split left, and only that.
+TEST_F(ShardTest, AnInputScannedTwiceIsRefusedAndAKilledSplitLeavesNothing) {
+  const Alignment_Request options = Options(One_Phase_Align, false, false);
+  const std::vector<std::string> scans = Scan(options, "s");
+  std::ostringstream notes;
+  try {
+    Make_Plan({scans[0], scans[1], scans[0]}, options, 3, notes);
+    ADD_FAILURE() << "a scan given twice was planned";
+  } catch (const std::runtime_error& e) {
+    const std::string first = Join_Path(options.files[0].folder, options.files[0].name);
+    EXPECT_EQ(std::string(e.what()), scans[0] + ": " + first + " and " + first +
+                                         " are the same file; give each input once");
+  }
+  const std::string plan_dir = Join_Path(folder_.path(), "plan");
+  fs::create_directories(plan_dir);
+  Study_Plan plan = Make_Plan(scans, options, 3, notes);  // control
+  Write_Plan_File(plan_dir, plan);
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string parts = Part_Folder(plan_dir, 0);
+  fs::create_directories(parts);
+  const std::string left = Join_Path(parts, ".varnel-part-" + std::to_string(ended) + "-Xy12Z9");
+  Write_File(left, "half a part");
+  Write_File(Join_Path(parts, "notes.txt"), "kept");
+  Split_Inputs(plan_dir, paths_);
+  EXPECT_FALSE(fs::exists(left));
+  EXPECT_TRUE(fs::exists(Join_Path(parts, "notes.txt")));
+  for (const std::string& name : List_Folder(parts)) EXPECT_NE(name[0], '.') << name;
 }
 
 TEST_F(ShardTest, PlanOfAnotherSchemaVersionIsRefusedByName) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "run/alignment_run.h"
+#include "run/result_pair.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 
@@ -115,8 +116,12 @@ TEST_F(CliTest, SampleNumbersFollowTheCommandLine) {
   Sample("A" + kSuffix, 200.0, 60.0, 10.0);
   Exec_Sql(Db("empty" + kSuffix), "create table Other(x int); insert into Other values(1);");
   Sample("run7.db", 300.0, 60.0, 10.0);
+  // Another file of the same name (in another folder): another sample, of
+  // the same name.
+  std::filesystem::create_directory(Db("again"));
+  Copy_File(Db("A" + kSuffix), Db("again/A" + kSuffix));
   const Outcome outcome =
-      Align({Db("A" + kSuffix), Db("empty" + kSuffix), Db("run7.db"), Db("A" + kSuffix)});
+      Align({Db("A" + kSuffix), Db("empty" + kSuffix), Db("run7.db"), Db("again/A" + kSuffix)});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   std::set<std::pair<std::string, std::string>> samples;
   for (const Csv_Row& row : Read_Csv(Csv()))
@@ -125,6 +130,77 @@ TEST_F(CliTest, SampleNumbersFollowTheCommandLine) {
       {"0", "A"}, {"2", "run7.db"}, {"3", "A"}};
   EXPECT_EQ(samples, expected);
   EXPECT_NE(outcome.out.find("samples: 4\n"), std::string::npos);
+}
+
+// One file given twice, by any path, would be aligned against itself: it is
+// refused naming both arguments, before anything is read or written; the
+// same for --estimate and --scan.
+TEST_F(CliTest, TheSameInputTwiceIsRefusedByAnyPath) {
+  const Args study = Split_Study();
+  const std::string a = study[0];
+  std::filesystem::create_symlink(a, Db("link.db"));
+  std::filesystem::create_hard_link(a, Db("hard.db"));
+  const std::string dotted = folder_.path() + "/./" + Split_Path(a).name;
+  for (const std::string& twin : {a, dotted, Db("link.db"), Db("hard.db")}) {
+    for (const Args& mode : std::vector<Args>{{}, {"--estimate"}, {"--scan", Db("scan.json")}}) {
+      const Outcome outcome = Align(Concat(mode, {a, study[1], twin}));
+      const std::string label = twin + " " + ::testing::PrintToString(mode);
+      EXPECT_EQ(outcome.status, 2) << label << outcome.err;
+      EXPECT_EQ(outcome.err, "varnel-align: " + a + " and " + twin +
+                                 " are the same file; give each input once\n")
+          << label;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(Result()));
+  EXPECT_FALSE(std::filesystem::exists(Db("scan.json")));
+  // Control: the three distinct files align.
+  EXPECT_EQ(Align(study).status, 0);
+}
+
+// One writer per result folder: a run into a folder that another run holds
+// fails at once naming that process and host, and leaves the folder as it
+// was; the same run goes through once the folder is free.
+TEST_F(CliTest, ASecondRunIntoAFolderInUseFailsAtOnce) {
+  const Args study = Split_Study();
+  ASSERT_EQ(Align(study).status, 0);
+  const std::string csv = Read_File(Csv());
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  {
+    const Result_Folder_Writer holder(Result());  // this process, as another run
+    const Outcome outcome = Align(Concat({"--mode", "deep"}, study));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "varnel-align: " + Result() + ": in use by process " +
+                               std::to_string(getpid()) + " on " + host +
+                               " (its lock: " + kWriterLockName + ")\n");
+    EXPECT_EQ(Read_File(Csv()), csv);
+  }
+  EXPECT_EQ(Align(Concat({"--mode", "deep"}, study)).status, 0);
+  EXPECT_EQ(List_Folder(Result()), (Args{kAlignedDbName, kAlignedCsvName}));
+}
+
+// A file that is no database, and a peak list whose integer column holds
+// text, are named in Varnel's words; a run that made its result folder for
+// nothing takes it away again.
+TEST_F(CliTest, BadInputsAreToldInVarnelsWords) {
+  const Args study = Split_Study();
+  Write_File(Db("notes.db"), std::string(2000, 'x'));
+  Outcome outcome = Align({study[0], Db("notes.db")});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "varnel-align: " + Db("notes.db") +
+                             ": is not a Varnel annotated peak-list database (file is not a "
+                             "database)\n");
+  EXPECT_FALSE(std::filesystem::exists(Result()));
+  Copy_File(study[1], Db("text.db"));
+  Exec_Sql(Db("text.db"), "update Annotate_Peaklist set Peak_ID = 'abc'");
+  outcome = Align({study[0], Db("text.db")});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err.rfind("varnel-align: " + Db("text.db") + ": column Peak_ID", 0), 0u)
+      << outcome.err;
+  EXPECT_NE(outcome.err.find(": not a whole number (invalid stoi argument)"), std::string::npos)
+      << outcome.err;
+  EXPECT_FALSE(std::filesystem::exists(Result()));
+  EXPECT_EQ(Align({study[0], study[1]}).status, 0);  // control
 }
 
 TEST_F(CliTest, DeepAndFastGroupDifferentlyAndVerbosePrintsTheLines) {
@@ -139,6 +215,28 @@ TEST_F(CliTest, DeepAndFastGroupDifferentlyAndVerbosePrintsTheLines) {
   outcome = Align(Concat({"--mode", "deep", "--deep-window", "4"}, study));
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_NE(outcome.out.find("groups: 2\n"), std::string::npos) << outcome.out;
+}
+
+// The inputs read on the run's own thread or on several: the same files.
+TEST_F(CliTest, ThreadsGiveTheSameResult) {
+  const Simulation_Result study = Make_Study(folder_.path(), 5, 40);
+  const Args inputs = Study_Paths(folder_.path(), study);
+  std::string csv, db;
+  for (const char* threads : {"", "1", "3"}) {
+    const std::string out = Join_Path(scratch_.path(), std::string("t") + threads);
+    Args args{"--rt-correction", "--result-dir", out};
+    if (*threads != '\0') args = Concat({"--threads", threads}, args);
+    const Outcome outcome = Align(Concat(args, inputs));
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    if (csv.empty()) {
+      csv = Read_File(Join_Path(out, kAlignedCsvName));
+      db = Read_File(Join_Path(out, kAlignedDbName));
+      continue;
+    }
+    EXPECT_EQ(Read_File(Join_Path(out, kAlignedCsvName)), csv) << threads;
+    EXPECT_TRUE(Read_File(Join_Path(out, kAlignedDbName)) == db) << threads;
+  }
+  EXPECT_EQ(Align(Concat({"--threads", "0"}, inputs)).status, 2);
 }
 
 TEST_F(CliTest, ResultDirOptionIsCreatedWhenMissing) {

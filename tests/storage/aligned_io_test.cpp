@@ -19,9 +19,9 @@
 
 #include "storage/aligned_queries.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "temp_dir.h"
 
 namespace {
@@ -734,6 +734,38 @@ TEST_F(AlignedIoTest, CsvGolden) {
     s << v;
     EXPECT_NE(expected.find("," + s.str() + ","), std::string::npos) << s.str();
   }
+}
+
+// A CSV file of several 4 MiB chunks, lines across the chunks' edges and a
+// partial last chunk: the same bytes past the page cache as through it, and
+// each line where a line-by-line CSV puts it.
+TEST_F(AlignedIoTest, CsvOfSeveralChunksIsTheSameDirectAndBuffered) {
+  List list;
+  std::string expected_lines;
+  for (std::uint32_t i = 0; i < 4000; ++i) {
+    Align p = MakePeak(i % 7, i + 1, i, i, 0);
+    p.Adduct_Annotation = std::string(1000 + (i * 37) % 2000, static_cast<char>('a' + i % 26));
+    list.push_back(p);
+  }
+  WriteCsv(list);
+  const std::string direct = ReadFile(File(kCsv));
+  setenv("VARNEL_BUFFERED_CSV", "1", 1);
+  WriteCsv(list);
+  unsetenv("VARNEL_BUFFERED_CSV");
+  const std::string buffered = ReadFile(File(kCsv));
+  ASSERT_GT(direct.size(), std::size_t{2} << 22);  // two whole chunks and a part
+  EXPECT_NE(direct.size() % (std::size_t{4} << 20), 0u);
+  EXPECT_TRUE(direct == buffered);
+  EXPECT_EQ(std::count(direct.begin(), direct.end(), '\n'), 4001);
+  // Line k + 1 carries row k's annotation.
+  std::istringstream lines(direct);
+  std::string line;
+  std::getline(lines, line);
+  for (const Align& p : list) {
+    ASSERT_TRUE(std::getline(lines, line));
+    ASSERT_NE(line.find("," + p.Adduct_Annotation + ","), std::string::npos) << p.EIC_ID;
+  }
+  EXPECT_EQ(FolderEntries(dir_.path()), std::vector<std::string>{kCsv});
 }
 
 }  // namespace

@@ -11,10 +11,10 @@
 
 #include "storage/aligned_result.h"
 #include "storage/aligned_writers.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/rt_shift_curves.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/storage/temp_dir.h"
 
 namespace {

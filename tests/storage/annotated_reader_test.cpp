@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/peak_shape.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "temp_dir.h"
 
 namespace {
@@ -166,7 +166,8 @@ TEST_F(AnnotatedReaderTest, NotADatabaseNamesTheFile) {
   std::fclose(f);
   int code = 0;
   EXPECT_EQ(SqliteError("words.db", &code),
-            "UNKNOWN_ERROR[26]: " + File("words.db") + ": file is not a database");
+            "UNKNOWN_ERROR[26]: " + File("words.db") +
+                ": is not a Varnel annotated peak-list database (file is not a database)");
   EXPECT_EQ(code, SQLITE_NOTADB);
 }
 
@@ -289,13 +290,20 @@ TEST_F(AnnotatedReaderTest, BadIntegersKeepTheStandardExceptions) {
   WriteDb("scan.db", {bad_scan});
 
   std::vector<Peak> peaks;
-  EXPECT_EQ(StdError<std::invalid_argument>("int.db", peaks),
-            File("int.db") + ": column Apex_Pos, EIC_ID 2 Peak_ID 3: invalid stoi argument");
+  EXPECT_EQ(
+      StdError<std::invalid_argument>("int.db", peaks),
+      File("int.db") +
+          ": column Apex_Pos, EIC_ID 2 Peak_ID 3: not a whole number (invalid stoi argument)");
   EXPECT_EQ(peaks.size(), 1u);  // the record before the failure stays
-  EXPECT_EQ(StdError<std::out_of_range>("big.db", peaks),
-            File("big.db") + ": column Group_ID, EIC_ID 12 Peak_ID 3: stoi argument out of range");
-  EXPECT_EQ(StdError<std::invalid_argument>("scan.db", peaks),
-            File("scan.db") + ": column Peak_shape, EIC_ID 12 Peak_ID 3: invalid stoi argument");
+  EXPECT_EQ(
+      StdError<std::out_of_range>("big.db", peaks),
+      File("big.db") +
+          ": column Group_ID, EIC_ID 12 Peak_ID 3: a whole number beyond 32 bits (stoi argument "
+          "out of range)");
+  EXPECT_EQ(
+      StdError<std::invalid_argument>("scan.db", peaks),
+      File("scan.db") +
+          ": column Peak_shape, EIC_ID 12 Peak_ID 3: not a whole number (invalid stoi argument)");
 }
 
 TEST_F(AnnotatedReaderTest, FailuresFollowEicOrderWhateverTheStoredOrder) {
@@ -305,10 +313,52 @@ TEST_F(AnnotatedReaderTest, FailuresFollowEicOrderWhateverTheStoredOrder) {
   good.eic = "1";
   WriteDb("order.db", {bad, good});  // the bad row is stored first, read second
   std::vector<Peak> peaks;
-  EXPECT_EQ(StdError<std::invalid_argument>("order.db", peaks),
-            File("order.db") + ": column Apex_Pos, EIC_ID 5 Peak_ID 3: invalid stoi argument");
+  EXPECT_EQ(
+      StdError<std::invalid_argument>("order.db", peaks),
+      File("order.db") +
+          ": column Apex_Pos, EIC_ID 5 Peak_ID 3: not a whole number (invalid stoi argument)");
   ASSERT_EQ(peaks.size(), 1u);
   EXPECT_EQ(peaks[0].EIC_ID, 1u);
 }
 
 }  // namespace
+
+// An input in WAL mode is read without side files: no -wal or -shm appears
+// beside it (they could not on read-only media), and rows still waiting in
+// its log are read too, through a private copy, leaving the log as it was.
+TEST_F(AnnotatedReaderTest, WalModeInputsAreReadWithoutSideFiles) {
+  namespace fs = std::filesystem;
+  Row first, second;
+  first.eic = "1";
+  second.eic = "2";
+  {
+    CppSQLite3DB db;
+    db.open(File("wal.db").c_str());
+    db.execDML("PRAGMA journal_mode=WAL;");
+    db.execDML(kAnnotatedTable);
+    db.execDML(("insert into Annotate_Peaklist values(" + first.Sql() + ");").c_str());
+  }
+  ASSERT_FALSE(fs::exists(File("wal.db-wal")));  // checkpointed on close
+  EXPECT_EQ(ReadBack("wal.db").size(), 1u);
+  EXPECT_FALSE(fs::exists(File("wal.db-wal")));
+  EXPECT_FALSE(fs::exists(File("wal.db-shm")));
+
+  // A row committed to the log but not yet into the file: the files as a
+  // writer that still has them open leaves them.
+  fs::create_directory(File("copy"));
+  {
+    CppSQLite3DB db;
+    db.open(File("wal.db").c_str());
+    db.execDML("PRAGMA wal_autocheckpoint=0;");
+    db.execDML(("insert into Annotate_Peaklist values(" + second.Sql() + ");").c_str());
+    fs::copy_file(File("wal.db"), File("copy/wal.db"));
+    fs::copy_file(File("wal.db-wal"), File("copy/wal.db-wal"));
+  }
+  const std::string log = Bytes(File("copy/wal.db-wal"));
+  ASSERT_FALSE(log.empty());
+  const std::vector<Peak> peaks = ReadBack("copy/wal.db");
+  ASSERT_EQ(peaks.size(), 2u);
+  EXPECT_EQ(peaks[1].EIC_ID, 2u);
+  EXPECT_FALSE(fs::exists(File("copy/wal.db-shm")));
+  EXPECT_EQ(Bytes(File("copy/wal.db-wal")), log);
+}

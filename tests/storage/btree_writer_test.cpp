@@ -1,4 +1,4 @@
-#include "storage/btree_writer.h"
+#include "storage/sqlite/btree_writer.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -20,9 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/cppsqlite3.h"
-#include "storage/number_text.h"
 #include "storage/path.h"
+#include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/sqlite/number_text.h"
 #include "temp_dir.h"
 
 namespace {
@@ -96,7 +97,7 @@ void Write_Pages(const std::string& path, const std::vector<Row>& rows, bool dir
 std::size_t Write_Pages_In_Runs(const std::string& path, const std::vector<Row>& rows,
                                 std::size_t run_rows) {
   Btree_Writer tree(path);
-  Index_Entry_Sorter entries(2, Split_Path(path).folder, run_rows);
+  Index_Entry_Sorter entries(2, Own_Temporary_Pattern(Split_Path(path).folder), run_rows);
   Sqlite_Record record;
   for (const Row& r : rows) {
     Encode(r, record);

@@ -1,4 +1,4 @@
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 // The number texts of the stored and written forms: strict integers, lenient
 // reals, "%f" and "%g" written by hand, each against the C library's or
 // SQLite's own.
-#include "storage/number_text.h"
+#include "storage/sqlite/number_text.h"
 
 #include <locale.h>
 #include <stdlib.h>

@@ -18,8 +18,8 @@
 
 #include <sqlite3.h>
 
-#include "storage/cppsqlite3.h"
-#include "storage/number_text.h"
+#include "storage/sqlite/cppsqlite3.h"
+#include "storage/sqlite/number_text.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "storage/aligned_result.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_result.h"
 
@@ -97,6 +97,47 @@ TEST(RunRecordTest, ReadsBackWhatWasWritten) {
   EXPECT_EQ(Record_Of(ppm), record);
   EXPECT_EQ(Rows(ppm, "SELECT Value FROM Align_Run WHERE Item = 'mass_tol_ppm'"),
             std::vector<std::string>{"5"});
+}
+
+TEST(RunRecordTest, MemberChoiceItemsFollowTheCountsAndReadBack) {
+  Temp_Folder dir;
+  Run_Record record = Sample_Record();
+  Member_Choice_Record choice;
+  choice.pick = "scored";
+  choice.join_splits = true;
+  choice.spread_rt = 1.5;
+  choice.spread_mass = 2.25;
+  choice.spread_mass_ppm = true;
+  choice.spread_log_intensity = 0.125;
+  choice.spread_groups = 524;
+  choice.joins = 7;
+  record.member_choice = choice;
+  const std::string path = Write_With_Record(dir.path(), record);
+  const std::vector<std::string> items =
+      Rows(path, "SELECT Item, Value FROM Align_Run ORDER BY rowid");
+  ASSERT_EQ(items.size(), 18u);
+  EXPECT_EQ(std::vector<std::string>(items.begin() + 11, items.end()),
+            (std::vector<std::string>{"pick|scored", "join_splits|on", "spread_rt|1.5",
+                                      "spread_mass_ppm|2.25", "spread_log_intensity|0.125",
+                                      "spread_groups|524", "joins|7"}));
+  EXPECT_EQ(Record_Of(path), record);
+  EXPECT_NE(Format_Run_Record(record).find("Member choice:       scored"), std::string::npos);
+
+  // The table of its own, written whatever the record, with spreads not found.
+  Member_Choice_Record none;
+  none.pick = "scored";
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+    Write_Member_Choice(db, none);
+    EXPECT_EQ(Read_Member_Choice(db, path), none);  // NaN spreads read back as NaN
+  }
+  EXPECT_EQ(Rows(path, "SELECT Value FROM Align_Member_Choice WHERE Item = 'spread_rt'"),
+            std::vector<std::string>{"nan"});
+  CppSQLite3DB db;
+  db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+  db.execDML("UPDATE Align_Member_Choice SET Value = 'x' WHERE Item = 'joins'");
+  EXPECT_THROW(Read_Member_Choice(db, path), std::runtime_error);
 }
 
 TEST(RunRecordTest, ResultWithoutRecordReadsAsNone) {

@@ -238,4 +238,64 @@ TEST(SimulatorTest, BendAndTrendMoveTimesOnlyWhenAskedFor) {
   }
 }
 
+// Short shapes: every peak is the one of full shapes, with the middle points
+// of its shape around the apex; the default writes today's bytes.
+TEST(SimulatorTest, ShapePointsKeepTheMiddleOfTheSamePeaks) {
+  Simulation_Options options = Small(11);
+  options.max_drift_seconds = 10.0;
+  auto read = [](const std::string& folder, const Simulation_Result& study) {
+    std::vector<std::vector<Chromatogram_Peak_Group_Compound>> out;
+    for (const std::string& name : study.database_names) {
+      out.emplace_back();
+      Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder, name,
+                                                                           out.back());
+    }
+    return out;
+  };
+  Temp_Folder full_folder, zero_folder;
+  const Simulation_Result full_study = Simulate_Study(options, full_folder.path());
+  Simulation_Options zero = options;
+  zero.shape_points = 0;
+  Simulate_Study(zero, zero_folder.path());
+  for (const std::string& name : full_study.database_names) {
+    EXPECT_EQ(Read_File(Join_Path(full_folder.path(), name)),
+              Read_File(Join_Path(zero_folder.path(), name)));
+  }
+  const auto full = read(full_folder.path(), full_study);
+  for (const std::uint32_t points : {1u, 2u, 5u, 16u}) {
+    Temp_Folder folder;
+    Simulation_Options o = options;
+    o.shape_points = points;
+    const Simulation_Result study = Simulate_Study(o, folder.path());
+    EXPECT_EQ(study.peaks, full_study.peaks);
+    EXPECT_EQ(Read_File(study.ground_truth_path), Read_File(full_study.ground_truth_path));
+    const auto short_shapes = read(folder.path(), study);
+    ASSERT_EQ(short_shapes.size(), full.size());
+    for (std::size_t s = 0; s < full.size(); ++s) {
+      ASSERT_EQ(short_shapes[s].size(), full[s].size());
+      for (std::size_t i = 0; i < full[s].size(); ++i) {
+        const auto& a = short_shapes[s][i];
+        const auto& b = full[s][i];
+        EXPECT_EQ(a.EIC_ID, b.EIC_ID);
+        EXPECT_EQ(a.Compound_ID, b.Compound_ID);
+        EXPECT_EQ(a.Apex_MZ, b.Apex_MZ);
+        EXPECT_EQ(a.Apex_Intensity, b.Apex_Intensity);
+        EXPECT_EQ(a.Peak_Area, b.Peak_Area);
+        EXPECT_EQ(a.Compound_Retention_Time, b.Compound_Retention_Time);
+        EXPECT_EQ(a.Left_Boundary, b.Left_Boundary);
+        EXPECT_EQ(a.Right_Boundary, b.Right_Boundary);
+        const std::size_t n = std::min<std::size_t>(points, b.Peak_shape.size());
+        ASSERT_EQ(a.Peak_shape.size(), n);
+        const std::size_t skip = (b.Peak_shape.size() - n + 1) / 2;
+        const std::vector<Data_Point> middle(b.Peak_shape.begin() + skip,
+                                             b.Peak_shape.begin() + skip + n);
+        EXPECT_EQ(a.Peak_shape, middle);
+        bool apex_inside = false;
+        for (const Data_Point& d : a.Peak_shape) apex_inside |= d.Scan == b.Apex_Pos;
+        EXPECT_TRUE(apex_inside) << points << " points, peak " << i;
+      }
+    }
+  }
+}
+
 }  // namespace

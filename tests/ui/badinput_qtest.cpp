@@ -109,7 +109,11 @@ class BadInputWindowTest : public Varnel::Test::Window_Test {
     QTest::newRow("not SQLite") << Spoil::kBytes << "just some text, not a database\n"
                                 << "file is not a database";
     QTest::newRow("no table") << Spoil::kSql << "drop table Align_Peaklist;"
-                              << "no such table: Align_Peaklist";
+                              << "not an aligned result (it has no table Align_Peaklist)";
+    // A peak list opened as a result is named as what it is.
+    QTest::newRow("a peak list") << Spoil::kSql
+                                 << "drop table Align_Peaklist; create table Annotate_Peaklist(x);"
+                                 << "not an aligned result: it is an annotated peak list";
     QTest::newRow("column renamed")
         << Spoil::kSql << "alter table Align_Peaklist rename column SAMPLE_ID to Sample;"
         << "no such column: SAMPLE_ID";

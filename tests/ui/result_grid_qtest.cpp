@@ -181,6 +181,19 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     QCOMPARE(Current_Cell(kCol_Align_ID), 3);
   }
 
+  void exportCorrectsWithTheQcsWhenAsked() {
+    Write_File(Path("sheet.csv").toStdString(),
+               "sample,class\nSample 0,QC\nSample 1,A\nSample 2,QC\nSample 5,A\n");
+    dialogs_->save_answers.push_back(Path("corrected.csv"));
+    dialogs_->signal_answer.method = Signal_Method::kQcMedian;
+    dialogs_->answers.push_back(QStringList{Path("sheet.csv")});
+    Entry("Export...");
+    QVERIFY(QFileInfo::exists(Path("corrected.csv.signal.tsv")));
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY2(dialogs_->messages[0].contains(QStringLiteral("signal: qc-median over 1 batch")),
+             qPrintable(dialogs_->messages[0]));
+  }
+
   void exportWritesTheChosenFormat() {
     // Cancelled: nothing written.
     Entry("Export...");

@@ -4,9 +4,9 @@
 #include <QPointer>
 #include <QtTest>
 
-#include "storage/cppsqlite3.h"
 #include "storage/run_record.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_result.h"
 #include "ui/widgets/run_details_dialog.h"

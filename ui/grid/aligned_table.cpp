@@ -11,9 +11,9 @@
 #include <thread>
 #include <unordered_map>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/result_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/grid/read_ahead_hints.h"
 
 namespace {
@@ -171,8 +171,15 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
                   after.st_ino == before.st_ino;
     } catch (const CppSQLite3Exception&) {
     }
+    if (!db.tableExists("Align_Peaklist")) {
+      // SQLite would say "no such table": say what the file is instead.
+      Fail(file, db.tableExists("Annotate_Peaklist")
+                     ? "not an aligned result: it is an annotated peak list (table "
+                       "Annotate_Peaklist), an input of an alignment"
+                     : "not an aligned result (it has no table Align_Peaklist)");
+    }
     const std::size_t expected_rows = Count_Rows(db);
-    // Fails for no such table / column, or no database.
+    // Fails for no such column.
     CppSQLite3Statement stmt = db.compileStatement(Aligned_Grid_Select().c_str());
     long long middle = 0;
     if (same_file && expected_rows >= kHalvesFrom && Middle_Align_Id(db, expected_rows, middle)) {
@@ -184,6 +191,9 @@ Aligned_Table Aligned_Table::Load(std::string_view Path, std::string_view FileNa
     table.Fill(stmt, expected_rows, file);
     return table;
   } catch (const CppSQLite3Exception& e) {
+    if (e.errorCode() == SQLITE_NOTADB) {
+      Fail(file, "not an aligned result (" + std::string(e.errorDetail()) + ")");
+    }
     Fail(file, e.errorDetail());
   }
 }

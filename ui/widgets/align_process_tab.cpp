@@ -11,6 +11,7 @@
 #include <QTableView>
 
 #include "run/result_writers.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "ui/import_ui.h"
 #include "ui/text_codec.h"
@@ -327,10 +328,13 @@ void Align_Process_Tab::Button_Click_Align_Process() {
   guard_.Run([this] {
     const Align_Plan plan = Plan_Align(Read_Form_Values());
 
-    // The result folder exists before any parameter is checked.
+    // The result folder exists before any parameter is checked; one made
+    // here for a run that then fails or is cancelled goes again when empty.
+    std::optional<Output_Folder> made;
     if (!plan.result_folder.isEmpty()) {
       file_path_out_ = plan.result_folder;
-      if (!Make_Folder(plan.result_folder)) {
+      made.emplace(To_Engine_String(plan.result_folder));
+      if (!made->ok()) {
         dialogs_.Show_Message(
             window(), QStringLiteral("Cannot create the result folder %1").arg(plan.result_folder));
         return;
@@ -355,6 +359,10 @@ void Align_Process_Tab::Button_Click_Align_Process() {
             });
       } catch (const Run_Cancelled&) {
         cancelled = true;
+        if (made) made->Discard_If_Empty();
+      } catch (...) {
+        if (made) made->Discard_If_Empty();
+        throw;
       }
     }
     if (closing_) return;

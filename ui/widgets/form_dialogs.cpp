@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <exception>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/result_export_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/import_dialog.h"
@@ -108,8 +108,12 @@ class Standard_Dialogs final : public Form_Dialogs {
     return Find_Request{static_cast<Find_Key>(key->currentData().toInt()), value->text()};
   }
 
+  // Opens with the values last asked, so that a refused or failed import
+  // loses nothing typed.
   std::optional<Import_Form_Values> Ask_Import(QWidget* parent) override {
-    return Exec_Import_Dialog(parent);
+    std::optional<Import_Form_Values> values = Exec_Import_Dialog(parent, last_import_);
+    if (values) last_import_ = *values;
+    return values;
   }
 
   std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent) override {
@@ -122,19 +126,36 @@ class Standard_Dialogs final : public Form_Dialogs {
       quantity->addItem(Export_Quantity_Caption(q), static_cast<int>(q));
     }
     quantity->setCurrentIndex(quantity->findData(static_cast<int>(last_quantity_)));
+    // The QC correction: off unless chosen; it asks for the sample sheet.
+    auto* method = new QComboBox(&dialog);
+    method->setObjectName(QStringLiteral("comboBox_Signal_Method"));
+    for (const char* name : kSignalMethodNames) method->addItem(QString::fromUtf8(name));
+    method->setCurrentIndex(static_cast<int>(last_signal_.method));
+    auto* normalize = new QComboBox(&dialog);
+    normalize->setObjectName(QStringLiteral("comboBox_Signal_Normalize"));
+    for (const char* name : kSignalNormalizationNames) normalize->addItem(QString::fromUtf8(name));
+    normalize->setCurrentIndex(static_cast<int>(last_signal_.normalize));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* layout = new QFormLayout(&dialog);
     layout->addRow(QStringLiteral("Quantity of each sample:"), quantity);
+    layout->addRow(QStringLiteral("QC drift and batch correction:"), method);
+    layout->addRow(QStringLiteral("Normalisation before it:"), normalize);
     layout->addRow(buttons);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     last_quantity_ = static_cast<Export_Quantity>(quantity->currentData().toInt());
+    last_signal_.method = static_cast<Signal_Method>(method->currentIndex());
+    last_signal_.normalize = static_cast<Signal_Normalization>(normalize->currentIndex());
     return last_quantity_;
   }
 
+  Signal_Options Export_Signal_Options() override { return last_signal_; }
+
  private:
   Export_Quantity last_quantity_ = Export_Quantity::kCompound;
+  Signal_Options last_signal_;
+  Import_Form_Values last_import_;
 };
 
 }  // namespace
@@ -159,6 +180,8 @@ std::optional<Import_Form_Values> Form_Dialogs::Ask_Import(QWidget*) { return st
 std::optional<Export_Quantity> Form_Dialogs::Ask_Export_Quantity(QWidget*) {
   return Export_Quantity::kCompound;
 }
+
+Signal_Options Form_Dialogs::Export_Signal_Options() { return {}; }
 
 QString Name_With_Filter_Extension(const QString& name, const QString& filter) {
   const qsizetype star = filter.indexOf(QStringLiteral("*."));
@@ -186,7 +209,10 @@ bool Failure_Guard::Run(const std::function<void()>& body) const {
     body();
     return true;
   } catch (const CppSQLite3Exception& e) {
-    failure = From_Engine_String(e.errorMessage());
+    // The detail names the file and the problem; SQLite's code name
+    // ("UNKNOWN_ERROR[26]") tells a user nothing.
+    failure = From_Engine_String(std::string(
+        e.errorDetail().empty() ? std::string_view(e.errorMessage()) : e.errorDetail()));
   } catch (const std::exception& e) {
     failure = From_Engine_String(e.what());
   } catch (...) {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "export/quantities.h"
+#include "export/signal_correction.h"
 #include "ui/import_ui.h"
 #include "ui/result_find.h"
 
@@ -57,6 +58,10 @@ class Form_Dialogs {
   // chosen preselected), or std::nullopt when cancelled. The default answers
   // compound.
   virtual std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent);
+  // The intensity correction and normalisation chosen in the last export
+  // dialog Ask_Export_Quantity showed (export/signal_correction.h). The
+  // default: none.
+  virtual Signal_Options Export_Signal_Options();
 };
 
 // name (a file name or a path) with its extension replaced by the first

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
+#include "storage/replacement_file.h"
 #include "ui/quality_charts.h"
 #include "ui/quality_data.h"
 #include "ui/quality_html.h"
@@ -53,6 +55,24 @@ fs::path Make_Sibling(const fs::path& base, const char* tag) {
     Fail(base, std::string("cannot create a folder beside it (") + std::strerror(errno) + ")");
   return pattern;
 }
+
+// The report's temporary folder and files, removed if a stop signal ends
+// the program while they are written (storage/exit_on_stop.h).
+class Held_For_Stop {
+ public:
+  Held_For_Stop() = default;
+  Held_For_Stop(const Held_For_Stop&) = delete;
+  Held_For_Stop& operator=(const Held_For_Stop&) = delete;
+  ~Held_For_Stop() {
+    for (const int ticket : tickets_) Keep_On_Stop(ticket);
+  }
+  void Add(const fs::path& path, bool folder = false) {
+    tickets_.push_back(Remove_On_Stop(path.string(), folder));
+  }
+
+ private:
+  std::vector<int> tickets_;
+};
 
 // True when the folder holds nothing but what a report writes.
 bool Holds_Only_A_Report(const fs::path& folder) {
@@ -102,6 +122,8 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
 
   const fs::path temp = Make_Sibling(out, ".tmp");
   Folder_Guard temp_guard(temp);
+  Held_For_Stop held;
+  held.Add(temp, true);
   fs::permissions(temp,
                   fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                       fs::perms::others_read | fs::perms::others_exec,
@@ -111,9 +133,11 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
     // The page shows before and after a correction side by side, each at half
     // the width: larger text keeps them readable there.
     const double scale = Chart_Shown_In_Pair(chart) ? kPairScale : kReportScale;
+    held.Add(picture);
     if (!Render_Quality_Png(chart, From_Engine_String(picture.string()), kMinSavedWidth, scale))
       Fail(picture, "cannot write the picture");
   }
+  held.Add(temp / kPageName);
   Write_Page(temp / kPageName, Quality_Report_Html(data, charts));
 
   // Into place: an earlier report or an empty folder steps aside first and

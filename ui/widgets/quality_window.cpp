@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "storage/aligned_result.h"
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "ui/text_codec.h"
 
 namespace Varnel {

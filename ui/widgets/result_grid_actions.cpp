@@ -4,6 +4,7 @@
 #include <QKeySequence>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "export/export_result.h"
 #include "storage/path.h"
@@ -65,30 +66,34 @@ void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
   const std::optional<Export_Quantity> quantity = dialogs.Ask_Export_Quantity(tab.window());
   if (!quantity) return;
   options.quantity = *quantity;
+  options.signal = dialogs.Export_Signal_Options();
+  const bool required = Export_Needs_Sample_Sheet(options.format) || options.signal.Active();
+  bool ask_sheet = required;
   if (const QString need = Sample_Sheet_Need_Text(options.format); !need.isEmpty()) {
     // Said in the body, where it is read whole, before the sheet is asked for.
-    const bool required = Export_Needs_Sample_Sheet(options.format);
-    bool ask_sheet = true;
     if (required) {
       dialogs.Show_Message(tab.window(), need);
     } else {
       ask_sheet = dialogs.Ask_Yes_No(tab.window(), need);
     }
-    if (ask_sheet) {
-      const std::optional<QStringList> sheet = dialogs.Open_Files(
-          tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
-      if (!sheet || sheet->size() != 1) {
-        if (required) return;
-      } else {
-        options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
-      }
+  }
+  if (ask_sheet) {
+    const std::optional<QStringList> sheet = dialogs.Open_Files(
+        tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
+    if (!sheet || sheet->size() != 1) {
+      if (required) return;
+    } else {
+      options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
     }
   }
+  std::vector<std::string> notes;
   {
     Wait_Cursor wait;
-    Export_Result(Result_Path(tab), options, To_Engine_String(out));
+    notes = Export_Result(Result_Path(tab), options, To_Engine_String(out));
   }
-  dialogs.Show_Message(tab.window(), Export_Written_Message(out));
+  QString message = Export_Written_Message(out);
+  for (const std::string& note : notes) message += QLatin1Char('\n') + From_Engine_String(note);
+  dialogs.Show_Message(tab.window(), message);
 }
 
 void Quality(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
+#include "storage/sqlite/cppsqlite3.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/grid_result_test.h"
 #include "tests/ui/support/viz_study.h"

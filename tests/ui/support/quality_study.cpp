@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <random>
 
-#include "storage/cppsqlite3.h"
 #include "storage/path.h"
 #include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace Varnel::Test {
 

@@ -104,6 +104,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
+  Signal_Options Export_Signal_Options() override { return signal_answer; }
+
   std::deque<std::optional<QString>> save_answers;
   QString save_filter_answer;  // the filter a save dialog reports; empty: kept as given
   std::vector<Save_Call> save_calls;
@@ -119,6 +121,7 @@ class Scripted_Dialogs final : public Form_Dialogs {
   int import_calls = 0;
   std::deque<std::optional<Export_Quantity>> quantity_answers;  // compound once empty
   int quantity_calls = 0;
+  Signal_Options signal_answer;  // the export dialog's QC correction: none unless set
 };
 
 }  // namespace Varnel::Test

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/import_common.h"
+#include "import/import_common.h"
 
 namespace import_detail {
 
@@ -26,10 +26,22 @@ bool Same_Name(std::string_view a, std::string_view b) {
 // Records of a CSV or TSV text (RFC 4180 quoting: a field in double quotes
 // may hold the delimiter, line breaks and "" for a quote). The delimiter is
 // the header line's first tab, else comma, else semicolon. Blank lines are
-// skipped; "\r\n" ends a line like "\n". Quoted fields are unescaped in place.
+// skipped; "\r\n" ends a line like "\n", and in a text without any "\n" so
+// does "\r" (old Mac line ends). Quoted fields are unescaped in place. UTF-16
+// text (with or without its byte-order mark) is refused with what to do.
 class Delimited_Text {
  public:
   Delimited_Text(std::string text, const std::string& file) : text_(std::move(text)), file_(file) {
+    const std::string_view start = std::string_view(text_).substr(0, 4096);
+    if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
+        start.find('\0') != std::string_view::npos) {
+      const bool utf16 = start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF") ||
+                         (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0'));
+      Place{&file_}.Fail(utf16 ? "the file is UTF-16 text; save it as UTF-8 (or \"CSV UTF-8\") "
+                                 "and import that"
+                               : "the file holds NUL bytes: not a text table");
+    }
+    if (text_.find('\n') == std::string::npos) std::replace(text_.begin(), text_.end(), '\r', '\n');
     if (text_.starts_with("\xEF\xBB\xBF")) pos_ = 3;  // a UTF-8 byte-order mark
     const std::string_view first =
         std::string_view(text_).substr(pos_, text_.find('\n', pos_) - pos_);
@@ -134,7 +146,7 @@ class Header {
   int Find(const std::string& chosen, std::initializer_list<std::string_view> defaults) const {
     if (!chosen.empty()) {
       const int at = Index(chosen);
-      if (at < 0) Place{&file_, line_}.Fail("no column \"" + chosen + "\"");
+      if (at < 0) Place{&file_, line_}.Fail("no column \"" + Shown(chosen) + "\"");
       return at;
     }
     for (std::string_view name : defaults) {
@@ -155,11 +167,19 @@ class Header {
   }
 
  private:
+  // The column of that name; one named twice fails (which one is meant?).
   int Index(std::string_view name) const {
+    int found = -1;
     for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (Same_Name(names_[i], Trim(name))) return static_cast<int>(i);
+      if (!Same_Name(names_[i], Trim(name))) continue;
+      if (found >= 0) {
+        Place{&file_, line_}.Fail("column \"" + Shown(names_[i]) + "\" appears twice (columns " +
+                                  std::to_string(found + 1) + " and " + std::to_string(i + 1) +
+                                  ")");
+      }
+      found = static_cast<int>(i);
     }
-    return -1;
+    return found;
   }
 
   std::vector<std::string> names_;
@@ -174,20 +194,33 @@ Header Read_Header(Delimited_Text& text, const std::string& path,
   return Header(fields, path, text.line());
 }
 
-// Checks a record's field count against the header's. A record with one
-// field more is taken as R's row name in front (write.table's default) and
-// loses it.
-void Check_Width(std::vector<std::string_view>& fields, const Header& header, const Place& place) {
-  if (fields.size() == header.size() + 1) {
-    fields.erase(fields.begin());
-  } else if (fields.size() != header.size()) {
-    place.Fail(std::to_string(fields.size()) + " fields, the header has " +
-               std::to_string(header.size()));
-  }
-}
+// Checks each record's field count against the header's. When the first
+// record has one field more, the table has R's row names in front
+// (write.table's default): then every record must have that field, and loses
+// it. Otherwise every record has the header's count.
+class Width_Check {
+ public:
+  explicit Width_Check(const Header& header) : header_(header) {}
 
-double Rt_Factor(const Import_Options& options, Rt_Unit format_unit) {
-  return options.rt_unit.value_or(format_unit) == Rt_Unit::kMinutes ? 60.0 : 1.0;
+  void Check(std::vector<std::string_view>& fields, const Place& place) {
+    const std::size_t n = header_.size();
+    if (!row_names_) row_names_ = fields.size() == n + 1;
+    if (fields.size() != (*row_names_ ? n + 1 : n)) {
+      place.Fail(std::to_string(fields.size()) + " fields, the header has " + std::to_string(n) +
+                 (*row_names_ ? " and the rows before have a row name in front (" +
+                                    std::to_string(n + 1) + " fields)"
+                              : std::string()));
+    }
+    if (*row_names_) fields.erase(fields.begin());
+  }
+
+ private:
+  const Header& header_;
+  std::optional<bool> row_names_;  // unset before the first record
+};
+
+bool In_Minutes(const Import_Options& options, Rt_Unit format_unit) {
+  return options.rt_unit.value_or(format_unit) == Rt_Unit::kMinutes;
 }
 
 // A cell of column `column` at place: a number, or nullopt when missing.
@@ -211,7 +244,7 @@ int Charge_At(const std::vector<std::string_view>& fields, int column, const Hea
   if (!value) return 0;
   if (*value != std::trunc(*value) || std::fabs(*value) > 100.0) {
     place.column = header.name(column);
-    place.Fail('"' + std::string(fields[column]) + "\" is not a charge");
+    place.Fail('"' + Shown(fields[column]) + "\" is not a charge");
   }
   return static_cast<int>(*value);
 }
@@ -232,7 +265,7 @@ double Width_At(const std::vector<std::string_view>& fields, int start, int end,
 
 }  // namespace
 
-void Read_Table(const std::string& path, const Import_Options& options, Sample_Set& samples) {
+std::vector<Imported_Sample> Read_Table(const std::string& path, const Import_Options& options) {
   const bool xcms = options.format == Import_Format::kXcms;
   const Import_Columns& chosen = options.columns;
   Delimited_Text text(Read_Input(path), path);
@@ -266,13 +299,20 @@ void Read_Table(const std::string& path, const Import_Options& options, Sample_S
   const int adduct = header.Find(chosen.adduct, {"adduct", "adduct_annotation"});
   const int rt_start = header.Find("", {"rtmin", "rt_min", "rt_start"});
   const int rt_end = header.Find("", {"rtmax", "rt_max", "rt_end"});
-  const double factor = Rt_Factor(options, Rt_Unit::kSeconds);
+  const bool minutes = In_Minutes(options, Rt_Unit::kSeconds);
+  const double factor = minutes ? 60.0 : 1.0;
+  const Feature_Columns names{header.name(mz), header.name(rt),
+                              adduct >= 0 ? std::string_view(header.name(adduct)) : "adduct"};
+  const int height_column = intensity >= 0 ? intensity : area;
 
+  Sample_Set samples;
   Imported_Sample* current = sample < 0 ? &samples.Get(Stem(path), Place{&path}) : nullptr;
   std::string current_name;
+  Width_Check width(header);
   while (text.Next(fields)) {
+    Check_Stop(options);
     const Place place{&path, text.line()};
-    Check_Width(fields, header, place);
+    width.Check(fields, place);
     if (sample >= 0) {
       std::string_view name = Trim(fields[sample]);
       if (current == nullptr || name != current_name) {
@@ -282,21 +322,32 @@ void Read_Table(const std::string& path, const Import_Options& options, Sample_S
         if (xcms && Number(name)) sample_name = "sample_" + sample_name;
         Place at = place;
         at.column = header.name(sample);
-        current = &samples.Get(sample_name, at);
+        current = &samples.Get(sample_name, at, name);
       }
     }
     Imported_Feature f;
+    Place at = place;
+    at.column = header.name(height_column);
+    const std::optional<double> height = Intensity_Value(fields[height_column], at);
+    if (!height) {  // not detected: no feature
+      ++current->not_detected;
+      continue;
+    }
+    f.height = *height;
     f.mz = Number_At(fields, mz, header, place);
     f.rt = Number_At(fields, rt, header, place) * factor;
     const std::optional<double> area_value = Optional_Number(fields, area, header, place);
+    if (area_value && *area_value < 0.0) {
+      at.column = header.name(area);
+      at.Fail("negative area " + Shown(Trim(fields[area])));
+    }
     if (area_value) f.area = *area_value;
-    f.height = intensity >= 0 ? Number_At(fields, intensity, header, place)
-                              : Number_At(fields, area, header, place);
     f.width = Width_At(fields, rt_start, rt_end, header, factor, place);
     if (adduct >= 0 && !Missing(fields[adduct])) f.adduct = Trim(fields[adduct]);
-    Finish_Feature(f, Charge_At(fields, charge, header, place), options, place);
+    Finish_Feature(f, Charge_At(fields, charge, header, place), options, minutes, names, place);
     current->features.push_back(std::move(f));
   }
+  return samples.Take();
 }
 
 namespace {
@@ -364,7 +415,7 @@ bool Mzmine_Column(std::string_view name, std::string& file, Mzmine_Field& field
 
 }  // namespace
 
-void Read_Mzmine(const std::string& path, const Import_Options& options, Sample_Set& samples) {
+std::vector<Imported_Sample> Read_Mzmine(const std::string& path, const Import_Options& options) {
   Delimited_Text text(Read_Input(path), path);
   std::vector<std::string_view> fields;
   const Header header = Read_Header(text, path, fields);
@@ -380,6 +431,11 @@ void Read_Mzmine(const std::string& path, const Import_Options& options, Sample_
       files.push_back({file});
       it = files.end() - 1;
     }
+    if (it->column[field] >= 0) {
+      Place{&path, header.line()}.Fail(
+          "column \"" + Shown(header.name(i)) + "\" appears twice (columns " +
+          std::to_string(it->column[field] + 1) + " and " + std::to_string(i + 1) + ")");
+    }
     it->column[field] = static_cast<int>(i);
   }
   if (files.empty()) {
@@ -387,53 +443,80 @@ void Read_Mzmine(const std::string& path, const Import_Options& options, Sample_
         "no per-sample columns (\"datafile:FILE:mz\" or \"FILE Peak m/z\"): not an MZmine "
         "feature-list export");
   }
+  Sample_Set samples;
   for (Mzmine_Sample& s : files) {
     for (Mzmine_Field needed : {kMz, kRt}) {
       if (s.column[needed] < 0) {
         Place{&path, header.line()}.Fail("no " + std::string(kMzmineFieldNames[needed]) +
-                                         " column for " + s.file);
+                                         " column for " + Shown(s.file));
       }
     }
     if (s.column[kHeight] < 0 && s.column[kArea] < 0) {
-      Place{&path, header.line()}.Fail("no height or area column for " + s.file);
+      Place{&path, header.line()}.Fail("no height or area column for " + Shown(s.file));
     }
-    s.sample = &samples.Get(Stem(s.file), Place{&path, header.line()});
+    // Raw files of one stem ("a.mzML" and "a.mzXML", "run1/a.mzML" and
+    // "run2/a.mzML") would be one sample: refused.
+    s.sample = &samples.Get(Stem(s.file), Place{&path, header.line()}, s.file);
   }
   const int row_charge = header.Find(options.columns.charge, {"charge", "row charge"});
   const int adduct = header.Find(options.columns.adduct, {"adduct", "row adduct"});
-  const double factor = Rt_Factor(options, Rt_Unit::kMinutes);
+  const bool minutes = In_Minutes(options, Rt_Unit::kMinutes);
+  const double factor = minutes ? 60.0 : 1.0;
 
+  Width_Check width(header);
   while (text.Next(fields)) {
+    Check_Stop(options);
     const Place place{&path, text.line()};
-    Check_Width(fields, header, place);
+    width.Check(fields, place);
     std::string_view adduct_text;
     if (adduct >= 0 && !Missing(fields[adduct])) adduct_text = Trim(fields[adduct]);
     for (const Mzmine_Sample& s : files) {
       const int* c = s.column;
-      // A sample without the feature: no m/z, m/z 0 or status UNKNOWN.
-      if (Missing(fields[c[kMz]])) continue;
-      if (c[kStatus] >= 0 && Same_Name(Trim(fields[c[kStatus]]), "UNKNOWN")) continue;
+      // A sample without the feature: no m/z, m/z 0, status UNKNOWN, or an
+      // intensity that is missing or 0.
+      if (Missing(fields[c[kMz]]) ||
+          (c[kStatus] >= 0 && Same_Name(Trim(fields[c[kStatus]]), "UNKNOWN"))) {
+        ++s.sample->not_detected;
+        continue;
+      }
       Imported_Feature f;
       f.mz = Number_At(fields, c[kMz], header, place);
-      if (f.mz == 0.0) continue;
-      f.rt = Number_At(fields, c[kRt], header, place) * factor;
-      const std::optional<double> height = Optional_Number(fields, c[kHeight], header, place);
-      const std::optional<double> area = Optional_Number(fields, c[kArea], header, place);
-      if (!height && !area) {
-        Place at = place;
-        at.column = header.name(c[kHeight] >= 0 ? c[kHeight] : c[kArea]);
-        at.Fail("no intensity");
+      if (f.mz == 0.0) {
+        ++s.sample->not_detected;
+        continue;
       }
+      std::optional<double> height;
+      std::optional<double> area;
+      Place at = place;
+      if (c[kHeight] >= 0) {
+        at.column = header.name(c[kHeight]);
+        height = Intensity_Value(fields[c[kHeight]], at);
+      }
+      if (c[kArea] >= 0) {
+        at.column = header.name(c[kArea]);
+        area = Intensity_Value(fields[c[kArea]], at);
+      }
+      if (!height && !area) {
+        ++s.sample->not_detected;
+        continue;
+      }
+      f.rt = Number_At(fields, c[kRt], header, place) * factor;
       f.height = height ? *height : *area;
-      if (area) f.area = *area;
+      // An area of 0 beside a height stays as written.
+      if (const std::optional<double> written = Optional_Number(fields, c[kArea], header, place)) {
+        f.area = *written;
+      }
       f.width = Width_At(fields, c[kRtStart], c[kRtEnd], header, factor, place);
       f.adduct = adduct_text;
       const int charge = c[kCharge] >= 0 ? Charge_At(fields, c[kCharge], header, place)
                                          : Charge_At(fields, row_charge, header, place);
-      Finish_Feature(f, charge, options, place);
+      const Feature_Columns names{header.name(c[kMz]), header.name(c[kRt]),
+                                  adduct >= 0 ? std::string_view(header.name(adduct)) : "adduct"};
+      Finish_Feature(f, charge, options, minutes, names, place);
       s.sample->features.push_back(std::move(f));
     }
   }
+  return samples.Take();
 }
 
 }  // namespace import_detail

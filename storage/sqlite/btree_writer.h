@@ -26,8 +26,8 @@
 // PRAGMA integrity_check, which checks every page, every cell and that every
 // index entry matches its row (tested on tiny pages with several levels and
 // overflow chains, and on the result table).
-#ifndef VARNEL_STORAGE_BTREE_WRITER_H_
-#define VARNEL_STORAGE_BTREE_WRITER_H_
+#ifndef VARNEL_STORAGE_SQLITE_BTREE_WRITER_H_
+#define VARNEL_STORAGE_SQLITE_BTREE_WRITER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -95,8 +95,9 @@ using Index_Entry_Blocks = std::function<std::span<const std::uint64_t>()>;
 // after row and read back in index order, in memory bounded by the run size:
 // the values of up to run_rows rows are kept (4 bytes a row and index, and
 // 16 bytes a row to sort a run). When a further row comes, the run is
-// sorted, index by index, into a temporary file in `folder` (without a name,
-// or removed from the folder as soon as it is made: nothing is left), and each
+// sorted, index by index, into a temporary file in the folder of
+// `temporary_pattern`, a mkostemp pattern there (the file has no name, or is
+// made from the pattern and removed at once: nothing is left), and each
 // index is read back as the merge of its sorted runs. With no more than
 // run_rows rows nothing goes to the file: each index is sorted in memory.
 // The entries read back are the same either way. Throws CppSQLite3Exception
@@ -106,7 +107,7 @@ class Index_Entry_Sorter {
   static constexpr std::size_t kDefaultRunRows = std::size_t{1} << 18;
 
   // REQUIRES: indexes >= 1, run_rows >= 1.
-  Index_Entry_Sorter(std::size_t indexes, const std::string& folder,
+  Index_Entry_Sorter(std::size_t indexes, const std::string& temporary_pattern,
                      std::size_t run_rows = kDefaultRunRows);
   Index_Entry_Sorter(const Index_Entry_Sorter&) = delete;
   Index_Entry_Sorter& operator=(const Index_Entry_Sorter&) = delete;
@@ -169,4 +170,4 @@ class Btree_Writer {
   std::unique_ptr<Impl> impl_;
 };
 
-#endif  // VARNEL_STORAGE_BTREE_WRITER_H_
+#endif  // VARNEL_STORAGE_SQLITE_BTREE_WRITER_H_

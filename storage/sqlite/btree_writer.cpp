@@ -1,4 +1,4 @@
-#include "storage/btree_writer.h"
+#include "storage/sqlite/btree_writer.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -16,8 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "storage/cppsqlite3.h"
-#include "storage/replacement_file.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace {
 
@@ -259,8 +258,10 @@ void Sort_Index_Entries(std::vector<std::uint64_t>& entries, std::vector<std::ui
 
 class Index_Entry_Sorter::Impl {
  public:
-  Impl(std::size_t indexes, const std::string& folder, std::size_t run_rows)
-      : folder_(folder), run_rows_(std::max<std::size_t>(1, run_rows)), values_(indexes) {
+  Impl(std::size_t indexes, const std::string& temporary_pattern, std::size_t run_rows)
+      : pattern_(temporary_pattern),
+        run_rows_(std::max<std::size_t>(1, run_rows)),
+        values_(indexes) {
     if (indexes == 0) Fail("an index sorter for no index");
   }
   ~Impl() {
@@ -329,10 +330,13 @@ class Index_Entry_Sorter::Impl {
     if (fd_ < 0) {
       // A file without a name where the file system allows, else one named
       // and removed at once.
-      const std::string where = folder_.empty() ? std::string("/") : folder_;
+      const std::size_t slash = pattern_.rfind('/');
+      const std::string folder =
+          slash == std::string::npos ? std::string(".") : pattern_.substr(0, slash);
+      const std::string where = folder.empty() ? std::string("/") : folder;
       fd_ = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
       if (fd_ < 0) {
-        std::string pattern = Own_Temporary_Pattern(folder_);
+        std::string pattern = pattern_;
         fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (fd_ < 0) Fail_Errno("cannot create a file for the index runs");
         ::unlink(pattern.c_str());
@@ -436,7 +440,7 @@ class Index_Entry_Sorter::Impl {
     heap_[at] = v;
   }
 
-  std::string folder_;
+  std::string pattern_;  // mkostemp pattern in the folder of the runs
   std::size_t run_rows_;
   std::vector<std::vector<std::int32_t>> values_;  // of the run being filled, by index
   std::size_t rows_ = 0;
@@ -451,9 +455,9 @@ class Index_Entry_Sorter::Impl {
   std::vector<std::uint64_t> out_;
 };
 
-Index_Entry_Sorter::Index_Entry_Sorter(std::size_t indexes, const std::string& folder,
+Index_Entry_Sorter::Index_Entry_Sorter(std::size_t indexes, const std::string& temporary_pattern,
                                        std::size_t run_rows)
-    : impl_(std::make_unique<Impl>(indexes, folder, run_rows)) {}
+    : impl_(std::make_unique<Impl>(indexes, temporary_pattern, run_rows)) {}
 Index_Entry_Sorter::~Index_Entry_Sorter() = default;
 void Index_Entry_Sorter::Add_Row(std::span<const std::int32_t> values) { impl_->Add_Row(values); }
 Index_Entry_Blocks Index_Entry_Sorter::Entries(std::size_t index) { return impl_->Entries(index); }

@@ -3,8 +3,8 @@
 // log-out) and SIGHUP (a closed terminal) ask the work to stop; it stops at
 // its next report, removes its temporary files and leaves earlier results as
 // they were, and the program exits with 128 + the signal (130, 143, 129).
-#ifndef VARNEL_TOOLS_STOP_SIGNALS_H_
-#define VARNEL_TOOLS_STOP_SIGNALS_H_
+#ifndef VARNEL_STORAGE_STOP_SIGNALS_H_
+#define VARNEL_STORAGE_STOP_SIGNALS_H_
 
 // Installs the handlers. Each is reset by its first signal, so a second one
 // ends the program the default way at once. A signal that was ignored when
@@ -19,4 +19,4 @@ int Stop_Exit_Status();
 // "SIGINT", "SIGTERM" or "SIGHUP"; "" before a signal.
 const char* Stop_Signal_Name();
 
-#endif  // VARNEL_TOOLS_STOP_SIGNALS_H_
+#endif  // VARNEL_STORAGE_STOP_SIGNALS_H_

@@ -1,7 +1,7 @@
 // The two conversions of column text to numbers, shared by the readers of
 // annotated and aligned databases, and the fixed six-decimal form of a double.
-#ifndef VARNEL_STORAGE_NUMBER_TEXT_H_
-#define VARNEL_STORAGE_NUMBER_TEXT_H_
+#ifndef VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_
+#define VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -12,6 +12,9 @@
 // ("invalid stoi argument") without a digit, std::out_of_range ("stoi
 // argument out of range") outside the signed 32-bit range.
 int Strict_Int(std::string_view text);
+// Those two messages.
+inline constexpr std::string_view kInvalidIntegerText = "invalid stoi argument";
+inline constexpr std::string_view kIntegerRangeText = "stoi argument out of range";
 
 // Lenient real: strtod in the C locale whatever the process locale is, its
 // result taken whatever it is (no number gives 0.0; never throws). Plain
@@ -58,4 +61,4 @@ double Sqlite_Fixed6_Real(double value);
 // probes) rather than asking the library, which costs ten times as much.
 bool Sqlite_Decimal_Real_Is_Own();
 
-#endif  // VARNEL_STORAGE_NUMBER_TEXT_H_
+#endif  // VARNEL_STORAGE_SQLITE_NUMBER_TEXT_H_

@@ -2,8 +2,8 @@
 // columns in the order the reader expects, shapes in the stored Peak_shape
 // form, an index on EIC_ID): the input form of an alignment run, as the
 // simulator and the import write it.
-#ifndef VARNEL_TOOLS_ANNOTATED_WRITER_H_
-#define VARNEL_TOOLS_ANNOTATED_WRITER_H_
+#ifndef VARNEL_STORAGE_ANNOTATED_WRITER_H_
+#define VARNEL_STORAGE_ANNOTATED_WRITER_H_
 
 #include <memory>
 #include <string>
@@ -65,4 +65,4 @@ class Annotated_Database_Replacement {
 void Write_Annotated_Database(const std::string& path,
                               const std::vector<Chromatogram_Peak_Group_Compound>& peaks);
 
-#endif  // VARNEL_TOOLS_ANNOTATED_WRITER_H_
+#endif  // VARNEL_STORAGE_ANNOTATED_WRITER_H_

@@ -1,4 +1,4 @@
-#include "storage/cppsqlite3.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 #include <sqlite3.h>
 
@@ -609,6 +609,29 @@ void CppSQLite3DB::open(const char* szFile, CppSQLite3OpenMode mode) {
     case CppSQLite3OpenMode::kReadOnly:
       flags = SQLITE_OPEN_READONLY;
       break;
+    case CppSQLite3OpenMode::kReadOnlyImmutable:
+      flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+      break;
+  }
+  std::string uri;
+  if (mode == CppSQLite3OpenMode::kReadOnlyImmutable) {
+    // "file:" and the path with every byte but the plain ones escaped.
+    uri = "file:";
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char* c = szFile; *c != '\0'; ++c) {
+      const auto b = static_cast<unsigned char>(*c);
+      const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') ||
+                         (b >= '0' && b <= '9') || b == '/' || b == '.' || b == '-' || b == '_';
+      if (plain) {
+        uri += *c;
+      } else {
+        uri += '%';
+        uri += kHex[b >> 4];
+        uri += kHex[b & 15];
+      }
+    }
+    uri += "?immutable=1";
+    szFile = uri.c_str();
   }
   // A connection is used by one thread at a time: SQLite's per-call locking
   // of the connection is not needed.

@@ -4,7 +4,9 @@
 // skipped): <position dim="0"> the retention time (s), <position dim="1">
 // the m/z, <intensity>, <charge>, the span of the x values of its
 // <convexhull> points (<pt x=".."/> or <hullpoint><hposition dim="0">) as its
-// width, and a <UserParam name="adduct" value=".."/> as its adduct.
+// width, and a <UserParam name="adduct" value=".."/> as its adduct. A file
+// without <featureList> is refused (it is not a feature map of one sample); a
+// feature of intensity 0 is not detected (no feature).
 #include <expat.h>
 
 #include <algorithm>
@@ -12,13 +14,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "tools/import_common.h"
+#include "import/import_common.h"
 
 namespace import_detail {
 
@@ -70,11 +73,11 @@ class FeatureXml_Reader {
   // Runs a handler; an error stops the parser and is thrown by Read().
   template <typename F>
   void Guard(F&& handler) {
-    if (!error_.empty()) return;
+    if (error_) return;
     try {
       handler(*this);
-    } catch (const std::exception& e) {
-      error_ = e.what();
+    } catch (...) {
+      error_ = std::current_exception();
       XML_StopParser(parser_, XML_FALSE);
     }
   }
@@ -99,10 +102,11 @@ class FeatureXml_Reader {
   const Import_Options& options_;
   Imported_Sample& sample_;
   XML_Parser parser_;
-  std::string error_;
+  std::exception_ptr error_;
 
   int depth_ = 0;
   int list_depth_ = 0;     // depth of <featureList>, 0 outside it
+  bool had_list_ = false;  // a <featureList> was met
   int feature_depth_ = 0;  // depth of the feature being read, 0 outside one
   Feature_State feature_;
   Text_Target target_ = Text_Target::kNone;
@@ -115,12 +119,13 @@ void FeatureXml_Reader::OnStart(std::string_view name, const XML_Char** attribut
   ++depth_;
   if (depth_ == 1) {
     if (name != "featureMap")
-      Fail(Line(), "not a featureXML file (the root is <" + std::string(name) + ">)");
+      Fail(Line(), "not a featureXML file (the root is <" + Shown(name) + ">)");
     return;
   }
   if (feature_depth_ == 0) {
     if (name == "featureList" && list_depth_ == 0) {
       list_depth_ = depth_;
+      had_list_ = true;
     } else if (name == "feature" && list_depth_ != 0 && depth_ == list_depth_ + 1) {
       feature_depth_ = depth_;
       feature_ = Feature_State();
@@ -181,7 +186,7 @@ void FeatureXml_Reader::OnEnd(std::string_view name) {
         break;
       case Text_Target::kCharge:
         if (value != std::trunc(value) || std::fabs(value) > 100.0) {
-          place.Fail('"' + text_ + "\" is not a charge");
+          place.Fail('"' + Shown(text_) + "\" is not a charge");
         }
         feature_.charge = static_cast<int>(value);
         break;
@@ -204,17 +209,26 @@ void FeatureXml_Reader::OnEnd(std::string_view name) {
 }
 
 void FeatureXml_Reader::Finish_Feature_Element() {
-  const std::string which = feature_.id.empty() ? "a feature" : "feature \"" + feature_.id + '"';
+  Check_Stop(options_);
+  const std::string which =
+      feature_.id.empty() ? "a feature" : "feature \"" + Shown(feature_.id) + '"';
   if (!feature_.rt) Fail(feature_.line, which + " has no <position dim=\"0\"> (retention time)");
   if (!feature_.mz) Fail(feature_.line, which + " has no <position dim=\"1\"> (m/z)");
   if (!feature_.intensity) Fail(feature_.line, which + " has no <intensity>");
+  if (*feature_.intensity < 0.0) Fail(feature_.line, which + " has a negative <intensity>");
+  if (*feature_.intensity == 0.0) {  // not detected
+    ++sample_.not_detected;
+    return;
+  }
   Imported_Feature f;
   f.mz = *feature_.mz;
   f.rt = *feature_.rt;  // featureXML keeps seconds
   f.height = *feature_.intensity;
   if (feature_.hull_high > feature_.hull_low) f.width = feature_.hull_high - feature_.hull_low;
   f.adduct = std::move(feature_.adduct);
-  Finish_Feature(f, feature_.charge, options_, Place{&path_, feature_.line});
+  static constexpr Feature_Columns kNames{"<position dim=\"1\">", "<position dim=\"0\">",
+                                          "<UserParam name=\"adduct\">"};
+  Finish_Feature(f, feature_.charge, options_, false, kNames, Place{&path_, feature_.line});
   sample_.features.push_back(std::move(f));
 }
 
@@ -226,7 +240,12 @@ void FeatureXml_Reader::Read() {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
   bool any = false;
   for (;;) {
-    const std::size_t n = std::fread(buffer.get(), 1, kChunk, file.get());
+    std::size_t n = 0;
+    for (;;) {  // a stop signal interrupts the read: it goes on, the stop is seen next
+      n += std::fread(buffer.get() + n, 1, kChunk - n, file.get());
+      if (n == kChunk || !std::ferror(file.get()) || errno != EINTR) break;
+      std::clearerr(file.get());
+    }
     if (std::ferror(file.get()))
       Place{&path_}.Fail(std::string("cannot read: ") + std::strerror(errno));
     const bool done = n < kChunk;
@@ -235,7 +254,7 @@ void FeatureXml_Reader::Read() {
     }
     if (done && !any) Place{&path_}.Fail("empty file");
     if (XML_Parse(parser_, buffer.get(), static_cast<int>(n), done) == XML_STATUS_ERROR) {
-      if (!error_.empty()) throw Import_Error(error_);
+      if (error_) std::rethrow_exception(error_);
       Place{&path_, XML_GetCurrentLineNumber(parser_)}.Fail(
           std::string("not well-formed XML (column ") +
           std::to_string(XML_GetCurrentColumnNumber(parser_) + 1) +
@@ -243,13 +262,21 @@ void FeatureXml_Reader::Read() {
     }
     if (done) break;
   }
+  if (!had_list_) {
+    Place{&path_}.Fail(
+        "no <featureList>: not a feature map (a featureXML file holds its "
+        "features in one)");
+  }
 }
 
 }  // namespace
 
-void Read_FeatureXml(const std::string& path, const Import_Options& options,
-                     Imported_Sample& sample) {
-  FeatureXml_Reader(path, options, sample).Read();
+std::vector<Imported_Sample> Read_FeatureXml(const std::string& path,
+                                             const Import_Options& options) {
+  // One file is one sample, named after the file.
+  Sample_Set samples;
+  FeatureXml_Reader(path, options, samples.Get(Stem(path), Place{&path})).Read();
+  return samples.Take();
 }
 
 }  // namespace import_detail

@@ -1,4 +1,4 @@
-#include "tools/stop_signals.h"
+#include "storage/stop_signals.h"
 
 #include <signal.h>
 

@@ -13,8 +13,8 @@
 // moved, and a moved-from object owns nothing. Every statement is finalized and
 // every handle closed exactly once, also when an exception leaves a function.
 // The layer is used from one thread at a time and holds no locks.
-#ifndef VARNEL_STORAGE_CPPSQLITE3_H_
-#define VARNEL_STORAGE_CPPSQLITE3_H_
+#ifndef VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_
+#define VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_
 
 #include <cstddef>
 #include <string>
@@ -246,6 +246,11 @@ enum class CppSQLite3OpenMode {
   kReadWriteCreate,  // sqlite3_open: a missing file is created
   kReadWrite,        // the file must exist
   kReadOnly,         // the file must exist and is never written
+  // Read-only, and the file is taken as unchanging (SQLite's immutable URI
+  // parameter): no lock is taken and no side file (-wal, -shm) is made, so
+  // a WAL-mode file on read-only media can be read. Only for a file nobody
+  // writes meanwhile.
+  kReadOnlyImmutable,
 };
 
 // A connection. Opened and closed within one call of a storage function.
@@ -295,4 +300,4 @@ class CppSQLite3DB {
   int mnBusyTimeoutMs = 60000;
 };
 
-#endif  // VARNEL_STORAGE_CPPSQLITE3_H_
+#endif  // VARNEL_STORAGE_SQLITE_CPPSQLITE3_H_

@@ -1,13 +1,13 @@
-#include "tools/annotated_writer.h"
+#include "storage/annotated_writer.h"
 
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
-#include "storage/cppsqlite3.h"
 #include "storage/peak_shape.h"
 #include "storage/replacement_file.h"
 #include "storage/result_columns.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 struct Annotated_Database_Writer::State {
   CppSQLite3DB db;

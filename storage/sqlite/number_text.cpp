@@ -1,4 +1,4 @@
-#include "storage/number_text.h"
+#include "storage/sqlite/number_text.h"
 
 #include <locale.h>
 #include <sqlite3.h>

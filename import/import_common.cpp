@@ -1,4 +1,4 @@
-#include "tools/import_common.h"
+#include "import/import_common.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,11 @@
 #include <cstring>
 #include <exception>
 #include <thread>
+#include <unordered_map>
 
+#include <sys/stat.h>
+
+#include "import/import_formats.h"
 #include "storage/path.h"
 
 namespace import_detail {
@@ -19,8 +23,18 @@ void Place::Fail(const std::string& what) const {
   std::string message = file != nullptr ? *file : std::string();
   if (line != 0) message += ':' + std::to_string(line);
   message += ": ";
-  if (!column.empty()) message += "column \"" + std::string(column) + "\": ";
+  if (!column.empty()) message += "column \"" + Shown(column) + "\": ";
   throw Import_Error(message + what);
+}
+
+std::string Shown(std::string_view text) {
+  constexpr std::size_t kShown = 60;
+  if (text.size() <= kShown + 20) return std::string(text);
+  std::size_t cut = kShown;
+  // Back to the start of a UTF-8 character.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "\u2026 (" + std::to_string(text.size()) +
+         " characters)";
 }
 
 std::string_view Trim(std::string_view text) {
@@ -50,13 +64,23 @@ bool Missing(std::string_view text) {
   return text.empty() || text == "NA" || text == "NaN" || text == "nan";
 }
 
+std::optional<double> Intensity_Value(std::string_view text, const Place& place) {
+  if (Missing(text)) return std::nullopt;
+  const double value = Required_Number(text, place);
+  if (value < 0.0) place.Fail("negative intensity " + Shown(Trim(text)));
+  if (value == 0.0) return std::nullopt;
+  return value;
+}
+
 double Required_Number(std::string_view text, const Place& place) {
   const std::optional<double> value = Number(text);
-  if (!value) place.Fail('"' + std::string(text) + "\" is not a number");
+  if (!value) place.Fail('"' + Shown(text) + "\" is not a number");
   return *value;
 }
 
-Imported_Sample& Sample_Set::Get(std::string_view name, const Place& place) {
+Imported_Sample& Sample_Set::Get(std::string_view name, const Place& place,
+                                 std::string_view as_written) {
+  const std::string_view origin = Trim(as_written.empty() ? name : as_written);
   std::string safe(Trim(name));
   for (char& c : safe) {
     const auto u = static_cast<unsigned char>(c);
@@ -65,9 +89,12 @@ Imported_Sample& Sample_Set::Get(std::string_view name, const Place& place) {
   if (safe.empty()) place.Fail("empty sample name");
   const auto [at, added] = index_.try_emplace(safe, samples_.size());
   if (added) {
-    samples_.push_back({safe, *place.file, {}});
-  } else if (samples_[at->second].source != *place.file) {
-    place.Fail("sample \"" + safe + "\" is also in " + samples_[at->second].source);
+    Imported_Sample sample{safe, *place.file, {}};
+    sample.origin = origin;
+    samples_.push_back(std::move(sample));
+  } else if (samples_[at->second].origin != origin) {
+    place.Fail("samples \"" + Shown(samples_[at->second].origin) + "\" and \"" + Shown(origin) +
+               "\" would both be stored as \"" + Shown(safe) + "\"; rename one of them");
   }
   return samples_[at->second];
 }
@@ -81,6 +108,10 @@ std::vector<Imported_Sample> Sample_Set::Take() {
   return taken;
 }
 
+void Check_Stop(const Import_Options& options) {
+  if (options.stop && options.stop()) throw Import_Stopped();
+}
+
 std::string Read_Input(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   const Place place{&path};
@@ -88,7 +119,12 @@ std::string Read_Input(const std::string& path) {
   std::string text;
   char buffer[1 << 16];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  for (;;) {
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    // A stop signal interrupts the read: it goes on, and the stop is seen next.
+    if (!std::ferror(file) || errno != EINTR) break;
+    std::clearerr(file);
+  }
   const bool failed = std::ferror(file) != 0;
   const int error = errno;
   std::fclose(file);
@@ -163,14 +199,6 @@ int Count(std::string_view& text, int fallback) {
 
 using import_detail::Count;
 
-std::optional<Import_Format> Parse_Import_Format(std::string_view name) {
-  if (name == "featurexml") return Import_Format::kFeatureXml;
-  if (name == "mzmine") return Import_Format::kMzmine;
-  if (name == "xcms") return Import_Format::kXcms;
-  if (name == "table") return Import_Format::kTable;
-  return std::nullopt;
-}
-
 std::optional<double> Neutral_Mass(double mz, std::string_view adduct, int charge) {
   std::string_view text = import_detail::Trim(adduct);
   // "[" n "M" then (+|-) k PART ... "]" z (+|-)
@@ -216,14 +244,28 @@ std::optional<double> Neutral_Mass(double mz, std::string_view adduct, int charg
 namespace import_detail {
 
 void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options& options,
-                    Place place) {
-  if (feature.rt < 0.0) {
-    place.column = "rt";
-    place.Fail("negative retention time");
+                    bool minutes, const Feature_Columns& columns, Place place) {
+  const auto fail = [&place](std::string_view column, const std::string& what) {
+    place.column = column;
+    place.Fail(what);
+  };
+  const auto number = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return std::string(text);
+  };
+  if (!(feature.mz > 0.0 && feature.mz < kMaxMass)) {
+    fail(columns.mz, "m/z " + number(feature.mz) + " is not above 0 and below 100000");
   }
-  // Minutes times 60, a span or a neutral mass can leave the doubles.
-  if (!std::isfinite(feature.rt) || !std::isfinite(feature.width)) {
-    place.Fail("retention time out of range");
+  if (!(feature.rt >= 0.0 && feature.rt <= kMaxRetentionTime) ||
+      !(feature.width >= 0.0 && feature.width <= kMaxRetentionTime)) {
+    const double seconds =
+        feature.rt >= 0.0 && feature.rt <= kMaxRetentionTime ? feature.width : feature.rt;
+    std::string what = "retention time " + number(seconds) + " s is not from 0 to 48 h";
+    if (minutes && seconds > kMaxRetentionTime && seconds / 60.0 <= kMaxRetentionTime) {
+      what += " (read in minutes: if the times are in seconds, give --rt-unit s)";
+    }
+    fail(columns.rt, what);
   }
   feature.mass = feature.mz;
   feature.neutral = false;
@@ -232,51 +274,72 @@ void Finish_Feature(Imported_Feature& feature, int charge, const Import_Options&
   try {
     mass = Neutral_Mass(feature.mz, feature.adduct, charge);
   } catch (const Import_Error& e) {
-    place.column = "adduct";
-    place.Fail(e.what());
+    fail(columns.adduct, e.what());
   }
   if (!mass) {
-    place.column = "adduct";
-    place.Fail("\"" + feature.adduct +
-               "\" is not an adduct with its charge, such as [M+H]+ or [M-H]- "
-               "(--mass mz keeps the m/z as the mass)");
+    fail(columns.adduct, "\"" + Shown(feature.adduct) +
+                             "\" is not an adduct with its charge, such as [M+H]+ or [M-H]- "
+                             "(--mass mz keeps the m/z as the mass)");
   }
-  if (!std::isfinite(*mass)) place.Fail("mass out of range");
+  if (!(*mass > 0.0 && *mass < kMaxMass)) {
+    fail(columns.adduct, "neutral mass " + number(*mass) + " of \"" + Shown(feature.adduct) +
+                             "\" is not above 0 and below 100000");
+  }
   feature.mass = *mass;
   feature.neutral = true;
 }
 
 }  // namespace import_detail
 
+namespace {
+
+// The same file by any path: the same device and inode (paths that name no
+// file compare as text).
+bool Same_File(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
 std::vector<Imported_Sample> Read_Feature_Lists(const Import_Options& options,
                                                 const std::vector<std::string>& inputs) {
-  import_detail::Sample_Set samples;
-  if (options.format == Import_Format::kFeatureXml) {
-    // One file per sample: the files are read side by side.
-    std::vector<Imported_Sample> read(inputs.size());
-    import_detail::For_Each_Parallel(inputs.size(), [&](std::size_t i) {
-      import_detail::Read_FeatureXml(inputs[i], options, read[i]);
-    });
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-      Imported_Sample& sample =
-          samples.Get(import_detail::Stem(inputs[i]), import_detail::Place{&inputs[i]});
-      sample.features = std::move(read[i].features);
+  using import_detail::Shown;
+  // One file given twice would double its features.
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (Same_File(inputs[j], inputs[i])) {
+        throw Import_Error(inputs[i] + ": the same file as " + inputs[j] +
+                           " (given twice); give each input once");
+      }
     }
   }
-  for (const std::string& input : inputs) {
-    switch (options.format) {
-      case Import_Format::kFeatureXml:
-        break;
-      case Import_Format::kMzmine:
-        import_detail::Read_Mzmine(input, options, samples);
-        break;
-      case Import_Format::kXcms:
-      case Import_Format::kTable:
-        import_detail::Read_Table(input, options, samples);
-        break;
+  const Feature_List_Reader read = Format_Info(options.format).read;
+  // The inputs are read side by side; their samples are then taken in order.
+  std::vector<std::vector<Imported_Sample>> read_samples(inputs.size());
+  import_detail::For_Each_Parallel(
+      inputs.size(), [&](std::size_t i) { read_samples[i] = read(inputs[i], options); });
+  std::vector<Imported_Sample> result;
+  std::unordered_map<std::string, std::size_t> index;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    for (Imported_Sample& sample : read_samples[i]) {
+      const auto [at, added] = index.try_emplace(sample.name, result.size());
+      if (!added) {
+        const Imported_Sample& first = result[at->second];
+        if (first.origin != sample.origin) {
+          throw Import_Error(inputs[i] + ": sample \"" + Shown(sample.origin) + "\" and sample \"" +
+                             Shown(first.origin) + "\" of " + first.source +
+                             " would both be stored as \"" + Shown(sample.name) +
+                             "\"; rename one of them");
+        }
+        throw Import_Error(inputs[i] + ": sample \"" + Shown(sample.name) + "\" is also in " +
+                           first.source);
+      }
+      result.push_back(std::move(sample));
     }
   }
-  std::vector<Imported_Sample> result = samples.Take();
   if (result.empty()) {
     std::string names;
     for (const std::string& input : inputs) names += (names.empty() ? "" : ", ") + input;
