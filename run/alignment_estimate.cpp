@@ -30,6 +30,7 @@ Tolerance_Suggestion Estimate_Study_Tolerances(const std::vector<Annotated_File>
   suggestion.report = Tolerance_Estimate_Report(estimate, rt_correction);
   suggestion.compounds = estimate.anchors;
   suggestion.pairs = estimate.mass_pairs;
+  suggestion.uncorrected_samples = estimate.uncorrected_samples.size();
   if (!estimate.ok) throw std::runtime_error(suggestion.report);
   suggestion.Mass_Tol = estimate.mass_tol;
   suggestion.Align_Window1 = rt_correction ? estimate.fast_window_corrected : estimate.fast_window;

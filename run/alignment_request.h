@@ -89,8 +89,9 @@ struct Tolerance_Suggestion {
   double Align_Window1 = 0.0;  // seconds, full width
   double Align_Window2 = 0.0;  // seconds, full width
   std::string report;          // the spreads found, one per line
-  std::size_t compounds = 0;   // compounds found in at least half of the samples
+  std::size_t compounds = 0;   // anchor compounds: found in at least half of the samples
   std::size_t pairs = 0;       // pairs of compounds across samples the mass spread came from
+  std::size_t uncorrected_samples = 0;  // samples the drift correction could not correct
 };
 
 // The three numbers as typed.

@@ -6,7 +6,9 @@
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <cmath>
+#include <utility>
 
+#include "run/result_writers.h"
 #include "storage/output_folder.h"
 #include "storage/path.h"
 #include "ui/text_codec.h"
@@ -97,6 +99,54 @@ std::optional<double> Read_Box_Number(const QString& text, const QLocale& locale
   return value;
 }
 
+namespace {
+
+// One parameter box as its refusal explains it.
+struct Box_Rule {
+  const char* refusal;  // the box's message, shown first
+  const char* caption;  // the box's label
+  const char* unit;
+  const char* example;  // a valid value
+};
+
+constexpr Box_Rule kWindow2Rule{kInvalidWindow2Message, "Deep_Align_RT_Window:", "seconds", "10"};
+constexpr Box_Rule kMassTolRule{kInvalidMassTolMessage, "Align_Mass_Tol:", "Da", "0.01"};
+constexpr Box_Rule kWindow1Rule{kInvalidWindow1Message, "Fast_Align_RT_Window:", "seconds", "20"};
+
+// The box's message, then what the box holds and what it needs.
+QString Explained_Refusal(const Box_Rule& rule, const QString& text, const QLocale& locale) {
+  const QString head = QString::fromUtf8(rule.refusal) + QLatin1Char('\n') +
+                       QString::fromUtf8(rule.caption) + QLatin1Char(' ');
+  const QString needs = QStringLiteral("a number above 0 in %1, such as %2")
+                            .arg(QString::fromUtf8(rule.unit), QString::fromUtf8(rule.example));
+  const QString trimmed = text.trimmed();
+  if (trimmed.isEmpty()) return head + QStringLiteral("the box is empty; give ") + needs + '.';
+  if (const std::optional<double> value = Read_Box_Number(trimmed, locale)) {
+    if (*value == 0.0) {
+      return head +
+             QStringLiteral("0 matches only equal values, so nothing would be aligned; give ") +
+             needs + '.';
+    }
+    return head + QStringLiteral("\"%1\" is below 0; give ").arg(trimmed) + needs + '.';
+  }
+  QString dotted = trimmed;
+  dotted.replace(QLatin1Char(','), QLatin1Char('.'));
+  if (dotted != trimmed && Read_Box_Number(dotted, QLocale::c())) {
+    return head + QStringLiteral("\"%1\" has a comma; write the decimal point as a full stop: %2.")
+                      .arg(trimmed, dotted);
+  }
+  return head + QStringLiteral("\"%1\" is not a number; give ").arg(trimmed) + needs + '.';
+}
+
+const Box_Rule* Rule_Of_Refusal(const std::string& refusal) {
+  for (const Box_Rule* rule : {&kWindow2Rule, &kMassTolRule, &kWindow1Rule}) {
+    if (refusal == rule->refusal) return rule;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
   Align_Plan plan;
   if (!values.picked || values.picked->empty()) {
@@ -119,6 +169,27 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
       });
   if (checked.refusal) {
     plan.refusal = From_Engine_String(*checked.refusal);
+    if (const Box_Rule* rule = Rule_Of_Refusal(*checked.refusal)) {
+      const QString& text = rule == &kWindow2Rule   ? values.window2
+                            : rule == &kMassTolRule ? values.mass_tol
+                                                    : values.window1;
+      plan.refusal = Explained_Refusal(*rule, text, locale);
+    }
+    return plan;
+  }
+  // A tolerance or window of 0 matches only equal values: a run would align
+  // nothing. Refused in the checks' order (the deep window in deep mode only).
+  const std::pair<const Box_Rule*, double> boxes[] = {
+      {&kWindow2Rule, values.two_phase ? checked.Align_Window2 : 1.0},
+      {&kMassTolRule, checked.Mass_Tol.value},
+      {&kWindow1Rule, checked.Align_Window1},
+  };
+  for (const auto& [rule, value] : boxes) {
+    if (value != 0.0) continue;
+    const QString& text = rule == &kWindow2Rule   ? values.window2
+                          : rule == &kMassTolRule ? values.mass_tol
+                                                  : values.window1;
+    plan.refusal = Explained_Refusal(*rule, text, locale);
     return plan;
   }
   plan.rt_correction = values.rt_correction;
@@ -176,6 +247,19 @@ std::optional<QString> Format_Suggested_Number(double value) {
   return text;
 }
 
+QString Align_Finished_Details(const QString& result_folder, bool late_cancel) {
+  QString text;
+  if (late_cancel) {
+    text = QStringLiteral(
+        "The Cancel came after the run had finished: the new results were written and replace "
+        "the earlier ones.\n");
+  }
+  text += QStringLiteral("The results are in %1:\n%2\n%3")
+              .arg(result_folder, QString::fromUtf8(kAlignedCsvName),
+                   QString::fromUtf8(kAlignedDbName));
+  return text;
+}
+
 QString Inputs_Without_Table_Text(const std::vector<std::string>& inputs) {
   QString text = inputs.size() == 1 ? QStringLiteral(
                                           "This input holds no table \"Annotate_Peaklist\" and was "
@@ -188,7 +272,8 @@ QString Inputs_Without_Table_Text(const std::vector<std::string>& inputs) {
   return text;
 }
 
-QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction) {
+QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction,
+                              std::size_t samples) {
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   const auto seconds = [](double value) { return QString::number(value, 'g', 3); };
   QString text =
@@ -198,13 +283,59 @@ QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_co
           .arg(Format_Suggested_Number(suggestion.Mass_Tol.value).value_or(QStringLiteral("?")),
                seconds(suggestion.Align_Window1), seconds(suggestion.Align_Window2));
   if (suggestion.compounds > 0) {
-    text += QStringLiteral("%1 compounds found in at least half of the samples.")
+    text += QStringLiteral(
+                "the spreads of %1 anchor compounds (the most intense ones found in at least "
+                "half of the samples).")
                 .arg(english.toString(static_cast<qulonglong>(suggestion.compounds)));
   } else {
     text += QStringLiteral("%1 pairs of compounds across samples.")
                 .arg(english.toString(static_cast<qulonglong>(suggestion.pairs)));
   }
-  if (rt_correction) text += QStringLiteral(" The windows are for drift-corrected times.");
+  if (!rt_correction) return text;
+  if (samples < kMinCorrectionSamples) {
+    text += QStringLiteral(
+                " RT_Drift_Correction needs at least %1 samples: these %2 keep their times as "
+                "read, and the windows are for those times.")
+                .arg(kMinCorrectionSamples)
+                .arg(samples);
+  } else if (suggestion.uncorrected_samples >= samples) {
+    text += QStringLiteral(
+        " RT_Drift_Correction found too few anchors to correct any sample: the windows are for "
+        "the times as read.");
+  } else {
+    text += QStringLiteral(" The windows are for drift-corrected times.");
+    if (suggestion.uncorrected_samples > 0) {
+      text += QStringLiteral(" %1 of the %2 samples stay uncorrected (too few anchors).")
+                  .arg(suggestion.uncorrected_samples)
+                  .arg(samples);
+    }
+  }
+  return text;
+}
+
+QString Estimate_Words(const Estimate_Record& record, const Align_Form_Values& now) {
+  QString text = Estimate_Summary_Text(record.suggestion, record.rt_correction,
+                                       static_cast<std::size_t>(record.files.size()));
+  const QString folder =
+      now.picked && !now.picked->empty() ? now.picked->front().folder : QString();
+  if (folder != record.folder || now.ticked_files != record.files) {
+    text += QStringLiteral(
+        "\nThe ticked files have changed since: click Estimate again for these numbers to fit "
+        "them.");
+  }
+  if (now.rt_correction != record.rt_correction) {
+    text += now.rt_correction
+                ? QStringLiteral(
+                      "\nEstimated without RT_Drift_Correction: click Estimate again for windows "
+                      "on drift-corrected times.")
+                : QStringLiteral(
+                      "\nEstimated with RT_Drift_Correction, which is now off: click Estimate "
+                      "again for windows on the times as read.");
+  }
+  if (now.mass_tol != record.mass_tol || now.window1 != record.window1 ||
+      now.window2 != record.window2) {
+    text += QStringLiteral("\nThe boxes have been edited since.");
+  }
   return text;
 }
 

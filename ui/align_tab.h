@@ -141,6 +141,14 @@ using Align_Run_Function =
 // Shown after a Cancel of the run; the result files are as they were.
 inline constexpr char kAlignCancelledMessage[] =
     "The alignment was cancelled; earlier results are unchanged.";
+// The details under "Align Process Finished!": where the two result files
+// are; after a Cancel that came when the run could no longer stop (its
+// files were being put in place), that it had finished and replaced the
+// earlier results.
+QString Align_Finished_Details(const QString& result_folder, bool late_cancel);
+// The finish notice's button that opens the new result on the other tab.
+inline constexpr char kOpenResultAction[] = "Open in Align_Visualization";
+
 // Asked when the window is closed while a run works.
 inline constexpr char kStopRunAndCloseQuestion[] = "An alignment is running. Stop it and close?";
 
@@ -177,11 +185,35 @@ std::optional<QString> Format_Suggested_Number(double value);
 
 // The estimate in plain words, as the tab shows it beside the boxes it
 // filled: "Mass tolerance 0.0125 Da, windows 96.1 s (Fast_Align) and 75 s
-// (Deep_Align), from 1,234 compounds found in at least half of the samples."
-// (from the pairs of compounds across samples when no compound reached half
-// of them), and with rt_correction a sentence saying that the windows are
-// for drift-corrected times. Windows with 3 significant digits.
-QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction);
+// (Deep_Align), from the spreads of 1,234 anchor compounds (the most intense
+// ones found in at least half of the samples)." (from the pairs of compounds
+// across samples when there were no anchors). With rt_correction a sentence
+// on the correction that holds for `samples`: the windows are for
+// drift-corrected times, or, below kMinCorrectionSamples, that the samples
+// keep their times as read; uncorrected samples are counted. Windows with 3
+// significant digits.
+QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_correction,
+                              std::size_t samples);
+
+// The drift correction needs anchors in this many samples at least.
+inline constexpr std::size_t kMinCorrectionSamples = 3;
+
+// What an Estimate read and filled in, so that its words can say later
+// whether they still hold for the tab as it stands.
+struct Estimate_Record {
+  Tolerance_Suggestion suggestion;
+  QString folder;     // the first pick's folder
+  QStringList files;  // the ticked files it read, in grid order
+  bool rt_correction = false;
+  QString mass_tol;  // the boxes' texts after it filled them
+  QString window1;
+  QString window2;
+};
+
+// The words under the boxes: Estimate_Summary_Text of the record, then what
+// changed since on the tab (`now`): other files or ticks, the
+// RT_Drift_Correction tick, edited boxes, each with what to do.
+QString Estimate_Words(const Estimate_Record& record, const Align_Form_Values& now);
 
 // The report's lines without the last one (the command line's options), for
 // a tooltip: what the spreads were.

@@ -1,5 +1,7 @@
 #include "ui/align_table_model.h"
 
+#include "ui/result_export_ui.h"
+
 #include <QBrush>
 #include <algorithm>
 #include <limits>
@@ -84,6 +86,12 @@ QVariant Align_Table_Model::data(const QModelIndex& index, int role) const {
 }
 
 QVariant Align_Table_Model::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role == Qt::ToolTipRole && orientation == Qt::Horizontal && section >= 0 &&
+      section < kAlignedColumnCount) {
+    const QString tip =
+        Column_Unit_Tip(QString::fromStdString(table_.Column_Name(section)), drift_corrected_);
+    return tip.isEmpty() ? QVariant() : QVariant(tip);
+  }
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
   if (section < 0 || section >= kAlignedColumnCount) return {};

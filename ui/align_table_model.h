@@ -30,6 +30,8 @@ class Align_Table_Model : public QAbstractTableModel {
   // Replaces the table; drops the sort order and the highlight.
   void Set_Table(Aligned_Table table);
   const Aligned_Table& Table() const { return table_; }
+  // Whether Align_RT is on a drift-corrected scale (the header tooltips say so).
+  void Set_Drift_Corrected(bool corrected) { drift_corrected_ = corrected; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -62,6 +64,7 @@ class Align_Table_Model : public QAbstractTableModel {
   // Displayed row -> table row; empty until the first sort (the loaded order).
   std::vector<std::uint32_t> order_;
   std::optional<std::int64_t> highlight_;
+  bool drift_corrected_ = false;
 };
 
 }  // namespace Varnel

@@ -60,6 +60,49 @@ QString Fit_Export_Path(const QString& path, Export_Format format) {
   return path + QString::fromLatin1(Format_Info(format).file_pattern).mid(1);
 }
 
+QString Sample_Sheet_Need_Text(Export_Format format) {
+  const QString form = QStringLiteral(
+      "The sample sheet is a CSV file with one line per sample, sample,group (a header line "
+      "sample,group is optional), naming each sample by its SAMPLE_NAME: the input's file name "
+      "before _annotated_grouped_chromatograph_peaklist.db.");
+  switch (Format_Info(format).sample_sheet) {
+    case Sheet_Use::kRequired:
+      return QStringLiteral(
+                 "A %1 needs a sample sheet: its second line is the group of every "
+                 "sample. Choose the sheet in the next dialog.\n\n")
+                 .arg(QString::fromLatin1(Format_Info(format).caption)) +
+             form;
+    case Sheet_Use::kOptional:
+      return QStringLiteral(
+                 "%1 takes each sample's study variable from a sample sheet; without "
+                 "one every sample's is \"undefined\". Choose a sample sheet?\n\n")
+                 .arg(QString::fromLatin1(Format_Info(format).caption)) +
+             form;
+    case Sheet_Use::kIgnored:
+      break;
+  }
+  return {};
+}
+
+QString Column_Unit_Tip(const QString& column_name, bool drift_corrected) {
+  if (column_name == QLatin1String("Align_RT")) {
+    return drift_corrected
+               ? QStringLiteral("seconds, the group's retention time on the drift-corrected scale")
+               : QStringLiteral("seconds, the group's retention time");
+  }
+  if (column_name.endsWith(QLatin1String("Retention_Time")))
+    return QStringLiteral("seconds, as read from the input");
+  if (column_name == QLatin1String("Apex_MZ")) return QStringLiteral("m/z, Da per charge");
+  if (column_name == QLatin1String("Compound_MolecularMass")) return QStringLiteral("Da");
+  if (column_name.endsWith(QLatin1String("_Boundary")) || column_name == QLatin1String("Apex_Pos"))
+    return QStringLiteral("scan number");
+  if (column_name.endsWith(QLatin1String("Intensity")) || column_name == QLatin1String("Peak_Area"))
+    return QStringLiteral("the input's intensity units");
+  if (column_name == QLatin1String("Align_ID"))
+    return QStringLiteral("the alignment group; 0: aligned with no other sample");
+  return {};
+}
+
 QString Export_Written_Message(const QString& path) {
   return QStringLiteral("Exported to ") + path + QStringLiteral(".");
 }

@@ -38,6 +38,15 @@ QString Export_Quantity_Caption(Export_Quantity quantity);
 // format's extension (".csv", ".mzTab"); any other name is kept.
 QString Fit_Export_Path(const QString& path, Export_Format format);
 
+// What the window says before it asks for a sample sheet for format: why it
+// needs one (MetaboAnalyst) or what one gives (mzTab-M), and the form of the
+// sheet, naming samples by SAMPLE_NAME. Empty for a format without a sheet.
+QString Sample_Sheet_Need_Text(Export_Format format);
+
+// A result grid column's unit and meaning, for its header's tooltip; empty
+// for columns without a unit.
+QString Column_Unit_Tip(const QString& column_name, bool drift_corrected);
+
 // The message after an export: "Exported to <path>."
 QString Export_Written_Message(const QString& path);
 

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "storage/aligned_queries.h"
+#include "storage/aligned_result.h"
+#include "storage/path.h"
 #include "ui/align_table_model.h"
 #include "ui/grid/aligned_table.h"
 #include "ui/text_codec.h"
@@ -21,7 +23,12 @@ const QString kIntensityTitle = QStringLiteral("Intensity");
 const QString kScanTitle = QStringLiteral("Scan Number");
 const QString kRetentionTitle = QStringLiteral("Retention Time (seconds)");
 
-QString X_Title(X_Axis x_axis) { return x_axis == X_Axis::kScan ? kScanTitle : kRetentionTitle; }
+const QString kDriftRetentionTitle = QStringLiteral("Retention Time, drift-corrected (seconds)");
+
+QString X_Title(X_Axis x_axis) {
+  if (x_axis == X_Axis::kRT_Drift_Corrected) return kDriftRetentionTitle;
+  return x_axis == X_Axis::kScan ? kScanTitle : kRetentionTitle;
+}
 
 // Under Normalized a peak is raised to the list's height; a peak of height
 // 0.0 has nothing to raise and is drawn as it is.
@@ -94,7 +101,7 @@ Redraw_Lists Query_Redraw_Lists(const std::string& path, const std::string& file
 }
 
 Chart_Content Build_Aligned_Chart(const Peak_List& aligned, const QString& align_id_text,
-                                  X_Axis x_axis, Y_Scale y_scale) {
+                                  X_Axis x_axis, Y_Scale y_scale, const Rt_Shift_Curves* drift) {
   Chart_Content chart;
   chart.title = kAlignedTitle + align_id_text;
   chart.x_title = X_Title(x_axis);
@@ -129,6 +136,9 @@ Chart_Content Build_Aligned_Chart(const Peak_List& aligned, const QString& align
         case X_Axis::kRT_Corrected:
           curve.x.push_back(peak.Align_RT + p.RT - peak.Compound_Retention_Time);
           break;
+        case X_Axis::kRT_Drift_Corrected:
+          curve.x.push_back(drift != nullptr ? drift->Corrected(peak.SAMPLE_ID, p.RT) : p.RT);
+          break;
         default:
           curve.x.push_back(p.RT);
           break;
@@ -140,7 +150,7 @@ Chart_Content Build_Aligned_Chart(const Peak_List& aligned, const QString& align
 }
 
 Chart_Content Build_Detail_Chart(const Peak_List& detail, const QString& sample_name,
-                                 const Plot_Options& options) {
+                                 const Plot_Options& options, const Rt_Shift_Curves* drift) {
   Chart_Content chart;
   chart.title = Detail_Caption(options.detail) + kSampleTitle + sample_name;
   chart.x_title = X_Title(options.x_axis);
@@ -162,7 +172,13 @@ Chart_Content Build_Detail_Chart(const Peak_List& detail, const QString& sample_
     curve.y.reserve(static_cast<qsizetype>(peak.Peak_shape.size()));
     for (const Data_Point& p : peak.Peak_shape) {
       curve.y.push_back(p.Intensity * f);
-      curve.x.push_back(options.x_axis == X_Axis::kScan ? static_cast<double>(p.Scan) : p.RT);
+      if (options.x_axis == X_Axis::kScan) {
+        curve.x.push_back(static_cast<double>(p.Scan));
+      } else if (options.x_axis == X_Axis::kRT_Drift_Corrected && drift != nullptr) {
+        curve.x.push_back(drift->Corrected(peak.SAMPLE_ID, p.RT));
+      } else {
+        curve.x.push_back(p.RT);
+      }
     }
     chart.curves.push_back(std::move(curve));
   }
@@ -181,6 +197,8 @@ bool Handler_Redraws(Radio_Handler handler, const Radio_State& s) {
       return s.group_plot || s.peak_plot;
     case Radio_Handler::kCompoundPlot:
       return s.compound_plot || s.peak_plot;
+    case Radio_Handler::kRT_Drift_Corrected:
+      return s.rt_drift_corrected || s.scan;
   }
   return false;
 }
@@ -201,6 +219,13 @@ Row_Keys Grid_Row_Keys(const Align_Table_Model& model, int row, const std::strin
   keys.sample_name = model.Text_Cell(row, kCol_SAMPLE_NAME);
   keys.align_id_text = model.Text_Cell(row, kCol_Align_ID);
   return keys;
+}
+
+std::optional<Rt_Shift_Curves> Read_Drift_Curves(const std::string& path, const std::string& file) {
+  Aligned_Result result(Join_Path(path, file));
+  std::optional<std::vector<Rt_Shift_Point>> points = result.Read_Rt_Correction();
+  if (!points || points->empty()) return std::nullopt;
+  return Rt_Shift_Curves(std::move(*points));
 }
 
 }  // namespace Varnel

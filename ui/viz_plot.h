@@ -8,10 +8,12 @@
 #include <QColor>
 #include <QList>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/peak.h"
+#include "storage/rt_shift_curves.h"
 
 namespace Varnel {
 
@@ -19,7 +21,19 @@ class Align_Table_Model;
 
 using Peak_List = std::vector<Chromatogram_Peak_Group_Compound_Align>;
 
-enum class X_Axis { kScan, kRT_Original, kRT_Corrected };
+// kRT_Corrected moves every peak onto its group's Align_RT (a group always
+// looks aligned there); kRT_Drift_Corrected draws each peak at its own times
+// moved by its sample's stored drift correction (results aligned with it).
+enum class X_Axis { kScan, kRT_Original, kRT_Corrected, kRT_Drift_Corrected };
+
+// The captions and tooltips of the time-axis choices beyond Scan Number.
+inline constexpr char kRT_Drift_Corrected_Caption[] = "RT_Drift_Corrected";
+inline constexpr char kRT_Corrected_Tip[] =
+    "Each peak moved onto its group's Align_RT: a group always looks perfectly aligned here, "
+    "whatever its members' own times.";
+inline constexpr char kRT_Drift_Corrected_Tip[] =
+    "Each peak at its own retention times moved by its sample's drift correction, as the "
+    "alignment saw them: how well the group agrees after the correction.";
 enum class Y_Scale { kStandard, kNormalized };
 enum class Detail_Mode { kPeak, kGroup, kCompound };
 
@@ -94,21 +108,37 @@ Redraw_Lists Query_Redraw_Lists(const std::string& path, const std::string& file
                                 const Row_Keys& row, Detail_Mode mode);
 
 // The upper chart: one curve per peak in list order, coloured and labelled
-// by sample (each sample labelled once), X corrected under kRT_Corrected.
+// by sample (each sample labelled once), X corrected under kRT_Corrected,
+// and under kRT_Drift_Corrected by `drift` (the times as read without it).
 // REQUIRES: aligned sorted by ascending SAMPLE_ID.
 Chart_Content Build_Aligned_Chart(const Peak_List& aligned, const QString& align_id_text,
-                                  X_Axis x_axis, Y_Scale y_scale);
+                                  X_Axis x_axis, Y_Scale y_scale,
+                                  const Rt_Shift_Curves* drift = nullptr);
 // The lower chart: one curve per peak, labelled by Apex_MZ (plus the adduct
-// under kCompound), coloured by position; never corrected.
+// under kCompound), coloured by position; never moved onto Align_RT, but
+// under kRT_Drift_Corrected moved by `drift` like the upper chart.
 Chart_Content Build_Detail_Chart(const Peak_List& detail, const QString& sample_name,
-                                 const Plot_Options& options);
+                                 const Plot_Options& options,
+                                 const Rt_Shift_Curves* drift = nullptr);
+
+// The drift correction stored in the result Join_Path(path, file), or
+// nothing when it holds none. Throws what opening the result throws.
+std::optional<Rt_Shift_Curves> Read_Drift_Curves(const std::string& path, const std::string& file);
 
 // The five radio handlers and the checked state of the three radio groups.
-enum class Radio_Handler { kNormalized, kRT_Original, kRT_Corrected, kGroupPlot, kCompoundPlot };
+enum class Radio_Handler {
+  kNormalized,
+  kRT_Original,
+  kRT_Corrected,
+  kGroupPlot,
+  kCompoundPlot,
+  kRT_Drift_Corrected
+};
 struct Radio_State {
   bool scan = true;
   bool rt_original = false;
   bool rt_corrected = false;
+  bool rt_drift_corrected = false;
   bool peak_plot = true;
   bool group_plot = false;
   bool compound_plot = false;

@@ -29,6 +29,7 @@
 #include "tests/ui/support/scripted_dialogs.h"
 #include "tests/ui/support/window_test.h"
 #include "ui/text_codec.h"
+#include "ui/widgets/align_visualization_tab.h"
 #include "ui/widgets/run_progress_dialog.h"
 #include "ui/widgets/varnel_form.h"
 
@@ -413,6 +414,52 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QVERIFY(List_Folder(Join_Path(dir_->path(), "Result")) == expected);  // no temporary file
   }
 
+  // "Align Process Finished!" stays the notice's text; below it the folder
+  // and the two files, and a button that opens the result on the other tab.
+  void finishNoticeNamesTheFolderAndOpensTheResult() {
+    form_->Set_Align_Run({});
+    ui_.button_Align_Process->click();  // declined: the tab stays
+    QCOMPARE(dialogs_->notices.size(), std::size_t{1});
+    const auto& notice = dialogs_->notices.back();
+    QCOMPARE(notice.text, QString("Align Process Finished!"));
+    const QString folder = QString::fromStdString(Join_Path(dir_->path(), "Result"));
+    QCOMPARE(notice.details,
+             "The results are in " + folder + ":\n" + kAlignedCsvName + "\n" + kAlignedDbName);
+    QCOMPARE(notice.action, QString("Open in Align_Visualization"));
+    QCOMPARE(ui_.tabControl1->currentIndex(), 0);
+    QVERIFY(form_->Visualization_Tab()->alignFileName().isEmpty());
+
+    dialogs_->notice_answers.push_back(true);
+    ui_.button_Align_Process->click();
+    QCOMPARE(ui_.tabControl1->currentWidget(), ui_.Tab_Align_Visualization);
+    QCOMPARE(form_->Visualization_Tab()->alignFolderName(), folder);
+    QCOMPARE(form_->Visualization_Tab()->alignFileName(), QString(kAlignedDbName));
+    QVERIFY(ui_.panel_Align_Peaklist_Table->isVisible());
+    QCOMPARE(dialogs_->messages,
+             (QStringList{"Align Process Finished!", "Align Process Finished!"}));
+  }
+
+  // A Cancel that comes once the run no longer reports (its files are being
+  // put in place) cannot stop it: the notice says the results were written.
+  void lateCancelSaysTheRunHadFinished() {
+    form_->Set_Align_Run([this](const Alignment_Request&, const Alignment_Run_Observer& o) {
+      o.on_stage(Run_Stage::kWritingDatabase);
+      o.on_write(Run_Stage::kWritingDatabase, 60, 60);
+      gates_[0].Wait([] {});  // the last step: nothing more is reported
+      return Alignment_Run_Summary{};
+    });
+    While_Running(ui_.button_Align_Process, [this] {
+      QTRY_VERIFY(Stage_Text().startsWith("Writing"));
+      Click_Cancel();
+      gates_[0].Open();
+    });
+    QCOMPARE(dialogs_->notices.size(), std::size_t{1});
+    QCOMPARE(dialogs_->notices[0].text, QString("Align Process Finished!"));
+    QVERIFY2(dialogs_->notices[0].details.startsWith(
+                 "The Cancel came after the run had finished: the new results were written"),
+             qPrintable(dialogs_->notices[0].details));
+  }
+
   void estimateFillsTheBoxesFromTheTickedFiles() {
     form_->Set_Estimator({});
     ui_.button_Estimate->click();  // nothing wired: says so
@@ -455,15 +502,50 @@ class AlignProgressTest : public Varnel::Test::Window_Test {
     QVERIFY(dialogs_->messages.isEmpty());
     auto* said = form_->findChild<QLabel*>("label_Estimate_Result");
     QVERIFY(said->isVisible());
-    QCOMPARE(said->text(),
-             QString("Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s "
-                     "(Deep_Align), from 1,234 compounds found in at least half of the samples. "
-                     "The windows are for drift-corrected times. Align will choose each "
-                     "sample's member by time, mass and intensity and join split groups "
-                     "(--pick scored --join-splits)."));
+    const QString words =
+        "Mass tolerance 0.0123 Da, windows 21.5 s (Fast_Align) and 8.5 s (Deep_Align), from the "
+        "spreads of 1,234 anchor compounds (the most intense ones found in at least half of the "
+        "samples). The windows are for drift-corrected times. Align will choose each sample's "
+        "member by time, "
+        "mass and intensity and join split groups (--pick scored --join-splits).";
+    QCOMPARE(said->text(), words);
     QCOMPARE(said->toolTip(), QString("mass spread 4.1 ppm\nRT spread 7 s"));
     const QRect box = ui_.textBox_Align_Mass_Tol->geometry();
     QVERIFY(!said->geometry().intersects(box));
+
+    // The words follow the tab: the tick, a box, a file's tick, and back.
+    ui_.checkBox_RT_Drift_Correction->setChecked(false);
+    QVERIFY(said->text().contains("Estimated with RT_Drift_Correction, which is now off"));
+    ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    QCOMPARE(said->text(), words);
+    QTest::keyClicks(ui_.textBox_Align_Window1, "1");
+    QVERIFY(said->text().endsWith("The boxes have been edited since."));
+    ui_.textBox_Align_Window1->setText("21.4568");
+    QCOMPARE(said->text(), words);
+    auto* table = qobject_cast<QStandardItemModel*>(ui_.dataGridView_Annotation_Filelist->model());
+    table->item(2, 2)->setCheckState(Qt::Unchecked);
+    QVERIFY(said->text().contains("The ticked files have changed since"));
+    table->item(2, 2)->setCheckState(Qt::Checked);
+    QCOMPARE(said->text(), words);
+    ui_.button_Annotation_Load->click();  // a new load clears the ticks
+    QVERIFY(said->text().contains("The ticked files have changed since"));
+  }
+
+  void estimateOfTwoSamplesSaysTheyStayUncorrected() {
+    form_->Set_Estimator(
+        [](const std::vector<Annotated_File>&, bool, const Alignment_Run_Observer&) {
+          return Tolerance_Suggestion{
+              {Mass_Tolerance::Unit::kDa, 0.01}, 30, 20, "spread\n--x\n", 800, 9000, 2};
+        });
+    auto* table = qobject_cast<QStandardItemModel*>(ui_.dataGridView_Annotation_Filelist->model());
+    table->item(2, 2)->setCheckState(Qt::Unchecked);
+    ui_.checkBox_RT_Drift_Correction->setChecked(true);
+    ui_.button_Estimate->click();
+    auto* said = form_->findChild<QLabel*>("label_Estimate_Result");
+    QVERIFY(
+        said->text().endsWith("RT_Drift_Correction needs at least 3 samples: these 2 keep their "
+                              "times as read, and the windows are for those times."));
+    QVERIFY(!said->text().contains("drift-corrected times"));
   }
 
   void estimateRefusesWithoutFilesAndStopsOnCancel() {

@@ -99,9 +99,9 @@ TEST_F(PlanAlignTest, AcceptedFormsAndWhatTheyPass) {
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 10.0); }},
       {"fast mode passes a good deep window", [](Align_Form_Values& v) { v.window2 = "3"; },
        [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 3.0); }},
-      {"zero tolerance and windows are valid",
-       [](Align_Form_Values& v) { v.mass_tol = v.window1 = v.window2 = "0"; },
-       [](const Align_Plan& p) { EXPECT_EQ(p.request.Mass_Tol.value, 0.0); }},
+      {"a zero deep window is not checked in fast mode",
+       [](Align_Form_Values& v) { v.window2 = "0"; },
+       [](const Align_Plan& p) { EXPECT_EQ(p.request.Align_Window2, 0.0); }},
       {"a file at the root gives the result at the root",
        [](Align_Form_Values& v) {
          v.picked = std::vector<Picked_File>{Split_Picked_Path("/s1.db")};
@@ -147,6 +147,10 @@ TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
       {"deep, negative window2", true, "20", "-1", "0.1", w2},
       {"negative mass tol", false, "20", "10", "-0.1", tol},
       {"negative window1", false, "-20", "10", "0.1", w1},
+      {"zero mass tol", false, "20", "10", "0", tol},
+      {"deep, zero window2 before a zero mass tol", true, "20", "0.0", "0", w2},
+      {"zero window1", false, "0", "10", "0.1", w1},
+      {"decimal comma in the C locale", false, "20", "10", "0,01", tol},
   };
   for (const Case& c : cases) {
     Align_Form_Values values = Defaults();
@@ -155,7 +159,10 @@ TEST_F(PlanAlignTest, RefusalsComeInTheirOrderAndKeepTheResultFolder) {
     values.window2 = c.window2;
     values.mass_tol = c.mass_tol;
     const Align_Plan plan = Plan_Align(values, c_);
-    EXPECT_EQ(plan.refusal, QString(c.expected)) << c.name;
+    ASSERT_TRUE(plan.refusal) << c.name;
+    // The box's own message stays the first line; the second says what it needs.
+    EXPECT_EQ(plan.refusal->section('\n', 0, 0), QString(c.expected)) << c.name;
+    EXPECT_EQ(plan.refusal->count('\n'), 1) << c.name;
     EXPECT_EQ(plan.result_folder, "/data/study/Result") << c.name;
   }
 }
@@ -165,7 +172,39 @@ TEST_F(PlanAlignTest, NoTickedFileRefusesAfterTheNumbers) {
   values.ticked_files.clear();
   EXPECT_EQ(Plan_Align(values, c_).refusal, QString(kNoFileMessage));
   values.mass_tol = "x";
-  EXPECT_EQ(Plan_Align(values, c_).refusal, QString(kInvalidMassTolMessage));
+  EXPECT_TRUE(Plan_Align(values, c_).refusal->startsWith(QString(kInvalidMassTolMessage)));
+}
+
+TEST_F(PlanAlignTest, ARefusedBoxSaysWhatItHoldsAndWhatIsValid) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0,01",
+       "Align_Mass_Tol: \"0,01\" has a comma; write the decimal point as a full stop: 0.01."},
+      {"0",
+       "Align_Mass_Tol: 0 matches only equal values, so nothing would be aligned; give a "
+       "number above 0 in Da, such as 0.01."},
+      {"", "Align_Mass_Tol: the box is empty; give a number above 0 in Da, such as 0.01."},
+      {"-1", "Align_Mass_Tol: \"-1\" is below 0; give a number above 0 in Da, such as 0.01."},
+      {"a,b",
+       "Align_Mass_Tol: \"a,b\" is not a number; give a number above 0 in Da, such as 0.01."},
+  };
+  for (const auto& [text, second_line] : cases) {
+    Align_Form_Values values = Defaults();
+    values.mass_tol = text;
+    EXPECT_EQ(Plan_Align(values, c_).refusal,
+              QString(kInvalidMassTolMessage) + '\n' + QString(second_line))
+        << text;
+  }
+  Align_Form_Values values = Defaults();
+  values.window1 = "0";
+  EXPECT_EQ(Plan_Align(values, c_).refusal->section('\n', 1),
+            QString("Fast_Align_RT_Window: 0 matches only equal values, so nothing would be "
+                    "aligned; give a number above 0 in seconds, such as 20."));
+  // A German locale reads the comma as its decimal point: accepted there.
+  values = Defaults();
+  values.mass_tol = "0,01";
+  const Align_Plan german = Plan_Align(values, QLocale(QLocale::German, QLocale::Germany));
+  ASSERT_FALSE(german.refusal);
+  EXPECT_EQ(german.request.Mass_Tol.value, 0.01);
 }
 
 TEST_F(PlanAlignTest, NoPickRefusesWithoutAResultFolder) {
@@ -229,7 +268,7 @@ TEST(SuggestedNumberTest, ShownAndRefusedValues) {
 TEST(SuggestedNumberTest, EstimateInWordsFallsBackToPairsWithoutCommonCompounds) {
   Tolerance_Suggestion suggestion{{Mass_Tolerance::Unit::kDa, 0.0125}, 96.04, 75.0,
                                   "spread\n--mass-tol 0.0125\n",       0,     5210};
-  EXPECT_EQ(Estimate_Summary_Text(suggestion, false),
+  EXPECT_EQ(Estimate_Summary_Text(suggestion, false, 12),
             QString("Mass tolerance 0.0125 Da, windows 96 s (Fast_Align) and 75 s (Deep_Align), "
                     "from 5,210 pairs of compounds across samples."));
   EXPECT_EQ(Estimate_Details_Text(suggestion), QString("spread"));
@@ -245,6 +284,68 @@ TEST(MakeFolderTest, CreatesMissingKeepsExistingAndReportsAFileInTheWay) {
   Write_File(path("blocked"), "");
   EXPECT_FALSE(Make_Folder(From_Engine_String(path("blocked"))));
   EXPECT_FALSE(Make_Folder(From_Engine_String(Join_Path(path("blocked"), "Result"))));
+}
+
+TEST(EstimateWordsTest, SayWhatTheNumbersHoldForAsTheTabChanges) {
+  Tolerance_Suggestion suggestion{{Mass_Tolerance::Unit::kDa, 0.0122}, 4.6, 3.58, "", 1497, 73032};
+  Estimate_Record record;
+  record.suggestion = suggestion;
+  record.folder = "/data/study";
+  record.files = {"s1.db", "s2.db", "s3.db"};
+  record.rt_correction = true;
+  record.mass_tol = "0.0122";
+  record.window1 = "4.6";
+  record.window2 = "3.58";
+  Align_Form_Values now;
+  now.picked = std::vector<Picked_File>{{"/data/study", "s1.db"}};
+  now.ticked_files = record.files;
+  now.rt_correction = true;
+  now.mass_tol = "0.0122";
+  now.window1 = "4.6";
+  now.window2 = "3.58";
+  const QString base =
+      "Mass tolerance 0.0122 Da, windows 4.6 s (Fast_Align) and 3.58 s (Deep_Align), from the "
+      "spreads of 1,497 anchor compounds (the most intense ones found in at least half of the "
+      "samples).";
+  EXPECT_EQ(Estimate_Words(record, now), base + " The windows are for drift-corrected times.");
+
+  record.suggestion.uncorrected_samples = 1;
+  EXPECT_EQ(Estimate_Words(record, now),
+            base +
+                " The windows are for drift-corrected times. 1 of the 3 samples stay "
+                "uncorrected (too few anchors).");
+  record.suggestion.uncorrected_samples = 3;
+  EXPECT_TRUE(Estimate_Words(record, now).contains("too few anchors to correct any sample"));
+
+  // Two samples cannot be corrected: the words must not claim corrected windows.
+  record.suggestion.uncorrected_samples = 2;
+  record.files = now.ticked_files = {"s1.db", "s2.db"};
+  EXPECT_EQ(Estimate_Words(record, now),
+            base +
+                " RT_Drift_Correction needs at least 3 samples: these 2 keep their times as "
+                "read, and the windows are for those times.");
+
+  // What changed since is said, one line each.
+  now.ticked_files = {"s1.db"};
+  now.rt_correction = false;
+  now.mass_tol = "0.05";
+  const QStringList lines = Estimate_Words(record, now).split('\n');
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[1].startsWith("The ticked files have changed since")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].startsWith("Estimated with RT_Drift_Correction, which is now off"))
+      << lines[2].toStdString();
+  EXPECT_EQ(lines[3], "The boxes have been edited since.");
+  // Another study in another folder with the same names is other files too.
+  now = Align_Form_Values{std::vector<Picked_File>{{"/data/other", "s1.db"}},
+                          record.files,
+                          false,
+                          "4.6",
+                          "3.58",
+                          "0.0122",
+                          true,
+                          false};
+  EXPECT_TRUE(Estimate_Words(record, now).contains("The ticked files have changed since"));
+  EXPECT_FALSE(Estimate_Words(record, now).contains("edited"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QtTest>
 #include <filesystem>
 
@@ -63,6 +64,8 @@ class Quality_Report_Test : public QObject {
   void windowRefusesABadResultWithAMessage();
   void windowClosedWhileComputingGoesQuietly();
   void windowAsksForASampleSheet();
+  void narrowWindowClipsNoTextAndBarsNameTheirSample();
+  void sheetFailureIsShownOverTheQualityWindow();
 };
 
 void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
@@ -308,6 +311,108 @@ void Quality_Report_Test::windowAsksForASampleSheet() {
   QTRY_COMPARE(shown.count(), 1);
   QCOMPARE(asked, 1);
   QVERIFY(window->Chart(QStringLiteral("cv_qc")) != nullptr);
+  window->close();
+  QTRY_VERIFY(window.isNull());
+}
+
+// At 900 pixels every title, note, legend and axis title of every chart fits
+// its plot (wrapped where needed), and a bar of a thinned category axis
+// still names its sample in its tooltip.
+void Quality_Report_Test::narrowWindowClipsNoTextAndBarsNameTheirSample() {
+  Temp_Folder folder;
+  Test::Quality_Study_Plan plan;
+  plan.samples = 50;
+  plan.compounds = 120;
+  plan.correction = true;
+  Test::Write_Quality_Study(plan, folder.path(), "fifty.aligndb", true);
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };
+  QPointer<Quality_Window> window =
+      Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("fifty.aligndb"), hooks);
+  window->resize(900, 700);
+  QTRY_VERIFY(window->Ready());
+  int checked = 0;
+  for (int tab = 0; tab < window->Tabs()->count(); ++tab) {
+    window->Tabs()->setCurrentIndex(tab);
+    QApplication::processEvents();
+    for (QCustomPlot* plot : window->Tabs()->currentWidget()->findChildren<QCustomPlot*>()) {
+      plot->replot();
+      const int width = plot->width();
+      if (!plot->isVisible() || width <= 0) continue;  // a page not laid out yet
+      QVERIFY2(width <= window->width(), qPrintable(plot->objectName()));
+      QCPLayoutGrid* layout = plot->plotLayout();
+      for (int i = 0; i < layout->elementCount(); ++i) {
+        auto* text = qobject_cast<QCPTextElement*>(layout->elementAt(i));
+        if (text == nullptr) continue;
+        const QFontMetrics metrics(text->font());
+        for (const QString& line : text->text().split('\n')) {
+          QVERIFY2(metrics.horizontalAdvance(line) <= width,
+                   qPrintable(plot->objectName() + ": " + line));
+          ++checked;
+        }
+      }
+      const QRect legend = plot->legend->outerRect();
+      if (plot->legend->visible())
+        QVERIFY2(legend.right() <= width, qPrintable(plot->objectName()));
+      const QFontMetrics label(plot->xAxis->labelFont());
+      for (const QString& line : plot->xAxis->label().split('\n'))
+        QVERIFY2(label.horizontalAdvance(line) <= plot->axisRect()->width() + 40,
+                 qPrintable(plot->objectName() + ": " + line));
+    }
+  }
+  QVERIFY(checked > 20);
+
+  // The missing-values chart names every second sample or fewer; each bar
+  // names its own.
+  const QString id = QStringLiteral("missing_values");
+  window->Tabs()->setCurrentIndex(0);
+  for (int tab = 0; tab < window->Tabs()->count(); ++tab) {
+    window->Tabs()->setCurrentIndex(tab);
+    if (window->Chart(id) != nullptr && window->Chart(id)->isVisible()) break;
+  }
+  QCustomPlot* bars_plot = window->Chart(id);
+  QVERIFY(bars_plot != nullptr);
+  bars_plot->replot();
+  auto* bars = qobject_cast<QCPBars*>(bars_plot->plottable(0));
+  QVERIFY(bars != nullptr);
+  QVERIFY(bars_plot->yAxis->tickVector().size() < bars->data()->size());
+  int named = 0;
+  for (auto it = bars->data()->constBegin(); it != bars->data()->constEnd(); ++it) {
+    const QPoint at(static_cast<int>(bars_plot->xAxis->coordToPixel(it->value / 2)),
+                    static_cast<int>(bars_plot->yAxis->coordToPixel(it->key)));
+    QTest::mouseMove(bars_plot, at);
+    QApplication::processEvents();
+    if (QToolTip::isVisible() && QToolTip::text().startsWith("Plasma_")) ++named;
+  }
+  QCOMPARE(named, static_cast<int>(bars->data()->size()));
+  window->close();
+  QTRY_VERIFY(window.isNull());
+}
+
+// A sheet that names no sample of the result is refused over the quality
+// window (which keeps its figures), not behind it over the main window.
+void Quality_Report_Test::sheetFailureIsShownOverTheQualityWindow() {
+  Temp_Folder folder;
+  Tiny_Result(folder.path());
+  const std::string sheet = Join_Path(folder.path(), "other.csv");
+  Write_File(sheet, "Someone_Else,QC\nNobody,A\n");
+  QWidget main_window;
+  QWidget* parent_seen = nullptr;
+  QString said;
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [&](QWidget* parent, const QString& text) {
+    parent_seen = parent;
+    said = text;
+  };
+  hooks.sample_sheet_dialog = [&](QWidget*) { return Q(sheet); };
+  QPointer<Quality_Window> window =
+      Open_Quality_Window(&main_window, Q(folder.path()), QStringLiteral("tiny.aligndb"), hooks);
+  QTRY_VERIFY(window->Ready());
+  window->findChild<QPushButton*>(QStringLiteral("quality_sample_sheet"))->click();
+  QTRY_VERIFY(!said.isEmpty());
+  QVERIFY2(said.contains("other.csv"), qPrintable(said));
+  QCOMPARE(parent_seen, static_cast<QWidget*>(window.data()));
+  QVERIFY(window->Ready());
   window->close();
   QTRY_VERIFY(window.isNull());
 }

@@ -231,8 +231,10 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     // A fitted name that exists is replaced only when the user says so.
     dialogs_->save_answers.push_back(Path("study_features.csv"));
     Entry("Export...");
-    QCOMPARE(dialogs_->questions.size(), 1);
-    QVERIFY(dialogs_->questions[0].contains(Path("study.mzTab")));
+    // The two mzTab exports above were each offered a sample sheet (No).
+    QCOMPARE(dialogs_->questions.size(), 3);
+    QVERIFY(dialogs_->questions[0].startsWith("mzTab-M 2.0 takes each sample's study variable"));
+    QVERIFY(dialogs_->questions[2].contains(Path("study.mzTab")));
     QCOMPARE(dialogs_->messages.size(), 2);
     dialogs_->messages.clear();
     // MetaboAnalyst asks for the sample sheet.
@@ -245,7 +247,11 @@ class ResultGridTest : public Varnel::Test::Window_Test {
     QCOMPARE(dialogs_->open_calls.back().filter, Sample_Sheet_Dialog_Filter());
     QVERIFY(dialogs_->open_calls.back().title.contains("sample,group"));
     QVERIFY(Read_File(Path("metabo.csv").toStdString()).find("Label") != std::string::npos);
-    QCOMPARE(dialogs_->messages, QStringList{Export_Written_Message(Path("metabo.csv"))});
+    // The sheet's need is said in a message's body before the sheet is asked for.
+    QCOMPARE(dialogs_->messages.size(), 2);
+    QVERIFY(dialogs_->messages[0].startsWith("A MetaboAnalyst"));
+    QVERIFY(dialogs_->messages[0].contains("SAMPLE_NAME"));
+    QCOMPARE(dialogs_->messages[1], Export_Written_Message(Path("metabo.csv")));
     dialogs_->messages.clear();
     // A failure of the export is one message naming the file.
     dialogs_->save_answers.push_back(Path("study.aligndb"));

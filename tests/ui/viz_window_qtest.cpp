@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QtTest>
@@ -114,7 +115,8 @@ class VizWindowTest : public Varnel::Test::Study_Window_Test {
     ui_.button_Annotation_Load->click();
     ui_.textBox_Align_Mass_Tol->setText("x");
     ui_.button_Align_Process->click();
-    QCOMPARE(dialogs_->messages, QStringList{"You must configure a valid Align Mass Tolerance!"});
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QVERIFY(dialogs_->messages[0].startsWith("You must configure a valid Align Mass Tolerance!\n"));
     dialogs_->messages.clear();
     QVERIFY(!ui_.panel_Align_Peaklist_Table->isVisible());
     Open("study.aligndb");
@@ -452,6 +454,84 @@ class VizWindowTest : public Varnel::Test::Study_Window_Test {
         QCOMPARE(best_key, 100.0);
       }
     }
+  }
+
+  // Until a row is chosen the charts say what to do instead of empty 0-1
+  // axes; a new result starts at its first row and column.
+  void chartsHintUntilARowIsChosenAndANewResultScrollsHome() {
+    const auto hint = [](QCustomPlot* plot) {
+      for (int i = 0; i < plot->itemCount(); ++i)
+        if (auto* text = qobject_cast<QCPItemText*>(plot->item(i))) return text->text();
+      return QString();
+    };
+    Open("study.aligndb");
+    Click_Row(Row_With(7, 2));
+    QVERIFY(hint(ui_.zedGraphControl_AlignedPeaks).isEmpty());
+    QVERIFY(ui_.zedGraphControl_AlignedPeaks->xAxis->tickLabels());
+    QTableView* grid = ui_.dataGridView_Align_Peaklist_Table;
+    grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
+    QVERIFY(grid->horizontalScrollBar()->value() > 0);
+    Open("study.aligndb");
+    QCOMPARE(grid->horizontalScrollBar()->value(), 0);
+    QCOMPARE(grid->verticalScrollBar()->value(), 0);
+    for (QCustomPlot* plot : {ui_.zedGraphControl_AlignedPeaks, ui_.zedGraphControl_SlectedPeaks}) {
+      QCOMPARE(hint(plot), QString(kChooseRowHint));
+      QVERIFY(!plot->xAxis->tickLabels() && !plot->yAxis->tickLabels());
+    }
+    ui_.radioButton_Normalized->click();  // a redraw without a row keeps the hint
+    QCOMPARE(hint(ui_.zedGraphControl_SlectedPeaks), QString(kChooseRowHint));
+    Click_Row(0);
+    QVERIFY(hint(ui_.zedGraphControl_AlignedPeaks).isEmpty());
+  }
+
+  // RT_Corrected says what it does; a result with a stored drift correction
+  // gets RT_Drift_Corrected, which moves each peak by its sample's curve.
+  void driftCorrectedAxisMovesPeaksByTheirSamplesCurve() {
+    QVERIFY(ui_.radioButton_RT_Corrected->toolTip().contains("Align_RT"));
+    auto* drift = form_->findChild<QRadioButton*>("radioButton_RT_Drift_Corrected");
+    QVERIFY(drift != nullptr);
+    Open("study.aligndb");
+    QVERIFY(drift->isHidden());
+    QVERIFY(model_->headerData(kCol_Align_RT, Qt::Horizontal, Qt::ToolTipRole)
+                .toString()
+                .startsWith("seconds"));
+    const std::string corrected = Join_Path(dir_->path(), "corrected.aligndb");
+    Write_File(corrected, Read_File(Join_Path(dir_->path(), "study.aligndb")));
+    // Sample 2 moves by +5 s everywhere, sample 5 by -3 s; the others not at all.
+    Exec_Sql(corrected,
+             "create table Align_RT_Correction (SAMPLE_ID integer, RT real, Shift real);"
+             "insert into Align_RT_Correction values (2, 0, 5), (2, 5000, 5),"
+             " (5, 0, -3), (5, 5000, -3);");
+    Open("corrected.aligndb");
+    QVERIFY(dialogs_->messages.isEmpty());
+    QVERIFY(!drift->isHidden());
+    QVERIFY(model_->headerData(kCol_Align_RT, Qt::Horizontal, Qt::ToolTipRole)
+                .toString()
+                .contains("drift-corrected"));
+    ui_.radioButton_RT_Original->click();
+    Click_Row(Row_With(7, 2));
+    QCustomPlot* aligned = ui_.zedGraphControl_AlignedPeaks;
+    QCOMPARE(aligned->plottableCount(), 3);
+    std::vector<QList<double>> original;
+    for (int i = 0; i < 3; ++i) original.push_back(Keys(Line(aligned, i)));
+    QSignalSpy redrawn(form_.get(), &Varnel_Form::Redrawn);
+    drift->click();
+    QCOMPARE(redrawn.count(), 1);
+    QCOMPARE(aligned->xAxis->label(), QString("Retention Time, drift-corrected (seconds)"));
+    const double shift[] = {5.0, 5.0, -3.0};  // samples 2, 2 and 5, by SAMPLE_ID
+    for (int i = 0; i < 3; ++i) {
+      const QList<double> moved = Keys(Line(aligned, i));
+      QCOMPARE(moved.size(), original[i].size());
+      for (qsizetype k = 0; k < moved.size(); ++k) QCOMPARE(moved[k], original[i][k] + shift[i]);
+    }
+    ui_.radioButton_Scan->click();
+    QCOMPARE(redrawn.count(), 2);
+    drift->click();
+    // A result without a correction hides the choice and falls back.
+    Open("study.aligndb");
+    QVERIFY(drift->isHidden());
+    QVERIFY(!drift->isChecked());
+    QVERIFY(ui_.radioButton_RT_Original->isChecked());
   }
 
   void redrawWithoutSelectionClearsTheCharts() {

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -27,6 +28,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "run/alignment_estimate.h"
@@ -63,6 +65,10 @@ class Session_Dialogs final : public Form_Dialogs {
   bool Ask_Yes_No(QWidget* parent, const QString& text) override {
     return standard_->Ask_Yes_No(parent, text);
   }
+  bool Show_Notice(QWidget* parent, const QString& text, const QString& details,
+                   const QString& action) override {
+    return standard_->Show_Notice(parent, text, details, action);
+  }
   std::optional<Find_Request> Ask_Find(QWidget*) override {
     if (finds.empty()) return std::nullopt;
     Find_Request answer = finds.front();
@@ -77,19 +83,83 @@ class Session_Dialogs final : public Form_Dialogs {
   std::unique_ptr<Form_Dialogs> standard_ = Make_Standard_Dialogs();
 };
 
-// Calls then() once ready() holds (checked ten times a second), after a
-// moment for the screen to settle.
-void When(QObject* context, std::function<bool()> ready, std::function<void()> then) {
-  auto* timer = new QTimer(context);
-  timer->setInterval(100);
-  QObject::connect(timer, &QTimer::timeout, context, [timer, ready, then, context] {
-    if (!ready()) return;
-    timer->stop();
-    timer->deleteLater();
-    QTimer::singleShot(400, context, then);
-  });
-  timer->start();
+// Calls then() once ready() holds: checked whenever a window is shown,
+// painted, exposed or activated (no polling, no fixed pauses), then()
+// running from the event loop once the events of that change are handled.
+class Event_Wait : public QObject {
+ public:
+  Event_Wait(std::function<bool()> ready, std::function<void()> then)
+      : ready_(std::move(ready)), then_(std::move(then)) {
+    qApp->installEventFilter(this);
+    QTimer::singleShot(0, this, [this] { Check(); });
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::Paint:
+      case QEvent::Expose:
+      case QEvent::WindowActivate:
+      case QEvent::Close:
+        QTimer::singleShot(0, this, [this] { Check(); });
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  void Check() {
+    if (done_ || !ready_()) return;
+    done_ = true;
+    qApp->removeEventFilter(this);
+    // Drawn and handed to the display server before then() pictures it.
+    QGuiApplication::sync();
+    then_();
+    deleteLater();
+  }
+  std::function<bool()> ready_;
+  std::function<void()> then_;
+  bool done_ = false;
+};
+
+void When(QObject*, std::function<bool()> ready, std::function<void()> then) {
+  new Event_Wait(std::move(ready), std::move(then));
 }
+
+// Handles events until done() holds (the watchdog ends a wait that never does).
+void Wait_For(const std::function<bool()>& done) {
+  while (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  QGuiApplication::sync();
+}
+
+// Counts the paint events a widget receives.
+class Paint_Count : public QObject {
+ public:
+  explicit Paint_Count(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+// Counts the close events a window receives (before it handles them).
+class Close_Count : public QObject {
+ public:
+  explicit Close_Count(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Close) ++count;
+    return false;
+  }
+};
 
 QMessageBox* Open_Box() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
@@ -122,7 +192,7 @@ int main(int argc, char* argv[]) {
     std::_Exit(1);
   });
   const auto shoot = [&](const char* name) {
-    QApplication::processEvents();
+    QGuiApplication::sync();
     const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
     const QString path = screens.Path(name);
     if (picture.isNull() || !picture.save(path)) {
@@ -219,24 +289,27 @@ int main(int argc, char* argv[]) {
   step = "the viewer window";
   // 4. The viewer window at 1600 x 1000, on the row the tab shows; then at
   // its last column.
-  const auto settle = [](int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  // Waits for the widget's next paint.
+  const auto repainted = [](QWidget* widget) {
+    auto* paints = new Paint_Count(widget);
+    widget->update();
+    Wait_For([paints] { return paints->count > 0; });
+    delete paints;
   };
   Result_Viewer_Window* viewer = form.Open_Viewer();
   if (viewer == nullptr) return screens.Fail("no viewer window"), 1;
   viewer->resize(1600, 1000);
-  settle(500);
   viewer->move(0, 0);
-  settle(500);
+  Wait_For([viewer] { return viewer->isVisible() && viewer->width() == 1600; });
+  repainted(viewer);
   shoot("workday_6_viewer_1600x1000.png");
   ok = screens.Save(viewer, "workday_6_viewer_window_only.png") && ok;
   QScrollBar* across = viewer->Grid()->horizontalScrollBar();
   across->setValue(across->maximum());
-  settle(300);
+  repainted(viewer->Grid()->viewport());
   ok = screens.Save(viewer, "workday_7_viewer_last_columns.png") && ok;
   viewer->close();
-  settle(300);
+  Wait_For([viewer = QPointer<Result_Viewer_Window>(viewer)] { return viewer.isNull(); });
 
   step = "closing during a run";
   // 5. A run under way: the progress dialog beside the visualization tab in
@@ -276,9 +349,24 @@ int main(int argc, char* argv[]) {
             [&] {
               shoot("workday_8_run_beside_the_visualization_tab.png");
               // The window manager's close (Alt+F4) on the main window.
+              // xdotool is waited on, not timed: when it ends before the
+              // window got its close (a busy window manager can take the
+              // activation and drop the key), it is run again.
+              auto* closes = new Close_Count(&form);
+              auto* xdotool = new QProcess(&form);
+              auto attempts = std::make_shared<int>(0);
+              const auto press = [xdotool, attempts] {
+                ++*attempts;
+                xdotool->start("xdotool", {"search", "--name", "^Varnel$", "windowactivate",
+                                           "--sync", "key", "--clearmodifiers", "alt+F4"});
+              };
+              QObject::connect(xdotool, &QProcess::finished, &form,
+                               [closes, attempts, press](int, QProcess::ExitStatus) {
+                                 if (closes->count == 0 && Open_Box() == nullptr && *attempts < 5)
+                                   press();
+                               });
               form.activateWindow();
-              QProcess::startDetached("xdotool", {"search", "--name", "^Varnel$", "windowactivate",
-                                                  "--sync", "key", "--clearmodifiers", "alt+F4"});
+              press();
               When(
                   &form, [] { return Open_Box() != nullptr; },
                   [&] {
@@ -289,7 +377,7 @@ int main(int argc, char* argv[]) {
             });
       });
   ui.button_Align_Process->click();
-  settle(300);
+  Wait_For([&] { return !form.isVisible(); });
   shoot("workday_10_closed.png");
   const bool kept = Read_File(To_Engine_String(result)) == old_db;
   std::printf("closed during the run: %s, run stopped: %s, earlier result %s\n",

@@ -10,7 +10,9 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include "run/result_writers.h"
 #include "storage/output_folder.h"
+#include "storage/path.h"
 #include "ui/import_ui.h"
 #include "ui/text_codec.h"
 #include "ui/widgets/control_factory.h"
@@ -136,7 +138,7 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   checkBox_Record_Run->setText(QStringLiteral("Record_Run_Details"));
   // Under the tick boxes, in the panel's free space: the last estimate.
   label_Estimate_Result =
-      Make_Label(panel, "label_Estimate_Result", "", QRect(kParamLeft, 378, 430, 96));
+      Make_Label(panel, "label_Estimate_Result", "", QRect(kParamLeft, 378, 430, 200));
   label_Estimate_Result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label_Estimate_Result->setWordWrap(true);
   label_Estimate_Result->hide();
@@ -149,6 +151,14 @@ Align_Process_Tab::Align_Process_Tab(Form_Dialogs& dialogs, const Failure_Guard&
   connect(button_Align_Process, &QPushButton::clicked, this,
           &Align_Process_Tab::Button_Click_Align_Process);
   connect(button_Estimate, &QPushButton::clicked, this, &Align_Process_Tab::Button_Click_Estimate);
+  // The estimate's words follow what they were computed for.
+  connect(checkBox_RT_Drift_Correction, &QCheckBox::toggled, this,
+          [this] { Refresh_Estimate_Words(); });
+  connect(checkBox_Scored_Member_Choice, &QCheckBox::toggled, this,
+          [this] { Refresh_Estimate_Words(); });
+  for (QLineEdit* box : {textBox_Align_Window1, textBox_Align_Window2, textBox_Align_Mass_Tol}) {
+    connect(box, &QLineEdit::textChanged, this, [this] { Refresh_Estimate_Words(); });
+  }
 
   // The tab's context menu (free space and the file grid) holds the import.
   auto* import_action = new QAction(QString::fromUtf8(kImportActionText), this);
@@ -184,7 +194,7 @@ void Align_Process_Tab::Hold_Run(bool held) {
   if (running_ != nullptr) running_->Hold(held);
 }
 
-void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t files,
+bool Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t files,
                                            std::function<void(const Alignment_Run_Observer&)> work,
                                            std::function<QString(const Run_Progress&)> caption) {
   Run_Progress_Dialog dialog(title, files, window(), std::move(caption));
@@ -208,6 +218,7 @@ void Align_Process_Tab::Run_Under_Progress(const QString& title, std::size_t fil
     }
   } restore{this};
   dialog.Run(std::move(work));
+  return dialog.Stop_Requested();
 }
 
 QStandardItemModel* Align_Process_Tab::ArrayToTable(const std::vector<Picked_File>& x,
@@ -248,6 +259,7 @@ void Align_Process_Tab::Button_Click_Annotation_File_Load() {
     annotation_table_ = table;
     delete old_selection;
     delete old_table;
+    connect(table, &QStandardItemModel::itemChanged, this, [this] { Refresh_Estimate_Words(); });
 
     grid->setColumnHidden(Column_Named(*table, col2), true);
     // Sorting stays off for the whole grid: the list keeps pick order, which
@@ -270,6 +282,7 @@ void Align_Process_Tab::Button_Click_Annotation_File_Load() {
     Place_Header_Check_Box();
     header_box->show();
     header_box->raise();
+    Refresh_Estimate_Words();
   });
 }
 
@@ -316,6 +329,13 @@ Align_Form_Values Align_Process_Tab::Read_Form_Values() const {
   return values;
 }
 
+void Align_Process_Tab::Refresh_Estimate_Words() {
+  if (!estimate_record_) return;
+  const Align_Form_Values values = Read_Form_Values();
+  label_Estimate_Result->setText(Estimate_Words(*estimate_record_, values) +
+                                 Member_Choice_Words(values.scored_member_choice));
+}
+
 void Align_Process_Tab::Button_Click_Align_Process() {
   if (Run_Active()) return;  // one run at a time
   guard_.Run([this] {
@@ -338,13 +358,14 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       return;
     }
     bool cancelled = false;
+    bool late_cancel = false;  // a Cancel the run no longer heeded
     Alignment_Run_Summary summary;
     {
       Wait_Cursor wait;
       const Align_Run_Function run = align_run_ ? align_run_ : Align_Run_Function(Run_Alignment);
       try {
         // summary is written on the work's thread and read here after it ended.
-        Run_Under_Progress(
+        late_cancel = Run_Under_Progress(
             QStringLiteral("Aligning"), plan.request.files.size(),
             [run, &summary, request = plan.request](const Alignment_Run_Observer& observer) {
               summary = run(request, observer);
@@ -358,9 +379,17 @@ void Align_Process_Tab::Button_Click_Align_Process() {
       }
     }
     if (closing_) return;
-    dialogs_.Show_Message(
-        window(), QString::fromUtf8(cancelled ? kAlignCancelledMessage : kAlignFinishedMessage));
-    if (!cancelled && !summary.inputs_without_table.empty()) {
+    if (cancelled) {
+      dialogs_.Show_Message(window(), QString::fromUtf8(kAlignCancelledMessage));
+      return;
+    }
+    const QString details = Align_Finished_Details(plan.result_folder, late_cancel);
+    if (dialogs_.Show_Notice(window(), QString::fromUtf8(kAlignFinishedMessage), details,
+                             result_opener_ ? QString::fromUtf8(kOpenResultAction) : QString())) {
+      result_opener_(
+          From_Engine_String(Join_Path(To_Engine_String(plan.result_folder), kAlignedDbName)));
+    }
+    if (!summary.inputs_without_table.empty()) {
       dialogs_.Show_Message(window(), Inputs_Without_Table_Text(summary.inputs_without_table));
     }
   });
@@ -430,9 +459,17 @@ void Align_Process_Tab::Button_Click_Estimate() {
     fill(textBox_Align_Mass_Tol, suggestion.Mass_Tol.value);
     fill(textBox_Align_Window1, suggestion.Align_Window1);
     fill(textBox_Align_Window2, suggestion.Align_Window2);
-    label_Estimate_Result->setText(Estimate_Summary_Text(suggestion, values.rt_correction) +
-                                   Member_Choice_Words(values.scored_member_choice));
+    Estimate_Record record;
+    record.suggestion = suggestion;
+    record.folder = values.picked->front().folder;
+    record.files = values.ticked_files;
+    record.rt_correction = values.rt_correction;
+    record.mass_tol = textBox_Align_Mass_Tol->text();
+    record.window1 = textBox_Align_Window1->text();
+    record.window2 = textBox_Align_Window2->text();
+    estimate_record_ = std::move(record);
     label_Estimate_Result->setToolTip(Estimate_Details_Text(suggestion));
+    Refresh_Estimate_Words();
     label_Estimate_Result->show();
   });
 }

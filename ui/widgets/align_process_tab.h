@@ -51,6 +51,12 @@ class Align_Process_Tab : public QWidget {
   // is not available.
   void Set_Estimator(Estimate_Function estimator);
 
+  // Opens a result on the visualization tab (the finish notice's button);
+  // empty: the notice offers none.
+  void Set_Result_Opener(std::function<void(const QString& path)> opener) {
+    result_opener_ = std::move(opener);
+  }
+
   // True while an alignment or an estimate works under its progress dialog.
   bool Run_Active() const { return running_ != nullptr; }
   // Stops the work for a closing window and waits for its thread; the
@@ -88,16 +94,21 @@ class Align_Process_Tab : public QWidget {
   void Place_Header_Check_Box();
   // The controls as Align and Estimate read them.
   Align_Form_Values Read_Form_Values() const;
+  // Rewrites the estimate's words for the tab as it stands (files, ticks,
+  // RT_Drift_Correction, boxes). No-op before the first estimate.
+  void Refresh_Estimate_Words();
   // Runs work under a progress dialog titled title (see
   // Run_Progress_Dialog::Run), the tab's controls disabled meanwhile while
   // the rest of the window stays usable; rethrows what the work threw.
-  void Run_Under_Progress(const QString& title, std::size_t files,
+  // Returns whether a stop was asked for (also when the work ended anyway).
+  bool Run_Under_Progress(const QString& title, std::size_t files,
                           std::function<void(const Alignment_Run_Observer&)> work,
                           std::function<QString(const struct Run_Progress&)> caption = {});
 
   Form_Dialogs& dialogs_;
   const Failure_Guard& guard_;
   Align_Run_Function align_run_;  // empty: the real alignment run
+  std::function<void(const QString&)> result_opener_;
   // Reads the study on the worker thread; the anchors of its drift fit are
   // searched around the default fast window. Empty: not available.
   Estimate_Function estimator_ = [](const std::vector<Annotated_File>& files, bool rt_correction,
@@ -128,7 +139,8 @@ class Align_Process_Tab : public QWidget {
   QCheckBox* checkBox_RT_Drift_Correction = nullptr;
   QCheckBox* checkBox_Scored_Member_Choice = nullptr;  // beside RT_Drift_Correction
   QCheckBox* checkBox_Record_Run = nullptr;
-  QLabel* label_Estimate_Result = nullptr;  // the last estimate in words; hidden until one
+  QLabel* label_Estimate_Result = nullptr;          // the last estimate in words; hidden until one
+  std::optional<Estimate_Record> estimate_record_;  // what the last estimate read and filled
 };
 
 }  // namespace Varnel

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QToolTip>
 #include <stdexcept>
@@ -80,6 +81,11 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
   radioButton_Scan = Make_Radio(scan_rt, "radioButton_Scan", "Scan Number", true);
   radioButton_RT_Original = Make_Radio(scan_rt, "radioButton_RT_Original", "RT_Original", false);
   radioButton_RT_Corrected = Make_Radio(scan_rt, "radioButton_RT_Corrected", "RT_Corrected", false);
+  radioButton_RT_Corrected->setToolTip(QString::fromUtf8(kRT_Corrected_Tip));
+  radioButton_RT_Drift_Corrected =
+      Make_Radio(scan_rt, "radioButton_RT_Drift_Corrected", kRT_Drift_Corrected_Caption, false);
+  radioButton_RT_Drift_Corrected->setToolTip(QString::fromUtf8(kRT_Drift_Corrected_Tip));
+  radioButton_RT_Drift_Corrected->hide();
   // The two option frames sit side by side, each as wide as its captions.
   standard_normalize->resize(standard_normalize->sizeHint().width(), 40);
   scan_rt->setGeometry(standard_normalize->geometry().right() + 6, 0, scan_rt->sizeHint().width(),
@@ -154,6 +160,8 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
           &Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged);
   connect(radioButton_CompoundPlot, &QRadioButton::toggled, this,
           &Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged);
+  connect(radioButton_RT_Drift_Corrected, &QRadioButton::toggled, this,
+          &Align_Visualization_Tab::RT_Drift_Corrected_RadioButton_CheckChanged);
 }
 
 Align_Visualization_Tab::~Align_Visualization_Tab() {
@@ -264,17 +272,22 @@ void Align_Visualization_Tab::Save_Chart_As(QCustomPlot* plot, const QString& su
 }
 
 void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
-  guard_.Run([this] {
+  std::optional<QStringList> picked;
+  const bool asked = guard_.Run([this, &picked] {
     const QString folder = initial_folder_ ? initial_folder_() : QString();
-    const std::optional<QStringList> picked =
-        dialogs_.Open_Files(window(), kAlignDialogTitle, folder, kAlignDialogFilter, false);
-    if (!picked) return;
-    if (picked->size() != 1) {
-      textBox_Align_Result_File->clear();
-      dialogs_.Show_Message(window(), kNoAlignFileMessage);
-      return;
-    }
-    const QString& path = picked->front();
+    picked = dialogs_.Open_Files(window(), kAlignDialogTitle, folder, kAlignDialogFilter, false);
+  });
+  if (!asked || !picked) return;
+  if (picked->size() != 1) {
+    textBox_Align_Result_File->clear();
+    dialogs_.Show_Message(window(), kNoAlignFileMessage);
+    return;
+  }
+  Open_Result(picked->front());
+}
+
+bool Align_Visualization_Tab::Open_Result(const QString& path) {
+  return guard_.Run([this, &path] {
     const Split_Path_Result parts = Split_Path(To_Engine_String(path));
     const QString file_folder = From_Engine_String(parts.folder);
     const QString file = From_Engine_String(parts.name);
@@ -292,11 +305,27 @@ void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
     textBox_Align_Result_File->setText(path);
     panel_Align_Peaklist_Table->show();
     Update_Grid_Actions();
-    // Nothing of the previous result stays on the charts.
-    for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks}) {
-      Clear_Chart(plot);
-      plot->replot();
+    // A new result starts at its first row and column.
+    QTableView* grid = dataGridView_Align_Peaklist_Table;
+    grid->scrollToTop();
+    grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->minimum());
+    // The drift correction, for the axis that shows it; a result whose
+    // correction cannot be read still opens, without that axis.
+    drift_curves_.reset();
+    try {
+      drift_curves_ = Read_Drift_Curves(parts.folder, parts.name);
+    } catch (const std::exception&) {
+      drift_curves_.reset();
     }
+    align_table_model_->Set_Drift_Corrected(drift_curves_.has_value());
+    if (!drift_curves_ && radioButton_RT_Drift_Corrected->isChecked())
+      radioButton_RT_Original->setChecked(true);
+    radioButton_RT_Drift_Corrected->setVisible(drift_curves_.has_value());
+    QWidget* scan_rt = radioButton_Scan->parentWidget();
+    scan_rt->resize(scan_rt->sizeHint().width(), scan_rt->height());
+    // Nothing of the previous result stays on the charts.
+    for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks})
+      Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
     button_Open_Viewer->show();
     button_Open_Viewer->raise();
     emit Result_Opened();
@@ -326,6 +355,7 @@ Radio_State Align_Visualization_Tab::Radio_State_Now() const {
   s.scan = radioButton_Scan->isChecked();
   s.rt_original = radioButton_RT_Original->isChecked();
   s.rt_corrected = radioButton_RT_Corrected->isChecked();
+  s.rt_drift_corrected = radioButton_RT_Drift_Corrected->isChecked();
   s.peak_plot = radioButton_PeakPlot->isChecked();
   s.group_plot = radioButton_GroupPlot->isChecked();
   s.compound_plot = radioButton_CompoundPlot->isChecked();
@@ -347,6 +377,10 @@ void Align_Visualization_Tab::GroupPlot_RadioButton_CheckChanged() {
 void Align_Visualization_Tab::CompoundPlot_RadioButton_CheckChanged() {
   if (Handler_Redraws(Radio_Handler::kCompoundPlot, Radio_State_Now())) RadioButton_CheckChanged();
 }
+void Align_Visualization_Tab::RT_Drift_Corrected_RadioButton_CheckChanged() {
+  if (Handler_Redraws(Radio_Handler::kRT_Drift_Corrected, Radio_State_Now()))
+    RadioButton_CheckChanged();
+}
 
 void Align_Visualization_Tab::RadioButton_CheckChanged() {
   bool drawn = false;
@@ -358,18 +392,24 @@ void Align_Visualization_Tab::RadioButton_CheckChanged() {
     align_table_model_->Set_Highlight(std::nullopt);
 
     const int row = Selected_Grid_Row();
-    if (row < 0) return;  // nothing selected (another database was opened): empty charts
+    if (row < 0) {  // nothing selected (another database was opened): the hint
+      for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks})
+        Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
+      drawn = true;
+      return;
+    }
     Plot_Options options;
-    options.x_axis = radioButton_Scan->isChecked()           ? X_Axis::kScan
-                     : radioButton_RT_Corrected->isChecked() ? X_Axis::kRT_Corrected
-                                                             : X_Axis::kRT_Original;
+    options.x_axis = radioButton_Scan->isChecked()                 ? X_Axis::kScan
+                     : radioButton_RT_Corrected->isChecked()       ? X_Axis::kRT_Corrected
+                     : radioButton_RT_Drift_Corrected->isChecked() ? X_Axis::kRT_Drift_Corrected
+                                                                   : X_Axis::kRT_Original;
     options.y_scale =
         radioButton_Normalized->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
     options.detail = radioButton_GroupPlot->isChecked()      ? Detail_Mode::kGroup
                      : radioButton_CompoundPlot->isChecked() ? Detail_Mode::kCompound
                                                              : Detail_Mode::kPeak;
     Draw_Row_Charts(zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks, *align_table_model_,
-                    row, align_folder_name_, align_file_name_, options);
+                    row, align_folder_name_, align_file_name_, options, Drift_Curves());
     drawn = true;
   });
   if (!drawn) {  // show the emptied charts

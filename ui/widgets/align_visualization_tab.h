@@ -9,7 +9,10 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <vector>
+
+#include "storage/rt_shift_curves.h"
 
 class QAction;
 class QCustomPlot;
@@ -46,6 +49,13 @@ class Align_Visualization_Tab : public QWidget {
   // opened.
   const QString& alignFolderName() const { return align_folder_name_; }
   const QString& alignFileName() const { return align_file_name_; }
+
+  // Opens the aligned database at path as Browse does after its dialog
+  // (recovery of an unfinished replacement, grid, charts emptied with their
+  // hint, scroll at the top). Failures are shown; false then.
+  bool Open_Result(const QString& path);
+  // The drift correction of the open result; null when it holds none.
+  const Rt_Shift_Curves* Drift_Curves() const { return drift_curves_ ? &*drift_curves_ : nullptr; }
 
   // Fills the result grid from Join_Path(DataPath, DataFile). Throws what
   // Aligned_Table::Load throws; the grid then keeps its previous table.
@@ -91,6 +101,7 @@ class Align_Visualization_Tab : public QWidget {
   void RT_Corrected_RadioButton_CheckChanged();
   void GroupPlot_RadioButton_CheckChanged();
   void CompoundPlot_RadioButton_CheckChanged();
+  void RT_Drift_Corrected_RadioButton_CheckChanged();
   void RadioButton_CheckChanged();  // the redraw of both charts
 
  protected:
@@ -142,6 +153,9 @@ class Align_Visualization_Tab : public QWidget {
   QRadioButton* radioButton_Scan = nullptr;
   QRadioButton* radioButton_RT_Original = nullptr;
   QRadioButton* radioButton_RT_Corrected = nullptr;
+  // Shown only for a result aligned with the drift correction.
+  QRadioButton* radioButton_RT_Drift_Corrected = nullptr;
+  std::optional<Rt_Shift_Curves> drift_curves_;  // of the open result
   QCustomPlot* zedGraphControl_AlignedPeaks = nullptr;
   QRadioButton* radioButton_PeakPlot = nullptr;
   QRadioButton* radioButton_GroupPlot = nullptr;

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <exception>
 
 #include "storage/path.h"
@@ -51,7 +52,12 @@ class Standard_Dialogs final : public Form_Dialogs {
                      [&dialog, name, suffix_of](const QString& chosen) {
                        dialog.setDefaultSuffix(suffix_of(chosen));
                        if (name != nullptr && !name->text().isEmpty()) {
-                         name->setText(Name_With_Filter_Extension(name->text(), chosen));
+                         // An export's name follows its format ("_features.csv"
+                         // becomes "_metaboanalyst.csv"); others take the extension.
+                         const std::optional<Export_Format> format =
+                             Export_Format_Of_Filter(chosen);
+                         name->setText(format ? Fit_Export_Path(name->text(), *format)
+                                              : Name_With_Filter_Extension(name->text(), chosen));
                        }
                      });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -62,6 +68,16 @@ class Standard_Dialogs final : public Form_Dialogs {
   void Show_Message(QWidget* parent, const QString& text) override {
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
     box.exec();
+  }
+
+  bool Show_Notice(QWidget* parent, const QString& text, const QString& details,
+                   const QString& action) override {
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    box.setInformativeText(details);
+    QPushButton* act = action.isEmpty() ? nullptr : box.addButton(action, QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return act != nullptr && box.clickedButton() == act;
   }
 
   bool Ask_Yes_No(QWidget* parent, const QString& text) override {
@@ -150,6 +166,12 @@ std::optional<QString> Form_Dialogs::Save_File(QWidget*, const QString&, const Q
 }
 
 bool Form_Dialogs::Ask_Yes_No(QWidget*, const QString&) { return false; }
+
+bool Form_Dialogs::Show_Notice(QWidget* parent, const QString& text, const QString& details,
+                               const QString&) {
+  Show_Message(parent, details.isEmpty() ? text : text + QStringLiteral("\n\n") + details);
+  return false;
+}
 
 std::optional<Find_Request> Form_Dialogs::Ask_Find(QWidget*) { return std::nullopt; }
 

@@ -42,6 +42,12 @@ class Form_Dialogs {
   // A question with Yes and No (No preselected): true for Yes. The default
   // answers No, which leaves everything as it is.
   virtual bool Ask_Yes_No(QWidget* parent, const QString& text);
+  // A notice: text, details below it, an OK button and, when action is not
+  // empty, a button of that caption; true when that button was chosen. The
+  // default shows text and details as one message (Show_Message) and
+  // answers false.
+  virtual bool Show_Notice(QWidget* parent, const QString& text, const QString& details,
+                           const QString& action);
   // The result grid's "Find..." dialog: what to search and the number as
   // typed, or std::nullopt when cancelled. The default cancels.
   virtual std::optional<Find_Request> Ask_Find(QWidget* parent);

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QResizeEvent>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -51,6 +53,15 @@ class Category_Ticker : public QCPAxisTicker {
     return std::max(1.0, std::ceil(range.size() / fits));
   }
   int getSubTickCount(double) override { return 0; }
+
+ public:
+  int Widest(const QFontMetrics& metrics) const {
+    int widest = 0;
+    for (const QString& l : labels_) widest = std::max(widest, metrics.horizontalAdvance(l));
+    return widest;
+  }
+
+ protected:
   // Counted down from the last label, so the top entry (the largest value
   // of a sorted chart) always keeps its name.
   QVector<double> createTickVector(double step, const QCPRange& range) override {
@@ -74,6 +85,152 @@ class Category_Ticker : public QCPAxisTicker {
   QCPAxis* axis_;
   int last_view_pixels_ = 0;
 };
+
+constexpr int kTextSideRoom = 16;  // pixels kept free beside a wrapped title or note
+constexpr char kFullTextProperty[] = "varnel_full_text";
+
+// text broken at spaces into lines no wider than width pixels (a word wider
+// than that on a line of its own, broken between characters).
+QString Wrap_To_Width(const QString& text, const QFont& font, int width) {
+  const QFontMetrics metrics(font);
+  if (width <= 0 || metrics.horizontalAdvance(text) <= width) return text;
+  QStringList lines;
+  QString line;
+  const auto flush = [&] {
+    if (!line.isEmpty()) lines << line;
+    line.clear();
+  };
+  for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+    if (metrics.horizontalAdvance(joined) <= width) {
+      line = joined;
+      continue;
+    }
+    flush();
+    QString rest = word;
+    while (metrics.horizontalAdvance(rest) > width && rest.size() > 1) {
+      qsizetype fit = 1;
+      while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width) ++fit;
+      lines << rest.left(fit);
+      rest = rest.mid(fit);
+    }
+    line = rest;
+  }
+  flush();
+  return lines.join(QLatin1Char('\n'));
+}
+
+// Fits the texts above the axes to the plot's width: titles and notes wrap
+// onto more lines, the legend takes as many columns (up to kLegendColumns)
+// as its widest entry allows. Called before every layout of a new size.
+void Fit_Texts_To_Width(QCustomPlot* plot, int width, int height) {
+  QCPLayoutGrid* layout = plot->plotLayout();
+  for (int i = 0; i < layout->elementCount(); ++i) {
+    auto* text = qobject_cast<QCPTextElement*>(layout->elementAt(i));
+    if (text == nullptr) continue;
+    QVariant full = text->property(kFullTextProperty);
+    if (!full.isValid()) {
+      full = text->text();
+      text->setProperty(kFullTextProperty, full);
+    }
+    text->setText(Wrap_To_Width(full.toString(), text->font(), width - kTextSideRoom));
+  }
+  // Axis titles wrap too: the x title within the plot's width, the y title
+  // within its height less the room above the axes.
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
+    QVariant full = axis->property(kFullTextProperty);
+    if (!full.isValid()) {
+      full = axis->label();
+      axis->setProperty(kFullTextProperty, full);
+    }
+    // The room the other axis's tick labels take: the axis rect's margin once
+    // laid out, else the widest label a category axis holds.
+    const bool horizontal = axis->orientation() == Qt::Horizontal;
+    QCPAxis* other = horizontal ? plot->yAxis : plot->xAxis;
+    int taken = horizontal ? axis->axisRect()->margins().left() : 0;
+    if (horizontal && taken == 0) {
+      taken = 70;
+      if (auto* ticker = dynamic_cast<Category_Ticker*>(other->ticker().data()))
+        taken = ticker->Widest(QFontMetrics(other->tickLabelFont())) + 40;
+    }
+    const int length = horizontal ? width - taken - 20 : height - 120;
+    axis->setLabel(Wrap_To_Width(full.toString(), axis->labelFont(), length));
+  }
+  QCPLegend* legend = plot->legend;
+  if (legend->visible() && legend->itemCount() > 0) {
+    int widest = 1;
+    for (int i = 0; i < legend->itemCount(); ++i) {
+      if (QCPAbstractLegendItem* item = legend->item(i))
+        widest = std::max(widest, item->minimumOuterSizeHint().width() + legend->columnSpacing());
+    }
+    const int room = width - legend->margins().left() - legend->margins().right();
+    const int columns = std::clamp(room / widest, 1, kLegendColumns);
+    if (legend->wrap() != columns) {
+      legend->setWrap(columns);
+      legend->setFillOrder(QCPLayoutGrid::foColumnsFirst, true);
+    }
+  }
+}
+
+// Re-fits the texts whenever the plot is resized, before it lays itself out.
+class Text_Fitter : public QObject {
+ public:
+  explicit Text_Fitter(QCustomPlot* plot) : QObject(plot), plot_(plot) {
+    plot->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == plot_ && event->type() == QEvent::Resize)
+      Fit_Texts_To_Width(plot_, static_cast<QResizeEvent*>(event)->size().width(),
+                         static_cast<QResizeEvent*>(event)->size().height());
+    return false;
+  }
+
+ private:
+  QCustomPlot* plot_;
+};
+
+// The category and value of the bar or box under pos, for its tooltip;
+// empty when there is none.
+QString Bar_Tip(QCustomPlot* plot, const Quality_Chart& chart, const QPoint& pos) {
+  QCPAbstractPlottable* under = plot->plottableAt(pos, true);
+  if (under == nullptr) return {};
+  auto* bars = qobject_cast<QCPBars*>(under);
+  auto* boxes = qobject_cast<QCPStatisticalBox*>(under);
+  if (bars == nullptr && boxes == nullptr) return {};
+  QCPAxis* key_axis = under->keyAxis();
+  const double key = key_axis->orientation() == Qt::Horizontal ? key_axis->pixelToCoord(pos.x())
+                                                               : key_axis->pixelToCoord(pos.y());
+  const QLocale english(QLocale::English);
+  const auto number = [&](double v) { return english.toString(v, 'g', 6); };
+  QString what;
+  double at = 0.0;
+  if (bars != nullptr) {
+    const double width = bars->width();
+    auto it = bars->data()->findBegin(key - width / 2.0, false);
+    if (it == bars->data()->constEnd() || std::abs(it->key - key) > width / 2.0) return {};
+    at = it->key;
+    what = number(it->value);
+  } else {
+    const double width = boxes->width();
+    auto it = boxes->data()->findBegin(key - width / 2.0, false);
+    if (it == boxes->data()->constEnd() || std::abs(it->key - key) > width / 2.0) return {};
+    at = it->key;
+    what = QStringLiteral("median %1 (quartiles %2 to %3)")
+               .arg(number(it->median), number(it->lowerQuartile), number(it->upperQuartile));
+  }
+  QString name;
+  if (!chart.categories.isEmpty()) {
+    const auto i = std::llround(at);
+    if (i >= 0 && i < chart.categories.size()) name = chart.categories[static_cast<qsizetype>(i)];
+  } else {
+    name = number(at);
+  }
+  QString tip = name + QStringLiteral(": ") + what;
+  if (!under->name().isEmpty()) tip += QStringLiteral(" (") + under->name() + QLatin1Char(')');
+  return tip;
+}
 
 void Apply_Ranges(QCustomPlot* plot, const Quality_Chart& chart) {
   plot->xAxis->setRange(chart.x_low, chart.x_high);
@@ -172,7 +329,7 @@ QCustomPlot* Make_Quality_Plot(const Quality_Chart& chart, QWidget* parent,
                                Quality_Save_Dialog save_dialog) {
   auto* plot = new QCustomPlot(parent);
   plot->setObjectName(chart.id);
-  plot->setMinimumSize(320, 240);
+  plot->setMinimumSize(260, 240);
 
   // Layout, top down: title, note, legend, axes. Nothing is drawn over the data.
   QCPLayoutGrid* layout = plot->plotLayout();
@@ -223,6 +380,20 @@ QCustomPlot* Make_Quality_Plot(const Quality_Chart& chart, QWidget* parent,
   for (const Quality_Series& s : chart.series) Add_Series(plot, chart, s);
   Apply_Ranges(plot, chart);
 
+  new Text_Fitter(plot);
+  Fit_Texts_To_Width(plot, plot->width(), plot->height());
+  // Every bar and box names its sample (or bin) and value when hovered, also
+  // where the axis names only some of them.
+  plot->setMouseTracking(true);
+  QObject::connect(plot, &QCustomPlot::mouseMove, plot, [plot, chart](QMouseEvent* event) {
+    const QString tip = Bar_Tip(plot, chart, event->pos());
+    if (tip.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(event->globalPosition().toPoint(), tip, plot);
+    }
+  });
+
   plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   const double x_low = chart.x_low, x_high = chart.x_high;
   const double y_low = chart.y_low, y_high = chart.y_high;
@@ -260,6 +431,7 @@ bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int wid
   // A hidden widget gets its resize event only when shown: set the viewport.
   plot->resize(logical_width, logical_height);
   plot->setViewport(QRect(0, 0, logical_width, logical_height));
+  Fit_Texts_To_Width(plot.get(), logical_width, logical_height);
   plot->replot();  // lays out the axes, so that category labels thin for this size
   if (!chart.categories.isEmpty()) plot->replot();
   return plot->savePng(path, logical_width, logical_height, scale);

@@ -227,10 +227,13 @@ void Quality_Window::Poll() {
     return;
   }
   if (finished->failure.isEmpty()) return;  // stopped
+  // Over this window while it stays (it shows earlier figures), else over
+  // the window that opened it.
+  QWidget* asker = tabs_->count() > 0 ? this : parentWidget();
   if (hooks_.show_message)
-    hooks_.show_message(parentWidget(), finished->failure);
+    hooks_.show_message(asker, finished->failure);
   else
-    QMessageBox::warning(parentWidget(), QStringLiteral("Alignment quality"), finished->failure);
+    QMessageBox::warning(asker, QStringLiteral("Alignment quality"), finished->failure);
   if (tabs_->count() == 0) {
     close();  // nothing to show
     return;

@@ -67,11 +67,24 @@ void Export(Align_Visualization_Tab& tab, Form_Dialogs& dialogs) {
   if (!quantity) return;
   options.quantity = *quantity;
   options.signal = dialogs.Export_Signal_Options();
-  if (Export_Needs_Sample_Sheet(options.format) || options.signal.Active()) {
+  const bool required = Export_Needs_Sample_Sheet(options.format) || options.signal.Active();
+  bool ask_sheet = required;
+  if (const QString need = Sample_Sheet_Need_Text(options.format); !need.isEmpty()) {
+    // Said in the body, where it is read whole, before the sheet is asked for.
+    if (required) {
+      dialogs.Show_Message(tab.window(), need);
+    } else {
+      ask_sheet = dialogs.Ask_Yes_No(tab.window(), need);
+    }
+  }
+  if (ask_sheet) {
     const std::optional<QStringList> sheet = dialogs.Open_Files(
         tab.window(), Sample_Sheet_Dialog_Title(), folder, Sample_Sheet_Dialog_Filter(), false);
-    if (!sheet || sheet->size() != 1) return;
-    options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
+    if (!sheet || sheet->size() != 1) {
+      if (required) return;
+    } else {
+      options.groups = Read_Sample_Sheet(To_Engine_String(sheet->front()));
+    }
   }
   std::vector<std::string> notes;
   {

@@ -10,6 +10,7 @@
 #include <QItemSelectionModel>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -71,9 +72,12 @@ Result_Viewer_Window::Result_Viewer_Window(Align_Visualization_Tab& tab, const F
   QRadioButton* unused = nullptr;
   auto* options = new QHBoxLayout;
   options->addWidget(Radio_Row(this, {&unused, &normalized_}, {"Standard", "Normalized"}));
-  QRadioButton* rt_original = nullptr;
-  options->addWidget(Radio_Row(this, {&scan_, &rt_original, &rt_corrected_},
-                               {"Scan Number", "RT_Original", "RT_Corrected"}));
+  options->addWidget(
+      Radio_Row(this, {&scan_, &rt_original_, &rt_corrected_, &rt_drift_corrected_},
+                {"Scan Number", "RT_Original", "RT_Corrected", kRT_Drift_Corrected_Caption}));
+  rt_corrected_->setToolTip(QString::fromUtf8(kRT_Corrected_Tip));
+  rt_drift_corrected_->setToolTip(QString::fromUtf8(kRT_Drift_Corrected_Tip));
+  rt_drift_corrected_->setObjectName(QStringLiteral("radioButton_Viewer_RT_Drift_Corrected"));
   options->addWidget(Radio_Row(this, {&unused, &group_plot_, &compound_plot_},
                                {"Peak Plot", "Group Plot", "Compound Plot"}));
   options->addStretch(1);
@@ -161,10 +165,13 @@ void Result_Viewer_Window::Follow_Result() {
                      ? QStringLiteral("Varnel viewer")
                      : QStringLiteral("%1 - Varnel viewer").arg(tab_.alignFileName()));
   Fit_Columns();
-  for (QCustomPlot* plot : {aligned_, detail_}) {
-    Clear_Chart(plot);
-    plot->replot();
-  }
+  grid_->scrollToTop();
+  grid_->horizontalScrollBar()->setValue(grid_->horizontalScrollBar()->minimum());
+  if (tab_.Drift_Curves() == nullptr && rt_drift_corrected_->isChecked())
+    rt_original_->setChecked(true);
+  rt_drift_corrected_->setVisible(tab_.Drift_Curves() != nullptr);
+  for (QCustomPlot* plot : {aligned_, detail_})
+    Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
 }
 
 void Result_Viewer_Window::Fit_Columns() {
@@ -187,17 +194,23 @@ void Result_Viewer_Window::Redraw() {
   bool drawn = false;
   guard_.Run([this, &drawn] {
     const int row = grid_->currentIndex().row();
-    if (row < 0) return;
+    if (row < 0) {
+      for (QCustomPlot* plot : {aligned_, detail_})
+        Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
+      drawn = true;
+      return;
+    }
     Plot_Options options;
-    options.x_axis = scan_->isChecked()           ? X_Axis::kScan
-                     : rt_corrected_->isChecked() ? X_Axis::kRT_Corrected
-                                                  : X_Axis::kRT_Original;
+    options.x_axis = scan_->isChecked()                 ? X_Axis::kScan
+                     : rt_corrected_->isChecked()       ? X_Axis::kRT_Corrected
+                     : rt_drift_corrected_->isChecked() ? X_Axis::kRT_Drift_Corrected
+                                                        : X_Axis::kRT_Original;
     options.y_scale = normalized_->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
     options.detail = group_plot_->isChecked()      ? Detail_Mode::kGroup
                      : compound_plot_->isChecked() ? Detail_Mode::kCompound
                                                    : Detail_Mode::kPeak;
     Draw_Row_Charts(aligned_, detail_, tab_.Shared_Grid_Model(), row, tab_.alignFolderName(),
-                    tab_.alignFileName(), options);
+                    tab_.alignFileName(), options, tab_.Drift_Curves());
     drawn = true;
   });
   if (!drawn) {

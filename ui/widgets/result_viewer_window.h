@@ -78,6 +78,8 @@ class Result_Viewer_Window : public QWidget {
   QRadioButton* normalized_ = nullptr;
   QRadioButton* scan_ = nullptr;
   QRadioButton* rt_corrected_ = nullptr;
+  QRadioButton* rt_original_ = nullptr;
+  QRadioButton* rt_drift_corrected_ = nullptr;  // shown for a drift-corrected result
   QRadioButton* group_plot_ = nullptr;
   QRadioButton* compound_plot_ = nullptr;
 };

@@ -41,6 +41,10 @@ Varnel_Form::Varnel_Form(std::unique_ptr<Form_Dialogs> dialogs, QWidget* parent)
                                       [this] { Open_Viewer(); });
   connect(visualization_tab_, &Align_Visualization_Tab::Viewer_Requested, this,
           [this] { guard_->Run([this] { Open_Viewer(); }); });
+  align_tab_->Set_Result_Opener([this](const QString& path) {
+    tabControl1->setCurrentWidget(visualization_tab_);
+    visualization_tab_->Open_Result(path);
+  });
   tabControl1->setCurrentIndex(0);
   connect(visualization_tab_, &Align_Visualization_Tab::Redrawn, this, &Varnel_Form::Redrawn);
 }

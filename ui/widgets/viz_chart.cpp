@@ -114,6 +114,7 @@ void Clear_Chart(QCustomPlot* plot) {
   plot->clearPlottables();
   plot->clearItems();
   plot->legend->clearItems();
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) axis->setTickLabels(true);
   if (QCPTextElement* title = Chart_Title(plot)) title->setText(QString());
   plot->xAxis->setLabel(QString());
   plot->yAxis->setLabel(QString());
@@ -175,7 +176,8 @@ bool Save_Chart(QCustomPlot* plot, const QString& path) {
 }
 
 void Draw_Row_Charts(QCustomPlot* aligned, QCustomPlot* detail, Align_Table_Model& model, int row,
-                     const QString& folder, const QString& file, const Plot_Options& options) {
+                     const QString& folder, const QString& file, const Plot_Options& options,
+                     const Rt_Shift_Curves* drift) {
   Clear_Chart(aligned);
   Clear_Chart(detail);
   model.Set_Highlight(std::nullopt);
@@ -185,8 +187,23 @@ void Draw_Row_Charts(QCustomPlot* aligned, QCustomPlot* detail, Align_Table_Mode
   if (keys.Align_ID != 0) model.Set_Highlight(keys.Align_ID);
   const Redraw_Lists lists = Query_Redraw_Lists(path, name, keys, options.detail);
   Draw_Chart(aligned, Build_Aligned_Chart(lists.aligned, keys.align_id_text, options.x_axis,
-                                          options.y_scale));
-  Draw_Chart(detail, Build_Detail_Chart(lists.detail, keys.sample_name, options));
+                                          options.y_scale, drift));
+  Draw_Chart(detail, Build_Detail_Chart(lists.detail, keys.sample_name, options, drift));
+}
+
+void Show_Chart_Hint(QCustomPlot* plot, const QString& hint) {
+  Clear_Chart(plot);
+  // The empty 0-1 axes would read as data: no numbers, the hint instead.
+  for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) axis->setTickLabels(false);
+  auto* text = new QCPItemText(plot);
+  text->setObjectName(QStringLiteral("chart_Hint"));
+  text->position->setType(QCPItemPosition::ptAxisRectRatio);
+  text->position->setCoords(0.5, 0.5);
+  text->setPositionAlignment(Qt::AlignCenter);
+  text->setText(hint);
+  text->setColor(QColor(110, 110, 110));
+  text->setClipToAxisRect(false);
+  plot->replot();
 }
 
 }  // namespace Varnel

@@ -9,6 +9,7 @@
 #include "ui/viz_plot.h"
 
 class QCustomPlot;
+class Rt_Shift_Curves;
 class QString;
 class QCPTextElement;
 class QWidget;
@@ -34,8 +35,16 @@ void Draw_Chart(QCustomPlot* plot, const Chart_Content& content);
 // and the highlight are cleared first, so a failure (what Grid_Row_Keys and
 // the queries throw, passed on) leaves nothing of an earlier row; the caller
 // then repaints them.
+// Under X_Axis::kRT_Drift_Corrected the times are moved by `drift`.
 void Draw_Row_Charts(QCustomPlot* aligned, QCustomPlot* detail, Align_Table_Model& model, int row,
-                     const QString& folder, const QString& file, const Plot_Options& options);
+                     const QString& folder, const QString& file, const Plot_Options& options,
+                     const Rt_Shift_Curves* drift = nullptr);
+
+// The words an empty chart shows until a row is chosen.
+inline constexpr char kChooseRowHint[] = "Click a row of the grid to plot its alignment group";
+// Clear_Chart, then `hint` in the middle of the empty chart, without axes'
+// numbers, repainted.
+void Show_Chart_Hint(QCustomPlot* plot, const QString& hint);
 
 // Refits both axes to the curves and repaints.
 void Refit_Chart(QCustomPlot* plot);

@@ -55,6 +55,20 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   void Show_Message(QWidget*, const QString& text) override { messages.push_back(text); }
 
+  struct Notice {
+    QString text, details, action;
+  };
+  // Recorded in notices, and its text in messages; answers from notice_answers.
+  bool Show_Notice(QWidget*, const QString& text, const QString& details,
+                   const QString& action) override {
+    notices.push_back({text, details, action});
+    messages.push_back(text);
+    if (notice_answers.empty()) return false;
+    const bool answer = notice_answers.front();
+    notice_answers.pop_front();
+    return answer;
+  }
+
   bool Ask_Yes_No(QWidget*, const QString& text) override {
     questions.push_back(text);
     if (on_question) on_question();
@@ -98,6 +112,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   QStringList messages;
   std::deque<bool> yes_no_answers;  // No once empty
   QStringList questions;
+  std::vector<Notice> notices;
+  std::deque<bool> notice_answers;                       // OK once empty
   std::function<void()> on_question;                     // called while a question is open
   std::deque<std::optional<Find_Request>> find_answers;  // cancelled once empty
   int find_calls = 0;
