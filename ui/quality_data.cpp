@@ -221,35 +221,6 @@ double Cv_Percent(double sum, double sum_sq, std::size_t n) {
   return std::sqrt(var) / mean * kPercent;
 }
 
-// The top two eigenpairs of the symmetric matrix a (n x n, row-major) by power
-// iteration with deflation.
-void Top_Two_Eigen(std::vector<double> a, std::size_t n, double values[2],
-                   std::vector<double> vectors[2]) {
-  constexpr int kIterations = 300;
-  for (int k = 0; k < 2; ++k) {
-    std::vector<double> v(n), w(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = 1.0 + 0.01 * static_cast<double>(i % 7);
-    double lambda = 0.0;
-    for (int it = 0; it < kIterations; ++it) {
-      for (std::size_t i = 0; i < n; ++i) {
-        double sum = 0.0;
-        for (std::size_t j = 0; j < n; ++j) sum += a[i * n + j] * v[j];
-        w[i] = sum;
-      }
-      double norm = 0.0;
-      for (double x : w) norm += x * x;
-      norm = std::sqrt(norm);
-      if (!(norm > 0.0)) break;
-      for (std::size_t i = 0; i < n; ++i) v[i] = w[i] / norm;
-      lambda = norm;
-    }
-    values[k] = lambda;
-    vectors[k] = v;
-    for (std::size_t i = 0; i < n; ++i)
-      for (std::size_t j = 0; j < n; ++j) a[i * n + j] -= lambda * v[i] * v[j];
-  }
-}
-
 // Correlation and PCA from the log10 intensities of the chosen groups:
 // cells[g * n + s], NaN where the sample is missing.
 void Sample_Matrix_Figures(Quality_Data& q, const std::vector<double>& cells, std::size_t groups) {
@@ -270,50 +241,12 @@ void Sample_Matrix_Figures(Quality_Data& q, const std::vector<double>& cells, st
   const std::vector<double> scores = Robust_Scores(medians);
   for (std::size_t s = 0; s < n; ++s) q.samples[s].correlation_score = scores[s];
 
-  for (Sample_Quality& s : q.samples) s.pc1 = s.pc2 = kNaN;
-  if (n < 3 || groups < 2) return;
-  // Missing cells take the group's smallest value; each group is centred.
-  std::vector<double> x(n * groups);
-  for (std::size_t g = 0; g < groups; ++g) {
-    double low = kNaN, sum = 0.0;
-    for (std::size_t s = 0; s < n; ++s)
-      if (std::isfinite(cells[g * n + s]) && !(cells[g * n + s] >= low)) low = cells[g * n + s];
-    if (!std::isfinite(low)) low = 0.0;
-    for (std::size_t s = 0; s < n; ++s) {
-      const double v = std::isfinite(cells[g * n + s]) ? cells[g * n + s] : low;
-      x[s * groups + g] = v;
-      sum += v;
-    }
-    const double mean = sum / static_cast<double>(n);
-    for (std::size_t s = 0; s < n; ++s) x[s * groups + g] -= mean;
+  std::vector<double> pc[2];
+  q.has_pca = Pca_Scores(cells, n, groups, pc, q.pc_share);
+  for (std::size_t s = 0; s < n; ++s) {
+    q.samples[s].pc1 = pc[0][s];
+    q.samples[s].pc2 = pc[1][s];
   }
-  std::vector<double> gram(n * n);
-  double trace = 0.0;
-  for (std::size_t a = 0; a < n; ++a)
-    for (std::size_t b = a; b < n; ++b) {
-      double sum = 0.0;
-      const double* xa = &x[a * groups];
-      const double* xb = &x[b * groups];
-      for (std::size_t g = 0; g < groups; ++g) sum += xa[g] * xb[g];
-      gram[a * n + b] = gram[b * n + a] = sum;
-      if (a == b) trace += sum;
-    }
-  if (!(trace > 0.0)) return;
-  double values[2];
-  std::vector<double> vectors[2];
-  Top_Two_Eigen(std::move(gram), n, values, vectors);
-  for (int k = 0; k < 2; ++k) {
-    q.pc_share[k] = values[k] / trace;
-    // One sign for every run: the largest score is positive.
-    double extreme = 0.0;
-    for (double v : vectors[k])
-      if (std::abs(v) > std::abs(extreme)) extreme = v;
-    const double sign = extreme < 0.0 ? -1.0 : 1.0;
-    for (std::size_t s = 0; s < n; ++s)
-      (k == 0 ? q.samples[s].pc1 : q.samples[s].pc2) =
-          sign * std::sqrt(std::max(values[k], 0.0)) * vectors[k][s];
-  }
-  q.has_pca = true;
 }
 
 void Find_Empty_Inputs(Quality_Data& q) {
@@ -450,7 +383,8 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
   std::vector<double> all_ppm, all_cv, masses, per_sample_intensity(n_samples, 0.0);
   std::vector<std::vector<double>> log_intensity_of(n_samples);
   std::vector<std::size_t> in_filled(n_samples, 0);
-  std::vector<double> filled_cells;  // log10 intensity, group-major, NaN when missing
+  std::vector<double> filled_cells;       // log10 intensity, group-major, NaN when missing
+  std::vector<std::uint32_t> filled_ids;  // Align_ID of each well-filled group
   std::vector<double> all_abs_before, all_abs_after;
   std::vector<std::uint32_t> group_samples;
   for (std::size_t begin = 0; begin < rows.size();) {
@@ -497,7 +431,10 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
       if (std::isfinite(rows[i].intensity) && rows[i].intensity > 0.0)
         per_sample_intensity[rows[i].sample] += rows[i].intensity;
     const bool filled = k >= 2 && 2 * k >= n_samples;
-    if (filled) filled_cells.resize(filled_cells.size() + n_samples, kNaN);
+    if (filled) {
+      filled_cells.resize(filled_cells.size() + n_samples, kNaN);
+      filled_ids.push_back(rows[begin].align_id);
+    }
     double sum = 0.0, sum_sq = 0.0, qc_sum = 0.0, qc_sum_sq = 0.0, st_sum = 0.0, st_sum_sq = 0.0;
     std::size_t n = 0, n_qc_here = 0, n_study_here = 0;
     for (std::uint32_t s : group_samples) {
@@ -577,6 +514,25 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
     for (std::size_t g = 0; g < filled_groups; g += stride, ++used)
       chosen.insert(chosen.end(), filled_cells.begin() + g * n_samples,
                     filled_cells.begin() + (g + 1) * n_samples);
+    if (options.sheet != nullptr && q.has_order && q.has_qc) {
+      std::vector<Result_Sample> named(n_samples);
+      std::map<std::string, int> uses;
+      for (const Sample_Quality& s : q.samples) ++uses[s.name];
+      for (std::size_t s = 0; s < n_samples; ++s) {
+        named[s].id = static_cast<std::uint32_t>(q.samples[s].sample_id);
+        named[s].name = q.samples[s].name;
+        named[s].shown =
+            uses[q.samples[s].name] > 1
+                ? q.samples[s].name + " (" + std::to_string(q.samples[s].sample_id) + ")"
+                : q.samples[s].name;
+      }
+      for (double& v : filled_cells) v = std::isfinite(v) ? std::pow(10.0, v) : kNaN;
+      q.signal = Make_Quality_Signal(named, *options.sheet, filled_cells, filled_ids);
+    } else if (options.sheet != nullptr) {
+      q.signal.why_not = q.has_order
+                             ? "the QC correction needs QC samples in the sheet"
+                             : "the QC correction needs an order column in the sample sheet";
+    }
     filled_cells.clear();
     filled_cells.shrink_to_fit();
     Sample_Matrix_Figures(q, chosen, used);

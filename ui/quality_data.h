@@ -28,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+#include "ui/quality_signal.h"
+
 struct Sample_Sheet;
 
 namespace Varnel {
@@ -277,6 +279,10 @@ struct Quality_Data {
   // File_Name of each recorded input that gave 0 peaks (Peaks_Read 0 and no
   // row of its SAMPLE_ID in Align_Peaklist).
   std::vector<std::string> empty_inputs;
+
+  // With a sheet giving an injection order and QCs: the QC correction of the
+  // well-filled groups and its figures (ui/quality_signal.h).
+  Quality_Signal signal;
 };
 
 struct Quality_Options {
