@@ -16,35 +16,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The top two eigenpairs of the symmetric matrix a (n x n, row-major) by power
-// iteration with deflation.
-void Top_Two_Eigen(std::vector<double> a, std::size_t n, double values[2],
-                   std::vector<double> vectors[2]) {
-  constexpr int kIterations = 300;
-  for (int k = 0; k < 2; ++k) {
-    std::vector<double> v(n), w(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = 1.0 + 0.01 * static_cast<double>(i % 7);
-    double lambda = 0.0;
-    for (int it = 0; it < kIterations; ++it) {
-      for (std::size_t i = 0; i < n; ++i) {
-        double sum = 0.0;
-        for (std::size_t j = 0; j < n; ++j) sum += a[i * n + j] * v[j];
-        w[i] = sum;
-      }
-      double norm = 0.0;
-      for (double x : w) norm += x * x;
-      norm = std::sqrt(norm);
-      if (!(norm > 0.0)) break;
-      for (std::size_t i = 0; i < n; ++i) v[i] = w[i] / norm;
-      lambda = norm;
-    }
-    values[k] = lambda;
-    vectors[k] = v;
-    for (std::size_t i = 0; i < n; ++i)
-      for (std::size_t j = 0; j < n; ++j) a[i * n + j] -= lambda * v[i] * v[j];
-  }
-}
-
 // Relative standard deviation (percent) of the finite values above 0; NaN
 // below two.
 double Rsd(const std::vector<double>& values) {
@@ -92,54 +63,6 @@ std::string Percent(double v) {
 }
 
 }  // namespace
-
-bool Pca_Scores(const std::vector<double>& cells, std::size_t n, std::size_t groups,
-                std::vector<double> pc[2], double share[2]) {
-  pc[0].assign(n, kNaN);
-  pc[1].assign(n, kNaN);
-  share[0] = share[1] = 0.0;
-  if (n < 3 || groups < 2) return false;
-  std::vector<double> x(n * groups);
-  for (std::size_t g = 0; g < groups; ++g) {
-    double low = kNaN, sum = 0.0;
-    for (std::size_t s = 0; s < n; ++s)
-      if (std::isfinite(cells[g * n + s]) && !(cells[g * n + s] >= low)) low = cells[g * n + s];
-    if (!std::isfinite(low)) low = 0.0;
-    for (std::size_t s = 0; s < n; ++s) {
-      const double v = std::isfinite(cells[g * n + s]) ? cells[g * n + s] : low;
-      x[s * groups + g] = v;
-      sum += v;
-    }
-    const double mean = sum / static_cast<double>(n);
-    for (std::size_t s = 0; s < n; ++s) x[s * groups + g] -= mean;
-  }
-  std::vector<double> gram(n * n);
-  double trace = 0.0;
-  for (std::size_t a = 0; a < n; ++a)
-    for (std::size_t b = a; b < n; ++b) {
-      double sum = 0.0;
-      const double* xa = &x[a * groups];
-      const double* xb = &x[b * groups];
-      for (std::size_t g = 0; g < groups; ++g) sum += xa[g] * xb[g];
-      gram[a * n + b] = gram[b * n + a] = sum;
-      if (a == b) trace += sum;
-    }
-  if (!(trace > 0.0)) return false;
-  double values[2];
-  std::vector<double> vectors[2];
-  Top_Two_Eigen(std::move(gram), n, values, vectors);
-  for (int k = 0; k < 2; ++k) {
-    share[k] = values[k] / trace;
-    // One sign for every run: the largest score is positive.
-    double extreme = 0.0;
-    for (double v : vectors[k])
-      if (std::abs(v) > std::abs(extreme)) extreme = v;
-    const double sign = extreme < 0.0 ? -1.0 : 1.0;
-    for (std::size_t s = 0; s < n; ++s)
-      pc[k][s] = sign * std::sqrt(std::max(values[k], 0.0)) * vectors[k][s];
-  }
-  return true;
-}
 
 Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
                                    const Sample_Sheet& sheet, const std::vector<double>& cells,

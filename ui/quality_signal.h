@@ -61,13 +61,6 @@ Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
                                    const ::Sample_Sheet& sheet, const std::vector<double>& cells,
                                    const std::vector<std::uint32_t>& align_ids);
 
-// PCA of samples from cells[g * n + s] (any scale, NaN missing): a missing cell
-// takes the group's smallest value and each group is centred. False with
-// fewer than three samples, two groups or no spread; pc[k][s] the scores and
-// share[k] the variance share of the first two components.
-bool Pca_Scores(const std::vector<double>& cells, std::size_t n, std::size_t groups,
-                std::vector<double> pc[2], double share[2]);
-
 }  // namespace Varnel
 
 #endif  // VARNEL_UI_QUALITY_SIGNAL_H_
