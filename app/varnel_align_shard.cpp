@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "align/rt_correction.h"
-#include "run/shard_steps.h"
-#include "run/study_plan.h"
+#include "cohort/shard_steps.h"
+#include "cohort/study_plan.h"
 #include "storage/exit_on_stop.h"
 #include "storage/output_folder.h"
 #include "storage/sqlite/cppsqlite3.h"

@@ -5,7 +5,7 @@
 //   varnel-align --plan DIR --split DATABASE...
 //   varnel-align --plan DIR --shard K
 //
-// (then varnel-merge DIR --result-dir OUT). See run/shard_steps.h.
+// (then varnel-merge DIR --result-dir OUT). See cohort/shard_steps.h.
 #ifndef VARNEL_APP_VARNEL_ALIGN_SHARD_H_
 #define VARNEL_APP_VARNEL_ALIGN_SHARD_H_
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/signal_options_cli.h"
 #include "export/export_result.h"
 #include "run/result_pair.h"
 #include "storage/aligned_result.h"
@@ -45,9 +46,7 @@ struct Arguments {
   std::string quantity = "compound";
   std::string groups;
   std::string output;
-  std::string correct_signal = "none";
-  std::string normalize = "none";
-  Signal_Options signal;
+  Signal_Cli signal;
 };
 
 int Run(const Arguments& args) {
@@ -71,9 +70,7 @@ int Run(const Arguments& args) {
   options.quantity = *Parse_Export_Quantity(args.quantity);
   options.software_version = VARNEL_VERSION;
   if (!args.groups.empty()) options.groups = Read_Sample_Sheet(args.groups);
-  options.signal = args.signal;
-  options.signal.method = *Parse_Signal_Method(args.correct_signal);
-  options.signal.normalize = *Parse_Signal_Normalization(args.normalize);
+  options.signal = args.signal.Options();
   for (const std::string& note : Export_Result(args.result, options, args.output)) {
     std::cerr << "varnel-export: " << note << '\n';
   }
@@ -114,40 +111,7 @@ int main(int argc, char** argv) {
       "--groups", args.groups,
       "Sample sheet, CSV sample,group (needed by --format " + Listed(needing_sheet) + ")");
   app.add_option("-o,--output", args.output, "File to write");
-  app.add_option("--correct-signal", args.correct_signal,
-                 "Drift and batch correction with the pooled QCs of the sample sheet: none, "
-                 "qc-median, qc-curve (needs an order column) or auto (per batch)")
-      ->capture_default_str()
-      ->check(CLI::IsMember(
-          std::vector<std::string>(std::begin(kSignalMethodNames), std::end(kSignalMethodNames))));
-  app.add_option("--normalize", args.normalize,
-                 "Sample-wise normalisation before the correction: none or pqn (probabilistic "
-                 "quotient against the QCs' median profile)")
-      ->capture_default_str()
-      ->check(CLI::IsMember(std::vector<std::string>(std::begin(kSignalNormalizationNames),
-                                                     std::end(kSignalNormalizationNames))));
-  app.add_option("--qc-label", args.signal.qc_label,
-                 "The sheet's group of the pooled QCs (any case)")
-      ->capture_default_str();
-  app.add_option("--blank-label", args.signal.blank_label,
-                 "The sheet's group of the blanks (any case)")
-      ->capture_default_str();
-  app.add_option("--conditioning-qcs", args.signal.conditioning_qcs,
-                 "The first N QCs of each batch condition the column and are not fitted")
-      ->check(CLI::Range(0u, 1000u));
-  app.add_option("--keep-qc-rsd", args.signal.keep_qc_rsd,
-                 "Keep features whose held-out QC RSD after correction is at most PCT")
-      ->check(CLI::Range(0.0, 1e6));
-  app.add_option("--keep-d-ratio", args.signal.keep_d_ratio,
-                 "Keep features whose QC spread over study-sample spread is at most R")
-      ->check(CLI::Range(0.0, 1e6));
-  app.add_option("--keep-present", args.signal.keep_present,
-                 "Keep features with a value in at least this share of the study samples, or of "
-                 "one study group")
-      ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--blank-ratio", args.signal.blank_ratio,
-                 "Keep features whose study median is at least R times their blank median")
-      ->check(CLI::Range(0.0, 1e9));
+  Add_Signal_Cli_Options(app, args.signal);
   try {
     app.parse(argc, argv);
     if (args.info.empty()) {
@@ -159,10 +123,7 @@ int main(int argc, char** argv) {
         throw CLI::ValidationError(
             "--groups", Sample_Sheet_Needed(format, "the sample sheet (CSV sample,group)"));
       }
-      Signal_Options asked = args.signal;
-      asked.method = *Parse_Signal_Method(args.correct_signal);
-      asked.normalize = *Parse_Signal_Normalization(args.normalize);
-      if (asked.Active() && args.groups.empty()) {
+      if (args.signal.Options().Active() && args.groups.empty()) {
         throw CLI::ValidationError("--groups",
                                    "the QC correction and filters need the sample sheet marking "
                                    "the QCs");

@@ -2,13 +2,17 @@
 //
 //   varnel-merge DIR --result-dir OUT
 //   varnel-merge DIR --features-only [--quantity compound|area|height] -o FILE
+//   varnel-merge DIR --format table|metaboanalyst|mztab [--quantity ...]
+//                [--groups SAMPLESHEET.csv] -o FILE
 //
 // checks that every shard of the plan in DIR is present, complete and of that
 // plan, then writes the usual CSV file and .aligndb into OUT (created when
 // missing), the same as one varnel-align run over the plan's inputs; old
 // result files are replaced only when both new ones are complete. With
 // --features-only it writes only the study's feature table (as varnel-export
-// --format table writes it from the merged result), straight from the shards.
+// --format table writes it from the merged result), straight from the shards;
+// with --format, that export (the file varnel-export writes from the merged
+// result), straight from the shards too.
 // Exit status: 0 done; 1 a shard is missing or broken (one line each,
 // nothing written) or the write failed; 2 usage error.
 #include <CLI/CLI.hpp>
@@ -18,9 +22,14 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "app/signal_options_cli.h"
+#include "cohort/shard_steps.h"
+#include "export/export_result.h"
+#include "export/formats.h"
+#include "export/sample_sheet.h"
 #include "run/result_writers.h"
-#include "run/shard_steps.h"
 #include "storage/exit_on_stop.h"
 #include "storage/output_folder.h"
 #include "storage/path.h"
@@ -33,27 +42,54 @@ int main(int argc, char** argv) {
   app.add_option("DIR", plan_folder, "The plan folder (varnel-align --plan DIR ...)")->required();
   std::string out_file;
   std::string quantity = "compound";
+  std::string format;
+  std::string groups;
   bool features_only = false;
+  std::vector<std::string> formats;
+  for (const Export_Format_Info& f : kExportFormats) formats.emplace_back(f.name);
   CLI::Option* result_option =
       app.add_option("--result-dir", result_dir, "Where to write the result files");
   CLI::Option* features =
       app.add_flag("--features-only", features_only,
                    "Write only the feature table (one row per Align_ID) to -o FILE")
           ->excludes(result_option);
-  app.add_option("-o", out_file, "The feature table's file (with --features-only)")
-      ->needs(features);
-  app.add_option("--quantity", quantity, "compound, area or height (with --features-only)")
-      ->capture_default_str()
-      ->check(CLI::IsMember({"compound", "area", "height"}))
-      ->needs(features);
+  app.add_option("--format", format,
+                 "Write this export of the study straight from the shards to -o FILE")
+      ->check(CLI::IsMember(formats))
+      ->excludes(result_option)
+      ->excludes(features);
+  app.add_option("-o", out_file, "The export's file (with --features-only or --format)");
+  CLI::Option* quantity_option =
+      app.add_option("--quantity", quantity,
+                     "compound, area or height (with --features-only or --format)")
+          ->capture_default_str()
+          ->check(CLI::IsMember({"compound", "area", "height"}));
+  app.add_option("--groups", groups,
+                 "Sample sheet, CSV sample,group (with --format or --features-only)");
+  Signal_Cli signal;
+  Add_Signal_Cli_Options(app, signal);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
-  if (features_only ? out_file.empty() : result_dir.empty()) {
-    std::cerr << "varnel-merge: " << (features_only ? "-o FILE" : "--result-dir OUT")
-              << " is required\n";
+  const bool to_file = features_only || !format.empty();
+  if (to_file ? out_file.empty() : result_dir.empty()) {
+    std::cerr << "varnel-merge: " << (to_file ? "-o FILE" : "--result-dir OUT") << " is required\n";
+    return 2;
+  }
+  if (to_file && signal.Options().Active() && groups.empty()) {
+    std::cerr << "varnel-merge: the QC correction and filters need the sample sheet marking the "
+                 "QCs (--groups)\n";
+    return 2;
+  }
+  if (!to_file && (!out_file.empty() || quantity_option->count() > 0 || !groups.empty() ||
+                   signal.Options().Active())) {
+    const char* option = !out_file.empty()              ? "-o FILE"
+                         : quantity_option->count() > 0 ? "--quantity"
+                         : !groups.empty()              ? "--groups"
+                                                        : "the QC correction";
+    std::cerr << "varnel-merge: " << option << " needs --features-only or --format\n";
     return 2;
   }
   // A stop ends the merge at once: its temporary files go, earlier results
@@ -61,9 +97,17 @@ int main(int argc, char** argv) {
   // program that opens the folder).
   Install_Exit_Handlers("varnel-merge");
   try {
-    if (features_only) {
-      Merge_Feature_Table(plan_folder, *Parse_Export_Quantity(quantity), out_file);
-      std::cout << "feature table: " << out_file << '\n';
+    if (to_file) {
+      Export_Options options;
+      options.format = features_only ? Export_Format::kFeatureTable : *Parse_Export_Format(format);
+      options.quantity = *Parse_Export_Quantity(quantity);
+      options.software_version = VARNEL_VERSION;
+      if (!groups.empty()) options.groups = Read_Sample_Sheet(groups);
+      options.signal = signal.Options();
+      for (const std::string& note : Merge_Export(plan_folder, options, out_file)) {
+        std::cerr << "varnel-merge: " << note << '\n';
+      }
+      std::cout << (features_only ? "feature table: " : "export: ") << out_file << '\n';
       return 0;
     }
     const Output_Folder made(result_dir);

@@ -1,5 +1,6 @@
-// What a format's writer (export/formats.h) is handed: the open result, the
-// pass over its groups, its samples, the options and the output file.
+// What a format's writer (export/formats.h) is handed: the stream of groups
+// (an .aligndb or a cohort's shards), its samples, the options and the output
+// file.
 #ifndef VARNEL_EXPORT_EXPORT_JOB_H_
 #define VARNEL_EXPORT_EXPORT_JOB_H_
 
@@ -8,16 +9,16 @@
 #include <vector>
 
 #include "export/export_result.h"
+#include "export/group_stream.h"
 #include "export/output_file.h"
 #include "export/signal_correction.h"
 #include "storage/aligned_result.h"
 #include "storage/rt_shift_curves.h"
 
 struct Export_Job {
-  Aligned_Result& result;
-  // The format's columns, at the first group; read through Group_Pass
-  // (export/group_pass.h).
-  Result_Groups& groups_of_rows;
+  // The groups, at the first one, with the format's columns; read through
+  // Group_Pass (export/group_pass.h).
+  Group_Stream& stream;
   const std::vector<Result_Sample>& samples;
   // The group of each sample (Groups_Of) when the format uses the sheet and
   // the options give one.

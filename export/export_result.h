@@ -26,6 +26,8 @@
 #ifndef VARNEL_EXPORT_EXPORT_RESULT_H_
 #define VARNEL_EXPORT_EXPORT_RESULT_H_
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,5 +80,20 @@ struct Export_Options {
 // user about it (none without it).
 std::vector<std::string> Export_Result(const std::string& result_path,
                                        const Export_Options& options, const std::string& out_path);
+
+class Group_Stream;
+
+// Refuses, before anything is read, options a format cannot take (a missing
+// sample sheet it needs) and an output that is `input` or the sample sheet.
+void Check_Export_Options(const Export_Options& options, const std::string& out_path,
+                          const std::string& input);
+// Writes the export of the groups of `stream` (made with the format's
+// columns) to out_path, as Export_Result does for a result file.
+// `first_pass` opens the same groups again (with kGroupColumns) for a QC
+// correction that needs a first pass over them; it may be empty otherwise.
+using Group_Stream_Factory = std::function<std::unique_ptr<Group_Stream>()>;
+std::vector<std::string> Export_Groups(Group_Stream& stream, const Export_Options& options,
+                                       const std::string& out_path,
+                                       const Group_Stream_Factory& first_pass = {});
 
 #endif  // VARNEL_EXPORT_EXPORT_RESULT_H_

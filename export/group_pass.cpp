@@ -3,7 +3,7 @@
 Group_Pass::Group_Pass(Export_Job& job) : job_(job), columns_(job.samples) {}
 
 bool Group_Pass::Next() {
-  while (job_.groups_of_rows.Next(records_)) {
+  while (job_.stream.Next(records_)) {
     group_.align_id = records_.align_id;
     group_.rows.clear();
     for (const Group_Row& r : records_.records) group_.rows.push_back(&r);

@@ -29,7 +29,7 @@ struct Export_Group {
   Group_Summary summary;
 };
 
-// Reads job.groups_of_rows one group at a time. Memory: one group's rows.
+// Reads job.stream one group at a time. Memory: one group's rows.
 class Group_Pass {
  public:
   explicit Group_Pass(Export_Job& job);

@@ -116,7 +116,7 @@ void Write_Metadata(Export_Job& job, const std::vector<Study_Variable>& variable
   auto indexed = [](const char* what, std::size_t i) {
     return std::string(what) + "[" + std::to_string(i + 1) + "]";
   };
-  std::string id = Split_Path(job.result.Path()).name;
+  std::string id = Split_Path(job.stream.Result_Name()).name;
   if (const auto dot = id.rfind('.'); dot != std::string::npos && dot > 0) id.resize(dot);
   item("mzTab-version", "2.0.0-M");
   item("mzTab-ID", id);
@@ -131,7 +131,7 @@ void Write_Metadata(Export_Job& job, const std::vector<Study_Variable>& variable
   }
   if (!negative) positive = true;  // also when no adduct tells
   std::map<std::uint32_t, Run_Input> inputs;
-  if (const std::optional<Run_Record> record = job.result.Read_Run_Record()) {
+  if (const std::optional<Run_Record> record = job.stream.Record()) {
     for (const Run_Input& in : record->inputs) inputs[in.sample_id] = in;
   }
   for (std::size_t i = 0; i < samples.size(); ++i) {

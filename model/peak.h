@@ -82,4 +82,25 @@ struct Chromatogram_Peak_Group_Compound_Align {
 // default-made record with only Align_ID set.
 Chromatogram_Peak_Group_Compound_Align Make_Align_ID_Key(std::uint32_t align_id);
 
+// Copies the fields both records have but the shape and the annotation text
+// (EIC_ID to Compound_Intensity), from either record to either.
+template <class From, class To>
+void Copy_Peak_Scalars(const From& p, To& r) {
+  r.EIC_ID = p.EIC_ID;
+  r.Peak_ID = p.Peak_ID;
+  r.Apex_MZ = p.Apex_MZ;
+  r.Apex_Pos = p.Apex_Pos;
+  r.Apex_Retention_Time = p.Apex_Retention_Time;
+  r.Apex_Intensity = p.Apex_Intensity;
+  r.Peak_Area = p.Peak_Area;
+  r.Peak_SNR = p.Peak_SNR;
+  r.Left_Boundary = p.Left_Boundary;
+  r.Right_Boundary = p.Right_Boundary;
+  r.Group_ID = p.Group_ID;
+  r.Compound_ID = p.Compound_ID;
+  r.Compound_MolecularMass = p.Compound_MolecularMass;
+  r.Compound_Retention_Time = p.Compound_Retention_Time;
+  r.Compound_Intensity = p.Compound_Intensity;
+}
+
 #endif  // VARNEL_MODEL_PEAK_H_

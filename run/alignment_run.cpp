@@ -277,25 +277,6 @@ std::optional<Member_Choice_Record> Choice_Record_Of(const Alignment_Request& re
   return Member_Choice_Record_Of(request.pick, summary.spreads, request.join_splits, summary.joins);
 }
 
-// The run's record: its parameters, counts and inputs.
-Run_Record Record_Of(const Alignment_Request& request, const Alignment_Run_Summary& summary,
-                     std::vector<Run_Input> inputs) {
-  Run_Record record;
-  record.version = request.version.empty() ? VARNEL_VERSION : request.version;
-  record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
-  record.mass_tol = request.Mass_Tol;
-  record.fast_window = request.Align_Window1;
-  record.deep_window = request.Align_Window2;
-  record.rt_correction = request.rt_correction;
-  record.samples = summary.samples;
-  record.peaks = summary.peaks;
-  record.groups = summary.groups;
-  record.unaligned = summary.unaligned;
-  record.inputs = std::move(inputs);
-  record.member_choice = Choice_Record_Of(request, summary);
-  return record;
-}
-
 // Writes every result file side by side, then, every file complete, replaces
 // the old ones with them as one (see run/result_pair.h). The tables
 // beside Align_Peaklist only when asked for: the run's record, the drift
@@ -304,8 +285,12 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
                  const Rt_Correction* correction, const Alignment_Run_Observer& observer,
                  Gathered_Study& study) {
   std::optional<Run_Record> record;
-  if (request.record_run) record = Record_Of(request, summary, std::move(study.inputs));
   const std::optional<Member_Choice_Record> choice = Choice_Record_Of(request, summary);
+  if (request.record_run) {
+    record = Run_Record_Of(request, summary.samples, summary.peaks, summary.groups,
+                           summary.unaligned, std::move(study.inputs));
+    record->member_choice = choice;
+  }
   Extra_Tables extra_tables;
   if (record || correction != nullptr || choice) {
     extra_tables = [&record, correction, &choice](CppSQLite3DB& db) {
@@ -320,6 +305,24 @@ void Write_Stage(const Alignment_Request& request, const Alignment_Run_Summary& 
 }
 
 }  // namespace
+
+Run_Record Run_Record_Of(const Alignment_Request& request, std::uint64_t samples,
+                         std::uint64_t peaks, std::uint64_t groups, std::uint64_t unaligned,
+                         std::vector<Run_Input> inputs) {
+  Run_Record record;
+  record.version = request.version.empty() ? VARNEL_VERSION : request.version;
+  record.mode = request.mode == One_Phase_Align ? "Fast_Align" : "Deep_Align";
+  record.mass_tol = request.Mass_Tol;
+  record.fast_window = request.Align_Window1;
+  record.deep_window = request.Align_Window2;
+  record.rt_correction = request.rt_correction;
+  record.samples = samples;
+  record.peaks = peaks;
+  record.groups = groups;
+  record.unaligned = unaligned;
+  record.inputs = std::move(inputs);
+  return record;
+}
 
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer) {

@@ -15,6 +15,7 @@
 #include "align/rt_correction.h"
 #include "run/alignment_request.h"
 #include "run/result_writers.h"
+#include "storage/run_record.h"
 
 // What a run reports while it works. Every member may be left empty. Any
 // callback may throw to stop the run (a Cancel): the exception passes out of
@@ -102,6 +103,12 @@ Rt_Correction_Params Drift_Correction_Params(const Alignment_Request& request);
 
 Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
                                     const Alignment_Run_Observer& observer = {});
+
+// The record of a run with these options, counts and inputs (in SAMPLE_ID
+// order); the running program's version unless request.version says another.
+Run_Record Run_Record_Of(const Alignment_Request& request, std::uint64_t samples,
+                         std::uint64_t peaks, std::uint64_t groups, std::uint64_t unaligned,
+                         std::vector<Run_Input> inputs);
 
 // Run_Alignment with its arguments one by one: the databases
 // Annotation_File_Vec (bare names inside Data_Folder, in sample order), the

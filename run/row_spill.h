@@ -5,12 +5,14 @@
 // of each peak (about 1.5 KB, most of it the shape) waits in one unnamed
 // temporary file in the result folder and is read back row by row by the
 // writers. The file has no name from the start, so it disappears with the
-// run however the run ends (success, failure, a stop, a kill).
+// run however the run ends (success, failure, a stop, a kill). It is a row
+// file (storage/row_file.h) of a block per row, each row checked as read.
 #ifndef VARNEL_RUN_ROW_SPILL_H_
 #define VARNEL_RUN_ROW_SPILL_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "model/peak.h"
 #include "storage/aligned_writers.h"
 #include "storage/annotated_reader.h"
+#include "storage/row_file.h"
 
 class Row_Spill {
  public:
@@ -34,12 +37,13 @@ class Row_Spill {
   // Writes out what Append buffered. Call before reading.
   void Flush();
   std::size_t Rows() const { return ends_.size(); }
-  std::uint64_t Bytes() const { return ends_.empty() ? 0 : ends_.back(); }
 
   // A reader of rows for one thread: fills `record` with every field of row
-  // `row` as read (SAMPLE_ID, SAMPLE_NAME, Align_ID and Align_RT untouched,
-  // Peak_shape left empty) and returns the shape's stored form (empty unless
-  // with_shape), valid until the next call.
+  // `row` as read (SAMPLE_NAME untouched, Peak_shape left empty; SAMPLE_ID,
+  // Align_ID and Align_RT are 0 as a spill stores them) and returns the
+  // shape's stored form (empty unless with_shape), valid until the next call.
+  // Throws CppSQLite3Exception(1000) naming the file and the block when the
+  // row does not read back as written.
   class Reader {
    public:
     explicit Reader(const Row_Spill& spill) : spill_(spill) {}
@@ -52,12 +56,10 @@ class Row_Spill {
   };
 
  private:
-  void Write_Out();
-
-  std::string folder_;
+  std::string name_;  // the folder, naming the file in messages
   int fd_ = -1;
-  std::string pending_;              // appended, not yet written
-  std::vector<std::uint64_t> ends_;  // end offset of each row
+  std::unique_ptr<Row_Block_Writer> writer_;
+  std::vector<std::uint64_t> ends_;  // end offset of each row's block
 };
 
 #endif  // VARNEL_RUN_ROW_SPILL_H_

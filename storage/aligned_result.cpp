@@ -162,6 +162,18 @@ bool Aligned_Result::Has_Aligned_Peaks() {
   });
 }
 
+std::vector<Result_Sample> Shown_Samples(const std::map<std::uint32_t, std::string>& names) {
+  std::map<std::string, int> uses;
+  for (const auto& [id, name] : names) ++uses[name];
+  std::vector<Result_Sample> samples;
+  for (const auto& [id, name] : names) {
+    Result_Sample s{id, name, name};
+    if (uses[s.name] > 1) s.shown += " (" + std::to_string(id) + ")";
+    samples.push_back(std::move(s));
+  }
+  return samples;
+}
+
 std::vector<Result_Sample> Aligned_Result::Samples() {
   std::set<std::uint32_t> ids;
   std::map<std::uint32_t, std::string> names;
@@ -182,15 +194,8 @@ std::vector<Result_Sample> Aligned_Result::Samples() {
       if (ids.insert(in.sample_id).second) names[in.sample_id] = in.sample_name;
     }
   }
-  std::map<std::string, int> uses;
-  for (std::uint32_t id : ids) ++uses[names[id]];
-  std::vector<Result_Sample> samples;
-  for (std::uint32_t id : ids) {
-    Result_Sample s{id, names[id], names[id]};
-    if (uses[s.name] > 1) s.shown += " (" + std::to_string(id) + ")";
-    samples.push_back(std::move(s));
-  }
-  return samples;
+  for (std::uint32_t id : ids) names[id];  // "" for a sample without a name
+  return Shown_Samples(names);
 }
 
 Result_Rows Aligned_Result::Scan(Result_Columns columns) {

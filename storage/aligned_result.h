@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -74,6 +75,10 @@ struct Result_Sample {
   std::string name;   // SAMPLE_NAME (of the sample's first row)
   std::string shown;  // name, or "name (id)" when several samples share name
 };
+
+// The samples of these SAMPLE_IDs and names, ascending: a name shared by
+// several is shown as "name (id)" for each of them.
+std::vector<Result_Sample> Shown_Samples(const std::map<std::uint32_t, std::string>& names);
 
 // One forward pass over rows of Align_Peaklist. Cell accessors take a column
 // position in kAlignColumns. REQUIRES: Next() returned true and the column is

@@ -480,3 +480,22 @@ void OutputAlignedAnnotatedGroupedChromatographPeaklist2CSVFile(
     std::string FileName, const Row_Progress& progress) {
   Write_Pending_Aligned_Csv(peaklist_aligned, Path, FileName, progress).Commit();
 }
+
+void To_Stored_Values(Chromatogram_Peak_Group_Compound_Align& record) {
+  for (std::size_t c = 0; c < kAlignColumnCount; ++c) {
+    switch (kAlignColumns[c].kind) {
+      case Column_Kind::kReal: {
+        double& value = Real_Field(record, c);
+        if (std::isfinite(value)) value = Sqlite_Fixed6_Real(value);
+        break;
+      }
+      case Column_Kind::kText: {
+        std::string& text = Text_Field(record, c);
+        text.resize(std::strlen(text.c_str()));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}

@@ -122,4 +122,9 @@ Pending_Result_File Write_Pending_Aligned_Csv(std::size_t count, const Aligned_R
                                               const std::string& Path, const std::string& FileName,
                                               const Row_Progress& progress = {});
 
+// Turns the record's columns into the values the aligned database stores and
+// its readers read back: reals as the "%f" text becomes (NaN and infinities
+// kept), texts up to their first NUL; integers are kept.
+void To_Stored_Values(Chromatogram_Peak_Group_Compound_Align& record);
+
 #endif  // VARNEL_STORAGE_ALIGNED_WRITERS_H_

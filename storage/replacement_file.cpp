@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
-#include <filesystem>
 #include <system_error>
 #include <vector>
 

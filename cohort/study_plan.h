@@ -14,8 +14,8 @@
 // plan needs memory for the bins and the inputs, never for the peaks; a cut
 // needs a stretch of empty bins wide enough that any two masses on either side
 // are more than 2 x the tolerance apart, with one bin to spare for rounding.
-#ifndef VARNEL_RUN_STUDY_PLAN_H_
-#define VARNEL_RUN_STUDY_PLAN_H_
+#ifndef VARNEL_COHORT_STUDY_PLAN_H_
+#define VARNEL_COHORT_STUDY_PLAN_H_
 
 #include <cmath>
 #include <cstdint>
@@ -150,4 +150,4 @@ void Write_Plan_File(const std::string& folder, Study_Plan& plan);
 // Throws std::runtime_error "<path>: ..." for a missing or malformed plan.
 Study_Plan Read_Plan_File(const std::string& folder);
 
-#endif  // VARNEL_RUN_STUDY_PLAN_H_
+#endif  // VARNEL_COHORT_STUDY_PLAN_H_

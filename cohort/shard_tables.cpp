@@ -1,4 +1,4 @@
-#include "storage/shard_tables.h"
+#include "cohort/shard_tables.h"
 
 #include <stdexcept>
 
@@ -32,6 +32,7 @@ void Write_Shard_Tables(CppSQLite3DB& db, const Shard_Info& info,
   put("rows", std::to_string(info.rows));
   put("groups", std::to_string(info.groups));
   put("unaligned", std::to_string(info.unaligned));
+  if (!info.rows_xxh3_128.empty()) put("rows_xxh3_128", info.rows_xxh3_128);
   db.execDML(
       "CREATE TABLE Shard_Group_Seed (Align_ID INTEGER PRIMARY KEY, Seed_Intensity REAL, "
       "Seed_Sample INTEGER, Seed_Row INTEGER)");
@@ -69,6 +70,9 @@ Shard_Info Read_Shard_Info(const std::string& path) {
         info.groups = number();
       } else if (name == "unaligned") {
         info.unaligned = number();
+      } else if (name == "rows_xxh3_128") {
+        info.rows_xxh3_128 = value;
+        continue;  // optional
       } else {
         continue;
       }

@@ -21,10 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "cohort/shard_steps.h"
+#include "cohort/study_plan.h"
 #include "export/export_result.h"
+#include "export/formats.h"
+#include "export/sample_sheet.h"
 #include "run/alignment_run.h"
-#include "run/shard_steps.h"
-#include "run/study_plan.h"
 #include "storage/annotated_reader.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
@@ -382,7 +384,9 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMerge
   }
   EXPECT_TRUE(List_Folder(fresh).empty());
   const std::string features = Join_Path(folder_.path(), "features.csv");
-  EXPECT_THROW(Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features), std::runtime_error);
+  Export_Options area;
+  area.quantity = Export_Quantity::kArea;
+  EXPECT_THROW(Merge_Export(plan_dir, area, features), std::runtime_error);
   EXPECT_FALSE(fs::exists(features));
 
   // Aligning the two shards again repairs the plan's folder.
@@ -393,12 +397,87 @@ TEST_F(ShardTest, MergeNamesMissingAndHalfWrittenShardsAndWritesNothingThenMerge
   EXPECT_EQ(plan.shards.size(), 3u);
 
   // The feature table straight from the shards is the merged result's.
-  Merge_Feature_Table(plan_dir, Export_Quantity::kArea, features);
+  Merge_Export(plan_dir, area, features);
   const std::string exported = Join_Path(folder_.path(), "exported.csv");
   Export_Options table;
   table.quantity = Export_Quantity::kArea;
   Export_Result(Join_Path(fresh, kAlignedDbName), table, exported);
   EXPECT_TRUE(Read_File(features) == Read_File(exported));
+}
+
+TEST_F(ShardTest, AShardWhoseRowsDifferByOneBitAnywhereIsRefusedByNameAndTheUnchangedOneMerges) {
+  const Alignment_Request options = Options(One_Phase_Align, false, false);
+  const std::string plan_dir = Join_Path(folder_.path(), "plan");
+  const std::string result = Join_Path(folder_.path(), "merged");
+  const Study_Plan plan = Pipeline(options, Scan(options, "s"), 3, plan_dir, result);
+  ASSERT_EQ(plan.shards.size(), 3u);
+  const std::string good = Read_File(Join_Path(result, kAlignedCsvName));
+  const std::string rows = Join_Path(Shard_Folder(plan_dir, 1), kShardRowsName);
+  const std::string bytes = Read_File(rows);
+  const std::string fresh = Join_Path(folder_.path(), "fresh");
+  fs::create_directories(fresh);
+  // Header, every block's head and fields, shapes and the trailer.
+  for (std::size_t at = 0; at < bytes.size(); at += bytes.size() / 40 + 1) {
+    for (int bit : {0, 7}) {
+      SCOPED_TRACE(std::to_string(at) + " bit " + std::to_string(bit));
+      std::string bad = bytes;
+      bad[at] = static_cast<char>(bad[at] ^ (1 << bit));
+      Write_File(rows, bad);
+      try {
+        Merge_Shards(plan_dir, fresh);
+        ADD_FAILURE() << "merged a changed shard";
+      } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("shard 1 (" + Shard_Folder(plan_dir, 1) + "): ", 0), 0u) << what;
+        EXPECT_EQ(what.find("shard 0"), std::string::npos) << what;
+      }
+      ASSERT_TRUE(List_Folder(fresh).empty());
+    }
+  }
+  // The last byte too, and a shard's own record of another digest.
+  std::string bad = bytes;
+  bad.back() = static_cast<char>(bad.back() ^ 1);
+  Write_File(rows, bad);
+  EXPECT_THROW(Merge_Shards(plan_dir, fresh), std::runtime_error);
+  Write_File(rows, bytes);
+  Merge_Shards(plan_dir, fresh);
+  EXPECT_TRUE(Read_File(Join_Path(fresh, kAlignedCsvName)) == good);
+}
+
+TEST_F(ShardTest, EveryExportStraightFromTheShardsIsTheMergedResultsWithAndWithoutCorrection) {
+  const std::string sheet = Join_Path(folder_.path(), "sheet.csv");
+  std::string sheet_text = "sample,group\n";
+  for (std::size_t i = 0; i < paths_.size(); ++i) {
+    sheet_text += Sample_Name_Of(Split_Path(paths_[i]).name) + (i % 2 ? ",A\n" : ",B\n");
+  }
+  Write_File(sheet, sheet_text);
+  for (bool correction : {true, false}) {
+    SCOPED_TRACE(correction ? "corrected" : "uncorrected");
+    const Alignment_Request options = Options(Two_Phase_Align, correction, correction);
+    const std::string tag = correction ? "c" : "u";
+    const std::string plan_dir = Join_Path(folder_.path(), "plan-" + tag);
+    const std::string result = Join_Path(folder_.path(), "merged-" + tag);
+    Pipeline(options, Scan(options, tag), 3, plan_dir, result);
+    for (const Export_Format_Info& format : kExportFormats) {
+      SCOPED_TRACE(format.name);
+      Export_Options export_options;
+      export_options.format = format.format;
+      export_options.quantity = Export_Quantity::kHeight;
+      export_options.software_version = "test";
+      if (format.sample_sheet != Sheet_Use::kIgnored) {
+        export_options.groups = Read_Sample_Sheet(sheet);
+      }
+      const std::string from_shards = Join_Path(folder_.path(), tag + "-shards-" + format.name);
+      const std::string from_result = Join_Path(folder_.path(), tag + "-result-" + format.name);
+      Merge_Export(plan_dir, export_options, from_shards);
+      Export_Result(Join_Path(result, kAlignedDbName), export_options, from_result);
+      const std::string expected = Read_File(from_result);
+      EXPECT_TRUE(Read_File(from_shards) == expected);
+      if (format.format == Export_Format::kFeatureTable) {
+        EXPECT_EQ(expected.find("RT_Min_Original") != std::string::npos, correction);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -5,13 +5,14 @@
 //   CREATE TABLE Shard_Group_Seed (Align_ID INTEGER PRIMARY KEY, Seed_Intensity REAL,
 //                                  Seed_Sample INTEGER, Seed_Row INTEGER)
 //
-// Shard_Info holds "plan" (the plan's id), "shard", "rows", "groups" and
-// "unaligned". A group's seed is the peak that started it: its
-// Compound_Intensity, its SAMPLE_ID and its position in that input's peaks.
-// Groups are made in falling seed order (intensity, then SAMPLE_ID and
-// position rising), which is how the shards' groups interleave in the study.
-#ifndef VARNEL_STORAGE_SHARD_TABLES_H_
-#define VARNEL_STORAGE_SHARD_TABLES_H_
+// Shard_Info holds "plan" (the plan's id), "shard", "rows", "groups",
+// "unaligned" and "rows_xxh3_128" (the XXH3-128 of the shard's row file, as
+// 32 hex digits; a shard made before it was recorded has none). A group's seed is the peak that
+// started it: its Compound_Intensity, its SAMPLE_ID and its position in that input's peaks. Groups
+// are made in falling seed order (intensity, then SAMPLE_ID and position rising), which is how the
+// shards' groups interleave in the study.
+#ifndef VARNEL_COHORT_SHARD_TABLES_H_
+#define VARNEL_COHORT_SHARD_TABLES_H_
 
 #include <cstdint>
 #include <string>
@@ -25,6 +26,7 @@ struct Shard_Info {
   std::uint64_t rows = 0;
   std::uint64_t groups = 0;
   std::uint64_t unaligned = 0;
+  std::string rows_xxh3_128;  // "" when not recorded
 };
 
 struct Group_Seed {
@@ -52,4 +54,4 @@ Shard_Info Read_Shard_Info(const std::string& path);
 // Align_IDs are not 1, 2, 3 ...
 std::vector<Group_Seed> Read_Group_Seeds(const std::string& path);
 
-#endif  // VARNEL_STORAGE_SHARD_TABLES_H_
+#endif  // VARNEL_COHORT_SHARD_TABLES_H_

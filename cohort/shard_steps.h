@@ -1,27 +1,31 @@
 // The steps of an alignment in shards, each one job that a workflow engine
 // can schedule: scan the inputs, plan, split the inputs into parts per shard,
 // align each shard, merge. The merged result is the one-process run's result.
+// Each step is a file of its own (cohort/scan_step.cpp, plan_step.cpp,
+// split_step.cpp, shard_step.cpp, merge_step.cpp); docs/cohort.md describes
+// the files.
 //
 // Files, all under the plan's folder DIR:
-//   DIR/plan.json                          the plan (run/study_plan.h)
-//   DIR/parts/shard-K/sample-S.rows        input S's rows of shard K (run/shard_rows.h)
+//   DIR/plan.json                          the plan (cohort/study_plan.h)
+//   DIR/parts/shard-K/sample-S.rows        input S's rows of shard K (storage/row_file.h)
 //   DIR/parts/sample-S.done                written when all parts of input S are
 //   DIR/shard-K/                           shard K's result: the usual .aligndb with
-//                                          the tables of storage/shard_tables.h, and
-//                                          "rows" (its rows in result order, exact)
+//                                          the tables of cohort/shard_tables.h, and
+//                                          "rows" (its rows in result order, exact;
+//                                          its XXH3-128 recorded in Shard_Info)
 // Every file and the shard folder appear under their names only when
 // complete; a step run again over finished work leaves it as it is.
-#ifndef VARNEL_RUN_SHARD_STEPS_H_
-#define VARNEL_RUN_SHARD_STEPS_H_
+#ifndef VARNEL_COHORT_SHARD_STEPS_H_
+#define VARNEL_COHORT_SHARD_STEPS_H_
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cohort/study_plan.h"
 #include "export/export_result.h"
 #include "run/alignment_request.h"
-#include "run/study_plan.h"
 
 inline constexpr const char* kShardRowsName = "rows";
 
@@ -50,7 +54,9 @@ struct Shard_Summary {
 // std::runtime_error naming a missing or foreign part.
 Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard);
 
-// What is wrong with shard k's folder, or "" when it is complete and of this plan.
+// What is wrong with shard k's folder, or "" when it is complete, of this
+// plan, and its rows file is byte for byte the one the shard wrote (its
+// XXH3-128 as Shard_Info records it).
 std::string Check_Shard(const std::string& plan_folder, const Study_Plan& plan, std::uint32_t k);
 
 struct Merge_Summary {
@@ -66,11 +72,11 @@ struct Merge_Summary {
 // writing nothing.
 Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& result_folder);
 
-// Writes the study's feature table (export/export_result.h, one row per
-// Align_ID) to out_path straight from the shards, without the study's full
-// peak list: the same file as exporting the merged result. Checks the shards
-// as Merge_Shards does.
-void Merge_Feature_Table(const std::string& plan_folder, Export_Quantity quantity,
-                         const std::string& out_path);
+// Writes an export of the study (any format of export/formats.h) to
+// out_path straight from the shards, without the study's full peak list and
+// without the merged result: the same file as exporting the merged result.
+// Checks the shards as Merge_Shards does; refuses as Export_Result does.
+std::vector<std::string> Merge_Export(const std::string& plan_folder, const Export_Options& options,
+                                      const std::string& out_path);
 
-#endif  // VARNEL_RUN_SHARD_STEPS_H_
+#endif  // VARNEL_COHORT_SHARD_STEPS_H_
