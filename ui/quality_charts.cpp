@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
+#include <utility>
 
 #include "ui/text_codec.h"
 
 namespace Varnel {
 
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Colours: the named outliers, then the quiet tones of everything else.
 const QColor kOutlierColors[kLabelledOutliers] = {QColor(214, 39, 40), QColor(31, 119, 180),
@@ -707,6 +711,228 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
   return chart;
 }
 
+// The QC correction's charts (data.signal.shown).
+const QColor kBeforeColor(150, 150, 150);
+const QColor kAfterColor(31, 119, 180);
+const QColor kConditioningColor(255, 127, 14);
+const QColor kStudyColor(120, 120, 120, 150);
+const QColor kBorderColor(90, 90, 90);
+constexpr double kLn10 = 2.302585092994046;
+
+QColor Batch_Color(std::size_t batch) {
+  return kGroupColors[batch % (sizeof kGroupColors / sizeof kGroupColors[0])];
+}
+
+// Held-out QC RSD before and after as two outlines over the same bins.
+Quality_Chart Signal_Rsd_Chart(const Quality_Signal& signal) {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("signal_qc_rsd");
+  chart.title = QStringLiteral("QC RSD of held-out QCs, before and after the QC correction");
+  chart.x_title = QStringLiteral("Held-out QC RSD (%)");
+  chart.y_title = QStringLiteral("Groups");
+  std::vector<double> both = signal.rsd_before;
+  both.insert(both.end(), signal.rsd_after.begin(), signal.rsd_after.end());
+  const Histogram range = Make_Histogram(both, Histogram_Range::kFromZero);
+  const std::size_t bins = std::max<std::size_t>(range.counts.size(), 1);
+  double top = 1.0;
+  const auto outline = [&](const std::vector<double>& values, const QString& name, QColor color,
+                           double median) {
+    std::vector<std::size_t> counts(bins, 0);
+    std::size_t beyond = 0;
+    for (double v : values) {
+      const double at = std::floor((v - range.low) / range.width);
+      if (at >= 0.0 && at < static_cast<double>(bins))
+        ++counts[static_cast<std::size_t>(at)];
+      else
+        ++beyond;
+    }
+    Quality_Series line =
+        Line(QStringLiteral("%1 (median %2 %)").arg(name, Quality_Number(median, 1)), color, 2.0);
+    // A step outline: each bin's count across its width.
+    for (std::size_t i = 0; i < bins; ++i) {
+      const double left = range.low + static_cast<double>(i) * range.width;
+      line.key << left << left + range.width;
+      line.value << static_cast<double>(counts[i]) << static_cast<double>(counts[i]);
+      top = std::max(top, static_cast<double>(counts[i]));
+    }
+    chart.series.push_back(std::move(line));
+    return beyond;
+  };
+  const std::size_t beyond_before =
+      outline(signal.rsd_before, QStringLiteral("before"), kBeforeColor, signal.median_before);
+  const std::size_t beyond_after =
+      outline(signal.rsd_after, QStringLiteral("after"), kAfterColor, signal.median_after);
+  chart.x_low = range.low;
+  chart.x_high = range.low + static_cast<double>(bins) * range.width;
+  chart.y_low = 0.0;
+  chart.y_high = top * 1.08;
+  for (const auto& [median, color] : {std::pair{signal.median_before, kBeforeColor},
+                                      std::pair{signal.median_after, kAfterColor}}) {
+    Quality_Series m = Line(QString(), color, 1.0);
+    m.dashed = true;
+    m.key << median << median;
+    m.value << 0.0 << chart.y_high;
+    chart.series.push_back(std::move(m));
+  }
+  chart.note = QStringLiteral("%1 groups; each QC corrected by its batch's fit without it")
+                   .arg(signal.rsd_before.size());
+  if (beyond_before + beyond_after > 0)
+    chart.note += QStringLiteral("\nbeyond the axis: %1 before, %2 after")
+                      .arg(beyond_before)
+                      .arg(beyond_after);
+  return chart;
+}
+
+// PCA scores before or after: study samples coloured by batch, QCs red circles.
+Quality_Chart Signal_Pca_Chart(const Quality_Signal& signal, bool after) {
+  Quality_Chart chart;
+  chart.id = after ? QStringLiteral("signal_pca_after") : QStringLiteral("signal_pca_before");
+  chart.title = after ? QStringLiteral("PCA scores after the QC correction")
+                      : QStringLiteral("PCA scores before the QC correction");
+  const std::vector<double>* pc = after ? signal.pc_after : signal.pc_before;
+  const double* share = after ? signal.share_after : signal.share_before;
+  chart.x_title =
+      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * share[0], 1));
+  chart.y_title =
+      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * share[1], 1));
+  const Signal_Design& design = signal.design;
+  std::vector<Quality_Series> by_batch(design.batch_names.size());
+  for (std::size_t b = 0; b < by_batch.size(); ++b) {
+    by_batch[b].kind = Quality_Series_Kind::kScatter;
+    by_batch[b].color = Batch_Color(b);
+    by_batch[b].size = 7.0;
+    by_batch[b].name = by_batch.size() == 1
+                           ? QStringLiteral("samples")
+                           : QStringLiteral("batch ") + From_Engine_String(design.batch_names[b]);
+  }
+  Quality_Series qc;
+  qc.kind = Quality_Series_Kind::kScatter;
+  qc.color = kQcColor;
+  qc.size = 10.0;
+  qc.marker = Quality_Marker::kCircle;
+  qc.name = QStringLiteral("QC");
+  // Before and after share their axes, so that the spread they lose shows.
+  double x_low = 0.0, x_high = 0.0, y_low = 0.0, y_high = 0.0;
+  for (const std::vector<double>* both : {signal.pc_before, signal.pc_after})
+    for (std::size_t s = 0; s < both[0].size(); ++s) {
+      if (!std::isfinite(both[0][s]) || !std::isfinite(both[1][s])) continue;
+      x_low = std::min(x_low, both[0][s]);
+      x_high = std::max(x_high, both[0][s]);
+      y_low = std::min(y_low, both[1][s]);
+      y_high = std::max(y_high, both[1][s]);
+    }
+  for (std::size_t s = 0; s < design.samples.size() && s < pc[0].size(); ++s) {
+    const double x = pc[0][s], y = pc[1][s];
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    const Signal_Sample& sample = design.samples[s];
+    Quality_Series& target = sample.role == Sample_Role::kQc ? qc : by_batch[sample.batch];
+    target.key << x;
+    target.value << y;
+  }
+  Add_Filled(chart, by_batch);
+  if (!qc.key.isEmpty()) chart.series.push_back(std::move(qc));
+  Pad(x_low, x_high, 0.08);
+  Pad(y_low, y_high, 0.08);
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  chart.y_low = y_low;
+  chart.y_high = y_high;
+  chart.note = QStringLiteral(
+      "log10 intensities of the well-filled groups, centred; axes shared before and after");
+  return chart;
+}
+
+// One group's log10 intensity against injection order with its batch fits.
+Quality_Chart Signal_Feature_Chart(const Quality_Signal& signal, std::size_t rank) {
+  const Signal_Feature_View& view = signal.worst[rank];
+  const Signal_Design& design = signal.design;
+  Quality_Chart chart;
+  chart.id = QStringLiteral("signal_worst_%1").arg(rank + 1);
+  chart.title =
+      QStringLiteral("Worst group %1 after the QC correction: held-out QC RSD %2 % \u2192 %3 %")
+          .arg(rank + 1)
+          .arg(Quality_Number(view.rsd_before, 1), Quality_Number(view.rsd_after, 1));
+  chart.x_title = QStringLiteral("Injection order");
+  chart.y_title = QStringLiteral("log10 intensity");
+  Quality_Series study, qc, conditioning;
+  study.kind = qc.kind = conditioning.kind = Quality_Series_Kind::kScatter;
+  study.color = kStudyColor;
+  study.size = 5.0;
+  study.name = QStringLiteral("study sample");
+  qc.color = kQcColor;
+  qc.size = 8.0;
+  qc.name = QStringLiteral("QC");
+  conditioning.color = kConditioningColor;
+  conditioning.size = 9.0;
+  conditioning.marker = Quality_Marker::kCircle;
+  conditioning.name = QStringLiteral("conditioning QC (not fitted)");
+  double x_low = kNaN, x_high = kNaN, y_low = kNaN, y_high = kNaN;
+  const auto extend = [](double& low, double& high, double v) {
+    if (!(v >= low)) low = v;
+    if (!(v <= high)) high = v;
+  };
+  std::vector<double> batch_low(design.batch_names.size(), kNaN),
+      batch_high(design.batch_names.size(), kNaN);
+  for (std::size_t s = 0; s < design.samples.size(); ++s) {
+    const Signal_Sample& sample = design.samples[s];
+    if (!std::isfinite(sample.order)) continue;
+    extend(x_low, x_high, sample.order);
+    extend(batch_low[sample.batch], batch_high[sample.batch], sample.order);
+    const double v = view.values[s];
+    if (!(v > 0.0)) continue;
+    const double y = std::log10(v);
+    extend(y_low, y_high, y);
+    Quality_Series& target = sample.role != Sample_Role::kQc ? study
+                             : sample.conditioning           ? conditioning
+                                                             : qc;
+    target.key << sample.order;
+    target.value << y;
+  }
+  bool named_curve = false;
+  for (std::size_t b = 0; b < view.fits.size() && b < batch_low.size(); ++b) {
+    const Batch_Fit& fit = view.fits[b];
+    if (fit.kind == Batch_Fit::kUncorrected || !std::isfinite(batch_low[b])) continue;
+    Quality_Series curve = Line(named_curve ? QString() : QStringLiteral("QC fit"), kQcColor, 2.0);
+    named_curve = true;
+    constexpr int kSteps = 40;
+    for (int i = 0; i <= kSteps; ++i) {
+      const double x = batch_low[b] + (batch_high[b] - batch_low[b]) * i / kSteps;
+      const double level = fit.Level(x);
+      if (!std::isfinite(level)) continue;
+      curve.key << x;
+      curve.value << level / kLn10;
+      extend(y_low, y_high, level / kLn10);
+    }
+    if (!curve.key.isEmpty()) chart.series.push_back(std::move(curve));
+  }
+  if (!std::isfinite(x_low)) x_low = x_high = 0.0;
+  if (!std::isfinite(y_low)) y_low = y_high = 0.0;
+  Pad(x_low, x_high, 0.03);
+  Pad(y_low, y_high, 0.08);
+  bool named_border = false;
+  for (double border : signal.batch_borders) {
+    Quality_Series line =
+        Line(named_border ? QString() : QStringLiteral("batch border"), kBorderColor, 1.0);
+    named_border = true;
+    line.dashed = true;
+    line.key << border << border;
+    line.value << y_low << y_high;
+    chart.series.push_back(std::move(line));
+  }
+  for (Quality_Series* s : {&study, &qc, &conditioning})
+    if (!s->key.isEmpty()) chart.series.push_back(std::move(*s));
+  chart.x_low = x_low;
+  chart.x_high = x_high;
+  chart.y_low = y_low;
+  chart.y_high = y_high;
+  chart.note = QStringLiteral("Align_ID %1, as measured, with each batch's fit").arg(view.align_id);
+  QString methods;
+  for (std::size_t b = 0; b < signal.batch_methods.size(); ++b)
+    methods += (b ? QStringLiteral(", ") : QString()) + QLatin1String(signal.batch_methods[b]);
+  chart.note += QStringLiteral("\nbatches: ") + methods;
+  return chart;
+}
+
 }  // namespace
 
 QString Run_Item_Label(const QString& item) {
@@ -939,6 +1165,15 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   charts.push_back(Intensity_Box_Chart(data));
   if (data.has_order) charts.push_back(Injection_Trend_Chart(data));
   charts.push_back(Pca_Chart(data));
+  if (data.signal.shown) {
+    charts.push_back(Signal_Rsd_Chart(data.signal));
+    if (data.signal.has_pca) {
+      charts.push_back(Signal_Pca_Chart(data.signal, false));
+      charts.push_back(Signal_Pca_Chart(data.signal, true));
+    }
+    for (std::size_t i = 0; i < data.signal.worst.size(); ++i)
+      charts.push_back(Signal_Feature_Chart(data.signal, i));
+  }
   return charts;
 }
 
@@ -966,7 +1201,10 @@ QString Quality_Verdict(const Quality_Data& data) {
                        : QStringLiteral("%1 % of groups in at least half of the samples")
                              .arg(Quality_Number(
                                  100.0 * static_cast<double>(data.groups_half) / data.groups, 0));
-  return rt + QStringLiteral("; ") + samples + QStringLiteral("; ") + groups;
+  QString verdict = rt + QStringLiteral("; ") + samples + QStringLiteral("; ") + groups;
+  if (data.signal.shown)
+    verdict += QStringLiteral("; ") + QString::fromStdString(data.signal.verdict);
+  return verdict;
 }
 
 std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {

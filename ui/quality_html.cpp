@@ -37,7 +37,9 @@ QString Figure(const Quality_Chart& chart) {
 
 bool Chart_Shown_In_Pair(const Quality_Chart& chart) {
   return chart.id == QLatin1String("rt_deviation_before") ||
-         chart.id == QLatin1String("rt_deviation_after");
+         chart.id == QLatin1String("rt_deviation_after") ||
+         chart.id == QLatin1String("signal_pca_before") ||
+         chart.id == QLatin1String("signal_pca_after");
 }
 
 QString Chart_File_Name(const Quality_Chart& chart) { return chart.id + QStringLiteral(".png"); }

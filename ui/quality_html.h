@@ -15,7 +15,7 @@ namespace Varnel {
 QString Chart_File_Name(const Quality_Chart& chart);
 
 // True for the charts the page shows two to a row (before and after a
-// retention-time correction).
+// retention-time correction, PCA before and after the QC correction).
 bool Chart_Shown_In_Pair(const Quality_Chart& chart);
 
 // The whole page as UTF-8 HTML text. Every text from the result is escaped.

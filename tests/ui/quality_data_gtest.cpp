@@ -16,6 +16,7 @@
 #include "tests/ui/support/viz_study.h"
 #include "ui/quality_charts.h"
 #include "ui/quality_data.h"
+#include "ui/quality_html.h"
 
 using namespace Varnel;
 using Varnel::Test::Align_Peak;
@@ -295,9 +296,12 @@ TEST_F(QualityFiguresTest, HandMadeStudyGivesMissingValuesCorrelationsAndQcCvs) 
   EXPECT_LE(q.pc_share[0] + q.pc_share[1], 1.0 + 1e-9);
   // S2 is unlike the others; four groups of five hold at least half.
   EXPECT_EQ(Standing_Out(q), (std::vector<std::uint32_t>{2}));
-  EXPECT_EQ(Quality_Verdict(q),
-            "median |RT deviation| 0 s; 1 sample stands out; 80 % of groups in at least half "
-            "of the samples");
+  // The sheet gives an order and QCs: the QC correction's verdict follows.
+  const QString verdict = Quality_Verdict(q);
+  EXPECT_TRUE(verdict.startsWith(
+      "median |RT deviation| 0 s; 1 sample stands out; 80 % of groups in at least half "
+      "of the samples; QC correction"))
+      << verdict.toStdString();
   std::vector<QString> ids;
   for (const Quality_Chart& chart : Build_Quality_Charts(q)) ids.push_back(chart.id);
   for (const char* id : {"cv_qc", "injection_trend", "missing_values", "intensity_boxes",
@@ -494,6 +498,111 @@ TEST_F(QualityFiguresTest, NullCellsDoNotBreakTheFigures) {
   EXPECT_EQ(q.rt_deviations.size(), 1U);
   EXPECT_EQ(q.mass_ppm.values, 1U);
   EXPECT_FALSE(Build_Quality_Charts(q).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The drifting study of the support library with its sheet.
+class SignalFiguresTest : public QualityFiguresTest {
+ protected:
+  static constexpr int kInjections = Varnel::Test::kDriftInjections;
+  static constexpr int kGroups = Varnel::Test::kDriftGroups;
+
+  Quality_Data Load_Study(const std::string& sheet_text) {
+    const std::string path = Varnel::Test::Write_Drifting_Study(folder_.path(), "r.aligndb");
+    const std::string sheet_path = Join_Path(folder_.path(), "sheet.csv");
+    Write_File(sheet_path, sheet_text);
+    sheet_ = Read_Sample_Sheet(sheet_path);
+    Quality_Options options;
+    options.sheet = &sheet_;
+    return Load_Quality_Data(path, options);
+  }
+  static std::string Sheet(bool order, bool batch, bool qcs = true) {
+    return Varnel::Test::Drifting_Study_Sheet(order, batch, qcs);
+  }
+
+  Sample_Sheet sheet_;
+};
+
+TEST_F(SignalFiguresTest, DriftAndBatchJumpAreCorrectedAndDrawn) {
+  const Quality_Data q = Load_Study(Sheet(true, true));
+  const Quality_Signal& signal = q.signal;
+  ASSERT_TRUE(signal.shown) << signal.why_not;
+  ASSERT_EQ(signal.rsd_before.size(), static_cast<std::size_t>(kGroups));
+  // Held out, the drift and the jump leave QCs spread by tens of percent;
+  // corrected, the noise of a few percent is left.
+  EXPECT_GT(signal.median_before, 15.0);
+  EXPECT_LT(signal.median_after, 8.0);
+  EXPECT_LT(signal.median_after, signal.median_before / 2.0);
+  EXPECT_EQ(signal.stable_after, static_cast<std::size_t>(kGroups));
+  EXPECT_EQ(signal.batch_borders, (std::vector<double>{12.5}));
+  EXPECT_EQ(signal.design.batch_names, (std::vector<std::string>{"b1", "b2"}));
+  EXPECT_TRUE(signal.design.samples[0].conditioning);
+  // Replicate groups A and B: their spread falls too.
+  EXPECT_LT(signal.replicate_after, signal.replicate_before);
+  ASSERT_EQ(signal.worst.size(), kWorstSignalFeatures);
+  EXPECT_GE(signal.worst[0].rsd_after, signal.worst[1].rsd_after);
+  EXPECT_GE(signal.worst[0].align_id, 1U);
+  EXPECT_EQ(signal.worst[0].fits.size(), 2U);
+  ASSERT_TRUE(signal.has_pca);
+  // Before, batch 2 sits apart from batch 1 along PC1; after, it does not.
+  const auto batch_gap = [&](const std::vector<double>& pc1) {
+    double sum[2] = {0, 0};
+    for (int s = 0; s < kInjections; ++s) sum[s < 12] += pc1[s];
+    return std::abs(sum[0] - sum[1]) / 12.0;
+  };
+  EXPECT_LT(batch_gap(signal.pc_after[0]), batch_gap(signal.pc_before[0]) / 3.0);
+
+  const QString verdict = Quality_Verdict(q);
+  EXPECT_TRUE(verdict.contains("QC correction (auto")) << verdict.toStdString();
+  EXPECT_TRUE(verdict.contains("held-out QC RSD median")) << verdict.toStdString();
+  EXPECT_TRUE(verdict.contains("replicate RSD median")) << verdict.toStdString();
+
+  std::vector<Quality_Chart> charts = Build_Quality_Charts(q);
+  const auto find = [&](const char* id) -> const Quality_Chart* {
+    for (const Quality_Chart& c : charts)
+      if (c.id == QLatin1String(id)) return &c;
+    return nullptr;
+  };
+  for (const char* id : {"signal_qc_rsd", "signal_pca_before", "signal_pca_after", "signal_worst_1",
+                         "signal_worst_2", "signal_worst_3"})
+    EXPECT_NE(find(id), nullptr) << id;
+  // The worst group's chart: every sample once, the conditioning QC apart,
+  // a fit per batch and the border between them.
+  const Quality_Chart* worst = find("signal_worst_1");
+  ASSERT_NE(worst, nullptr);
+  std::size_t points = 0, fits = 0, borders = 0;
+  for (const Quality_Series& s : worst->series) {
+    if (s.kind == Quality_Series_Kind::kScatter) points += s.key.size();
+    if (s.kind == Quality_Series_Kind::kLine && !s.dashed) ++fits;
+    if (s.kind == Quality_Series_Kind::kLine && s.dashed) ++borders;
+    if (s.name.startsWith("conditioning")) {
+      EXPECT_EQ(s.key.size(), 1);
+    }
+  }
+  EXPECT_EQ(points, static_cast<std::size_t>(kInjections));
+  EXPECT_EQ(fits, 2U);
+  EXPECT_EQ(borders, 1U);
+  EXPECT_TRUE(Chart_Shown_In_Pair(*find("signal_pca_before")));
+}
+
+TEST_F(SignalFiguresTest, WithoutOrderOrQcsTheCorrectionIsNotDrawnAndSaysWhy) {
+  const Quality_Data no_order = Load_Study(Sheet(false, false));
+  EXPECT_FALSE(no_order.signal.shown);
+  EXPECT_NE(no_order.signal.why_not.find("order"), std::string::npos);
+  const Quality_Data no_qc = Load_Study(Sheet(true, true, false));
+  EXPECT_FALSE(no_qc.signal.shown);
+  EXPECT_NE(no_qc.signal.why_not.find("QC"), std::string::npos);
+  for (const Quality_Data* q : {&no_order, &no_qc}) {
+    EXPECT_FALSE(Quality_Verdict(*q).contains("QC correction"));
+    for (const Quality_Chart& c : Build_Quality_Charts(*q)) EXPECT_FALSE(c.id.startsWith("signal"));
+  }
+  // No sheet at all: nothing said.
+  const Quality_Data plain = Load_Quality_Data(Join_Path(folder_.path(), "r.aligndb"));
+  EXPECT_FALSE(plain.signal.shown);
+  EXPECT_TRUE(plain.signal.why_not.empty());
 }
 
 }  // namespace

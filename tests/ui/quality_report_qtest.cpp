@@ -14,6 +14,7 @@
 #include <QtTest>
 #include <filesystem>
 
+#include "export/sample_sheet.h"
 #include "storage/path.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/support/quality_study.h"
@@ -66,6 +67,7 @@ class Quality_Report_Test : public QObject {
   void windowAsksForASampleSheet();
   void narrowWindowClipsNoTextAndBarsNameTheirSample();
   void sheetFailureIsShownOverTheQualityWindow();
+  void qcCorrectionIsDrawnInTheWindowAndOnThePage();
 };
 
 void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
@@ -415,6 +417,56 @@ void Quality_Report_Test::sheetFailureIsShownOverTheQualityWindow() {
   QVERIFY(window->Ready());
   window->close();
   QTRY_VERIFY(window.isNull());
+void Quality_Report_Test::qcCorrectionIsDrawnInTheWindowAndOnThePage() {
+  Temp_Folder folder;
+  const std::string result = Test::Write_Drifting_Study(folder.path(), "drift.aligndb");
+  const std::string sheet = Join_Path(folder.path(), "sheet.csv");
+  Write_File(sheet, Test::Drifting_Study_Sheet(true, true));
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };
+  hooks.sample_sheet_dialog = [&](QWidget*) { return Q(sheet); };
+  QPointer<Quality_Window> window =
+      Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("drift.aligndb"), hooks);
+  QTRY_VERIFY(window->Ready());
+  QVERIFY(window->Chart(QStringLiteral("signal_qc_rsd")) == nullptr);
+  QSignalSpy shown(window.data(), &Quality_Window::Figures_Shown);
+  window->findChild<QPushButton*>(QStringLiteral("quality_sample_sheet"))->click();
+  QTRY_COMPARE(shown.count(), 1);
+
+  // The window draws the same charts as the page, series for series, and
+  // the verdict carries the held-out figures.
+  Sample_Sheet read = Read_Sample_Sheet(sheet);
+  Quality_Options options;
+  options.sheet = &read;
+  const Quality_Data data = Load_Quality_Data(result, options);
+  QVERIFY(data.signal.shown);
+  QCOMPARE(window->Verdict(), Quality_Verdict(data));
+  QVERIFY(window->Verdict().contains(QLatin1String("held-out QC RSD median")));
+  QStringList tabs;
+  for (int i = 0; i < window->Tabs()->count(); ++i) tabs << window->Tabs()->tabText(i);
+  QVERIFY2(tabs.contains(QLatin1String("QC correction")), qPrintable(tabs.join(',')));
+  QVERIFY(tabs.contains(QLatin1String("QC worst groups")));
+  int signal_charts = 0;
+  for (const Quality_Chart& chart : Build_Quality_Charts(data)) {
+    QCustomPlot* plot = window->Chart(chart.id);
+    QVERIFY2(plot != nullptr, qPrintable(chart.id));
+    QCOMPARE(plot->plottableCount(), static_cast<int>(chart.series.size()));
+    signal_charts += chart.id.startsWith(QLatin1String("signal_")) ? 1 : 0;
+  }
+  QCOMPARE(signal_charts, 6);
+  window->close();
+  QTRY_VERIFY(window.isNull());
+
+  // The page: the pictures beside it, the PCA pair side by side, the verdict.
+  const std::string page = Join_Path(folder.path(), "page");
+  Write_Quality_Report(result, page, options);
+  for (const char* f : {"signal_qc_rsd.png", "signal_pca_before.png", "signal_pca_after.png",
+                        "signal_worst_1.png", "signal_worst_3.png"})
+    QVERIFY2(QFile::exists(Q(Join_Path(page, f))), f);
+  const QString html = QString::fromUtf8(Read_File(Join_Path(page, "index.html")));
+  QVERIFY(html.contains(QLatin1String("held-out QC RSD median")));
+  QVERIFY(html.contains(
+      QLatin1String("<div class=\"pair\">\n<figure><img src=\"signal_pca_before.png\"")));
 }
 
 QTEST_MAIN(Quality_Report_Test)

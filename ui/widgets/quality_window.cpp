@@ -48,6 +48,8 @@ const Tab_Layout kTabs[] = {
     {"Samples", {"peaks_per_sample", "missing_values"}},
     {"Intensity", {"intensity_boxes", "injection_trend"}},
     {"PCA", {"pca_scores"}},
+    {"QC correction", {"signal_qc_rsd", "signal_pca_before", "signal_pca_after"}},
+    {"QC worst groups", {"signal_worst_1", "signal_worst_2", "signal_worst_3"}},
 };
 constexpr int kPollMs = 30;
 

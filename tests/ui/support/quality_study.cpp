@@ -191,4 +191,53 @@ std::string Write_Quality_Study(const Quality_Study_Plan& plan, const std::strin
   return path;
 }
 
+std::string Write_Drifting_Study(const std::string& folder, const std::string& file) {
+  std::vector<Align_Peak> peaks;
+  const int per_batch = kDriftInjections / 2;
+  for (int s = 0; s < kDriftInjections; ++s) {
+    const double within = static_cast<double>(s % per_batch) / (per_batch - 1);
+    const double batch = s < per_batch ? 1.0 : 1.5;
+    for (int g = 0; g < kDriftGroups; ++g) {
+      Peak_Recipe shape;
+      shape.sample_id = static_cast<std::uint32_t>(s);
+      shape.sample_name = std::string(1, 'S') + std::to_string(s);
+      shape.align_id = static_cast<std::uint32_t>(g + 1);
+      shape.compound_id = shape.align_id;
+      shape.apex_rt = shape.align_rt = 100.0 * (g + 1);
+      shape.points = 3;
+      Align_Peak peak = Make_Peak(shape);
+      const double noise = 1.0 + 0.02 * static_cast<double>((s * 7 + g * 3) % 5) - 0.04;
+      peak.Compound_MolecularMass = 500.0 + g;
+      peak.Compound_Intensity = 1000.0 * (g + 1) * (1.0 - 0.4 * within) * batch * noise;
+      peaks.push_back(peak);
+    }
+  }
+  Write_Aligned_Result(peaks, folder, file);
+  return Join_Path(folder, file);
+}
+
+std::string Drifting_Study_Sheet(bool order, bool batch, bool qcs) {
+  std::string text = "sample,group";
+  text += order ? ",order" : "";
+  text += batch ? ",batch,conditioning" : "";
+  text += "\n";
+  for (int i = kDriftInjections - 1; i >= 0; --i) {
+    const bool qc = qcs && i % 2 == 0;
+    text += 'S';
+    text += std::to_string(i);
+    text += ',';
+    text += qc ? "QC" : i % 4 == 1 ? "A" : "B";
+    if (order) {
+      text += ',';
+      text += std::to_string(i + 1);
+    }
+    if (batch) {
+      text += i < kDriftInjections / 2 ? ",b1" : ",b2";
+      text += i == 0 ? ",yes" : ",no";
+    }
+    text += "\n";
+  }
+  return text;
+}
+
 }  // namespace Varnel::Test

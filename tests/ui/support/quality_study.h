@@ -59,6 +59,19 @@ void Add_Run_Record(const std::string& path,
 void Add_Rt_Correction(const std::string& path,
                        const std::vector<std::vector<std::pair<double, double>>>& curves);
 
+// A study drifting in intensity for the QC correction's figures: two batches
+// of kDriftInjections / 2 injections, a QC every second (the first of batch
+// 1 a conditioning QC), study samples in groups A and B; each of
+// kDriftGroups groups falls 40 % through a batch and batch 2 reads 1.5 times
+// higher, with a little deterministic noise. Samples are named S0, S1 ...
+// in injection order.
+inline constexpr int kDriftInjections = 24;
+inline constexpr int kDriftGroups = 6;
+std::string Write_Drifting_Study(const std::string& folder, const std::string& file);
+// Its sample sheet, rows in reverse order; with or without the order and the
+// batch and conditioning columns, and with or without QCs.
+std::string Drifting_Study_Sheet(bool order, bool batch, bool qcs = true);
+
 }  // namespace Varnel::Test
 
 #endif  // VARNEL_TESTS_UI_SUPPORT_QUALITY_STUDY_H_
