@@ -417,6 +417,8 @@ void Quality_Report_Test::sheetFailureIsShownOverTheQualityWindow() {
   QVERIFY(window->Ready());
   window->close();
   QTRY_VERIFY(window.isNull());
+}
+
 void Quality_Report_Test::qcCorrectionIsDrawnInTheWindowAndOnThePage() {
   Temp_Folder folder;
   const std::string result = Test::Write_Drifting_Study(folder.path(), "drift.aligndb");
