@@ -13,6 +13,11 @@
 
 namespace {
 
+// The methods as texts: two equal literals need not share an address.
+std::vector<std::string> Texts(const std::vector<const char*>& names) {
+  return {names.begin(), names.end()};
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct Injection {
@@ -78,7 +83,7 @@ TEST(SignalCorrectionTest, MedianPutsEachBatchOnTheOverallQcMedian) {
   EXPECT_TRUE(std::isnan(v[3]));
   EXPECT_EQ(v[5], 0.0);
   EXPECT_NEAR(factors[11], target / 200.0, 1e-12);
-  EXPECT_EQ(f.methods, (std::vector<const char*>{"median", "median"}));
+  EXPECT_EQ(Texts(f.methods), (std::vector<std::string>{"median", "median"}));
   EXPECT_EQ(f.qc_values, 10u);
   EXPECT_EQ(f.flagged_cells, 0u);
   EXPECT_NEAR(f.qc_rsd_after, 0.0, 1e-9);
@@ -93,7 +98,7 @@ TEST(SignalCorrectionTest, BatchWithOneQcValueIsKeptAndFlagged) {
   for (int k = 11; k < 20; k += 2) v[k] = 400.0;
   std::vector<double> factors;
   const Feature_Signal f = c.Correct(v, factors);
-  EXPECT_EQ(f.methods, (std::vector<const char*>{"median", "uncorrected"}));
+  EXPECT_EQ(Texts(f.methods), (std::vector<std::string>{"median", "uncorrected"}));
   EXPECT_EQ(f.flagged_cells, 1u);
   EXPECT_EQ(v[10], 100.0);
   EXPECT_EQ(v[11], 400.0);
@@ -113,7 +118,7 @@ TEST(SignalCorrectionTest, CurveFollowsADriftAndIsFlatOutsideTheQcs) {
   for (const Injection& i : in) v.push_back(level(i.order));
   std::vector<double> factors;
   const Feature_Signal f = c.Correct(v, factors);
-  EXPECT_EQ(f.methods, (std::vector<const char*>{"curve"}));
+  EXPECT_EQ(Texts(f.methods), (std::vector<std::string>{"curve"}));
   const double target = level(6);  // the median QC
   for (std::size_t i = 1; i + 1 < in.size(); ++i) EXPECT_NEAR(v[i], target, 1e-6 * target);
   // Outside the QCs the curve is flat at its ends: no extrapolation.
@@ -130,7 +135,7 @@ TEST(SignalCorrectionTest, CurveNeedsAnOrderAndFallsBackBelowFourQcs) {
   c.Prepare();
   std::vector<double> v = {100, 1, 200, 1, 400, 1};
   std::vector<double> factors;
-  EXPECT_EQ(c.Correct(v, factors).methods, (std::vector<const char*>{"median"}));
+  EXPECT_EQ(Texts(c.Correct(v, factors).methods), (std::vector<std::string>{"median"}));
   EXPECT_NEAR(v[0], 200.0 * 100 / 200, 1e-9);
 }
 
@@ -172,7 +177,7 @@ TEST(SignalCorrectionTest, AutoChoosesTheCurveOnlyWhereItWinsOnHeldOutQcs) {
             (std::vector<Batch_Fit::Kind>{Batch_Fit::kCurve, Batch_Fit::kMedian}));
   std::vector<double> factors;
   const Feature_Signal f = c.Correct(features[0], factors);
-  EXPECT_EQ(f.methods, (std::vector<const char*>{"curve", "median"}));
+  EXPECT_EQ(Texts(f.methods), (std::vector<std::string>{"curve", "median"}));
   EXPECT_LT(f.qc_rsd_after, 5.0);
 }
 
