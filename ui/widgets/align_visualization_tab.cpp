@@ -263,17 +263,21 @@ void Align_Visualization_Tab::Show_Chart_Menu(QCustomPlot* plot, const QPoint& p
 }
 
 void Align_Visualization_Tab::Save_Chart_As(QCustomPlot* plot, const QString& suffix) {
-  guard_.Run([this, plot, &suffix] {
-    QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
-    std::optional<QString> path =
-        dialogs_.Save_File(window(), kSaveChartTitle, align_folder_name_,
-                           kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
-    if (!path || path->isEmpty()) return;
-    if (QFileInfo(*path).suffix().isEmpty())
-      *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
-    if (!Save_Chart(plot, *path))
-      dialogs_.Show_Message(window(), QStringLiteral("Cannot write %1").arg(*path));
-  });
+  // Over the window the chart is in: this tab's, or the viewer window.
+  QWidget* asker = plot->window();
+  guard_.Run(
+      [this, plot, asker, &suffix] {
+        QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
+        std::optional<QString> path =
+            dialogs_.Save_File(asker, kSaveChartTitle, align_folder_name_,
+                               kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
+        if (!path || path->isEmpty()) return;
+        if (QFileInfo(*path).suffix().isEmpty())
+          *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
+        if (!Save_Chart(plot, *path))
+          dialogs_.Show_Message(asker, QStringLiteral("Cannot write %1").arg(*path));
+      },
+      asker);
 }
 
 void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
