@@ -265,13 +265,15 @@ int main(int argc, char* argv[]) {
     }
     for (int i = 0; i < types->count(); ++i) {
       types->setCurrentIndex(i);
-      emit types->activated(i);
+      emit types->activated(i);  // as a user's pick: both signals
+      emit types->textActivated(types->itemText(i));
       dialog->repaint();
       const std::string name = "first_5_export_" + std::to_string(i + 1) + ".png";
       shoot(name.c_str());
     }
     types->setCurrentIndex(types->findText(Export_Filter_Of(Export_Format::kMetaboAnalyst)));
     emit types->activated(types->currentIndex());
+    emit types->textActivated(types->currentText());
     When_Modal<QDialog>(
         [&](QDialog* quantity) {
           shoot("first_6_export_quantity.png");
