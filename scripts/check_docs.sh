@@ -3,7 +3,9 @@
 #   1. bash scripts/demo.sh (skipped with VARNEL_CHECK_DOCS_NO_DEMO=1 when demo/ is there)
 #   2. every "$ " line of README.md's console blocks, in order, in one shell
 #      from the repository's top folder (so `export PATH=...` carries on)
-#   3. the snakemake command of docs/workflow.md as written, and its result
+#   3. every command of the sh blocks of docs/*.md, but for those the rule
+#      below skips (Slurm, root, long runs, the window), each skip named
+#   4. the snakemake command of docs/workflow.md as written, and its result
 #      against one varnel-align run with the config's options
 # Any failing command fails the script and is named.
 set -euo pipefail
@@ -29,6 +31,51 @@ trap 'rm -f "$script"' EXIT
   printf '%s\n' "$commands"
 } >"$script"
 (cd "$root" && bash "$script" >/dev/null)
+
+# The commands of the sh blocks of docs/*.md (a line ending in "\" or inside
+# a quote goes on on the next), each in its own shell from the top folder, except those the
+# rule below skips, each named with its reason:
+#   Slurm:     --cluster, sbatch, scripts/slurm_local.sh (needs a Slurm cluster)
+#   root:      scripts/setup.sh (installs Debian packages)
+#   long:      benchmarks (bench/, scripts/bench_*), the full build and ctest
+#   window:    the window itself (xvfb-run ... app/varnel)
+#   workflow:  snakemake --cores (checked below against one varnel-align run)
+doc_skip_reason() {
+  case "$1" in
+    *--cluster* | *sbatch* | *slurm_local.sh*) echo Slurm ;;
+    *scripts/setup.sh*) echo root ;;
+    *bench/* | *scripts/bench_* | "bash scripts/build.sh" | "cmake --build"* | *ctest*) echo long ;;
+    *app/varnel\ * | *app/varnel) echo window ;;
+    "snakemake --cores"*) echo workflow ;;
+    *) echo ;;
+  esac
+}
+doc_checked=0
+doc_skipped=0
+for doc in docs/*.md; do
+  while IFS= read -r command; do
+    [ -n "$command" ] || continue
+    command=${command//$'\037'/$'\n'}  # a quote's line breaks, as written
+    reason=$(doc_skip_reason "$command")
+    if [ -n "$reason" ]; then
+      echo "   skipped ($reason): $doc: $command"
+      doc_skipped=$((doc_skipped + 1))
+      continue
+    fi
+    (cd "$root" && bash -c "set -euo pipefail; $command" </dev/null >/dev/null) ||
+      { echo "check_docs: $doc: command failed: $command" >&2; exit 1; }
+    doc_checked=$((doc_checked + 1))
+  done < <(awk '/^```sh/ { inside = 1; next }
+               /^```/ { inside = 0 }
+               inside {
+                 line = pending $0
+                 if (line ~ /\\$/) { sub(/\\$/, "", line); pending = line; next }
+                 quotes = line
+                 if (gsub(/\047/, "", quotes) % 2 == 1) { pending = line "\037"; next }
+                 print line; pending = ""
+               }' "$doc")
+done
+echo "== docs/*.md: $doc_checked commands ran, $doc_skipped skipped by the rule above =="
 
 # The workflow command, taken from the first sh block of docs/workflow.md that runs snakemake --cores.
 workflow=$(awk '/^```sh/ { inside = 1; next } /^```/ { inside = 0 } inside && /^snakemake --cores/ { print; exit }' docs/workflow.md)

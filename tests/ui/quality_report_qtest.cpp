@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -333,6 +334,15 @@ void Quality_Report_Test::narrowWindowClipsNoTextAndBarsNameTheirSample() {
       Open_Quality_Window(nullptr, Q(folder.path()), QStringLiteral("fifty.aligndb"), hooks);
   window->resize(900, 700);
   QTRY_VERIFY(window->Ready());
+  // The verdict wraps: it neither widens the window past 900 pixels nor
+  // pushes the sample sheet button out of it.
+  QApplication::processEvents();
+  QCOMPARE(window->width(), 900);
+  auto* verdict = window->findChild<QLabel*>(QStringLiteral("quality_verdict"));
+  auto* sheet = window->findChild<QPushButton*>(QStringLiteral("quality_sample_sheet"));
+  QVERIFY(verdict != nullptr && sheet != nullptr && verdict->text().size() > 100);
+  QVERIFY(window->rect().contains(verdict->geometry()));
+  QVERIFY(window->rect().contains(sheet->geometry()));
   int checked = 0;
   for (int tab = 0; tab < window->Tabs()->count(); ++tab) {
     window->Tabs()->setCurrentIndex(tab);

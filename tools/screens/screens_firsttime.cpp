@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -117,6 +118,8 @@ class Modal_Wait : public QObject {
     auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
     if (done_ || modal == nullptr || !modal->isVisible()) return;
     if (!name_.isEmpty() && modal->objectName() != name_) return;
+    // Mapped by the window manager, so that its picture is on the screen.
+    if (modal->windowHandle() == nullptr || !modal->windowHandle()->isExposed()) return;
     done_ = true;
     qApp->removeEventFilter(this);
     modal->repaint();

@@ -133,6 +133,7 @@ void Quality_Window::Build_Frame() {
   verdict_ = new QLabel(this);
   verdict_->setObjectName(QStringLiteral("quality_verdict"));
   verdict_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  verdict_->setWordWrap(true);  // a long verdict must not widen the window
   QFont bold = verdict_->font();
   bold.setBold(true);
   bold.setPointSizeF(bold.pointSizeF() + 1.0);
