@@ -11,6 +11,7 @@
 #include "run/alignment_run.h"
 #include "run/file_hash.h"
 #include "run/result_writers.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/row_file.h"
@@ -34,12 +35,8 @@ std::string Plan_Path(const std::string& plan_folder) {
 }
 
 void Make_Folder(const std::string& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error || !fs::is_directory(folder)) {
-    throw std::runtime_error(folder + ": cannot create the folder: " +
-                             (error ? error.message() : std::string("not a folder")));
-  }
+  const Output_Folder made(folder, "folder");
+  if (!made.ok()) throw std::runtime_error(made.error());
 }
 
 void Write_Small_File(const std::string& path, const std::string& text) {

@@ -17,6 +17,7 @@
 #include "import/import_common.h"
 #include "storage/annotated_reader.h"
 #include "storage/annotated_writer.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/sqlite/cppsqlite3.h"
@@ -167,9 +168,11 @@ std::vector<Imported_Database> Write_Imported_Samples(
   std::string target = out_dir;  // "out/" is the folder "out"
   while (target.size() > 1 && target.back() == '/') target.pop_back();
   const std::string parent = Split_Path(target).folder;
+  if (!parent.empty()) {
+    const Output_Folder made(parent, "folder");
+    if (!made.ok()) throw std::runtime_error(made.error());
+  }
   std::error_code error;
-  if (!parent.empty()) std::filesystem::create_directories(parent, error);
-  if (error) throw std::runtime_error(parent + ": cannot create the folder: " + error.message());
   Remove_Dead_Temporaries(parent);
   const bool exists = std::filesystem::exists(target, error);
   if (exists && !std::filesystem::is_directory(target, error)) {

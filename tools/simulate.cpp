@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "run/alignment_run.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 
 namespace {
@@ -470,9 +471,8 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
 Simulation_Result Simulate_Study(
     const Simulation_Options& options, const std::string& out_dir,
     const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample) {
-  std::error_code error;
-  std::filesystem::create_directories(out_dir, error);
-  if (error) Fail(out_dir, "cannot create folder: " + error.message());
+  const Output_Folder folder(out_dir, "study folder");
+  if (!folder.ok()) throw std::runtime_error(folder.error());
 
   Simulation_Result result;
   result.compounds = options.peaks_per_sample != 0
