@@ -58,6 +58,7 @@ class Quality_Report_Test : public QObject {
   void tinyResultGivesPageAndSharpPictures();
   void resultWithoutGroupsStillGivesEveryChart();
   void earlierReportIsReplaced();
+  void killedWhileReplacingKeepsOneWholeReport();
   void refusalsNameTheFileAndLeaveNothing_data();
   void refusalsNameTheFileAndLeaveNothing();
   void programExitStatus();
@@ -122,6 +123,58 @@ void Quality_Report_Test::earlierReportIsReplaced() {
   QCOMPARE(Report_Refusal(Tiny_Result(folder.path(), false), out), QString());
   QVERIFY(!QFile::exists(Q(Join_Path(out, "rt_deviation_before.png"))));
   QVERIFY(QFile::exists(Q(Join_Path(out, "rt_deviation.png"))));
+}
+
+// varnel-report killed just before and just after it puts the new report in
+// place: the folder holds one whole report, the earlier or the new; the next
+// report removes what the killed one left beside it.
+void Quality_Report_Test::killedWhileReplacingKeepsOneWholeReport() {
+  Temp_Folder folder;
+  const std::string earlier_dir = Join_Path(folder.path(), "earlier");
+  const std::string new_dir = Join_Path(folder.path(), "new");
+  std::filesystem::create_directories(earlier_dir);
+  std::filesystem::create_directories(new_dir);
+  const std::string earlier = Tiny_Result(earlier_dir, true);  // draws rt_deviation_before.png
+  const std::string fresh = Tiny_Result(new_dir, false);       // does not
+  const std::string out = Join_Path(folder.path(), "report");
+  auto run = [&out](const std::string& result, const char* kill_step) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (kill_step != nullptr)
+      env.insert(QStringLiteral("VARNEL_TEST_KILL_AT_REPORT_STEP"), kill_step);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VARNEL_REPORT_PROGRAM), {Q(result), Q(out)});
+    p.waitForFinished(120000);
+    return p.exitStatus() == QProcess::CrashExit ? -1 : p.exitCode();
+  };
+  auto hidden = [&folder] {
+    QStringList names;
+    for (const QString& name :
+         QDir(Q(folder.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+      if (name.startsWith(QLatin1Char('.'))) names << name;
+    return names;
+  };
+  auto is_earlier = [&out] {
+    return QFile::exists(Q(Join_Path(out, "index.html"))) &&
+           QFile::exists(Q(Join_Path(out, "rt_deviation_before.png")));
+  };
+  auto is_new = [&out] {
+    return QFile::exists(Q(Join_Path(out, "index.html"))) &&
+           QFile::exists(Q(Join_Path(out, "rt_deviation.png"))) &&
+           !QFile::exists(Q(Join_Path(out, "rt_deviation_before.png")));
+  };
+  QCOMPARE(run(earlier, nullptr), 0);
+  QVERIFY(is_earlier());
+
+  QCOMPARE(run(fresh, "0"), -1);  // the new report complete beside it
+  QVERIFY(is_earlier());
+  QCOMPARE(hidden().size(), 1);
+  QCOMPARE(run(fresh, "1"), -1);  // exchanged; the earlier one beside it
+  QVERIFY(is_new());
+  QVERIFY(!hidden().isEmpty());
+  QCOMPARE(run(earlier, nullptr), 0);
+  QVERIFY(is_earlier());
+  QCOMPARE(hidden(), QStringList());
 }
 
 void Quality_Report_Test::refusalsNameTheFileAndLeaveNothing_data() {
