@@ -828,7 +828,6 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
         whole = std::move(other);
       }
     }
-    if (second == reference) second = by_size[0] == reference ? by_size[1] : by_size[0];
   }
   // The second reference's view, for the samples the first finds clear.
   const std::vector<Whole_Shift> via = wholes_against(second);
