@@ -219,6 +219,55 @@ TEST(RtCorrectionTest, FollowsANarrowBendAndACumulativeTrend) {
   ExpectAligned(trended, trend, 2.5);
 }
 
+// A run of another kind (a blank, another matrix) that holds the most
+// compounds, nearly all its own and of the study's masses at other times:
+// against it every sample's time differences are chance, whose densest
+// stretch lies anywhere. The gross shifts must come from a reference the
+// samples agree with, and the foreign run's own shift, chance too, must not
+// be applied.
+TEST(RtCorrectionTest, ForeignRunNeitherMisleadsTheGrossShiftsNorTakesAChanceOne) {
+  // 70 s more per sample: without the gross shift the last samples lie
+  // beyond the anchor window.
+  List study = RandomStudy(29, [](std::uint32_t s, double t) { return 70.0 * s + 0.01 * t; });
+  std::vector<double> masses;
+  for (const Peak& p : study) {
+    if (p.SAMPLE_ID == 0) masses.push_back(p.Compound_MolecularMass);
+  }
+  std::mt19937_64 rng(31);
+  std::uniform_real_distribution<double> rt(60.0, 1400.0), unit(0.0, 1.0);
+  std::uint32_t tag = 100000;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (double m : masses) {
+      Peak p =
+          MakePeak(++tag, 6, m + 0.002 * (unit(rng) - 0.5), rt(rng), 5000.0 * (1.0 + unit(rng)));
+      p.Group_ID = 0;
+      study.push_back(p);
+    }
+  }
+  const Rt_Correction correction = Fit_Rt_Correction(study, Params());
+  ASSERT_EQ(correction.samples.size(), 7u);
+  for (std::uint32_t s = 0; s < 6; ++s) {
+    EXPECT_FALSE(correction.samples[s].gross_shift_rejected) << s;
+    EXPECT_TRUE(correction.samples[s].corrected) << s;
+  }
+  EXPECT_TRUE(correction.samples[6].gross_shift_rejected);
+  ExpectAligned(study, correction, 2.5, 6);
+  EXPECT_NE(Rt_Correction_Summary(correction)
+                .find("gross shift not applied (the reference's "
+                      "matches do not single one out): s6\n"),
+            std::string::npos)
+      << Rt_Correction_Summary(correction);
+
+  // Without the foreign run nothing is rejected and the summary says nothing.
+  study.erase(
+      std::remove_if(study.begin(), study.end(), [](const Peak& p) { return p.SAMPLE_ID == 6; }),
+      study.end());
+  const Rt_Correction plain = Fit_Rt_Correction(study, Params());
+  for (const Rt_Sample_Curve& c : plain.samples) EXPECT_FALSE(c.gross_shift_rejected);
+  EXPECT_EQ(Rt_Correction_Summary(plain).find("gross shift"), std::string::npos);
+  ExpectAligned(study, plain, 2.5);
+}
+
 TEST(RtCorrectionTest, StretchWithoutAnchorsIsInterpolatedAndCurvesAreMonotone) {
   // Sample 1 drifts linearly but holds no compound between 500 and 900 s.
   const List study =

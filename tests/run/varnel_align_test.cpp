@@ -400,6 +400,17 @@ TEST_F(CliTest, EstimateCorrectionPpmAndRecord) {
   EXPECT_NE(last.find(" --fast-window "), std::string::npos) << last;
   EXPECT_NE(last.find(" --deep-window "), std::string::npos) << last;
   EXPECT_FALSE(std::filesystem::exists(Result()));
+  // With the member choice the line carries it, so that it can be pasted
+  // whole; the figures are those of the estimate without it.
+  const Outcome scored = Align(
+      Concat({"--estimate", "--rt-correction", "--pick", "scored", "--join-splits"}, databases));
+  ASSERT_EQ(scored.status, 0) << scored.err;
+  EXPECT_EQ(scored.out,
+            estimate.out.substr(0, estimate.out.size() - 1) + " --pick scored --join-splits\n");
+  const Outcome closest =
+      Align(Concat({"--estimate", "--rt-correction", "--pick", "closest"}, databases));
+  EXPECT_EQ(closest.out, estimate.out);
+  EXPECT_FALSE(std::filesystem::exists(Result()));
 
   EXPECT_EQ(Align(Concat({"--mass-tol", "0.1", "--mass-tol-ppm", "5"}, databases)).status, 2);
   EXPECT_EQ(Align(Concat({"--mass-tol-ppm", "-5"}, databases)).status, 2);
