@@ -82,9 +82,9 @@ struct Deviations_Summary {
 Deviations_Summary Shard_Deviations(const std::string& plan_folder, std::uint32_t shard);
 
 // Checks every shard's deviations, pools them and writes the study's spreads:
-// the spreads the one-process run takes (exact medians of every pooled value;
-// memory: 8 bytes a deviation of one kind). Throws std::runtime_error listing
-// every missing or broken file, writing nothing.
+// the spreads the one-process run takes (exact medians of every pooled value,
+// found in passes over the files: cohort/pooled_spreads.h). Throws
+// std::runtime_error listing every missing or broken file, writing nothing.
 Pick_Spreads Pool_Spreads(const std::string& plan_folder);
 
 // The spreads Pool_Spreads wrote for this plan. Throws std::runtime_error

@@ -8,16 +8,18 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
 
 #include "align/compound_align.h"
 #include "align/rt_correction.h"
+#include "cohort/pooled_spreads.h"
 #include "cohort/shard_files.h"
 #include "cohort/shard_steps.h"
-#include "run/result_writers.h"
 #include "run/file_hash.h"
+#include "run/result_writers.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/row_file.h"
@@ -163,25 +165,22 @@ Deviations_Header Check_Deviations_File(const std::string& path, const std::stri
   return header;
 }
 
-// Appends the values of one kind (0 rt, 1 mass, 2 log10 intensity) of a
-// checked file.
-void Read_Deviations_Kind(const std::string& path, const Deviations_Header& header, int kind,
-                          std::vector<double>& out) {
+// Gives each value of one kind (0 rt, 1 mass, 2 log10 intensity) of a
+// checked file, a block at a time.
+void Each_Deviation(const std::string& path, const Deviations_Header& header, int kind,
+                    const std::function<void(double)>& take) {
   std::ifstream in(path, std::ios::binary);
   std::uint64_t skip = 0;
   for (int k = 0; k < kind; ++k) skip += header.counts[k];
   in.seekg(static_cast<std::streamoff>(kHeaderBytes + 8 * skip));
   std::vector<unsigned char> block(8 * kChunkValues);
   std::uint64_t left = header.counts[kind];
-  out.reserve(out.size() + left);
   while (left > 0) {
     const std::uint64_t n = std::min<std::uint64_t>(left, kChunkValues);
     if (!in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(8 * n))) {
       throw std::runtime_error(path + ": cannot read");
     }
-    for (std::uint64_t i = 0; i < n; ++i) {
-      out.push_back(std::bit_cast<double>(Get(block.data() + 8 * i, 8)));
-    }
+    for (std::uint64_t i = 0; i < n; ++i) take(std::bit_cast<double>(Get(block.data() + 8 * i, 8)));
     left -= n;
   }
 }
@@ -306,23 +305,22 @@ Pick_Spreads Pool_Spreads(const std::string& plan_folder) {
     }
   }
   if (!problems.empty()) throw std::runtime_error(problems);
-  // One kind in memory at a time: the exact median of the pooled values is
-  // what the one-process run takes, so every value is needed.
+  // The exact medians of every pooled value, as the one-process run takes
+  // them, read in passes over the files (memory: a few histograms).
   const bool ppm = plan.options.Mass_Tol.unit == Mass_Tolerance::Unit::kPpm;
   Pick_Spreads spreads;
-  for (int kind = 0; kind < 3; ++kind) {
-    Spread_Deviations pooled;
-    std::vector<double>& values =
-        kind == 0 ? pooled.rt : (kind == 1 ? pooled.mass : pooled.log_intensity);
-    for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
-      Read_Deviations_Kind(Deviations_Path(plan_folder, k), headers[k], kind, values);
-      pooled.groups += headers[k].groups;
+  spreads.ppm = ppm;
+  for (const Deviations_Header& header : headers) spreads.groups += header.groups;
+  if (spreads.Found()) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const Value_Pass pass = [&](const std::function<void(double)>& take) {
+        for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
+          Each_Deviation(Deviations_Path(plan_folder, k), headers[k], kind, take);
+        }
+      };
+      (kind == 0 ? spreads.rt : (kind == 1 ? spreads.mass : spreads.log_intensity)) =
+          Pooled_Robust_Spread(pass);
     }
-    const Pick_Spreads of_kind = Spreads_Of(pooled, ppm);
-    spreads.ppm = of_kind.ppm;
-    spreads.groups = of_kind.groups;
-    (kind == 0 ? spreads.rt : (kind == 1 ? spreads.mass : spreads.log_intensity)) =
-        kind == 0 ? of_kind.rt : (kind == 1 ? of_kind.mass : of_kind.log_intensity);
   }
   const Json file{{"format", "varnel-spreads"},
                   {"plan", plan.id},

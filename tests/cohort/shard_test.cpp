@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "align/member_choice.h"
+#include "cohort/pooled_spreads.h"
 #include "cohort/shard_steps.h"
 #include "cohort/study_plan.h"
 #include "export/export_result.h"
@@ -511,6 +513,82 @@ TEST_F(ShardTest, AMemberChoicePlanRunsInTwoRoundsAndRefusesShardsOfAnotherChoic
            "Align_Member_Choice values ('pick', 'scored')");
   refused([&] { Merge_Shards(plain_dir, fresh); },
           "shard 2 (" + Shard_Folder(plain_dir, 2) + "): aligned with a member choice");
+}
+
+// The spreads pooled in passes over the shards' files are bit for bit those
+// of the values held at once: odd and even counts, ties, both zeros,
+// NaN and infinities left out, a deviation that overflows, few and many
+// values.
+TEST(PooledSpreadsTest, PassesGiveTheSpreadsOfTheValuesHeldAtOnce) {
+  std::mt19937_64 random(3);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<std::vector<double>> sets = {{},
+                                           {nan, inf},
+                                           {2.5},
+                                           {-0.0, 0.0},
+                                           {0.0, -0.0, -0.0},
+                                           {1.0, 1.0},
+                                           {-3.0, 7.0},
+                                           {1e308, -1e308, 5.0},
+                                           {-1e308, -1e308, 1e308, 1e308},
+                                           {-1.7e308, 1.7e308, 1.7e308},
+                                           {-1.7e308, -1.7e308, 1.7e308, 0.0, 1.0}};
+  for (std::size_t n : {2u, 3u, 10u, 101u, 4096u, 65537u}) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t r = random();
+      switch (r % 7) {
+        case 0:
+          values.push_back(0.0);
+          break;  // ties at the centre
+        case 1:
+          values.push_back(static_cast<double>(r % 5) - 2.0);
+          break;  // small ties
+        case 2:
+          values.push_back(std::ldexp(static_cast<double>(r >> 11), -60));
+          break;
+        case 3:
+          values.push_back(-std::ldexp(static_cast<double>(r >> 11), -50));
+          break;
+        case 4:
+          values.push_back(r % 3 == 0 ? nan : (r % 3 == 1 ? inf : -inf));
+          break;
+        case 5:
+          values.push_back(-0.0);
+          break;
+        default:
+          values.push_back(std::bit_cast<double>(r & 0x7fefffffffffffffULL));
+          break;
+      }
+    }
+    sets.push_back(values);
+    for (double& v : values) v = std::isfinite(v) ? v * 1e-3 : v;  // no huge ones
+    sets.push_back(values);
+  }
+  for (const std::vector<double>& values : sets) {
+    SCOPED_TRACE(std::to_string(values.size()) + " values");
+    Spread_Deviations held;
+    held.rt = values;
+    held.groups = 1;
+    const double expected = Spreads_Of(held, false).rt;
+    const double pooled = Pooled_Robust_Spread([&values](const std::function<void(double)>& take) {
+      for (double v : values) take(v);
+    });
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(pooled)) << pooled;
+    } else {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(pooled), std::bit_cast<std::uint64_t>(expected))
+          << pooled << " " << expected;
+    }
+  }
+  const std::vector<double> some = {5.0, -1.0, -0.0, 0.0, 3.0, -1.0};
+  const Value_Pass pass = [&some](const std::function<void(double)>& take) {
+    for (double v : some) take(v);
+  };
+  const std::vector<double> ranked = Order_Statistics(pass, {0, 1, 2, 3, 4, 5});
+  EXPECT_EQ(ranked, (std::vector<double>{-1.0, -1.0, -0.0, 0.0, 3.0, 5.0}));
+  EXPECT_TRUE(std::signbit(ranked[2]) && !std::signbit(ranked[3]));
 }
 
 // Why a join never crosses a cut: the joined groups' median masses lie within
