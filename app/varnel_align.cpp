@@ -212,6 +212,12 @@ int main(int argc, char** argv) {
   app.add_option("--shards", shard.shards, "With --plan: the number of shards wanted");
   app.add_flag("--split", shard.split, "With --plan: split the DATABASEs into the shards' parts");
   app.add_option("--shard", shard.shard, "With --plan: align shard K (0 .. shards - 1)");
+  app.add_option("--deviations", shard.deviations,
+                 "With --plan of --pick scored or --join-splits: shard K's deviations, the first "
+                 "round (before --spreads)");
+  app.add_flag("--spreads", shard.spreads,
+               "With --plan of --pick scored or --join-splits: the study's spreads from every "
+               "shard's deviations (before the shards are aligned)");
   app.add_option("DATABASE", args.databases,
                  "Annotated databases; the position of each is its SAMPLE_ID (from 0)");
   try {
