@@ -164,7 +164,8 @@ std::vector<std::uint32_t> Candidate_Positions(const std::vector<Compound_Unit>&
 // Find_Rt_Anchors over units that are all candidates, with their mass order
 // made by the caller (the masses stay, the times may move between calls).
 std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
-                                    const Mass_Order& by_mass, const Rt_Anchor_Rule& rule) {
+                                    const Mass_Order& by_mass, const Rt_Anchor_Rule& rule,
+                                    const Fit_Check& check = {}) {
   std::vector<Rt_Anchor> anchors;
   if (units.empty() || units.size() >= std::numeric_limits<std::uint32_t>::max()) return anchors;
   std::vector<std::uint32_t> samples;
@@ -179,9 +180,9 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     dense[i] = static_cast<std::uint32_t>(
         std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
   }
-  // Light copies of the units: no shapes, no texts; EIC_ID carries the
-  // unit's index.
-  Align_Peak_Records light(units.size());
+  // The units as alignment keys (48 bytes each, a whole record is over 200):
+  // row carries the unit's index.
+  std::vector<Align_Key> light(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
     const Compound_Unit& u = units[i];
     light[i].Compound_ID = 1;
@@ -189,11 +190,19 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     light[i].Compound_Retention_Time = u.rt;
     light[i].Compound_Intensity = u.intensity;
     light[i].SAMPLE_ID = u.sample;
-    light[i].EIC_ID = static_cast<std::uint32_t>(i);
+    light[i].row = static_cast<std::uint32_t>(i);
   }
   Null_Buffer sink;
   std::ostream quiet(&sink);
-  compound_align(One_Phase_Align, rule.mass_tol, rule.window, rule.window, light, quiet);
+  Align_Progress on_group;
+  if (check) {
+    on_group = [&check](std::uint32_t groups, std::size_t) {
+      if (groups % 1024 == 0) check();
+    };
+  }
+  compound_align(One_Phase_Align, rule.mass_tol, rule.window, rule.window, light, nullptr, quiet,
+                 on_group);
+  if (check) check();
 
   const double half = rule.window * 0.5;
 
@@ -208,10 +217,10 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     if (light[first].Align_ID == 0 || end - first < rule.min_samples) continue;
     // The box around the group's medians, over all candidates.
     values.clear();
-    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].row].rt);
     const double centre_rt = Median(values);
     values.clear();
-    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].mass);
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].row].mass);
     const double centre_mass = Median(values);
     const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
                            ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
@@ -335,7 +344,8 @@ std::vector<double> Even_Grid(double first, double last, std::size_t points) {
 // The span of step 4: the candidate whose left-out residuals, pooled over
 // the samples and clipped at kCvClip robust SDs, have the smallest sum of
 // squares; a smoother one within kSmootherTolerance of it wins.
-double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction_Params& params) {
+double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction_Params& params,
+                   const Fit_Check& check) {
   const std::size_t grid_points = std::max<std::size_t>(params.grid_points, 2);
   constexpr std::size_t kCandidates = sizeof(kSpans) / sizeof(kSpans[0]);
   std::vector<double> residuals[kCandidates];
@@ -346,6 +356,7 @@ double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction
   }
   const std::size_t stride = std::max<std::size_t>(1, (used.size() + kCvSamples - 1) / kCvSamples);
   for (std::size_t u = 0; u < used.size(); u += stride) {
+    if (check) check();
     const Sample_Points& p = *used[u];
     const std::vector<double> grid = Even_Grid(p.x.front(), p.x.back(), grid_points);
     for (std::size_t c = 0; c < kCandidates; ++c) {
@@ -442,8 +453,8 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
 std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
                                 const std::vector<Compound_Unit>& moved, const Mass_Order& by_mass,
                                 const Rt_Anchor_Rule& rule, const Rt_Correction_Params& params,
-                                bool choose_span, Rt_Correction& result) {
-  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule);
+                                bool choose_span, const Fit_Check& check, Rt_Correction& result) {
+  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule, check);
   result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
     return static_cast<std::size_t>(
@@ -466,8 +477,11 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
     points[s].Sort();
     points[s].Merge_Same_Times();
   }
-  if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
+  if (choose_span) {
+    result.span = params.span > 0.0 ? params.span : Choose_Span(points, params, check);
+  }
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
+    if (check && s % 64 == 0) check();
     Rt_Sample_Curve& c = result.samples[s];
     const Sample_Points& p = points[s];
     c.anchors = held[s];
@@ -606,7 +620,7 @@ Whole_Shift Whole_Of(const std::vector<std::pair<double, double>>& matches, doub
 std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
                                       const std::vector<std::uint32_t>& samples,
                                       const std::vector<std::uint32_t>& dense,
-                                      const Rt_Correction_Params& params) {
+                                      const Rt_Correction_Params& params, const Fit_Check& check) {
   const Rt_Anchor_Rule& rule = params.anchors;
   std::vector<Gross_Shift> gross(samples.size());
   if (samples.size() < 2 || !(rule.window > 0.0)) return gross;
@@ -642,6 +656,7 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
         w[s].found = w[s].supported = true;
         continue;
       }
+      if (check && s % 64 == 0) check();
       Gather_Matches(units, per_sample[s], ref, rule, matches);
       w[s] = Whole_Of(matches, width, need);
     }
@@ -699,6 +714,7 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
   std::vector<double> local;
   for (std::size_t s = 0; s < samples.size(); ++s) {
     if (s == reference || !agreed[s]) continue;
+    if (check && s % 64 == 0) check();
     Gather_Matches(units, per_sample[s], ref, rule, matches);
     const double value_of_whole = whole[s].value;
     std::sort(matches.begin(), matches.end());
@@ -730,7 +746,7 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
 }
 
 template <typename List>
-Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
+Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params, const Fit_Check& check) {
   Rt_Correction result;
   std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   for (const Compound_Unit& u : units) {
@@ -766,7 +782,7 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   }
 
   std::vector<Compound_Unit> moved = units;
-  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params);
+  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params, check);
   for (std::size_t s = 0; s < gross.size(); ++s) {
     result.samples[s].gross_shift_rejected = gross[s].rejected;
   }
@@ -785,8 +801,8 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
       rule.window = std::max(rule.window * params.narrowing, params.min_window);
     }
     const int passes = std::max(params.passes, 1);
-    anchors =
-        Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, result);
+    anchors = Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, check,
+                       result);
     if (pass == 0) {
       std::vector<double> times;
       for (const Rt_Anchor& a : anchors) {
@@ -827,13 +843,13 @@ std::vector<double> Times_Of(const List& list, const Rt_Correction& correction) 
 
 }  // namespace
 
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
-                                const Rt_Correction_Params& params) {
-  return Fit_Of(list, params);
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params,
+                                const Fit_Check& check) {
+  return Fit_Of(list, params, check);
 }
 Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
-                                const Rt_Correction_Params& params) {
-  return Fit_Of(list, params);
+                                const Rt_Correction_Params& params, const Fit_Check& check) {
+  return Fit_Of(list, params, check);
 }
 
 std::vector<double> Corrected_Times(const Align_Peak_Records& list,

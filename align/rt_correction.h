@@ -82,6 +82,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -201,13 +202,19 @@ struct Rt_Correction {
   std::vector<std::uint32_t> Uncorrected_Samples() const;
 };
 
+// Called now and then while a correction is fitted (every 1024 groups of an
+// anchor search, every sample of a pass): a caller that wants the fit to
+// stop throws from it, and the exception leaves the fit as it is thrown.
+using Fit_Check = std::function<void()>;
+
 // Fits the correction of list (steps 1-4). Reads only the compound fields,
 // SAMPLE_ID and SAMPLE_NAME; the list is not changed. Cost: one one-phase
 // alignment of the compound units plus O(samples x grid x span x anchors).
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params);
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params,
+                                const Fit_Check& check = {});
 // The same over keys; the curves' names are left empty (keys have none).
 Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
-                                const Rt_Correction_Params& params);
+                                const Rt_Correction_Params& params, const Fit_Check& check = {});
 
 // The times the alignment uses: Compound_Retention_Time + Shift(SAMPLE_ID,
 // Compound_Retention_Time) of each record, in list order.

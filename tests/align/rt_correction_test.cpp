@@ -150,6 +150,35 @@ TEST(RtCorrectionTest, LinearAndSinusoidalDriftsAreTakenOut) {
   }
 }
 
+// The check is called all through the fit and changes nothing; what it
+// throws leaves the fit.
+TEST(RtCorrectionTest, CheckIsCalledThroughTheFitAndCanStopIt) {
+  const auto drift = [](std::uint32_t s, double t) { return 3.0 * s + 0.01 * t; };
+  const List study = RandomStudy(19, drift);
+  const Rt_Correction plain = Fit_Rt_Correction(study, Params());
+  int checks = 0;
+  const Rt_Correction checked = Fit_Rt_Correction(study, Params(), [&] { ++checks; });
+  // Per pass at least the anchor search's end and the first sample's curve.
+  EXPECT_GE(checks, 6);
+  EXPECT_EQ(Rt_Correction_Summary(checked), Rt_Correction_Summary(plain));
+  ASSERT_EQ(checked.samples.size(), plain.samples.size());
+  for (std::size_t s = 0; s < plain.samples.size(); ++s) {
+    EXPECT_EQ(checked.samples[s].rt, plain.samples[s].rt);
+    EXPECT_EQ(checked.samples[s].shift, plain.samples[s].shift);
+  }
+
+  struct Stopped {};
+  for (const int at : {1, checks}) {
+    int calls = 0;
+    EXPECT_THROW(Fit_Rt_Correction(study, Params(),
+                                   [&] {
+                                     if (++calls == at) throw Stopped{};
+                                   }),
+                 Stopped);
+    EXPECT_EQ(calls, at);
+  }
+}
+
 TEST(RtCorrectionTest, OutliersDoNotBendTheCurve) {
   const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 10.0 + 0.01 * t : 0.0; };
   List study = RandomStudy(13, drift);
