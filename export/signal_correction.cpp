@@ -513,7 +513,7 @@ std::vector<Batch_Fit> Signal_Correction::Fits(const std::vector<double>& values
 }
 
 Feature_Signal Signal_Correction::Correct(std::vector<double>& values,
-                                          std::vector<double>& factors) {
+                                          std::vector<double>& factors) const {
   const std::size_t n = design_.samples.size();
   Feature_Signal out;
   factors.resize(n);

@@ -20,10 +20,14 @@
 //     the first and after the last fitted QC. Below kMinCurveQcs fitted QCs a
 //     cell falls back to the median;
 //   - `auto`: per batch, pooled over the features (up to kAutoFeatures, spread
-//     over the table) with kMinCurveQcs fitted QCs there, the median of the held-out errors of the
-//     median method and of the curve at each span of kCurveSpans; the curve at its best span when
-//     that is below kAutoMargin times the median method's, else the median. The span is the
-//     batch's, not chosen per feature (a choice per feature among a few QCs adds noise of its own);
+//     over the table) with kMinCurveQcs fitted QCs there, the median of the
+//     held-out errors of the median method and of the curve at each span of
+//     kCurveSpans and each share of kCurveShrinks kept of its departure from
+//     the batch's centre (the QCs' mean under the curve's robustness
+//     weights); the curve at its best span and share when that is below
+//     kAutoMargin times the median method's and below the flat centre's,
+//     else the median. Span and share are the batch's, not chosen per
+//     feature (a choice per feature among a few QCs adds noise of its own);
 //   - with at most one fitted QC a cell cannot be corrected: its values keep
 //     their (normalised) level and the cell is flagged;
 //   - every value of a corrected cell is multiplied by exp(target - level at
@@ -180,7 +184,7 @@ class Signal_Correction {
   // Corrects values in place; factors gets each sample's multiplier (for
   // other quantities of the same feature). Returns what it found; dropped
   // is set when a filter drops the feature (values are corrected anyway).
-  Feature_Signal Correct(std::vector<double>& values, std::vector<double>& factors);
+  Feature_Signal Correct(std::vector<double>& values, std::vector<double>& factors) const;
 
   // The method chosen for each batch (after Prepare).
   const std::vector<Batch_Fit::Kind>& batch_choice() const { return choice_; }
