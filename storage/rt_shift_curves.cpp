@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
+
+#include "model/interpolate.h"
 
 Rt_Shift_Curves::Rt_Shift_Curves(std::vector<Rt_Shift_Point> points) {
   std::erase_if(points, [](const Rt_Shift_Point& p) {
@@ -26,12 +29,7 @@ double Rt_Shift_Curves::Shift(std::int64_t sample, double rt) const {
   const auto curve = std::lower_bound(samples_.begin(), samples_.end(), sample,
                                       [](const Curve& c, std::int64_t s) { return c.sample < s; });
   if (curve == samples_.end() || curve->sample != sample) return 0.0;
-  const auto first = rt_.begin() + static_cast<std::ptrdiff_t>(curve->begin);
-  const auto last = rt_.begin() + static_cast<std::ptrdiff_t>(curve->end);
-  if (rt <= *first) return shift_[curve->begin];
-  if (rt >= *(last - 1)) return shift_[curve->end - 1];
-  const auto hi = static_cast<std::size_t>(std::upper_bound(first, last, rt) - rt_.begin());
-  const std::size_t lo = hi - 1;
-  const double f = (rt - rt_[lo]) / (rt_[hi] - rt_[lo]);
-  return shift_[lo] + f * (shift_[hi] - shift_[lo]);
+  const std::size_t n = curve->end - curve->begin;
+  return Interpolate(std::span(rt_).subspan(curve->begin, n),
+                     std::span(shift_).subspan(curve->begin, n), rt);
 }

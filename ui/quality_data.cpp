@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "export/sample_sheet.h"
+#include "model/interpolate.h"
 #include "storage/aligned_result.h"
 
 namespace Varnel {
@@ -539,17 +540,7 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
 
 }  // namespace
 
-double Rt_Correction::Shift(double at) const {
-  if (rt.empty()) return 0.0;
-  if (at <= rt.front()) return shift.front();
-  if (at >= rt.back()) return shift.back();
-  const auto it = std::upper_bound(rt.begin(), rt.end(), at);
-  const std::size_t hi = static_cast<std::size_t>(it - rt.begin());
-  const std::size_t lo = hi - 1;
-  const double span = rt[hi] - rt[lo];
-  if (span <= 0.0) return shift[hi];
-  return shift[lo] + (at - rt[lo]) / span * (shift[hi] - shift[lo]);
-}
+double Rt_Correction::Shift(double at) const { return Interpolate(rt, shift, at); }
 
 Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options) {
   return Compute(Read_Result(path, options), path, options);

@@ -54,8 +54,9 @@ inline constexpr double kOutlierScoreMagnitude = 3.5;
 inline constexpr double kWeakSupportFactor = 2.0;
 
 // A stored retention-time correction of one sample: points sorted by RT.
-// Shift(rt) interpolates linearly between points and is constant beyond the
-// first and the last point; with no point it is 0.
+// Shift(rt) reads the curve as every corrected time is read
+// (model/interpolate.h): linear between points, constant beyond the first
+// and the last point; with no point it is 0.
 struct Rt_Correction {
   std::vector<double> rt;
   std::vector<double> shift;
