@@ -42,6 +42,9 @@ struct Quality_Options {
   // Called now and then with the rows read so far; false stops the load with
   // Quality_Cancelled. May be called on any thread the load runs on.
   std::function<bool(std::size_t rows)> progress;
+  // varnel-report: groups drawn against injection order with the QC
+  // correction's fits, beside the worst ones, by Align_ID.
+  std::vector<std::uint32_t> signal_features;
 };
 
 // A stored retention-time correction of one sample: points sorted by RT.

@@ -9,8 +9,11 @@
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -148,7 +151,15 @@ void Write_Page(const fs::path& path, const QString& html) {
 void Write_Quality_Report(const std::string& result_path, const std::string& out_dir,
                           const Quality_Options& options) {
   const Quality_Data data = Load_Quality_Data(result_path, options);
-  const std::vector<Quality_Chart> charts = Build_Quality_Charts(data);
+  std::vector<Quality_Chart> charts = Build_Quality_Charts(data);
+  for (std::uint32_t id : options.signal_features) {
+    QString why;
+    std::optional<Quality_Chart> chart = Signal_Group_Chart(data.signal, id, &why);
+    if (!chart) throw Quality_Error(result_path + ": " + To_Engine_String(why));
+    const bool again = std::any_of(charts.begin(), charts.end(),
+                                   [&](const Quality_Chart& c) { return c.id == chart->id; });
+    if (!again) charts.push_back(std::move(*chart));
+  }
 
   std::error_code ec;
   fs::path out = fs::absolute(fs::path(out_dir), ec);
