@@ -4,7 +4,9 @@
 #include <qcustomplot.h>
 
 #include <QAction>
+#include <QFile>
 #include <QHeaderView>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -83,6 +85,39 @@ class ViewerWindowTest : public Varnel::Test::Study_Window_Test {
     // The button raises the same window; no second one.
     button->click();
     QCOMPARE(form_->findChildren<Result_Viewer_Window*>().size(), 1);
+  }
+
+  // What the viewer window asks and every failure of its own opens over it,
+  // not over the main window behind it; the tab's chart asks over the main
+  // window.
+  void dialogsOpenOverTheWindowThatAsked() {
+    Open("study.aligndb");
+    Result_Viewer_Window* viewer = form_->Open_Viewer();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer));
+    dialogs_->parents.clear();  // the pick of the result, over the main window
+    const QString unwritable = QString::fromStdString(Path_Of("no/such/dir/chart.png"));
+    const auto save_from = [this, &unwritable](QCustomPlot* plot) {
+      dialogs_->save_answers.push_back(unwritable);
+      emit plot->customContextMenuRequested(QPoint(10, 10));
+      auto* menu = plot->findChild<QMenu*>();
+      QVERIFY(menu != nullptr);
+      menu->actions().front()->trigger();  // "Save as PNG..."
+      delete menu;
+    };
+    save_from(viewer->Aligned_Chart());
+    QCOMPARE(dialogs_->messages.size(), 1);  // cannot write
+    QCOMPARE(dialogs_->parents, (std::vector<QWidget*>{viewer, viewer}));
+    dialogs_->parents.clear();
+    save_from(ui_.zedGraphControl_AlignedPeaks);
+    QCOMPARE(dialogs_->parents, (std::vector<QWidget*>{form_.get(), form_.get()}));
+    dialogs_->parents.clear();
+    dialogs_->messages.clear();
+
+    // A row whose peaks cannot be read any more: the failure over the viewer.
+    QVERIFY(QFile::remove(QString::fromStdString(Path_Of("study.aligndb"))));
+    viewer->Grid()->setCurrentIndex(form_->Visualization_Tab()->Grid_Model().index(3, 0));
+    QCOMPARE(dialogs_->messages.size(), 1);
+    QCOMPARE(dialogs_->parents, std::vector<QWidget*>{viewer});
   }
 
   void keepsItsGeometryInTheSettingsGiven() {

@@ -1,6 +1,7 @@
 // The visualization tab of the real window, driven offscreen.
 #include <qcustomplot.h>
 
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -84,6 +85,38 @@ class VizWindowTest : public Varnel::Test::Study_Window_Test {
     menu->close();
     delete menu;
     QVERIFY2(found, text);
+  }
+
+  // Every shown choice of the chart panel's option frames is drawn whole: at
+  // least as wide and tall as its caption needs, inside its frame, the frames
+  // inside the panel and clear of the charts, of each other and of the
+  // viewer button.
+  void Expect_Option_Frames_Fit() {
+    QWidget* panel = ui_.panel_align_peak_visualization;
+    panel->show();
+    QApplication::processEvents();
+    const QRect inside(QPoint(0, 0), panel->size());
+    const char* frames[] = {"groupBox_Standard_Normalize", "groupBox_Scan_RT",
+                            "groupBox_SelectedPeak_Mode"};
+    std::vector<QRect> taken = {ui_.zedGraphControl_AlignedPeaks->geometry(),
+                                ui_.zedGraphControl_SlectedPeaks->geometry()};
+    auto* viewer = form_->findChild<QWidget*>("button_Open_Viewer");
+    QVERIFY(viewer != nullptr);
+    taken.push_back(QRect(panel->mapFrom(viewer->parentWidget(), viewer->pos()), viewer->size()));
+    for (const char* name : frames) {
+      auto* frame = panel->findChild<QGroupBox*>(name);
+      QVERIFY2(frame != nullptr, name);
+      QVERIFY2(inside.contains(frame->geometry()), name);
+      for (const QRect& other : taken) QVERIFY2(!other.intersects(frame->geometry()), name);
+      taken.push_back(frame->geometry());
+      for (auto* radio : frame->findChildren<QRadioButton*>()) {
+        if (radio->isHidden()) continue;
+        const QString what = radio->objectName() + " in " + name;
+        QVERIFY2(radio->width() >= radio->sizeHint().width(), qPrintable(what));
+        QVERIFY2(radio->height() >= radio->sizeHint().height(), qPrintable(what));
+        QVERIFY2(frame->contentsRect().contains(radio->geometry()), qPrintable(what));
+      }
+    }
   }
 
   std::vector<int> Highlighted_Rows() const {
@@ -505,6 +538,7 @@ class VizWindowTest : public Varnel::Test::Study_Window_Test {
     Open("corrected.aligndb");
     QVERIFY(dialogs_->messages.isEmpty());
     QVERIFY(!drift->isHidden());
+    Expect_Option_Frames_Fit();
     QVERIFY(model_->headerData(kCol_Align_RT, Qt::Horizontal, Qt::ToolTipRole)
                 .toString()
                 .contains("drift-corrected"));
@@ -532,6 +566,9 @@ class VizWindowTest : public Varnel::Test::Study_Window_Test {
     QVERIFY(drift->isHidden());
     QVERIFY(!drift->isChecked());
     QVERIFY(ui_.radioButton_RT_Original->isChecked());
+    Expect_Option_Frames_Fit();
+    // Three choices take one row again, and the upper chart its first place.
+    QCOMPARE(ui_.zedGraphControl_AlignedPeaks->pos(), QPoint(4, 48));
   }
 
   void redrawWithoutSelectionClearsTheCharts() {

@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QItemSelectionModel>
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QToolTip>
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -42,6 +44,7 @@ const QString kPngFilter = QStringLiteral("PNG image (*.png)");
 const QString kPdfFilter = QStringLiteral("PDF document (*.pdf)");
 constexpr int kGridRowHeight = 22;  // pixels; fixed so that a million rows cost nothing to lay out
 constexpr int kWidthSampleRows = 100;  // rows measured when fitting the column widths
+constexpr int kOptionRowHeight = 40;   // pixels; the option frames above the upper chart
 
 }  // namespace
 
@@ -86,10 +89,13 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
       Make_Radio(scan_rt, "radioButton_RT_Drift_Corrected", kRT_Drift_Corrected_Caption, false);
   radioButton_RT_Drift_Corrected->setToolTip(QString::fromUtf8(kRT_Drift_Corrected_Tip));
   radioButton_RT_Drift_Corrected->hide();
-  // The two option frames sit side by side, each as wide as its captions.
-  standard_normalize->resize(standard_normalize->sizeHint().width(), 40);
-  scan_rt->setGeometry(standard_normalize->geometry().right() + 6, 0, scan_rt->sizeHint().width(),
-                       40);
+  // The axis frame's choices sit on a grid: one row of three, or two rows of
+  // two once RT_Drift_Corrected shows (Lay_Out_Chart_Panel).
+  delete scan_rt->layout();
+  auto* scan_rt_grid = new QGridLayout(scan_rt);
+  scan_rt_grid->setContentsMargins(6, 4, 6, 4);
+  scan_rt_grid->setHorizontalSpacing(6);
+  scan_rt_grid->setVerticalSpacing(2);
   zedGraphControl_AlignedPeaks =
       Make<QCustomPlot>(panel, "zedGraphControl_AlignedPeaks", QRect(4, 48, 474, 213));
   QGroupBox* mode =
@@ -102,14 +108,13 @@ Align_Visualization_Tab::Align_Visualization_Tab(Form_Dialogs& dialogs, const Fa
       Make<QCustomPlot>(panel, "zedGraphControl_SlectedPeaks", QRect(4, 318, 462, 237));
   panel_align_peak_visualization->hide();
   // In the free space right of the plot-mode choice, between the charts.
-  button_Open_Viewer =
-      Make_Button(page, "button_Open_Viewer", kOpenViewerCaption,
-                  QRect(panel_align_peak_visualization->x() + 364, kPanelTop + 275, 170, 30));
+  button_Open_Viewer = Make_Button(page, "button_Open_Viewer", kOpenViewerCaption, QRect());
   button_Open_Viewer->setToolTip(
       QStringLiteral("The whole grid and both charts in a large window of their own"));
   button_Open_Viewer->hide();
   connect(button_Open_Viewer, &QPushButton::clicked, this,
           &Align_Visualization_Tab::Viewer_Requested);
+  Lay_Out_Chart_Panel();
 
   align_table_model_ = new Align_Table_Model(this);
   QTableView* grid = dataGridView_Align_Peaklist_Table;
@@ -258,17 +263,21 @@ void Align_Visualization_Tab::Show_Chart_Menu(QCustomPlot* plot, const QPoint& p
 }
 
 void Align_Visualization_Tab::Save_Chart_As(QCustomPlot* plot, const QString& suffix) {
-  guard_.Run([this, plot, &suffix] {
-    QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
-    std::optional<QString> path =
-        dialogs_.Save_File(window(), kSaveChartTitle, align_folder_name_,
-                           kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
-    if (!path || path->isEmpty()) return;
-    if (QFileInfo(*path).suffix().isEmpty())
-      *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
-    if (!Save_Chart(plot, *path))
-      dialogs_.Show_Message(window(), QStringLiteral("Cannot write %1").arg(*path));
-  });
+  // Over the window the chart is in: this tab's, or the viewer window.
+  QWidget* asker = plot->window();
+  guard_.Run(
+      [this, plot, asker, &suffix] {
+        QString filter = suffix == QLatin1String("pdf") ? kPdfFilter : kPngFilter;
+        std::optional<QString> path =
+            dialogs_.Save_File(asker, kSaveChartTitle, align_folder_name_,
+                               kPngFilter + QStringLiteral(";;") + kPdfFilter, &filter);
+        if (!path || path->isEmpty()) return;
+        if (QFileInfo(*path).suffix().isEmpty())
+          *path += filter == kPdfFilter ? QStringLiteral(".pdf") : QStringLiteral(".png");
+        if (!Save_Chart(plot, *path))
+          dialogs_.Show_Message(asker, QStringLiteral("Cannot write %1").arg(*path));
+      },
+      asker);
 }
 
 void Align_Visualization_Tab::Button_Click_Align_File_Browse() {
@@ -321,8 +330,7 @@ bool Align_Visualization_Tab::Open_Result(const QString& path) {
     if (!drift_curves_ && radioButton_RT_Drift_Corrected->isChecked())
       radioButton_RT_Original->setChecked(true);
     radioButton_RT_Drift_Corrected->setVisible(drift_curves_.has_value());
-    QWidget* scan_rt = radioButton_Scan->parentWidget();
-    scan_rt->resize(scan_rt->sizeHint().width(), scan_rt->height());
+    Lay_Out_Chart_Panel();
     // Nothing of the previous result stays on the charts.
     for (QCustomPlot* plot : {zedGraphControl_AlignedPeaks, zedGraphControl_SlectedPeaks})
       Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
@@ -330,6 +338,36 @@ bool Align_Visualization_Tab::Open_Result(const QString& path) {
     button_Open_Viewer->raise();
     emit Result_Opened();
   });
+}
+
+void Align_Visualization_Tab::Lay_Out_Chart_Panel() {
+  // The axis choices: one row of three, or with RT_Drift_Corrected two rows
+  // of two, which keeps the row of option frames within the panel's width.
+  QWidget* scan_rt = radioButton_Scan->parentWidget();
+  auto* grid = static_cast<QGridLayout*>(scan_rt->layout());
+  const bool four = !radioButton_RT_Drift_Corrected->isHidden();
+  const QRadioButton* order[] = {radioButton_Scan, radioButton_RT_Original,
+                                 radioButton_RT_Corrected, radioButton_RT_Drift_Corrected};
+  const int per_row = four ? 2 : 3;
+  for (int i = 0; i < 4; ++i) grid->removeWidget(const_cast<QRadioButton*>(order[i]));
+  for (int i = 0; i < 4; ++i)
+    grid->addWidget(const_cast<QRadioButton*>(order[i]), i / per_row, i % per_row);
+  grid->invalidate();
+  // Both frames of the row as tall as the taller one needs; everything below
+  // moves down by what the row gained.
+  QWidget* standard_normalize = radioButton_Standard->parentWidget();
+  const int row_height = std::max(
+      {kOptionRowHeight, scan_rt->sizeHint().height(), standard_normalize->sizeHint().height()});
+  standard_normalize->setGeometry(4, 0, standard_normalize->sizeHint().width(), row_height);
+  scan_rt->setGeometry(standard_normalize->geometry().right() + 6, 0, scan_rt->sizeHint().width(),
+                       row_height);
+  const int down = row_height - kOptionRowHeight;
+  zedGraphControl_AlignedPeaks->move(4, 48 + down);
+  QWidget* mode = radioButton_PeakPlot->parentWidget();
+  mode->move(4, 270 + down);
+  zedGraphControl_SlectedPeaks->move(4, 318 + down);
+  button_Open_Viewer->setGeometry(panel_align_peak_visualization->x() + 364, kPanelTop + 275 + down,
+                                  170, 30);
 }
 
 void Align_Visualization_Tab::PopulateAlignGrid(const QString& DataPath, const QString& DataFile) {

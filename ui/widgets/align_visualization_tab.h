@@ -113,6 +113,9 @@ class Align_Visualization_Tab : public QWidget {
  private:
   // The displayed row selected in the grid, -1 when none.
   int Selected_Grid_Row() const;
+  // Places the option frames above the upper chart for the axis choices
+  // shown, and the charts, the plot-mode frame and the viewer button below.
+  void Lay_Out_Chart_Panel();
   // The checked state of the three radio groups.
   Radio_State Radio_State_Now() const;
   // The result grid's context menu from grid_actions_; nothing when empty.

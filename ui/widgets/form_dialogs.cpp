@@ -203,7 +203,7 @@ std::unique_ptr<Form_Dialogs> Make_Standard_Dialogs() {
   return std::make_unique<Standard_Dialogs>();
 }
 
-bool Failure_Guard::Run(const std::function<void()>& body) const {
+bool Failure_Guard::Run(const std::function<void()>& body, QWidget* asker) const {
   QString failure;
   try {
     body();
@@ -221,7 +221,7 @@ bool Failure_Guard::Run(const std::function<void()>& body) const {
   while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
   if (failure.isEmpty()) failure = kUnexpectedFailure;
   try {
-    dialogs_.Show_Message(window_, failure);
+    dialogs_.Show_Message(asker != nullptr ? asker : window_, failure);
   } catch (...) {
     // Nothing is left to tell the user with; Qt must not see it either.
   }

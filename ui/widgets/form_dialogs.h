@@ -79,7 +79,10 @@ class Failure_Guard {
  public:
   Failure_Guard(Form_Dialogs& dialogs, QWidget* window) : dialogs_(dialogs), window_(window) {}
   // True when body returned normally, false when it failed (already shown).
-  bool Run(const std::function<void()>& body) const;
+  bool Run(const std::function<void()>& body) const { return Run(body, window_); }
+  // The same, with a failure shown over `asker` (another window of the
+  // program that ran body), or over `window` when asker is null.
+  bool Run(const std::function<void()>& body, QWidget* asker) const;
 
  private:
   Form_Dialogs& dialogs_;

@@ -192,27 +192,30 @@ void Result_Viewer_Window::Fit_Columns() {
 
 void Result_Viewer_Window::Redraw() {
   bool drawn = false;
-  guard_.Run([this, &drawn] {
-    const int row = grid_->currentIndex().row();
-    if (row < 0) {
-      for (QCustomPlot* plot : {aligned_, detail_})
-        Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
-      drawn = true;
-      return;
-    }
-    Plot_Options options;
-    options.x_axis = scan_->isChecked()                 ? X_Axis::kScan
-                     : rt_corrected_->isChecked()       ? X_Axis::kRT_Corrected
-                     : rt_drift_corrected_->isChecked() ? X_Axis::kRT_Drift_Corrected
-                                                        : X_Axis::kRT_Original;
-    options.y_scale = normalized_->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
-    options.detail = group_plot_->isChecked()      ? Detail_Mode::kGroup
-                     : compound_plot_->isChecked() ? Detail_Mode::kCompound
-                                                   : Detail_Mode::kPeak;
-    Draw_Row_Charts(aligned_, detail_, tab_.Shared_Grid_Model(), row, tab_.alignFolderName(),
-                    tab_.alignFileName(), options, tab_.Drift_Curves());
-    drawn = true;
-  });
+  // A failure is shown over this window, where the row was chosen.
+  guard_.Run(
+      [this, &drawn] {
+        const int row = grid_->currentIndex().row();
+        if (row < 0) {
+          for (QCustomPlot* plot : {aligned_, detail_})
+            Show_Chart_Hint(plot, QString::fromUtf8(kChooseRowHint));
+          drawn = true;
+          return;
+        }
+        Plot_Options options;
+        options.x_axis = scan_->isChecked()                 ? X_Axis::kScan
+                         : rt_corrected_->isChecked()       ? X_Axis::kRT_Corrected
+                         : rt_drift_corrected_->isChecked() ? X_Axis::kRT_Drift_Corrected
+                                                            : X_Axis::kRT_Original;
+        options.y_scale = normalized_->isChecked() ? Y_Scale::kNormalized : Y_Scale::kStandard;
+        options.detail = group_plot_->isChecked()      ? Detail_Mode::kGroup
+                         : compound_plot_->isChecked() ? Detail_Mode::kCompound
+                                                       : Detail_Mode::kPeak;
+        Draw_Row_Charts(aligned_, detail_, tab_.Shared_Grid_Model(), row, tab_.alignFolderName(),
+                        tab_.alignFileName(), options, tab_.Drift_Curves());
+        drawn = true;
+      },
+      this);
   if (!drawn) {
     Clear_Chart(aligned_);
     Clear_Chart(detail_);

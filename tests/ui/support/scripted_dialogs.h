@@ -30,8 +30,10 @@ class Scripted_Dialogs final : public Form_Dialogs {
     bool multi_select;
   };
 
-  std::optional<QStringList> Open_Files(QWidget*, const QString& title, const QString& folder,
-                                        const QString& filter, bool multi_select) override {
+  std::optional<QStringList> Open_Files(QWidget* parent, const QString& title,
+                                        const QString& folder, const QString& filter,
+                                        bool multi_select) override {
+    parents.push_back(parent);
     open_calls.push_back({title, folder, filter, multi_select});
     if (answers.empty()) return std::nullopt;
     std::optional<QStringList> answer = answers.front();
@@ -42,8 +44,9 @@ class Scripted_Dialogs final : public Form_Dialogs {
     QString title, folder, filter, selected_filter;
   };
 
-  std::optional<QString> Save_File(QWidget*, const QString& title, const QString& folder,
+  std::optional<QString> Save_File(QWidget* parent, const QString& title, const QString& folder,
                                    const QString& filter, QString* selected_filter) override {
+    parents.push_back(parent);
     save_calls.push_back({title, folder, filter, selected_filter ? *selected_filter : QString()});
     if (selected_filter != nullptr && !save_filter_answer.isEmpty())
       *selected_filter = save_filter_answer;
@@ -53,14 +56,18 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
-  void Show_Message(QWidget*, const QString& text) override { messages.push_back(text); }
+  void Show_Message(QWidget* parent, const QString& text) override {
+    parents.push_back(parent);
+    messages.push_back(text);
+  }
 
   struct Notice {
     QString text, details, action;
   };
   // Recorded in notices, and its text in messages; answers from notice_answers.
-  bool Show_Notice(QWidget*, const QString& text, const QString& details,
+  bool Show_Notice(QWidget* parent, const QString& text, const QString& details,
                    const QString& action) override {
+    parents.push_back(parent);
     notices.push_back({text, details, action});
     messages.push_back(text);
     if (notice_answers.empty()) return false;
@@ -69,7 +76,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
-  bool Ask_Yes_No(QWidget*, const QString& text) override {
+  bool Ask_Yes_No(QWidget* parent, const QString& text) override {
+    parents.push_back(parent);
     questions.push_back(text);
     if (on_question) on_question();
     if (yes_no_answers.empty()) return false;
@@ -78,7 +86,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
-  std::optional<Find_Request> Ask_Find(QWidget*) override {
+  std::optional<Find_Request> Ask_Find(QWidget* parent) override {
+    parents.push_back(parent);
     ++find_calls;
     if (find_answers.empty()) return std::nullopt;
     std::optional<Find_Request> answer = find_answers.front();
@@ -86,7 +95,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
     return answer;
   }
 
-  std::optional<Import_Form_Values> Ask_Import(QWidget*) override {
+  std::optional<Import_Form_Values> Ask_Import(QWidget* parent) override {
+    parents.push_back(parent);
     ++import_calls;
     if (import_answers.empty()) return std::nullopt;
     std::optional<Import_Form_Values> answer = import_answers.front();
@@ -96,7 +106,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
 
   std::deque<std::optional<QStringList>> answers;
   std::vector<Open_Call> open_calls;
-  std::optional<Export_Quantity> Ask_Export_Quantity(QWidget*) override {
+  std::optional<Export_Quantity> Ask_Export_Quantity(QWidget* parent) override {
+    parents.push_back(parent);
     ++quantity_calls;
     if (quantity_answers.empty()) return Export_Quantity::kCompound;
     std::optional<Export_Quantity> answer = quantity_answers.front();
@@ -121,7 +132,8 @@ class Scripted_Dialogs final : public Form_Dialogs {
   int import_calls = 0;
   std::deque<std::optional<Export_Quantity>> quantity_answers;  // compound once empty
   int quantity_calls = 0;
-  Signal_Options signal_answer;  // the export dialog's QC correction: none unless set
+  Signal_Options signal_answer;   // the export dialog's QC correction: none unless set
+  std::vector<QWidget*> parents;  // the window each dialog and message was asked over, in order
 };
 
 }  // namespace Varnel::Test
