@@ -540,6 +540,24 @@ void Renumber(Groups& groups, const std::vector<std::uint32_t>& renumber) {
   groups.group_seed = std::move(seed);
 }
 
+// The deviations of the groups the closest-in-time rule makes (the first run
+// of the scored choice; its progress lines are not shown).
+template <typename Record>
+Spread_Deviations First_Pass_Deviations(bool two_phase, const Mass_Tolerance& Mass_Tol,
+                                        double first_half_width, double half_width,
+                                        const std::vector<Record>& keys, const double* times,
+                                        const std::vector<Member_Point>& points,
+                                        std::size_t samples, const Align_Progress& on_group) {
+  std::ostream quiet(nullptr);
+  const Groups first =
+      MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, keys, times, quiet, on_group);
+  if (samples == 0) {
+    for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
+  }
+  return Group_Deviations(points, first.group_of, samples,
+                          Mass_Tol.unit == Mass_Tolerance::Unit::kPpm);
+}
+
 template <typename Record>
 Member_Choice_Outcome Align_With_Choice(Compound_Align_Mode Align_Mode,
                                         const Mass_Tolerance& Mass_Tol, double Align_Window1,
@@ -574,14 +592,9 @@ Member_Choice_Outcome Align_With_Choice(Compound_Align_Mode Align_Mode,
       if (choice.spreads != nullptr) {
         outcome.spreads = *choice.spreads;
       } else {
-        std::ostream quiet(nullptr);  // the first run's lines are not shown
-        const Groups first = MakeGroups(two_phase, Mass_Tol, first_half_width, half_width, keys,
-                                        times, quiet, on_group);
-        std::size_t samples = choice.samples;
-        if (samples == 0) {
-          for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
-        }
-        Spread_Deviations deviations = Group_Deviations(points, first.group_of, samples, ppm);
+        Spread_Deviations deviations =
+            First_Pass_Deviations(two_phase, Mass_Tol, first_half_width, half_width, keys, times,
+                                  points, choice.samples, on_group);
         outcome.spreads = Spreads_Of(deviations, ppm);
       }
       if (outcome.spreads.Found()) {
@@ -598,8 +611,11 @@ Member_Choice_Outcome Align_With_Choice(Compound_Align_Mode Align_Mode,
       const auto made = static_cast<std::uint32_t>(groups.group_rt.size() - 1);
       // The time spread bounds the gap between a split compound's halves:
       // that of the scored choice, else of the groups as made.
+      // Spreads given from elsewhere stand for the whole study's either way.
       double rt_spread = outcome.spreads.rt;
-      if (!outcome.spreads.Found()) {
+      if (choice.spreads != nullptr) {
+        rt_spread = choice.spreads->rt;
+      } else if (!outcome.spreads.Found()) {
         std::size_t samples = choice.samples;
         if (samples == 0) {
           for (const Record& k : keys) samples = std::max<std::size_t>(samples, k.SAMPLE_ID + 1);
@@ -643,4 +659,23 @@ Member_Choice_Outcome compound_align(
     const Align_Progress& on_group) {
   return Align_With_Choice(Align_Mode, Mass_Tol, Align_Window1, Align_Window2, peaklist_align,
                            align_times, choice, nullptr, progress, on_group);
+}
+
+Spread_Deviations First_Pass_Deviations(Compound_Align_Mode Align_Mode,
+                                        const Mass_Tolerance& Mass_Tol, double Align_Window1,
+                                        double Align_Window2, const std::vector<Align_Key>& keys,
+                                        const std::vector<double>* align_times,
+                                        std::size_t samples) {
+  if (keys.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("compound_align: more than 4294967294 peaks");
+  }
+  if (align_times != nullptr && align_times->size() != keys.size()) {
+    throw std::invalid_argument("compound_align: align_times does not match the list");
+  }
+  const double* times = align_times != nullptr ? align_times->data() : nullptr;
+  const bool two_phase = Align_Mode == Two_Phase_Align;
+  const double first_half_width = Align_Window1 * 0.5;
+  const double half_width = two_phase ? Align_Window2 * 0.5 : first_half_width;
+  return First_Pass_Deviations(two_phase, Mass_Tol, first_half_width, half_width, keys, times,
+                               Points_Of(keys, times), samples, {});
 }

@@ -136,7 +136,8 @@ struct Member_Choice {
   // largest SAMPLE_ID + 1.
   std::size_t samples = 0;
   // Spreads taken elsewhere (a part of a larger study): used as they are,
-  // with no first run, when they were found.
+  // with no first run, when they were found; their time spread bounds the
+  // joins (NaN: no bound) whether found or not.
   const Pick_Spreads* spreads = nullptr;
 };
 
@@ -156,6 +157,16 @@ Member_Choice_Outcome compound_align(Compound_Align_Mode Align_Mode, const Mass_
                                      const Member_Choice& choice,
                                      std::vector<std::uint32_t>* group_seeds,
                                      std::ostream& progress, const Align_Progress& on_group = {});
+
+// The deviations the scored choice takes its spreads from (Group_Deviations of
+// the groups the closest-in-time rule makes), without aligning: a part of a
+// study (a shard) gives its own, and the study's spreads are taken from them
+// all pooled (Spreads_Of). samples as in Member_Choice.
+Spread_Deviations First_Pass_Deviations(Compound_Align_Mode Align_Mode,
+                                        const Mass_Tolerance& Mass_Tol, double Align_Window1,
+                                        double Align_Window2, const std::vector<Align_Key>& keys,
+                                        const std::vector<double>* align_times,
+                                        std::size_t samples);
 
 // The same over whole records.
 Member_Choice_Outcome compound_align(

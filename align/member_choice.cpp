@@ -160,6 +160,11 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
   std::vector<double> values;
   std::vector<std::vector<double>> times(members.size());  // ascending, with max_gap only
   const bool gap_rule = max_gap >= 0.0 && std::isfinite(max_gap);
+  // With the gap rule, the medians too: the halves of one compound centre
+  // within a few spreads of each other, while two compounds of one mass whose
+  // groups touch through a stray member lie farther apart.
+  const double median_gap =
+      gap_rule ? std::min(window, max_gap * (kJoinMedianSpreads / kJoinGapSpreads)) : window;
   // The nearest members of a and b lie within max_gap of each other.
   auto touching = [&](std::uint32_t a, std::uint32_t b) {
     if (!gap_rule) return true;
@@ -220,7 +225,7 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
       const std::uint32_t b = by_mass[j];
       if (!within_mass(mass[a], mass[b])) break;
       const double dt = std::fabs(time[a] - time[b]);
-      if (dt <= window && Disjoint(samples[a], samples[b]) && touching(a, b)) {
+      if (dt <= median_gap && Disjoint(samples[a], samples[b]) && touching(a, b)) {
         pairs.push_back({dt, std::min(a, b), std::max(a, b)});
       }
     }
@@ -243,7 +248,7 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
     if (a == b) continue;
     if (a > b) std::swap(a, b);
     if (!Disjoint(samples[a], samples[b]) || !within_mass(mass[a], mass[b]) ||
-        !(std::fabs(time[a] - time[b]) <= window) || !touching(a, b)) {
+        !(std::fabs(time[a] - time[b]) <= median_gap) || !touching(a, b)) {
       continue;
     }
     root[b] = a;

@@ -83,8 +83,11 @@ double Pick_Score(const Pick_Spreads& spreads, double dt, double dm, double inte
 // the two medians) and whose median times lie within `window` seconds are
 // joined when their nearest members lie within max_gap seconds of each other
 // (a compound split in two leaves no gap between its halves; two isomers held
-// by different samples do; a NaN, infinite or negative max_gap: no such
-// check), the pairs closest in time first (ties: the smaller numbers first),
+// by different samples do) and their median times within max_gap x
+// kJoinMedianSpreads / kJoinGapSpreads (the halves of one compound centre
+// within a few spreads of each other; two compounds of one mass whose groups
+// touch through one stray member do not); a NaN, infinite or negative
+// max_gap: neither check. The pairs closest in time first (ties: the smaller numbers first),
 // each pair checked again on the groups as earlier joins left them. The
 // joined group keeps the smaller number; the numbers are then made 1..G again
 // in their order. Returns the new number of every old one (index 0 = 0) and
@@ -97,6 +100,9 @@ std::vector<std::uint32_t> Join_Split_Groups(const std::vector<Member_Point>& po
 // The largest gap Join_Split_Groups allows between a split compound's halves
 // for a retention-time spread: kJoinGapSpreads times it.
 inline constexpr double kJoinGapSpreads = 2.0;
+// The largest distance between the median times of two groups joined, in
+// retention-time spreads (never more than the window).
+inline constexpr double kJoinMedianSpreads = 12.0;
 
 // A few lines for people: the rule, the spreads, the joins.
 std::string Member_Choice_Text(Member_Pick pick, const Pick_Spreads& spreads, bool join_splits,

@@ -164,7 +164,8 @@ std::vector<std::uint32_t> Candidate_Positions(const std::vector<Compound_Unit>&
 // Find_Rt_Anchors over units that are all candidates, with their mass order
 // made by the caller (the masses stay, the times may move between calls).
 std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
-                                    const Mass_Order& by_mass, const Rt_Anchor_Rule& rule) {
+                                    const Mass_Order& by_mass, const Rt_Anchor_Rule& rule,
+                                    const Fit_Check& check = {}) {
   std::vector<Rt_Anchor> anchors;
   if (units.empty() || units.size() >= std::numeric_limits<std::uint32_t>::max()) return anchors;
   std::vector<std::uint32_t> samples;
@@ -179,9 +180,9 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     dense[i] = static_cast<std::uint32_t>(
         std::lower_bound(samples.begin(), samples.end(), units[i].sample) - samples.begin());
   }
-  // Light copies of the units: no shapes, no texts; EIC_ID carries the
-  // unit's index.
-  Align_Peak_Records light(units.size());
+  // The units as alignment keys (48 bytes each, a whole record is over 200):
+  // row carries the unit's index.
+  std::vector<Align_Key> light(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
     const Compound_Unit& u = units[i];
     light[i].Compound_ID = 1;
@@ -189,11 +190,19 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     light[i].Compound_Retention_Time = u.rt;
     light[i].Compound_Intensity = u.intensity;
     light[i].SAMPLE_ID = u.sample;
-    light[i].EIC_ID = static_cast<std::uint32_t>(i);
+    light[i].row = static_cast<std::uint32_t>(i);
   }
   Null_Buffer sink;
   std::ostream quiet(&sink);
-  compound_align(One_Phase_Align, rule.mass_tol, rule.window, rule.window, light, quiet);
+  Align_Progress on_group;
+  if (check) {
+    on_group = [&check](std::uint32_t groups, std::size_t) {
+      if (groups % 1024 == 0) check();
+    };
+  }
+  compound_align(One_Phase_Align, rule.mass_tol, rule.window, rule.window, light, nullptr, quiet,
+                 on_group);
+  if (check) check();
 
   const double half = rule.window * 0.5;
 
@@ -208,10 +217,10 @@ std::vector<Rt_Anchor> Find_Anchors(const std::vector<Compound_Unit>& units,
     if (light[first].Align_ID == 0 || end - first < rule.min_samples) continue;
     // The box around the group's medians, over all candidates.
     values.clear();
-    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].rt);
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].row].rt);
     const double centre_rt = Median(values);
     values.clear();
-    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].EIC_ID].mass);
+    for (std::size_t i = first; i < end; ++i) values.push_back(units[light[i].row].mass);
     const double centre_mass = Median(values);
     const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
                            ? Ppm_Tolerance(rule.mass_tol.value, centre_mass)
@@ -335,7 +344,8 @@ std::vector<double> Even_Grid(double first, double last, std::size_t points) {
 // The span of step 4: the candidate whose left-out residuals, pooled over
 // the samples and clipped at kCvClip robust SDs, have the smallest sum of
 // squares; a smoother one within kSmootherTolerance of it wins.
-double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction_Params& params) {
+double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction_Params& params,
+                   const Fit_Check& check) {
   const std::size_t grid_points = std::max<std::size_t>(params.grid_points, 2);
   constexpr std::size_t kCandidates = sizeof(kSpans) / sizeof(kSpans[0]);
   std::vector<double> residuals[kCandidates];
@@ -346,6 +356,7 @@ double Choose_Span(const std::vector<Sample_Points>& points, const Rt_Correction
   }
   const std::size_t stride = std::max<std::size_t>(1, (used.size() + kCvSamples - 1) / kCvSamples);
   for (std::size_t u = 0; u < used.size(); u += stride) {
+    if (check) check();
     const Sample_Points& p = *used[u];
     const std::vector<double> grid = Even_Grid(p.x.front(), p.x.back(), grid_points);
     for (std::size_t c = 0; c < kCandidates; ++c) {
@@ -442,8 +453,8 @@ void Fit_Curve(const Sample_Points& p, double span, const Rt_Correction_Params& 
 std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
                                 const std::vector<Compound_Unit>& moved, const Mass_Order& by_mass,
                                 const Rt_Anchor_Rule& rule, const Rt_Correction_Params& params,
-                                bool choose_span, Rt_Correction& result) {
-  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule);
+                                bool choose_span, const Fit_Check& check, Rt_Correction& result) {
+  std::vector<Rt_Anchor> anchors = Find_Anchors(moved, by_mass, rule, check);
   result.anchors = anchors.size();
   auto index_of = [&](std::uint32_t sample) {
     return static_cast<std::size_t>(
@@ -466,8 +477,11 @@ std::vector<Rt_Anchor> Fit_Pass(const std::vector<Compound_Unit>& units,
     points[s].Sort();
     points[s].Merge_Same_Times();
   }
-  if (choose_span) result.span = params.span > 0.0 ? params.span : Choose_Span(points, params);
+  if (choose_span) {
+    result.span = params.span > 0.0 ? params.span : Choose_Span(points, params, check);
+  }
   for (std::size_t s = 0; s < result.samples.size(); ++s) {
+    if (check && s % 64 == 0) check();
     Rt_Sample_Curve& c = result.samples[s];
     const Sample_Points& p = points[s];
     c.anchors = held[s];
@@ -499,26 +513,114 @@ std::pair<std::size_t, std::size_t> Densest(const std::vector<double>& sorted, d
 }
 
 // A sample's gross shift: piecewise linear through (time, difference to
-// the reference) knots, the end values beyond the ends. Empty: 0.
+// the reference) knots, the end values beyond the ends. Empty: 0. rejected:
+// the sample's matches named a shift that failed the checks of
+// Gross_Shifts, so none is applied.
 struct Gross_Shift {
   std::vector<double> t, d;
+  bool rejected = false;
   double At(double rt) const { return t.empty() ? 0.0 : Interpolate(t, d, rt); }
 };
 
+// The whole-sample shift's stretch must hold this many times the matches of
+// the densest stretch elsewhere; a drift names one clear peak (tens of times
+// the next on every study measured), chance matches several alike.
+constexpr double kGrossDominance = 2.0;
+// Samples with most candidates tried as the gross shifts' reference.
+constexpr std::size_t kGrossReferences = 3;
+
+// How a sample's time differences to a reference name its whole shift: the
+// median of the densest stretch (count of them) and the densest stretch
+// among the differences outside it and its neighbours (runner_up), a peak of
+// its own that the chosen one must dominate.
+struct Whole_Shift {
+  double value = 0.0;
+  std::size_t count = 0, runner_up = 0;
+  bool found = false;      // count reaches min_anchors
+  bool supported = false;  // found, and count >= kGrossDominance x runner_up
+};
+
+// The reference's units as (mass, time), by mass.
+std::vector<std::pair<double, double>> Reference_Of(const std::vector<Compound_Unit>& units,
+                                                    const std::vector<std::uint32_t>& list) {
+  std::vector<std::pair<double, double>> ref;
+  for (std::uint32_t u : list) ref.emplace_back(units[u].mass, units[u].rt);
+  std::sort(ref.begin(), ref.end());
+  return ref;
+}
+
+// Every pair of a unit of list and one of ref within the mass tolerance, as
+// (time, time - reference time).
+void Gather_Matches(const std::vector<Compound_Unit>& units, const std::vector<std::uint32_t>& list,
+                    const std::vector<std::pair<double, double>>& ref, const Rt_Anchor_Rule& rule,
+                    std::vector<std::pair<double, double>>& matches) {
+  matches.clear();
+  for (std::uint32_t u : list) {
+    const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
+                           ? Ppm_Tolerance(rule.mass_tol.value, units[u].mass)
+                           : rule.mass_tol.value;
+    auto it = std::partition_point(ref.begin(), ref.end(),
+                                   [&](const auto& e) { return e.first - units[u].mass < -tol; });
+    for (; it != ref.end() && !(it->first - units[u].mass > tol); ++it) {
+      matches.emplace_back(units[u].rt, units[u].rt - it->second);
+    }
+  }
+}
+
+Whole_Shift Whole_Of(const std::vector<std::pair<double, double>>& matches, double width,
+                     std::size_t need) {
+  std::vector<double> differences;
+  differences.reserve(matches.size());
+  for (const auto& m : matches) differences.push_back(m.second);
+  std::sort(differences.begin(), differences.end());
+  Whole_Shift w;
+  const auto [first, count] = Densest(differences, width);
+  w.count = count;
+  if (count < need || count == 0) return w;
+  w.found = true;
+  std::vector<double> inside(differences.begin() + first, differences.begin() + first + count);
+  w.value = Median(inside);
+  const double lo = differences[first] - width, hi = differences[first + count - 1] + width;
+  std::vector<double> outside;
+  for (double d : differences) {
+    if (d < lo || d > hi) outside.push_back(d);
+  }
+  w.runner_up = Densest(outside, width).second;
+  w.supported = static_cast<double>(w.count) >= kGrossDominance * static_cast<double>(w.runner_up);
+  return w;
+}
+
 // Step 2a over candidate units: per sample (ascending), how far its times lie
-// from the reference sample's (the one with most units, the first of those),
-// from the time differences of tight-mass matches among the most intense
-// units: the median of the
-// differences in the kGrossWindowShare x window wide stretch that holds most
-// of them (at least min_anchors; else none); then, in each of kGrossPieces
-// stretches of the sample's times (each with its neighbours), the same
-// within one window of that whole-sample shift when the stretch holds at
-// least min_anchors / 2 matches there and three times its share of the
-// matches outside, else the whole-sample shift.
+// from the reference sample's, from the time differences of tight-mass
+// matches among the most intense units: the median of the differences in the
+// kGrossWindowShare x window wide stretch that holds most of them (at least
+// min_anchors; else none); then, in each of kGrossPieces stretches of the
+// sample's times (each with its neighbours), the same within one window of
+// that whole-sample shift when the stretch holds at least min_anchors / 2
+// matches there and three times its share of the matches outside, else the
+// whole-sample shift.
+//
+// A stretch of differences is not always the sample's drift: a reference
+// that shares few compounds with the sample (a blank, a run of another
+// matrix that holds the most compounds), or many compounds of one mass at
+// other times, leave a profile of chance matches whose densest stretch lies
+// anywhere. So a shift is applied only when
+// - its stretch holds kGrossDominance times the matches of the densest
+//   stretch elsewhere (a drift gives one clear peak, chance gives several of
+//   a size);
+// - it agrees, within the stretch's width, with the shift through a second
+//   reference (the sample's shift to it plus its shift to the first), when
+//   that one is clear;
+// - it lies within one window of the shift of the nearest sample before or
+//   after it in input order, unless those two disagree with each other.
+// The reference is the sample with most candidates (the first of those),
+// unless another of the kGrossReferences samples with most candidates gives
+// clear shifts to more samples. A sample whose shift fails stays where it is
+// at this step (rejected); the anchors may still correct it.
 std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
                                       const std::vector<std::uint32_t>& samples,
                                       const std::vector<std::uint32_t>& dense,
-                                      const Rt_Correction_Params& params) {
+                                      const Rt_Correction_Params& params, const Fit_Check& check) {
   const Rt_Anchor_Rule& rule = params.anchors;
   std::vector<Gross_Shift> gross(samples.size());
   if (samples.size() < 2 || !(rule.window > 0.0)) return gross;
@@ -526,10 +628,12 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
   for (std::size_t i = 0; i < units.size(); ++i) {
     per_sample[dense[i]].push_back(static_cast<std::uint32_t>(i));
   }
-  std::size_t reference = 0;
-  for (std::size_t s = 1; s < samples.size(); ++s) {
-    if (per_sample[s].size() > per_sample[reference].size()) reference = s;
-  }
+  // Reference candidates: most units first, ties by input order.
+  std::vector<std::size_t> by_size(samples.size());
+  for (std::size_t s = 0; s < samples.size(); ++s) by_size[s] = s;
+  std::stable_sort(by_size.begin(), by_size.end(), [&](std::size_t a, std::size_t b) {
+    return per_sample[a].size() > per_sample[b].size();
+  });
   const std::size_t cap = std::min<std::size_t>(rule.candidates_per_sample, kGrossCandidates);
   for (auto& list : per_sample) {
     if (list.size() > cap) {
@@ -540,33 +644,79 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
       list.resize(cap);
     }
   }
-  std::vector<std::pair<double, double>> ref;  // (mass, time) by mass
-  for (std::uint32_t u : per_sample[reference]) ref.emplace_back(units[u].mass, units[u].rt);
-  std::sort(ref.begin(), ref.end());
   const double width = kGrossWindowShare * rule.window;
   const std::size_t need = std::max<std::size_t>(params.min_anchors, 1);
   std::vector<std::pair<double, double>> matches;  // (time, difference)
-  std::vector<double> differences, local;
-  for (std::size_t s = 0; s < samples.size(); ++s) {
-    if (s == reference) continue;
-    matches.clear();
-    for (std::uint32_t u : per_sample[s]) {
-      const double tol = rule.mass_tol.unit == Mass_Tolerance::Unit::kPpm
-                             ? Ppm_Tolerance(rule.mass_tol.value, units[u].mass)
-                             : rule.mass_tol.value;
-      auto it = std::partition_point(ref.begin(), ref.end(),
-                                     [&](const auto& e) { return e.first - units[u].mass < -tol; });
-      for (; it != ref.end() && !(it->first - units[u].mass > tol); ++it) {
-        matches.emplace_back(units[u].rt, units[u].rt - it->second);
+  // Each sample's whole shift against reference r (r's own: 0, supported).
+  auto wholes_against = [&](std::size_t r) {
+    const std::vector<std::pair<double, double>> ref = Reference_Of(units, per_sample[r]);
+    std::vector<Whole_Shift> w(samples.size());
+    for (std::size_t s = 0; s < samples.size(); ++s) {
+      if (s == r) {
+        w[s].found = w[s].supported = true;
+        continue;
+      }
+      if (check && s % 64 == 0) check();
+      Gather_Matches(units, per_sample[s], ref, rule, matches);
+      w[s] = Whole_Of(matches, width, need);
+    }
+    return w;
+  };
+  auto clear_count = [](const std::vector<Whole_Shift>& w) {
+    return static_cast<std::size_t>(
+        std::count_if(w.begin(), w.end(), [](const Whole_Shift& x) { return x.supported; }));
+  };
+  const std::size_t trials = std::min(kGrossReferences, samples.size());
+  std::size_t reference = by_size[0], second = by_size[1];
+  std::vector<Whole_Shift> whole = wholes_against(reference);
+  if (clear_count(whole) < samples.size()) {
+    for (std::size_t k = 1; k < trials; ++k) {
+      std::vector<Whole_Shift> other = wholes_against(by_size[k]);
+      if (clear_count(other) > clear_count(whole)) {
+        second = reference;
+        reference = by_size[k];
+        whole = std::move(other);
       }
     }
-    differences.clear();
-    for (const auto& m : matches) differences.push_back(m.second);
-    std::sort(differences.begin(), differences.end());
-    const auto [first, count] = Densest(differences, width);
-    if (count < need) continue;
-    std::vector<double> inside(differences.begin() + first, differences.begin() + first + count);
-    const double whole = Median(inside);
+  }
+  // The second reference's view, for the samples the first finds clear.
+  const std::vector<Whole_Shift> via = wholes_against(second);
+  std::vector<bool> applied(samples.size());
+  for (std::size_t s = 0; s < samples.size(); ++s) {
+    applied[s] = whole[s].supported;
+    if (!whole[s].found) continue;
+    if (applied[s] && s != second && s != reference && via[s].supported &&
+        whole[second].supported) {
+      const double through = via[s].value + whole[second].value;
+      if (std::fabs(through - whole[s].value) > width) applied[s] = false;
+    }
+    gross[s].rejected = !applied[s];
+  }
+  // The neighbours in input order, among the shifts kept so far.
+  std::vector<bool> agreed = applied;
+  for (std::size_t s = 0; s < samples.size(); ++s) {
+    if (!applied[s] || s == reference) continue;
+    std::size_t before = s, after = s;
+    while (before > 0 && !applied[--before]) {
+    }
+    while (after + 1 < samples.size() && !applied[++after]) {
+    }
+    if (before == s || after == s || !applied[before] || !applied[after]) continue;
+    const double b = whole[before].value, a = whole[after].value, v = whole[s].value;
+    if (std::fabs(a - b) <= width && std::fabs(v - a) > rule.window &&
+        std::fabs(v - b) > rule.window) {
+      agreed[s] = false;
+      gross[s].rejected = true;
+    }
+  }
+
+  const std::vector<std::pair<double, double>> ref = Reference_Of(units, per_sample[reference]);
+  std::vector<double> local;
+  for (std::size_t s = 0; s < samples.size(); ++s) {
+    if (s == reference || !agreed[s]) continue;
+    if (check && s % 64 == 0) check();
+    Gather_Matches(units, per_sample[s], ref, rule, matches);
+    const double value_of_whole = whole[s].value;
     std::sort(matches.begin(), matches.end());
     const double t0 = matches.front().first, t1 = matches.back().first;
     Gross_Shift& g = gross[s];
@@ -578,12 +728,12 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
       for (const auto& [t, d] : matches) {
         if (std::fabs(t - centre) > half) continue;
         ++in_piece;
-        if (std::fabs(d - whole) <= rule.window) local.push_back(d);
+        if (std::fabs(d - value_of_whole) <= rule.window) local.push_back(d);
       }
       std::sort(local.begin(), local.end());
       const auto [lfirst, lcount] = Densest(local, width);
       const double background = static_cast<double>(in_piece) * width / (2.0 * rule.window + width);
-      double value = whole;
+      double value = value_of_whole;
       if (lcount >= std::max<std::size_t>(need / 2, 1) && lcount >= 3.0 * background) {
         std::vector<double> best(local.begin() + lfirst, local.begin() + lfirst + lcount);
         value = Median(best);
@@ -596,7 +746,7 @@ std::vector<Gross_Shift> Gross_Shifts(const std::vector<Compound_Unit>& units,
 }
 
 template <typename List>
-Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
+Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params, const Fit_Check& check) {
   Rt_Correction result;
   std::vector<Compound_Unit> units = Gather_Compound_Units(list);
   for (const Compound_Unit& u : units) {
@@ -632,7 +782,10 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
   }
 
   std::vector<Compound_Unit> moved = units;
-  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params);
+  const std::vector<Gross_Shift> gross = Gross_Shifts(units, samples, dense, params, check);
+  for (std::size_t s = 0; s < gross.size(); ++s) {
+    result.samples[s].gross_shift_rejected = gross[s].rejected;
+  }
   for (std::size_t i = 0; i < units.size(); ++i) {
     moved[i].rt = units[i].rt - gross[dense[i]].At(units[i].rt);
   }
@@ -648,8 +801,8 @@ Rt_Correction Fit_Of(const List& list, const Rt_Correction_Params& params) {
       rule.window = std::max(rule.window * params.narrowing, params.min_window);
     }
     const int passes = std::max(params.passes, 1);
-    anchors =
-        Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, result);
+    anchors = Fit_Pass(units, moved, by_mass, rule, params, pass == 0 || pass + 1 == passes, check,
+                       result);
     if (pass == 0) {
       std::vector<double> times;
       for (const Rt_Anchor& a : anchors) {
@@ -690,13 +843,13 @@ std::vector<double> Times_Of(const List& list, const Rt_Correction& correction) 
 
 }  // namespace
 
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list,
-                                const Rt_Correction_Params& params) {
-  return Fit_Of(list, params);
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params,
+                                const Fit_Check& check) {
+  return Fit_Of(list, params, check);
 }
 Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
-                                const Rt_Correction_Params& params) {
-  return Fit_Of(list, params);
+                                const Rt_Correction_Params& params, const Fit_Check& check) {
+  return Fit_Of(list, params, check);
 }
 
 std::vector<double> Corrected_Times(const Align_Peak_Records& list,
@@ -740,6 +893,17 @@ std::string Rt_Correction_Summary(const Rt_Correction& correction) {
     out << ' ' << (c.name.empty() ? std::to_string(c.sample) : c.name) << '=' << c.anchors;
   }
   out << '\n';
+  auto name_of = [](const Rt_Sample_Curve& c) {
+    return c.name.empty() ? std::to_string(c.sample) : c.name;
+  };
+  if (std::any_of(correction.samples.begin(), correction.samples.end(),
+                  [](const Rt_Sample_Curve& c) { return c.gross_shift_rejected; })) {
+    out << "gross shift not applied (the reference's matches do not single one out):";
+    for (const Rt_Sample_Curve& c : correction.samples) {
+      if (c.gross_shift_rejected) out << ' ' << name_of(c);
+    }
+    out << '\n';
+  }
   const std::vector<std::uint32_t> left = correction.Uncorrected_Samples();
   if (!left.empty()) {
     out << "not corrected (too few anchors):";

@@ -20,6 +20,12 @@
 //    matches there and three times its share of the other matches: the gross
 //    shift is linear between the stretches. Any drift, however large, that
 //    keeps the order of the compounds is found without a wider window.
+//    A shift is applied only when its stretch clearly dominates the next
+//    densest one, agrees with the shift through a second reference and with
+//    the samples next to it in input order (see Gross_Shifts); the
+//    reference is another of the three samples with most candidates when
+//    that one gives clear shifts to more samples. A sample whose shift fails
+//    keeps its times at this step and is named in the summary.
 // 2. Anchors, on the times as read less the gross shift: the candidates
 //    are aligned one-phase with the user's mass tolerance and a wide window
 //    (Rt_Anchor_Rule::window, full width, s). Each group of at least
@@ -76,6 +82,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -175,6 +182,10 @@ struct Rt_Sample_Curve {
   // (the medians of both, step 3).
   std::vector<double> anchor_rt;
   std::vector<double> anchor_shift;
+  // The matches against the reference named a gross shift that failed its
+  // checks (step 2a), so none was applied: the curve, if any, comes from
+  // anchors found on the times as read.
+  bool gross_shift_rejected = false;
 };
 
 struct Rt_Correction {
@@ -191,13 +202,19 @@ struct Rt_Correction {
   std::vector<std::uint32_t> Uncorrected_Samples() const;
 };
 
+// Called now and then while a correction is fitted (every 1024 groups of an
+// anchor search, every sample of a pass): a caller that wants the fit to
+// stop throws from it, and the exception leaves the fit as it is thrown.
+using Fit_Check = std::function<void()>;
+
 // Fits the correction of list (steps 1-4). Reads only the compound fields,
 // SAMPLE_ID and SAMPLE_NAME; the list is not changed. Cost: one one-phase
 // alignment of the compound units plus O(samples x grid x span x anchors).
-Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params);
+Rt_Correction Fit_Rt_Correction(const Align_Peak_Records& list, const Rt_Correction_Params& params,
+                                const Fit_Check& check = {});
 // The same over keys; the curves' names are left empty (keys have none).
 Rt_Correction Fit_Rt_Correction(const std::vector<Align_Key>& list,
-                                const Rt_Correction_Params& params);
+                                const Rt_Correction_Params& params, const Fit_Check& check = {});
 
 // The times the alignment uses: Compound_Retention_Time + Shift(SAMPLE_ID,
 // Compound_Retention_Time) of each record, in list order.
@@ -228,8 +245,9 @@ struct Rt_Correction_Row {
 };
 std::vector<Rt_Correction_Row> Rt_Correction_Rows(const Rt_Correction& correction);
 
-// A few lines for the user: anchors, anchors per sample, the samples left
-// uncorrected by name, the spread before and after.
+// A few lines for the user: anchors, anchors per sample, the samples whose
+// gross shift was not applied and those left uncorrected, by name, the
+// spread before and after.
 std::string Rt_Correction_Summary(const Rt_Correction& correction);
 
 #endif  // VARNEL_ALIGN_RT_CORRECTION_H_

@@ -34,9 +34,9 @@
 #include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/sqlite/cppsqlite3.h"
+#include "storage/stop_signals.h"
 #include "tools/cli_number.h"
 #include "tools/progress_bar.h"
-#include "storage/stop_signals.h"
 
 namespace {
 
@@ -212,6 +212,12 @@ int main(int argc, char** argv) {
   app.add_option("--shards", shard.shards, "With --plan: the number of shards wanted");
   app.add_flag("--split", shard.split, "With --plan: split the DATABASEs into the shards' parts");
   app.add_option("--shard", shard.shard, "With --plan: align shard K (0 .. shards - 1)");
+  app.add_option("--deviations", shard.deviations,
+                 "With --plan of --pick scored or --join-splits: shard K's deviations, the first "
+                 "round (before --spreads)");
+  app.add_flag("--spreads", shard.spreads,
+               "With --plan of --pick scored or --join-splits: the study's spreads from every "
+               "shard's deviations (before the shards are aligned)");
   app.add_option("DATABASE", args.databases,
                  "Annotated databases; the position of each is its SAMPLE_ID (from 0)");
   try {
@@ -220,16 +226,26 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
 
-  Alignment_Parameter_Texts texts;
-  texts.mode = args.mode == "deep" ? Two_Phase_Align : One_Phase_Align;
+  Alignment_Form form;
+  form.numbers.mode = args.mode == "deep" ? Two_Phase_Align : One_Phase_Align;
   const bool ppm = !args.mass_tol_ppm.empty();
-  texts.mass_tol = ppm ? args.mass_tol_ppm : args.mass_tol;
-  texts.mass_tol_unit = ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa;
-  texts.window1 = args.fast_window;
-  texts.window2 = args.deep_window;
-  const Checked_Parameters numbers = Check_Alignment_Parameters(texts, Parse_Cli_Number);
-  if (numbers.refusal) {
-    std::cerr << *numbers.refusal << '\n';
+  form.numbers.mass_tol = ppm ? args.mass_tol_ppm : args.mass_tol;
+  form.numbers.mass_tol_unit = ppm ? Mass_Tolerance::Unit::kPpm : Mass_Tolerance::Unit::kDa;
+  form.numbers.window1 = args.fast_window;
+  form.numbers.window2 = args.deep_window;
+  form.rt_correction = args.rt_correction;
+  form.record_run = args.record_run;
+  Member_Pick_Of_Name(args.pick, form.pick);
+  form.join_splits = args.join_splits;
+  form.threads = args.threads;
+  form.files.reserve(args.databases.size());
+  for (const std::string& path : args.databases) {
+    Split_Path_Result parts = Split_Path(path);
+    form.files.push_back({std::move(parts.folder), std::move(parts.name)});
+  }
+  Built_Alignment_Request built = Build_Alignment_Request(form, Parse_Cli_Number);
+  if (built.refusal) {
+    std::cerr << *built.refusal << '\n';
     return kExitUsage;
   }
 
@@ -243,21 +259,7 @@ int main(int argc, char** argv) {
     std::cerr << "varnel-align: " << *refusal << '\n';
     return kExitUsage;
   }
-  Alignment_Request request;
-  request.mode = texts.mode;
-  request.rt_correction = args.rt_correction;
-  request.record_run = args.record_run;
-  Member_Pick_Of_Name(args.pick, request.pick);
-  request.join_splits = args.join_splits;
-  request.threads = args.threads;
-  request.Mass_Tol = numbers.Mass_Tol;
-  request.Align_Window1 = numbers.Align_Window1;
-  request.Align_Window2 = numbers.Align_Window2;
-  request.files.reserve(args.databases.size());
-  for (const std::string& path : args.databases) {
-    Split_Path_Result parts = Split_Path(path);
-    request.files.push_back({std::move(parts.folder), std::move(parts.name)});
-  }
+  Alignment_Request& request = built.request;
   if (shard.Given()) return Run_Shard_Command(shard, request, args.databases);
   request.result_folder = args.result_dir.empty()
                               ? Default_Result_Folder(request.files.front().folder)

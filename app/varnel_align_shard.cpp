@@ -48,6 +48,21 @@ int Step(const Shard_Command& command, const Alignment_Request& request,
     std::cout << "split " << arguments.size() << " input(s)\n";
     return 0;
   }
+  if (command.deviations) {
+    const Deviations_Summary summary = Shard_Deviations(dir, *command.deviations);
+    std::cout << "shard " << *command.deviations << " deviations"
+              << (summary.already_done ? " (already done)" : "") << ": " << summary.groups
+              << " groups, " << summary.deviations << " records\n";
+    return 0;
+  }
+  if (command.spreads) {
+    const Pick_Spreads spreads = Pool_Spreads(dir);
+    std::cout << "spreads of " << spreads.groups << " groups: retention time " << spreads.rt
+              << " s, mass " << spreads.mass << (spreads.ppm ? " ppm" : " Da")
+              << ", log10 intensity " << spreads.log_intensity << '\n'
+              << "spreads: " << Spreads_Path(dir) << '\n';
+    return 0;
+  }
   if (command.shard) {
     const Shard_Summary summary = Align_Shard(dir, *command.shard);
     std::cout << "shard " << *command.shard << (summary.already_done ? " (already done)" : "")
@@ -85,20 +100,26 @@ int Run_Shard_Command(const Shard_Command& command, const Alignment_Request& req
   if (!command.scan_file.empty() && !command.plan_folder.empty()) {
     return Usage("--scan and --plan do not go together");
   }
-  if (!command.scan_file.empty() && (command.split || command.shard || command.shards)) {
-    return Usage("--scan takes no --split, --shard or --shards");
+  const bool shard_step = command.shard || command.deviations || command.spreads;
+  if (!command.scan_file.empty() && (command.split || shard_step || command.shards)) {
+    return Usage("--scan takes no --split, --shard, --deviations, --spreads or --shards");
   }
   if (!command.plan_folder.empty()) {
-    const int steps = (command.split ? 1 : 0) + (command.shard ? 1 : 0) + (command.shards ? 1 : 0);
-    if (steps != 1) return Usage("--plan DIR takes one of --shards N, --split or --shard K");
+    const int steps = (command.split ? 1 : 0) + (command.shard ? 1 : 0) + (command.shards ? 1 : 0) +
+                      (command.deviations ? 1 : 0) + (command.spreads ? 1 : 0);
+    if (steps != 1) {
+      return Usage(
+          "--plan DIR takes one of --shards N, --split, --deviations K, --spreads or --shard K");
+    }
     if (command.shards && *command.shards == 0) return Usage("--shards needs 1 or more");
-    if (command.shard && !arguments.empty()) return Usage("--shard K takes no other argument");
+    if (shard_step && !arguments.empty()) {
+      return Usage(std::string(command.spreads ? "--spreads"
+                               : command.shard ? "--shard K"
+                                               : "--deviations K") +
+                   " takes no other argument");
+    }
   }
-  // Every step refuses them, so no step of a workflow runs with them.
-  if (const std::optional<std::string> refusal = Shard_Options_Refusal(request)) {
-    return Usage(*refusal);
-  }
-  if (!command.shard && arguments.empty()) {
+  if (!shard_step && arguments.empty()) {
     return Usage(command.shards ? "no SCANFILE given" : "no DATABASE given");
   }
   // A step stops at once on a signal, its temporary files removed; a step

@@ -3,6 +3,8 @@
 //   varnel-align --scan OUTFILE [alignment options] DATABASE...
 //   varnel-align --plan DIR --shards N [alignment options] SCANFILE...
 //   varnel-align --plan DIR --split DATABASE...
+//   varnel-align --plan DIR --deviations K   } only for a plan with --pick scored
+//   varnel-align --plan DIR --spreads        } or --join-splits, before --shard
 //   varnel-align --plan DIR --shard K
 //
 // (then varnel-merge DIR --result-dir OUT). See cohort/shard_steps.h.
@@ -21,6 +23,8 @@ struct Shard_Command {
   std::optional<unsigned> shards;
   bool split = false;
   std::optional<unsigned> shard;
+  std::optional<unsigned> deviations;
+  bool spreads = false;
 
   bool Given() const { return !scan_file.empty() || !plan_folder.empty(); }
 };

@@ -5,6 +5,11 @@
 //                 [--mz NAME] [--rt NAME] [--intensity NAME] [--area NAME]
 //                 [--sample NAME] [--charge NAME] [--adduct NAME]
 //                 [--mass neutral|mz] INPUT... -o OUTDIR
+//   varnel-import --finish -o OUTDIR
+//
+// --finish only completes an import that was killed while it renamed its
+// databases into OUTDIR (the readers refuse the folder until then; any
+// import into the folder completes it too).
 //
 // Prints one line per sample written. Exit status: 0 done; 1 an input was
 // refused or a database could not be written (one line on stderr naming the
@@ -13,13 +18,16 @@
 // storage/stop_signals.h).
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/feature_import.h"
 #include "import/import_formats.h"
+#include "storage/import_commit.h"
 #include "storage/path.h"
 #include "storage/stop_signals.h"
 
@@ -45,9 +53,17 @@ int main(int argc, char** argv) {
   Import_Columns& columns = options.columns;
   std::vector<std::string> format_names;
   for (const Import_Format_Info& info : Import_Formats()) format_names.emplace_back(info.name);
-  app.add_option("--format", format, "featurexml, mzmine, xcms or table")
-      ->required()
-      ->check(CLI::IsMember(format_names));
+  // --finish takes neither a format nor inputs.
+  const bool finishing = std::any_of(
+      argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--finish"; });
+  bool finish = false;
+  app.add_flag("--finish", finish,
+               "Only complete an import into OUTDIR that was stopped while it renamed its "
+               "databases");
+  CLI::Option* format_option =
+      app.add_option("--format", format, "featurexml, mzmine, xcms or table")
+          ->check(CLI::IsMember(format_names));
+  if (!finishing) format_option->required();
   app.add_option("--rt-unit", rt_unit,
                  "Unit of the input's retention times (default: min for mzmine, s otherwise; "
                  "featureXML is always in s)")
@@ -66,7 +82,8 @@ int main(int argc, char** argv) {
                  "[M+H]+ gives the charge, else the m/z) or mz (always the m/z)")
       ->capture_default_str()
       ->check(CLI::IsMember({"neutral", "mz"}));
-  app.add_option("INPUT", inputs, "Feature lists to import")->required();
+  CLI::Option* input_option = app.add_option("INPUT", inputs, "Feature lists to import");
+  if (!finishing) input_option->required();
   app.add_option("-o,--output", out_dir,
                  "Folder to write the databases into (created when missing)")
       ->required();
@@ -75,6 +92,20 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;
+  }
+  if (finish) {
+    if (!inputs.empty() || !format.empty()) {
+      std::cerr << "varnel-import: --finish takes only -o OUTDIR\n";
+      return kExitUsage;
+    }
+    const Import_Folder_Recovery recovery = Recover_Import_Folder(out_dir);
+    if (recovery.finished) {
+      std::cout << out_dir << ": the interrupted import was completed\n";
+    } else if (recovery.problem.empty()) {
+      std::cout << out_dir << ": no interrupted import\n";
+    }
+    if (!recovery.problem.empty()) std::cerr << "varnel-import: " << recovery.problem << '\n';
+    return recovery.finished || recovery.abandoned || recovery.problem.empty() ? 0 : kExitFailed;
   }
   options.format = *Parse_Import_Format(format);
   if (!rt_unit.empty()) options.rt_unit = rt_unit == "min" ? Rt_Unit::kMinutes : Rt_Unit::kSeconds;

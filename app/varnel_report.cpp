@@ -17,11 +17,13 @@
 #include <CLI/CLI.hpp>
 
 #include <QApplication>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "export/sample_sheet.h"
 #include "run/result_pair.h"
@@ -63,6 +65,11 @@ int main(int argc, char* argv[]) {
   cli.add_option("--groups", groups,
                  "sample sheet: CSV sample,group (header sample,group,order adds the injection "
                  "order); a group named QC adds the QC CV chart");
+  std::vector<std::uint32_t> signal_features;
+  cli.add_option("--signal-feature", signal_features,
+                 "with --groups (order column and QCs): also draw the group with this Align_ID "
+                 "against injection order with the QC correction's fits (repeatable)")
+      ->allow_extra_args(false);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -88,6 +95,7 @@ int main(int argc, char* argv[]) {
     if (!groups.empty()) sheet = Read_Sample_Sheet(groups);
     Varnel::Quality_Options options;
     options.sheet = sheet ? &*sheet : nullptr;
+    options.signal_features = signal_features;
     Varnel::Write_Quality_Report(result, out_dir, options);
   } catch (const std::exception& e) {
     std::cerr << "varnel-report: " << e.what() << '\n';

@@ -67,6 +67,13 @@ int main(int argc, char** argv) {
                "tenth have a same-mass isomer 2-15 s away held by the cases only");
   app.add_flag("--dilution", options.dilution,
                "A dilution series: each sample weaker than the one before, the last 100x");
+  app.add_option("--foreign-runs", options.foreign_runs,
+                 "Runs of another kind spread over the study: they hold few of its compounds "
+                 "(--foreign-share of them) and same-mass compounds of their own")
+      ->check(CLI::Range(0u, 100000u));
+  app.add_option("--foreign-share", options.foreign_share,
+                 "Share of the study's compounds a foreign run holds")
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--shape-points", options.shape_points,
                  "Store at most this many points of each peak's shape, the middle ones around "
                  "the apex (the peaks and every other value stay those of full shapes)")

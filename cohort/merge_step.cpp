@@ -148,6 +148,7 @@ class Merged_Groups : public Group_Stream {
     samples_ = Shown_Samples(names);
     if (plan.options.record_run) {
       record_ = Study_Run_Record(plan, summary.peaks, summary.groups, summary.unaligned);
+      record_->member_choice = Study_Member_Choice(plan_folder, plan);
     }
     if (plan.correction) {
       std::vector<Rt_Shift_Point> points;
@@ -217,11 +218,13 @@ Merge_Summary Merge_Shards(const std::string& plan_folder, const std::string& re
   std::vector<std::vector<Group_Seed>> seeds;
   Read_Shard_Tables(plan_folder, plan, summary, infos, seeds);
 
-  const Run_Record record =
-      Study_Run_Record(plan, summary.peaks, summary.groups, summary.unaligned);
+  const std::optional<Member_Choice_Record> choice = Study_Member_Choice(plan_folder, plan);
+  Run_Record record = Study_Run_Record(plan, summary.peaks, summary.groups, summary.unaligned);
+  record.member_choice = choice;
   const Extra_Tables extra_tables = [&](CppSQLite3DB& db) {
     if (plan.options.record_run) Write_Run_Record(db, record);
     if (plan.correction) Write_Rt_Correction_Tables(db, *plan.correction);
+    if (choice) Write_Member_Choice(db, *choice);
   };
 
   // Each writer reads the shards on its own, side by side.

@@ -38,9 +38,6 @@ void Check_Scan_Options(const std::string& path, const Study_Scan& scan,
 
 Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment_Request& options,
                      std::uint32_t shards, std::ostream& notes) {
-  if (const std::optional<std::string> refusal = Shard_Options_Refusal(options)) {
-    throw std::runtime_error(*refusal);
-  }
   Study_Plan plan;
   plan.options = options;
   plan.options.files.clear();

@@ -6,14 +6,14 @@
 #include "run/study_reader.h"
 
 void Scan_Inputs(const Alignment_Request& options, const std::string& out_path) {
-  if (const std::optional<std::string> refusal = Shard_Options_Refusal(options)) {
-    throw std::runtime_error(*refusal);
-  }
   const Mass_Binning binning(options.Mass_Tol);
   Study_Scan scan;
   scan.options = options;
   scan.options.files.clear();
   scan.options.result_folder.clear();
+  // The member choice changes nothing a scan holds: it is the plan's.
+  scan.options.pick = Member_Pick::kClosest;
+  scan.options.join_splits = false;
   // One input in memory at a time: a workflow runs several scans side by side.
   Read_Study(options.files, 1, true, [&](std::size_t i, Study_File& file) {
     Input_Scan in = Scan_Peaks(file.batch.peaks, binning, options.rt_correction);

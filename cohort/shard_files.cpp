@@ -11,9 +11,12 @@
 #include "run/alignment_run.h"
 #include "run/file_hash.h"
 #include "run/result_writers.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/row_file.h"
+#include "storage/side_tables.h"
+#include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +28,52 @@ std::string Numbered(const char* prefix, std::uint32_t n, const char* suffix = "
   return text;
 }
 
+// What keeps a shard's member choice from being the plan's, or "": a shard
+// aligned without the plan's choice (or with one the plan does not have), or
+// with spreads other than the study's.
+std::string Check_Shard_Choice(const std::string& plan_folder, const Study_Plan& plan,
+                               const std::string& folder) {
+  const std::string database = Join_Path(folder, kAlignedDbName);
+  std::optional<Member_Choice_Record> made;
+  {
+    CppSQLite3DB db;
+    db.open(database.c_str(), CppSQLite3OpenMode::kReadOnly);
+    made = Read_Member_Choice(db, database);
+  }
+  if (!Needs_Study_Spreads(plan.options)) {
+    if (made) return "aligned with a member choice the plan does not have; run the shard again";
+    return {};
+  }
+  if (!made) {
+    return "aligned without the plan's member choice (--pick " +
+           std::string(Member_Pick_Name(plan.options.pick)) +
+           (plan.options.join_splits ? ", --join-splits" : "") + "); run the shard again";
+  }
+  const Member_Choice_Record wanted =
+      Shard_Choice_Record(plan, Read_Study_Spreads(plan_folder, plan), made->joins);
+  if (!(*made == wanted)) {
+    return "aligned with another member choice or other spreads than " + Spreads_Path(plan_folder) +
+           "; run the shard again";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::optional<Member_Choice_Record> Study_Member_Choice(const std::string& plan_folder,
+                                                        const Study_Plan& plan) {
+  if (!Needs_Study_Spreads(plan.options)) return std::nullopt;
+  std::uint64_t joins = 0;
+  for (std::uint32_t k = 0; k < plan.shards.size(); ++k) {
+    const std::string database = Join_Path(Shard_Folder(plan_folder, k), kAlignedDbName);
+    CppSQLite3DB db;
+    db.open(database.c_str(), CppSQLite3OpenMode::kReadOnly);
+    const std::optional<Member_Choice_Record> made = Read_Member_Choice(db, database);
+    if (!made) throw std::runtime_error(database + ": no member choice (Align_Member_Choice)");
+    joins += made->joins;
+  }
+  return Shard_Choice_Record(plan, Read_Study_Spreads(plan_folder, plan), joins);
+}
 
 std::string Input_Path(const Plan_Input& in) { return Join_Path(in.folder, in.name); }
 
@@ -34,12 +82,8 @@ std::string Plan_Path(const std::string& plan_folder) {
 }
 
 void Make_Folder(const std::string& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error || !fs::is_directory(folder)) {
-    throw std::runtime_error(folder + ": cannot create the folder: " +
-                             (error ? error.message() : std::string("not a folder")));
-  }
+  const Output_Folder made(folder, "folder");
+  if (!made.ok()) throw std::runtime_error(made.error());
 }
 
 void Write_Small_File(const std::string& path, const std::string& text) {
@@ -97,6 +141,9 @@ std::string Check_Shard(const std::string& plan_folder, const Study_Plan& plan, 
     const Shard_Info info = Read_Shard_Info(Join_Path(folder, kAlignedDbName));
     if (info.plan_id != plan.id || info.shard != k) {
       return name + ": made from another plan; run the shard again";
+    }
+    if (const std::string mix = Check_Shard_Choice(plan_folder, plan, folder); !mix.empty()) {
+      return name + ": " + mix;
     }
     const std::string rows_path = Join_Path(folder, kShardRowsName);
     const Row_File_Reader rows(rows_path);

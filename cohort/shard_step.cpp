@@ -20,6 +20,7 @@
 #include "storage/path.h"
 #include "storage/row_file.h"
 #include "storage/run_record.h"
+#include "storage/side_tables.h"
 #include "storage/sqlite/cppsqlite3.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +44,10 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
                              " (the plan has shards 0 to " +
                              std::to_string(plan.shards.size() - 1) + ")");
   }
+  // A member choice beyond the closest-in-time rule weighs with the study's
+  // spreads, pooled from every shard's first round.
+  std::optional<Pick_Spreads> spreads;
+  if (Needs_Study_Spreads(plan.options)) spreads = Read_Study_Spreads(plan_folder, plan);
   Shard_Summary summary;
   const std::string target = Shard_Folder(plan_folder, shard);
   if (fs::is_directory(target) && Check_Shard(plan_folder, plan, shard).empty()) {
@@ -102,13 +107,29 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
 
   // Align, on the plan's corrected times when it has a correction.
   std::vector<std::uint32_t> seed_positions;
+  std::optional<Member_Choice_Record> choice_record;
   {
     std::vector<double> times;
     if (plan.correction) times = Corrected_Times(keys, *plan.correction);
     std::ostream quiet(nullptr);
-    compound_align(plan.options.mode, plan.options.Mass_Tol, plan.options.Align_Window1,
-                   plan.options.Align_Window2, keys, plan.correction ? &times : nullptr,
-                   seed_positions, quiet);
+    if (spreads) {
+      // A join never crosses a cut: joined groups lie within one mass
+      // tolerance of each other, a cut's gap is wider than two.
+      Member_Choice choice;
+      choice.pick = plan.options.pick;
+      choice.join_splits = plan.options.join_splits;
+      choice.samples = plan.inputs.size();
+      choice.spreads = &*spreads;
+      const Member_Choice_Outcome outcome =
+          compound_align(plan.options.mode, plan.options.Mass_Tol, plan.options.Align_Window1,
+                         plan.options.Align_Window2, keys, plan.correction ? &times : nullptr,
+                         choice, &seed_positions, quiet);
+      choice_record = Shard_Choice_Record(plan, *spreads, outcome.joins);
+    } else {
+      compound_align(plan.options.mode, plan.options.Mass_Tol, plan.options.Align_Window1,
+                     plan.options.Align_Window2, keys, plan.correction ? &times : nullptr,
+                     seed_positions, quiet);
+    }
   }
   Row_Spill::Reader reader(*spill);
   Chromatogram_Peak_Group_Compound_Align record;
@@ -146,6 +167,7 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
   if (!plan.options.record_run) {
     std::erase_if(run_record.inputs, [](const Run_Input& in) { return in.peaks_read == 0; });
   }
+  run_record.member_choice = choice_record;
   Pending_Result_File database = Write_Pending_Aligned_Database(
       keys.size(), source, work, kAlignedDbName, {}, [&](CppSQLite3DB& db) {
         // Every row is written by now: the rows file is whole, and its
@@ -153,6 +175,8 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard) {
         info.rows_xxh3_128 = rows_out.Finish();
         Write_Shard_Tables(db, info, seeds);
         Write_Run_Record(db, run_record);
+        // The shard's own choice and joins: the merge checks and adds them.
+        if (choice_record) Write_Member_Choice(db, *choice_record);
       });
   rows_out.Commit();
   database.Commit();

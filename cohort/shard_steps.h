@@ -26,6 +26,7 @@
 #include "cohort/study_plan.h"
 #include "export/export_result.h"
 #include "run/alignment_request.h"
+#include "storage/run_record.h"
 
 inline constexpr const char* kShardRowsName = "rows";
 
@@ -58,6 +59,43 @@ Shard_Summary Align_Shard(const std::string& plan_folder, std::uint32_t shard);
 // plan, and its rows file is byte for byte the one the shard wrote (its
 // XXH3-128 as Shard_Info records it).
 std::string Check_Shard(const std::string& plan_folder, const Study_Plan& plan, std::uint32_t k);
+
+// The first round of a plan whose member choice needs the study's spreads
+// (Needs_Study_Spreads), before any shard is aligned:
+//   DIR/deviations/shard-K.deviations   shard K's deviations: those of the
+//                                       groups the closest-in-time rule makes
+//                                       of its masses (First_Pass_Deviations)
+//   DIR/spreads.json                    the study's spreads, from them all
+inline constexpr const char* kSpreadsFileName = "spreads.json";
+
+std::string Deviations_Path(const std::string& plan_folder, std::uint32_t shard);
+std::string Spreads_Path(const std::string& plan_folder);
+
+struct Deviations_Summary {
+  bool already_done = false;
+  std::uint64_t groups = 0;      // groups that gave deviations
+  std::uint64_t deviations = 0;  // of retention time
+};
+
+// Writes shard K's deviations from its parts. Throws std::runtime_error
+// naming a missing or foreign part, or a plan that needs no spreads.
+Deviations_Summary Shard_Deviations(const std::string& plan_folder, std::uint32_t shard);
+
+// Checks every shard's deviations, pools them and writes the study's spreads:
+// the spreads the one-process run takes (exact medians of every pooled value,
+// found in passes over the files: cohort/pooled_spreads.h). Throws
+// std::runtime_error listing every missing or broken file, writing nothing.
+Pick_Spreads Pool_Spreads(const std::string& plan_folder);
+
+// The spreads Pool_Spreads wrote for this plan. Throws std::runtime_error
+// "<path>: ..." when they are missing, broken or of another plan.
+Pick_Spreads Read_Study_Spreads(const std::string& plan_folder, const Study_Plan& plan);
+
+// What a shard, and the merged result, record of the member choice (table
+// Align_Member_Choice): the plan's rule, the study's spreads (for the scored
+// choice) and the joins made.
+Member_Choice_Record Shard_Choice_Record(const Study_Plan& plan, const Pick_Spreads& spreads,
+                                         std::uint64_t joins);
 
 struct Merge_Summary {
   std::uint64_t samples = 0;

@@ -55,14 +55,21 @@ std::vector<double> Numbers_Of(const Json& array) {
   return values;
 }
 
+// The member choice's items only when it goes beyond the closest-in-time
+// rule: a plan without it keeps the bytes of the plans before it.
 Json Options_Json(const Alignment_Request& o) {
-  return Json{{"mode", o.mode == Two_Phase_Align ? "deep" : "fast"},
-              {"mass_tol", Number(o.Mass_Tol.value)},
-              {"mass_tol_unit", o.Mass_Tol.Unit_Name()},
-              {"fast_window", Number(o.Align_Window1)},
-              {"deep_window", Number(o.Align_Window2)},
-              {"rt_correction", o.rt_correction},
-              {"record_run", o.record_run}};
+  Json options{{"mode", o.mode == Two_Phase_Align ? "deep" : "fast"},
+               {"mass_tol", Number(o.Mass_Tol.value)},
+               {"mass_tol_unit", o.Mass_Tol.Unit_Name()},
+               {"fast_window", Number(o.Align_Window1)},
+               {"deep_window", Number(o.Align_Window2)},
+               {"rt_correction", o.rt_correction},
+               {"record_run", o.record_run}};
+  if (Needs_Study_Spreads(o)) {
+    options["pick"] = Member_Pick_Name(o.pick);
+    options["join_splits"] = o.join_splits;
+  }
+  return options;
 }
 
 Alignment_Request Options_Of(const Json& j) {
@@ -78,6 +85,10 @@ Alignment_Request Options_Of(const Json& j) {
   o.Align_Window2 = Number_Of(j.at("deep_window"));
   o.rt_correction = j.at("rt_correction").get<bool>();
   o.record_run = j.at("record_run").get<bool>();
+  if (j.contains("pick") && !Member_Pick_Of_Name(j.at("pick").get<std::string>(), o.pick)) {
+    throw std::runtime_error("unknown member choice " + j.at("pick").dump());
+  }
+  if (j.contains("join_splits")) o.join_splits = j.at("join_splits").get<bool>();
   return o;
 }
 
@@ -316,7 +327,7 @@ Json Plan_Json(const Study_Plan& plan) {
   Json cuts = Json::array();
   for (double c : plan.cuts) cuts.push_back(c);
   return Json{{"format", "varnel-plan"},
-              {"schema_version", kPlanSchemaVersion},
+              {"schema_version", Plan_Schema_Version(plan.options)},
               {"options", Options_Json(plan.options)},
               {"inputs", std::move(inputs)},
               {"pieces", plan.pieces},
@@ -340,14 +351,20 @@ Study_Plan Read_Plan_File(const std::string& folder) {
   try {
     const Json file = Json::parse(text);
     if (file.at("format") != "varnel-plan") throw std::runtime_error("not a plan file");
-    if (file.at("schema_version") != kPlanSchemaVersion) {
-      throw std::runtime_error("a plan of schema version " + file.at("schema_version").dump() +
-                               ", this program reads version " +
-                               std::to_string(kPlanSchemaVersion) +
+    const Json& version = file.at("schema_version");
+    if (version != kPlanSchemaVersion && version != kPlanSchemaVersionWithChoice) {
+      throw std::runtime_error("a plan of schema version " + version.dump() +
+                               ", this program reads versions " +
+                               std::to_string(kPlanSchemaVersion) + " and " +
+                               std::to_string(kPlanSchemaVersionWithChoice) +
                                ": make the plan again with this varnel-align (--plan)");
     }
     Study_Plan plan;
     plan.options = Options_Of(file.at("options"));
+    if (version != Plan_Schema_Version(plan.options)) {
+      throw std::runtime_error("schema version " + version.dump() +
+                               " does not match the member choice of its options");
+    }
     for (const Json& j : file.at("inputs")) {
       plan.inputs.push_back({j.at("sample_name").get<std::string>(),
                              j.at("folder").get<std::string>(), j.at("name").get<std::string>(),
@@ -403,13 +420,10 @@ Study_Plan Read_Plan_File(const std::string& folder) {
   }
 }
 
-std::optional<std::string> Shard_Options_Refusal(const Alignment_Request& options) {
-  std::string given;
-  if (options.pick != Member_Pick::kClosest)
-    given = std::string("--pick ") + Member_Pick_Name(options.pick);
-  if (options.join_splits) given += given.empty() ? "--join-splits" : " and --join-splits";
-  if (given.empty()) return std::nullopt;
-  return given +
-         " cannot run in shards yet (the member choice reads the whole study at once): align the "
-         "study in one run, or leave the option out";
+bool Needs_Study_Spreads(const Alignment_Request& options) {
+  return options.pick != Member_Pick::kClosest || options.join_splits;
+}
+
+int Plan_Schema_Version(const Alignment_Request& options) {
+  return Needs_Study_Spreads(options) ? kPlanSchemaVersionWithChoice : kPlanSchemaVersion;
 }

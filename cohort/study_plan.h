@@ -29,8 +29,13 @@
 #include "align/rt_correction.h"
 #include "run/alignment_request.h"
 
-// The layout of plan.json; a plan of another version is refused.
+// The layout of plan.json; a plan of another version is refused. A plan with
+// a member choice beyond the closest-in-time rule (Needs_Study_Spreads) is of
+// version 3, so that a Varnel that knows nothing of it refuses it instead of
+// aligning its shards without it; any other plan stays of version 2, byte for
+// byte as before.
 inline constexpr int kPlanSchemaVersion = 2;
+inline constexpr int kPlanSchemaVersionWithChoice = 3;
 inline constexpr int kScanSchemaVersion = 1;
 inline constexpr const char* kPlanFileName = "plan.json";
 
@@ -137,19 +142,20 @@ struct Study_Plan {
   std::uint32_t Shard_Of(double mass) const;
 };
 
-// The options an alignment in shards cannot honour yet, as a refusal: the
-// scored member choice (its spreads come from the whole study) and the
-// joining of split groups (a join may cross a shard's mass cut). nullopt when
-// the options can run in shards. Scan_Inputs and Make_Plan refuse them, so a
-// workflow never gives a result other than one run's.
-std::optional<std::string> Shard_Options_Refusal(const Alignment_Request& options);
+// True when the alignment's member choice needs spreads of the whole study:
+// --pick scored (the scored choice's spreads) or --join-splits (the time
+// spread bounds a join). Its shards are then aligned in two rounds: each
+// shard's deviations (Shard_Deviations), the study's spreads pooled from them
+// all (Pool_Spreads), then each shard with those spreads (Align_Shard).
+bool Needs_Study_Spreads(const Alignment_Request& options);
+// kPlanSchemaVersionWithChoice when Needs_Study_Spreads, else kPlanSchemaVersion.
+int Plan_Schema_Version(const Alignment_Request& options);
 
 // Merges the scans (inputs in the order given: SAMPLE_ID = position), fits
 // the drift correction when options.rt_correction, cuts the mass axis and
 // packs its pieces into at most `shards` shards of about equal peak counts.
 // Says on `notes` when the masses leave room for fewer shards. Throws
-// std::runtime_error naming a scan made with other options, and with
-// Shard_Options_Refusal's text.
+// std::runtime_error naming a scan made with other options.
 Study_Plan Make_Plan(const std::vector<std::string>& scan_paths, const Alignment_Request& options,
                      std::uint32_t shards, std::ostream& notes);
 

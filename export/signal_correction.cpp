@@ -109,6 +109,23 @@ double Local_Linear(const std::vector<double>& xs, const std::vector<double>& ys
   return mean_y - slope * mean_x;
 }
 
+// The mean of ys weighted by ws, skip (npos: none) left out; the plain mean
+// when the weights leave nothing.
+double Weighted_Centre(const std::vector<double>& ys, const std::vector<double>& ws,
+                       std::size_t skip) {
+  double sw = 0, swy = 0, sum = 0;
+  std::size_t count = 0;
+  for (std::size_t j = 0; j < ys.size(); ++j) {
+    if (j == skip) continue;
+    sw += ws[j];
+    swy += ws[j] * ys[j];
+    sum += ys[j];
+    ++count;
+  }
+  if (sw > 0) return swy / sw;
+  return count ? sum / static_cast<double>(count) : kNaN;
+}
+
 double Rsd_Percent(const std::vector<double>& values) {
   if (values.size() < 2) return kNaN;
   double sum = 0;
@@ -237,19 +254,24 @@ Signal_Design Make_Signal_Design(const std::vector<Result_Sample>& samples,
 double Batch_Fit::Level(double order) const {
   if (kind == kMedian) return median;
   if (kind == kUncorrected || std::isnan(order)) return kNaN;
-  if (order <= xs.front()) return levels.front();
-  if (order >= xs.back()) return levels.back();
-  const std::size_t j =
-      static_cast<std::size_t>(std::upper_bound(xs.begin(), xs.end(), order) - xs.begin());
-  const double gap = xs[j] - xs[j - 1];
-  if (gap <= 0) return levels[j];
-  const double t = (order - xs[j - 1]) / gap;
-  return levels[j - 1] + t * (levels[j] - levels[j - 1]);
+  double level;
+  if (order <= xs.front()) {
+    level = levels.front();
+  } else if (order >= xs.back()) {
+    level = levels.back();
+  } else {
+    const std::size_t j =
+        static_cast<std::size_t>(std::upper_bound(xs.begin(), xs.end(), order) - xs.begin());
+    const double gap = xs[j] - xs[j - 1];
+    level = gap <= 0 ? levels[j]
+                     : levels[j - 1] + (order - xs[j - 1]) / gap * (levels[j] - levels[j - 1]);
+  }
+  return shrink == 1.0 ? level : centre + shrink * (level - centre);
 }
 
 Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
                     const std::vector<double>& ys, std::vector<double>* errors,
-                    std::vector<double>* held_out_levels, double span) {
+                    std::vector<double>* held_out_levels, double span, double shrink) {
   Batch_Fit fit;
   fit.kind = kind;
   const std::size_t n = ys.size();
@@ -304,7 +326,10 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
   for (std::size_t i = 0; i < n; ++i) magnitudes[i] = std::fabs(residuals[i]);
   const double s = Median_Of(magnitudes);
   fit.weights.assign(n, 1.0);
-  if (s > 0) {
+  // Residuals at rounding level (QCs on the curve) say nothing of outliers.
+  double size = 0;
+  for (double y : ys) size = std::max(size, std::fabs(y));
+  if (s > 1e-12 * (1 + size)) {
     for (std::size_t i = 0; i < n; ++i) {
       const double u = residuals[i] / (6 * s);
       fit.weights[i] = std::fabs(u) >= 1 ? 0.0 : (1 - u * u) * (1 - u * u);
@@ -314,9 +339,15 @@ Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
   for (std::size_t i = 0; i < n; ++i) {
     fit.levels[i] = Local_Linear(xs, ys, &fit.weights, kAll, xs[i], fit.span);
   }
+  fit.shrink = shrink;
+  fit.centre = Weighted_Centre(ys, fit.weights, kAll);
   if (errors || held_out_levels) {
     for (std::size_t i = 0; i < n; ++i) {
-      const double level = Local_Linear(xs, ys, &fit.weights, i, xs[i], fit.span);
+      double level = Local_Linear(xs, ys, &fit.weights, i, xs[i], fit.span);
+      if (shrink != 1.0) {
+        const double centre = Weighted_Centre(ys, fit.weights, i);
+        level = centre + shrink * (level - centre);
+      }
       if (errors) errors->push_back(std::fabs(ys[i] - level));
       if (held_out_levels) held_out_levels->push_back(level);
     }
@@ -345,6 +376,7 @@ Signal_Correction::Signal_Correction(Signal_Design design, Signal_Options option
   choice_.assign(batches, kind);
   auto_errors_.assign(batches, {kNaN, kNaN});
   span_.assign(batches, kNaN);
+  shrink_.assign(batches, 1.0);
   dilution_.assign(design_.samples.size(), 1.0);
 }
 
@@ -390,8 +422,13 @@ void Signal_Correction::Prepare() {
     for (std::size_t b = 0; b < choice_.size(); ++b) {
       choice_[b] = Batch_Fit::kMedian;
       if (!design_.has_order) continue;
-      std::vector<double> median_errors;
-      std::vector<std::vector<double>> curve_errors(std::size(kCurveSpans));
+      // flat_errors: the robust centre of the others, no slope at all. A
+      // shrunk curve is near that centre, which beats the median on plain
+      // scatter; the curve has to beat both flat levels to show a drift.
+      std::vector<double> median_errors, flat_errors;
+      constexpr std::size_t kShrinks = std::size(kCurveShrinks);
+      std::vector<std::vector<double>> curve_errors(std::size(kCurveSpans) * kShrinks);
+      std::vector<double> held;
       // Pooled over at most kAutoFeatures features spread over the table.
       const std::size_t stride = std::max<std::size_t>(1, observed_.size() / kAutoFeatures);
       for (std::size_t f = 0; f < observed_.size(); f += stride) {
@@ -407,21 +444,37 @@ void Signal_Correction::Prepare() {
         Fit_Batch(Batch_Fit::kMedian, xs, ys, &errors);
         median_errors.insert(median_errors.end(), errors.begin(), errors.end());
         for (std::size_t k = 0; k < std::size(kCurveSpans); ++k) {
-          Fit_Batch(Batch_Fit::kCurve, xs, ys, &errors, nullptr, kCurveSpans[k]);
-          curve_errors[k].insert(curve_errors[k].end(), errors.begin(), errors.end());
+          // Each QC's held-out curve, then pulled toward the centre of the
+          // others at each share (as Fit_Batch does with that shrink).
+          const Batch_Fit fit =
+              Fit_Batch(Batch_Fit::kCurve, xs, ys, nullptr, &held, kCurveSpans[k]);
+          for (std::size_t i = 0; i < ys.size(); ++i) {
+            const double centre = Weighted_Centre(ys, fit.weights, i);
+            if (kCurveSpans[k] >= kLineSpan) flat_errors.push_back(std::fabs(ys[i] - centre));
+            for (std::size_t s = 0; s < kShrinks; ++s) {
+              const double level = kCurveShrinks[s] == 1.0
+                                       ? held[i]
+                                       : centre + kCurveShrinks[s] * (held[i] - centre);
+              curve_errors[k * kShrinks + s].push_back(std::fabs(ys[i] - level));
+            }
+          }
         }
       }
       const double median_error = Median_Of(median_errors);
       double curve_error = kNaN;
-      for (std::size_t k = 0; k < std::size(kCurveSpans); ++k) {
+      for (std::size_t k = 0; k < curve_errors.size(); ++k) {
         const double e = Median_Of(curve_errors[k]);
         if (std::isnan(curve_error) || e < curve_error) {
           curve_error = e;
-          span_[b] = kCurveSpans[k];
+          span_[b] = kCurveSpans[k / kShrinks];
+          shrink_[b] = kCurveShrinks[k % kShrinks];
         }
       }
       auto_errors_[b] = {median_error, curve_error};
-      if (curve_error < kAutoMargin * median_error) choice_[b] = Batch_Fit::kCurve;
+      const double flat_error = Median_Of(flat_errors);
+      if (curve_error < kAutoMargin * median_error && curve_error < flat_error) {
+        choice_[b] = Batch_Fit::kCurve;
+      }
     }
   }
   observed_.clear();
@@ -453,13 +506,14 @@ std::vector<Batch_Fit> Signal_Correction::Fits(const std::vector<double>& values
   std::vector<double> xs, ys;
   for (std::size_t b = 0; b < choice_.size(); ++b) {
     Qcs_Of(values, b, xs, ys);
-    fits.push_back(Fit_Batch(Kind_For(b, ys.size()), xs, ys, nullptr, nullptr, span_[b]));
+    fits.push_back(
+        Fit_Batch(Kind_For(b, ys.size()), xs, ys, nullptr, nullptr, span_[b], shrink_[b]));
   }
   return fits;
 }
 
 Feature_Signal Signal_Correction::Correct(std::vector<double>& values,
-                                          std::vector<double>& factors) {
+                                          std::vector<double>& factors) const {
   const std::size_t n = design_.samples.size();
   Feature_Signal out;
   factors.resize(n);
@@ -474,7 +528,8 @@ Feature_Signal Signal_Correction::Correct(std::vector<double>& values,
   for (std::size_t b = 0; b < batches; ++b) {
     Qcs_Of(values, b, xs, logs[b]);
     out.qc_values += logs[b].size();
-    fits[b] = Fit_Batch(Kind_For(b, logs[b].size()), xs, logs[b], nullptr, &held[b], span_[b]);
+    fits[b] = Fit_Batch(Kind_For(b, logs[b].size()), xs, logs[b], nullptr, &held[b], span_[b],
+                        shrink_[b]);
     all_logs.insert(all_logs.end(), logs[b].begin(), logs[b].end());
   }
   const double target = Median_Of(all_logs);
@@ -630,12 +685,19 @@ std::vector<std::string> Signal_Export::Notes() const {
         line += " %";
         const double span = correction.batch_span()[b];
         if (span >= kLineSpan) {
-          line += " as a straight line)";
+          line += " as a straight line";
         } else {
           line += " over ";
           Append_Fixed(100 * span, 0, line);
-          line += " % of the QCs)";
+          line += " % of the QCs";
         }
+        const double shrink = correction.batch_shrink()[b];
+        if (shrink < 1.0) {
+          line += ", ";
+          Append_Fixed(100 * shrink, 0, line);
+          line += " % of its departure from the batch's centre kept";
+        }
+        line += ")";
       } else {
         line += " (too few QCs for a curve)";
       }

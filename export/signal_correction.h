@@ -20,10 +20,14 @@
 //     the first and after the last fitted QC. Below kMinCurveQcs fitted QCs a
 //     cell falls back to the median;
 //   - `auto`: per batch, pooled over the features (up to kAutoFeatures, spread
-//     over the table) with kMinCurveQcs fitted QCs there, the median of the held-out errors of the
-//     median method and of the curve at each span of kCurveSpans; the curve at its best span when
-//     that is below kAutoMargin times the median method's, else the median. The span is the
-//     batch's, not chosen per feature (a choice per feature among a few QCs adds noise of its own);
+//     over the table) with kMinCurveQcs fitted QCs there, the median of the
+//     held-out errors of the median method and of the curve at each span of
+//     kCurveSpans and each share of kCurveShrinks kept of its departure from
+//     the batch's centre (the QCs' mean under the curve's robustness
+//     weights); the curve at its best span and share when that is below
+//     kAutoMargin times the median method's and below the flat centre's,
+//     else the median. Span and share are the batch's, not chosen per
+//     feature (a choice per feature among a few QCs adds noise of its own);
 //   - with at most one fitted QC a cell cannot be corrected: its values keep
 //     their (normalised) level and the cell is flagged;
 //   - every value of a corrected cell is multiplied by exp(target - level at
@@ -73,6 +77,10 @@ inline constexpr std::size_t kMinCurveQcs = 4;  // fitted QCs a curve needs in a
 // straight line through all of them, equally weighted.
 inline constexpr double kLineSpan = 2.0;
 inline constexpr double kCurveSpans[] = {0.5, 0.75, 1.0, kLineSpan};
+// auto: how much of a curve's departure from its batch's centre is kept, one
+// share per batch. With a handful of QCs a fitted slope is mostly their
+// noise; taking part of it trades that noise for a little of the drift.
+inline constexpr double kCurveShrinks[] = {0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1.0};
 // auto: the features (spread over the table) whose held-out errors are
 // pooled per batch, at most.
 inline constexpr std::size_t kAutoFeatures = 2000;
@@ -139,6 +147,10 @@ struct Batch_Fit {
   enum Kind { kUncorrected, kMedian, kCurve } kind = kUncorrected;
   double median = 0.0;
   double span = 1.0;
+  // curve: the level is centre + shrink * (curve - centre), centre being the
+  // robustly weighted mean of the QCs' logs.
+  double shrink = 1.0;
+  double centre = 0.0;
   std::vector<double> xs, ys, weights;  // the fitted QCs, by order (curve)
   std::vector<double> levels;           // the curve at xs
   // The level at order: the median, or the curve's levels at the QCs joined
@@ -150,11 +162,12 @@ struct Batch_Fit {
 // Fits one batch's QCs (xs ascending, ys logs) the given way; with curve the
 // span is chosen by leave-one-out. errors, when given, receives the
 // held-out |log error| of each QC (empty below two QCs).
-// span, when not NaN, is used as it is instead of chosen.
+// span, when not NaN, is used as it is instead of chosen; shrink pulls the
+// curve toward its centre (1: the curve as fitted).
 Batch_Fit Fit_Batch(Batch_Fit::Kind kind, const std::vector<double>& xs,
                     const std::vector<double>& ys, std::vector<double>* errors = nullptr,
                     std::vector<double>* held_out_levels = nullptr,
-                    double span = std::numeric_limits<double>::quiet_NaN());
+                    double span = std::numeric_limits<double>::quiet_NaN(), double shrink = 1.0);
 
 // The correction of a study's features: Observe each feature's values in a
 // first pass when Needs_First_Pass(), then Prepare(), then Correct each
@@ -171,12 +184,14 @@ class Signal_Correction {
   // Corrects values in place; factors gets each sample's multiplier (for
   // other quantities of the same feature). Returns what it found; dropped
   // is set when a filter drops the feature (values are corrected anyway).
-  Feature_Signal Correct(std::vector<double>& values, std::vector<double>& factors);
+  Feature_Signal Correct(std::vector<double>& values, std::vector<double>& factors) const;
 
   // The method chosen for each batch (after Prepare).
   const std::vector<Batch_Fit::Kind>& batch_choice() const { return choice_; }
   // The span of each batch's curve chosen by auto (NaN: chosen per feature).
   const std::vector<double>& batch_span() const { return span_; }
+  // The share of each batch's curve kept by auto (1 otherwise).
+  const std::vector<double>& batch_shrink() const { return shrink_; }
   // Pooled held-out |log error| medians of each batch (auto): median, curve.
   const std::vector<std::pair<double, double>>& auto_errors() const { return auto_errors_; }
   const std::vector<double>& dilutions() const { return dilution_; }
@@ -199,6 +214,7 @@ class Signal_Correction {
   std::vector<Batch_Fit::Kind> choice_;
   std::vector<std::pair<double, double>> auto_errors_;
   std::vector<double> span_;
+  std::vector<double> shrink_;
   std::vector<double> dilution_;
   std::vector<std::vector<float>> observed_;  // first pass: log values per feature
 };

@@ -17,6 +17,8 @@
 #include "import/import_common.h"
 #include "storage/annotated_reader.h"
 #include "storage/annotated_writer.h"
+#include "storage/output_folder.h"
+#include "storage/import_commit.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/sqlite/cppsqlite3.h"
@@ -167,9 +169,11 @@ std::vector<Imported_Database> Write_Imported_Samples(
   std::string target = out_dir;  // "out/" is the folder "out"
   while (target.size() > 1 && target.back() == '/') target.pop_back();
   const std::string parent = Split_Path(target).folder;
+  if (!parent.empty()) {
+    const Output_Folder made(parent, "folder");
+    if (!made.ok()) throw std::runtime_error(made.error());
+  }
   std::error_code error;
-  if (!parent.empty()) std::filesystem::create_directories(parent, error);
-  if (error) throw std::runtime_error(parent + ": cannot create the folder: " + error.message());
   Remove_Dead_Temporaries(parent);
   const bool exists = std::filesystem::exists(target, error);
   if (exists && !std::filesystem::is_directory(target, error)) {
@@ -193,17 +197,36 @@ std::vector<Imported_Database> Write_Imported_Samples(
     // Someone filled the folder meanwhile: it is written into as below.
   }
 
+  // The folder holds files: the new databases are written beside them and
+  // renamed in as one under a record, which an interrupted import left here
+  // earlier is carried out first.
+  const Import_Folder_Recovery earlier = Recover_Import_Folder(target);
+  if (earlier.refused) throw std::runtime_error(earlier.problem);
+  for (const std::string& old : earlier.left_old) {
+    bool renewed = false;
+    for (const Imported_Sample& sample : samples) {
+      renewed = renewed || sample.name + kAnnotatedSuffix == old;
+    }
+    if (!renewed) throw std::runtime_error(earlier.problem);
+  }
   Remove_Dead_Temporaries(target);
   std::vector<std::unique_ptr<Annotated_Database_Replacement>> pending =
       Write_Pending(samples, target, written, on_sample, stop);
+  std::vector<Import_Rename> renames;
   for (std::size_t i = 0; i < pending.size(); ++i) {
-    try {
-      pending[i]->Commit();
-    } catch (const CppSQLite3Exception& e) {
-      throw std::runtime_error(Join_Path(out_dir, written[i].file_name) + ": " +
-                               std::string(e.errorDetail()) +
-                               (i > 0 ? " (the databases before it are in place)" : ""));
-    }
+    // From here on a stop leaves the new files: the record may name them.
+    pending[i]->Keep_On_Stop();
+    renames.push_back({pending[i]->temp_path(), written[i].file_name});
   }
+  bool recorded = false;
+  try {
+    Replace_Databases_Together(target, renames, &recorded);
+  } catch (...) {
+    if (recorded) {
+      for (auto& file : pending) file->Release();
+    }
+    throw;
+  }
+  for (auto& file : pending) file->Release();
   return written;
 }

@@ -54,6 +54,29 @@ Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& t
   return checked;
 }
 
+Built_Alignment_Request Build_Alignment_Request(const Alignment_Form& form,
+                                                const Number_Reader& read) {
+  Built_Alignment_Request built;
+  const Checked_Parameters checked = Check_Alignment_Parameters(form.numbers, read);
+  if (checked.refusal) {
+    built.refusal = checked.refusal;
+    return built;
+  }
+  Alignment_Request& request = built.request;
+  request.mode = form.numbers.mode;
+  request.Mass_Tol = checked.Mass_Tol;
+  request.Align_Window1 = checked.Align_Window1;
+  request.Align_Window2 = checked.Align_Window2;
+  request.files = form.files;
+  request.result_folder = form.result_folder;
+  request.rt_correction = form.rt_correction;
+  request.record_run = form.record_run;
+  request.pick = form.pick;
+  request.join_splits = form.join_splits;
+  request.threads = form.threads;
+  return built;
+}
+
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files) {
   if (files.empty()) return std::string(kNoFileMessage);
   std::vector<std::string> paths;

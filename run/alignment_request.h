@@ -123,6 +123,34 @@ struct Checked_Parameters {
 Checked_Parameters Check_Alignment_Parameters(const Alignment_Parameter_Texts& texts,
                                               const Number_Reader& read);
 
+// What a front end read for a run: the three numbers as typed, the options
+// as values, the inputs and the result folder as the run is to use them.
+struct Alignment_Form {
+  Alignment_Parameter_Texts numbers;
+  std::vector<Annotated_File> files;  // in SAMPLE_ID order
+  std::string result_folder;          // taken as given (no default here)
+  bool rt_correction = false;
+  bool record_run = false;
+  Member_Pick pick = Member_Pick::kClosest;
+  bool join_splits = false;
+  unsigned threads = 0;
+};
+
+// The request a form asks for, or the first refusal of its numbers.
+struct Built_Alignment_Request {
+  std::optional<std::string> refusal;  // a message of Check_Alignment_Parameters
+  Alignment_Request request;           // the form's, when there is no refusal; else default
+};
+
+// The one way from what a front end read to a run's request: checks
+// form.numbers as Check_Alignment_Parameters does (its messages, in its
+// order, each number read with `read`), then copies the checked numbers,
+// the mode and every option and input into the request. The inputs are not
+// checked here: the window refuses its ticks with Check_Alignment_Files, the
+// command line its paths as typed with Check_Distinct_Inputs.
+Built_Alignment_Request Build_Alignment_Request(const Alignment_Form& form,
+                                                const Number_Reader& read);
+
 // The refusal of a run over no file (kNoFileMessage) or over one file given
 // twice (Check_Distinct_Inputs), or nothing.
 std::optional<std::string> Check_Alignment_Files(const std::vector<Annotated_File>& files);

@@ -226,8 +226,10 @@ void Read_Stage(const Alignment_Request& request, const Alignment_Run_Observer& 
 
 // Fits each sample's drift from the study's anchors, found with the user's
 // mass tolerance and a window wider than the fast one.
-Rt_Correction Correct_Stage(const Alignment_Request& request, const Gathered_Study& study) {
-  Rt_Correction correction = Fit_Rt_Correction(study.keys, Drift_Correction_Params(request));
+Rt_Correction Correct_Stage(const Alignment_Request& request,
+                            const Alignment_Run_Observer& observer, const Gathered_Study& study) {
+  Rt_Correction correction =
+      Fit_Rt_Correction(study.keys, Drift_Correction_Params(request), observer.on_fit);
   for (Rt_Sample_Curve& curve : correction.samples) curve.name = study.names[curve.sample];
   return correction;
 }
@@ -347,7 +349,7 @@ Alignment_Run_Summary Run_Alignment(const Alignment_Request& request,
   std::optional<Rt_Correction> correction;
   if (request.rt_correction) {
     Begin(observer, Run_Stage::kCorrecting);
-    correction = Correct_Stage(request, study);
+    correction = Correct_Stage(request, observer, study);
     summary.rt_correction = Rt_Correction_Summary(*correction);
   }
   Begin(observer, Run_Stage::kAligning);
@@ -383,6 +385,10 @@ Alignment_Run_Observer Make_Cancellable(Alignment_Run_Observer observer,
                                                               std::size_t left) {
     check();
     if (next) next(groups, left);
+  };
+  out.on_fit = [check, next = std::move(observer.on_fit)] {
+    check();
+    if (next) next();
   };
   out.on_write = [check, next = std::move(observer.on_write)](Run_Stage stage, std::size_t rows,
                                                               std::size_t total) {

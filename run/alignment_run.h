@@ -33,6 +33,9 @@ struct Alignment_Run_Observer {
   // While a result file is written: its stage, rows written so far, rows in
   // all; the last call of a file has rows_written == rows_total.
   std::function<void(Run_Stage stage, std::size_t rows_written, std::size_t rows_total)> on_write;
+  // Now and then while the drift correction is fitted (see Fit_Check), so
+  // that a stop is heard there too.
+  std::function<void()> on_fit;
   // Receives compound_align's progress lines; null means standard output.
   std::ostream* align_lines = nullptr;
 };
@@ -49,8 +52,9 @@ class Run_Cancelled : public std::exception {
 
 // `observer` with every callback made to throw Run_Cancelled first when
 // stop_requested() is true (also when the callback itself is empty), so a run
-// stops at its next report: after the file being read, after the group being
-// made, or within 10000 rows of a file being written. stop_requested is called
+// stops at its next report: after the file being read, within 1024 groups or
+// 64 samples of the drift fit, after the group being made, or within 10000
+// rows of a file being written. stop_requested is called
 // on the run's thread and must be cheap (an atomic load).
 Alignment_Run_Observer Make_Cancellable(Alignment_Run_Observer observer,
                                         std::function<bool()> stop_requested);

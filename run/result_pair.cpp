@@ -21,6 +21,7 @@
 
 #include "run/result_writers.h"
 #include "storage/aligned_writers.h"
+#include "storage/import_commit.h"
 #include "storage/path.h"
 #include "storage/replacement_file.h"
 #include "storage/sqlite/cppsqlite3.h"
@@ -432,7 +433,10 @@ Result_Folder_Recovery Recover_Result_Folder(const std::string& folder) {
   try {
     const Folder_Lock lock(folder);
     // The files of a refused record are not touched.
-    if (Roll_Forward(folder, lock, out) != Roll_Outcome::kRefused) {
+    // Nor those an interrupted import's record names (storage/import_commit.h).
+    struct stat st {};
+    const bool import_record = ::lstat(Join_Path(folder, kImportRecordName).c_str(), &st) == 0;
+    if (Roll_Forward(folder, lock, out) != Roll_Outcome::kRefused && !import_record) {
       Remove_Stale_Temporaries(folder, out);
     }
     Remove_Stale_Lock(folder);

@@ -10,7 +10,8 @@
 #
 # Prints the single run's wall time and peak RSS, the workflow's wall time,
 # per step (scan, plan, split, shard, merge) the jobs, their summed and longest
-# wall time and the largest peak RSS of a job, the ratios the targets speak of
+# wall time and the largest peak RSS of a job (with --pick scored or --join-splits
+# in the options also the first round: deviations, spreads), the ratios the targets speak of
 # (workflow wall / single wall, largest job RSS / single RSS), and whether the
 # two results are the same (CSV bytes, and SQLite's .sha3sum of the database).
 # The study is simulated once and cached under VARNEL_SCALE_DATA (default
@@ -77,8 +78,8 @@ flow_wall=$(echo "$(date +%s.%N) - $start" | bc -l)
 printf 'wall %.1f s\n' "$flow_wall"
 awk '{ n[$1]++; sum[$1] += $2; if ($2 > top[$1]) top[$1] = $2; if ($3 > rss[$1]) rss[$1] = $3 }
      END { printf "%-6s %5s %10s %10s %12s\n", "step", "jobs", "sum s", "longest s", "peak RSS MB"
-           split("scan plan split shard merge", order, " ")
-           for (i = 1; i <= 5; i++) { s = order[i]
+           split("scan plan split deviations spreads shard merge", order, " ")
+           for (i = 1; i <= 7; i++) { s = order[i]; if (!(s in n)) continue
              printf "%-6s %5d %10.1f %10.1f %12.0f\n", s, n[s], sum[s], top[s], rss[s] / 1024 } }' \
   steps.txt
 largest=$(awk '$3 > m { m = $3 } END { print m }' steps.txt)

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "storage/import_commit.h"
 #include "storage/path.h"
 #include "storage/peak_columns.h"
 #include "storage/sqlite/cppsqlite3.h"
@@ -202,6 +203,11 @@ void ReadThroughPrivateCopy(const std::string& file, Sink& peaklist, const char*
 template <typename Sink>
 void Read_Into(const std::string& Path, const std::string& FileName, Sink& peaklist) {
   const std::string file = Join_Path(Path, FileName);
+  // A folder an import was killed in may hold old and new databases side
+  // by side, or only part of its samples: none of them is taken.
+  if (const std::string interrupted = Interrupted_Import(Path); !interrupted.empty()) {
+    throw CppSQLite3Exception(CPPSQLITE_ERROR, file + ": not read: " + interrupted);
+  }
   try {
     // Without a name the path is the folder itself, which SQLite reports as
     // a "disk I/O error".

@@ -84,6 +84,12 @@ void Annotated_Database_Replacement::Finish() {
 
 void Annotated_Database_Replacement::Commit() { file_->Commit(); }
 
+const std::string& Annotated_Database_Replacement::temp_path() const { return file_->temp_path(); }
+
+void Annotated_Database_Replacement::Keep_On_Stop() { file_->Keep_On_Stop(); }
+
+void Annotated_Database_Replacement::Release() { file_->Release(); }
+
 void Write_Annotated_Database(const std::string& path,
                               const std::vector<Chromatogram_Peak_Group_Compound>& peaks) {
   std::error_code ignored;

@@ -53,6 +53,11 @@ class Annotated_Database_Replacement {
   void Finish();
   // Renames the finished database over folder/name. REQUIRES: Finish() returned.
   void Commit();
+  const std::string& temp_path() const;
+  // Keeps the temporary file on a stop signal: a record names it.
+  void Keep_On_Stop();
+  // Forgets the temporary file: someone else renamed it or keeps it.
+  void Release();
 
  private:
   std::unique_ptr<Replacement_File> file_;

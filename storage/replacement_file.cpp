@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "storage/import_commit.h"
 #include "storage/path.h"
 #include "storage/sqlite/cppsqlite3.h"
 
@@ -106,6 +107,7 @@ std::size_t Remove_Dead_Temporaries(const std::string& folder) {
   try {
     struct stat st {};
     if (::lstat(Join_Path(folder, kCommitRecordName).c_str(), &st) == 0) return 0;
+    if (::lstat(Join_Path(folder, kImportRecordName).c_str(), &st) == 0) return 0;
     DIR* dir = ::opendir(where.c_str());
     if (dir == nullptr) return 0;
     std::vector<std::string> stale;

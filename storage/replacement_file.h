@@ -35,7 +35,8 @@ inline constexpr const char* kCommitRecordName = ".varnel-pair-commit";
 // longer running left in folder: a file of Own_Temporary_Pattern's form whose
 // maker's process is gone and whose flock nobody holds. Never touches a file
 // of any other name, and nothing in a folder that holds a commit record
-// (Recover_Result_Folder tidies those). Returns the number removed; never
+// (Recover_Result_Folder tidies those) or an import's record
+// (storage/import_commit.h). Returns the number removed; never
 // throws. Cost: one listing of the folder.
 std::size_t Remove_Dead_Temporaries(const std::string& folder);
 // The same, once per folder and process: for a writer about to make its

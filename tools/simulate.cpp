@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "run/alignment_run.h"
+#include "storage/output_folder.h"
 #include "storage/path.h"
 
 namespace {
@@ -91,7 +92,36 @@ struct Compound {
   std::vector<Ion> ions;
   int only_group = -1;         // case/control: 0 controls only, 1 cases only
   double case_log_fold = 0.0;  // case/control: added to log_abundance in the cases
+  bool foreign = false;        // held by the foreign runs only
 };
+
+// The foreign runs' own compounds (see Simulation_Options), appended to the
+// catalogue: as many as it holds (a foreign run then holds more compounds
+// than any other), each of the mass of a catalogue compound drawn at random,
+// at a time of its own.
+void Make_Foreign(std::vector<Compound>& catalogue, const Simulation_Options& options) {
+  Random random(Split_Mix(options.seed ^ 0xf0e16eULL));
+  const std::size_t count = catalogue.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    Compound c = catalogue[random.Integer(0, static_cast<std::uint32_t>(count - 1))];
+    c.rt = random.Uniform(kRtLow, kRtHigh);
+    c.log_abundance = std::log(1.0e5) + 1.2 * random.Normal();
+    c.only_group = -1;
+    c.case_log_fold = 0.0;
+    c.foreign = true;
+    catalogue.push_back(std::move(c));
+  }
+}
+
+// Whether run `sample` is one of the foreign runs: foreign_runs of them at
+// the middles of as many equal stretches of the input order.
+bool Is_Foreign_Run(const Simulation_Options& options, std::uint32_t sample) {
+  const std::uint32_t n = std::min(options.foreign_runs, options.samples);
+  for (std::uint32_t k = 0; k < n; ++k) {
+    if (sample == (2 * k + 1) * options.samples / (2 * n)) return true;
+  }
+  return false;
+}
 
 // The case/control study's folds and isomers (see Simulation_Options).
 void Make_Case_Control(std::vector<Compound>& catalogue, std::uint64_t seed) {
@@ -345,9 +375,12 @@ std::vector<Sim_Peak> Make_Sample(const Simulation_Options& options,
   std::vector<Sim_Peak> peaks;
   peaks.reserve(static_cast<std::size_t>(catalogue.size() * 3.2));
   std::uint32_t group_key = 0;
+  const bool foreign_run = Is_Foreign_Run(options, sample);
   for (std::uint32_t c = 0; c < catalogue.size(); ++c) {
     const Compound& compound = catalogue[c];
+    if (compound.foreign && !foreign_run) continue;
     if (!random.Chance(options.presence)) continue;
+    if (foreign_run && !compound.foreign && !random.Chance(options.foreign_share)) continue;
     const int group = options.case_control && sample >= options.samples / 2 ? 1 : 0;
     if (compound.only_group >= 0 && compound.only_group != group) continue;
     ++group_key;
@@ -470,9 +503,8 @@ std::uint32_t Compounds_For_Peaks_Per_Sample(const Simulation_Options& options,
 Simulation_Result Simulate_Study(
     const Simulation_Options& options, const std::string& out_dir,
     const std::function<void(std::size_t sample, std::size_t peaks)>& on_sample) {
-  std::error_code error;
-  std::filesystem::create_directories(out_dir, error);
-  if (error) Fail(out_dir, "cannot create folder: " + error.message());
+  const Output_Folder folder(out_dir, "study folder");
+  if (!folder.ok()) throw std::runtime_error(folder.error());
 
   Simulation_Result result;
   result.compounds = options.peaks_per_sample != 0
@@ -481,6 +513,10 @@ Simulation_Result Simulate_Study(
   std::vector<Compound> catalogue = Make_Catalogue(result.compounds, options.seed);
   if (options.case_control) {
     Make_Case_Control(catalogue, options.seed);
+    result.compounds = static_cast<std::uint32_t>(catalogue.size());
+  }
+  if (options.foreign_runs > 0) {
+    Make_Foreign(catalogue, options);
     result.compounds = static_cast<std::uint32_t>(catalogue.size());
   }
   const std::vector<Smooth_Drift> smooth_drifts =

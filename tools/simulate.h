@@ -69,6 +69,15 @@ struct Simulation_Options {
   // A dilution series: sample i's abundances are divided by
   // 100^(i / (samples - 1)), so the last sample is 100x weaker than the first.
   bool dilution = false;
+  // Runs of another kind among the study's (a blank, a standard mix, a run of
+  // another matrix): foreign_runs runs spread evenly in input order hold each
+  // catalogue compound only with probability presence x foreign_share and,
+  // beside those, compounds of their own: same-mass isomers of catalogue
+  // compounds at times of their own, held by the foreign runs only. Drawn
+  // from a generator of its own; the other runs stay those of the same
+  // options without them, byte for byte.
+  std::uint32_t foreign_runs = 0;
+  double foreign_share = 0.05;
   // When above 0, each peak's stored shape holds at most this many points:
   // the middle ones of its full Gaussian, the apex among them. The peak keeps
   // its width, boundaries, apex, area and every other value, and the

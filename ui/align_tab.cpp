@@ -154,22 +154,29 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     return plan;
   }
   const std::string data_folder = To_Engine_String(values.picked->front().folder);
-  Alignment_Request& request = plan.request;
-  request.result_folder = Default_Result_Folder(data_folder);
-  plan.result_folder = From_Engine_String(request.result_folder);
-
-  Alignment_Parameter_Texts texts;
-  texts.mode = values.two_phase ? Two_Phase_Align : One_Phase_Align;
-  texts.mass_tol = To_Engine_String(values.mass_tol);
-  texts.window1 = To_Engine_String(values.window1);
-  texts.window2 = To_Engine_String(values.window2);
-  const Checked_Parameters checked =
-      Check_Alignment_Parameters(texts, [&locale](std::string_view text) {
-        return Read_Box_Number(From_Engine_String(std::string(text)), locale);
-      });
-  if (checked.refusal) {
-    plan.refusal = From_Engine_String(*checked.refusal);
-    if (const Box_Rule* rule = Rule_Of_Refusal(*checked.refusal)) {
+  Alignment_Form form;
+  form.result_folder = Default_Result_Folder(data_folder);
+  plan.result_folder = From_Engine_String(form.result_folder);
+  form.numbers.mode = values.two_phase ? Two_Phase_Align : One_Phase_Align;
+  form.numbers.mass_tol = To_Engine_String(values.mass_tol);
+  form.numbers.window1 = To_Engine_String(values.window1);
+  form.numbers.window2 = To_Engine_String(values.window2);
+  form.rt_correction = values.rt_correction;
+  form.record_run = values.record_run;
+  if (values.scored_member_choice) {
+    form.pick = Member_Pick::kScored;
+    form.join_splits = true;
+  }
+  for (const QString& name : values.ticked_files) {
+    form.files.push_back({data_folder, To_Engine_String(name)});
+  }
+  Built_Alignment_Request built = Build_Alignment_Request(form, [&locale](std::string_view text) {
+    return Read_Box_Number(From_Engine_String(std::string(text)), locale);
+  });
+  if (built.refusal) {
+    plan.request.result_folder = form.result_folder;
+    plan.refusal = From_Engine_String(*built.refusal);
+    if (const Box_Rule* rule = Rule_Of_Refusal(*built.refusal)) {
       const QString& text = rule == &kWindow2Rule   ? values.window2
                             : rule == &kMassTolRule ? values.mass_tol
                                                     : values.window1;
@@ -177,12 +184,13 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
     }
     return plan;
   }
+  plan.request = std::move(built.request);
   // A tolerance or window of 0 matches only equal values: a run would align
   // nothing. Refused in the checks' order (the deep window in deep mode only).
   const std::pair<const Box_Rule*, double> boxes[] = {
-      {&kWindow2Rule, values.two_phase ? checked.Align_Window2 : 1.0},
-      {&kMassTolRule, checked.Mass_Tol.value},
-      {&kWindow1Rule, checked.Align_Window1},
+      {&kWindow2Rule, values.two_phase ? plan.request.Align_Window2 : 1.0},
+      {&kMassTolRule, plan.request.Mass_Tol.value},
+      {&kWindow1Rule, plan.request.Align_Window1},
   };
   for (const auto& [rule, value] : boxes) {
     if (value != 0.0) continue;
@@ -194,20 +202,7 @@ Align_Plan Plan_Align(const Align_Form_Values& values, const QLocale& locale) {
   }
   plan.rt_correction = values.rt_correction;
   plan.record_run = values.record_run;
-  request.rt_correction = values.rt_correction;
-  request.record_run = values.record_run;
-  if (values.scored_member_choice) {
-    request.pick = Member_Pick::kScored;
-    request.join_splits = true;
-  }
-  request.mode = texts.mode;
-  request.Mass_Tol = checked.Mass_Tol;
-  request.Align_Window1 = checked.Align_Window1;
-  request.Align_Window2 = checked.Align_Window2;
-  for (const QString& name : values.ticked_files) {
-    request.files.push_back({data_folder, To_Engine_String(name)});
-  }
-  if (const std::optional<std::string> refusal = Check_Alignment_Files(request.files)) {
+  if (const std::optional<std::string> refusal = Check_Alignment_Files(plan.request.files)) {
     plan.refusal = From_Engine_String(*refusal);
   }
   return plan;

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <utility>
 
+#include "ui/quality_chart.h"
 #include "ui/text_codec.h"
 
 namespace Varnel {
@@ -43,17 +44,7 @@ constexpr double kDeviationQuantile = 0.002;
 
 QString Name_Of(const Sample_Quality& s) { return From_Engine_String(s.name); }
 
-void Pad(double& low, double& high, double pad = kRangePad) {
-  if (!(high > low)) {
-    const double half = std::max(std::abs(low) * 0.1, 1.0);
-    low -= half;
-    high += half;
-    return;
-  }
-  const double span = high - low;
-  low -= span * pad;
-  high += span * pad;
-}
+void Pad(double& low, double& high, double pad = kRangePad) { Pad_Range(low, high, pad); }
 
 int Category_Height(std::size_t categories) {
   const auto wanted = static_cast<long long>(categories) * kCategoryPixels + kCategoryFrame;
@@ -61,12 +52,7 @@ int Category_Height(std::size_t categories) {
 }
 
 Quality_Series Line(QString name, QColor color, double width) {
-  Quality_Series s;
-  s.kind = Quality_Series_Kind::kLine;
-  s.name = std::move(name);
-  s.color = std::move(color);
-  s.size = width;
-  return s;
+  return Line_Series(std::move(name), std::move(color), width);
 }
 
 void Add_Points(Quality_Series& series, const std::vector<Curve_Point>& points) {
@@ -182,14 +168,13 @@ void Histogram_Series(Quality_Chart& chart, const Histogram& h, const QString& u
 }
 
 Quality_Chart Rt_Deviation_Chart(const Quality_Data& data, bool after, const QString& title) {
-  Quality_Chart chart;
-  chart.id = !data.has_correction ? QStringLiteral("rt_deviation")
-             : after              ? QStringLiteral("rt_deviation_after")
-                                  : QStringLiteral("rt_deviation_before");
-  chart.title = title;
-  chart.x_title = QStringLiteral("Group retention time, Align_RT (seconds)");
-  chart.y_title = after ? QStringLiteral("Corrected RT minus group centre (seconds)")
-                        : QStringLiteral("Compound RT minus group centre (seconds)");
+  Quality_Chart chart =
+      Titled_Chart(!data.has_correction ? QStringLiteral("rt_deviation")
+                   : after              ? QStringLiteral("rt_deviation_after")
+                                        : QStringLiteral("rt_deviation_before"),
+                   title, QStringLiteral("Group retention time, Align_RT (seconds)"),
+                   after ? QStringLiteral("Corrected RT minus group centre (seconds)")
+                         : QStringLiteral("Compound RT minus group centre (seconds)"));
   chart.x_low = data.rt_low;
   chart.x_high = data.rt_high;
   Pad(chart.x_low, chart.x_high, 0.02);
@@ -303,11 +288,10 @@ void Add_Filled(Quality_Chart& chart, std::vector<Quality_Series>& series) {
 }
 
 Quality_Chart Correction_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("rt_correction");
-  chart.title = QStringLiteral("Retention-time correction per sample");
-  chart.x_title = QStringLiteral("Retention time (seconds)");
-  chart.y_title = QStringLiteral("Shift added to the retention time (seconds)");
+  Quality_Chart chart = Titled_Chart(QStringLiteral("rt_correction"),
+                                     QStringLiteral("Retention-time correction per sample"),
+                                     QStringLiteral("Retention time (seconds)"),
+                                     QStringLiteral("Shift added to the retention time (seconds)"));
   const std::size_t n_samples = data.samples.size();
   std::vector<std::vector<Curve_Point>> curves(n_samples);
   std::vector<double> largest;
@@ -465,11 +449,9 @@ Quality_Chart Correction_Chart(const Quality_Data& data) {
 }
 
 Quality_Chart Mass_By_Mz_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("mass_by_mz");
-  chart.title = QStringLiteral("Mass deviation against m/z");
-  chart.x_title = QStringLiteral("Apex_MZ");
-  chart.y_title = QStringLiteral("Deviation from the group's median mass (ppm)");
+  Quality_Chart chart = Titled_Chart(
+      QStringLiteral("mass_by_mz"), QStringLiteral("Mass deviation against m/z"),
+      QStringLiteral("Apex_MZ"), QStringLiteral("Deviation from the group's median mass (ppm)"));
   Quality_Series scatter;
   scatter.kind = Quality_Series_Kind::kScatter;
   scatter.color = kScatterColor;
@@ -515,11 +497,10 @@ Quality_Chart Mass_By_Mz_Chart(const Quality_Data& data) {
 }
 
 Quality_Chart Qc_Cv_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("cv_qc");
-  chart.title = QStringLiteral("Intensity CV of QC samples against study samples");
-  chart.x_title = QStringLiteral("Coefficient of variation (%)");
-  chart.y_title = QStringLiteral("Share of groups with a CV up to x (%)");
+  Quality_Chart chart = Titled_Chart(
+      QStringLiteral("cv_qc"), QStringLiteral("Intensity CV of QC samples against study samples"),
+      QStringLiteral("Coefficient of variation (%)"),
+      QStringLiteral("Share of groups with a CV up to x (%)"));
   double top = 1.0;
   const auto cumulative = [&](const std::vector<double>& cvs, QString name, QColor color) {
     Quality_Series line = Line(std::move(name), std::move(color), 2.5);
@@ -547,10 +528,7 @@ Quality_Chart Qc_Cv_Chart(const Quality_Data& data) {
     std::vector<double> both = data.cv_study;
     top = std::max(top, both[static_cast<std::size_t>(0.95 * (both.size() - 1))]);
   }
-  chart.x_low = 0.0;
-  chart.x_high = top * 1.05;
-  chart.y_low = 0.0;
-  chart.y_high = 102.0;
+  Set_Axes(chart, 0.0, top * 1.05, 0.0, 102.0);
   std::size_t qc_below_30 = 0;
   for (double v : data.cv_qc) qc_below_30 += v <= 30.0 ? 1 : 0;
   chart.note =
@@ -592,11 +570,10 @@ Quality_Chart Missing_Chart(const Quality_Data& data) {
 }
 
 Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("intensity_boxes");
-  chart.title = QStringLiteral("Intensity distribution per sample");
-  chart.x_title = QStringLiteral("log10 intensity in a group (box: quartiles, whiskers: 1.5 IQR)");
-  chart.y_title = QStringLiteral("Sample");
+  Quality_Chart chart = Titled_Chart(
+      QStringLiteral("intensity_boxes"), QStringLiteral("Intensity distribution per sample"),
+      QStringLiteral("log10 intensity in a group (box: quartiles, whiskers: 1.5 IQR)"),
+      QStringLiteral("Sample"));
   chart.horizontal = true;
   // One series per sheet group (or one for all), in sample order bottom up.
   std::vector<Quality_Series> by_group = Group_Series(data, Quality_Series_Kind::kBoxes);
@@ -622,20 +599,16 @@ Quality_Chart Intensity_Box_Chart(const Quality_Data& data) {
   }
   Add_Filled(chart, by_group);
   Pad(low, high, 0.04);
-  chart.x_low = low;
-  chart.x_high = high;
-  chart.y_low = -0.75;
-  chart.y_high = static_cast<double>(position) - 0.25;
+  Set_Axes(chart, low, high, -0.75, static_cast<double>(position) - 0.25);
   chart.preferred_height = Category_Height(position);
   return chart;
 }
 
 Quality_Chart Injection_Trend_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("injection_trend");
-  chart.title = QStringLiteral("Median intensity in injection order");
-  chart.x_title = QStringLiteral("Injection order (sample sheet)");
-  chart.y_title = QStringLiteral("Median log10 intensity of the sample");
+  Quality_Chart chart = Titled_Chart(QStringLiteral("injection_trend"),
+                                     QStringLiteral("Median intensity in injection order"),
+                                     QStringLiteral("Injection order (sample sheet)"),
+                                     QStringLiteral("Median log10 intensity of the sample"));
   std::vector<std::uint32_t> order;
   for (std::uint32_t s = 0; s < data.samples.size(); ++s)
     if (std::isfinite(data.samples[s].order) && data.samples[s].log_intensity.values > 0)
@@ -664,23 +637,18 @@ Quality_Chart Injection_Trend_Chart(const Quality_Data& data) {
   Add_Filled(chart, by_group);
   Pad(x_low, x_high, 0.03);
   Pad(y_low, y_high, 0.15);
-  chart.x_low = x_low;
-  chart.x_high = x_high;
-  chart.y_low = y_low;
-  chart.y_high = y_high;
+  Set_Axes(chart, x_low, x_high, y_low, y_high);
   chart.note = QStringLiteral("%1 samples with an injection order; a drift shows as a slope")
                    .arg(order.size());
   return chart;
 }
 
 Quality_Chart Pca_Chart(const Quality_Data& data) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("pca_scores");
-  chart.title = QStringLiteral("PCA scores of the samples");
-  chart.x_title =
-      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[0], 1));
-  chart.y_title =
-      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[1], 1));
+  Quality_Chart chart = Titled_Chart(
+      QStringLiteral("pca_scores"), QStringLiteral("PCA scores of the samples"),
+      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * data.pc_share[0], 1)),
+      QStringLiteral("PC2 (%1 % of the variance)")
+          .arg(Quality_Number(100.0 * data.pc_share[1], 1)));
   std::vector<Quality_Series> by_group = Group_Series(data, Quality_Series_Kind::kScatter);
   for (Quality_Series& series : by_group) series.size = 8.0;
   double x_low = -1.0, x_high = 1.0, y_low = -1.0, y_high = 1.0;
@@ -697,10 +665,7 @@ Quality_Chart Pca_Chart(const Quality_Data& data) {
   Add_Filled(chart, by_group);
   Pad(x_low, x_high, 0.08);
   Pad(y_low, y_high, 0.08);
-  chart.x_low = x_low;
-  chart.x_high = x_high;
-  chart.y_low = y_low;
-  chart.y_high = y_high;
+  Set_Axes(chart, x_low, x_high, y_low, y_high);
   chart.note = data.has_pca ? QStringLiteral(
                                   "log10 intensities of %1 well-filled groups, centred; a "
                                   "missing value counts as the group's smallest")
@@ -725,11 +690,10 @@ QColor Batch_Color(std::size_t batch) {
 
 // Held-out QC RSD before and after as two outlines over the same bins.
 Quality_Chart Signal_Rsd_Chart(const Quality_Signal& signal) {
-  Quality_Chart chart;
-  chart.id = QStringLiteral("signal_qc_rsd");
-  chart.title = QStringLiteral("QC RSD of held-out QCs, before and after the QC correction");
-  chart.x_title = QStringLiteral("Held-out QC RSD (%)");
-  chart.y_title = QStringLiteral("Groups");
+  Quality_Chart chart =
+      Titled_Chart(QStringLiteral("signal_qc_rsd"),
+                   QStringLiteral("QC RSD of held-out QCs, before and after the QC correction"),
+                   QStringLiteral("Held-out QC RSD (%)"), QStringLiteral("Groups"));
   std::vector<double> both = signal.rsd_before;
   both.insert(both.end(), signal.rsd_after.begin(), signal.rsd_after.end());
   const Histogram range = Make_Histogram(both, Histogram_Range::kFromZero);
@@ -762,10 +726,7 @@ Quality_Chart Signal_Rsd_Chart(const Quality_Signal& signal) {
       outline(signal.rsd_before, QStringLiteral("before"), kBeforeColor, signal.median_before);
   const std::size_t beyond_after =
       outline(signal.rsd_after, QStringLiteral("after"), kAfterColor, signal.median_after);
-  chart.x_low = range.low;
-  chart.x_high = range.low + static_cast<double>(bins) * range.width;
-  chart.y_low = 0.0;
-  chart.y_high = top * 1.08;
+  Set_Axes(chart, range.low, range.low + static_cast<double>(bins) * range.width, 0.0, top * 1.08);
   for (const auto& [median, color] : {std::pair{signal.median_before, kBeforeColor},
                                       std::pair{signal.median_after, kAfterColor}}) {
     Quality_Series m = Line(QString(), color, 1.0);
@@ -785,16 +746,14 @@ Quality_Chart Signal_Rsd_Chart(const Quality_Signal& signal) {
 
 // PCA scores before or after: study samples coloured by batch, QCs red circles.
 Quality_Chart Signal_Pca_Chart(const Quality_Signal& signal, bool after) {
-  Quality_Chart chart;
-  chart.id = after ? QStringLiteral("signal_pca_after") : QStringLiteral("signal_pca_before");
-  chart.title = after ? QStringLiteral("PCA scores after the QC correction")
-                      : QStringLiteral("PCA scores before the QC correction");
   const std::vector<double>* pc = after ? signal.pc_after : signal.pc_before;
   const double* share = after ? signal.share_after : signal.share_before;
-  chart.x_title =
-      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * share[0], 1));
-  chart.y_title =
-      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * share[1], 1));
+  Quality_Chart chart = Titled_Chart(
+      after ? QStringLiteral("signal_pca_after") : QStringLiteral("signal_pca_before"),
+      after ? QStringLiteral("PCA scores after the QC correction")
+            : QStringLiteral("PCA scores before the QC correction"),
+      QStringLiteral("PC1 (%1 % of the variance)").arg(Quality_Number(100.0 * share[0], 1)),
+      QStringLiteral("PC2 (%1 % of the variance)").arg(Quality_Number(100.0 * share[1], 1)));
   const Signal_Design& design = signal.design;
   std::vector<Quality_Series> by_batch(design.batch_names.size());
   for (std::size_t b = 0; b < by_batch.size(); ++b) {
@@ -805,12 +764,7 @@ Quality_Chart Signal_Pca_Chart(const Quality_Signal& signal, bool after) {
                            ? QStringLiteral("samples")
                            : QStringLiteral("batch ") + From_Engine_String(design.batch_names[b]);
   }
-  Quality_Series qc;
-  qc.kind = Quality_Series_Kind::kScatter;
-  qc.color = kQcColor;
-  qc.size = 10.0;
-  qc.marker = Quality_Marker::kCircle;
-  qc.name = QStringLiteral("QC");
+  Quality_Series qc = Scatter_Series(QStringLiteral("QC"), kQcColor, 10.0, Quality_Marker::kCircle);
   // Before and after share their axes, so that the spread they lose shows.
   double x_low = 0.0, x_high = 0.0, y_low = 0.0, y_high = 0.0;
   for (const std::vector<double>* both : {signal.pc_before, signal.pc_after})
@@ -833,39 +787,23 @@ Quality_Chart Signal_Pca_Chart(const Quality_Signal& signal, bool after) {
   if (!qc.key.isEmpty()) chart.series.push_back(std::move(qc));
   Pad(x_low, x_high, 0.08);
   Pad(y_low, y_high, 0.08);
-  chart.x_low = x_low;
-  chart.x_high = x_high;
-  chart.y_low = y_low;
-  chart.y_high = y_high;
+  Set_Axes(chart, x_low, x_high, y_low, y_high);
   chart.note = QStringLiteral(
       "log10 intensities of the well-filled groups, centred; axes shared before and after");
   return chart;
 }
 
 // One group's log10 intensity against injection order with its batch fits.
-Quality_Chart Signal_Feature_Chart(const Quality_Signal& signal, std::size_t rank) {
-  const Signal_Feature_View& view = signal.worst[rank];
+Quality_Chart Signal_View_Chart(const Quality_Signal& signal, const Signal_Feature_View& view,
+                                QString id, QString title) {
   const Signal_Design& design = signal.design;
-  Quality_Chart chart;
-  chart.id = QStringLiteral("signal_worst_%1").arg(rank + 1);
-  chart.title =
-      QStringLiteral("Worst group %1 after the QC correction: held-out QC RSD %2 % \u2192 %3 %")
-          .arg(rank + 1)
-          .arg(Quality_Number(view.rsd_before, 1), Quality_Number(view.rsd_after, 1));
-  chart.x_title = QStringLiteral("Injection order");
-  chart.y_title = QStringLiteral("log10 intensity");
-  Quality_Series study, qc, conditioning;
-  study.kind = qc.kind = conditioning.kind = Quality_Series_Kind::kScatter;
-  study.color = kStudyColor;
-  study.size = 5.0;
-  study.name = QStringLiteral("study sample");
-  qc.color = kQcColor;
-  qc.size = 8.0;
-  qc.name = QStringLiteral("QC");
-  conditioning.color = kConditioningColor;
-  conditioning.size = 9.0;
-  conditioning.marker = Quality_Marker::kCircle;
-  conditioning.name = QStringLiteral("conditioning QC (not fitted)");
+  Quality_Chart chart =
+      Titled_Chart(std::move(id), std::move(title), QStringLiteral("Injection order"),
+                   QStringLiteral("log10 intensity"));
+  Quality_Series study = Scatter_Series(QStringLiteral("study sample"), kStudyColor, 5.0);
+  Quality_Series qc = Scatter_Series(QStringLiteral("QC"), kQcColor, 8.0);
+  Quality_Series conditioning = Scatter_Series(QStringLiteral("conditioning QC (not fitted)"),
+                                               kConditioningColor, 9.0, Quality_Marker::kCircle);
   double x_low = kNaN, x_high = kNaN, y_low = kNaN, y_high = kNaN;
   const auto extend = [](double& low, double& high, double v) {
     if (!(v >= low)) low = v;
@@ -921,16 +859,22 @@ Quality_Chart Signal_Feature_Chart(const Quality_Signal& signal, std::size_t ran
   }
   for (Quality_Series* s : {&study, &qc, &conditioning})
     if (!s->key.isEmpty()) chart.series.push_back(std::move(*s));
-  chart.x_low = x_low;
-  chart.x_high = x_high;
-  chart.y_low = y_low;
-  chart.y_high = y_high;
+  Set_Axes(chart, x_low, x_high, y_low, y_high);
   chart.note = QStringLiteral("Align_ID %1, as measured, with each batch's fit").arg(view.align_id);
   QString methods;
   for (std::size_t b = 0; b < signal.batch_methods.size(); ++b)
     methods += (b ? QStringLiteral(", ") : QString()) + QLatin1String(signal.batch_methods[b]);
   chart.note += QStringLiteral("\nbatches: ") + methods;
   return chart;
+}
+
+Quality_Chart Signal_Worst_Chart(const Quality_Signal& signal, std::size_t rank) {
+  const Signal_Feature_View& view = signal.worst[rank];
+  return Signal_View_Chart(
+      signal, view, QStringLiteral("signal_worst_%1").arg(rank + 1),
+      QStringLiteral("Worst group %1 after the QC correction: held-out QC RSD %2 % \u2192 %3 %")
+          .arg(rank + 1)
+          .arg(Quality_Number(view.rsd_before, 1), Quality_Number(view.rsd_after, 1)));
 }
 
 }  // namespace
@@ -1067,11 +1011,10 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   }
 
   {  // Mass deviation histogram.
-    Quality_Chart chart;
-    chart.id = QStringLiteral("mass_deviation");
-    chart.title = QStringLiteral("Mass deviation from the group's median mass");
-    chart.x_title = QStringLiteral("Compound_MolecularMass deviation (ppm)");
-    chart.y_title = QStringLiteral("Members");
+    Quality_Chart chart = Titled_Chart(
+        QStringLiteral("mass_deviation"),
+        QStringLiteral("Mass deviation from the group's median mass"),
+        QStringLiteral("Compound_MolecularMass deviation (ppm)"), QStringLiteral("Members"));
     Histogram_Series(chart, data.mass_ppm, QStringLiteral("ppm"), QStringLiteral("members"));
     charts.push_back(std::move(chart));
   }
@@ -1079,11 +1022,9 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   charts.push_back(Mass_By_Mz_Chart(data));
 
   {  // Samples per group.
-    Quality_Chart chart;
-    chart.id = QStringLiteral("samples_per_group");
-    chart.title = QStringLiteral("Samples per group");
-    chart.x_title = QStringLiteral("Samples in the group");
-    chart.y_title = QStringLiteral("Groups");
+    Quality_Chart chart =
+        Titled_Chart(QStringLiteral("samples_per_group"), QStringLiteral("Samples per group"),
+                     QStringLiteral("Samples in the group"), QStringLiteral("Groups"));
     Quality_Series all, half, few;
     all.kind = half.kind = few.kind = Quality_Series_Kind::kBars;
     all.color = kCompleteColor;
@@ -1113,11 +1054,10 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   }
 
   {  // Peaks per sample, worst share aligned on top.
-    Quality_Chart chart;
-    chart.id = QStringLiteral("peaks_per_sample");
-    chart.title = QStringLiteral("Peaks read and aligned per sample (share aligned in brackets)");
-    chart.x_title = QStringLiteral("Peaks");
-    chart.y_title = QStringLiteral("Sample");
+    Quality_Chart chart = Titled_Chart(
+        QStringLiteral("peaks_per_sample"),
+        QStringLiteral("Peaks read and aligned per sample (share aligned in brackets)"),
+        QStringLiteral("Peaks"), QStringLiteral("Sample"));
     chart.horizontal = true;
     std::vector<std::uint32_t> order(n_samples);
     std::iota(order.begin(), order.end(), 0U);
@@ -1152,11 +1092,11 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
   }
 
   {  // Intensity CV.
-    Quality_Chart chart;
-    chart.id = QStringLiteral("intensity_cv");
-    chart.title = QStringLiteral("Intensity CV of groups present in at least half of the samples");
-    chart.x_title = QStringLiteral("Coefficient of variation of Compound_Intensity (%)");
-    chart.y_title = QStringLiteral("Groups");
+    Quality_Chart chart = Titled_Chart(
+        QStringLiteral("intensity_cv"),
+        QStringLiteral("Intensity CV of groups present in at least half of the samples"),
+        QStringLiteral("Coefficient of variation of Compound_Intensity (%)"),
+        QStringLiteral("Groups"));
     Histogram_Series(chart, data.intensity_cv, QStringLiteral("%"), QStringLiteral("groups"));
     charts.push_back(std::move(chart));
   }
@@ -1172,7 +1112,7 @@ std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data) {
       charts.push_back(Signal_Pca_Chart(data.signal, true));
     }
     for (std::size_t i = 0; i < data.signal.worst.size(); ++i)
-      charts.push_back(Signal_Feature_Chart(data.signal, i));
+      charts.push_back(Signal_Worst_Chart(data.signal, i));
   }
   return charts;
 }
@@ -1317,6 +1257,32 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
       add(QStringLiteral("Input files recorded"), count(data.run_inputs.size() - 1));
   }
   return rows;
+}
+
+std::optional<Quality_Chart> Signal_Group_Chart(const Quality_Signal& signal,
+                                                std::uint32_t align_id, QString* why) {
+  std::optional<Signal_Feature_View> view = Signal_Feature_Of(signal, align_id);
+  if (!view) {
+    if (why == nullptr) return std::nullopt;
+    if (!signal.shown) {
+      *why = signal.why_not.empty()
+                 ? QStringLiteral(
+                       "the QC correction needs a sample sheet with an order column and QC samples")
+                 : From_Engine_String(signal.why_not);
+    } else {
+      *why = QStringLiteral(
+                 "Align_ID %1 is not among the %2 groups the QC correction shows (those present "
+                 "in at least half of the samples)")
+                 .arg(align_id)
+                 .arg(signal.source ? signal.source->align_ids.size() : 0);
+    }
+    return std::nullopt;
+  }
+  return Signal_View_Chart(
+      signal, *view, QStringLiteral("signal_group_%1").arg(align_id),
+      QStringLiteral("Group %1 against injection order: held-out QC RSD %2 % \u2192 %3 %")
+          .arg(align_id)
+          .arg(Quality_Number(view->rsd_before, 1), Quality_Number(view->rsd_after, 1)));
 }
 
 }  // namespace Varnel

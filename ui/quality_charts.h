@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "ui/quality_data.h"
@@ -77,6 +79,13 @@ inline constexpr std::size_t kMaxNamedAnchors = 500;
 // values per sample, intensity boxes per sample, the intensity trend in
 // injection order (with an order column) and the PCA scores.
 std::vector<Quality_Chart> Build_Quality_Charts(const Quality_Data& data);
+
+// The chart of one group corrected by the QC correction, against injection
+// order as the worst groups are drawn (picture "signal_group_<Align_ID>").
+// Nothing when the correction is not shown or does not hold the group; why
+// (when given) then says so.
+std::optional<Quality_Chart> Signal_Group_Chart(const Quality_Signal& signal,
+                                                std::uint32_t align_id, QString* why = nullptr);
 
 // One line on top of the window and the page: "median |RT deviation| 9.3 s ->
 // 0.44 s after correction; 2 samples stand out; 81 % of groups in at least

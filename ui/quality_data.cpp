@@ -2,15 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <map>
-#include <numeric>
 #include <set>
-#include <unordered_map>
 
 #include "export/sample_sheet.h"
-#include "model/interpolate.h"
 #include "storage/aligned_result.h"
 
 namespace Varnel {
@@ -20,147 +16,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPpm = 1e6;
 constexpr double kPercent = 100.0;
-
-// The columns the figures need, read once.
-constexpr Result_Columns kFigureColumns = {"SAMPLE_ID",
-                                           "SAMPLE_NAME",
-                                           "Align_ID",
-                                           "Compound_ID",
-                                           "Compound_MolecularMass",
-                                           "Compound_Retention_Time",
-                                           "Compound_Intensity",
-                                           "Apex_MZ",
-                                           "Align_RT"};
-constexpr std::size_t kSampleId = Column_Of("SAMPLE_ID");
-constexpr std::size_t kSampleName = Column_Of("SAMPLE_NAME");
-constexpr std::size_t kAlignId = Column_Of("Align_ID");
-constexpr std::size_t kCompoundId = Column_Of("Compound_ID");
-constexpr std::size_t kMass = Column_Of("Compound_MolecularMass");
-constexpr std::size_t kRt = Column_Of("Compound_Retention_Time");
-constexpr std::size_t kIntensity = Column_Of("Compound_Intensity");
-constexpr std::size_t kAlignRt = Column_Of("Align_RT");
-constexpr std::size_t kMz = Column_Of("Apex_MZ");
-constexpr std::size_t kProgressRows = 1 << 16;
-
-// A member candidate: one row of an aligned peak.
-struct Member_Row {
-  std::uint32_t align_id;
-  std::uint32_t sample;  // index into samples
-  std::int64_t compound_id;
-  double mass;
-  double rt;
-  double intensity;
-  double centre;
-  double mz;
-};
-
-struct Raw_Result {
-  std::vector<Sample_Quality> samples;
-  std::vector<Member_Row> rows;
-  std::size_t peaks = 0;
-  std::size_t unaligned = 0;
-  std::map<std::int64_t, Rt_Correction> corrections;
-  bool has_anchors = false;
-  std::map<std::int64_t, std::vector<Curve_Point>> anchors;  // ascending x per sample
-  bool has_run = false;
-  std::vector<std::pair<std::string, std::string>> run_items;
-  std::vector<std::vector<std::string>> run_inputs;
-  std::optional<Member_Choice_Record> member_choice;
-};
-
-void Read_Peaks(Aligned_Result& result, Raw_Result& raw, const Quality_Options& options) {
-  Result_Rows rows = result.Scan(kFigureColumns);
-  std::unordered_map<std::int64_t, std::uint32_t> index_of;
-  std::int64_t last_id = 0;
-  std::uint32_t last_index = std::numeric_limits<std::uint32_t>::max();
-  while (rows.Next()) {
-    const std::int64_t sample_id = rows.Int(kSampleId);
-    if (last_index == std::numeric_limits<std::uint32_t>::max() || sample_id != last_id) {
-      auto [it, added] =
-          index_of.try_emplace(sample_id, static_cast<std::uint32_t>(index_of.size()));
-      if (added) {
-        Sample_Quality sample;
-        sample.sample_id = sample_id;
-        sample.name = std::string(rows.Text(kSampleName));
-        raw.samples.push_back(std::move(sample));
-      }
-      last_id = sample_id;
-      last_index = it->second;
-    }
-    if (++raw.peaks % kProgressRows == 0 && options.progress && !options.progress(raw.peaks))
-      throw Quality_Cancelled();
-    Sample_Quality& sample = raw.samples[last_index];
-    ++sample.peaks_read;
-    const std::int64_t align_id = rows.Int(kAlignId);
-    if (align_id == 0) {
-      ++raw.unaligned;
-      continue;
-    }
-    ++sample.peaks_aligned;
-    raw.rows.push_back(Member_Row{static_cast<std::uint32_t>(align_id), last_index,
-                                  rows.Int(kCompoundId), rows.Real(kMass), rows.Real(kRt),
-                                  rows.Real(kIntensity), rows.Real(kAlignRt), rows.Real(kMz)});
-  }
-}
-
-void Read_Extras(Aligned_Result& result, Raw_Result& raw) {
-  if (const auto points = result.Read_Rt_Correction()) {
-    for (const Rt_Shift_Point& p : *points) {
-      if (!std::isfinite(p.rt) || !std::isfinite(p.shift)) continue;
-      Rt_Correction& c = raw.corrections[p.sample];
-      c.rt.push_back(p.rt);
-      c.shift.push_back(p.shift);
-    }
-  }
-  if (const auto points = result.Read_Rt_Anchors()) {
-    raw.has_anchors = true;
-    for (const Rt_Shift_Point& p : *points) {
-      if (!std::isfinite(p.rt) || !std::isfinite(p.shift)) continue;
-      raw.anchors[p.sample].push_back({p.rt, p.shift});
-    }
-  }
-  raw.member_choice = result.Read_Member_Choice();
-  Run_Record_Text run = result.Read_Run_Record_Text();
-  raw.has_run = run.has_items;
-  raw.run_items = std::move(run.items);
-  if (run.has_inputs) {
-    raw.run_inputs.push_back(std::move(run.input_columns));
-    for (std::vector<std::string>& row : run.inputs) raw.run_inputs.push_back(std::move(row));
-  }
-}
-
-Raw_Result Read_Result(const std::string& path, const Quality_Options& options) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) throw Quality_Error(path + ": no such file");
-  Raw_Result raw;
-  try {
-    Aligned_Result result(path);
-    Read_Peaks(result, raw, options);
-    Read_Extras(result, raw);
-  } catch (const Aligned_Result_Error& e) {
-    throw Quality_Error(e.what());
-  }
-  if (raw.peaks == 0) throw Quality_Error(path + ": the result holds no peaks");
-  return raw;
-}
-
-// Sorts the samples by SAMPLE_ID and renumbers the rows' sample indexes.
-void Order_Samples(Raw_Result& raw) {
-  std::vector<std::uint32_t> order(raw.samples.size());
-  std::iota(order.begin(), order.end(), 0U);
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return raw.samples[a].sample_id < raw.samples[b].sample_id;
-  });
-  std::vector<std::uint32_t> new_index(order.size());
-  std::vector<Sample_Quality> by_id;
-  by_id.reserve(order.size());
-  for (std::uint32_t i = 0; i < order.size(); ++i) {
-    new_index[order[i]] = i;
-    by_id.push_back(std::move(raw.samples[order[i]]));
-  }
-  raw.samples = std::move(by_id);
-  for (Member_Row& row : raw.rows) row.sample = new_index[row.sample];
-}
 
 // The sheet's group and order of each sample; throws naming the sheet and up
 // to five samples it leaves out.
@@ -258,7 +113,7 @@ void Find_Empty_Inputs(Quality_Data& q) {
 // The anchors of each sample, the longest stretch of the corrected range
 // each corrected sample leaves without an anchor, and the corrected samples
 // least supported first.
-void Apply_Anchors(Quality_Data& q, Raw_Result& raw) {
+void Apply_Anchors(Quality_Data& q, Quality_Rows& raw) {
   q.has_anchors = true;
   bool any = false;
   for (const Sample_Quality& s : q.samples) {
@@ -308,8 +163,7 @@ void Apply_Anchors(Quality_Data& q, Raw_Result& raw) {
     ++q.weakly_supported;
 }
 
-Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Options& options) {
-  Order_Samples(raw);
+Quality_Data Compute(Quality_Rows raw, const std::string& path, const Quality_Options& options) {
   Quality_Data q;
   q.file = path;
   q.peaks = raw.peaks;
@@ -319,7 +173,14 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
   q.run_items = std::move(raw.run_items);
   q.run_inputs = std::move(raw.run_inputs);
   q.member_choice = raw.member_choice;
-  q.samples = std::move(raw.samples);
+  q.samples.resize(raw.samples.size());
+  for (std::size_t s = 0; s < raw.samples.size(); ++s) {
+    Quality_Sample_Rows& read = raw.samples[s];
+    q.samples[s].sample_id = read.sample_id;
+    q.samples[s].name = std::move(read.name);
+    q.samples[s].peaks_read = read.peaks_read;
+    q.samples[s].peaks_aligned = read.peaks_aligned;
+  }
   const std::size_t n_samples = q.samples.size();
   Find_Empty_Inputs(q);
   if (options.sheet != nullptr) Apply_Sheet(q, *options.sheet);
@@ -344,8 +205,8 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
   if (options.progress && !options.progress(raw.peaks)) throw Quality_Cancelled();
 
   // Members: the first row of each (group, sample, compound).
-  std::vector<Member_Row>& rows = raw.rows;
-  const auto by_member = [](const Member_Row& a, const Member_Row& b) {
+  std::vector<Quality_Member_Row>& rows = raw.rows;
+  const auto by_member = [](const Quality_Member_Row& a, const Quality_Member_Row& b) {
     if (a.align_id != b.align_id) return a.align_id < b.align_id;
     if (a.sample != b.sample) return a.sample < b.sample;
     return a.compound_id < b.compound_id;
@@ -353,7 +214,7 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
   if (!std::is_sorted(rows.begin(), rows.end(), by_member))
     std::stable_sort(rows.begin(), rows.end(), by_member);
   rows.erase(std::unique(rows.begin(), rows.end(),
-                         [](const Member_Row& a, const Member_Row& b) {
+                         [](const Quality_Member_Row& a, const Quality_Member_Row& b) {
                            return a.align_id == b.align_id && a.sample == b.sample &&
                                   a.compound_id == b.compound_id;
                          }),
@@ -395,7 +256,7 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
       for (std::size_t i = begin; i < end; ++i) masses.push_back(rows[i].mass);
       const double median_mass = Median(masses);
       for (std::size_t i = begin; i < end; ++i) {
-        const Member_Row& m = rows[i];
+        const Quality_Member_Row& m = rows[i];
         ++q.samples[m.sample].members;
         if (std::isfinite(median_mass) && median_mass != 0.0 && std::isfinite(m.mass)) {
           const double ppm = (m.mass - median_mass) / median_mass * kPpm;
@@ -540,10 +401,8 @@ Quality_Data Compute(Raw_Result raw, const std::string& path, const Quality_Opti
 
 }  // namespace
 
-double Rt_Correction::Shift(double at) const { return Interpolate(rt, shift, at); }
-
 Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options) {
-  return Compute(Read_Result(path, options), path, options);
+  return Compute(Read_Quality_Rows(path, options), path, options);
 }
 
 }  // namespace Varnel

@@ -22,46 +22,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "storage/run_record.h"
+#include "ui/quality_load.h"
 #include "ui/quality_signal.h"
 #include "ui/quality_stats.h"
 
-struct Sample_Sheet;
-
 namespace Varnel {
-
-// Raised when a result cannot be read or holds nothing to show; what() starts
-// with the file's path.
-class Quality_Error : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Raised when the progress callback asked to stop.
-class Quality_Cancelled : public Quality_Error {
- public:
-  Quality_Cancelled() : Quality_Error("cancelled") {}
-};
 
 inline constexpr double kOutlierScoreMagnitude = 3.5;
 inline constexpr double kWeakSupportFactor = 2.0;
-
-// A stored retention-time correction of one sample: points sorted by RT.
-// Shift(rt) reads the curve as every corrected time is read
-// (model/interpolate.h): linear between points, constant beyond the first
-// and the last point; with no point it is 0.
-struct Rt_Correction {
-  std::vector<double> rt;
-  std::vector<double> shift;
-  double Shift(double at) const;
-};
 
 // Correlation and PCA use at most this many well-filled groups (every k-th).
 inline constexpr std::size_t kMaxMatrixGroups = 3000;
@@ -212,21 +186,12 @@ struct Quality_Data {
   Quality_Signal signal;
 };
 
-struct Quality_Options {
-  // Groups and injection order per sample; each sample is looked up by its
-  // name, or by "name (SAMPLE_ID)" when several samples share it.
-  const ::Sample_Sheet* sheet = nullptr;
-  // Called now and then with the rows read so far; false stops the load with
-  // Quality_Cancelled. May be called on any thread the load runs on.
-  std::function<bool(std::size_t rows)> progress;
-};
-
 // Reads Align_Peaklist (and Align_RT_Correction, Align_RT_Anchor, Align_Run,
-// Align_Run_Input when present) of the file at `path` read-only, once, and
-// computes the figures. Throws Quality_Error starting with the path when the
-// file is missing, is no SQLite database, lacks Align_Peaklist or one of its
-// columns, holds no row or a malformed Align_RT_Anchor;
-// starting with the sheet's path when it names no group for a sample.
+// Align_Run_Input when present) of the file at `path` read-only, once
+// (Read_Quality_Rows), and computes the figures. Throws Quality_Error starting with the path when
+// the file is missing, is no SQLite database, lacks Align_Peaklist or one of its columns, holds no
+// row or a malformed Align_RT_Anchor; starting with the sheet's path when it names no group for a
+// sample.
 Quality_Data Load_Quality_Data(const std::string& path, const Quality_Options& options = {});
 
 }  // namespace Varnel

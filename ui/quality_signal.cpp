@@ -107,7 +107,6 @@ Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
 
   std::vector<double> log_before(groups * n), log_after(groups * n);
   std::vector<std::pair<double, std::size_t>> by_rsd;
-  std::vector<double> rsd_before_of(groups, kNaN), rsd_after_of(groups, kNaN);
   for (std::size_t g = 0; g < groups; ++g) {
     feature(g);
     for (std::size_t s = 0; s < n; ++s)
@@ -122,8 +121,6 @@ Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
       out.stable_before += f.qc_rsd_before <= kStableQcRsd ? 1 : 0;
       out.stable_after += f.qc_rsd_after <= kStableQcRsd ? 1 : 0;
       by_rsd.emplace_back(f.qc_rsd_after, g);
-      rsd_before_of[g] = f.qc_rsd_before;
-      rsd_after_of[g] = f.qc_rsd_after;
     }
   }
   if (out.rsd_before.empty()) {
@@ -134,19 +131,22 @@ Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
   out.median_before = Median(out.rsd_before);
   out.median_after = Median(out.rsd_after);
 
+  auto source = std::make_shared<Signal_Source>(correction);
+  source->samples = n;
+  source->cells.assign(cells.begin(), cells.end());
+  source->group_of.resize(groups);
+  std::iota(source->group_of.begin(), source->group_of.end(), std::size_t{0});
+  std::stable_sort(source->group_of.begin(), source->group_of.end(),
+                   [&](std::size_t a, std::size_t b) { return align_ids[a] < align_ids[b]; });
+  for (std::size_t g : source->group_of) source->align_ids.push_back(align_ids[g]);
+  out.source = source;
+
   // The worst after correction, ties by group.
   std::stable_sort(by_rsd.begin(), by_rsd.end(),
                    [](const auto& a, const auto& b) { return a.first > b.first; });
   for (std::size_t i = 0; i < by_rsd.size() && i < kWorstSignalFeatures; ++i) {
-    Signal_Feature_View view;
-    view.group = by_rsd[i].second;
-    view.align_id = align_ids[view.group];
-    view.rsd_before = rsd_before_of[view.group];
-    view.rsd_after = rsd_after_of[view.group];
-    view.values.assign(cells.begin() + static_cast<std::ptrdiff_t>(view.group * n),
-                       cells.begin() + static_cast<std::ptrdiff_t>((view.group + 1) * n));
-    view.fits = correction.Fits(view.values);
-    out.worst.push_back(std::move(view));
+    std::optional<Signal_Feature_View> view = Signal_Feature_Of(out, align_ids[by_rsd[i].second]);
+    if (view) out.worst.push_back(std::move(*view));
   }
 
   const bool pca_before = Pca_Scores(log_before, n, groups, out.pc_before, out.share_before);
@@ -202,6 +202,28 @@ Quality_Signal Make_Quality_Signal(const std::vector<Result_Sample>& samples,
   if (out.flagged_cells > 0)
     out.verdict += "; " + std::to_string(out.flagged_cells) + " group x batch cells uncorrected";
   return out;
+}
+
+std::optional<Signal_Feature_View> Signal_Feature_Of(const Quality_Signal& signal,
+                                                     std::uint32_t align_id) {
+  if (!signal.shown || !signal.source) return std::nullopt;
+  const Signal_Source& source = *signal.source;
+  const auto at = std::lower_bound(source.align_ids.begin(), source.align_ids.end(), align_id);
+  if (at == source.align_ids.end() || *at != align_id) return std::nullopt;
+  const std::size_t n = source.samples;
+  Signal_Feature_View view;
+  view.group = source.group_of[static_cast<std::size_t>(at - source.align_ids.begin())];
+  view.align_id = align_id;
+  const auto first = source.cells.begin() + static_cast<std::ptrdiff_t>(view.group * n);
+  view.values.assign(first, first + static_cast<std::ptrdiff_t>(n));
+  // The held-out figures from a correction of a copy; the view keeps the
+  // values as measured.
+  std::vector<double> corrected = view.values, factors;
+  const Feature_Signal f = source.correction.Correct(corrected, factors);
+  view.rsd_before = f.qc_rsd_before;
+  view.rsd_after = f.qc_rsd_after;
+  view.fits = source.correction.Fits(view.values);
+  return view;
 }
 
 }  // namespace Varnel

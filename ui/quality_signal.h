@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,17 @@ struct Signal_Feature_View {
   double rsd_before = 0.0, rsd_after = 0.0;
   std::vector<double> values;   // normalised, per sample; NaN where missing
   std::vector<Batch_Fit> fits;  // by batch, natural-log levels
+};
+
+// The correction as prepared and the corrected groups' intensities, kept so
+// that any of them can be shown after the figures are made.
+struct Signal_Source {
+  explicit Signal_Source(Signal_Correction c) : correction(std::move(c)) {}
+  Signal_Correction correction;
+  std::vector<std::uint32_t> align_ids;  // ascending
+  std::vector<std::size_t> group_of;     // the group of each Align_ID above
+  std::size_t samples = 0;
+  std::vector<float> cells;  // group-major, linear, NaN where missing
 };
 
 struct Quality_Signal {
@@ -51,7 +64,14 @@ struct Quality_Signal {
   std::vector<double> batch_borders;
   std::vector<Signal_Feature_View> worst;
   std::string verdict;
+  std::shared_ptr<const Signal_Source> source;  // set when shown
 };
+
+// The view of the group with this Align_ID, as the worst groups are shown;
+// nothing when the correction is not shown or does not hold the group (it
+// holds the groups present in at least half of the samples).
+std::optional<Signal_Feature_View> Signal_Feature_Of(const Quality_Signal& signal,
+                                                     std::uint32_t align_id);
 
 // The figures from the groups' intensities (cells[g * n + s], linear, NaN or 0
 // where missing; align_ids[g] each group's Align_ID) of the samples, looked up

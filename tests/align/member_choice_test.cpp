@@ -216,6 +216,32 @@ TEST(JoinSplitsTest, EachJoinIsCheckedAgainstTheOnesBefore) {
   EXPECT_EQ(tie, (std::vector<std::uint32_t>{0, 1, 1, 2}));
 }
 
+// Two compounds of one mass held by different samples, whose groups touch
+// through one stray member, stay apart; the halves of one compound, their
+// medians close, join. Spread 0.5 s: nearest members within 1 s, medians
+// within 6 s.
+TEST(JoinSplitsTest, GroupsTouchingThroughAStrayMemberButCentredApartStayApart) {
+  const Mass_Tolerance tol{Mass_Tolerance::Unit::kDa, 0.1};
+  // a: samples 0-2 at 100 s, one of them strayed to 107 s; b: samples 3-5 at
+  // 108 s. Nearest members 1 s apart, medians 8 s.
+  std::vector<Member_Point> points = {{300.0, 100.0, 5.0, 0}, {300.0, 100.2, 5.0, 1},
+                                      {300.0, 107.0, 5.0, 2}, {300.0, 108.0, 5.0, 3},
+                                      {300.0, 108.1, 5.0, 4}, {300.0, 108.3, 5.0, 5}};
+  const std::vector<std::uint32_t> group_of = {1, 1, 1, 2, 2, 2};
+  std::uint32_t joins = 0;
+  EXPECT_EQ(Join_Split_Groups(points, group_of, 2, tol, 20.0, 1.0, joins),
+            (std::vector<std::uint32_t>{0, 1, 2}));
+  EXPECT_EQ(joins, 0u);
+  // Without the gap rule the window alone decides: joined.
+  EXPECT_EQ(Join_Split_Groups(points, group_of, 2, tol, 20.0, kNaN, joins),
+            (std::vector<std::uint32_t>{0, 1, 1}));
+  // b at 101 s: the medians 0.8 s apart, nearest members 0.7 s: one compound.
+  for (std::size_t i = 3; i < 6; ++i) points[i].time -= 7.1;
+  EXPECT_EQ(Join_Split_Groups(points, group_of, 2, tol, 20.0, 1.0, joins),
+            (std::vector<std::uint32_t>{0, 1, 1}));
+  EXPECT_EQ(joins, 1u);
+}
+
 TEST(MemberChoiceTest, DefaultsGiveTheClosestRuleUnchanged) {
   std::vector<Align_Key> keys = Study();
   keys.push_back(Key(1000, 0, 190.0005, 551.0, 100.0, 2));

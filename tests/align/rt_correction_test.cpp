@@ -150,6 +150,35 @@ TEST(RtCorrectionTest, LinearAndSinusoidalDriftsAreTakenOut) {
   }
 }
 
+// The check is called all through the fit and changes nothing; what it
+// throws leaves the fit.
+TEST(RtCorrectionTest, CheckIsCalledThroughTheFitAndCanStopIt) {
+  const auto drift = [](std::uint32_t s, double t) { return 3.0 * s + 0.01 * t; };
+  const List study = RandomStudy(19, drift);
+  const Rt_Correction plain = Fit_Rt_Correction(study, Params());
+  int checks = 0;
+  const Rt_Correction checked = Fit_Rt_Correction(study, Params(), [&] { ++checks; });
+  // Per pass at least the anchor search's end and the first sample's curve.
+  EXPECT_GE(checks, 6);
+  EXPECT_EQ(Rt_Correction_Summary(checked), Rt_Correction_Summary(plain));
+  ASSERT_EQ(checked.samples.size(), plain.samples.size());
+  for (std::size_t s = 0; s < plain.samples.size(); ++s) {
+    EXPECT_EQ(checked.samples[s].rt, plain.samples[s].rt);
+    EXPECT_EQ(checked.samples[s].shift, plain.samples[s].shift);
+  }
+
+  struct Stopped {};
+  for (const int at : {1, checks}) {
+    int calls = 0;
+    EXPECT_THROW(Fit_Rt_Correction(study, Params(),
+                                   [&] {
+                                     if (++calls == at) throw Stopped{};
+                                   }),
+                 Stopped);
+    EXPECT_EQ(calls, at);
+  }
+}
+
 TEST(RtCorrectionTest, OutliersDoNotBendTheCurve) {
   const auto drift = [](std::uint32_t s, double t) { return s == 2 ? 10.0 + 0.01 * t : 0.0; };
   List study = RandomStudy(13, drift);
@@ -217,6 +246,55 @@ TEST(RtCorrectionTest, FollowsANarrowBendAndACumulativeTrend) {
   const Rt_Correction trend = Fit_Rt_Correction(trended, Params());
   EXPECT_TRUE(trend.Uncorrected_Samples().empty());
   ExpectAligned(trended, trend, 2.5);
+}
+
+// A run of another kind (a blank, another matrix) that holds the most
+// compounds, nearly all its own and of the study's masses at other times:
+// against it every sample's time differences are chance, whose densest
+// stretch lies anywhere. The gross shifts must come from a reference the
+// samples agree with, and the foreign run's own shift, chance too, must not
+// be applied.
+TEST(RtCorrectionTest, ForeignRunNeitherMisleadsTheGrossShiftsNorTakesAChanceOne) {
+  // 70 s more per sample: without the gross shift the last samples lie
+  // beyond the anchor window.
+  List study = RandomStudy(29, [](std::uint32_t s, double t) { return 70.0 * s + 0.01 * t; });
+  std::vector<double> masses;
+  for (const Peak& p : study) {
+    if (p.SAMPLE_ID == 0) masses.push_back(p.Compound_MolecularMass);
+  }
+  std::mt19937_64 rng(31);
+  std::uniform_real_distribution<double> rt(60.0, 1400.0), unit(0.0, 1.0);
+  std::uint32_t tag = 100000;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (double m : masses) {
+      Peak p =
+          MakePeak(++tag, 6, m + 0.002 * (unit(rng) - 0.5), rt(rng), 5000.0 * (1.0 + unit(rng)));
+      p.Group_ID = 0;
+      study.push_back(p);
+    }
+  }
+  const Rt_Correction correction = Fit_Rt_Correction(study, Params());
+  ASSERT_EQ(correction.samples.size(), 7u);
+  for (std::uint32_t s = 0; s < 6; ++s) {
+    EXPECT_FALSE(correction.samples[s].gross_shift_rejected) << s;
+    EXPECT_TRUE(correction.samples[s].corrected) << s;
+  }
+  EXPECT_TRUE(correction.samples[6].gross_shift_rejected);
+  ExpectAligned(study, correction, 2.5, 6);
+  EXPECT_NE(Rt_Correction_Summary(correction)
+                .find("gross shift not applied (the reference's "
+                      "matches do not single one out): s6\n"),
+            std::string::npos)
+      << Rt_Correction_Summary(correction);
+
+  // Without the foreign run nothing is rejected and the summary says nothing.
+  study.erase(
+      std::remove_if(study.begin(), study.end(), [](const Peak& p) { return p.SAMPLE_ID == 6; }),
+      study.end());
+  const Rt_Correction plain = Fit_Rt_Correction(study, Params());
+  for (const Rt_Sample_Curve& c : plain.samples) EXPECT_FALSE(c.gross_shift_rejected);
+  EXPECT_EQ(Rt_Correction_Summary(plain).find("gross shift"), std::string::npos);
+  ExpectAligned(study, plain, 2.5);
 }
 
 TEST(RtCorrectionTest, StretchWithoutAnchorsIsInterpolatedAndCurvesAreMonotone) {

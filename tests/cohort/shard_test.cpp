@@ -8,13 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -22,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "align/member_choice.h"
+#include "cohort/pooled_spreads.h"
 #include "cohort/shard_steps.h"
 #include "cohort/study_plan.h"
 #include "export/export_result.h"
@@ -161,27 +166,87 @@ class ShardTest : public ::testing::Test {
     Write_Plan_File(plan_dir, plan);
     Split_Inputs(plan_dir, paths_);
     // The shards side by side, as a workflow runs them.
-    std::atomic<std::uint32_t> next{0};
-    std::vector<std::exception_ptr> errors(plan.shards.size());
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-      threads.emplace_back([&] {
-        for (std::uint32_t k = next++; k < plan.shards.size(); k = next++) {
-          try {
-            Align_Shard(plan_dir, k);
-          } catch (...) {
-            errors[k] = std::current_exception();
+    const auto every_shard = [&](const std::function<void(std::uint32_t)>& step) {
+      std::atomic<std::uint32_t> next{0};
+      std::vector<std::exception_ptr> errors(plan.shards.size());
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+          for (std::uint32_t k = next++; k < plan.shards.size(); k = next++) {
+            try {
+              step(k);
+            } catch (...) {
+              errors[k] = std::current_exception();
+            }
           }
-        }
-      });
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
+      for (const std::exception_ptr& error : errors) {
+        if (error) std::rethrow_exception(error);
+      }
+    };
+    if (Needs_Study_Spreads(plan.options)) {  // the first round: the study's spreads
+      every_shard([&](std::uint32_t k) { Shard_Deviations(plan_dir, k); });
+      Pool_Spreads(plan_dir);
     }
-    for (std::thread& thread : threads) thread.join();
-    for (const std::exception_ptr& error : errors) {
-      if (error) std::rethrow_exception(error);
-    }
+    every_shard([&](std::uint32_t k) { Align_Shard(plan_dir, k); });
     fs::create_directories(result);
     Merge_Shards(plan_dir, result);
     return plan;
+  }
+
+  // A study where the member choice matters, written as paths_: compounds of
+  // little time and intensity scatter at low masses, of much at high masses
+  // (so that spreads of one part of the mass axis are not the study's), there
+  // each beside same-mass decoys nearer in time to the seed, and compounds
+  // that the seed's window splits in two.
+  void Write_Choice_Study() {
+    const std::string study = Join_Path(folder_.path(), "choice-study");
+    fs::create_directories(study);
+    std::mt19937 random(17);
+    const auto uniform = [&random](double from, double to) {
+      return from + (to - from) * static_cast<double>(random() % 1000000) / 1e6;
+    };
+    constexpr int kSamples = 8;
+    std::vector<std::vector<Chromatogram_Peak_Group_Compound>> peaks(kSamples);
+    std::uint32_t compound = 0;
+    const auto add = [&](int sample, double mass, double rt, double intensity) {
+      peaks[sample].push_back(Make_Annotated_Peak(
+          static_cast<std::uint32_t>(peaks[sample].size()) + 1, mass, rt, intensity, compound));
+    };
+    for (int c = 0; c < 60; ++c, ++compound) {
+      for (int s = 0; s < kSamples; ++s) {
+        add(s, 100.0 + 5.0 * c + uniform(-0.002, 0.002), 100.0 + 20.0 * c + uniform(-2.0, 2.0),
+            1e6 * std::pow(10.0, uniform(-0.05, 0.05)));
+      }
+    }
+    for (int c = 0; c < 40; ++c, ++compound) {
+      std::vector<double> rt(kSamples), intensity(kSamples);
+      for (int s = 0; s < kSamples; ++s) {
+        rt[s] = 100.0 + 30.0 * c + uniform(-12.0, 12.0);
+        intensity[s] = 1e6 * std::pow(10.0, uniform(-0.1, 0.1));
+        add(s, 2000.0 + 5.0 * c + uniform(-0.002, 0.002), rt[s], intensity[s]);
+      }
+      const auto seed = static_cast<std::size_t>(
+          std::max_element(intensity.begin(), intensity.end()) - intensity.begin());
+      for (int s = 0; s < kSamples; ++s) {
+        if (static_cast<std::size_t>(s) == seed) continue;
+        add(s, 2000.0 + 5.0 * c + uniform(-0.003, 0.003), rt[seed] + uniform(-1.0, 1.0),
+            intensity[seed] * std::pow(10.0, -uniform(0.03, 0.4)));
+      }
+    }
+    for (int c = 0; c < 6; ++c, ++compound) {
+      for (int s = 0; s < kSamples; ++s) {
+        add(s, 3000.0 + 5.0 * c, 200.0 + 50.0 * c + 3.0 * s, 1e6 * (kSamples - s));
+      }
+    }
+    paths_.clear();
+    for (int s = 0; s < kSamples; ++s) {
+      paths_.push_back(
+          Join_Path(study, "choice" + std::to_string(s) + std::string(kAnnotatedSuffix)));
+      Write_Annotated_Database(paths_.back(), peaks[s]);
+    }
   }
 
   Temp_Folder folder_;
@@ -277,35 +342,303 @@ TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
   EXPECT_NE(ppm_notes.str().find("infinite mass"), std::string::npos) << ppm_notes.str();
 }
 
-// The member choice's spreads and joins span the whole study; in shards they
-// would give another result than one run, so the scan and the plan refuse
-// them by name and write nothing.
-TEST_F(ShardTest, ScoredChoiceAndJoiningAreRefusedByTheScanAndThePlan) {
-  const Alignment_Request plain = Options(One_Phase_Align, false, false);
-  EXPECT_FALSE(Shard_Options_Refusal(plain));
-  const std::vector<std::string> scans = Scan(plain, "plain");
-  const auto refused = [](const std::function<void()>& step, const std::string& named) {
+// The member choice's spreads span the whole study: every shard gives its
+// deviations, the spreads are pooled from them all, and each shard then
+// chooses its members with them. Joins stay inside a shard. The merged result
+// must be the one run's, its member choice table and record included.
+TEST_F(ShardTest, MergedResultIsTheOneProcessRunsWithTheScoredChoiceJoinsOrBoth) {
+  struct Case {
+    Member_Pick pick;
+    bool join;
+    Compound_Align_Mode mode;
+    bool ppm;
+    bool correction;
+  };
+  const std::vector<Case> cases = {{Member_Pick::kScored, false, One_Phase_Align, false, false},
+                                   {Member_Pick::kScored, false, One_Phase_Align, false, true},
+                                   {Member_Pick::kClosest, true, One_Phase_Align, false, true},
+                                   {Member_Pick::kScored, true, One_Phase_Align, false, false},
+                                   {Member_Pick::kScored, true, Two_Phase_Align, true, true}};
+  Write_Choice_Study();
+  std::uint32_t joins = 0;
+  int case_number = 0;
+  for (const Case& c : cases) {
+    {
+      const bool correction = c.correction;
+      Alignment_Request options = Options(c.mode, c.ppm, correction);
+      options.Align_Window1 = 40.0;
+      options.pick = c.pick;
+      options.join_splits = c.join;
+      const std::string tag = "choice" + std::to_string(case_number++);
+      SCOPED_TRACE(tag + (c.pick == Member_Pick::kScored ? " scored" : "") +
+                   (c.join ? " joined" : "") + (correction ? " corrected" : ""));
+      const std::string single = Join_Path(folder_.path(), tag);
+      fs::create_directories(single);
+      options.result_folder = single;
+      std::ostream quiet(nullptr);
+      Alignment_Run_Observer observer;
+      observer.align_lines = &quiet;
+      const Alignment_Run_Summary summary = Run_Alignment(options, observer);
+      EXPECT_EQ(summary.spreads.Found(), c.pick == Member_Pick::kScored);
+      joins += summary.joins;
+      const std::string expected_db = Sql_Dump(Join_Path(single, kAlignedDbName));
+      EXPECT_EQ(Count_Rows(Join_Path(single, kAlignedDbName), "Align_Member_Choice"), 7);
+      const std::string expected_csv = Read_File(Join_Path(single, kAlignedCsvName));
+      const std::vector<std::string> scans = Scan(options, tag);
+      for (std::uint32_t shards : {3u, 32u}) {
+        SCOPED_TRACE("shards " + std::to_string(shards));
+        const std::string result = Join_Path(single, "merged" + std::to_string(shards));
+        const Study_Plan plan = Pipeline(
+            options, scans, shards, Join_Path(single, "plan" + std::to_string(shards)), result);
+        EXPECT_EQ(plan.shards.size(), shards);
+        EXPECT_TRUE(Sql_Dump(Join_Path(result, kAlignedDbName)) == expected_db);
+        EXPECT_TRUE(Read_File(Join_Path(result, kAlignedCsvName)) == expected_csv);
+      }
+    }
+  }
+  EXPECT_GT(joins, 0u);  // the study holds split groups
+}
+
+// A plan with the member choice is of its own schema version (a Varnel that
+// knows nothing of it refuses it instead of aligning without it); its shards
+// need the study's spreads, and the merge refuses a shard aligned without
+// the plan's choice or with other spreads, as it refuses a shard with a
+// choice its plan does not have. A plan without it keeps its bytes.
+TEST_F(ShardTest, AMemberChoicePlanRunsInTwoRoundsAndRefusesShardsOfAnotherChoice) {
+  Alignment_Request options = Options(One_Phase_Align, false, true);
+  const std::vector<std::string> scans = Scan(options, "plain");
+  options.pick = Member_Pick::kScored;
+  options.join_splits = true;
+  EXPECT_TRUE(Needs_Study_Spreads(options));
+  const std::vector<std::string> choice_scans = Scan(options, "choice");
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    EXPECT_TRUE(Read_File(scans[i]) == Read_File(choice_scans[i]));  // the choice is the plan's
+  }
+  const std::string plain_dir = Join_Path(folder_.path(), "plain");
+  const std::string plan_dir = Join_Path(folder_.path(), "plan");
+  for (const std::string& dir : {plain_dir, plan_dir}) fs::create_directories(dir);
+  std::ostringstream notes;
+  Alignment_Request plain_options = options;
+  plain_options.pick = Member_Pick::kClosest;
+  plain_options.join_splits = false;
+  Study_Plan plain = Make_Plan(scans, plain_options, 3, notes);
+  Write_Plan_File(plain_dir, plain);
+  const std::string plain_text = Read_File(Join_Path(plain_dir, kPlanFileName));
+  EXPECT_NE(plain_text.find("\"schema_version\": 2,"), std::string::npos);
+  EXPECT_EQ(plain_text.find("pick"), std::string::npos);
+  EXPECT_EQ(plain_text.find("join_splits"), std::string::npos);
+  EXPECT_THROW(Shard_Deviations(plain_dir, 0), std::runtime_error);
+
+  Study_Plan plan = Make_Plan(scans, options, 3, notes);
+  Write_Plan_File(plan_dir, plan);
+  ASSERT_EQ(plan.shards.size(), 3u);
+  const std::string text = Read_File(Join_Path(plan_dir, kPlanFileName));
+  EXPECT_NE(text.find("\"schema_version\": 3,"), std::string::npos);
+  EXPECT_NE(text.find("\"pick\": \"scored\""), std::string::npos);
+  const Study_Plan read = Read_Plan_File(plan_dir);
+  EXPECT_EQ(read.options.pick, Member_Pick::kScored);
+  EXPECT_TRUE(read.options.join_splits);
+  Split_Inputs(plan_dir, paths_);
+
+  const auto refused = [](const std::function<void()>& step, const std::string& says) {
     try {
       step();
-      ADD_FAILURE() << "not refused: " << named;
+      ADD_FAILURE() << "not refused: " << says;
+      return std::string();
     } catch (const std::runtime_error& e) {
-      EXPECT_EQ(std::string(e.what()).rfind(named + " cannot run in shards yet", 0), 0u)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+      return std::string(e.what());
     }
   };
-  Alignment_Request scored = plain;
-  scored.pick = Member_Pick::kScored;
-  const std::string scan = Join_Path(folder_.path(), "scored.json");
-  refused([&] { Scan_Inputs(scored, scan); }, "--pick scored");
-  EXPECT_FALSE(fs::exists(scan));
-  std::ostringstream notes;
-  refused([&] { Make_Plan(scans, scored, 3, notes); }, "--pick scored");
-  Alignment_Request joined = plain;
-  joined.join_splits = true;
-  refused([&] { Make_Plan(scans, joined, 3, notes); }, "--join-splits");
-  joined.pick = Member_Pick::kScored;
-  refused([&] { Scan_Inputs(joined, scan); }, "--pick scored and --join-splits");
-  EXPECT_FALSE(fs::exists(scan));
+  // No shard before the spreads, no spreads before every shard's deviations.
+  refused([&] { Align_Shard(plan_dir, 0); }, Spreads_Path(plan_dir) + ": missing");
+  EXPECT_FALSE(fs::exists(Shard_Folder(plan_dir, 0)));
+  Shard_Deviations(plan_dir, 1);
+  EXPECT_TRUE(Shard_Deviations(plan_dir, 1).already_done);
+  const std::string missing =
+      refused([&] { Pool_Spreads(plan_dir); }, Deviations_Path(plan_dir, 0) + ": missing");
+  EXPECT_NE(missing.find(Deviations_Path(plan_dir, 2) + ": missing"), std::string::npos);
+  EXPECT_EQ(missing.find(Deviations_Path(plan_dir, 1)), std::string::npos);
+  EXPECT_FALSE(fs::exists(Spreads_Path(plan_dir)));
+  Shard_Deviations(plan_dir, 0);
+  Shard_Deviations(plan_dir, 2);
+  // A damaged deviations file is refused by name, and made again.
+  const std::string deviations = Deviations_Path(plan_dir, 2);
+  std::string bytes = Read_File(deviations);
+  ASSERT_GT(bytes.size(), 200u);
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 4);
+  Write_File(deviations, bytes);
+  refused([&] { Pool_Spreads(plan_dir); }, deviations + ": checksum mismatch");
+  Write_File(deviations, bytes.substr(0, bytes.size() - 9));
+  refused([&] { Pool_Spreads(plan_dir); }, deviations + ": its size does not match");
+  EXPECT_FALSE(Shard_Deviations(plan_dir, 2).already_done);
+  const Pick_Spreads spreads = Pool_Spreads(plan_dir);
+  EXPECT_TRUE(spreads.Found());
+  EXPECT_TRUE(Read_Study_Spreads(plan_dir, plan) == spreads);
+  for (std::uint32_t k = 0; k < 3; ++k) Align_Shard(plan_dir, k);
+  const std::string result = Join_Path(folder_.path(), "merged");
+  fs::create_directories(result);
+  Merge_Shards(plan_dir, result);
+  const std::string good = Read_File(Join_Path(result, kAlignedCsvName));
+  const std::string fresh = Join_Path(folder_.path(), "fresh");
+  fs::create_directories(fresh);
+
+  // A shard without the plan's choice, as a Varnel that knows nothing of it
+  // would have aligned it.
+  const std::string shard_db = Join_Path(Shard_Folder(plan_dir, 1), kAlignedDbName);
+  Exec_Sql(shard_db, "drop table Align_Member_Choice");
+  refused([&] { Merge_Shards(plan_dir, fresh); },
+          "shard 1 (" + Shard_Folder(plan_dir, 1) + "): aligned without the plan's member choice");
+  EXPECT_TRUE(List_Folder(fresh).empty());
+  EXPECT_FALSE(Align_Shard(plan_dir, 1).already_done);
+  // Spreads pooled again after the shards, and other than theirs.
+  const std::string spreads_path = Spreads_Path(plan_dir);
+  const std::string spreads_text = Read_File(spreads_path);
+  std::string other = spreads_text;
+  const std::size_t rt = other.find("\"rt\": \"") + 7;
+  other.replace(rt, 1, other[rt] == '1' ? "2" : "1");
+  Write_File(spreads_path, other);
+  const std::string changed = refused([&] { Merge_Shards(plan_dir, fresh); }, "other spreads");
+  EXPECT_NE(changed.find("shard 0"), std::string::npos);
+  EXPECT_TRUE(List_Folder(fresh).empty());
+  Write_File(spreads_path, spreads_text);
+  Merge_Shards(plan_dir, fresh);
+  EXPECT_TRUE(Read_File(Join_Path(fresh, kAlignedCsvName)) == good);
+
+  // A shard with a choice its plan does not have.
+  Split_Inputs(plain_dir, paths_);
+  for (std::uint32_t k = 0; k < 3; ++k) Align_Shard(plain_dir, k);
+  Exec_Sql(Join_Path(Shard_Folder(plain_dir, 2), kAlignedDbName),
+           "create table Align_Member_Choice (Item TEXT PRIMARY KEY, Value TEXT); insert into "
+           "Align_Member_Choice values ('pick', 'scored')");
+  refused([&] { Merge_Shards(plain_dir, fresh); },
+          "shard 2 (" + Shard_Folder(plain_dir, 2) + "): aligned with a member choice");
+}
+
+// The spreads pooled in passes over the shards' files are bit for bit those
+// of the values held at once: odd and even counts, ties, both zeros,
+// NaN and infinities left out, a deviation that overflows, few and many
+// values.
+TEST(PooledSpreadsTest, PassesGiveTheSpreadsOfTheValuesHeldAtOnce) {
+  std::mt19937_64 random(3);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<std::vector<double>> sets = {{},
+                                           {nan, inf},
+                                           {2.5},
+                                           {-0.0, 0.0},
+                                           {0.0, -0.0, -0.0},
+                                           {1.0, 1.0},
+                                           {-3.0, 7.0},
+                                           {1e308, -1e308, 5.0},
+                                           {-1e308, -1e308, 1e308, 1e308},
+                                           {-1.7e308, 1.7e308, 1.7e308},
+                                           {-1.7e308, -1.7e308, 1.7e308, 0.0, 1.0}};
+  for (std::size_t n : {2u, 3u, 10u, 101u, 4096u, 65537u}) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t r = random();
+      switch (r % 7) {
+        case 0:
+          values.push_back(0.0);
+          break;  // ties at the centre
+        case 1:
+          values.push_back(static_cast<double>(r % 5) - 2.0);
+          break;  // small ties
+        case 2:
+          values.push_back(std::ldexp(static_cast<double>(r >> 11), -60));
+          break;
+        case 3:
+          values.push_back(-std::ldexp(static_cast<double>(r >> 11), -50));
+          break;
+        case 4:
+          values.push_back(r % 3 == 0 ? nan : (r % 3 == 1 ? inf : -inf));
+          break;
+        case 5:
+          values.push_back(-0.0);
+          break;
+        default:
+          values.push_back(std::bit_cast<double>(r & 0x7fefffffffffffffULL));
+          break;
+      }
+    }
+    sets.push_back(values);
+    for (double& v : values) v = std::isfinite(v) ? v * 1e-3 : v;  // no huge ones
+    sets.push_back(values);
+  }
+  for (const std::vector<double>& values : sets) {
+    SCOPED_TRACE(std::to_string(values.size()) + " values");
+    Spread_Deviations held;
+    held.rt = values;
+    held.groups = 1;
+    const double expected = Spreads_Of(held, false).rt;
+    const double pooled = Pooled_Robust_Spread([&values](const std::function<void(double)>& take) {
+      for (double v : values) take(v);
+    });
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(pooled)) << pooled;
+    } else {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(pooled), std::bit_cast<std::uint64_t>(expected))
+          << pooled << " " << expected;
+    }
+  }
+  const std::vector<double> some = {5.0, -1.0, -0.0, 0.0, 3.0, -1.0};
+  const Value_Pass pass = [&some](const std::function<void(double)>& take) {
+    for (double v : some) take(v);
+  };
+  const std::vector<double> ranked = Order_Statistics(pass, {0, 1, 2, 3, 4, 5});
+  EXPECT_EQ(ranked, (std::vector<double>{-1.0, -1.0, -0.0, 0.0, 3.0, 5.0}));
+  EXPECT_TRUE(std::signbit(ranked[2]) && !std::signbit(ranked[3]));
+}
+
+// Why a join never crosses a cut: the joined groups' median masses lie within
+// one mass tolerance of each other (in ppm, of their mean), every mass of a
+// group lies in its shard, and any two masses on either side of a cut lie
+// farther apart than two tolerances. Here the nearest masses the binning
+// allows on either side of a cut, at many tolerances and masses, are never
+// joined, while two groups one tolerance apart are.
+TEST_F(ShardTest, NoJoinReachesAcrossACutOfTheMassAxis) {
+  const auto joined = [](double a, double b, const Mass_Tolerance& tol) {
+    const std::vector<Member_Point> points = {{a, 100.0, 1e5, 0}, {b, 100.0, 1e5, 1}};
+    std::uint32_t joins = 0;
+    Join_Split_Groups(points, {1, 2}, 2, tol, 20.0, std::numeric_limits<double>::quiet_NaN(),
+                      joins);
+    return joins == 1;
+  };
+  std::vector<Mass_Tolerance> tolerances;
+  for (double da : {0.0, 0.0005, 0.02, 0.5, 7.0}) {
+    tolerances.push_back({Mass_Tolerance::Unit::kDa, da});
+  }
+  for (double ppm : {0.5, 20.0, 1000.0, 150000.0, 499999.0}) {
+    tolerances.push_back({Mass_Tolerance::Unit::kPpm, ppm});
+  }
+  int cuts = 0;
+  for (const Mass_Tolerance& tol : tolerances) {
+    const Mass_Binning binning(tol);
+    ASSERT_GT(binning.Gap_Bins(), 0);
+    for (double mass : {0.3, 18.0106, 301.14, 1234.5678, 99999.7}) {
+      SCOPED_TRACE(tol.Text() + " at " + std::to_string(mass));
+      // The last mass of the bin below the gap and the first above it.
+      const std::int64_t below = *binning.Bin(mass);
+      const std::int64_t above = below + binning.Gap_Bins() + 1;
+      double a = binning.Mass_At(static_cast<double>(below + 1));
+      while (*binning.Bin(a) > below) a = std::nextafter(a, -1.0);
+      while (*binning.Bin(std::nextafter(a, 2 * a + 1)) == below) a = std::nextafter(a, 2 * a + 1);
+      double b = binning.Mass_At(static_cast<double>(above));
+      while (*binning.Bin(b) < above) b = std::nextafter(b, 2 * b + 1);
+      while (*binning.Bin(std::nextafter(b, -1.0)) == above) b = std::nextafter(b, -1.0);
+      ASSERT_EQ(*binning.Bin(a), below);
+      ASSERT_EQ(*binning.Bin(b), above);
+      EXPECT_FALSE(joined(a, b, tol)) << a << " " << b;
+      ++cuts;
+      if (tol.value > 0.0) {
+        const double within =
+            tol.unit == Mass_Tolerance::Unit::kDa ? tol.value * 0.99 : a * tol.value * 0.99e-6;
+        EXPECT_TRUE(joined(a, a + within, tol)) << a;
+      }
+    }
+  }
+  EXPECT_EQ(cuts, 50);
 }
 
 TEST_F(ShardTest, InputChangedAfterThePlanIsRefusedByNameAndNothingIsWritten) {

@@ -2,7 +2,9 @@
 // and the filters, on designs made by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -175,10 +177,88 @@ TEST(SignalCorrectionTest, AutoChoosesTheCurveOnlyWhereItWinsOnHeldOutQcs) {
   c.Prepare();
   EXPECT_EQ(c.batch_choice(),
             (std::vector<Batch_Fit::Kind>{Batch_Fit::kCurve, Batch_Fit::kMedian}));
+  // A clean drift is kept whole.
+  EXPECT_EQ(c.batch_shrink()[0], 1.0);
   std::vector<double> factors;
   const Feature_Signal f = c.Correct(features[0], factors);
   EXPECT_EQ(Texts(f.methods), (std::vector<std::string>{"curve", "median"}));
   EXPECT_LT(f.qc_rsd_after, 5.0);
+}
+
+// Standard normal draws that are the same on every platform (Box-Muller over
+// a fixed linear congruential sequence).
+struct Draws {
+  std::uint64_t state = 12345;
+  double Uniform() {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (static_cast<double>(state >> 11) + 0.5) / 9007199254740992.0;
+  }
+  double Normal() {
+    return std::sqrt(-2 * std::log(Uniform())) * std::cos(2 * 3.141592653589793 * Uniform());
+  }
+};
+
+// Five QCs a batch, each feature with a drift of its own about as large as
+// what the QCs' noise makes of a slope: the curve wins over the median, but
+// a fitted slope is half noise, and auto keeps only part of it.
+TEST(SignalCorrectionTest, AutoShrinksACurveWhoseSlopeIsHalfNoise) {
+  std::vector<Injection> in;
+  for (int k = 0; k < 25; ++k) in.push_back({k % 5 ? 'S' : 'Q', 0, double(k + 1)});
+  Signal_Correction c(Design(in), Method(Signal_Method::kAuto));
+  Draws draws;
+  std::vector<std::vector<double>> features;
+  for (int f = 0; f < 400; ++f) {
+    const double slope = 0.25 * draws.Normal();  // over the batch
+    std::vector<double> v;
+    for (const Injection& i : in) {
+      v.push_back(std::exp(8 + slope * (i.order - 13) / 24 + 0.1 * draws.Normal()));
+    }
+    c.Observe(v);
+    features.push_back(v);
+  }
+  c.Prepare();
+  ASSERT_EQ(c.batch_choice(), (std::vector<Batch_Fit::Kind>{Batch_Fit::kCurve}));
+  const double shrink = c.batch_shrink()[0];
+  EXPECT_GE(shrink, 0.375);
+  EXPECT_LE(shrink, 0.75);
+  // The correction follows the shrunk level: centre + shrink * (curve - centre).
+  std::vector<double> v = features[7], factors;
+  const std::vector<Batch_Fit> fits = c.Fits(v);
+  ASSERT_EQ(fits.size(), 1u);
+  ASSERT_EQ(fits[0].kind, Batch_Fit::kCurve);
+  EXPECT_EQ(fits[0].shrink, shrink);
+  c.Correct(v, factors);
+  std::vector<double> ys;
+  for (std::size_t i = 0; i < in.size(); i += 5) ys.push_back(std::log(features[7][i]));
+  std::sort(ys.begin(), ys.end());
+  const double target = ys[2];
+  Batch_Fit whole = fits[0];
+  whole.shrink = 1.0;
+  for (std::size_t i : {3u, 12u, 23u}) {
+    const double unshrunk = whole.Level(in[i].order);
+    const double level = fits[0].centre + shrink * (unshrunk - fits[0].centre);
+    EXPECT_NEAR(std::log(v[i]), std::log(features[7][i]) + target - level, 1e-9) << i;
+  }
+}
+
+// On points on a line the robust weights are all 1: the centre is the mean,
+// and a QC held out meets the others' mean plus the kept share of the line.
+TEST(SignalCorrectionTest, ShrunkCurveHeldOutPullsTowardTheOthersCentre) {
+  const std::vector<double> xs = {1, 2, 3, 4, 5};
+  const std::vector<double> ys = {1.0, 1.2, 1.4, 1.6, 1.8};
+  std::vector<double> errors, held;
+  const Batch_Fit fit = Fit_Batch(Batch_Fit::kCurve, xs, ys, &errors, &held, kLineSpan, 0.5);
+  EXPECT_NEAR(fit.centre, 1.4, 1e-12);
+  EXPECT_NEAR(fit.Level(5), 1.4 + 0.5 * 0.4, 1e-12);
+  EXPECT_NEAR(fit.Level(9), fit.Level(5), 1e-12);  // flat past the last QC
+  ASSERT_EQ(held.size(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) {
+    const double others = (7.0 - ys[i]) / 4;
+    // The others' line, flat past their first and last.
+    const double line = ys[std::clamp<std::size_t>(i, 1, 3)];
+    EXPECT_NEAR(held[i], others + 0.5 * (line - others), 1e-9) << i;
+    EXPECT_NEAR(errors[i], std::fabs(ys[i] - held[i]), 1e-12);
+  }
 }
 
 TEST(SignalCorrectionTest, PqnDividesEachSampleByItsDilution) {

@@ -229,6 +229,24 @@ TEST_F(RunTest, StopAtEveryStageLeavesTheEarlierResultsAsTheyWere) {
     EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == old_csv);
     EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedDbName)) == old_db);
   }
+
+  // A stop while the drift correction is fitted is heard there, before the
+  // alignment begins (a cohort's fit takes minutes).
+  Alignment_Request corrected = Request_For(One_Phase_Align, 0.1, 20.0, 10.0, files, result_);
+  corrected.rt_correction = true;
+  bool stop = false;
+  int fit_reports = 0;
+  std::vector<Run_Stage> stages;
+  Alignment_Run_Observer observer = quiet;
+  observer.on_stage = [&](Run_Stage stage) { stages.push_back(stage); };
+  observer.on_fit = [&] { stop = ++fit_reports == 3; };
+  EXPECT_THROW(Run_Alignment(corrected, Make_Cancellable(observer, [&] { return stop; })),
+               Run_Cancelled);
+  EXPECT_EQ(fit_reports, 3);
+  EXPECT_EQ(stages, (std::vector<Run_Stage>{Run_Stage::kReading, Run_Stage::kCorrecting}));
+  EXPECT_EQ(List_Folder(result_), (std::vector<std::string>{kAlignedDbName, kAlignedCsvName}));
+  EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedCsvName)) == old_csv);
+  EXPECT_TRUE(Read_File(Join_Path(result_, kAlignedDbName)) == old_db);
 }
 
 // Every row and value, their types and order, and the schema, as SQL sees them.

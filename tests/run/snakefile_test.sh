@@ -5,10 +5,13 @@
 # varnel-align run: the same CSV bytes and the same database at the SQL level.
 # The shards' parts are dropped once aligned (drop_parts), as the large
 # benchmark runs them.
-# Usage: snakefile_test.sh SOURCE_DIR PROGRAM_DIR
+# With EXTRA options (--pick scored --join-splits), the shards' first round
+# (deviations, then the study's spreads) runs too.
+# Usage: snakefile_test.sh SOURCE_DIR PROGRAM_DIR [EXTRA]
 set -euo pipefail
 source_dir=$1
 bin=$2
+extra=${3:-}
 if ! command -v snakemake >/dev/null; then
   echo "snakemake is not installed (scripts/setup.sh installs it)" >&2
   exit 1
@@ -17,7 +20,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$bin/varnel-simulate" --samples 5 --compounds 200 --seed 7 --drift 20 study >/dev/null
-options="--mode deep --mass-tol 0.02 --rt-correction --record-run"
+options="--mode deep --mass-tol 0.02 --rt-correction --record-run $extra"
 cat >config.yaml <<END
 study: $work/study
 options: "$options"
@@ -41,4 +44,9 @@ dump() {
 cmp <(dump single/$name.aligndb) <(dump result/$name.aligndb)
 test "$(ls work | grep -c '^shard-')" -eq 4
 test -z "$(ls work/parts | grep '^shard-' || true)"
+if [ -n "$extra" ]; then
+  test "$(ls work/deviations | grep -c '\.deviations$')" -eq 4
+  test -s work/spreads.json
+  test -n "$(sqlite3 result/$name.aligndb "select Value from Align_Member_Choice where Item = 'pick'")"
+fi
 echo "the workflow's result is the single run's"

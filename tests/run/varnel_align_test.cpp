@@ -258,15 +258,17 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_NE(outcome.err, "");
   }
   EXPECT_FALSE(std::filesystem::exists(Result()));
-  // The member choice does not run in shards: every step says so, writes nothing.
+  // The member choice's first round of shards: one step at a time, no inputs.
   const std::string scan = Result() + ".json";
   for (const Args& args :
-       std::vector<Args>{{"--scan", scan, "--pick", "scored", study[0]},
-                         {"--scan", scan, "--join-splits", study[0]},
-                         {"--plan", Result(), "--shards", "2", "--join-splits", scan}}) {
+       std::vector<Args>{{"--plan", Result(), "--deviations", "0", "--spreads"},
+                         {"--plan", Result(), "--shard", "1", "--deviations", "1"},
+                         {"--plan", Result(), "--spreads", study[0]},
+                         {"--plan", Result(), "--deviations", "0", study[0]},
+                         {"--scan", scan, "--spreads", study[0]}}) {
     const Outcome outcome = Align(args);
     EXPECT_EQ(outcome.status, 2) << args[2];
-    EXPECT_NE(outcome.err.find("cannot run in shards yet"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err, "") << args[2];
   }
   EXPECT_FALSE(std::filesystem::exists(scan));
   EXPECT_FALSE(std::filesystem::exists(Result()));
@@ -399,6 +401,17 @@ TEST_F(CliTest, EstimateCorrectionPpmAndRecord) {
   EXPECT_EQ(last.rfind("--mass-tol ", 0), 0u) << last;
   EXPECT_NE(last.find(" --fast-window "), std::string::npos) << last;
   EXPECT_NE(last.find(" --deep-window "), std::string::npos) << last;
+  EXPECT_FALSE(std::filesystem::exists(Result()));
+  // With the member choice the line carries it, so that it can be pasted
+  // whole; the figures are those of the estimate without it.
+  const Outcome scored = Align(
+      Concat({"--estimate", "--rt-correction", "--pick", "scored", "--join-splits"}, databases));
+  ASSERT_EQ(scored.status, 0) << scored.err;
+  EXPECT_EQ(scored.out,
+            estimate.out.substr(0, estimate.out.size() - 1) + " --pick scored --join-splits\n");
+  const Outcome closest =
+      Align(Concat({"--estimate", "--rt-correction", "--pick", "closest"}, databases));
+  EXPECT_EQ(closest.out, estimate.out);
   EXPECT_FALSE(std::filesystem::exists(Result()));
 
   EXPECT_EQ(Align(Concat({"--mass-tol", "0.1", "--mass-tol-ppm", "5"}, databases)).status, 2);

@@ -1,7 +1,14 @@
 #include "storage/annotated_reader.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -361,4 +368,83 @@ TEST_F(AnnotatedReaderTest, WalModeInputsAreReadWithoutSideFiles) {
   EXPECT_EQ(peaks[1].EIC_ID, 2u);
   EXPECT_FALSE(fs::exists(File("copy/wal.db-shm")));
   EXPECT_EQ(Bytes(File("copy/wal.db-wal")), log);
+}
+
+// Inputs on read-only media: a database in rollback mode, one in WAL mode and
+// one in WAL mode whose log still holds a row are all read from a folder
+// mounted read-only (a bind mount in a mount namespace of a child process,
+// since permissions do not stop root). Without namespaces (an unprivileged
+// user) the folder and files are made read-only by permission instead.
+TEST_F(AnnotatedReaderTest, InputsOnReadOnlyMediaAreRead) {
+  namespace fs = std::filesystem;
+  Row row;
+  WriteDb("rollback.db", {row});
+  WriteDb("wal.db", {row});
+  {
+    CppSQLite3DB db;
+    db.open(File("wal.db").c_str());
+    db.execDML("PRAGMA journal_mode=WAL;");
+  }
+  WriteDb("logged.db", {row});
+  {
+    CppSQLite3DB db;
+    db.open(File("logged.db").c_str());
+    db.execDML("PRAGMA journal_mode=WAL;");
+    db.execDML("PRAGMA wal_autocheckpoint=0;");
+    db.execDML(("insert into Annotate_Peaklist values(" + row.Sql() + ");").c_str());
+    // The log as a writer that still has it open leaves it.
+    fs::copy_file(File("logged.db"), File("held.db"));
+    fs::copy_file(File("logged.db-wal"), File("held.db-wal"));
+  }
+  fs::remove(File("logged.db"));
+  fs::remove(File("logged.db-wal"));
+  fs::remove(File("logged.db-shm"));
+  const std::string folder = dir_.path();
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // 3: no way to make the folder read-only here.
+    bool mounted =
+        ::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+        ::mount(nullptr, folder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    if (!mounted) {
+      if (::geteuid() == 0) ::_exit(3);
+      for (const char* name : {"rollback.db", "wal.db", "held.db", "held.db-wal"}) {
+        ::chmod(Join_Path(folder, name).c_str(), 0444);
+      }
+      ::chmod(folder.c_str(), 0555);
+    }
+    // The folder really is read-only.
+    const int probe = ::open(Join_Path(folder, "probe").c_str(), O_CREAT | O_WRONLY, 0644);
+    if (probe >= 0) ::_exit(4);
+    int status = 0;
+    for (const char* name : {"rollback.db", "wal.db", "held.db"}) {
+      std::vector<Peak> peaks;
+      try {
+        Query_All_AnnotatedGroupedChromatographPeaklist_FromAnnoatedDataBase(folder, name, peaks);
+      } catch (...) {
+        status = 5;
+      }
+      const std::size_t expected = std::string_view(name) == "held.db" ? 2u : 1u;
+      if (status == 0 && peaks.size() != expected) status = 6;
+    }
+    if (!mounted) ::chmod(folder.c_str(), 0755);
+    ::_exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 3) << "neither a mount namespace nor permissions can make a "
+                                       "folder read-only here";
+  EXPECT_NE(WEXITSTATUS(status), 4) << "the folder was not read-only";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "5: a read failed, 6: rows missing";
+  // Nothing appeared beside the inputs.
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"held.db", "held.db-wal", "rollback.db", "wal.db"}));
 }

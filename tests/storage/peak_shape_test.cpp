@@ -345,3 +345,52 @@ TEST(WrittenFormTest, PassingThroughEqualsWritingAgain) {
   EXPECT_GT(fast, 5000);  // the common case is met
   EXPECT_LT(fast, 15000);
 }
+
+// The check reads long shapes 64 bytes at a time: every byte of a shape, at
+// every place in its 64-byte word and across words, changed to a digit, a
+// mark or another byte, is judged as writing the shape again judges it; so
+// are shapes beyond the length the word masks hold.
+TEST(WrittenFormTest, EveryByteOfLongShapesIsChecked) {
+  std::mt19937_64 random(7);
+  const std::string replacements = "0123456789,.-+ e\x01";
+  std::vector<Data_Point> scratch;
+  int fast = 0, slow = 0;
+  for (int trial = 0; trial < 1500; ++trial) {
+    const int points = trial % 100 == 0 ? 200 + static_cast<int>(random() % 60)
+                                        : 1 + static_cast<int>(random() % 70);
+    std::string text;
+    char field[32];
+    for (int p = 0; p < points; ++p) {
+      if (p > 0) text += ',';
+      for (int r = 0; r < 3; ++r) {
+        const unsigned digits = static_cast<unsigned>(random() % 9);  // 0 to 8 before the dot
+        std::uint64_t whole = 0;
+        for (unsigned d = 0; d < digits; ++d) whole = whole * 10 + random() % 10;
+        std::snprintf(field, sizeof field, "%llu.%06u,", static_cast<unsigned long long>(whole),
+                      static_cast<unsigned>(random() % 1000000));
+        text += field;
+      }
+      text += std::to_string(random() % 4 == 0 ? 0 : random() % 1000000000);
+    }
+    if (trial % 3 != 0) {  // one or two bytes changed
+      for (int n = 1 + static_cast<int>(random() % 2); n-- > 0;) {
+        text[random() % text.size()] = replacements[random() % replacements.size()];
+      }
+    }
+    const std::string stored = Encode_Peak_Shape(text);
+    bool written = false;
+    try {
+      std::vector<Data_Point> parsed;
+      Decode_Peak_Shape(stored, parsed);
+      std::string again;
+      Format_Peak_Shape_Text(parsed, again);
+      written = Encode_Peak_Shape(again) == stored;
+    } catch (const std::exception&) {
+    }
+    SCOPED_TRACE(text);
+    ASSERT_EQ(Is_Written_Form(stored), written);
+    ++(written ? fast : slow);
+  }
+  EXPECT_GT(fast, 500);
+  EXPECT_GT(slow, 500);
+}

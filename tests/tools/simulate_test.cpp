@@ -238,6 +238,51 @@ TEST(SimulatorTest, BendAndTrendMoveTimesOnlyWhenAskedFor) {
   }
 }
 
+// A foreign run holds few of the study's compounds and many of its own,
+// which no other run holds; the other runs are those of the study without
+// it, byte for byte.
+TEST(SimulatorTest, ForeignRunHoldsItsOwnCompoundsAndLeavesTheOthersAsTheyWere) {
+  Simulation_Options options;
+  options.samples = 5;
+  options.compounds = 200;
+  Temp_Folder plain_folder, foreign_folder;
+  const Simulation_Result plain = Simulate_Study(options, plain_folder.path());
+  options.foreign_runs = 1;
+  options.foreign_share = 0.05;
+  const Simulation_Result foreign = Simulate_Study(options, foreign_folder.path());
+  ASSERT_EQ(foreign.database_names, plain.database_names);
+  EXPECT_EQ(foreign.compounds, 400u);
+  const std::size_t odd = 2;  // the middle of the input order
+  for (std::size_t s = 0; s < plain.database_names.size(); ++s) {
+    const std::string& name = plain.database_names[s];
+    if (s == odd) {
+      EXPECT_NE(Read_File(Join_Path(foreign_folder.path(), name)),
+                Read_File(Join_Path(plain_folder.path(), name)));
+    } else {
+      EXPECT_EQ(Read_File(Join_Path(foreign_folder.path(), name)),
+                Read_File(Join_Path(plain_folder.path(), name)))
+          << name;
+    }
+  }
+  // true compounds per sample, from the truth: study's (1-200) and own.
+  std::map<std::string, std::set<int>> study, own;
+  std::istringstream truth(Read_File(foreign.ground_truth_path));
+  std::string line;
+  std::getline(truth, line);
+  while (std::getline(truth, line)) {
+    const std::string sample = line.substr(0, line.find(','));
+    const int compound = std::stoi(line.substr(line.rfind(',') + 1));
+    if (compound == 0) continue;
+    (compound <= 200 ? study : own)[sample].insert(compound);
+  }
+  const std::string odd_name = foreign.sample_names[odd];
+  ASSERT_EQ(own.size(), 1u);
+  EXPECT_EQ(own.begin()->first, odd_name);
+  EXPECT_GT(own[odd_name].size(), 120u);
+  EXPECT_LT(study[odd_name].size(), 30u);
+  EXPECT_GT(study[foreign.sample_names[0]].size(), 120u);
+}
+
 // Short shapes: every peak is the one of full shapes, with the middle points
 // of its shape around the apex; the default writes today's bytes.
 TEST(SimulatorTest, ShapePointsKeepTheMiddleOfTheSamePeaks) {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -59,6 +60,7 @@ class Quality_Report_Test : public QObject {
   void tinyResultGivesPageAndSharpPictures();
   void resultWithoutGroupsStillGivesEveryChart();
   void earlierReportIsReplaced();
+  void killedWhileReplacingKeepsOneWholeReport();
   void refusalsNameTheFileAndLeaveNothing_data();
   void refusalsNameTheFileAndLeaveNothing();
   void programExitStatus();
@@ -69,6 +71,7 @@ class Quality_Report_Test : public QObject {
   void narrowWindowClipsNoTextAndBarsNameTheirSample();
   void sheetFailureIsShownOverTheQualityWindow();
   void qcCorrectionIsDrawnInTheWindowAndOnThePage();
+  void chosenGroupIsDrawnInTheWindowAndOnThePage();
 };
 
 void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
@@ -123,6 +126,58 @@ void Quality_Report_Test::earlierReportIsReplaced() {
   QCOMPARE(Report_Refusal(Tiny_Result(folder.path(), false), out), QString());
   QVERIFY(!QFile::exists(Q(Join_Path(out, "rt_deviation_before.png"))));
   QVERIFY(QFile::exists(Q(Join_Path(out, "rt_deviation.png"))));
+}
+
+// varnel-report killed just before and just after it puts the new report in
+// place: the folder holds one whole report, the earlier or the new; the next
+// report removes what the killed one left beside it.
+void Quality_Report_Test::killedWhileReplacingKeepsOneWholeReport() {
+  Temp_Folder folder;
+  const std::string earlier_dir = Join_Path(folder.path(), "earlier");
+  const std::string new_dir = Join_Path(folder.path(), "new");
+  std::filesystem::create_directories(earlier_dir);
+  std::filesystem::create_directories(new_dir);
+  const std::string earlier = Tiny_Result(earlier_dir, true);  // draws rt_deviation_before.png
+  const std::string fresh = Tiny_Result(new_dir, false);       // does not
+  const std::string out = Join_Path(folder.path(), "report");
+  auto run = [&out](const std::string& result, const char* kill_step) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (kill_step != nullptr)
+      env.insert(QStringLiteral("VARNEL_TEST_KILL_AT_REPORT_STEP"), kill_step);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VARNEL_REPORT_PROGRAM), {Q(result), Q(out)});
+    p.waitForFinished(120000);
+    return p.exitStatus() == QProcess::CrashExit ? -1 : p.exitCode();
+  };
+  auto hidden = [&folder] {
+    QStringList names;
+    for (const QString& name :
+         QDir(Q(folder.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+      if (name.startsWith(QLatin1Char('.'))) names << name;
+    return names;
+  };
+  auto is_earlier = [&out] {
+    return QFile::exists(Q(Join_Path(out, "index.html"))) &&
+           QFile::exists(Q(Join_Path(out, "rt_deviation_before.png")));
+  };
+  auto is_new = [&out] {
+    return QFile::exists(Q(Join_Path(out, "index.html"))) &&
+           QFile::exists(Q(Join_Path(out, "rt_deviation.png"))) &&
+           !QFile::exists(Q(Join_Path(out, "rt_deviation_before.png")));
+  };
+  QCOMPARE(run(earlier, nullptr), 0);
+  QVERIFY(is_earlier());
+
+  QCOMPARE(run(fresh, "0"), -1);  // the new report complete beside it
+  QVERIFY(is_earlier());
+  QCOMPARE(hidden().size(), 1);
+  QCOMPARE(run(fresh, "1"), -1);  // exchanged; the earlier one beside it
+  QVERIFY(is_new());
+  QVERIFY(!hidden().isEmpty());
+  QCOMPARE(run(earlier, nullptr), 0);
+  QVERIFY(is_earlier());
+  QCOMPARE(hidden(), QStringList());
 }
 
 void Quality_Report_Test::refusalsNameTheFileAndLeaveNothing_data() {
@@ -479,6 +534,86 @@ void Quality_Report_Test::qcCorrectionIsDrawnInTheWindowAndOnThePage() {
   QVERIFY(html.contains(QLatin1String("held-out QC RSD median")));
   QVERIFY(html.contains(
       QLatin1String("<div class=\"pair\">\n<figure><img src=\"signal_pca_before.png\"")));
+}
+
+// A group picked by its Align_ID: typed into the window's box, asked on the
+// page; both draw Signal_Group_Chart, and an Align_ID the correction does not
+// hold is refused in words, keeping what is shown.
+void Quality_Report_Test::chosenGroupIsDrawnInTheWindowAndOnThePage() {
+  Temp_Folder folder;
+  const std::string result = Test::Write_Drifting_Study(folder.path(), "drift.aligndb");
+  const std::string sheet = Join_Path(folder.path(), "sheet.csv");
+  Write_File(sheet, Test::Drifting_Study_Sheet(true, true));
+  Sample_Sheet read = Read_Sample_Sheet(sheet);
+  Quality_Options options;
+  options.sheet = &read;
+  const Quality_Data data = Load_Quality_Data(result, options);
+  QVERIFY(data.signal.shown && data.signal.source);
+  // A group that is not among the worst ones.
+  std::uint32_t chosen = 0;
+  for (std::uint32_t id : data.signal.source->align_ids) {
+    bool worst = false;
+    for (const Signal_Feature_View& v : data.signal.worst) worst = worst || v.align_id == id;
+    if (!worst) chosen = id;
+  }
+  QVERIFY(chosen != 0);
+  const std::optional<Quality_Chart> expected = Signal_Group_Chart(data.signal, chosen);
+  QVERIFY(expected.has_value());
+  QVERIFY(
+      expected->title.startsWith(QStringLiteral("Group %1 against injection order").arg(chosen)));
+
+  Quality_Window_Hooks hooks;
+  hooks.show_message = [](QWidget*, const QString& text) { QFAIL(qPrintable(text)); };
+  QPointer<Quality_Window> window = new Quality_Window(result, read, nullptr, hooks);
+  window->show();
+  QTRY_VERIFY(window->Ready());
+  int page = -1;
+  for (int i = 0; i < window->Tabs()->count(); ++i)
+    if (window->Tabs()->tabText(i) == QLatin1String("QC group")) page = i;
+  QVERIFY(page >= 0);
+  window->Tabs()->setCurrentIndex(page);
+  auto* box = window->findChild<QLineEdit*>(QStringLiteral("quality_signal_group_id"));
+  auto* show = window->findChild<QPushButton*>(QStringLiteral("quality_signal_group_show"));
+  auto* status = window->findChild<QLabel*>(QStringLiteral("quality_signal_group_status"));
+  QVERIFY(box && show && status);
+  // The box starts at the worst group; typing another and Enter draws it.
+  QCOMPARE(box->text(), QString::number(data.signal.worst.front().align_id));
+  box->clear();
+  QTest::keyClicks(box, QString::number(chosen));
+  QTest::keyClick(box, Qt::Key_Return);
+  const QString id = QStringLiteral("signal_group_%1").arg(chosen);
+  QCustomPlot* plot = window->Chart(id);
+  QVERIFY(plot != nullptr);
+  QCOMPARE(plot->plottableCount(), static_cast<int>(expected->series.size()));
+  QVERIFY(status->text().isEmpty());
+  // An Align_ID the correction does not hold: said, the chart stays.
+  box->clear();
+  QTest::keyClicks(box, QStringLiteral("987654"));
+  show->click();
+  QVERIFY2(status->text().contains(QLatin1String("Align_ID 987654 is not among")),
+           qPrintable(status->text()));
+  QVERIFY(window->Chart(id) != nullptr);
+  window->close();
+  QTRY_VERIFY(window.isNull());
+
+  // The page draws the same chart when asked; an unknown group fails the
+  // page, naming the result, and leaves no folder.
+  const std::string out = Join_Path(folder.path(), "page");
+  options.signal_features = {chosen};
+  Write_Quality_Report(result, out, options);
+  QVERIFY(QFile::exists(Q(Join_Path(out, "signal_group_" + std::to_string(chosen) + ".png"))));
+  const QString html = QString::fromUtf8(Read_File(Join_Path(out, "index.html")));
+  QVERIFY(html.contains(expected->title.toHtmlEscaped()));
+  options.signal_features = {987654};
+  const std::string refused = Join_Path(folder.path(), "refused");
+  try {
+    Write_Quality_Report(result, refused, options);
+    QFAIL("an Align_ID the correction does not hold was drawn");
+  } catch (const Quality_Error& e) {
+    QVERIFY2(QString::fromStdString(e.what()).startsWith(Q(result + ": Align_ID 987654")),
+             e.what());
+  }
+  QVERIFY(!QFile::exists(Q(refused)));
 }
 
 QTEST_MAIN(Quality_Report_Test)

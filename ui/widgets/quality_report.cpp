@@ -1,11 +1,19 @@
 #include "ui/widgets/quality_report.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -46,14 +54,49 @@ class Folder_Guard {
   throw Quality_Error(path.string() + ": " + what);
 }
 
-// A fresh folder named after base beside it (mkdtemp).
-fs::path Make_Sibling(const fs::path& base, const char* tag) {
-  std::string name(1, '.');
-  name.append(base.filename().string()).append(tag).append("-XXXXXX");
-  std::string pattern = (base.parent_path() / name).string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    Fail(base, std::string("cannot create a folder beside it (") + std::strerror(errno) + ")");
-  return pattern;
+// A fresh folder beside base under a Varnel temporary name (mkdtemp), locked
+// while this program lives: what a killed report leaves there is removed by
+// the next program that writes beside it (storage/replacement_file.h).
+class Sibling_Folder {
+ public:
+  explicit Sibling_Folder(const fs::path& base) {
+    std::string pattern = Own_Temporary_Pattern(base.parent_path().string());
+    if (mkdtemp(pattern.data()) == nullptr)
+      Fail(base, std::string("cannot create a folder beside it (") + std::strerror(errno) + ")");
+    path_ = pattern;
+    lock_fd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_EX | LOCK_NB);
+  }
+  ~Sibling_Folder() {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+  }
+  Sibling_Folder(const Sibling_Folder&) = delete;
+  Sibling_Folder& operator=(const Sibling_Folder&) = delete;
+  const fs::path& path() const { return path_; }
+  // Makes the renames of the folder's entries durable.
+  void Sync() const {
+    if (lock_fd_ >= 0) ::fsync(lock_fd_);
+  }
+
+ private:
+  fs::path path_;
+  int lock_fd_ = -1;
+};
+
+// Test hook: the program ends by SIGKILL at step N of putting the report in
+// place when the environment holds VARNEL_TEST_KILL_AT_REPORT_STEP=N (0: the
+// new report complete beside out; 1: exchanged, the earlier one not yet
+// removed).
+void Kill_Point(int step) {
+  const char* value = std::getenv("VARNEL_TEST_KILL_AT_REPORT_STEP");
+  if (value != nullptr && std::strtol(value, nullptr, 10) == step) ::raise(SIGKILL);
+}
+
+void Sync_Folder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 // The report's temporary folder and files, removed if a stop signal ends
@@ -108,7 +151,15 @@ void Write_Page(const fs::path& path, const QString& html) {
 void Write_Quality_Report(const std::string& result_path, const std::string& out_dir,
                           const Quality_Options& options) {
   const Quality_Data data = Load_Quality_Data(result_path, options);
-  const std::vector<Quality_Chart> charts = Build_Quality_Charts(data);
+  std::vector<Quality_Chart> charts = Build_Quality_Charts(data);
+  for (std::uint32_t id : options.signal_features) {
+    QString why;
+    std::optional<Quality_Chart> chart = Signal_Group_Chart(data.signal, id, &why);
+    if (!chart) throw Quality_Error(result_path + ": " + To_Engine_String(why));
+    const bool again = std::any_of(charts.begin(), charts.end(),
+                                   [&](const Quality_Chart& c) { return c.id == chart->id; });
+    if (!again) charts.push_back(std::move(*chart));
+  }
 
   std::error_code ec;
   fs::path out = fs::absolute(fs::path(out_dir), ec);
@@ -120,7 +171,10 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
     Fail(out, "exists and holds other files; name a new or empty folder, or an earlier report");
   if (!fs::is_directory(out.parent_path(), ec)) Fail(out, "its parent folder does not exist");
 
-  const fs::path temp = Make_Sibling(out, ".tmp");
+  // What killed reports left beside out goes first.
+  Remove_Dead_Temporaries(out.parent_path().string());
+  const Sibling_Folder sibling(out);
+  const fs::path& temp = sibling.path();
   Folder_Guard temp_guard(temp);
   Held_For_Stop held;
   held.Add(temp, true);
@@ -139,26 +193,39 @@ void Write_Quality_Report(const std::string& result_path, const std::string& out
   }
   held.Add(temp / kPageName);
   Write_Page(temp / kPageName, Quality_Report_Html(data, charts));
+  sibling.Sync();
+  Kill_Point(0);
 
-  // Into place: an earlier report or an empty folder steps aside first and
-  // comes back if the rename fails.
-  if (exists) {
-    const fs::path old = Make_Sibling(out, ".old");
-    fs::remove(old, ec);
-    fs::rename(out, old, ec);
-    if (ec) Fail(out, "cannot replace it (" + ec.message() + ")");
-    fs::rename(temp, out, ec);
-    if (ec) {
-      std::error_code back;
-      fs::rename(old, out, back);
-      Fail(out, "cannot replace it (" + ec.message() + ")");
+  // Into place in one step: a missing or empty out is renamed over, an
+  // earlier report is exchanged with the new one (and then removed under
+  // the temporary name), so a stop at any moment leaves one whole report
+  // at out.
+  if (exists && !Is_Empty_Folder(out)) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, out.c_str(), RENAME_EXCHANGE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS)
+        Fail(out, std::string("cannot replace it (") + std::strerror(errno) + ")");
+      // A file system without the exchange: the earlier report steps aside
+      // under a name no tidying removes, and comes back if the rename fails.
+      const fs::path old = out.parent_path() / ("." + out.filename().string() + ".old");
+      fs::remove_all(old, ec);
+      fs::rename(out, old, ec);
+      if (ec) Fail(out, "cannot replace it (" + ec.message() + ")");
+      fs::rename(temp, out, ec);
+      if (ec) {
+        std::error_code back;
+        fs::rename(old, out, back);
+        Fail(out, "cannot replace it (" + ec.message() + ")");
+      }
+      fs::remove_all(old, ec);
     }
-    fs::remove_all(old, ec);
+    Sync_Folder(out.parent_path());
+    // temp now holds the earlier report.
+    Kill_Point(1);
   } else {
     fs::rename(temp, out, ec);
-    if (ec) Fail(out, "cannot create it (" + ec.message() + ")");
+    if (ec) Fail(out, (exists ? "cannot replace it (" : "cannot create it (") + ec.message() + ")");
+    Sync_Folder(out.parent_path());
+    temp_guard.Release();
   }
-  temp_guard.Release();
 }
-
 }  // namespace Varnel

@@ -7,10 +7,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -254,6 +256,10 @@ void Quality_Window::Show_Figures(const Quality_Data& data,
   }
   std::map<QString, const Quality_Chart*> by_id;
   for (const Quality_Chart& chart : charts) by_id[chart.id] = &chart;
+  group_id_ = nullptr;
+  group_status_ = nullptr;
+  group_area_ = nullptr;
+  signal_ = data.signal;
   for (const Tab_Layout& plan : kTabs) {
     auto* page = new QWidget;
     auto* row = new QHBoxLayout(page);
@@ -269,11 +275,70 @@ void Quality_Window::Show_Figures(const Quality_Data& data,
     }
     tabs_->addTab(page, QString::fromLatin1(plan.title));
   }
+  if (signal_.shown) tabs_->addTab(Group_Page(), QStringLiteral("QC group"));
   tabs_->addTab(Summary_Page(data), QStringLiteral("Summary"));
   shown_verdict_ = Quality_Verdict(data);
   verdict_->setText(shown_verdict_);
   stack_->setCurrentIndex(1);
   emit Figures_Shown();
+}
+
+QWidget* Quality_Window::Group_Page() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(4, 4, 4, 4);
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(4, 0, 4, 0);
+  row->addWidget(new QLabel(QStringLiteral("Align_ID:"), page));
+  group_id_ = new QLineEdit(page);
+  group_id_->setObjectName(QStringLiteral("quality_signal_group_id"));
+  group_id_->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9]{1,10}")), group_id_));
+  group_id_->setMaximumWidth(140);
+  if (!signal_.worst.empty()) group_id_->setText(QString::number(signal_.worst.front().align_id));
+  row->addWidget(group_id_);
+  auto* show = new QPushButton(QStringLiteral("Show"), page);
+  show->setObjectName(QStringLiteral("quality_signal_group_show"));
+  show->setToolTip(QStringLiteral(
+      "Draw this group's intensity against injection order with the QC correction's fit in each "
+      "batch (groups present in at least half of the samples)"));
+  row->addWidget(show);
+  group_status_ = new QLabel(page);
+  group_status_->setObjectName(QStringLiteral("quality_signal_group_status"));
+  group_status_->setWordWrap(true);
+  row->addWidget(group_status_, 1);
+  column->addLayout(row);
+  group_area_ = new QWidget(page);
+  auto* area = new QHBoxLayout(group_area_);
+  area->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(group_area_, 1);
+  connect(show, &QPushButton::clicked, this, &Quality_Window::Show_Chosen_Group);
+  connect(group_id_, &QLineEdit::returnPressed, this, &Quality_Window::Show_Chosen_Group);
+  return page;
+}
+
+void Quality_Window::Show_Chosen_Group() {
+  if (group_id_ == nullptr) return;
+  bool ok = false;
+  const qulonglong id = group_id_->text().toULongLong(&ok);
+  if (!ok || id > 0xFFFFFFFFULL) {
+    group_status_->setText(QStringLiteral("Type a group's Align_ID (a whole number)"));
+    return;
+  }
+  QString why;
+  const std::optional<Quality_Chart> chart =
+      Signal_Group_Chart(signal_, static_cast<std::uint32_t>(id), &why);
+  if (!chart) {
+    group_status_->setText(why);  // the chart shown before stays
+    return;
+  }
+  QLayout* area = group_area_->layout();
+  while (QLayoutItem* item = area->takeAt(0)) {
+    delete item->widget();
+    delete item;
+  }
+  area->addWidget(Make_Quality_Plot(*chart, group_area_, hooks_.save_dialog));
+  group_status_->clear();
 }
 
 void Quality_Window::Ask_Sample_Sheet() {

@@ -21,6 +21,7 @@
 #include "ui/widgets/quality_charts_view.h"
 
 class QCustomPlot;
+class QLineEdit;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -75,6 +76,8 @@ class Quality_Window : public QWidget {
   void Poll();
   void Show_Figures(const Quality_Data& data, const std::vector<Quality_Chart>& charts);
   void Ask_Sample_Sheet();
+  QWidget* Group_Page();
+  void Show_Chosen_Group();
 
   std::string path_;
   Quality_Window_Hooks hooks_;
@@ -87,6 +90,12 @@ class Quality_Window : public QWidget {
   QTabWidget* tabs_ = nullptr;
   QTimer* poll_ = nullptr;
   QString shown_verdict_;  // of the figures on the tabs
+  // The QC correction shown, for a group picked by its Align_ID on the tab
+  // "QC group" (there when the correction is shown).
+  Quality_Signal signal_;
+  QLineEdit* group_id_ = nullptr;
+  QLabel* group_status_ = nullptr;
+  QWidget* group_area_ = nullptr;
 };
 
 // The window's title text for a result file.
