@@ -58,6 +58,16 @@ std::vector<std::string> Header_Names(std::string_view line) {
   return names;
 }
 
+// The format a file's name suggests, for content that fits none: ".featureXML"
+// is featureXML, ".csv", ".tsv" and ".txt" a table.
+std::optional<Import_Format> Format_Of_Name(std::string_view path) {
+  if (Ends_With_Lower(path, ".featurexml")) return Import_Format::kFeatureXml;
+  for (const std::string_view suffix : {".csv", ".tsv", ".txt"}) {
+    if (Ends_With_Lower(path, suffix)) return Import_Format::kTable;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::span<const Import_Format_Info> Import_Formats() { return kFormats; }
@@ -85,13 +95,10 @@ std::string Import_Format_Names(std::string_view separator) {
   return names;
 }
 
-std::optional<Import_Format> Guess_Import_Format(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) return std::nullopt;
-  std::string start(1 << 16, '\0');
-  start.resize(std::fread(start.data(), 1, start.size(), file.get()));
-  std::string_view text = start;
+namespace {
+
+// The format that a file's first bytes show, nullopt when they fit none.
+std::optional<Import_Format> Format_Of_Content(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   const std::string_view trimmed = import_detail::Trim(text);
   if (trimmed.starts_with("<")) {
@@ -107,12 +114,9 @@ std::optional<Import_Format> Guess_Import_Format(const std::string& path) {
     }
     return std::nullopt;
   }
-  // A table: the header line decides. Only an empty file goes by its name.
+  // A table: the header line decides.
   std::string_view line = trimmed.substr(0, trimmed.find_first_of("\r\n"));
-  if (line.empty()) {
-    return Ends_With_Lower(path, ".featurexml") ? std::optional(Import_Format::kFeatureXml)
-                                                : std::nullopt;
-  }
+  if (line.empty()) return std::nullopt;
   const std::vector<std::string> names = Header_Names(line);
   bool sample = false, mz = false, rt = false, xcms_intensity = false;
   for (const std::string& name : names) {
@@ -128,4 +132,16 @@ std::optional<Import_Format> Guess_Import_Format(const std::string& path) {
   if (sample && mz && rt && xcms_intensity) return Import_Format::kXcms;
   if (names.size() >= 2) return Import_Format::kTable;
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Import_Format> Guess_Import_Format(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) return std::nullopt;
+  std::string start(1 << 16, '\0');
+  start.resize(std::fread(start.data(), 1, start.size(), file.get()));
+  if (const std::optional<Import_Format> format = Format_Of_Content(start)) return format;
+  return Format_Of_Name(path);
 }

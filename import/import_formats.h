@@ -34,13 +34,14 @@ const Import_Format_Info& Format_Info(Import_Format format);
 // "featurexml|mzmine|xcms|table" (the names joined by `separator`).
 std::string Import_Format_Names(std::string_view separator);
 
-// The format that a file most likely holds, from its first bytes (its name
-// only when it is empty: ".featureXML"): XML whose root is featureMap (any
-// extension) is featureXML, other XML nothing; a table
-// whose header names per-sample columns "datafile:FILE:mz" or "FILE Peak m/z"
-// is MZmine's export; one with "sample", "mz", "rt" and "maxo" or "into" is
-// XCMS's chromPeaks; any other text with a delimiter is a table. nullopt for
-// a file that cannot be read or none of these. Reads at most 64 KiB.
+// The format that a file most likely holds, from its first bytes: XML whose
+// root is featureMap (any extension) is featureXML; a table whose header
+// names per-sample columns "datafile:FILE:mz" or "FILE Peak m/z" is MZmine's
+// export; one with "sample", "mz", "rt" and "maxo" or "into" is XCMS's
+// chromPeaks; any other text with a delimiter is a table. Content that fits
+// none of these (empty, one word, other XML) goes by the name: ".featureXML"
+// is featureXML, ".csv", ".tsv" and ".txt" a table. nullopt for a file that
+// cannot be read or fits neither way. Reads at most 64 KiB.
 std::optional<Import_Format> Guess_Import_Format(const std::string& path);
 
 #endif  // VARNEL_IMPORT_IMPORT_FORMATS_H_

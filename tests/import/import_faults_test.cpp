@@ -319,12 +319,19 @@ TEST(ImportFormatGuessTest, ExtensionAndContentGiveTheFormat) {
   EXPECT_EQ(guess("a.featureXML", "mz,rt,height\n1,2,3\n"), Import_Format::kTable);
   EXPECT_EQ(guess("a.xml", "<?xml version=\"1.0\"?>\n<!-- x -->\n<featureMap>"),
             Import_Format::kFeatureXml);
-  EXPECT_EQ(guess("a.csv", "<consensusXML/>"), std::nullopt);
+  // Content that fits no format goes by the name.
+  EXPECT_EQ(guess("a.csv", "<consensusXML/>"), Import_Format::kTable);
+  EXPECT_EQ(guess("broken.tsv", "just one line of text\n"), Import_Format::kTable);
+  EXPECT_EQ(guess("broken.TXT", "word"), Import_Format::kTable);
+  EXPECT_EQ(guess("broken.featureXML", "just one line of text\n"), Import_Format::kFeatureXml);
+  EXPECT_EQ(guess("empty.featureXML", ""), Import_Format::kFeatureXml);
+  EXPECT_EQ(guess("notes.dat", "just one line of text\n"), std::nullopt);
+  EXPECT_EQ(guess("map.dat", "<consensusXML/>"), std::nullopt);
   EXPECT_EQ(guess("m.csv", "id,datafile:a.mzML:mz,datafile:a.mzML:rt\n"), Import_Format::kMzmine);
   EXPECT_EQ(guess("m2.csv", "row ID,a.mzML Peak m/z\n"), Import_Format::kMzmine);
   EXPECT_EQ(guess("x.csv", "\"\",\"mz\",\"rt\",\"into\",\"maxo\",\"sample\"\n"),
             Import_Format::kXcms);
-  EXPECT_EQ(guess("empty.csv", ""), std::nullopt);
+  EXPECT_EQ(guess("empty.csv", ""), Import_Format::kTable);
   EXPECT_EQ(Guess_Import_Format(Join_Path(folder.path(), "missing.csv")), std::nullopt);
   // The table lists each format once, found by its name.
   for (const Import_Format_Info& info : Import_Formats()) {

@@ -51,6 +51,10 @@ class ImportDialogTest : public QObject {
         {Write("peaks.featureXML", "mz\trt\theight\n1\t2\t3\n"), "table"},
         {Write("map.tsv", "<?xml version=\"1.0\"?>\n<featureMap><featureList/></featureMap>"),
          "featurexml"},
+        // Content that fits no format: the name wins over the last guess.
+        {Write("broken.tsv", "one line of plain text\n"), "table"},
+        {Data("s1.featureXML"), "featurexml"},
+        {Write("empty.csv", ""), "table"},
     };
     for (const auto& c : cases) {
       dialog.Set_Inputs({c.path});
