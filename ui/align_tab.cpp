@@ -309,8 +309,16 @@ QString Estimate_Summary_Text(const Tolerance_Suggestion& suggestion, bool rt_co
 }
 
 QString Estimate_Words(const Estimate_Record& record, const Align_Form_Values& now) {
-  QString text = Estimate_Summary_Text(record.suggestion, record.rt_correction,
-                                       static_cast<std::size_t>(record.files.size()));
+  const auto samples = static_cast<std::size_t>(record.files.size());
+  // Whether the tick matters for these numbers: an estimate with the
+  // correction that corrected no sample holds as well without it, and one
+  // without it on fewer samples than the correction needs holds with it.
+  const bool tick_changed = now.rt_correction != record.rt_correction;
+  const bool tick_moot = record.rt_correction ? samples < kMinCorrectionSamples ||
+                                                    record.suggestion.uncorrected_samples >= samples
+                                              : samples < kMinCorrectionSamples;
+  const bool said_correction = tick_changed && tick_moot ? now.rt_correction : record.rt_correction;
+  QString text = Estimate_Summary_Text(record.suggestion, said_correction, samples);
   const QString folder =
       now.picked && !now.picked->empty() ? now.picked->front().folder : QString();
   if (folder != record.folder || now.ticked_files != record.files) {
@@ -318,7 +326,11 @@ QString Estimate_Words(const Estimate_Record& record, const Align_Form_Values& n
         "\nThe ticked files have changed since: click Estimate again for these numbers to fit "
         "them.");
   }
-  if (now.rt_correction != record.rt_correction) {
+  if (tick_changed && tick_moot && !now.rt_correction) {
+    text += QStringLiteral(
+        "\nRT_Drift_Correction is now off; it had corrected no sample for this estimate, so the "
+        "numbers still hold.");
+  } else if (tick_changed && !tick_moot) {
     text += now.rt_correction
                 ? QStringLiteral(
                       "\nEstimated without RT_Drift_Correction: click Estimate again for windows "

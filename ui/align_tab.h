@@ -212,7 +212,10 @@ struct Estimate_Record {
 
 // The words under the boxes: Estimate_Summary_Text of the record, then what
 // changed since on the tab (`now`): other files or ticks, the
-// RT_Drift_Correction tick, edited boxes, each with what to do.
+// RT_Drift_Correction tick, edited boxes, each with what to do. A change of
+// the tick that cannot change the numbers (the correction corrected no
+// sample, or there are fewer samples than it needs) asks for no new Estimate:
+// the correction sentence then follows the tick as it stands.
 QString Estimate_Words(const Estimate_Record& record, const Align_Form_Values& now);
 
 // The report's lines without the last one (the command line's options), for

@@ -325,6 +325,34 @@ TEST(EstimateWordsTest, SayWhatTheNumbersHoldForAsTheTabChanges) {
                 " RT_Drift_Correction needs at least 3 samples: these 2 keep their times as "
                 "read, and the windows are for those times.");
 
+  // The tick changes nothing the correction never did: no new Estimate asked,
+  // and no sentence about a correction that is off.
+  now.rt_correction = false;
+  EXPECT_EQ(Estimate_Words(record, now),
+            base +
+                "\nRT_Drift_Correction is now off; it had corrected no sample for this "
+                "estimate, so the numbers still hold.");
+  record.rt_correction = false;
+  now.rt_correction = true;
+  EXPECT_EQ(Estimate_Words(record, now),
+            base +
+                " RT_Drift_Correction needs at least 3 samples: these 2 keep their times as "
+                "read, and the windows are for those times.");
+  record.rt_correction = now.rt_correction = true;
+  record.files = now.ticked_files = {"s1.db", "s2.db", "s3.db"};
+  record.suggestion.uncorrected_samples = 3;  // too few anchors in every sample
+  now.rt_correction = false;
+  EXPECT_TRUE(Estimate_Words(record, now).endsWith("so the numbers still hold."));
+  EXPECT_FALSE(Estimate_Words(record, now).contains("click Estimate"));
+  // Three samples without the correction may be corrected once it is ticked.
+  record.rt_correction = false;
+  now.rt_correction = true;
+  EXPECT_TRUE(Estimate_Words(record, now)
+                  .endsWith("Estimated without RT_Drift_Correction: click Estimate again for "
+                            "windows on drift-corrected times."));
+  record.rt_correction = true;
+  record.suggestion.uncorrected_samples = 0;
+
   // What changed since is said, one line each.
   now.ticked_files = {"s1.db"};
   now.rt_correction = false;
