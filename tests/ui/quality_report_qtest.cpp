@@ -15,6 +15,7 @@
 #include <QToolTip>
 #include <QtTest>
 #include <filesystem>
+#include <memory>
 
 #include "export/sample_sheet.h"
 #include "storage/path.h"
@@ -72,6 +73,7 @@ class Quality_Report_Test : public QObject {
   void sheetFailureIsShownOverTheQualityWindow();
   void qcCorrectionIsDrawnInTheWindowAndOnThePage();
   void chosenGroupIsDrawnInTheWindowAndOnThePage();
+  void narrowChartsKeepTickLabelsApartAndNoteLines();
 };
 
 void Quality_Report_Test::tinyResultGivesPageAndSharpPictures() {
@@ -578,6 +580,8 @@ void Quality_Report_Test::chosenGroupIsDrawnInTheWindowAndOnThePage() {
   QVERIFY(box && show && status);
   // The box starts at the worst group; typing another and Enter draws it.
   QCOMPARE(box->text(), QString::number(data.signal.worst.front().align_id));
+  QVERIFY2(status->text().startsWith(QLatin1String("Click Show to draw")),
+           qPrintable(status->text()));
   box->clear();
   QTest::keyClicks(box, QString::number(chosen));
   QTest::keyClick(box, Qt::Key_Return);
@@ -614,6 +618,50 @@ void Quality_Report_Test::chosenGroupIsDrawnInTheWindowAndOnThePage() {
              e.what());
   }
   QVERIFY(!QFile::exists(Q(refused)));
+}
+
+// A narrow chart of values close together ("0.9800 ... 0.9975") takes fewer
+// ticks rather than run their labels together, and a note's own lines stay
+// lines when it wraps.
+void Quality_Report_Test::narrowChartsKeepTickLabelsApartAndNoteLines() {
+  Quality_Chart chart;
+  chart.id = QStringLiteral("narrow");
+  chart.title = QStringLiteral("Median correlation of each sample with the others");
+  chart.x_low = 0.98;
+  chart.x_high = 0.9999;
+  Quality_Series points;
+  points.kind = Quality_Series_Kind::kScatter;
+  points.key = {0.981, 0.99, 0.999};
+  points.value = {0.2, 0.5, 0.8};
+  chart.series.push_back(points);
+  std::unique_ptr<QCustomPlot> plot(Make_Quality_Plot(chart, nullptr));
+  for (const int width : {300, 420, 1200}) {
+    plot->resize(width, 400);
+    plot->replot();
+    plot->replot();  // the ticks follow the axis length of the last layout
+    QCPAxis* axis = plot->xAxis;
+    const QFontMetrics metrics(axis->tickLabelFont());
+    int used = 0;
+    for (const QString& label : axis->tickVectorLabels()) used += metrics.horizontalAdvance(label);
+    QVERIFY2(axis->tickVectorLabels().size() >= 2, qPrintable(QString::number(width)));
+    QVERIFY2(used + 4 * (axis->tickVectorLabels().size() - 1) <= axis->axisRect()->width(),
+             qPrintable(QStringLiteral("%1 px: %2")
+                            .arg(width)
+                            .arg(axis->tickVectorLabels().join(QLatin1Char(' ')))));
+  }
+
+  const QFont font;
+  const QFontMetrics metrics(font);
+  const QString first =
+      QStringLiteral("532 groups; each QC corrected by its batch's fit without it");
+  const QString second = QStringLiteral("beyond the axis: 0 before, 6 after");
+  const int width = metrics.horizontalAdvance(first) - 1;
+  const QStringList lines = Wrap_To_Width(first + '\n' + second, font, width).split('\n');
+  QCOMPARE(lines.size(), 3);
+  QCOMPARE(lines[2], second);
+  QCOMPARE(lines[0] + ' ' + lines[1], first);
+  // A text that fits is kept as it is, its line breaks too.
+  QCOMPARE(Wrap_To_Width(QStringLiteral("a\n\nb"), font, 500), QStringLiteral("a\n\nb"));
 }
 
 QTEST_MAIN(Quality_Report_Test)

@@ -89,37 +89,6 @@ class Category_Ticker : public QCPAxisTicker {
 constexpr int kTextSideRoom = 16;  // pixels kept free beside a wrapped title or note
 constexpr char kFullTextProperty[] = "varnel_full_text";
 
-// text broken at spaces into lines no wider than width pixels (a word wider
-// than that on a line of its own, broken between characters).
-QString Wrap_To_Width(const QString& text, const QFont& font, int width) {
-  const QFontMetrics metrics(font);
-  if (width <= 0 || metrics.horizontalAdvance(text) <= width) return text;
-  QStringList lines;
-  QString line;
-  const auto flush = [&] {
-    if (!line.isEmpty()) lines << line;
-    line.clear();
-  };
-  for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-    const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-    if (metrics.horizontalAdvance(joined) <= width) {
-      line = joined;
-      continue;
-    }
-    flush();
-    QString rest = word;
-    while (metrics.horizontalAdvance(rest) > width && rest.size() > 1) {
-      qsizetype fit = 1;
-      while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width) ++fit;
-      lines << rest.left(fit);
-      rest = rest.mid(fit);
-    }
-    line = rest;
-  }
-  flush();
-  return lines.join(QLatin1Char('\n'));
-}
-
 // Fits the texts above the axes to the plot's width: titles and notes wrap
 // onto more lines, the legend takes as many columns (up to kLegendColumns)
 // as its widest entry allows. Called before every layout of a new size.
@@ -318,6 +287,42 @@ void Show_Menu(QCustomPlot* plot, const Quality_Chart& chart, const Quality_Save
 
 }  // namespace
 
+QString Wrap_To_Width(const QString& text, const QFont& font, int width) {
+  const QFontMetrics metrics(font);
+  if (width <= 0) return text;
+  QStringList lines;
+  QString line;
+  const auto flush = [&] {
+    if (!line.isEmpty()) lines << line;
+    line.clear();
+  };
+  // Each line of its own (a note's "\n") wraps by itself.
+  for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+    if (metrics.horizontalAdvance(paragraph) <= width) {
+      lines << paragraph;
+      continue;
+    }
+    for (const QString& word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+      const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+      if (metrics.horizontalAdvance(joined) <= width) {
+        line = joined;
+        continue;
+      }
+      flush();
+      QString rest = word;
+      while (metrics.horizontalAdvance(rest) > width && rest.size() > 1) {
+        qsizetype fit = 1;
+        while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width) ++fit;
+        lines << rest.left(fit);
+        rest = rest.mid(fit);
+      }
+      line = rest;
+    }
+    flush();
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
 Quality_Save_Dialog Default_Quality_Save_Dialog() {
   return [](QWidget* parent, const QString& suggested) {
     return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Chart"), suggested,
@@ -366,7 +371,7 @@ QCustomPlot* Make_Quality_Plot(const Quality_Chart& chart, QWidget* parent,
   for (QCPAxis* axis : {plot->xAxis, plot->yAxis}) {
     axis->grid()->setVisible(true);
     axis->grid()->setSubGridVisible(false);
-    axis->setTicker(QSharedPointer<QCPAxisTicker>(new Plain_Ticker));
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new Plain_Ticker(axis)));
     axis->ticker()->setTickCount(kValueTicks);
   }
   if (!chart.categories.isEmpty()) {

@@ -4,6 +4,7 @@
 #ifndef VARNEL_UI_WIDGETS_QUALITY_CHARTS_VIEW_H_
 #define VARNEL_UI_WIDGETS_QUALITY_CHARTS_VIEW_H_
 
+#include <QFont>
 #include <QString>
 #include <functional>
 
@@ -43,6 +44,11 @@ bool Save_Quality_Plot(QCustomPlot* plot, const QString& path);
 inline constexpr double kReportScale = 1.5;
 bool Render_Quality_Png(const Quality_Chart& chart, const QString& path, int width = kMinSavedWidth,
                         double scale = kReportScale);
+
+// The text broken at spaces into lines no wider than width pixels in font;
+// each of its own lines wraps by itself, and a word wider than width stands
+// on a line of its own, broken between characters.
+QString Wrap_To_Width(const QString& text, const QFont& font, int width);
 
 }  // namespace Varnel
 

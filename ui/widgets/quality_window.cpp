@@ -306,6 +306,10 @@ QWidget* Quality_Window::Group_Page() {
   group_status_ = new QLabel(page);
   group_status_->setObjectName(QStringLiteral("quality_signal_group_status"));
   group_status_->setWordWrap(true);
+  // Until a group is drawn the page says how, instead of a blank area.
+  group_status_->setText(QStringLiteral(
+      "Click Show to draw this group's intensity against injection order with the QC "
+      "correction's fit, or type another Align_ID."));
   row->addWidget(group_status_, 1);
   column->addLayout(row);
   group_area_ = new QWidget(page);
