@@ -318,6 +318,8 @@ Json Plan_Json(const Study_Plan& plan) {
                              {"shift", Numbers(c.shift)},
                              {"anchor_rt", Numbers(c.anchor_rt)},
                              {"anchor_shift", Numbers(c.anchor_shift)}});
+      // Only when set, so the plans of every other study keep their bytes.
+      if (c.gross_shift_rejected) samples.back()["gross_shift_rejected"] = true;
     }
     correction = Json{{"anchors", plan.correction->anchors},
                       {"rt_spread_before", Number(plan.correction->rt_spread_before)},
@@ -400,6 +402,9 @@ Study_Plan Read_Plan_File(const std::string& folder) {
         curve.shift = Numbers_Of(j.at("shift"));
         curve.anchor_rt = Numbers_Of(j.at("anchor_rt"));
         curve.anchor_shift = Numbers_Of(j.at("anchor_shift"));
+        if (const auto flag = j.find("gross_shift_rejected"); flag != j.end()) {
+          curve.gross_shift_rejected = flag->get<bool>();
+        }
         if (curve.rt.size() != curve.shift.size() ||
             curve.anchor_rt.size() != curve.anchor_shift.size()) {
           throw std::runtime_error("a broken curve");

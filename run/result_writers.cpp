@@ -32,6 +32,12 @@ void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correctio
     }
   }
   Write_Rt_Anchors(db, anchors);
+  // Only when a gross shift was turned down, so other results stay as they were.
+  std::vector<std::int64_t> not_applied;
+  for (const Rt_Sample_Curve& c : correction.samples) {
+    if (c.gross_shift_rejected) not_applied.push_back(c.sample);
+  }
+  if (!not_applied.empty()) Write_Gross_Shift_Not_Applied(db, not_applied);
 }
 
 Member_Choice_Record Member_Choice_Record_Of(Member_Pick pick, const Pick_Spreads& spreads,

@@ -40,7 +40,8 @@ const std::vector<Result_Writer>& Result_Writers();
 
 // The drift correction's tables beside Align_Peaklist (storage/side_tables.h):
 // each corrected sample's curve (Align_RT_Correction) and the anchor points
-// its last fit used (Align_RT_Anchor), samples ascending. For an extra-tables
+// its last fit used (Align_RT_Anchor), samples ascending, and, when any, the
+// samples whose gross shift was not applied (Align_RT_Gross_Shift). For an extra-tables
 // callback; throws CppSQLite3Exception.
 void Write_Rt_Correction_Tables(CppSQLite3DB& db, const Rt_Correction& correction);
 

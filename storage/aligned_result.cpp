@@ -231,6 +231,14 @@ std::optional<Member_Choice_Record> Aligned_Result::Read_Member_Choice() {
   }
 }
 
+std::optional<std::vector<std::int64_t>> Aligned_Result::Read_Gross_Shift_Not_Applied() {
+  try {
+    return ::Read_Gross_Shift_Not_Applied(*db_, path_);
+  } catch (const std::runtime_error& e) {
+    throw Aligned_Result_Error(e.what());
+  }
+}
+
 Run_Record_Text Aligned_Result::Read_Run_Record_Text() {
   return Guard([&] { return ::Read_Run_Record_Text(*db_); });
 }

@@ -168,6 +168,9 @@ class Aligned_Result {
   // Read_Member_Choice's message.
   std::optional<Member_Choice_Record> Read_Member_Choice();
   Run_Record_Text Read_Run_Record_Text();
+  // The samples whose gross shift was not applied (Align_RT_Gross_Shift);
+  // throws Aligned_Result_Error with Read_Gross_Shift_Not_Applied's message.
+  std::optional<std::vector<std::int64_t>> Read_Gross_Shift_Not_Applied();
 
  private:
   template <typename Body>

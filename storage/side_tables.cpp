@@ -24,6 +24,12 @@ constexpr const char* kInsertRtAnchor = "INSERT INTO Align_RT_Anchor VALUES (?, 
 constexpr const char* kSelectRtAnchor =
     "SELECT SAMPLE_ID, RT, Shift FROM Align_RT_Anchor ORDER BY SAMPLE_ID, RT";
 
+constexpr const char* kCreateGrossShift =
+    "CREATE TABLE Align_RT_Gross_Shift (SAMPLE_ID INTEGER PRIMARY KEY)";
+constexpr const char* kInsertGrossShift = "INSERT INTO Align_RT_Gross_Shift VALUES (?)";
+constexpr const char* kSelectGrossShift =
+    "SELECT SAMPLE_ID FROM Align_RT_Gross_Shift ORDER BY SAMPLE_ID";
+
 constexpr const char* kCreateRun = "CREATE TABLE Align_Run (Item TEXT PRIMARY KEY, Value TEXT)";
 constexpr const char* kCreateRunInput =
     "CREATE TABLE Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT, Folder TEXT, "
@@ -175,6 +181,36 @@ std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors(CppSQLite3DB& db,
       points.push_back({stmt.fieldInt64(0), Real_Or_NaN(stmt, 1), Real_Or_NaN(stmt, 2)});
     }
     return points;
+  } catch (const CppSQLite3Exception& e) {
+    throw std::runtime_error(what + std::string(e.errorDetail()));
+  }
+}
+
+void Write_Gross_Shift_Not_Applied(CppSQLite3DB& db, const std::vector<std::int64_t>& samples) {
+  db.execDML(kCreateGrossShift);
+  CppSQLite3Statement insert = db.compileStatement(kInsertGrossShift);
+  for (const std::int64_t sample : samples) {
+    insert.bindInt64(1, sample);
+    insert.execDML();
+  }
+}
+
+std::optional<std::vector<std::int64_t>> Read_Gross_Shift_Not_Applied(CppSQLite3DB& db,
+                                                                      const std::string& path) {
+  const std::string what = path +
+                           ": cannot read the samples whose gross shift was not applied "
+                           "(Align_RT_Gross_Shift): ";
+  try {
+    if (!db.tableExists("Align_RT_Gross_Shift")) return std::nullopt;
+    std::vector<std::int64_t> samples;
+    CppSQLite3Statement stmt = db.compileStatement(kSelectGrossShift);
+    while (stmt.step()) {
+      if (stmt.fieldDataType(0) != SQLITE_INTEGER) {
+        throw std::runtime_error(what + "a SAMPLE_ID is not an integer");
+      }
+      samples.push_back(stmt.fieldInt64(0));
+    }
+    return samples;
   } catch (const CppSQLite3Exception& e) {
     throw std::runtime_error(what + std::string(e.errorDetail()));
   }

@@ -10,6 +10,10 @@
 //     its curve was fitted to, ascending RT: the sample's anchor member's
 //     retention time as read and the shift that anchor asked for (the
 //     anchor's reference time - RT), seconds.
+//   Align_RT_Gross_Shift (SAMPLE_ID INTEGER PRIMARY KEY)
+//     written with Align_RT_Correction, and only when a sample's gross shift
+//     was not applied (the reference's matches did not single one out): one
+//     row per such sample, ascending.
 //   Align_Run (Item TEXT PRIMARY KEY, Value TEXT) and
 //   Align_Run_Input (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME TEXT,
 //                    Folder TEXT, File_Name TEXT, Size INTEGER,
@@ -56,6 +60,15 @@ void Write_Rt_Anchors(CppSQLite3DB& db, const std::vector<Rt_Shift_Point>& point
 // as the three columns and for a value that is not a number.
 std::optional<std::vector<Rt_Shift_Point>> Read_Rt_Anchors(CppSQLite3DB& db,
                                                            const std::string& path);
+
+// Creates Align_RT_Gross_Shift and stores samples in their order.
+void Write_Gross_Shift_Not_Applied(CppSQLite3DB& db, const std::vector<std::int64_t>& samples);
+// The SAMPLE_IDs ascending, nullopt without the table. Throws
+// std::runtime_error "<path>: cannot read the samples whose gross shift was not
+// applied (Align_RT_Gross_Shift): ..." for a table SQLite cannot read and for a
+// SAMPLE_ID that is not an integer.
+std::optional<std::vector<std::int64_t>> Read_Gross_Shift_Not_Applied(CppSQLite3DB& db,
+                                                                      const std::string& path);
 
 // Creates Align_Run and Align_Run_Input and fills them from record.
 // REQUIRES: the sample ids of record.inputs are distinct.

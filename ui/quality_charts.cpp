@@ -1230,6 +1230,18 @@ std::vector<Summary_Row> Quality_Summary(const Quality_Data& data) {
     }
     add(QStringLiteral("Samples left uncorrected"), count(uncorrected));
   }
+  if (!data.gross_shift_not_applied.empty()) {
+    QStringList names;
+    for (const std::int64_t id : data.gross_shift_not_applied) {
+      const auto found = std::find_if(data.samples.begin(), data.samples.end(),
+                                      [id](const Sample_Quality& s) { return s.sample_id == id; });
+      names << (found != data.samples.end() ? QStringLiteral("%1 (%2)").arg(Name_Of(*found)).arg(id)
+                                            : QString::number(id));
+    }
+    add(QStringLiteral("Gross shift not applied"),
+        names.join(QStringLiteral(", ")) +
+            QStringLiteral(" (the reference's matches do not single one out)"));
+  }
   if (data.member_choice)
     add(QStringLiteral("Member choice"), Member_Choice_Summary(*data.member_choice));
   if (data.has_qc)

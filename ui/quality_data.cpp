@@ -173,6 +173,7 @@ Quality_Data Compute(Quality_Rows raw, const std::string& path, const Quality_Op
   q.run_items = std::move(raw.run_items);
   q.run_inputs = std::move(raw.run_inputs);
   q.member_choice = raw.member_choice;
+  q.gross_shift_not_applied = std::move(raw.gross_shift_not_applied);
   q.samples.resize(raw.samples.size());
   for (std::size_t s = 0; s < raw.samples.size(); ++s) {
     Quality_Sample_Rows& read = raw.samples[s];

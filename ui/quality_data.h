@@ -181,6 +181,10 @@ struct Quality_Data {
   // choice and the spreads it used; none when the result holds no such table
   // (closest in time, no joining).
   std::optional<Member_Choice_Record> member_choice;
+  // The samples whose gross shift the correction turned down (its matches
+  // against the reference did not single one out), by SAMPLE_ID ascending;
+  // empty when the result stores none (Align_RT_Gross_Shift).
+  std::vector<std::int64_t> gross_shift_not_applied;
   // With a sheet giving an injection order and QCs: the QC correction of the
   // well-filled groups and its figures (ui/quality_signal.h).
   Quality_Signal signal;

@@ -87,6 +87,8 @@ void Read_Extras(Aligned_Result& result, Quality_Rows& raw) {
     }
   }
   raw.member_choice = result.Read_Member_Choice();
+  if (auto samples = result.Read_Gross_Shift_Not_Applied())
+    raw.gross_shift_not_applied = std::move(*samples);
   Run_Record_Text run = result.Read_Run_Record_Text();
   raw.has_run = run.has_items;
   raw.run_items = std::move(run.items);

@@ -95,6 +95,8 @@ struct Quality_Rows {
   std::vector<std::pair<std::string, std::string>> run_items;
   std::vector<std::vector<std::string>> run_inputs;
   std::optional<Member_Choice_Record> member_choice;
+  // Align_RT_Gross_Shift: SAMPLE_IDs ascending, empty without the table.
+  std::vector<std::int64_t> gross_shift_not_applied;
 };
 
 // Reads the result at `path` read-only, once. Throws Quality_Error starting

@@ -321,6 +321,33 @@ TEST_F(ShardTest, CorrectedRunOfInputsWithMoreCompoundsThanTheScanKeepsIsTheOneP
               Sql_Dump(Join_Path(options.result_folder, kAlignedDbName)));
 }
 
+// A foreign run's gross shift is turned down in the plan's correction as in
+// one run, and the merged result stores that sample as one run does.
+TEST_F(ShardTest, GrossShiftNotAppliedReachesTheMergedResultAsInOneRun) {
+  Simulation_Options simulated;
+  simulated.samples = 8;
+  simulated.compounds = 400;
+  simulated.rt_trend_seconds = 10.0;
+  simulated.foreign_runs = 1;
+  simulated.foreign_share = 0.01;
+  simulated.seed = 8;
+  const std::string study = Join_Path(folder_.path(), "foreign");
+  paths_ = Study_Paths(study, Simulate_Study(simulated, study));
+  Alignment_Request options = Options(One_Phase_Align, false, true);
+  options.result_folder = Join_Path(folder_.path(), "single");
+  fs::create_directories(options.result_folder);
+  std::ostream quiet(nullptr);
+  Alignment_Run_Observer observer;
+  observer.align_lines = &quiet;
+  Run_Alignment(options, observer);
+  ASSERT_EQ(Count_Rows(Join_Path(options.result_folder, kAlignedDbName), "Align_RT_Gross_Shift"),
+            1);
+  const std::string result = Join_Path(folder_.path(), "merged");
+  Pipeline(options, Scan(options, "foreign"), 2, Join_Path(folder_.path(), "plan"), result);
+  EXPECT_TRUE(Sql_Dump(Join_Path(result, kAlignedDbName)) ==
+              Sql_Dump(Join_Path(options.result_folder, kAlignedDbName)));
+}
+
 TEST_F(ShardTest, StudyWithoutAWideEnoughGapMakesOneShardAndSaysSo) {
   Alignment_Request options = Options(One_Phase_Align, false, false);
   options.Mass_Tol.value = 400.0;  // every gap of the study is narrower than 800 Da

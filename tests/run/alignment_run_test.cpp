@@ -332,6 +332,48 @@ TEST_F(RunTest, SameResultAsTheStraightforwardPipelineForEveryThreadCount) {
   }
 }
 
+// A foreign run (few of the study's compounds, many same-mass ones of its
+// own) gets its gross shift turned down, and the result stores that sample
+// and no other; the same study without it stores no such table at all.
+TEST_F(RunTest, GrossShiftNotAppliedIsStoredOnlyWhenASampleHadOneTurnedDown) {
+  Simulation_Options options;
+  options.samples = 8;
+  options.compounds = 400;
+  options.rt_trend_seconds = 10.0;
+  options.foreign_runs = 1;
+  options.foreign_share = 0.01;
+  options.seed = 8;
+  Temp_Folder foreign_folder;
+  const Simulation_Result foreign = Simulate_Study(options, foreign_folder.path());
+  options.foreign_runs = 0;
+  const Simulation_Result plain = Simulate_Study(options, folder_.path());
+  std::ostringstream lines;
+  Alignment_Run_Observer quiet;
+  quiet.align_lines = &lines;
+  const std::string path = Join_Path(result_, kAlignedDbName);
+  auto run = [&](const std::string& folder, const std::vector<std::string>& names) {
+    std::vector<Annotated_File> files;
+    for (const std::string& name : names) files.push_back({folder, name});
+    Alignment_Request request = Request_For(One_Phase_Align, 0.1, 20.0, 10.0, files, result_);
+    request.rt_correction = true;
+    return Run_Alignment(request, quiet);
+  };
+
+  const Alignment_Run_Summary turned_down = run(foreign_folder.path(), foreign.database_names);
+  EXPECT_NE(turned_down.rt_correction.find("gross shift not applied"), std::string::npos);
+  {
+    Aligned_Result result(path);
+    // The foreign run sits in the middle of the input order.
+    EXPECT_EQ(result.Read_Gross_Shift_Not_Applied(), (std::vector<std::int64_t>{4}));
+  }
+
+  const Alignment_Run_Summary agreed = run(folder_.path(), plain.database_names);
+  EXPECT_EQ(agreed.rt_correction.find("gross shift"), std::string::npos);
+  Aligned_Result result(path);
+  EXPECT_EQ(result.Read_Gross_Shift_Not_Applied(), std::nullopt);
+  EXPECT_TRUE(result.Read_Rt_Correction());
+}
+
 // The drift correction stores, beside its curves, the anchor points each
 // curve was fitted to: a curve's grid runs from its sample's first anchor to
 // its last, and the robust fit passes close to the anchors' shifts. Without

@@ -337,6 +337,47 @@ TEST_F(QualityFiguresTest, InputsWithoutPeaksAreNamedInTheSummary) {
   EXPECT_TRUE(named);
 }
 
+// The samples whose gross shift the correction turned down are named in the
+// summary (the report's included) by name and SAMPLE_ID; a result without the
+// table says nothing, and a table that cannot be read is an error naming the file.
+TEST_F(QualityFiguresTest, GrossShiftNotAppliedIsNamedOnlyWhenStored) {
+  const std::string path = Write({Member(0, 1, 100.0, 100.0), Member(1, 1, 100.0, 100.0)});
+  const Quality_Data plain = Load_Quality_Data(path);
+  EXPECT_TRUE(plain.gross_shift_not_applied.empty());
+  for (const Summary_Row& row : Quality_Summary(plain))
+    EXPECT_NE(row.label, "Gross shift not applied");
+
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+    Write_Gross_Shift_Not_Applied(db, {1, 7});  // 7: a sample without rows
+  }
+  const Quality_Data q = Load_Quality_Data(path);
+  EXPECT_EQ(q.gross_shift_not_applied, (std::vector<std::int64_t>{1, 7}));
+  QString said;
+  for (const Summary_Row& row : Quality_Summary(q))
+    if (row.label == "Gross shift not applied") said = row.value;
+  EXPECT_EQ(said, QString("%1 (1), 7 (the reference's matches do not single one out)")
+                      .arg(QString::fromStdString(q.samples[1].name)));
+
+  {
+    CppSQLite3DB db;
+    db.open(path.c_str(), CppSQLite3OpenMode::kReadWrite);
+    db.execDML("DROP TABLE Align_RT_Gross_Shift");
+    db.execDML("CREATE TABLE Align_RT_Gross_Shift (SAMPLE_ID TEXT)");
+    db.execDML("INSERT INTO Align_RT_Gross_Shift VALUES ('s3')");
+  }
+  try {
+    Load_Quality_Data(path);
+    FAIL() << "loaded";
+  } catch (const Quality_Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              path +
+                  ": cannot read the samples whose gross shift was not applied "
+                  "(Align_RT_Gross_Shift): a SAMPLE_ID is not an integer");
+  }
+}
+
 // The member choice stored with the result is read and said in the summary,
 // the report's included; the run record's copy of it gets worded labels.
 TEST_F(QualityFiguresTest, StoredMemberChoiceShowsItsSpreads) {
